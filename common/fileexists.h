@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace kestro {
+
+// True when the folder of `path` lists a plain file whose name equals the path's file
+// name, compared without regard to case (the way the Windows client tested for files).
+// Folders, missing folders and empty names answer false.
+bool fileExists(const QString& path);
+
+} // namespace kestro

@@ -1,0 +1,10 @@
+// Test entry for logic tests: a QCoreApplication so that event loops, timers and
+// sockets work, without linking any window code.
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
