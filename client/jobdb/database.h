@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace kestro::jobdb {
+
+// One open connection to a job database file. Every object has its own connection name, so
+// the program-wide connection, the master-data routines and a second process can all hold
+// the same file at once. The file is shared like the Jet file it replaces: the engine waits
+// up to ten seconds for another writer instead of failing, and the rollback journal stays in
+// DELETE mode (never WAL, which does not work on network shares).
+//
+// A path that is missing (when not asked to create), a folder, an empty file, or a file
+// that is not an SQLite database does not open: isOpen() is false, errorText() says why and
+// a log line is written. Nothing here ever crashes on a bad file.
+class Database {
+public:
+    enum class Mode { ExistingOnly, CreateIfMissing };
+
+    explicit Database(const QString& path, Mode mode = Mode::ExistingOnly);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    bool isOpen() const { return open_; }
+    QString path() const { return path_; }
+    QString errorText() const { return error_; }
+    // The Qt connection; use it only on the thread that made this object.
+    QSqlDatabase connection() const;
+
+    bool hasTable(const QString& table) const;
+    // Column names of a table as stored in the file, in order; empty when it is missing.
+    QStringList columnsOf(const QString& table) const;
+
+    // Answers whether a file at `path` looks like a database this class can open, without
+    // opening it; `why` receives the reason when not.
+    static bool looksUsable(const QString& path, QString* why = nullptr);
+
+private:
+    QString name_;
+    QString path_;
+    QString error_;
+    bool open_ = false;
+};
+
+// A write transaction that takes the file's write lock at once (BEGIN IMMEDIATE), so that two
+// processes never deadlock upgrading read locks. Rolled back unless commit() succeeded.
+class WriteTransaction {
+public:
+    explicit WriteTransaction(const QSqlDatabase& db);
+    ~WriteTransaction();
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+
+    bool isActive() const { return active_; }
+    bool commit();
+    QString errorText() const { return error_; }
+
+private:
+    QSqlDatabase db_;
+    bool active_ = false;
+    QString error_;
+};
+
+} // namespace kestro::jobdb

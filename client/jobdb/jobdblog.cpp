@@ -1,0 +1,3 @@
+#include "client/jobdb/jobdblog.h"
+
+Q_LOGGING_CATEGORY(lcJobDb, "kestro.jobdb")
