@@ -23,8 +23,8 @@ struct FileRow {
 
 // The job as composed in the main window, copied out for the send and the job store.
 struct JobSnapshot {
-    QString project;      // label "4 | Neubau", or free text / empty for none
-    QString delivery;     // label "1 | Baustelle Nord", or free text / empty for none
+    QString project;  // label "4 | Neubau", or free text / empty for none
+    QString delivery; // label "1 | Baustelle Nord", or free text / empty for none
     QDate deadlineDate;
     QString deadlineTime; // "Sofort", "10 : 00", or "Uhrzeit" when none was chosen
     QString remarks;

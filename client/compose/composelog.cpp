@@ -1,0 +1,3 @@
+#include "client/compose/composelog.h"
+
+Q_LOGGING_CATEGORY(lcCompose, "kestro.compose")
