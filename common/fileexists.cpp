@@ -5,21 +5,25 @@
 
 namespace kestro {
 
-bool fileExists(const QString& path) {
+QString existingFilePath(const QString& path) {
     const QFileInfo info(path);
     const QString name = info.fileName();
     if (name.isEmpty())
-        return false;
+        return {};
     // The exact name is by far the common case and needs no listing.
     if (info.isFile())
-        return true;
+        return path;
     const QDir dir = info.absoluteDir();
     const QStringList files = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& f : files) {
         if (f.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
+            return dir.filePath(f);
     }
-    return false;
+    return {};
+}
+
+bool fileExists(const QString& path) {
+    return !existingFilePath(path).isEmpty();
 }
 
 } // namespace kestro

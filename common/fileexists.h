@@ -9,4 +9,8 @@ namespace kestro {
 // Folders, missing folders and empty names answer false.
 bool fileExists(const QString& path);
 
+// The path of that file as it is spelled on disk, or the empty text when there is none.
+// Used to delete or open a file whose name may differ in case.
+QString existingFilePath(const QString& path);
+
 } // namespace kestro

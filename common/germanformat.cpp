@@ -13,13 +13,21 @@ const QLocale& german() {
 
 } // namespace
 
-QString shortDate(const QDate& date) { return date.toString(QStringLiteral("dd.MM.yyyy")); }
+QString shortDate(const QDate& date) {
+    return date.toString(QStringLiteral("dd.MM.yyyy"));
+}
 
-QString longTime(const QTime& time) { return time.toString(QStringLiteral("HH:mm:ss")); }
+QString longTime(const QTime& time) {
+    return time.toString(QStringLiteral("HH:mm:ss"));
+}
 
-QString twoDigitYearDate(const QDate& d) { return d.toString(QStringLiteral("dd.MM.yy")); }
+QString twoDigitYearDate(const QDate& d) {
+    return d.toString(QStringLiteral("dd.MM.yy"));
+}
 
-QString compactTime(const QTime& time) { return time.toString(QStringLiteral("HHmmss")); }
+QString compactTime(const QTime& time) {
+    return time.toString(QStringLiteral("HHmmss"));
+}
 
 QString number(double value, int decimals, bool grouping) {
     // Round half away from zero, as the Windows format patterns do, before QLocale's
@@ -27,8 +35,7 @@ QString number(double value, int decimals, bool grouping) {
     const double scale = std::pow(10.0, decimals);
     const double rounded = std::round(value * scale) / scale;
     QLocale locale = german();
-    locale.setNumberOptions(grouping ? QLocale::DefaultNumberOptions
-                                     : QLocale::OmitGroupSeparator);
+    locale.setNumberOptions(grouping ? QLocale::DefaultNumberOptions : QLocale::OmitGroupSeparator);
     return locale.toString(rounded, 'f', decimals);
 }
 

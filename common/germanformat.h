@@ -8,10 +8,10 @@
 // Every date, time and number the user or a peer sees is formatted here.
 namespace kestro::de {
 
-QString shortDate(const QDate& date);       // 06.12.2026
-QString longTime(const QTime& time);        // 14:05:09
-QString twoDigitYearDate(const QDate& d);   // 06.12.26
-QString compactTime(const QTime& time);     // 140509
+QString shortDate(const QDate& date);     // 06.12.2026
+QString longTime(const QTime& time);      // 14:05:09
+QString twoDigitYearDate(const QDate& d); // 06.12.26
+QString compactTime(const QTime& time);   // 140509
 
 // A number rounded to `decimals` places with "." grouping and "," as decimal sign:
 // 1234.5 with 2 decimals is "1.234,50". `grouping` off gives "1234,50".

@@ -34,8 +34,7 @@ IniFile IniFile::load(const QString& path, Comments comments, bool logMissing) {
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcCommon) << "INI file unreadable, read as empty:" << path
-                            << file.errorString();
+        qCWarning(lcCommon) << "INI file unreadable, read as empty:" << path << file.errorString();
         return {};
     }
     const QByteArray bytes = file.readAll();

@@ -13,7 +13,9 @@ QString clean(QString path) {
     return path;
 }
 
-QString fromEnv(const char* name) { return clean(qEnvironmentVariable(name)); }
+QString fromEnv(const char* name) {
+    return clean(qEnvironmentVariable(name));
+}
 
 QString xdg(const char* var, const QString& fallbackBelowHome) {
     QString v = fromEnv(var);

@@ -60,7 +60,7 @@ public:
         return out;
     }
 
-    std::deque<bool> answers; // next Yes/No answers; No when exhausted
+    std::deque<bool> answers;  // next Yes/No answers; No when exhausted
     std::deque<QString> files; // next file-dialog answers; cancel when exhausted
     std::vector<Shown> shown;
 };

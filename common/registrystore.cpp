@@ -153,8 +153,9 @@ bool RegistryStore::write(Hive hive, const QString& keyPath, const QString& valu
     QJsonObject root;
     if (readHive(path, &root) == HiveState::Damaged) {
         // Keep what was there for the administrator instead of overwriting it.
-        const QString keep = path + QStringLiteral(".damaged-") +
-                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
+        const QString keep =
+            path + QStringLiteral(".damaged-") +
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
         if (QFile::rename(path, keep))
             qCWarning(lcRegistry) << "damaged registry file kept as" << keep;
         root = {};

@@ -4,8 +4,8 @@
 
 namespace kestro {
 
-QString buildServiceMessage(const QString& command, const QString& field1,
-                            const QString& field2, const QString& field3) {
+QString buildServiceMessage(const QString& command, const QString& field1, const QString& field2,
+                            const QString& field3) {
     const QChar bar(QLatin1Char('|'));
     return command + bar + field1 + bar + field2 + bar + field3;
 }
@@ -26,8 +26,7 @@ ServiceMessage splitServiceMessage(const QString& text) {
 }
 
 QString keySchreibenMessage(const QString& valueName, const QString& value) {
-    return buildServiceMessage(QStringLiteral("KeySchreiben"), valueName, value,
-                               kSettingsKeyPath);
+    return buildServiceMessage(QStringLiteral("KeySchreiben"), valueName, value, kSettingsKeyPath);
 }
 
 QString searchingUpdateMessage(const QString& productName, const QString& clientFolder,

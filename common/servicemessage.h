@@ -14,8 +14,8 @@ struct ServiceMessage {
     QString field3;
 };
 
-QString buildServiceMessage(const QString& command, const QString& field1,
-                            const QString& field2, const QString& field3);
+QString buildServiceMessage(const QString& command, const QString& field1, const QString& field2,
+                            const QString& field3);
 
 // Splits at the first three "|". Where a separator is missing, the part in front of it
 // stays empty and the remainder is carried on whole, so "klong" yields an empty command

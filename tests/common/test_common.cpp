@@ -21,10 +21,14 @@ using namespace kestro;
 using kestro::test::TestMachine;
 
 TEST(Ansi, GermanTextAndUnmappableCharacters) {
-    EXPECT_EQ(toAnsi(QStringLiteral("Straße Köln €")), QByteArray("Stra\xDF" "e K\xF6ln \x80"));
+    EXPECT_EQ(toAnsi(QStringLiteral("Straße Köln €")), QByteArray("Stra\xDF"
+                                                                  "e K\xF6ln \x80"));
     // Polish, Czech and an emoji (a surrogate pair) each become a single '?'.
-    EXPECT_EQ(toAnsi(QStringLiteral("Łódź Říčany 😀!")), QByteArray("?\xF3" "d? ?\xED?any ?!"));
-    EXPECT_EQ(fromAnsi(QByteArray("Stra\xDF" "e \x80\x9F")), QStringLiteral("Straße €Ÿ"));
+    EXPECT_EQ(toAnsi(QStringLiteral("Łódź Říčany 😀!")), QByteArray("?\xF3"
+                                                                   "d? ?\xED?any ?!"));
+    EXPECT_EQ(fromAnsi(QByteArray("Stra\xDF"
+                                  "e \x80\x9F")),
+              QStringLiteral("Straße €Ÿ"));
     QByteArray all;
     for (int b = 0; b < 256; ++b)
         all.append(char(b));
@@ -78,14 +82,18 @@ TEST(IniFile, ProfileSemantics) {
                             "Color2=\"s/w\"\r\n[ftp]\r\nUser=kunde;1\r\nPW=" +
                             QByteArray(200, 'x') + "\r\n";
     const IniFile ini = IniFile::parse(text);
-    EXPECT_EQ(ini.value(QStringLiteral("colormenue"), QStringLiteral("color1")), QStringLiteral("farbig"));
-    EXPECT_EQ(ini.value(QStringLiteral("ColorMenue"), QStringLiteral("Color2")), QStringLiteral("s/w"));
+    EXPECT_EQ(ini.value(QStringLiteral("colormenue"), QStringLiteral("color1")),
+              QStringLiteral("farbig"));
+    EXPECT_EQ(ini.value(QStringLiteral("ColorMenue"), QStringLiteral("Color2")),
+              QStringLiteral("s/w"));
     EXPECT_EQ(ini.value(QStringLiteral("FTP"), QStringLiteral("User")), QStringLiteral("kunde;1"));
     EXPECT_EQ(profileValue(ini, QStringLiteral("FTP"), QStringLiteral("PW")).size(), 131);
     EXPECT_EQ(ini.value(QStringLiteral("FTP"), QStringLiteral("Mail")), QString());
     EXPECT_EQ(ini.value(QStringLiteral("Nope"), QStringLiteral("User")), QString());
     // ANSI and UTF-8 files give the same text.
-    EXPECT_EQ(IniFile::parse("[A]\nk=Gr\xFC" "n").value(QStringLiteral("a"), QStringLiteral("k")),
+    EXPECT_EQ(IniFile::parse("[A]\nk=Gr\xFC"
+                             "n")
+                  .value(QStringLiteral("a"), QStringLiteral("k")),
               QStringLiteral("Grün"));
     EXPECT_EQ(IniFile::parse("[A]\nk=Gr\xC3\xBCn").value(QStringLiteral("a"), QStringLiteral("k")),
               QStringLiteral("Grün"));
@@ -96,7 +104,8 @@ TEST(IniFile, DamagedOrOddFilesReadAsEmpty) {
     EXPECT_TRUE(IniFile::load(m.path(QStringLiteral("missing.ini"))).isEmpty());
     QDir().mkpath(m.path(QStringLiteral("folder.ini")));
     EXPECT_TRUE(IniFile::load(m.path(QStringLiteral("folder.ini"))).isEmpty());
-    EXPECT_TRUE(IniFile::load(m.writeFile(QStringLiteral("bin.ini"), QByteArray("[A]\0k=v", 7))).isEmpty());
+    EXPECT_TRUE(
+        IniFile::load(m.writeFile(QStringLiteral("bin.ini"), QByteArray("[A]\0k=v", 7))).isEmpty());
     EXPECT_TRUE(IniFile::load(m.writeFile(QStringLiteral("empty.ini"), "")).isEmpty());
 }
 
@@ -112,12 +121,14 @@ TEST(DeployConfig, DefaultsAndOverridesWithTrailingComments) {
     EXPECT_EQ(c.webServer, QStringLiteral("http://127.0.0.1:8080"));
     EXPECT_EQ(c.ftpHost, QStringLiteral("127.0.0.1:2121"));
     EXPECT_EQ(c.mail, QStringLiteral("info@varnholt.example"));
-    EXPECT_EQ(c.registryWriteAllow, (QStringList{QStringLiteral("Software\\A"), QStringLiteral("Software\\B")}));
+    EXPECT_EQ(c.registryWriteAllow,
+              (QStringList{QStringLiteral("Software\\A"), QStringLiteral("Software\\B")}));
 }
 
 TEST(ServiceMessage, BuildAndSplit) {
-    EXPECT_EQ(keySchreibenMessage(QStringLiteral("Databank"), QStringLiteral("/srv/j.mdb")),
-              QStringLiteral("KeySchreiben|Databank|/srv/j.mdb|Software\\Varnholt\\KestroFTP\\Client"));
+    EXPECT_EQ(
+        keySchreibenMessage(QStringLiteral("Databank"), QStringLiteral("/srv/j.mdb")),
+        QStringLiteral("KeySchreiben|Databank|/srv/j.mdb|Software\\Varnholt\\KestroFTP\\Client"));
     ServiceMessage m = splitServiceMessage(QStringLiteral("KeySchreiben|N|T|Soft|ware"));
     EXPECT_EQ(m.command, QStringLiteral("KeySchreiben"));
     EXPECT_EQ(m.field1, QStringLiteral("N"));
@@ -130,7 +141,8 @@ TEST(ServiceMessage, BuildAndSplit) {
     EXPECT_EQ(m.command, QStringLiteral("ShowForm"));
     EXPECT_TRUE(m.field1.isEmpty());
     EXPECT_EQ(m.field3, QStringLiteral("True"));
-    EXPECT_EQ(splitServiceMessage(QStringLiteral("ShowForm|True||")).field1, QStringLiteral("True"));
+    EXPECT_EQ(splitServiceMessage(QStringLiteral("ShowForm|True||")).field1,
+              QStringLiteral("True"));
     const QString text = QStringLiteral("Grüße|€");
     EXPECT_EQ(toUtf16Le(text).size(), text.size() * 2);
     EXPECT_EQ(fromUtf16Le(toUtf16Le(text)), text);
@@ -143,32 +155,41 @@ TEST(RegistryStore, KeysAndNamesIgnoreCaseAndTextRoundTrips) {
     RegistryStore reg(m.registryFolder());
     EXPECT_FALSE(reg.read(Hive::LocalMachine, QStringLiteral("Software\\X"), QStringLiteral("A")));
     const QString odd = QStringLiteral("Ä \"quoted\" \\ | \t\r\n😀 end  ");
-    ASSERT_TRUE(reg.write(Hive::LocalMachine, QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
+    ASSERT_TRUE(reg.write(Hive::LocalMachine,
+                          QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
                           QStringLiteral("Databank"), odd));
     EXPECT_EQ(reg.read(Hive::LocalMachine, QStringLiteral("software\\varnholt\\kestroftp\\client"),
-                       QStringLiteral("DATABANK")), odd);
-    ASSERT_TRUE(reg.write(Hive::LocalMachine, QStringLiteral("SOFTWARE\\Varnholt\\KestroFTP\\Client"),
+                       QStringLiteral("DATABANK")),
+              odd);
+    ASSERT_TRUE(reg.write(Hive::LocalMachine,
+                          QStringLiteral("SOFTWARE\\Varnholt\\KestroFTP\\Client"),
                           QStringLiteral("databank"), QStringLiteral("new")));
     EXPECT_EQ(reg.read(Hive::LocalMachine, QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
-                       QStringLiteral("Databank")), QStringLiteral("new"));
-    EXPECT_FALSE(reg.read(Hive::ClassesRoot, QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
+                       QStringLiteral("Databank")),
+              QStringLiteral("new"));
+    EXPECT_FALSE(reg.read(Hive::ClassesRoot,
+                          QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
                           QStringLiteral("Databank")));
     // The key is kept as first written, once.
     const QByteArray json = test::readFile(reg.hiveFile(Hive::LocalMachine));
     EXPECT_TRUE(json.contains("Software\\\\Varnholt\\\\KestroFTP\\\\Client"));
     EXPECT_EQ(json.count("Varnholt"), 1);
-    EXPECT_FALSE(reg.write(Hive::LocalMachine, QStringLiteral("K"), QStringLiteral("V"), QString(QChar(0))));
+    EXPECT_FALSE(
+        reg.write(Hive::LocalMachine, QStringLiteral("K"), QStringLiteral("V"), QString(QChar(0))));
 }
 
 TEST(RegistryStore, DamagedFilesReadAsEmptyAndAreKeptOnWrite) {
     TestMachine m;
     RegistryStore reg(m.registryFolder());
-    for (const QByteArray& junk : {QByteArray(""), QByteArray("{\"Software\": "), QByteArray("[1,2]")}) {
+    for (const QByteArray& junk :
+         {QByteArray(""), QByteArray("{\"Software\": "), QByteArray("[1,2]")}) {
         m.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"), junk);
         EXPECT_FALSE(reg.read(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A")));
     }
-    ASSERT_TRUE(reg.write(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A"), QStringLiteral("1")));
-    EXPECT_EQ(reg.read(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A")), QStringLiteral("1"));
+    ASSERT_TRUE(reg.write(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A"),
+                          QStringLiteral("1")));
+    EXPECT_EQ(reg.read(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A")),
+              QStringLiteral("1"));
     const QStringList kept = QDir(m.registryFolder()).entryList({QStringLiteral("*.damaged-*")});
     EXPECT_EQ(kept.size(), 1);
     // A folder where the hive file should be reads as empty and cannot be written.
@@ -182,8 +203,8 @@ TEST(RegistryStore, ConcurrentWritersFromSeveralProcessesLoseNothing) {
     auto writer = [&](const QString& prefix) {
         RegistryStore reg(m.registryFolder());
         for (int i = 0; i < 40; ++i)
-            reg.write(Hive::LocalMachine, QStringLiteral("Software\\K"), prefix + QString::number(i),
-                      QString::number(i));
+            reg.write(Hive::LocalMachine, QStringLiteral("Software\\K"),
+                      prefix + QString::number(i), QString::number(i));
     };
     const pid_t child = fork();
     if (child == 0) {

@@ -4,7 +4,9 @@
 
 namespace kestro::test {
 
-PeerProcess::~PeerProcess() { stop(); }
+PeerProcess::~PeerProcess() {
+    stop();
+}
 
 QString fixturePath(const QString& name) {
     return QStringLiteral(KESTRO_FIXTURES_DIR "/") + name;

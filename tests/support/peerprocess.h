@@ -23,7 +23,7 @@ public:
     void stop();
 
     int port() const { return port_; }
-    QString output() const;   // all of stdout and stderr read so far
+    QString output() const; // all of stdout and stderr read so far
     QProcess& process() { return process_; }
 
 private:

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace kestro::startup {
+
+// The client's identity. The version is three 16-bit numbers, recorded in the database
+// and sent with the update request.
+inline const QString kAppName = QStringLiteral("KestroFTP-Client");
+inline constexpr qint16 kVersionMajor = 1;
+inline constexpr qint16 kVersionMinor = 0;
+inline constexpr qint16 kVersionRevision = 41;
+
+// "1.0.41"
+QString versionText();
+// The version marker line: each number behind a sign blank and followed by one blank,
+// ended by CR LF: " 1  0  41 \r\n".
+QByteArray versionLine();
+
+// Proxy settings as stored in the registry (read by TPProxy).
+struct ProxySettings {
+    bool useProxy = false;
+    QString httpHost; // HProxy
+    QString ftpHost;  // FProxy
+    QString httpPort; // HProxP
+    QString ftpPort;  // FProxP
+    QString user;     // ProxyU
+    QString password; // ProxyP
+};
+
+// The user's own mail account, or "0" for the built-in one.
+struct MailAccountSettings {
+    QString account = QStringLiteral("0"); // KontoEM
+    QString popServer;
+    QString smtpServer;
+    QString from;
+    QString username;
+    QString password;
+    bool popLogin = false;
+    bool smtpLogin = false; // GLogin
+};
+
+// Where and as whom jobs are sent: the server from the database, the login and the
+// recipient from the shop's catalogue, with the maker's defaults where empty.
+struct FtpSettings {
+    QString server;
+    QString user;
+    QString password;
+    QString recipient;
+};
+
+// Program-wide values that the start-up settles and the windows read and change.
+struct ClientState {
+    QString clientDataFolder;
+    QString startDirectory;
+    QString databasePath;
+    bool newDatabase = false;
+    bool databaseUsable = true; // false after a failed rebuild: the window opens without it
+    QString startFolder;
+    QString rememberLastFolder = QStringLiteral("No"); // "Yes" or "No"
+    MailAccountSettings mail;
+    ProxySettings proxy;
+    FtpSettings ftp;
+    bool updateRequested = false;
+    bool closing = false;
+};
+
+} // namespace kestro::startup

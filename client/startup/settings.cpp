@@ -1,0 +1,87 @@
+#include "client/startup/settings.h"
+
+#include "common/logging.h"
+#include "common/servicemessage.h"
+
+#include <QLocale>
+
+namespace kestro::startup {
+
+namespace {
+constexpr qsizetype kSettingBufferChars = 150;
+}
+
+SettingsReader::SettingsReader(RegistryStore store) : store_(std::move(store)) {}
+
+QString SettingsReader::read(const QString& name) const {
+    const QString value =
+        store_.read(Hive::LocalMachine, kSettingsKeyPath, name).value_or(QString());
+    // The value had to fit a 150-character buffer with room to spare; one that fills
+    // it is taken as not there.
+    if (value.size() >= kSettingBufferChars) {
+        qCWarning(lcCommon) << "setting" << name << "is 150 characters or longer and is ignored";
+        return {};
+    }
+    return value;
+}
+
+bool settingToBool(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return false;
+    if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0 ||
+        t.compare(QLatin1String("Wahr"), Qt::CaseInsensitive) == 0)
+        return true;
+    bool ok = false;
+    const double n =
+        QLocale::c().toDouble(QString(t).replace(QLatin1Char(','), QLatin1Char('.')), &ok);
+    return ok && n != 0.0;
+}
+
+ProxySettings readProxySettings(const SettingsReader& reader) {
+    ProxySettings p;
+    const QString flag = reader.read(QStringLiteral("useProxy"));
+    p.useProxy = flag == QLatin1String("True") || flag == QLatin1String("Wahr");
+    if (!p.useProxy)
+        return p;
+    p.httpHost = reader.read(QStringLiteral("HProxy"));
+    p.ftpHost = reader.read(QStringLiteral("FProxy"));
+    p.httpPort = reader.read(QStringLiteral("HProxP"));
+    p.ftpPort = reader.read(QStringLiteral("FProxP"));
+    p.user = reader.read(QStringLiteral("ProxyU"));
+    p.password = reader.read(QStringLiteral("ProxyP"));
+    return p;
+}
+
+MailAccountSettings readMailAccountSettings(const SettingsReader& reader) {
+    MailAccountSettings m;
+    m.account = reader.read(QStringLiteral("KontoEM"));
+    if (m.account.isEmpty())
+        m.account = QStringLiteral("0");
+    m.popServer = reader.read(QStringLiteral("PopServer"));
+    m.smtpServer = reader.read(QStringLiteral("SMTPServer"));
+    m.from = reader.read(QStringLiteral("From"));
+    m.username = reader.read(QStringLiteral("Username"));
+    m.password = reader.read(QStringLiteral("PW"));
+    m.popLogin = settingToBool(reader.read(QStringLiteral("PopLogin")));
+    m.smtpLogin = settingToBool(reader.read(QStringLiteral("GLogin")));
+    return m;
+}
+
+void reportServiceDelivery(bool delivered, Prompter& prompter) {
+    if (!delivered)
+        prompter.message(QStringLiteral("Es konnte nicht in den Mailslot geschrieben werden!"),
+                         Prompter::Icon::Critical);
+}
+
+ServiceSettingWriter::ServiceSettingWriter(ServiceMessageSender& sender, Prompter& prompter)
+    : sender_(sender), prompter_(prompter) {}
+
+void ServiceSettingWriter::writeSetting(const QString& name, const QString& value) {
+    const bool delivered = sender_.send(keySchreibenMessage(name, value));
+    if (!delivered)
+        qCWarning(lcCommon) << "setting" << name << "not delivered to the service";
+    reportServiceDelivery(delivered, prompter_);
+}
+
+} // namespace kestro::startup

@@ -1,0 +1,124 @@
+#include "client/startup/startup.h"
+
+#include "client/startup/ftpdefaults.h"
+#include "common/fileexists.h"
+#include "common/logging.h"
+#include "common/paths.h"
+#include "common/textfile.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace kestro::startup {
+
+ClientStartup::ClientStartup(Seams seams, SettingsReader reader, DeployConfig config)
+    : seams_(std::move(seams)), reader_(std::move(reader)), config_(std::move(config)) {}
+
+QString ClientStartup::noDatabaseMessage() {
+    return QStringLiteral("Ohne eine Datenbank kann KestroFTP - Client nicht ausgeführt werden\r"
+                          "Bitte starten Sie das Programm von neuen.");
+}
+
+QString ClientStartup::databaseFilter() {
+    return QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;");
+}
+
+void ClientStartup::removeStaleCacheFile() {
+    // A copy of the version file that an earlier download left behind would hide a
+    // newer one.
+    const QString stale = paths::localAppData() + QStringLiteral("/Microsoft/Windows/INetCache/") +
+                          kAppName + QStringLiteral(".txt");
+    const QString found = existingFilePath(stale);
+    if (!found.isEmpty() && !QFile::remove(found))
+        qCWarning(lcCommon) << "cannot remove stale cache file" << found;
+}
+
+QString ClientStartup::prepareClientDataFolder() {
+    const QString varnholt = paths::appData() + QStringLiteral("/Varnholt");
+    const QString folder = varnholt + QLatin1Char('/') + kAppName;
+    if (!QDir().mkpath(varnholt))
+        qCWarning(lcCommon) << "cannot create" << varnholt;
+    // Version.txt records the version that first set the folder up; VERtoday.txt the
+    // version of the latest start.
+    if (fileExists(folder + QStringLiteral("/Version.txt"))) {
+        const QString today = folder + QStringLiteral("/VERtoday.txt");
+        const QString old = existingFilePath(today);
+        if (!old.isEmpty())
+            QFile::remove(old);
+        writeWholeFile(today, versionLine());
+    } else {
+        if (!QDir().mkpath(folder))
+            qCWarning(lcCommon) << "cannot create" << folder;
+        writeWholeFile(folder + QStringLiteral("/Version.txt"), versionLine());
+    }
+    return folder;
+}
+
+bool ClientStartup::createMissing(ClientState& state) {
+    const auto result = seams_.database.create(state.databasePath);
+    if (result.outcome == DatabaseLifecycle::Creation::Cancelled) {
+        seams_.prompter.message(noDatabaseMessage(), Prompter::Icon::Critical);
+        return false;
+    }
+    state.databasePath = result.path;
+    if (result.outcome == DatabaseLifecycle::Creation::Created)
+        state.newDatabase = true;
+    if (result.pathChosen)
+        seams_.settingWriter.writeSetting(QStringLiteral("Databank"), state.databasePath);
+    return true;
+}
+
+bool ClientStartup::chooseOnFirstStart(ClientState& state) {
+    if (seams_.showWelcome)
+        seams_.showWelcome();
+    const QString chosen = seams_.prompter.chooseOpenFile(databaseFilter(), paths::systemDrive());
+    if (chosen.isEmpty()) {
+        seams_.prompter.message(noDatabaseMessage(), Prompter::Icon::Critical);
+        return false;
+    }
+    state.databasePath = chosen;
+    if (!fileExists(state.databasePath) && !createMissing(state))
+        return false;
+    seams_.settingWriter.writeSetting(QStringLiteral("Databank"), state.databasePath);
+    return true;
+}
+
+bool ClientStartup::settleDatabase(ClientState& state) {
+    state.databasePath = reader_.read(QStringLiteral("Databank"));
+    if (state.databasePath.isEmpty())
+        return chooseOnFirstStart(state);
+    if (!fileExists(state.databasePath))
+        return createMissing(state);
+    if (!seams_.database.isCurrentVersion(state.databasePath) &&
+        !seams_.database.rebuildAndSwap(state.databasePath)) {
+        // The old file is kept untouched; this run goes on as if it could not be opened.
+        qCWarning(lcCommon) << "database left as it was after a failed rebuild:"
+                            << state.databasePath;
+        state.databaseUsable = false;
+    }
+    return true;
+}
+
+void ClientStartup::readSettings(ClientState& state) const {
+    state.proxy = readProxySettings(reader_);
+    applyFtpDefaults(state.ftp, config_);
+    state.startFolder = reader_.read(QStringLiteral("FolderDir"));
+    if (state.startFolder.isEmpty())
+        state.startFolder = paths::systemDrive();
+    state.rememberLastFolder = reader_.read(QStringLiteral("valFolderDir")) == QLatin1String("Yes")
+                                   ? QStringLiteral("Yes")
+                                   : QStringLiteral("No");
+    state.mail = readMailAccountSettings(reader_);
+}
+
+bool ClientStartup::run(ClientState& state) {
+    removeStaleCacheFile();
+    state.clientDataFolder = prepareClientDataFolder();
+    state.startDirectory = QDir::currentPath();
+    if (!settleDatabase(state))
+        return false;
+    readSettings(state);
+    return true;
+}
+
+} // namespace kestro::startup

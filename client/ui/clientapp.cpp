@@ -1,0 +1,54 @@
+#include "client/ui/clientapp.h"
+
+#include "client/startup/jobdatabaselifecycle.h"
+#include "client/startup/settings.h"
+#include "client/startup/startup.h"
+#include "client/ui/frmmain.h"
+#include "client/ui/frmwelcom.h"
+#include "client/ui/qtprompter.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace kestro::ui {
+
+void installGermanLanguage(QApplication& app) {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(translator);
+}
+
+int runClient(QApplication& app) {
+    app.setApplicationName(QStringLiteral("KestroClient"));
+    installGermanLanguage(app);
+
+    const DeployConfig config = DeployConfig::load();
+    QtPrompter prompter;
+    startup::UndeliverableSender service;
+    startup::ServiceSettingWriter settings(service, prompter);
+    startup::ClientState state;
+
+    auto database = startup::makeJobDatabaseLifecycle(prompter);
+    startup::ClientStartup clientStartup({prompter, settings, *database,
+                                          [&config] {
+                                              FrmWelcom welcome(config);
+                                              welcome.exec();
+                                          }},
+                                         startup::SettingsReader(), config);
+    if (!clientStartup.run(state))
+        return 1;
+
+    FrmMain window({state, config, prompter, settings, service});
+    prompter.setParent(&window);
+    window.show();
+    window.formLoad();
+    if (state.newDatabase)
+        window.openMasterData();
+    return app.exec();
+}
+
+} // namespace kestro::ui

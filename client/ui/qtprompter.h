@@ -1,0 +1,29 @@
+#pragma once
+
+#include "common/prompter.h"
+
+class QWidget;
+
+namespace kestro::ui {
+
+// Message boxes and the open-file dialog as the user sees them. Messages without a title
+// carry the program's title, "KestroClient".
+class QtPrompter : public Prompter {
+public:
+    explicit QtPrompter(QWidget* parent = nullptr) : parent_(parent) {}
+    void setParent(QWidget* parent) { parent_ = parent; }
+
+    void message(const QString& text, Icon icon, const QString& title = {}) override;
+    bool askYesNo(const QString& text, Icon icon, const QString& title = {}) override;
+    QString chooseOpenFile(const QString& filter, const QString& initialFolder) override;
+
+    // "Datenbank-Datei (*.mdb)|*.mdb;" → "Datenbank-Datei (*.mdb)"
+    static QString qtFilter(const QString& filter);
+    // A single CR stood for a line break.
+    static QString displayText(const QString& text);
+
+private:
+    QWidget* parent_;
+};
+
+} // namespace kestro::ui
