@@ -1,0 +1,110 @@
+#include "piperpc/clientpresencefiles.h"
+
+#include "piperpc/localsocket.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QSaveFile>
+#include <QThread>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcPresence, "kestro.presence")
+
+namespace kestro::presence {
+
+QString entryFile(pid_t pid) {
+    return local::clientsDir() + QStringLiteral("/%1.client").arg(pid);
+}
+
+QString socketFile(pid_t pid) {
+    return local::clientsDir() + QStringLiteral("/%1.sock").arg(pid);
+}
+
+bool writeEntry(pid_t pid, const QString& title) {
+    // Every user's clients register here, each only removing its own entries.
+    local::makeFolder(local::runtimeDir(), 0755);
+    local::makeFolder(local::clientsDir(), 01777);
+    QSaveFile file(entryFile(pid));
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCWarning(lcPresence).noquote() << "cannot register client:" << file.errorString();
+        return false;
+    }
+    QString safeTitle = title;
+    safeTitle.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    file.write(QByteArray::number(pid) + '\n' + safeTitle.toUtf8() + '\n');
+    return file.commit();
+}
+
+void removeEntry(pid_t pid) {
+    QFile::remove(entryFile(pid));
+    QFile::remove(socketFile(pid));
+}
+
+namespace {
+
+bool isRunning(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+} // namespace
+
+QList<ClientEntry> listClients() {
+    QList<ClientEntry> out;
+    const QDir dir(local::clientsDir());
+    for (const QString& name : dir.entryList({QStringLiteral("*.client")}, QDir::Files)) {
+        QFile f(dir.filePath(name));
+        if (!f.open(QIODevice::ReadOnly) || f.size() > 64 * 1024)
+            continue;
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        bool ok = false;
+        const pid_t pid = pid_t(lines.value(0).toLong(&ok));
+        if (!ok || pid <= 0 || !isRunning(pid))
+            continue;
+        out.append({pid, QString::fromUtf8(lines.value(1))});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const ClientEntry& a, const ClientEntry& b) { return a.pid < b.pid; });
+    return out;
+}
+
+bool requestClose(const ClientEntry& client, int waitMs) {
+    sockaddr_un addr{};
+    socklen_t length = 0;
+    if (!local::fillAddress(socketFile(client.pid), &addr, &length))
+        return false;
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const ssize_t n = ::sendto(fd, kCloseRequest, sizeof(kCloseRequest) - 1, MSG_DONTWAIT,
+                               reinterpret_cast<const sockaddr*>(&addr), length);
+    const int err = errno;
+    ::close(fd);
+    if (n <= 0) {
+        qCWarning(lcPresence) << "cannot ask client" << client.pid << "to close:" << strerror(err);
+        return false;
+    }
+    // Like a close message sent and waited for: the window has handled it when it is gone.
+    for (int waited = 0; waited < waitMs; waited += 20) {
+        if (!QFile::exists(entryFile(client.pid)) || !isRunning(client.pid))
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+bool closeFirstClientTitled(const QString& titlePart, int waitMs) {
+    for (const ClientEntry& client : listClients())
+        if (client.title.contains(titlePart, Qt::CaseSensitive)) {
+            requestClose(client, waitMs);
+            return true;
+        }
+    return false;
+}
+
+} // namespace kestro::presence

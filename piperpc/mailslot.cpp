@@ -1,0 +1,119 @@
+#include "piperpc/mailslot.h"
+
+#include "common/ansi.h"
+#include "piperpc/localsocket.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcMailslot, "kestro.mailslot")
+
+namespace kestro {
+
+MailslotReceiver::MailslotReceiver(QObject* parent) : QObject(parent) {}
+
+MailslotReceiver::~MailslotReceiver() {
+    close();
+}
+
+bool MailslotReceiver::create(const QString& name) {
+    if (name.isEmpty() || !name.startsWith(prefix()))
+        return false;
+    close();
+    const QString path = local::mailslotSocketPath(name);
+    local::makeFolder(local::runtimeDir(), 0755);
+    local::makeFolder(local::runtimeDir() + QStringLiteral("/mailslot"), 0755);
+    // The folder holding the socket is the owner's alone.
+    local::makeFolder(QFileInfo(path).absolutePath(), 0700);
+    const int fd = local::bindSocket(path, SOCK_DGRAM, 0600);
+    if (fd < 0) {
+        qCWarning(lcMailslot).noquote()
+            << "cannot create mailslot" << name << "at" << path << ":" << strerror(errno);
+        return false;
+    }
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof(on));
+    fd_ = fd;
+    path_ = path;
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &MailslotReceiver::messageWaiting);
+    return true;
+}
+
+void MailslotReceiver::close() {
+    notifier_.reset();
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(QFile::encodeName(path_).constData());
+    }
+    fd_ = -1;
+}
+
+std::optional<QString> MailslotReceiver::readNext() {
+    while (fd_ >= 0) {
+        char data[kMaxMessageBytes + 1];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        iovec iov{data, sizeof(data)};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof(control);
+        const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT | MSG_TRUNC);
+        if (n < 0) {
+            if (errno != EAGAIN && errno != EINTR)
+                qCWarning(lcMailslot) << "mailslot read failed:" << strerror(errno);
+            return std::nullopt;
+        }
+        const ucred* cred = nullptr;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS)
+                cred = reinterpret_cast<const ucred*>(CMSG_DATA(c));
+        if (!cred || (cred->uid != ::geteuid() && cred->uid != 0)) {
+            qCWarning(lcMailslot) << "mailslot message from user" << (cred ? int(cred->uid) : -1)
+                                  << "dropped: only the owner may write";
+            continue;
+        }
+        if (n > kMaxMessageBytes || (msg.msg_flags & MSG_TRUNC)) {
+            qCWarning(lcMailslot) << "mailslot message of" << n << "bytes dropped (limit"
+                                  << kMaxMessageBytes << ")";
+            continue;
+        }
+        if (n == 0)
+            continue;
+        return fromAnsi(QByteArray(data, n));
+    }
+    return std::nullopt;
+}
+
+bool mailSlotSend(const QString& message, const QString& target) {
+    if (message.isEmpty() || target.isEmpty())
+        return false;
+    const QByteArray bytes = toAnsi(message);
+    if (bytes.size() > MailslotReceiver::kMaxMessageBytes)
+        return false;
+    sockaddr_un addr{};
+    socklen_t length = 0;
+    if (!local::fillAddress(local::mailslotSocketPath(target), &addr, &length))
+        return false;
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const ssize_t n = ::sendto(fd, bytes.constData(), size_t(bytes.size()), MSG_DONTWAIT,
+                               reinterpret_cast<const sockaddr*>(&addr), length);
+    const int err = errno;
+    ::close(fd);
+    if (n <= 0)
+        qCWarning(lcMailslot).noquote()
+            << "cannot write to mailslot" << target << ":" << strerror(err);
+    return n > 0;
+}
+
+} // namespace kestro
