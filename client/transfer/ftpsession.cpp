@@ -1,0 +1,434 @@
+#include "client/transfer/ftpsession.h"
+
+#include "client/transfer/ftperrors.h"
+#include "client/transfer/ftpstatus.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcFtp, "kestro.transfer.ftp", QtInfoMsg)
+
+namespace kestro::transfer {
+
+namespace {
+
+// WinINet numbered the handles it created; the status box shows that number.
+std::atomic<quint32> nextHandleNumber{1};
+
+// Progress goes to the window by queued signal; ten per second keep the bar fluid
+// without flooding the UI thread.
+constexpr auto reportInterval = std::chrono::milliseconds(100);
+
+constexpr long uploadBufferBytes = 512 * 1024;
+
+QString hostPart(const QString& server) {
+    if (server.startsWith(QLatin1Char('[')))
+        return server.section(QLatin1Char(']'), 0, 0).mid(1);
+    return server.section(QLatin1Char(':'), 0, 0);
+}
+
+bool usableServer(const QString& server) {
+    if (server.isEmpty())
+        return false;
+    for (const QChar c : server)
+        if (c.unicode() <= 0x20 || QStringLiteral("/\\@?#%").contains(c))
+            return false;
+    return true;
+}
+
+bool usableRemoteName(const QString& name) {
+    return !name.isEmpty() && !name.contains(QLatin1Char('\r')) &&
+           !name.contains(QLatin1Char('\n')) && !name.contains(QChar(0));
+}
+
+// ftp://server/%2Fdir/name: curl changes into "/" first (then into each folder of the
+// directory) and stores the file under its bare name there.
+QByteArray uploadUrl(const QString& server, QString directory, const QString& name) {
+    if (!directory.startsWith(QLatin1Char('/')))
+        directory.prepend(QLatin1Char('/'));
+    if (!directory.endsWith(QLatin1Char('/')))
+        directory.append(QLatin1Char('/'));
+    QByteArray path = "/%2F";
+    const QStringList folders = directory.mid(1).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& folder : folders)
+        path += QUrl::toPercentEncoding(folder) + '/';
+    path += QUrl::toPercentEncoding(name);
+    return "ftp://" + server.toUtf8() + path;
+}
+
+QByteArray proxyUrl(const FtpProxySettings& proxy) {
+    QString address = proxy.host.trimmed();
+    const bool hasPort = address.startsWith(QLatin1Char('['))
+                             ? address.contains(QStringLiteral("]:"))
+                             : address.contains(QLatin1Char(':'));
+    bool numeric = false;
+    proxy.port.trimmed().toUShort(&numeric);
+    if (!hasPort && numeric)
+        address += QLatin1Char(':') + proxy.port.trimmed();
+    else if (!hasPort && !proxy.port.trimmed().isEmpty())
+        qCWarning(lcFtp) << "FTP proxy port is not a number, using the default:" << proxy.port;
+    return "http://" + address.toUtf8();
+}
+
+QString peerAddress(const curl_sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address->family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&address->addr);
+        inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+    } else if (address->family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&address->addr);
+        inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
+    }
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+QString fileNamePart(const QString& localPath) {
+    const qsizetype cut =
+        qMax(localPath.lastIndexOf(QLatin1Char('/')), localPath.lastIndexOf(QLatin1Char('\\')));
+    return localPath.mid(cut + 1);
+}
+
+QString uploadBarMessage(const QString& localPath) {
+    QString name = fileNamePart(localPath);
+    return QStringLiteral("Uploading ") + name.replace(QLatin1Char('_'), QLatin1Char(' '));
+}
+
+QString uploadCaption(const QString& localPath) {
+    return QStringLiteral("Uploading ") + fileNamePart(localPath);
+}
+
+// The C entry points libcurl calls; each forwards to the session it was given.
+struct SessionCallbacks {
+    static size_t read(char* buffer, size_t size, size_t count, void* session) {
+        return static_cast<FtpPutSession*>(session)->readFile(buffer, size * count);
+    }
+    static int progress(void* session, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
+        return static_cast<FtpPutSession*>(session)->progressed(ulnow) ? 0 : 1;
+    }
+    static int trace(CURL*, curl_infotype type, char* data, size_t size, void* session) {
+        static_cast<FtpPutSession*>(session)->traced(type, data, size);
+        return 0;
+    }
+    static int resolverStart(void*, void*, void* session) {
+        auto* self = static_cast<FtpPutSession*>(session);
+        // The data connection goes to the address the server named; only the server's
+        // own name is looked up in the user's eyes.
+        if (self->socketsOpened_ > 0 || self->resolving_)
+            return 0;
+        self->resolving_ = true;
+        self->status(int(FtpStatus::ResolvingName), hostPart(self->request_.server));
+        return 0;
+    }
+    static curl_socket_t open(void* session, curlsocktype, curl_sockaddr* address) {
+        return static_cast<FtpPutSession*>(session)->openSocket(address);
+    }
+    static int close(void* session, curl_socket_t fd) {
+        static_cast<FtpPutSession*>(session)->closeSocket(fd);
+        return 0;
+    }
+};
+
+FtpPutSession::FtpPutSession(FtpUploadRequest request, FtpSessionObserver& observer)
+    : request_(std::move(request)), observer_(observer) {}
+
+void FtpPutSession::abort() {
+    aborted_ = true;
+    // Closing the connections ends a transfer that waits in the kernel at once, not
+    // only at libcurl's next progress call.
+    const std::lock_guard lock(socketsMutex_);
+    for (const auto& [fd, peer] : sockets_)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+void FtpPutSession::status(int code, const QString& info) {
+    if (const auto text = ftpStatusText(code, info))
+        observer_.onStatus(*text);
+}
+
+FtpUploadResult FtpPutSession::uploadFile() {
+    FtpUploadResult result;
+    const QString name = fileNamePart(request_.localPath);
+    if (!usableServer(request_.server) || !usableRemoteName(name)) {
+        qCWarning(lcFtp) << "unusable FTP target" << request_.server << name;
+        fail(result, wininet::InvalidUrl);
+        return result;
+    }
+    std::FILE* file = std::fopen(QFile::encodeName(request_.localPath).constData(), "rb");
+    if (!file) {
+        qCWarning(lcFtp) << "cannot open the file to upload" << request_.localPath
+                         << std::strerror(errno);
+        fail(result, wininet::FileNotFound);
+        return result;
+    }
+    posix_fadvise(fileno(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+    CURL* curl = curl_easy_init();
+    curl_slist* postQuote = curl_slist_append(nullptr, ("*SIZE " + name.toUtf8()).constData());
+    if (!curl || !postQuote) {
+        fail(result, wininet::InternalError);
+    } else if (configure(curl, name, postQuote)) {
+        putOneFile(curl, file, result);
+    } else {
+        fail(result, wininet::InternalError);
+    }
+    // Closing the control connection reports its last status texts after the outcome,
+    // as closing the connection handle did.
+    if (curl)
+        curl_easy_cleanup(curl);
+    curl_slist_free_all(postQuote);
+    std::fclose(file);
+    return result;
+}
+
+bool FtpPutSession::configure(CURL* curl, const QString& remoteName, curl_slist* postQuote) {
+    const QByteArray url = uploadUrl(request_.server, request_.directory, remoteName);
+    const QByteArray user = request_.user.toUtf8();
+    const QByteArray password = request_.password.toUtf8();
+    bool ok = true;
+    auto set = [&](CURLoption option, auto value) {
+        ok = ok && curl_easy_setopt(curl, option, value) == CURLE_OK;
+    };
+    set(CURLOPT_URL, url.constData());
+    set(CURLOPT_USERNAME, user.constData());
+    set(CURLOPT_PASSWORD, password.constData());
+    set(CURLOPT_UPLOAD, 1L);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_FTP_USE_EPSV, 1L);
+    set(CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_NONE));
+    set(CURLOPT_POSTQUOTE, postQuote);
+    set(CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferBytes);
+    set(CURLOPT_CONNECTTIMEOUT, long(request_.connectTimeoutSeconds));
+    set(CURLOPT_SERVER_RESPONSE_TIMEOUT, long(request_.responseTimeoutSeconds));
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, long(request_.lowSpeedSeconds));
+    set(CURLOPT_READFUNCTION, &SessionCallbacks::read);
+    set(CURLOPT_READDATA, static_cast<void*>(this));
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &SessionCallbacks::progress);
+    set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
+    set(CURLOPT_VERBOSE, 1L);
+    set(CURLOPT_DEBUGFUNCTION, &SessionCallbacks::trace);
+    set(CURLOPT_DEBUGDATA, static_cast<void*>(this));
+    set(CURLOPT_RESOLVER_START_FUNCTION, &SessionCallbacks::resolverStart);
+    set(CURLOPT_RESOLVER_START_DATA, static_cast<void*>(this));
+    set(CURLOPT_OPENSOCKETFUNCTION, &SessionCallbacks::open);
+    set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(this));
+    set(CURLOPT_CLOSESOCKETFUNCTION, &SessionCallbacks::close);
+    set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(this));
+    if (request_.proxy.enabled && !request_.proxy.host.trimmed().isEmpty()) {
+        const QByteArray proxy = proxyUrl(request_.proxy);
+        set(CURLOPT_PROXY, proxy.constData());
+        set(CURLOPT_HTTPPROXYTUNNEL, 1L);
+        if (!request_.proxy.user.isEmpty()) {
+            const QByteArray proxyUser = request_.proxy.user.toUtf8();
+            const QByteArray proxyPassword = request_.proxy.password.toUtf8();
+            set(CURLOPT_PROXYUSERNAME, proxyUser.constData());
+            set(CURLOPT_PROXYPASSWORD, proxyPassword.constData());
+        }
+    } else {
+        if (request_.proxy.enabled)
+            qCWarning(lcFtp) << "proxy switched on without an FTP proxy host; connecting directly";
+        // An empty proxy also keeps ftp_proxy and all_proxy of the environment out.
+        set(CURLOPT_PROXY, "");
+    }
+    if (!ok)
+        qCWarning(lcFtp) << "libcurl refused an FTP option";
+    return ok;
+}
+
+bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& result) {
+    file_ = file;
+    const qint64 size = QFileInfo(request_.localPath).size();
+    localSize_ = size;
+    result.localSize = size;
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
+
+    const CURLcode code = curl_easy_perform(curl);
+    curl_off_t sent = 0;
+    curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &sent);
+    result.bytesSent = sent;
+    result.connected = dialogue_.loggedIn;
+    result.serverLastReply = dialogue_.lastReply;
+    result.remoteSize = dialogue_.remoteSize;
+    transferring_ = false;
+
+    if (code != CURLE_OK || readFailed_ || aborted_) {
+        qCInfo(lcFtp) << "upload failed:" << curl_easy_strerror(code);
+        FtpFailure failure{code, aborted_.load(), dialogue_.lastVerb, dialogue_.lastReplyCode};
+        fail(result, readFailed_ && !aborted_ ? wininet::FileNotFound : wininetCodeFor(failure));
+        return false;
+    }
+    // The server's 226 alone does not prove that every byte arrived: a server that lost
+    // the end of the data would confirm just the same. Its SIZE answer must match; only
+    // a server that cannot tell the size is taken at its word.
+    const bool sizeMatches = dialogue_.remoteSize < 0 || dialogue_.remoteSize == size;
+    if (!dialogue_.storConfirmed || !sizeMatches) {
+        qCWarning(lcFtp) << "server holds" << dialogue_.remoteSize << "of" << size << "bytes";
+        observer_.onStatus(QStringLiteral("Remote file size %1 Byte differs from local size "
+                                          "%2 Byte")
+                               .arg(dialogue_.remoteSize)
+                               .arg(size));
+        fail(result, wininet::ConnectionAborted);
+        return false;
+    }
+    TransferProgress done = meter_.sample(size);
+    done.confirmed = true;
+    observer_.onProgress(done);
+    result.delivered = true;
+    return true;
+}
+
+void FtpPutSession::fail(FtpUploadResult& result, int code) {
+    result.delivered = false;
+    result.errorCode = code;
+    result.errorText = internetErrorText(code, dialogue_.lastReply);
+    observer_.onStatus(result.errorText);
+}
+
+size_t FtpPutSession::readFile(char* buffer, size_t length) {
+    if (aborted_)
+        return CURL_READFUNC_ABORT;
+    const size_t got = std::fread(buffer, 1, length, file_);
+    if (got < length && std::ferror(file_)) {
+        qCWarning(lcFtp) << "reading the file to upload failed" << request_.localPath;
+        readFailed_ = true;
+        return CURL_READFUNC_ABORT;
+    }
+    return got;
+}
+
+bool FtpPutSession::progressed(curl_off_t uploaded) {
+    if (aborted_)
+        return false;
+    if (!transferring_)
+        return true;
+    const auto now = RateMeter::Clock::now();
+    if (now - lastReport_ >= reportInterval) {
+        lastReport_ = now;
+        observer_.onProgress(meter_.sample(uploaded, now));
+    }
+    return true;
+}
+
+void FtpPutSession::traced(curl_infotype type, const char* data, size_t size) {
+    if (type == CURLINFO_HEADER_OUT) {
+        // Only the first line: a proxy request carries its credentials further down.
+        const QByteArray command = QByteArray(data, qsizetype(size)).split('\r').value(0);
+        dialogue_.lastVerb = command.split(' ').value(0).toUpper();
+        if (dialogue_.lastVerb != "PASS")
+            qCDebug(lcFtp) << ">" << command;
+        if ((dialogue_.lastVerb == "EPSV" || dialogue_.lastVerb == "PASV") &&
+            !dialogue_.handleCreated) {
+            dialogue_.handleCreated = true;
+            status(int(FtpStatus::HandleCreated), QString::number(nextHandleNumber++));
+        }
+        if (dialogue_.lastVerb == "STOR") {
+            transferring_ = true;
+            meter_.start(localSize_);
+        }
+        return;
+    }
+    if (type != CURLINFO_HEADER_IN)
+        return;
+    for (const QByteArray& line : QByteArray(data, qsizetype(size)).split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (!trimmed.isEmpty())
+            replyLine(line.endsWith('\r') ? line.chopped(1) : line);
+    }
+}
+
+void FtpPutSession::replyLine(const QByteArray& line) {
+    qCDebug(lcFtp) << "<" << line;
+    bool numeric = false;
+    const int code = line.left(3).toInt(&numeric);
+    const char mark = line.size() > 3 ? line.at(3) : ' ';
+    const QString text = QString::fromUtf8(line);
+    if (dialogue_.partialCode == 0) {
+        if (!numeric)
+            return;
+        if (mark == '-') {
+            dialogue_.partialCode = code;
+            dialogue_.partial = text;
+            return;
+        }
+        replyComplete(code, text);
+        return;
+    }
+    dialogue_.partial += QStringLiteral("\r\n") + text;
+    if (numeric && code == dialogue_.partialCode && mark == ' ') {
+        const QString whole = dialogue_.partial;
+        dialogue_.partialCode = 0;
+        dialogue_.partial.clear();
+        replyComplete(code, whole);
+    }
+}
+
+void FtpPutSession::replyComplete(int code, const QString& text) {
+    dialogue_.lastReply = text;
+    dialogue_.lastReplyCode = code;
+    const QByteArray& verb = dialogue_.lastVerb;
+    if (!dialogue_.greeted) {
+        dialogue_.greeted = true;
+        status(int(FtpStatus::ConnectedToServer), dialogue_.controlPeer);
+        return;
+    }
+    if ((verb == "USER" || verb == "PASS") && (code == 230 || code == 202)) {
+        dialogue_.loggedIn = true;
+        observer_.onTransferStarted(localSize_, uploadBarMessage(request_.localPath));
+    } else if (verb == "STOR" && (code == 125 || code == 150)) {
+        status(int(FtpStatus::ConnectedToServer), dialogue_.dataPeer);
+    } else if (verb == "STOR" && (code == 226 || code == 250)) {
+        dialogue_.storConfirmed = true;
+    } else if (verb == "SIZE" && code == 213) {
+        bool numeric = false;
+        const qint64 size = text.mid(4).trimmed().toLongLong(&numeric);
+        dialogue_.remoteSize = numeric ? size : -1;
+    }
+}
+
+curl_socket_t FtpPutSession::openSocket(curl_sockaddr* address) {
+    const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd < 0) {
+        qCWarning(lcFtp) << "cannot create a socket:" << std::strerror(errno);
+        return CURL_SOCKET_BAD;
+    }
+    const QString peer = peerAddress(address);
+    {
+        const std::lock_guard lock(socketsMutex_);
+        if (aborted_) {
+            ::close(fd);
+            return CURL_SOCKET_BAD;
+        }
+        sockets_.emplace(fd, peer);
+    }
+    if (socketsOpened_++ == 0) {
+        dialogue_.controlPeer = peer;
+        if (resolving_)
+            status(int(FtpStatus::NameResolved), peer);
+    } else {
+        dialogue_.dataPeer = peer;
+    }
+    status(int(FtpStatus::ConnectingToServer), peer);
+    return fd;
+}
+
+void FtpPutSession::closeSocket(curl_socket_t fd) {
+    status(int(FtpStatus::ClosingConnection));
+    {
+        const std::lock_guard lock(socketsMutex_);
+        sockets_.erase(fd);
+        ::close(fd);
+    }
+    status(int(FtpStatus::ConnectionClosed));
+}
+
+} // namespace kestro::transfer

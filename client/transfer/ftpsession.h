@@ -1,0 +1,130 @@
+#pragma once
+
+#include "client/transfer/progressinfo.h"
+
+#include <QLoggingCategory>
+#include <QMetaType>
+#include <QString>
+#include <atomic>
+#include <curl/curl.h>
+#include <map>
+#include <mutex>
+
+Q_DECLARE_LOGGING_CATEGORY(lcFtp)
+
+namespace kestro::transfer {
+
+// The proxy settings of the FTP configuration. The FTP proxy is reached as an HTTP
+// proxy that tunnels both FTP connections (CONNECT).
+struct FtpProxySettings {
+    bool enabled = false;
+    QString host;     // FProxy; may carry ":port"
+    QString port;     // FProxP, used when the host carries no port
+    QString user;     // ProxyU
+    QString password; // ProxyP
+};
+
+struct FtpUploadRequest {
+    QString server; // "host" or "host:port"
+    QString directory = QStringLiteral("/");
+    QString localPath; // the file to upload, streamed from disk
+    QString user;
+    QString password;
+    FtpProxySettings proxy;
+    int connectTimeoutSeconds = 30;
+    int responseTimeoutSeconds = 60; // longest wait for any server reply
+    int lowSpeedSeconds = 60;        // give up when nothing moves this long
+};
+
+struct FtpUploadResult {
+    bool delivered = false; // the server confirmed the whole file and its size matches
+    bool connected = false; // the server accepted the login
+    int errorCode = 0;      // WinINet code of the failure, 0 when delivered
+    QString errorText;      // the text shown for errorCode
+    QString serverLastReply;
+    qint64 localSize = 0;
+    qint64 bytesSent = 0;
+    qint64 remoteSize = -1; // the server's SIZE answer, -1 when it gave none
+};
+
+// "Uploading Job 1.zip" for Job_1.zip: the bar message of an upload.
+QString uploadBarMessage(const QString& localPath);
+// "Uploading Job_1.zip": the main window's caption while the archive goes out.
+QString uploadCaption(const QString& localPath);
+// The file name part of a local path.
+QString fileNamePart(const QString& localPath);
+
+// Receives the events of one upload; called on the thread that runs the upload.
+class FtpSessionObserver {
+public:
+    virtual ~FtpSessionObserver() = default;
+    virtual void onStatus(const QString& text) = 0;
+    virtual void onTransferStarted(qint64 total, const QString& barMessage) = 0;
+    virtual void onProgress(const TransferProgress& progress) = 0;
+};
+
+// One upload over libcurl in passive mode, run to its end on the calling thread:
+// connect and log in, change into the directory, store the file, ask the server for the
+// stored size, close. abort() may be called from any other thread at any time.
+class FtpPutSession {
+public:
+    FtpPutSession(FtpUploadRequest request, FtpSessionObserver& observer);
+    FtpPutSession(const FtpPutSession&) = delete;
+    FtpPutSession& operator=(const FtpPutSession&) = delete;
+
+    FtpUploadResult uploadFile();
+    void abort();
+    bool abortRequested() const { return aborted_.load(); }
+
+private:
+    friend struct SessionCallbacks;
+
+    bool putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& result);
+    bool configure(CURL* curl, const QString& remoteName, struct curl_slist* postQuote);
+    void fail(FtpUploadResult& result, int code);
+    void status(int code, const QString& info = QString());
+
+    // libcurl callbacks, on the upload's thread
+    size_t readFile(char* buffer, size_t length);
+    bool progressed(curl_off_t uploaded);
+    void traced(curl_infotype type, const char* data, size_t size);
+    void replyLine(const QByteArray& line);
+    void replyComplete(int code, const QString& text);
+    curl_socket_t openSocket(curl_sockaddr* address);
+    void closeSocket(curl_socket_t fd);
+
+    FtpUploadRequest request_;
+    FtpSessionObserver& observer_;
+    std::atomic<bool> aborted_{false};
+    std::mutex socketsMutex_;
+    std::map<curl_socket_t, QString> sockets_; // open sockets and their peer address
+    int socketsOpened_ = 0;
+    bool resolving_ = false;
+
+    std::FILE* file_ = nullptr;
+    bool readFailed_ = false;
+    qint64 localSize_ = 0;
+    bool transferring_ = false;
+    RateMeter meter_;
+    RateMeter::Clock::time_point lastReport_{};
+
+    // What the control connection said so far.
+    struct DialogueState {
+        QByteArray lastVerb;
+        QString partial;
+        int partialCode = 0;
+        QString lastReply;
+        int lastReplyCode = 0;
+        bool greeted = false;
+        bool loggedIn = false;
+        bool handleCreated = false;
+        bool storConfirmed = false;
+        qint64 remoteSize = -1;
+        QString controlPeer;
+        QString dataPeer;
+    } dialogue_;
+};
+
+} // namespace kestro::transfer
+
+Q_DECLARE_METATYPE(kestro::transfer::FtpUploadResult)

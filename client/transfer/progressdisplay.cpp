@@ -1,0 +1,77 @@
+#include "client/transfer/progressdisplay.h"
+
+#include "client/transfer/transferlog.h"
+
+#include <cmath>
+
+namespace kestro::transfer {
+
+int barPercent(double value, double maximum) {
+    // An empty file has nothing left to send once it is through.
+    if (maximum <= 0)
+        return 100;
+    value = qBound(0.0, value, maximum);
+    // nearbyint rounds in the default mode, to nearest with ties to even.
+    return int(std::nearbyint(value / maximum * 100.0));
+}
+
+qint64 unconfirmedCeiling(qint64 total) {
+    if (total <= 0)
+        return 0;
+    // Largest value v with v / total * 100 < 99.5, the first percentage shown as 100.
+    qint64 ceiling = qint64(std::ceil(double(total) * 0.995)) - 1;
+    while (ceiling > 0 && barPercent(double(ceiling), double(total)) >= 100)
+        --ceiling;
+    return qMax<qint64>(0, ceiling);
+}
+
+TransferDisplay::TransferDisplay(QString clientDataFolder, QObject* parent)
+    : QObject(parent), clientDataFolder_(std::move(clientDataFolder)) {}
+
+void TransferDisplay::floodFillInit(double maximum, const QString& message) {
+    barMaximum_ = maximum;
+    barValue_ = 0;
+    barMessage_ = message;
+    Q_EMIT barInitialised(maximum);
+}
+
+void TransferDisplay::floodFillUpdate(double value) {
+    if (value > barMaximum_)
+        value = barMaximum_;
+    barValue_ = value;
+    progressText_ = QString::number(barPercent(value, barMaximum_)) + QStringLiteral(" %");
+    Q_EMIT barChanged(barValue_, barMaximum_, progressText_);
+    setInfoPanel(barMessage_ + QLatin1Char(' ') + progressText_);
+}
+
+void TransferDisplay::floodShowStatus(const QString& message) {
+    const QString previous = barMessage_;
+    barMessage_ = message;
+    showFtpStatus(message);
+    barMessage_ = previous;
+}
+
+void TransferDisplay::showFtpStatus(const QString& message) {
+    QString text = message;
+    if (text.endsWith(QStringLiteral("\r\n")))
+        text.chop(2);
+    setInfoPanel(QStringLiteral("FTP-Status: ") + text);
+    // A log that cannot be written must not stop the send; appendTransferLog warns.
+    appendTransferLog(clientDataFolder_, text);
+    Q_EMIT statusLineAdded(text);
+}
+
+void TransferDisplay::showTransferProgress(const TransferProgress& progress) {
+    const qint64 shown = progress.confirmed
+                             ? progress.done
+                             : qMin(progress.done, unconfirmedCeiling(progress.total));
+    floodFillUpdate(double(shown));
+    Q_EMIT progressDetailChanged(progressDetailText(progress));
+}
+
+void TransferDisplay::setInfoPanel(const QString& text) {
+    infoPanel_ = text;
+    Q_EMIT infoPanelChanged(text);
+}
+
+} // namespace kestro::transfer

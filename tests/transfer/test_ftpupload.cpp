@@ -1,0 +1,301 @@
+// Uploads against a real pyftpdlib server on loopback: what lands on the server, what the
+// user reads in the status box and the transfer log, and when the bar may say "100 %".
+#include "client/transfer/ftpuploader.h"
+#include "client/transfer/progressdisplay.h"
+#include "client/transfer/transferlog.h"
+#include "support/peerprocess.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace kestro::transfer;
+using kestro::test::PeerProcess;
+using kestro::test::TestMachine;
+
+namespace {
+
+const QString password = QStringLiteral("geheim");
+constexpr int cutAfter = 65536;
+
+struct Outcome {
+    FtpUploadResult result;
+    bool finished = false;
+    QStringList statuses;      // status box lines in order
+    QStringList progressTexts; // every percentage the bar showed
+    QString barMessage;
+    QString infoPanel;
+};
+
+class FtpUploadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QDir().mkpath(machine.clientDataFolder());
+        ASSERT_TRUE(server.startFixture(QStringLiteral("ftpserver.py"),
+                                        {QStringLiteral("--root"), serverRoot(),
+                                         QStringLiteral("--cut-after"), QString::number(cutAfter)}))
+            << server.output().toStdString();
+    }
+
+    QString serverRoot() const { return machine.path(QStringLiteral("ftproot")); }
+    QString serverAddress() const { return QStringLiteral("127.0.0.1:%1").arg(server.port()); }
+
+    QString writeLocalFile(const QString& name, qint64 size) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        QRandomGenerator generator(42);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(generator.bounded(256));
+        return machine.writeFile(QStringLiteral("local/") + name, bytes);
+    }
+
+    FtpUploadRequest request(const QString& user, const QString& localPath) const {
+        FtpUploadRequest r;
+        r.server = serverAddress();
+        r.user = user;
+        r.password = password;
+        r.localPath = localPath;
+        r.connectTimeoutSeconds = 5;
+        r.responseTimeoutSeconds = 10;
+        r.lowSpeedSeconds = 10;
+        return r;
+    }
+
+    // Runs one upload as the window would, with an event loop, and records what the
+    // display showed. `onProgress` may act on the uploader mid-transfer.
+    Outcome run(const FtpUploadRequest& r,
+                const std::function<void(FtpUploader&, const TransferProgress&)>& onProgress = {}) {
+        Outcome outcome;
+        TransferDisplay display(machine.clientDataFolder());
+        FtpUploader uploader;
+        showUploadOn(uploader, display);
+        QEventLoop loop;
+        QObject::connect(&display, &TransferDisplay::statusLineAdded,
+                         [&](const QString& line) { outcome.statuses << line; });
+        QObject::connect(
+            &display, &TransferDisplay::barChanged,
+            [&](double, double, const QString& text) { outcome.progressTexts << text; });
+        if (onProgress)
+            QObject::connect(&uploader, &FtpUploader::progress,
+                             [&](const TransferProgress& p) { onProgress(uploader, p); });
+        QObject::connect(&uploader, &FtpUploader::finished, &loop,
+                         [&](const FtpUploadResult& result) {
+                             outcome.result = result;
+                             outcome.finished = true;
+                             loop.quit();
+                         });
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit); // guard against a hang
+        EXPECT_TRUE(uploader.start(r));
+        loop.exec();
+        outcome.barMessage = display.barMessage();
+        outcome.infoPanel = display.infoPanel();
+        return outcome;
+    }
+
+    void expectNeverComplete(const Outcome& outcome) {
+        EXPECT_TRUE(outcome.finished);
+        EXPECT_FALSE(outcome.result.delivered);
+        EXPECT_FALSE(outcome.progressTexts.contains(QStringLiteral("100 %")))
+            << outcome.progressTexts.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(outcome.statuses.contains(outcome.result.errorText))
+            << outcome.statuses.join(QLatin1Char('|')).toStdString();
+    }
+
+    TestMachine machine;
+    PeerProcess server;
+};
+
+TEST_F(FtpUploadTest, DeliveredFileHasIdenticalBytesAndReaches100Percent) {
+    const QString local =
+        writeLocalFile(QStringLiteral("Müller GmbH_Job-061226-140509.zip"), 3 * 1024 * 1024 + 17);
+    const Outcome outcome = run(request(QStringLiteral("kunde"), local));
+
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+    EXPECT_TRUE(outcome.result.connected);
+    EXPECT_EQ(outcome.result.errorCode, 0);
+    EXPECT_EQ(outcome.result.remoteSize, 3 * 1024 * 1024 + 17);
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/Müller GmbH_Job-061226-140509.zip"),
+              kestro::test::readFile(local));
+    EXPECT_EQ(outcome.progressTexts.last(), QStringLiteral("100 %"));
+    // The bar message shows underscores as blanks; the server got the real name.
+    EXPECT_EQ(outcome.barMessage, QStringLiteral("Uploading Müller GmbH Job-061226-140509.zip"));
+}
+
+TEST_F(FtpUploadTest, StatusTextsFollowTheConnectionInOrder) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 100000);
+    const Outcome outcome = run(request(QStringLiteral("kunde"), local));
+    ASSERT_TRUE(outcome.result.delivered);
+
+    QStringList expected{
+        QStringLiteral("Looking up the IP address for 127.0.0.1"),
+        QStringLiteral("Name resolved 127.0.0.1"),
+        QStringLiteral("Connecting to server...127.0.0.1"), // control connection
+        QStringLiteral("Connected to 127.0.0.1"),
+        QStringLiteral("Handle created: "),                 // the transfer begins
+        QStringLiteral("Connecting to server...127.0.0.1"), // data connection
+        QStringLiteral("Connected to 127.0.0.1"),
+        QStringLiteral("Closing connection"), // data connection done
+        QStringLiteral("Connection closed"),
+        QStringLiteral("Closing connection"), // control connection
+        QStringLiteral("Connection closed"),
+    };
+    ASSERT_EQ(outcome.statuses.size(), expected.size())
+        << outcome.statuses.join(QLatin1Char('|')).toStdString();
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(outcome.statuses[i].startsWith(expected[i]))
+            << i << ": " << outcome.statuses[i].toStdString();
+
+    // Every status text is one line of the transfer log, in the same order.
+    const QList<QByteArray> lines =
+        kestro::test::readFile(transferLogPath(machine.clientDataFolder())).split('\n');
+    ASSERT_EQ(lines.size(), expected.size() + 1); // the last line end leaves an empty tail
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        EXPECT_TRUE(lines[i].endsWith('\r'));
+        EXPECT_EQ(QString::fromUtf8(lines[i].mid(42).chopped(1)), outcome.statuses[i]);
+    }
+    EXPECT_EQ(outcome.infoPanel, QStringLiteral("FTP-Status: Connection closed"));
+}
+
+TEST_F(FtpUploadTest, RefusedPasswordNeverConnects) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 1000);
+    FtpUploadRequest r = request(QStringLiteral("kunde"), local);
+    r.password = QStringLiteral("falsch");
+    const Outcome outcome = run(r);
+
+    expectNeverComplete(outcome);
+    EXPECT_FALSE(outcome.result.connected);
+    EXPECT_EQ(outcome.result.errorCode, 12014);
+    EXPECT_EQ(outcome.result.errorText,
+              QStringLiteral("Request to connect and login to an FTP server could not be "
+                             "completed because the supplied password is incorrect. "));
+    EXPECT_FALSE(QFile::exists(serverRoot() + "/job.zip"));
+}
+
+TEST_F(FtpUploadTest, RefusedUploadShowsTheServersReply) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 1000);
+    const Outcome outcome = run(request(QStringLiteral("gesperrt"), local));
+
+    expectNeverComplete(outcome);
+    EXPECT_TRUE(outcome.result.connected);
+    EXPECT_EQ(outcome.result.errorCode, 12003);
+    EXPECT_EQ(outcome.result.errorText, QStringLiteral("550 Not enough privileges."));
+    EXPECT_FALSE(QFile::exists(serverRoot() + "/job.zip"));
+}
+
+TEST_F(FtpUploadTest, ServerThatDropsTheDataConnectionFailsTheUpload) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 8 * 1024 * 1024);
+    const Outcome outcome = run(request(QStringLiteral("abbruch"), local));
+
+    expectNeverComplete(outcome);
+    EXPECT_TRUE(outcome.result.connected);
+    EXPECT_TRUE(outcome.result.errorCode == 12030 || outcome.result.errorCode == 12003)
+        << outcome.result.errorCode;
+}
+
+TEST_F(FtpUploadTest, UnreachableAndSilentServersFail) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 1000);
+
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    FtpUploadRequest r = request(QStringLiteral("kunde"), local);
+    r.server = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+    closed.close(); // nobody listens there any more
+    Outcome outcome = run(r);
+    expectNeverComplete(outcome);
+    EXPECT_FALSE(outcome.result.connected);
+    EXPECT_EQ(outcome.result.errorText, QStringLiteral("Attempt to connect to the server failed."));
+
+    QTcpServer silent; // accepts the connection but never greets
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    r.server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+    r.responseTimeoutSeconds = 1;
+    outcome = run(r);
+    expectNeverComplete(outcome);
+    EXPECT_EQ(outcome.result.errorText, QStringLiteral("The request has timed out."));
+
+    r.server = QStringLiteral("bad/host");
+    outcome = run(r);
+    expectNeverComplete(outcome);
+    EXPECT_EQ(outcome.result.errorText, QStringLiteral("URL is invalid."));
+}
+
+TEST_F(FtpUploadTest, AbortMidUploadEndsWithTheUsersText) {
+    // A sparse file: large enough to be still on its way when the first progress
+    // arrives, without writing it out first.
+    const QString local = machine.path(QStringLiteral("big.zip"));
+    {
+        QFile big(local);
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(big.resize(qint64(1) << 30));
+    }
+    qint64 abortedAt = -1;
+    const Outcome outcome = run(request(QStringLiteral("kunde"), local),
+                                [&](FtpUploader& uploader, const TransferProgress& p) {
+                                    if (abortedAt < 0 && p.done > 0) {
+                                        abortedAt = p.done;
+                                        uploader.abort();
+                                    }
+                                });
+
+    ASSERT_GT(abortedAt, 0);
+    expectNeverComplete(outcome);
+    EXPECT_TRUE(outcome.result.connected);
+    EXPECT_EQ(outcome.result.errorCode, 12017);
+    EXPECT_EQ(outcome.result.errorText, QStringLiteral("Übertragung durch Anwender abgebrochen. "));
+    EXPECT_LT(QFileInfo(serverRoot() + "/big.zip").size(), qint64(1) << 30);
+}
+
+TEST_F(FtpUploadTest, TruncatedOrMisreportedSizeIsNotDelivered) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 1024 * 1024);
+
+    // The server confirms with 226 but kept only the first bytes.
+    Outcome outcome = run(request(QStringLiteral("kuerzer"), local));
+    expectNeverComplete(outcome);
+    EXPECT_EQ(outcome.result.remoteSize, cutAfter);
+    EXPECT_EQ(QFileInfo(serverRoot() + "/job.zip").size(), cutAfter);
+    EXPECT_EQ(outcome.result.errorText,
+              QStringLiteral("Connection with the server has been terminated."));
+
+    // The bytes arrived, but the server names a different size: nothing proves delivery.
+    outcome = run(request(QStringLiteral("luegner"), local));
+    expectNeverComplete(outcome);
+    EXPECT_EQ(outcome.result.remoteSize, 1024 * 1024 + 1);
+}
+
+TEST_F(FtpUploadTest, ServerWithoutSizeIsTakenAtItsConfirmation) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 200000);
+    const Outcome outcome = run(request(QStringLiteral("ohnesize"), local));
+
+    EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+    EXPECT_EQ(outcome.result.remoteSize, -1);
+    EXPECT_EQ(outcome.progressTexts.last(), QStringLiteral("100 %"));
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
+}
+
+TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {
+    PeerProcess proxy;
+    const QString proxyRoot = machine.path(QStringLiteral("proxy"));
+    ASSERT_TRUE(
+        proxy.startFixture(QStringLiteral("ftpserver.py"),
+                           {QStringLiteral("--root"), proxyRoot, QStringLiteral("--proxy")}));
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 300000);
+    FtpUploadRequest r = request(QStringLiteral("kunde"), local);
+    r.proxy.enabled = true;
+    r.proxy.host = QStringLiteral("127.0.0.1");
+    r.proxy.port = QString::number(proxy.port());
+    const Outcome outcome = run(r);
+
+    EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
+    const QList<QByteArray> tunnels =
+        kestro::test::readFile(proxyRoot + "/proxy.log").trimmed().split('\n');
+    ASSERT_EQ(tunnels.size(), 2); // control and data connection
+    EXPECT_EQ(tunnels[0], "127.0.0.1:" + QByteArray::number(server.port()));
+}
+
+} // namespace
