@@ -1,0 +1,89 @@
+#pragma once
+
+#include "client/compose/jobsnapshot.h"
+#include "client/jobdb/jobsheet.h"
+#include "client/jobdb/masterdata.h"
+
+#include <QDate>
+#include <QString>
+#include <optional>
+
+namespace kestro {
+class Prompter;
+}
+
+namespace kestro::jobdb {
+
+class Database;
+
+// What prepare job fixed for the job being sent.
+struct PreparedJob {
+    qint32 jobNumber = 0;
+    LookupResult delivery;
+    LookupResult project;
+    QString sheetPath; // the written JobDaten.txt
+};
+
+// The outcome of prepare job: the prepared job, or a German message naming what failed
+// (the send must then stop; no job sheet is left behind).
+struct PrepareResult {
+    std::optional<PreparedJob> job;
+    QString error;
+    bool ok() const { return job.has_value(); }
+};
+
+// The outcome of record job.
+struct RecordResult {
+    bool ok = false;
+    qint32 firstLaufNr = 0; // LaufNR of the job's first file row
+    QString error;
+};
+
+// The job records on the program-wide connection: prepare job before the archive is built,
+// record job after the upload reached 100 %.
+class JobStore {
+public:
+    explicit JobStore(const Database& db) : db_(db) {}
+
+    // Next job number: highest non-zero JobNumber + 1 (1 for none), found through the index.
+    // nullopt when the database cannot be queried.
+    std::optional<qint32> nextJobNumber() const;
+    // Next LaufNR: highest non-zero LaufNR + 1 (1 for none).
+    std::optional<qint32> nextLaufNr() const;
+
+    // Looks up a delivery address / project by its list label ("12 | Müller"). A label without
+    // " | " means none: an empty result and no message. A number with no row shows
+    // "Es konnte keine Lieferadresse zugewiesen werden!" / "Es konnte kein Projekt zugewiesen
+    // werden!" (critical) and gives an empty result. nullopt when the query failed.
+    std::optional<LookupResult> lookUpDelivery(const QString& label, Prompter& prompter) const;
+    std::optional<LookupResult> lookUpProject(const QString& label, Prompter& prompter) const;
+
+    // Prepare job: fixes the job number, resolves delivery address and project, and writes the
+    // job sheet into `clientDataFolder` + "/JobDaten.txt", replacing an old one. The sheet is
+    // written under a temporary name and renamed, so it is either complete or absent.
+    PrepareResult prepareJob(const compose::JobSnapshot& job, const MasterData& master,
+                             const QString& sendTime, const QDate& today,
+                             const QString& clientDataFolder, Prompter& prompter) const;
+
+    // Record job: the JobDaten row and one FileDaten row per file, all in one transaction
+    // (all of the job's rows or none). Values that do not fit a column are left out; empty
+    // texts are stored as Null.
+    RecordResult recordJob(const compose::JobSnapshot& job, const MasterData& master,
+                           const PreparedJob& prepared, const QString& sendTime, const QDate& today,
+                           const QString& databasePath) const;
+
+private:
+    const Database& db_;
+};
+
+// The logged-on user's and the computer's names as the job row stores them: at most 200
+// characters, cut at the first NUL and trimmed; empty when the system does not tell.
+QString systemUserName();
+QString systemComputerName();
+QString systemNameText(const QByteArray& raw);
+
+// The number before the first " | " of a list label, read like a leading number ("12abc" is
+// 12, no digits is 0); nullopt when the label has no " | ".
+std::optional<qint32> labelNumber(const QString& label);
+
+} // namespace kestro::jobdb

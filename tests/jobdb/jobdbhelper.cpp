@@ -1,0 +1,72 @@
+// A separate process for the job database tests:
+//   jobdb_helper rebuild <database>            rebuilds the file (a test kills it mid-way)
+//   jobdb_helper record <database> <jobs> <tag> records jobs of three files each
+// It prints "READY" when it starts working and "DONE" at the end.
+#include "client/jobdb/database.h"
+#include "client/jobdb/jobrecords.h"
+#include "client/jobdb/rebuild.h"
+#include "common/prompter.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <cstdio>
+
+using namespace kestro;
+
+namespace {
+
+int record(const QString& path, int jobs, const QString& tag) {
+    jobdb::Database db(path);
+    if (!db.isOpen())
+        return 2;
+    jobdb::JobStore store(db);
+    compose::JobSnapshot job;
+    job.deadlineDate = QDate(2026, 12, 6);
+    job.deadlineTime = QStringLiteral("Sofort");
+    for (int f = 1; f <= 3; ++f)
+        job.files << compose::FileRow{QString::number(f),
+                                      tag + QStringLiteral(".pdf"),
+                                      QStringLiteral("1"),
+                                      QStringLiteral("sw"),
+                                      {},
+                                      {},
+                                      {},
+                                      QStringLiteral("/tmp/") + tag};
+    jobdb::MasterData master;
+    for (int i = 0; i < jobs; ++i) {
+        const auto number = store.nextJobNumber();
+        if (!number)
+            return 3;
+        jobdb::PreparedJob prepared;
+        prepared.jobNumber = *number;
+        job.remarks = tag + QString::number(i);
+        const auto r = store.recordJob(job, master, prepared, QStringLiteral("120000"),
+                                       QDate(2026, 12, 6), path);
+        if (!r.ok) {
+            std::fprintf(stderr, "record failed: %s\n", qPrintable(r.error));
+            return 4;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 3)
+        return 1;
+    std::printf("READY\n");
+    std::fflush(stdout);
+    int rc = 1;
+    if (args[1] == QLatin1String("rebuild")) {
+        ScriptedPrompter prompter;
+        rc = jobdb::rebuildDatabase(args[2], prompter).swapped ? 0 : 5;
+    } else if (args[1] == QLatin1String("record") && args.size() >= 5) {
+        rc = record(args[2], args[3].toInt(), args[4]);
+    }
+    std::printf("DONE\n");
+    std::fflush(stdout);
+    return rc;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "client/jobdb/database.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+namespace kestro::dbtest {
+
+using namespace kestro::jobdb;
+
+// A table of an older file: the current layout of `name` without `dropColumns`.
+struct OldTable {
+    QString name;
+    QStringList dropColumns;
+};
+
+// Writes a database file the way an older program version left it: the listed tables, a
+// Version table only when listed (with one row per entry of `versionRows`).
+void makeOldDatabase(const QString& path, const QList<OldTable>& tables,
+                     const QStringList& versionRows);
+// All seven tables of the current layout, no Version rows.
+QList<OldTable> allTables();
+
+// Runs one statement with bound values on the file; aborts the test program on failure.
+void execSql(const QString& path, const QString& sql, const QVariantList& binds = {});
+// The rows of a query, each as a list of values.
+QList<QVariantList> queryRows(const QString& path, const QString& sql,
+                              const QVariantList& binds = {});
+qint64 rowCount(const QString& path, const QString& table);
+
+// Fills JobDaten and FileDaten with `jobs` jobs of `filesPerJob` files each, in one transaction.
+void seedJobs(const QString& path, int jobs, int filesPerJob);
+
+// The expected file of that name below tests/jobdb/expected.
+QByteArray expectedFile(const QString& name);
+
+} // namespace kestro::dbtest

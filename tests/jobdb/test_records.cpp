@@ -1,0 +1,338 @@
+// Job records and the job sheet on real database files: prepare job, record job, list loaders,
+// and two processes recording into one file at once.
+#include "client/jobdb/creation.h"
+#include "client/jobdb/database.h"
+#include "client/jobdb/jobrecords.h"
+#include "client/jobdb/listloaders.h"
+#include "common/prompter.h"
+#include "jobdbtestutil.h"
+#include "support/testenv.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using namespace kestro::jobdb;
+using kestro::compose::FileRow;
+using kestro::compose::JobSnapshot;
+
+namespace {
+
+const QDate kToday(2026, 12, 6);
+
+class JobRecords : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dbPath = machine.path(QStringLiteral("jobs.mdb"));
+        ASSERT_TRUE(createAllTables(dbPath, prompter));
+    }
+
+    void addAddress(const QString& table, const QString& numberColumn, int number,
+                    const QStringList& texts) {
+        dbtest::execSql(dbPath,
+                        QStringLiteral("INSERT INTO %1 (%2, Name1, Name2, Name3, Street, plzOrt, "
+                                       "Anspr) VALUES (?, ?, ?, ?, ?, ?, ?)")
+                            .arg(table, numberColumn),
+                        {number, texts.value(0), texts.value(1), texts.value(2), texts.value(3),
+                         texts.value(4), texts.value(5)});
+    }
+
+    MasterData richMaster() const {
+        MasterData m;
+        m.name = QStringLiteral("Müller & Söhne GmbH");
+        m.street = QStringLiteral("Hauptstraße 5");
+        m.plz = QStringLiteral("80331 München");
+        m.contact = QStringLiteral("Jörg Weiß");
+        m.mobile = QStringLiteral("0171 1234567");
+        m.fax = QStringLiteral("089 123-45");
+        m.phone = QStringLiteral("089 123-0");
+        m.email = QStringLiteral("info@mueller.example");
+        m.costCentre = QStringLiteral("KST-4711");
+        m.taxNumber = QStringLiteral("143/123/45678");
+        return m;
+    }
+
+    QString sheetPath() const {
+        return machine.clientDataFolder() + QStringLiteral("/JobDaten.txt");
+    }
+
+    test::TestMachine machine;
+    ScriptedPrompter prompter;
+    QString dbPath;
+};
+
+JobSnapshot richJob() {
+    JobSnapshot job;
+    job.project = QStringLiteral("4 | Neubau");
+    job.delivery = QStringLiteral("1 | Baustelle Nord");
+    job.deadlineDate = QDate(2026, 12, 24);
+    job.deadlineTime = QStringLiteral("10 : 00");
+    job.remarks = QStringLiteral("Bitte falzen – und 😀 dazu");
+    job.files = {
+        {"1", "plan.pdf", "3", "farbig", "heften", "", "", "/home/anna/plan.pdf"},
+        {"2", "Übersicht Süd.pdf", "1", "sw", "", "lochen", "falzen",
+         "/home/anna/Übersicht Süd.pdf"},
+        {"3", "Grundriß.tif", "12", "farbig", "laminieren", "", "", "/home/anna/Grundriß.tif"},
+    };
+    return job;
+}
+
+} // namespace
+
+TEST_F(JobRecords, RichJobSheetMatchesTheExpectedBytes) {
+    dbtest::execSql(dbPath,
+                    QStringLiteral("INSERT INTO JobDaten (JobNumber) VALUES (10), (7), (0)"));
+    addAddress(QStringLiteral("Projekte"), QStringLiteral("ProNumber"), 4,
+               {"Neubau  ", "Halle 3", "", "", "", "Meier"});
+    addAddress(QStringLiteral("LieferAdr"), QStringLiteral("LiefNumber"), 1,
+               {"Baustelle Nord", "Tor 2", "", "Am Ring 1", "12345 Berlin", "Łukasz Wiśniewski"});
+    Database db(dbPath);
+    const PrepareResult r =
+        JobStore(db).prepareJob(richJob(), richMaster(), QStringLiteral("101530"), kToday,
+                                machine.clientDataFolder(), prompter);
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(r.job->jobNumber, 11);
+    EXPECT_EQ(r.job->project.name1, QStringLiteral("Neubau"));
+    EXPECT_EQ(r.job->delivery.contact, QStringLiteral("Łukasz Wiśniewski"));
+    EXPECT_EQ(r.job->sheetPath, sheetPath());
+    EXPECT_EQ(test::readFile(sheetPath()), dbtest::expectedFile(QStringLiteral("sheet_rich.txt")));
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(JobRecords, PlainJobOnAnEmptyDatabaseReplacesTheOldSheet) {
+    machine.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/JobDaten.txt"),
+                      QByteArray(5000, 'x'));
+    JobSnapshot job;
+    job.project = QStringLiteral("frei eingegeben");
+    job.deadlineDate = QDate(2027, 1, 7);
+    job.deadlineTime = QStringLiteral("Sofort");
+    job.files = {{"1", "a.pdf", "1", "sw", "", "", "", "/tmp/a.pdf"}};
+    Database db(dbPath);
+    const PrepareResult r = JobStore(db).prepareJob(job, MasterData{}, QStringLiteral("080005"),
+                                                    kToday, machine.clientDataFolder(), prompter);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.job->jobNumber, 1);
+    EXPECT_TRUE(r.job->project.isEmpty());
+    EXPECT_EQ(test::readFile(sheetPath()), dbtest::expectedFile(QStringLiteral("sheet_plain.txt")));
+    EXPECT_TRUE(prompter.shown.empty()) << "a text without \" | \" looks nothing up";
+}
+
+TEST_F(JobRecords, ProjectWithoutNameAndSparseDeliveryAddress) {
+    dbtest::execSql(dbPath, QStringLiteral("INSERT INTO JobDaten (JobNumber) VALUES (10)"));
+    addAddress(QStringLiteral("Projekte"), QStringLiteral("ProNumber"), 5,
+               {"", "Halle 7", "", "", "", "Kurz"});
+    addAddress(QStringLiteral("LieferAdr"), QStringLiteral("LiefNumber"), 3, {"Lager"});
+    JobSnapshot job;
+    job.project = QStringLiteral("5 | ");
+    job.delivery = QStringLiteral("3 | Lager");
+    job.deadlineDate = QDate(2027, 2, 1);
+    job.deadlineTime = QStringLiteral("14 : 30");
+    job.remarks = QStringLiteral("Express");
+    job.files = {{"1", "Dvořák Čelo.pdf", "2", "farbig", "heften", "lochen", "falzen", "/x"},
+                 {"2", "Maße.dwg", "5", "sw", "", "", "", "/y"}};
+    Database db(dbPath);
+    const PrepareResult r = JobStore(db).prepareJob(job, richMaster(), QStringLiteral("235959"),
+                                                    kToday, machine.clientDataFolder(), prompter);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(test::readFile(sheetPath()),
+              dbtest::expectedFile(QStringLiteral("sheet_project_without_name.txt")));
+}
+
+TEST_F(JobRecords, VanishedProjectAndAddressAreReportedAndLeftOut) {
+    JobSnapshot job = richJob();
+    Database db(dbPath);
+    const PrepareResult r = JobStore(db).prepareJob(job, richMaster(), QStringLiteral("101530"),
+                                                    kToday, machine.clientDataFolder(), prompter);
+    ASSERT_TRUE(r.ok());
+    EXPECT_TRUE(r.job->delivery.isEmpty());
+    EXPECT_TRUE(r.job->project.isEmpty());
+    ASSERT_EQ(prompter.shown.size(), 2u);
+    EXPECT_EQ(prompter.shown[0].text,
+              QStringLiteral("Es konnte keine Lieferadresse zugewiesen werden!"));
+    EXPECT_EQ(prompter.shown[1].text, QStringLiteral("Es konnte kein Projekt zugewiesen werden!"));
+    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
+    const QByteArray sheet = test::readFile(sheetPath());
+    EXPECT_TRUE(sheet.contains("\r\r\nProjekt:  \r\r\n"));
+    EXPECT_FALSE(sheet.contains("Lieferanschrift"));
+}
+
+TEST_F(JobRecords, SheetThatCannotBeWrittenFailsNamingItAndLeavesNoSheet) {
+    // The client data folder is a plain file: the sheet cannot be created below it.
+    const QString folder = machine.writeFile(QStringLiteral("not-a-folder"), "x");
+    Database db(dbPath);
+    const PrepareResult r = JobStore(db).prepareJob(richJob(), richMaster(), QStringLiteral("1"),
+                                                    kToday, folder, prompter);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.error.contains(QStringLiteral("Auftragszettel")));
+    EXPECT_TRUE(r.error.contains(folder + QStringLiteral("/JobDaten.txt")));
+}
+
+TEST_F(JobRecords, DatabaseThatCannotBeQueriedFailsAndRemovesTheOldSheet) {
+    machine.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/JobDaten.txt"), "alt");
+    const QString broken = machine.writeFile(QStringLiteral("broken.mdb"), QByteArray(4096, 'z'));
+    Database db(broken);
+    const PrepareResult r = JobStore(db).prepareJob(richJob(), richMaster(), QStringLiteral("1"),
+                                                    kToday, machine.clientDataFolder(), prompter);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.error.contains(QStringLiteral("Datenbank")));
+    EXPECT_TRUE(r.error.contains(broken));
+    EXPECT_FALSE(QFile::exists(sheetPath()));
+}
+
+TEST_F(JobRecords, RecordJobWritesTheJobRowAndOneFileRowPerFile) {
+    dbtest::execSql(dbPath, QStringLiteral("INSERT INTO FileDaten (LaufNR) VALUES (41), (0)"));
+    addAddress(QStringLiteral("LieferAdr"), QStringLiteral("LiefNumber"), 1,
+               {"Baustelle Nord", "Tor 2", "", "Am Ring 1", "12345 Berlin", "Łukasz Wiśniewski"});
+    Database db(dbPath);
+    JobStore store(db);
+    const JobSnapshot job = richJob();
+    const PrepareResult prepared = store.prepareJob(job, richMaster(), QStringLiteral("101530"),
+                                                    kToday, machine.clientDataFolder(), prompter);
+    ASSERT_TRUE(prepared.ok());
+    // A database path longer than the 25 characters of PfadFile is left out, the row stays.
+    const RecordResult r =
+        store.recordJob(job, richMaster(), *prepared.job, QStringLiteral("101530"), kToday, dbPath);
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.firstLaufNr, 42);
+
+    const auto jobs = dbtest::queryRows(
+        dbPath,
+        QStringLiteral("SELECT JobNumber, Kostenstelle, Projekt, Termin, Termin2, \"User\", "
+                       "PCName, Name, SteuerNr, PfadFile, Datum, Uhrzeit, Memo, LieferNr, "
+                       "LieferName1, LieferName3, LieferAnspr FROM JobDaten"));
+    ASSERT_EQ(jobs.size(), 1);
+    const QVariantList& row = jobs[0];
+    EXPECT_EQ(row[0].toInt(), 1);
+    EXPECT_EQ(row[1].toString(), QStringLiteral("KST-4711"));
+    EXPECT_EQ(row[2].toString(), QStringLiteral("4 | Neubau"));
+    EXPECT_EQ(row[3].toString(), QStringLiteral("24.12.2026 - 10 : 00"));
+    EXPECT_TRUE(row[4].isNull());
+    EXPECT_EQ(row[5].toString(), systemUserName());
+    EXPECT_EQ(row[6].toString(), systemComputerName());
+    EXPECT_EQ(row[7].toString(), QStringLiteral("Müller & Söhne GmbH"));
+    EXPECT_EQ(row[8].toString(), QStringLiteral("143/123/45678"));
+    EXPECT_TRUE(row[9].isNull()) << "path too long for PfadFile";
+    EXPECT_EQ(row[10].toString(), QStringLiteral("06.12.26"));
+    EXPECT_EQ(row[11].toString(), QStringLiteral("101530"));
+    EXPECT_EQ(row[12].toString(), QStringLiteral("Bitte falzen – und 😀 dazu"))
+        << "the database keeps the real text";
+    EXPECT_EQ(row[13].toString(), QStringLiteral("1"));
+    EXPECT_EQ(row[14].toString(), QStringLiteral("Baustelle Nord"));
+    EXPECT_TRUE(row[15].isNull());
+    EXPECT_EQ(row[16].toString(), QStringLiteral("Łukasz Wiśniewski"));
+
+    const auto files = dbtest::queryRows(
+        dbPath,
+        QStringLiteral("SELECT LaufNR, JobNumber, FileNumber, Filename, FilePath, FileTitel, "
+                       "Anzahl, Color, Verarbeitung1, Verarbeitung2, Verarbeitung3, Datum "
+                       "FROM FileDaten WHERE JobNumber = 1 ORDER BY rowid"));
+    ASSERT_EQ(files.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(files[i][0].toInt(), 42 + i);
+        EXPECT_EQ(files[i][2].toInt(), i + 1);
+        EXPECT_TRUE(files[i][5].isNull());
+        EXPECT_EQ(files[i][11].toString(), QStringLiteral("06.12.2026"));
+    }
+    EXPECT_EQ(files[1][3].toString(), QStringLiteral("Übersicht Süd.pdf"));
+    EXPECT_EQ(files[1][4].toString(), QStringLiteral("/home/anna/Übersicht Süd.pdf"));
+    EXPECT_EQ(files[2][6].toInt(), 12);
+    EXPECT_TRUE(files[0][9].isNull()) << "empty processing step 2 is stored as Null";
+    EXPECT_EQ(files[1][9].toString(), QStringLiteral("lochen"));
+
+    EXPECT_EQ(store.nextJobNumber(), 2);
+    EXPECT_EQ(store.nextLaufNr(), 45);
+}
+
+TEST_F(JobRecords, SecondJobWithoutDeliveryAddressStoresNone) {
+    addAddress(QStringLiteral("LieferAdr"), QStringLiteral("LiefNumber"), 1, {"Baustelle Nord"});
+    Database db(dbPath);
+    JobStore store(db);
+    JobSnapshot job = richJob();
+    job.project.clear();
+    auto first =
+        store.prepareJob(job, richMaster(), "1", kToday, machine.clientDataFolder(), prompter);
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(store.recordJob(job, richMaster(), *first.job, "1", kToday, "/j.mdb").ok);
+    job.delivery = QStringLiteral("keine");
+    auto second =
+        store.prepareJob(job, richMaster(), "2", kToday, machine.clientDataFolder(), prompter);
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(second.job->jobNumber, 2);
+    ASSERT_TRUE(store.recordJob(job, richMaster(), *second.job, "2", kToday, "/j.mdb").ok);
+    EXPECT_FALSE(test::readFile(sheetPath()).contains("Baustelle"));
+    const auto rows = dbtest::queryRows(
+        dbPath, QStringLiteral("SELECT LieferNr, LieferName1 FROM JobDaten ORDER BY rowid"));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0][1].toString(), QStringLiteral("Baustelle Nord"));
+    EXPECT_TRUE(rows[1][0].isNull());
+    EXPECT_TRUE(rows[1][1].isNull());
+}
+
+TEST(LabelNumber, ReadsTheLeadingNumberBeforeTheSeparator) {
+    EXPECT_EQ(labelNumber(QStringLiteral("12 | Müller")), 12);
+    EXPECT_EQ(labelNumber(QStringLiteral("12abc | x")), 12);
+    EXPECT_EQ(labelNumber(QStringLiteral("abc | x")), 0);
+    EXPECT_EQ(labelNumber(QStringLiteral("1 | a | b")), 1);
+    EXPECT_FALSE(labelNumber(QStringLiteral("12|Müller")).has_value());
+    EXPECT_FALSE(labelNumber(QString()).has_value());
+}
+
+TEST(SystemNames, FollowTheTwoHundredCharacterRule) {
+    EXPECT_EQ(systemNameText(QByteArray("  anna  ")), QStringLiteral("anna"));
+    EXPECT_EQ(systemNameText(QByteArray("anna\0rest", 9)), QStringLiteral("anna"));
+    EXPECT_EQ(systemNameText(QByteArray(300, 'x')).size(), 200);
+}
+
+TEST_F(JobRecords, ListsSkipNumberZeroAndSortByTheFlag) {
+    addAddress(QStringLiteral("Projekte"), QStringLiteral("ProNumber"), 3, {"Zeppelin  "});
+    addAddress(QStringLiteral("Projekte"), QStringLiteral("ProNumber"), 1, {"Ölmühle"});
+    addAddress(QStringLiteral("Projekte"), QStringLiteral("ProNumber"), 0, {"ohne Nummer"});
+    addAddress(QStringLiteral("Projekte"), QStringLiteral("ProNumber"), 2, {"anbau"});
+    addAddress(QStringLiteral("LieferAdr"), QStringLiteral("LiefNumber"), 7, {"Lager"});
+    addAddress(QStringLiteral("LieferAdr"), QStringLiteral("LiefNumber"), 2, {});
+    Database db(dbPath);
+    const QStringList byNumber{"1 | Ölmühle", "2 | anbau", "3 | Zeppelin"};
+    EXPECT_EQ(loadProjectLabels(db, QString()), byNumber);
+    EXPECT_EQ(loadProjectLabels(db, QStringLiteral("0")), byNumber);
+    EXPECT_EQ(loadProjectLabels(db, QStringLiteral("1")),
+              (QStringList{"2 | anbau", "1 | Ölmühle", "3 | Zeppelin"}));
+    EXPECT_EQ(loadDeliveryLabels(db), (QStringList{"2 | ", "7 | Lager"}));
+}
+
+TEST_F(JobRecords, EmptyOrUnreadableTablesGiveNoLabels) {
+    Database db(dbPath);
+    EXPECT_TRUE(loadDeliveryLabels(db).isEmpty());
+    Database missing(machine.path(QStringLiteral("none.mdb")));
+    EXPECT_TRUE(loadProjectLabels(missing, QStringLiteral("1")).isEmpty());
+}
+
+TEST_F(JobRecords, TwoProcessesRecordingAtOnceLoseNothing) {
+    const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/jobdb_helper");
+    QProcess a;
+    QProcess b;
+    a.start(helper, {QStringLiteral("record"), dbPath, QStringLiteral("40"), QStringLiteral("a")});
+    b.start(helper, {QStringLiteral("record"), dbPath, QStringLiteral("40"), QStringLiteral("b")});
+    ASSERT_TRUE(a.waitForFinished(120000));
+    ASSERT_TRUE(b.waitForFinished(120000));
+    EXPECT_EQ(a.exitCode(), 0) << a.readAllStandardError().toStdString();
+    EXPECT_EQ(b.exitCode(), 0) << b.readAllStandardError().toStdString();
+
+    EXPECT_EQ(dbtest::queryRows(dbPath, QStringLiteral("PRAGMA integrity_check"))[0][0].toString(),
+              QStringLiteral("ok"));
+    EXPECT_EQ(dbtest::rowCount(dbPath, QStringLiteral("JobDaten")), 80);
+    EXPECT_EQ(dbtest::rowCount(dbPath, QStringLiteral("FileDaten")), 240);
+    const auto lauf = dbtest::queryRows(
+        dbPath,
+        QStringLiteral("SELECT count(DISTINCT LaufNR), min(LaufNR), max(LaufNR) FROM FileDaten"));
+    EXPECT_EQ(lauf[0][0].toInt(), 240);
+    EXPECT_EQ(lauf[0][1].toInt(), 1);
+    EXPECT_EQ(lauf[0][2].toInt(), 240);
+    // Every job's three files sit together under one job number.
+    const auto perJob = dbtest::queryRows(
+        dbPath, QStringLiteral("SELECT count(*) FROM FileDaten GROUP BY JobNumber, Filename "
+                               "HAVING count(*) % 3 <> 0"));
+    EXPECT_TRUE(perJob.isEmpty());
+}
