@@ -61,6 +61,11 @@ void TransferDisplay::showFtpStatus(const QString& message) {
     Q_EMIT statusLineAdded(text);
 }
 
+void TransferDisplay::showSendFailure(const QString& description) {
+    setInfoPanel(QStringLiteral("FTP-Status: ") + description);
+    appendFtpErrorLogEnd(clientDataFolder_);
+}
+
 void TransferDisplay::showTransferProgress(const TransferProgress& progress) {
     const qint64 shown = progress.confirmed
                              ? progress.done

@@ -32,6 +32,10 @@ public:
     void floodShowStatus(const QString& message);
     // The status writer: "Info" panel, transfer log line, status box line.
     void showFtpStatus(const QString& message);
+    // A send that broke off with a run-time error: the "Info" panel names it and the
+    // FTP error log gets its two closing lines. The status box and transfer log stay
+    // as they were.
+    void showSendFailure(const QString& description);
     // A progress value of the upload: draws the bar (below 100 % until the peer
     // confirmed the file) and the rate and time left.
     void showTransferProgress(const kestro::transfer::TransferProgress& progress);

@@ -7,6 +7,7 @@
 #include "client/transfer/transferlog.h"
 #include "support/testenv.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 using namespace kestro::transfer;
@@ -86,6 +87,19 @@ TEST_F(Display, FloodShowStatusKeepsTheBarMessage) {
     EXPECT_EQ(display.infoPanel(), QStringLiteral("FTP-Status: Connected to 127.0.0.1"));
     display.floodFillUpdate(5);
     EXPECT_EQ(display.infoPanel(), QStringLiteral("Uploading a.zip 50 %"));
+}
+
+TEST_F(Display, SendFailureNamesTheErrorAndClosesTheErrorLog) {
+    QStringList lines;
+    QObject::connect(&display, &TransferDisplay::statusLineAdded,
+                     [&](const QString& line) { lines << line; });
+    display.showSendFailure(QStringLiteral("Datei nicht gefunden"));
+
+    EXPECT_EQ(display.infoPanel(), QStringLiteral("FTP-Status: Datei nicht gefunden"));
+    EXPECT_TRUE(lines.isEmpty());
+    EXPECT_EQ(readFile(machine.clientDataFolder() + "/KestroFtpErr.Log"),
+              "errproxy:: \r\r\nEnd ErrLog: \r\r\n");
+    EXPECT_FALSE(QFile::exists(machine.clientDataFolder() + "/KestroFTP.Log"));
 }
 
 TEST_F(Display, UnconfirmedProgressNeverReads100Percent) {
