@@ -1,0 +1,484 @@
+// The zip packer as the send pipeline and the shop see it: archives on disk, read back
+// with libzip and with two independent readers (Info-ZIP's unzip and Python's zipfile).
+#include "client/transfer/czip.h"
+#include "client/transfer/zipentrynames.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <map>
+#include <zip.h>
+
+using namespace kestro::zip;
+
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+struct Entry {
+    QByteArray data;
+    zip_uint16_t method = 0;
+};
+
+// Every entry of the archive, read with libzip (CRC checked on the way).
+std::map<QString, Entry> readArchive(const QString& path) {
+    std::map<QString, Entry> out;
+    int code = 0;
+    zip_t* za = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+    if (!za) {
+        ADD_FAILURE() << "libzip cannot open " << path.toStdString() << " (" << code << ")";
+        return out;
+    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        zip_stat_t st;
+        zip_stat_index(za, zip_uint64_t(i), 0, &st);
+        Entry e;
+        e.method = st.comp_method;
+        e.data.resize(qsizetype(st.size));
+        zip_file_t* f = zip_fopen_index(za, zip_uint64_t(i), 0);
+        EXPECT_NE(f, nullptr);
+        if (f) {
+            EXPECT_EQ(zip_fread(f, e.data.data(), st.size), zip_int64_t(st.size)) << st.name;
+            char extra;
+            EXPECT_EQ(zip_fread(f, &extra, 1), 0) << "CRC or length error in " << st.name;
+            zip_fclose(f);
+        }
+        out[QString::fromUtf8(st.name)] = e;
+    }
+    zip_discard(za);
+    return out;
+}
+
+QStringList namesOf(const std::map<QString, Entry>& entries) {
+    QStringList names;
+    for (const auto& [name, e] : entries)
+        names << name;
+    return names;
+}
+
+struct ToolRun {
+    int exitCode = -1;
+    QString output;
+};
+
+ToolRun run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAll())};
+}
+
+// Python's zipfile: tests every CRC and lists the names, one a line.
+ToolRun pythonZipfile(const QString& archive) {
+    return run(QStringLiteral("/usr/bin/python3"),
+               {QStringLiteral("-c"),
+                QStringLiteral("import sys, zipfile\n"
+                               "z = zipfile.ZipFile(sys.argv[1])\n"
+                               "bad = z.testzip()\n"
+                               "if bad: sys.exit('bad entry ' + bad)\n"
+                               "print('\\n'.join(sorted(z.namelist())))\n"),
+                archive});
+}
+
+QByteArray randomBytes(qsizetype n, quint32 seed) {
+    QByteArray b(n, Qt::Uninitialized);
+    QRandomGenerator gen(seed);
+    gen.fillRange(reinterpret_cast<quint32*>(b.data()), n / 4);
+    return b;
+}
+
+// Text-like bytes that deflate well but not trivially.
+QByteArray textBytes(qsizetype n, quint32 seed) {
+    QByteArray b;
+    b.reserve(n);
+    QRandomGenerator gen(seed);
+    while (b.size() < n)
+        b += QByteArray::number(gen.bounded(100000)) + " moveto " +
+             QByteArray::number(gen.bounded(2000)) + " lineto stroke\n";
+    b.truncate(n);
+    return b;
+}
+
+QByteArray jpegLike(qsizetype n, quint32 seed) {
+    return QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10) + randomBytes(n - 10, seed);
+}
+
+class ZipPacking : public ::testing::Test {
+protected:
+    QString write(const QString& relative, const QByteArray& bytes) {
+        const QString path = dir.filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    QString archive() const {
+        return dir.filePath(QStringLiteral("out/Muster GmbH-061226-140509.zip"));
+    }
+    // Configures the packer as the send pipeline does for each run.
+    void configure(cZip& z, const QStringList& files) {
+        QDir().mkpath(QFileInfo(archive()).path());
+        z.setEncrypt(false);
+        z.setAddComment(false);
+        z.setZipFile(archive());
+        z.setStoreFolderNames(false);
+        z.setRecurseSubDirs(false);
+        z.ClearFileSpecs();
+        for (const QString& f : files)
+            z.AddFileSpec(f);
+    }
+    QStringList leftovers() const {
+        return QDir(QFileInfo(archive()).path()).entryList(QDir::Files | QDir::Hidden);
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST(ZipOptionRecord, NewPackerAndPropertyMapping) {
+    cZip z;
+    EXPECT_EQ(z.OptionRecord().noDirectoryEntries, 1);
+    EXPECT_EQ(z.OptionRecord().junkDirectoryNames, 1);
+    EXPECT_EQ(z.OptionRecord().recurse, 0);
+    EXPECT_EQ(z.OptionRecord().level, 0);
+    EXPECT_FALSE(z.StoreFolderNames());
+
+    z.setRecurseSubDirs(true);
+    EXPECT_EQ(z.OptionRecord().recurse, 2);
+    EXPECT_TRUE(z.RecurseSubDirs());
+    z.setStoreDirectories(true);
+    EXPECT_EQ(z.OptionRecord().noDirectoryEntries, 0);
+    z.setStoreFolderNames(true);
+    EXPECT_EQ(z.OptionRecord().junkDirectoryNames, 0);
+    z.setAllowAppend(true);
+    EXPECT_EQ(z.OptionRecord().grow, 1);
+    EXPECT_TRUE(z.AllowAppend());
+
+    for (qint32 level : {2, 0, 1}) {
+        z.setMessageLevel(level);
+        EXPECT_EQ(z.MessageLevel(), level);
+    }
+    EXPECT_EQ(z.OptionRecord().verbose, 0);
+    EXPECT_EQ(z.OptionRecord().quiet, 1);
+    z.setMessageLevel(7); // not a level: nothing changes
+    EXPECT_EQ(z.MessageLevel(), 1);
+}
+
+TEST(ZipOptionRecord, FileSpecListIsOneBased) {
+    cZip z;
+    z.AddFileSpec(QStringLiteral("/a/plan.pdf"));
+    z.AddFileSpec(QStringLiteral("/b/foto.jpg"));
+    EXPECT_EQ(z.FileSpecCount(), 2);
+    EXPECT_EQ(z.FileSpec(1).toString(), QStringLiteral("/a/plan.pdf"));
+    EXPECT_EQ(z.FileSpec(2).toString(), QStringLiteral("/b/foto.jpg"));
+    EXPECT_FALSE(z.FileSpec(0).isValid());
+    EXPECT_FALSE(z.FileSpec(3).isValid());
+    z.ClearFileSpecs();
+    EXPECT_EQ(z.FileSpecCount(), 0);
+}
+
+TEST(ZipEntryNames, DuplicatesGetNumberedNames) {
+    EXPECT_EQ(plannedEntryNames({"/a/plan.pdf", "/b/plan.pdf", "/c/PLAN.pdf", "/d/plan (2).pdf"}),
+              QStringList({"plan.pdf", "plan (2).pdf", "PLAN (3).pdf", "plan (2) (2).pdf"}));
+    EXPECT_EQ(plannedEntryNames({"/x/README", "/y/README", "/z/.profile", "/w/.profile"}),
+              QStringList({"README", "README (2)", ".profile", ".profile (2)"}));
+    EXPECT_EQ(plannedEntryNames({"/a/plan.pdf"}, {"Plan.PDF"}), QStringList({"plan (2).pdf"}));
+}
+
+TEST_F(ZipPacking, FilesFromManyFoldersArriveByNameWithTheirBytes) {
+    const QByteArray text = textBytes(3 * 1024 * 1024 + 12345, 1); // many deflate chunks
+    const QByteArray photo = jpegLike(700 * 1024, 2);
+    const QByteArray noise = randomBytes(1024 * 1024 + 7, 3); // will not shrink
+    const QStringList files = {write("Daten/Plan.ps", text), write("Fotos/2026/Foto.jpg", photo),
+                               write("x/noise.bin", noise), write("leer/leer.txt", {}),
+                               write("Daten/Übersicht – Süd.txt", "äöü\r\n")};
+    cZip z;
+    configure(z, files);
+    ASSERT_TRUE(z.Zip()) << z.LastResult();
+    EXPECT_EQ(z.PackedCount(), 5);
+    EXPECT_EQ(z.NotPackedCount(), 0);
+
+    const auto entries = readArchive(archive());
+    EXPECT_EQ(namesOf(entries),
+              QStringList({"Foto.jpg", "Plan.ps", "leer.txt", "noise.bin", "Übersicht – Süd.txt"}));
+    EXPECT_EQ(entries.at("Plan.ps").data, text);
+    EXPECT_EQ(entries.at("Plan.ps").method, ZIP_CM_DEFLATE);
+    EXPECT_EQ(entries.at("Foto.jpg").data, photo);
+    EXPECT_EQ(entries.at("Foto.jpg").method, ZIP_CM_STORE); // a JPEG does not shrink
+    EXPECT_EQ(entries.at("noise.bin").data, noise);
+    EXPECT_EQ(entries.at("leer.txt").data, QByteArray());
+    EXPECT_EQ(entries.at("Übersicht – Süd.txt").data, QByteArray("äöü\r\n"));
+    // Compressible data shrank, incompressible data hardly grew.
+    EXPECT_LT(QFileInfo(archive()).size(),
+              qint64(text.size() / 2 + photo.size() + noise.size() + noise.size() / 100 + 4096));
+
+    const ToolRun unzip = run(QStringLiteral("unzip"), {QStringLiteral("-t"), archive()});
+    EXPECT_EQ(unzip.exitCode, 0) << unzip.output.toStdString();
+    const ToolRun python = pythonZipfile(archive());
+    EXPECT_EQ(python.exitCode, 0) << python.output.toStdString();
+    EXPECT_EQ(python.output.trimmed().split(QLatin1Char('\n')),
+              QStringList({"Foto.jpg", "Plan.ps", "leer.txt", "noise.bin", "Übersicht – Süd.txt"}));
+    EXPECT_TRUE(leftovers() == QStringList{QFileInfo(archive()).fileName()})
+        << leftovers().join(',').toStdString();
+}
+
+TEST_F(ZipPacking, SameFileNameFromTwoFoldersBothArrive) {
+    const QStringList files = {write("a/plan.pdf", "first"), write("b/plan.pdf", "second"),
+                               write("c/Plan.PDF", "third")};
+    cZip z;
+    configure(z, files);
+    ASSERT_TRUE(z.Zip());
+    const QStringList expected = {"plan.pdf", "plan (2).pdf", "Plan (3).PDF"};
+    EXPECT_EQ(z.PackedEntryNames(), expected);
+    EXPECT_EQ(plannedEntryNames(files), expected); // what the job sheet names
+    const auto entries = readArchive(archive());
+    EXPECT_EQ(entries.at("plan.pdf").data, "first");
+    EXPECT_EQ(entries.at("plan (2).pdf").data, "second");
+    EXPECT_EQ(entries.at("Plan (3).PDF").data, "third");
+}
+
+TEST_F(ZipPacking, OneRunPerFileAddsToTheSameArchive) {
+    const QStringList files = {write("a/plan.pdf", "first"), write("b/plan.pdf", "second"),
+                               write("JobDaten.txt", "Auftrag")};
+    cZip z;
+    for (const QString& f : files) {
+        configure(z, {f});
+        EXPECT_TRUE(z.Zip()) << f.toStdString();
+    }
+    EXPECT_EQ(z.PackedEntryNames(), QStringList{"JobDaten.txt"});
+    const auto entries = readArchive(archive());
+    EXPECT_EQ(namesOf(entries), QStringList({"JobDaten.txt", "plan (2).pdf", "plan.pdf"}));
+    EXPECT_EQ(entries.at("plan (2).pdf").data, "second");
+    EXPECT_EQ(pythonZipfile(archive()).exitCode, 0);
+}
+
+TEST_F(ZipPacking, MissingFileCountsAsNotPackedAndTheRestArrives) {
+    cZip z;
+    configure(z, {dir.filePath("gibt-es-nicht.pdf"), write("da.pdf", "da")});
+    EXPECT_FALSE(z.Zip());
+    EXPECT_EQ(z.LastResult(), ZE_NAME);
+    EXPECT_EQ(z.PackedCount(), 1);
+    EXPECT_EQ(z.NotPackedCount(), 1);
+    EXPECT_EQ(namesOf(readArchive(archive())), QStringList{"da.pdf"});
+}
+
+TEST_F(ZipPacking, NothingPackedLeavesNoArchive) {
+    cZip z;
+    configure(z, {dir.filePath("weg.pdf")});
+    EXPECT_FALSE(z.Zip());
+    EXPECT_FALSE(QFile::exists(archive()));
+}
+
+TEST_F(ZipPacking, MoreSpecificationsThanOneRunTakesFailsWithoutArchive) {
+    const QString file = write("a.txt", "a");
+    cZip z;
+    configure(z, QStringList(1023, file));
+    EXPECT_FALSE(z.Zip());
+    EXPECT_EQ(z.LastResult(), ZE_PARMS);
+    EXPECT_FALSE(QFile::exists(archive()));
+}
+
+// A file that changes while it is packed must not arrive damaged or half: it counts as
+// not packed, the others arrive, and the archive passes every reader's check.
+TEST_F(ZipPacking, FileThatChangesOrVanishesWhilePackedIsLeftOut) {
+    const QByteArray big = textBytes(6 * 1024 * 1024, 4);
+    const QString grows = write("grows.ps", big);
+    const QString vanishes = write("vanishes.txt", textBytes(200000, 5));
+    const QString rewritten = write("rewritten.txt", textBytes(300000, 6));
+    const QString steady = write("steady.txt", "steady");
+    cZip z;
+    // Runs in this thread, so the handlers run while the library reads.
+    QObject::connect(&z, &cZip::Cancel, [&](const QString& name) {
+        if (name == QLatin1String("vanishes.txt"))
+            QFile::remove(vanishes);
+        if (name == QLatin1String("rewritten.txt")) {
+            QFile f(rewritten);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            f.write("X"); // same size, new bytes and time
+        }
+    });
+    bool grown = false;
+    QObject::connect(&z, &cZip::BytesPacked, [&](qint64 done, qint64) {
+        if (!grown && done > 0 && done < big.size()) {
+            grown = true; // while the big file is being read
+            QFile f(grows);
+            ASSERT_TRUE(f.open(QIODevice::Append));
+            f.write("more");
+        }
+    });
+    configure(z, {grows, vanishes, rewritten, steady});
+    EXPECT_FALSE(z.Zip());
+    EXPECT_TRUE(grown);
+    EXPECT_EQ(z.LastResult(), ZE_READ);
+    EXPECT_EQ(z.PackedEntryNames(), QStringList{"steady.txt"});
+    EXPECT_EQ(z.NotPackedCount(), 3);
+    for (const ZpEntryReport& r : z.Entries())
+        EXPECT_EQ(r.packed, r.entryName == QLatin1String("steady.txt")) << r.problem.toStdString();
+
+    const auto entries = readArchive(archive());
+    EXPECT_EQ(namesOf(entries), QStringList{"steady.txt"});
+    EXPECT_EQ(run(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive()}).exitCode, 0);
+    EXPECT_EQ(pythonZipfile(archive()).exitCode, 0);
+    EXPECT_TRUE(leftovers() == QStringList{QFileInfo(archive()).fileName()});
+}
+
+TEST_F(ZipPacking, OptionsTheCallerSetsAreHonoured) {
+    const QString root = dir.filePath("job");
+    write("job/a.txt", "a");
+    write("job/sub/b.txt", "b");
+    write("job/sub/deep/c.jpg", jpegLike(5000, 7));
+    cZip z;
+    configure(z, {QStringLiteral("job")});
+    z.setBasePath(dir.path());
+    z.setStoreFolderNames(true);
+    z.setRecurseSubDirs(true);
+    z.setCompressionLevel('0');
+    ASSERT_TRUE(z.Zip()) << z.LastResult();
+    auto entries = readArchive(archive());
+    EXPECT_EQ(namesOf(entries), QStringList({"job/a.txt", "job/sub/b.txt", "job/sub/deep/c.jpg"}));
+    for (const auto& [name, e] : entries)
+        EXPECT_EQ(e.method, ZIP_CM_STORE) << name.toStdString(); // level 0 stores
+
+    // Folder entries when asked for.
+    QFile::remove(archive());
+    configure(z, {QStringLiteral("job")});
+    z.setStoreFolderNames(true);
+    z.setRecurseSubDirs(true);
+    z.setStoreDirectories(true);
+    ASSERT_TRUE(z.Zip());
+    entries = readArchive(archive());
+    EXPECT_EQ(namesOf(entries), QStringList({"job/", "job/a.txt", "job/sub/", "job/sub/b.txt",
+                                             "job/sub/deep/", "job/sub/deep/c.jpg"}));
+
+    // Delete removes entries by name; update replaces an older entry instead of adding.
+    configure(z, {QStringLiteral("job/sub*")});
+    ASSERT_TRUE(z.Delete());
+    EXPECT_EQ(namesOf(readArchive(archive())), QStringList({"job/", "job/a.txt"}));
+    write("job/a.txt", "newer a");
+    {
+        QFile later(root + "/a.txt");
+        ASSERT_TRUE(later.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(later.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                      QFileDevice::FileModificationTime));
+    }
+    configure(z, {QStringLiteral("job/a.txt")});
+    z.setStoreFolderNames(true);
+    z.setRecurseSubDirs(false);
+    z.setUpdateOnlyIfNewer(true);
+    ASSERT_TRUE(z.Zip());
+    entries = readArchive(archive());
+    EXPECT_EQ(namesOf(entries), QStringList({"job/", "job/a.txt"}));
+    EXPECT_EQ(entries.at("job/a.txt").data, "newer a");
+}
+
+TEST_F(ZipPacking, PasswordAndCommentComeFromTheCaller) {
+    const QString file = write("geheim.txt", textBytes(100000, 8));
+    cZip z;
+    configure(z, {file});
+    z.setEncrypt(true);
+    EXPECT_FALSE(z.Zip()); // no password given
+    EXPECT_FALSE(QFile::exists(archive()));
+    z.setPassword("kennwort");
+    z.setAddComment(true);
+    z.setComment("Auftrag 4711");
+    ASSERT_TRUE(z.Zip());
+    int code = 0;
+    zip_t* za = zip_open(QFile::encodeName(archive()).constData(), ZIP_RDONLY, &code);
+    ASSERT_NE(za, nullptr);
+    EXPECT_EQ(QByteArray(zip_get_archive_comment(za, nullptr, 0)), "Auftrag 4711");
+    EXPECT_EQ(zip_fopen(za, "geheim.txt", 0), nullptr); // needs the password
+    zip_file_t* f = zip_fopen_encrypted(za, "geheim.txt", 0, "kennwort");
+    ASSERT_NE(f, nullptr);
+    QByteArray back(100000, 0);
+    EXPECT_EQ(zip_fread(f, back.data(), 100000), 100000);
+    EXPECT_EQ(back, textBytes(100000, 8));
+    zip_fclose(f);
+    zip_discard(za);
+}
+
+// The window's thread starts the run and hears of it through queued signals.
+TEST_F(ZipPacking, WorkerRunReportsToTheStartingThreadAndAbortLeavesNoArchive) {
+    QStringList files;
+    for (int i = 0; i < 12; ++i)
+        files << write(QStringLiteral("f%1.ps").arg(i), textBytes(2 * 1024 * 1024, 10 + i));
+    cZip z;
+    configure(z, files);
+    QList<QThread*> signalThreads;
+    qint32 finished = -1;
+    QEventLoop loop;
+    QObject::connect(&z, &cZip::Finished, &loop, [&](qint32 result) {
+        finished = result;
+        loop.quit();
+    });
+    QObject::connect(&z, &cZip::Progress, &loop,
+                     [&](qint32, const QString&) { signalThreads << QThread::currentThread(); });
+    ASSERT_TRUE(z.StartZip());
+    EXPECT_FALSE(z.StartZip()); // one run at a time
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_EQ(finished, 0);
+    EXPECT_EQ(z.PackedCount(), 12);
+    ASSERT_FALSE(signalThreads.isEmpty());
+    for (QThread* t : signalThreads)
+        EXPECT_EQ(t, QThread::currentThread());
+
+    // Abort half-way, on an archive that already exists: the old archive stays as it
+    // was, no temporary file is left behind.
+    const QByteArray before = [&] {
+        QFile f(archive());
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+    for (QString& f : files)
+        f = write(QFileInfo(f).fileName().replace(".ps", "-neu.ps"), textBytes(2 << 20, 99));
+    configure(z, files);
+    QObject::connect(&z, &cZip::BytesPacked, &loop, [&](qint64 done, qint64 total) {
+        if (done > 0 && done < total)
+            z.Abort();
+    });
+    finished = -1;
+    ASSERT_TRUE(z.StartZip());
+    loop.exec();
+    EXPECT_EQ(finished, ZE_ABORT);
+    EXPECT_FALSE(z.Success());
+    EXPECT_EQ(z.PackedCount(), 0);
+    QFile after(archive());
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(after.readAll() == before);
+    EXPECT_TRUE(leftovers() == QStringList{QFileInfo(archive()).fileName()});
+
+    // A new archive aborted half-way does not exist at all.
+    QFile::remove(archive());
+    finished = -1;
+    ASSERT_TRUE(z.StartZip());
+    loop.exec();
+    EXPECT_EQ(finished, ZE_ABORT);
+    EXPECT_FALSE(QFile::exists(archive()));
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(',').toStdString();
+}
+
+TEST_F(ZipPacking, DestroyingThePackerDuringARunStopsIt) {
+    QStringList files;
+    for (int i = 0; i < 6; ++i)
+        files << write(QStringLiteral("g%1.ps").arg(i), textBytes(2 << 20, 40 + i));
+    {
+        cZip z;
+        configure(z, files);
+        ASSERT_TRUE(z.StartZip());
+        QThread::msleep(50);
+    } // must not crash nor leave a thread behind
+    EXPECT_FALSE(QFile::exists(archive()) && readArchive(archive()).empty());
+}
