@@ -1,0 +1,35 @@
+#include "client/startup/pipeupdater.h"
+
+#include "common/servicemessage.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcPipeUpdater, "kestro.startup.pipeupdater")
+
+namespace kestro::startup {
+
+PipeUpdater::PipeUpdater() {
+    pipe_.setMaxRequest(200);
+    pipe_.setMaxResponse(200);
+    pipe_.setPipeName(QStringLiteral("Vellmon"));
+}
+
+bool PipeUpdater::send(const QString& message) {
+    pipe_.setServer(QStringLiteral("."));
+    pipe_.setPipeName(QStringLiteral("Vellmon"));
+    QByteArray response(200, '\0');
+    lastError_ = pipe_.pipeCall(toUtf16Le(message), response);
+    if (lastError_ != 0)
+        qCWarning(lcPipeUpdater) << "service message not delivered, system error" << lastError_;
+    return lastError_ == 0;
+}
+
+bool requestUpdate(ServiceMessageSender& sender, Prompter& prompter, const QString& appName,
+                   const QString& startFolder, const QString& versionText) {
+    if (sender.send(searchingUpdateMessage(appName, startFolder, versionText)))
+        return true;
+    prompter.message(undeliveredMessageText(), Prompter::Icon::Critical);
+    return false;
+}
+
+} // namespace kestro::startup

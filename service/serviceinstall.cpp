@@ -1,0 +1,125 @@
+#include "service/serviceinstall.h"
+
+#include "common/registrystore.h"
+#include "common/textfile.h"
+#include "service/servicelog.h"
+#include "service/servicepaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace kestro::service {
+
+SwitchAction parseSwitches(const QString& s) {
+    if (s == QStringLiteral("-install"))
+        return SwitchAction::Install;
+    if (s == QStringLiteral("-uninstall"))
+        return SwitchAction::Uninstall;
+    if (s == QStringLiteral("-debug"))
+        return SwitchAction::Debug;
+    if (s == QStringLiteral("-view"))
+        return SwitchAction::View;
+    if (s == QStringLiteral("-noview"))
+        return SwitchAction::NoView;
+    if (s.isEmpty())
+        return SwitchAction::None;
+    return SwitchAction::Unknown;
+}
+
+QString argumentString(const QStringList& argumentsWithoutProgram) {
+    return argumentsWithoutProgram.join(QLatin1Char(' '));
+}
+
+QString unitFile() {
+    return QDir(unitFolder()).filePath(kServiceName.toLower() + QStringLiteral(".service"));
+}
+
+QString unitText(const QString& executable) {
+    return QStringLiteral("[Unit]\n"
+                          "Description=%1\n"
+                          "After=network.target\n"
+                          "\n"
+                          "[Service]\n"
+                          "Type=simple\n"
+                          "ExecStart=%2\n"
+                          "ExecReload=/bin/kill -USR2 $MAINPID\n"
+                          "Environment=VELLMON_RUNTIME_DIR=/run/vellmon\n"
+                          "RuntimeDirectory=vellmon\n"
+                          "RuntimeDirectoryMode=0755\n"
+                          "StateDirectory=vellmon\n"
+                          "Restart=on-failure\n"
+                          "\n"
+                          "[Install]\n"
+                          "WantedBy=multi-user.target\n")
+        .arg(kDisplayName, executable);
+}
+
+namespace {
+
+bool runSystemctl(const QStringList& args, QString* error) {
+    const QString systemctl = QStandardPaths::findExecutable(QStringLiteral("systemctl"));
+    if (systemctl.isEmpty())
+        return true; // no systemd here: the unit file is all there is to do
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(systemctl, args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *error =
+            QStringLiteral("systemctl %1: %2")
+                .arg(args.join(QLatin1Char(' ')), QString::fromLocal8Bit(p.readAll()).trimmed());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool installService(const QString& executable, QString* error) {
+    if (!QDir().mkpath(unitFolder())) {
+        *error = QStringLiteral("cannot create ") + unitFolder();
+        return false;
+    }
+    if (!writeWholeFile(unitFile(), unitText(executable).toUtf8(), error))
+        return false;
+    if (isSystemUnitFolder() &&
+        !(runSystemctl({QStringLiteral("daemon-reload")}, error) &&
+          runSystemctl(
+              {QStringLiteral("enable"), kServiceName.toLower() + QStringLiteral(".service")},
+              error)))
+        return false;
+    RegistryStore store;
+    return store.write(Hive::LocalMachine, kParametersKey, QStringLiteral("TimerInterval"),
+                       QStringLiteral("1000"), error);
+}
+
+bool uninstallService(QString* error) {
+    if (!QFile::exists(unitFile())) {
+        *error = unitFile() + QStringLiteral(" does not exist");
+        return false;
+    }
+    if (isSystemUnitFolder() && !runSystemctl({QStringLiteral("disable"),
+                                               kServiceName.toLower() + QStringLiteral(".service")},
+                                              error))
+        return false;
+    if (!QFile::remove(unitFile())) {
+        *error = QStringLiteral("cannot remove ") + unitFile();
+        return false;
+    }
+    if (isSystemUnitFolder())
+        runSystemctl({QStringLiteral("daemon-reload")}, error);
+    return true;
+}
+
+int readTimerInterval() {
+    const QString text =
+        RegistryStore()
+            .read(Hive::LocalMachine, kParametersKey, QStringLiteral("TimerInterval"))
+            .value_or(QStringLiteral("1000"));
+    bool ok = false;
+    const int ms = text.trimmed().toInt(&ok);
+    return ok && ms > 0 ? ms : 1000;
+}
+
+} // namespace kestro::service

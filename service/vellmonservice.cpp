@@ -1,0 +1,184 @@
+#include "service/vellmonservice.h"
+
+#include "common/servicemessage.h"
+#include "piperpc/clientpresencefiles.h"
+#include "service/servicelog.h"
+#include "service/servicepaths.h"
+
+#include <unistd.h>
+
+namespace kestro::service {
+
+namespace {
+
+// Keeps only the end of a growing text box, so a long-running service stays small.
+void appendCapped(QString& box, const QString& line, int limit) {
+    box += line + QStringLiteral("\r\n");
+    if (box.size() > limit)
+        box.remove(0, box.size() - limit);
+}
+
+} // namespace
+
+VellmonService::VellmonService(Options options, Prompter& prompter, QObject* parent)
+    : QObject(parent), options_(std::move(options)), prompter_(prompter),
+      errorLog_(windowsFolder()),
+      registry_(RegistryStore(), options_.registryWriteAllow, options_.registryWriteAllowClasses),
+      dispatcher_(registry_), shutdown_(prompter, options_.powerOff) {
+    queueTimer_.setInterval(1);
+    connect(&queueTimer_, &QTimer::timeout, this, &VellmonService::workQueue);
+    shutdownTimer_.setInterval(0);
+    connect(&shutdownTimer_, &QTimer::timeout, this,
+            [this] { shutdown_.shutDownNTbasedWindows(SystemShutdown::kServiceMode); });
+    heartbeat_.setInterval(options_.heartbeatMs);
+    heartbeat_.start();
+    updates_.setMaxThreadCount(1);
+
+    connect(&pipe_, &PipeRpc::called, this, &VellmonService::onCalled);
+    connect(&mailslot_, &MailslotReceiver::messageWaiting, this, &VellmonService::onMailslot);
+    connect(&dispatcher_, &CommandDispatcher::received, this, [this](const QString& text) {
+        appendCapped(received_, text, kLogBoxLimit);
+        Q_EMIT receivedChanged(received_);
+        queueTimer_.start();
+    });
+    connect(&dispatcher_, &CommandDispatcher::showFormRequested, this,
+            &VellmonService::showFormRequested);
+    connect(&dispatcher_, &CommandDispatcher::beepRequested, this, &VellmonService::beepRequested);
+    connect(&dispatcher_, &CommandDispatcher::shutdownArmed, this, [this](int delayMs) {
+        if (delayMs == 0) {
+            shutdownTimer_.stop();
+            return;
+        }
+        writeEventLog(4, 110, QStringLiteral("ShutDown in %1 ms").arg(delayMs));
+        shutdownTimer_.start(delayMs);
+    });
+    connect(&dispatcher_, &CommandDispatcher::updateRequested, this, &VellmonService::startUpdate);
+}
+
+VellmonService::~VellmonService() {
+    closeSlot();
+    QSignalBlocker quiet(&pipe_);
+    pipe_.closePipe();
+    waitForUpdates();
+}
+
+void VellmonService::start() {
+    pipe_.setMaxClients(2);
+    pipe_.setMaxRequest(20000);
+    pipe_.setMaxResponse(200);
+    pipe_.setPipeName(QStringLiteral("vellmon"));
+    // Clients make single calls; one that connects and never speaks must not hold a slot.
+    pipe_.setIdleTimeout(1000);
+    listen();
+    local::makeFolder(local::clientsDir(), 01777);
+    createSlot(defaultMailslotName());
+}
+
+void VellmonService::appendLog(const QString& line) {
+    appendCapped(log_, line, kLogBoxLimit);
+    Q_EMIT logChanged(log_);
+}
+
+void VellmonService::clearLog() {
+    log_.clear();
+    Q_EMIT logChanged(log_);
+}
+
+bool VellmonService::listen() {
+    try {
+        pipe_.listen();
+    } catch (const PipeRpcError& e) {
+        appendLog(QStringLiteral("Error %1: %2")
+                      .arg(QString::number(quint32(e.number()), 16).toUpper(), e.description()));
+        writeEventLog(109, 1, e.description());
+        return false;
+    }
+    appendLog(QStringLiteral("Listening: MaxClients=%1, MaxRequest=%2, MaxResponse=%3")
+                  .arg(pipe_.maxClients())
+                  .arg(pipe_.maxRequest())
+                  .arg(pipe_.maxResponse()));
+    Q_EMIT listeningChanged(true);
+    return true;
+}
+
+bool VellmonService::closePipe() {
+    pipe_.closePipe();
+    appendLog(QStringLiteral("Pipe closed"));
+    Q_EMIT listeningChanged(false);
+    return true;
+}
+
+bool VellmonService::createSlot(const QString& name) {
+    return mailslot_.create(name);
+}
+
+void VellmonService::closeSlot() {
+    mailslot_.close();
+}
+
+bool VellmonService::sendTestMessage(const QString& slot, const QString& text) {
+    if (slot.isEmpty() || text.isEmpty())
+        return false;
+    if (mailSlotSend(text, slot))
+        return true;
+    prompter_.message(QStringLiteral("Es konnte nicht in den Mailslot geschrieben werden!"),
+                      Prompter::Icon::None, kServiceTitle());
+    return false;
+}
+
+void VellmonService::pause() {
+    heartbeat_.stop();
+    writeEventLog(1, 109, QStringLiteral("Service ") + QStringLiteral("pausiert"));
+}
+
+void VellmonService::resume() {
+    heartbeat_.start();
+    writeEventLog(4, 110, QStringLiteral("Service fortgefahren"));
+}
+
+bool VellmonService::isTrustedPeer(qint32 pipe) const {
+    const local::PeerCredentials peer = pipe_.peerOf(pipe);
+    return peer.known() && (peer.uid == 0 || peer.uid == ::geteuid());
+}
+
+bool VellmonService::enqueue(const QString& text, bool trusted) {
+    // An empty message would only mark a free slot; it is not a command.
+    if (text.isEmpty() || !queue_.append({text, trusted}))
+        return false;
+    queueTimer_.start();
+    return true;
+}
+
+void VellmonService::onCalled(qint32 pipe, const QByteArray& request, QByteArray* response) {
+    *response = toUtf16Le(QStringLiteral("False"));
+    const QString text = decodeServiceMessage(fromUtf16Le(request));
+    if (enqueue(text, isTrustedPeer(pipe)))
+        *response = toUtf16Le(QStringLiteral("True"));
+}
+
+void VellmonService::onMailslot() {
+    // One message per wake-up, as the poll took one per tick; the socket wakes us again.
+    if (const auto text = mailslot_.readNext()) {
+        if (!enqueue(decodeServiceMessage(*text), true))
+            qCWarning(lcService) << "mailslot message dropped: the queue is full";
+    }
+}
+
+void VellmonService::workQueue() {
+    queueTimer_.stop();
+    queue_.work([this](const QueuedMessage& m) { dispatcher_.dispatch(m); });
+}
+
+void VellmonService::startUpdate(const UpdateRequest& request) {
+    const UpdateSearch::Environment env{
+        options_.webServer, windowsFolder(), &errorLog_,
+        [](const QString& product) { presence::closeFirstClientTitled(product, 10000); },
+        &startDetachedInstaller};
+    updates_.start([env, request] { UpdateSearch(env).run(request); });
+}
+
+void VellmonService::waitForUpdates() {
+    updates_.waitForDone();
+}
+
+} // namespace kestro::service

@@ -1,0 +1,197 @@
+#include "client/startup/pipeupdater.h"
+#include "client/startup/updatecheck.h"
+#include "common/servicemessage.h"
+#include "vellmonharness.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using namespace kestro::test;
+
+namespace {
+
+QString logLine(int number, const QString& text) {
+    return QStringLiteral("Test:-LevelInt:%1 Level:1: ").arg(number) +
+           text.leftJustified(100, QLatin1Char(' '), true);
+}
+
+QStringList logLines(const QString& path) {
+    return QString::fromUtf8(readFile(path)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+}
+
+// The maker's web server with a version file and an installer script, Vellmon, and the
+// client's start folder.
+class UpdateInstallation : public ::testing::Test, public VellmonMachine {
+protected:
+    void SetUp() override {
+        clientFolder = machine.path(QStringLiteral("client"));
+        QDir().mkpath(clientFolder);
+        machine.writeFile(QStringLiteral("www/files/Update.exe"),
+                          "#!/bin/sh\ncat update.ini > installer-ran\n");
+        ASSERT_TRUE(web.startFixture(QStringLiteral("httpserver.py"),
+                                     {QStringLiteral("--root"), machine.path(QStringLiteral("www")),
+                                      QStringLiteral("--status"),
+                                      QStringLiteral("/files/Broken.exe=500")}));
+        writeConfig(base());
+        ASSERT_TRUE(startVellmon());
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(web.port()); }
+    QString versionUrl() const {
+        return base() + QStringLiteral("/AutoUpdate/Version/KestroFTP-Client.txt");
+    }
+    void publish(const QByteArray& content) {
+        machine.writeFile(QStringLiteral("www/AutoUpdate/Version/KestroFTP-Client.txt"), content);
+    }
+    bool requestUpdate(const QString& version = QStringLiteral("1.0.41")) {
+        startup::PipeUpdater updater;
+        ScriptedPrompter prompter;
+        return startup::requestUpdate(updater, prompter, QStringLiteral("KestroFTP-Client"),
+                                      clientFolder, version);
+    }
+    QString localCopy() const {
+        return clientFolder + QStringLiteral("/KestroFTP-Client-update.txt");
+    }
+
+    QString clientFolder;
+    PeerProcess web;
+};
+
+TEST_F(UpdateInstallation, NewerVersionClosesTheClientAndStartsTheInstaller) {
+    publish("1.0.42\r\n" + base().toUtf8() + "/files/Update.exe\n");
+    PeerProcess client;
+    const QString unloaded = machine.path(QStringLiteral("client-unloaded"));
+    ASSERT_TRUE(client.start(builtProgram(QStringLiteral("tests/service/presence_client")),
+                             {QStringLiteral("KestroFTP-Client - Auftrag 17"), unloaded}));
+    PeerProcess other;
+    ASSERT_TRUE(other.start(
+        builtProgram(QStringLiteral("tests/service/presence_client")),
+        {QStringLiteral("Texteditor"), machine.path(QStringLiteral("other-unloaded"))}));
+
+    const QByteArray hint = (clientFolder + QStringLiteral("\r\n")).toUtf8();
+    ASSERT_TRUE(requestUpdate());
+    // The installer copies the hint file, so it ran after the hint was written.
+    ASSERT_TRUE(eventually(
+        [&] { return readFile(clientFolder + QStringLiteral("/installer-ran")) == hint; }, 15000));
+    EXPECT_EQ(readFile(unloaded), QByteArray("unloaded\n"));
+    EXPECT_TRUE(client.process().waitForFinished(5000));
+    EXPECT_EQ(other.process().state(), QProcess::Running);
+    EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("other-unloaded"))));
+
+    EXPECT_EQ(readFile(clientFolder + QStringLiteral("/update.ini")), hint);
+    EXPECT_EQ(logLines(errorLog()), (QStringList{logLine(1, versionUrl()), logLine(2, localCopy()),
+                                                 logLine(3, QStringLiteral("UpdateSoft 1")),
+                                                 logLine(4, QStringLiteral("UpdateSoft 3")),
+                                                 logLine(5, QStringLiteral("UpdateSoft 4"))}));
+}
+
+TEST_F(UpdateInstallation, SameVersionInstallsNothing) {
+    publish("1.0.41\nhttp://unused/Update.exe");
+    ASSERT_TRUE(requestUpdate());
+    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 3; }));
+    QThread::msleep(300);
+    EXPECT_EQ(logLines(errorLog()), (QStringList{logLine(1, versionUrl()), logLine(2, localCopy()),
+                                                 logLine(3, QStringLiteral("UpdateSoft 1"))}));
+    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe")));
+}
+
+TEST_F(UpdateInstallation, FailedInstallerDownloadStartsNothing) {
+    publish("2.0.0\n" + base().toUtf8() + "/files/Broken.exe");
+    ASSERT_TRUE(requestUpdate());
+    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
+    QThread::msleep(300);
+    EXPECT_EQ(logLines(errorLog()).last(), logLine(4, QStringLiteral("UpdateSoft 3")));
+    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe")));
+    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/update.ini")));
+}
+
+TEST_F(UpdateInstallation, MissingVersionFileEverywhere) {
+    ASSERT_TRUE(requestUpdate());
+    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 3; }));
+    EXPECT_EQ(logLines(errorLog()).value(2),
+              logLine(3, QStringLiteral("ErrOpenUrl 1 53 - File not found")));
+}
+
+TEST_F(UpdateInstallation, OlderLocalCopyIsUsedWhenTheServerFails) {
+    // No version file on the server: the older local copy (offering 1.0.41) is read.
+    machine.writeFile(QStringLiteral("client/KestroFTP-Client-update.txt"), "1.0.41\n");
+    ASSERT_TRUE(requestUpdate(QStringLiteral("1.0.40.70000")));
+    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
+    EXPECT_EQ(logLines(errorLog()).value(3),
+              logLine(4, QStringLiteral("ErrOpenUrl 1 6 - Overflow")));
+}
+
+// The client's own check: downloads without blocking, offers only newer versions.
+class ClientUpdateCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(
+            web.startFixture(QStringLiteral("httpserver.py"),
+                             {QStringLiteral("--root"), machine.path(QStringLiteral("www"))}));
+    }
+    // Emits and returns whether an update was offered for `published`.
+    bool offered(const QByteArray& published) {
+        machine.writeFile(QStringLiteral("www/AutoUpdate/Version/KestroFTP-Client.txt"), published);
+        startup::UpdateCheck check({QStringLiteral("http://127.0.0.1:%1").arg(web.port()),
+                                    machine.clientDataFolder(),
+                                    QStringLiteral("KestroFTP-Client"),
+                                    {1, 0, 41}});
+        QSignalSpy offers(&check, &startup::UpdateCheck::updateOffered);
+        QSignalSpy done(&check, &startup::UpdateCheck::finished);
+        check.start();
+        EXPECT_TRUE(done.wait(10000));
+        EXPECT_EQ(
+            readFile(machine.clientDataFolder() + QStringLiteral("/KestroFTP-Client-update.txt")),
+            published);
+        return offers.count() == 1;
+    }
+    TestMachine machine;
+    PeerProcess web;
+};
+
+TEST_F(ClientUpdateCheck, OffersOnlyNewerVersions) {
+    EXPECT_FALSE(offered("1.0.41\n"));
+    EXPECT_TRUE(offered("1.1.0\n"));
+    EXPECT_FALSE(offered("0.9.50\n"));
+    EXPECT_TRUE(offered("1.0.42\r\nNeu: schnellere Uebertragung\r\n"));
+    EXPECT_FALSE(offered(QByteArray(100000, '9') + "\n"));
+    EXPECT_FALSE(offered("abc\n"));
+}
+
+TEST_F(ClientUpdateCheck, NoVersionFileEndsQuietly) {
+    startup::UpdateCheck check({QStringLiteral("http://127.0.0.1:%1").arg(web.port()),
+                                machine.clientDataFolder(),
+                                QStringLiteral("KestroFTP-Client"),
+                                {1, 0, 41}});
+    QSignalSpy done(&check, &startup::UpdateCheck::finished);
+    check.start();
+    ASSERT_TRUE(done.wait(10000));
+    EXPECT_FALSE(done.at(0).at(0).toBool());
+}
+
+TEST(ClientUpdateCheckConfig, ProxyCredentialsGoIntoTheAddress) {
+    startup::UpdateCheck check({QStringLiteral("http://www.varnholt.example"),
+                                QStringLiteral("/tmp"),
+                                QStringLiteral("KestroFTP-Client"),
+                                {1, 0, 41},
+                                true,
+                                QStringLiteral("u"),
+                                QStringLiteral("p")});
+    EXPECT_EQ(
+        check.versionFileUrl(),
+        QStringLiteral("http://u:p@www.varnholt.example/AutoUpdate/Version/KestroFTP-Client.txt"));
+}
+
+TEST(ClientServiceMessages, UndeliveredUpdateRequestIsShownOnce) {
+    TestMachine machine; // no Vellmon runs here
+    startup::PipeUpdater updater;
+    ScriptedPrompter prompter;
+    EXPECT_FALSE(startup::requestUpdate(updater, prompter, QStringLiteral("KestroFTP-Client"),
+                                        QStringLiteral("/opt/kestro"), QStringLiteral("1.0.41")));
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text,
+              QStringLiteral("Es konnte nicht in den Mailslot geschrieben werden!"));
+    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
+}
+
+} // namespace

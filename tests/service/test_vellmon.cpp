@@ -1,0 +1,231 @@
+#include "client/startup/pipeupdater.h"
+#include "common/servicemessage.h"
+#include "piperpc/mailslot.h"
+#include "piperpc/piperpc.h"
+#include "vellmonharness.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace kestro;
+using namespace kestro::test;
+
+namespace {
+
+const QString kClientKey = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client");
+
+// One call as the client makes it; the reply as text.
+QString call(const QByteArray& request, quint32* error = nullptr, int timeoutMs = 2000) {
+    PipeRpc pipe;
+    pipe.setPipeName(QStringLiteral("Vellmon"));
+    pipe.setTimeout(timeoutMs);
+    QByteArray response(200, '\0');
+    const quint32 rc = pipe.pipeCall(request, response);
+    if (error)
+        *error = rc;
+    return rc == 0 ? fromUtf16Le(response) : QString();
+}
+
+QString runVellmon(const QStringList& args, int* exitCode) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(builtProgram(QStringLiteral("service/Vellmon")), args);
+    p.waitForFinished(20000);
+    *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAll());
+}
+
+class VellmonCommandLine : public ::testing::Test, public VellmonMachine {};
+
+TEST_F(VellmonCommandLine, InstallWritesTheUnitAndTheTimerInterval) {
+    int rc = -1;
+    EXPECT_FALSE(runVellmon({QStringLiteral("-install")}, &rc).contains(QStringLiteral("konnte")));
+    EXPECT_EQ(rc, 0);
+    const QByteArray unit = readFile(machine.path(QStringLiteral("units/vellmon.service")));
+    EXPECT_TRUE(unit.contains("Description=UpdateManager Varnholt\n"));
+    EXPECT_TRUE(unit.contains("RuntimeDirectory=vellmon\n"));
+    EXPECT_TRUE(
+        unit.contains("ExecStart=" + builtProgram(QStringLiteral("service/Vellmon")).toUtf8()));
+    EXPECT_EQ(
+        settingValue(QStringLiteral("TimerInterval"),
+                     QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\Vellmon\\Parameters")),
+        QStringLiteral("1000"));
+
+    EXPECT_FALSE(
+        runVellmon({QStringLiteral("-uninstall")}, &rc).contains(QStringLiteral("konnte")));
+    EXPECT_EQ(rc, 0);
+    EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("units/vellmon.service"))));
+    EXPECT_TRUE(
+        runVellmon({QStringLiteral("-uninstall")}, &rc)
+            .contains(QStringLiteral("UpdateManager Varnholt konnte nicht deinstalliert werden.")));
+    EXPECT_EQ(rc, 1);
+}
+
+TEST_F(VellmonCommandLine, InstallFailureIsReported) {
+    machine.writeFile(QStringLiteral("units"), "a file where the folder should be");
+    int rc = -1;
+    EXPECT_TRUE(
+        runVellmon({QStringLiteral("-install")}, &rc)
+            .contains(QStringLiteral("UpdateManager Varnholt konnte nicht installiert werden.")));
+    EXPECT_EQ(rc, 1);
+}
+
+TEST_F(VellmonCommandLine, UnknownSwitchesAreReportedAndTheServiceStartsAnyway) {
+    for (const QStringList& args :
+         {QStringList{QStringLiteral("-install"), QStringLiteral("-debug")},
+          QStringList{QStringLiteral("-INSTALL")}}) {
+        PeerProcess vellmon;
+        ASSERT_TRUE(vellmon.start(builtProgram(QStringLiteral("service/Vellmon")), args));
+        EXPECT_TRUE(
+            vellmon.output().contains(QStringLiteral("Unbekannter Kommandozeilenparameter")));
+        EXPECT_EQ(call(toUtf16Le(QStringLiteral("klong|"))), QStringLiteral("True"));
+        vellmon.stop();
+    }
+    EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("units/vellmon.service"))));
+}
+
+class VellmonChannel : public ::testing::Test, public VellmonMachine {
+protected:
+    void SetUp() override {
+        writeConfig(QStringLiteral("http://127.0.0.1:9"),
+                    "[Service]\nRegistryWriteAllow=Software\\Varnholt\\KestroFTP\\Client;"
+                    "Software\\Varnholt\\Extra\nRegistryWriteAllowClasses=.kjob\n");
+        ASSERT_TRUE(startVellmon());
+    }
+};
+
+TEST_F(VellmonChannel, ClientSettingsReachTheRegistryStore) {
+    startup::PipeUpdater updater;
+    ASSERT_TRUE(updater.send(
+        keySchreibenMessage(QStringLiteral("Databank"), QStringLiteral("/srv/kestro/jobs.mdb"))));
+    EXPECT_TRUE(eventually([&] { return settingValue(QStringLiteral("Databank")).has_value(); }));
+    EXPECT_EQ(settingValue(QStringLiteral("Databank")), QStringLiteral("/srv/kestro/jobs.mdb"));
+
+    // Subkeys of an allowed key are created; field 3 runs to the end, "|" and all.
+    EXPECT_EQ(
+        call(toUtf16Le(QStringLiteral("KeySchreiben|Wert|a|Software\\Varnholt\\Extra\\Neu|Teil"))),
+        QStringLiteral("True"));
+    EXPECT_TRUE(eventually([&] {
+        return settingValue(QStringLiteral("Wert"),
+                            QStringLiteral("Software\\Varnholt\\Extra\\Neu|Teil")) ==
+               QStringLiteral("a");
+    }));
+    // Characters Windows-1252 cannot hold are stored as "?".
+    ASSERT_TRUE(
+        updater.send(keySchreibenMessage(QStringLiteral("Firma"), QStringLiteral("Müller ☺"))));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("Firma")) == QStringLiteral("Müller ?"); }));
+}
+
+TEST_F(VellmonChannel, DoubleWidthRequestsAreNarrowed) {
+    const QByteArray wide = toUtf16Le(
+        QString::fromLatin1(toUtf16Le(QStringLiteral("KeySchreiben|Breit|ja|") + kClientKey)));
+    EXPECT_EQ(call(wide), QStringLiteral("True"));
+    EXPECT_TRUE(
+        eventually([&] { return settingValue(QStringLiteral("Breit")) == QStringLiteral("ja"); }));
+}
+
+TEST_F(VellmonChannel, WritesOutsideTheAllowListAreRefused) {
+    for (const QString& message :
+         {QStringLiteral("KeySchreiben|Run|evil|Software\\Microsoft\\Windows\\Run"),
+          QStringLiteral("KeySchreiben|X|1|Software\\Varnholt\\KestroFTP\\Client\\..\\..\\Other"),
+          QStringLiteral("KeySchreiben|X|1|Software\\Varnholt"),
+          QStringLiteral("KeySchreibenClasses|X|1|exefile\\shell\\open\\command")}) {
+        EXPECT_EQ(call(toUtf16Le(message)), QStringLiteral("True")) << message.toStdString();
+    }
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreibenClasses|Typ|Auftrag|.kjob"))),
+              QStringLiteral("True"));
+    ASSERT_TRUE(eventually([&] {
+        return settingValue(QStringLiteral("Typ"), QStringLiteral(".kjob"), Hive::ClassesRoot)
+            .has_value();
+    }));
+    const QByteArray hklm =
+        readFile(machine.registryFolder() + QStringLiteral("/HKEY_LOCAL_MACHINE.json"));
+    const QByteArray hkcr =
+        readFile(machine.registryFolder() + QStringLiteral("/HKEY_CLASSES_ROOT.json"));
+    EXPECT_FALSE(hklm.contains("evil"));
+    EXPECT_FALSE(hklm.contains("Other"));
+    EXPECT_FALSE(hkcr.contains("exefile"));
+    EXPECT_TRUE(hkcr.contains("Auftrag"));
+}
+
+TEST_F(VellmonChannel, MailslotFeedsTheSameQueue) {
+    EXPECT_TRUE(mailSlotSend(QStringLiteral("KeySchreiben|Slot|über|") + kClientKey,
+                             QStringLiteral("//./mailslot/Vellmon/AllVersion")));
+    EXPECT_TRUE(
+        eventually([&] { return settingValue(QStringLiteral("Slot")) == QStringLiteral("über"); }));
+    EXPECT_FALSE(mailSlotSend(QString(401, QLatin1Char('x')),
+                              QStringLiteral("//./mailslot/Vellmon/AllVersion")));
+    EXPECT_FALSE(mailSlotSend(QStringLiteral("klong|"), QStringLiteral("//./mailslot/Nobody")));
+    EXPECT_FALSE(mailSlotSend(QString(), QStringLiteral("//./mailslot/Vellmon/AllVersion")));
+}
+
+TEST_F(VellmonChannel, GarbageNeverStopsTheService) {
+    quint32 error = 0;
+    EXPECT_EQ(call(QByteArray(), &error), QStringLiteral("False"));
+    EXPECT_EQ(call(QByteArray("\x01", 1)), QStringLiteral("False")); // odd length, nothing left
+    EXPECT_EQ(call(QByteArray(19999, '\xff')), QStringLiteral("True"));
+    call(QByteArray(30000, 'a'), &error); // longer than MaxRequest: that call fails
+    EXPECT_NE(error, 0u);
+    // Clients that connect and never send, or vanish mid-call.
+    std::vector<std::unique_ptr<PipeRpc>> idle;
+    for (int i = 0; i < 2; ++i) {
+        idle.push_back(std::make_unique<PipeRpc>());
+        idle.back()->setPipeName(QStringLiteral("Vellmon"));
+        idle.back()->setTimeout(3000);
+        EXPECT_EQ(idle.back()->openPipe(), 0u);
+    }
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|Nach|dem|") + kClientKey), &error, 4000),
+              QStringLiteral("True"))
+        << "error " << error;
+    EXPECT_TRUE(
+        eventually([&] { return settingValue(QStringLiteral("Nach")) == QStringLiteral("dem"); }));
+    EXPECT_EQ(vellmon.process().state(), QProcess::Running);
+}
+
+TEST_F(VellmonChannel, PauseKeepsServingAndStopEndsCleanly) {
+    const qint64 pid = vellmon.process().processId();
+    ::kill(pid_t(pid), SIGUSR1);
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|Pause|1|") + kClientKey)),
+              QStringLiteral("True"));
+    EXPECT_TRUE(
+        eventually([&] { return settingValue(QStringLiteral("Pause")) == QStringLiteral("1"); }));
+    ::kill(pid_t(pid), SIGUSR2);
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("klong|"))), QStringLiteral("True"));
+    ::kill(pid_t(pid), SIGTERM);
+    ASSERT_TRUE(vellmon.process().waitForFinished(5000));
+    EXPECT_EQ(vellmon.process().exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(machine.runtimeFolder() + QStringLiteral("/pipe/vellmon")));
+    startup::PipeUpdater updater;
+    EXPECT_FALSE(updater.send(QStringLiteral("klong|")));
+    EXPECT_NE(updater.lastError(), 0u);
+}
+
+TEST_F(VellmonChannel, ShutdownOnlyForTrustedSenders) {
+    if (::geteuid() == 0) {
+        // Another local user may reach the pipe, but not order a shutdown.
+        QFile::setPermissions(machine.root(), QFile::permissions(machine.root()) | QFile::ExeOther);
+        QFile::setPermissions(machine.runtimeFolder(),
+                              QFile::permissions(machine.runtimeFolder()) | QFile::ExeOther);
+        QProcess sender;
+        sender.start(
+            builtProgram(QStringLiteral("tests/service/pipe_send")),
+            {QStringLiteral("--as-user"), QStringLiteral("65534"), QStringLiteral("ShutDown|20|")});
+        ASSERT_TRUE(sender.waitForFinished(10000));
+        EXPECT_TRUE(sender.readAll().startsWith("RESULT 0 True"));
+        QThread::msleep(400);
+        EXPECT_FALSE(QFile::exists(poweroffLog()));
+    }
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("ShutDown|30|"))), QStringLiteral("True"));
+    ASSERT_TRUE(eventually([&] { return QFile::exists(poweroffLog()); }));
+    EXPECT_TRUE(readFile(poweroffLog()).startsWith("17\n"));
+    // Delay 0 cancels; the timer fires no more.
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("ShutDown|0|"))), QStringLiteral("True"));
+    QThread::msleep(200);
+    const QByteArray before = readFile(poweroffLog());
+    QThread::msleep(300);
+    EXPECT_EQ(readFile(poweroffLog()), before);
+}
+
+} // namespace
