@@ -4,7 +4,6 @@
 #include "client/transfer/ftpstatus.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QUrl>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcFtp, "kestro.transfer.ftp", QtInfoMsg)
@@ -247,7 +247,8 @@ bool FtpPutSession::configure(CURL* curl, const QString& remoteName, curl_slist*
 
 bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& result) {
     file_ = file;
-    const qint64 size = QFileInfo(request_.localPath).size();
+    struct stat info {};
+    const qint64 size = ::fstat(fileno(file), &info) == 0 ? qint64(info.st_size) : 0;
     localSize_ = size;
     result.localSize = size;
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
@@ -278,6 +279,7 @@ bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& res
                                .arg(dialogue_.remoteSize)
                                .arg(size));
         fail(result, wininet::ConnectionAborted);
+        removeIncompleteCopy(curl, fileNamePart(request_.localPath));
         return false;
     }
     TransferProgress done = meter_.sample(size);
@@ -285,6 +287,26 @@ bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& res
     observer_.onProgress(done);
     result.delivered = true;
     return true;
+}
+
+void FtpPutSession::removeIncompleteCopy(CURL* curl, const QString& remoteName) {
+    // A damaged archive must not wait at the shop for someone to pick it up while the
+    // job stays in the window to be sent again. The control connection is still open.
+    curl_slist* remove = curl_slist_append(nullptr, ("DELE " + remoteName.toUtf8()).constData());
+    const QByteArray folderUrl = uploadUrl(request_.server, request_.directory, QString());
+    curl_easy_setopt(curl, CURLOPT_URL, folderUrl.constData());
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, nullptr);
+    curl_easy_setopt(curl, CURLOPT_QUOTE, remove);
+    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(remove);
+    if (code == CURLE_OK)
+        qCInfo(lcFtp) << "removed the incomplete copy of" << remoteName << "from the server";
+    else
+        qCWarning(lcFtp) << "could not remove the incomplete copy of" << remoteName << ":"
+                         << curl_easy_strerror(code) << dialogue_.lastReply;
 }
 
 void FtpPutSession::fail(FtpUploadResult& result, int code) {

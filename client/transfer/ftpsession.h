@@ -81,6 +81,7 @@ private:
 
     bool putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& result);
     bool configure(CURL* curl, const QString& remoteName, struct curl_slist* postQuote);
+    void removeIncompleteCopy(CURL* curl, const QString& remoteName);
     void fail(FtpUploadResult& result, int code);
     void status(int code, const QString& info = QString());
 
