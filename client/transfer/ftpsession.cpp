@@ -193,6 +193,7 @@ bool FtpPutSession::configure(CURL* curl, const QString& remoteName, curl_slist*
     const QByteArray url = uploadUrl(request_.server, request_.directory, remoteName);
     const QByteArray user = request_.user.toUtf8();
     const QByteArray password = request_.password.toUtf8();
+    const QByteArray agent = request_.agent.toUtf8();
     bool ok = true;
     auto set = [&](CURLoption option, auto value) {
         ok = ok && curl_easy_setopt(curl, option, value) == CURLE_OK;
@@ -210,6 +211,13 @@ bool FtpPutSession::configure(CURL* curl, const QString& remoteName, curl_slist*
     set(CURLOPT_SERVER_RESPONSE_TIMEOUT, long(request_.responseTimeoutSeconds));
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, long(request_.lowSpeedSeconds));
+    // The control connection idles while a large archive goes out over a slow line;
+    // keepalives stop routers from forgetting it before the server's confirmation.
+    set(CURLOPT_TCP_KEEPALIVE, 1L);
+    set(CURLOPT_TCP_KEEPIDLE, 60L);
+    set(CURLOPT_TCP_KEEPINTVL, 30L);
+    // A proxy sees which program tunnels through it.
+    set(CURLOPT_USERAGENT, agent.constData());
     set(CURLOPT_READFUNCTION, &SessionCallbacks::read);
     set(CURLOPT_READDATA, static_cast<void*>(this));
     set(CURLOPT_NOPROGRESS, 0L);

@@ -31,6 +31,7 @@ struct FtpUploadRequest {
     QString user;
     QString password;
     FtpProxySettings proxy;
+    QString agent = QStringLiteral("KestroFTP-Client"); // named to a proxy
     int connectTimeoutSeconds = 30;
     int responseTimeoutSeconds = 60; // longest wait for any server reply
     int lowSpeedSeconds = 60;        // give up when nothing moves this long

@@ -291,6 +291,8 @@ TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {
     r.proxy.enabled = true;
     r.proxy.host = QStringLiteral("127.0.0.1");
     r.proxy.port = QString::number(proxy.port());
+    r.proxy.user = QStringLiteral("proxyuser");
+    r.proxy.password = QStringLiteral("proxypass");
     const Outcome outcome = run(r);
 
     EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
@@ -298,7 +300,9 @@ TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {
     const QList<QByteArray> tunnels =
         kestro::test::readFile(proxyRoot + "/proxy.log").trimmed().split('\n');
     ASSERT_EQ(tunnels.size(), 2); // control and data connection
-    EXPECT_EQ(tunnels[0], "127.0.0.1:" + QByteArray::number(server.port()));
+    EXPECT_EQ(tunnels[0], "127.0.0.1:" + QByteArray::number(server.port()) +
+                              " KestroFTP-Client proxyuser:proxypass");
+    EXPECT_TRUE(tunnels[1].endsWith(" KestroFTP-Client proxyuser:proxypass"));
 }
 
 } // namespace
