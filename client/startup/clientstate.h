@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/jobdb/masterdata.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,16 +20,8 @@ QString versionText();
 // ended by CR LF: " 1  0  41 \r\n".
 QByteArray versionLine();
 
-// Proxy settings as stored in the registry (read by TPProxy).
-struct ProxySettings {
-    bool useProxy = false;
-    QString httpHost; // HProxy
-    QString ftpHost;  // FProxy
-    QString httpPort; // HProxP
-    QString ftpPort;  // FProxP
-    QString user;     // ProxyU
-    QString password; // ProxyP
-};
+// Proxy settings as stored in the registry (read by TPProxy, saved with the FTP settings).
+using ProxySettings = jobdb::ProxySettings;
 
 // The user's own mail account, or "0" for the built-in one.
 struct MailAccountSettings {
@@ -62,6 +56,7 @@ struct ClientState {
     MailAccountSettings mail;
     ProxySettings proxy;
     FtpSettings ftp;
+    jobdb::MasterData master;
     bool updateRequested = false;
     bool closing = false;
 };

@@ -44,10 +44,10 @@ ProxySettings readProxySettings(const SettingsReader& reader) {
     p.useProxy = flag == QLatin1String("True") || flag == QLatin1String("Wahr");
     if (!p.useProxy)
         return p;
-    p.httpHost = reader.read(QStringLiteral("HProxy"));
-    p.ftpHost = reader.read(QStringLiteral("FProxy"));
-    p.httpPort = reader.read(QStringLiteral("HProxP"));
-    p.ftpPort = reader.read(QStringLiteral("FProxP"));
+    p.httpProxy = reader.read(QStringLiteral("HProxy"));
+    p.ftpProxy = reader.read(QStringLiteral("FProxy"));
+    p.httpProxyPort = reader.read(QStringLiteral("HProxP"));
+    p.ftpProxyPort = reader.read(QStringLiteral("FProxP"));
     p.user = reader.read(QStringLiteral("ProxyU"));
     p.password = reader.read(QStringLiteral("ProxyP"));
     return p;

@@ -63,6 +63,8 @@ bool ClientStartup::createMissing(ClientState& state) {
     state.databasePath = result.path;
     if (result.outcome == DatabaseLifecycle::Creation::Created)
         state.newDatabase = true;
+    if (result.outcome == DatabaseLifecycle::Creation::Failed)
+        state.databaseUsable = false;
     if (result.pathChosen)
         seams_.settingWriter.writeSetting(QStringLiteral("Databank"), state.databasePath);
     return true;
@@ -87,6 +89,7 @@ bool ClientStartup::settleDatabase(ClientState& state) {
     state.databasePath = reader_.read(QStringLiteral("Databank"));
     if (state.databasePath.isEmpty())
         return chooseOnFirstStart(state);
+    seams_.database.recoverInterrupted(state.databasePath);
     if (!fileExists(state.databasePath))
         return createMissing(state);
     if (!seams_.database.isCurrentVersion(state.databasePath) &&

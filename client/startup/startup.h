@@ -14,13 +14,15 @@ namespace kestro::startup {
 // rebuild and swap an outdated one, and create a missing one (asking the user).
 class DatabaseLifecycle {
 public:
-    enum class Creation { Created, ChoseExisting, Cancelled };
+    enum class Creation { Created, ChoseExisting, Cancelled, Failed };
     struct CreationResult {
         Creation outcome = Creation::Cancelled;
         QString path;            // the database path after the creation
         bool pathChosen = false; // the user picked a file in the dialog
     };
     virtual ~DatabaseLifecycle() = default;
+    // Finishes what an interrupted rebuild left (before the file is looked for).
+    virtual void recoverInterrupted(const QString& path) = 0;
     virtual CreationResult create(const QString& path) = 0;
     virtual bool isCurrentVersion(const QString& path) = 0;
     // Rebuilds into path + "Tmp" and swaps it in (the old file stays as

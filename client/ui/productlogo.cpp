@@ -7,7 +7,7 @@
 namespace kestro::ui {
 
 QPixmap productLogo(int height) {
-    const int width = height * 3;
+    const int width = height * 4;
     QPixmap pixmap(width, height);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -28,7 +28,7 @@ QPixmap productLogo(int height) {
     p.setPen(Qt::white);
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setBold(true);
-    font.setPixelSize(int(height * 0.36));
+    font.setPixelSize(int(height * 0.34));
     p.setFont(font);
     p.drawText(QRectF(height * 1.05, 0, width - height * 1.1, height),
                Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("KestroFTP"));

@@ -10,7 +10,8 @@ void centerOnScreen(QWidget* window) {
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    window->adjustSize();
+    if (!window->testAttribute(Qt::WA_Resized))
+        window->adjustSize();
     const QRect area = screen->availableGeometry();
     const QSize size = window->frameGeometry().size();
     window->move(area.left() + (area.width() - size.width()) / 2,

@@ -59,7 +59,7 @@ TEST(Settings, ProxyFlagAcceptsExactlyTrueAndWahr) {
         const ProxySettings p = readProxySettings(SettingsReader());
         EXPECT_EQ(p.useProxy, on) << text;
         // Off: the six values are not read at all.
-        EXPECT_EQ(p.httpHost, on ? QStringLiteral("proxy.local") : QString()) << text;
+        EXPECT_EQ(p.httpProxy, on ? QStringLiteral("proxy.local") : QString()) << text;
         EXPECT_EQ(p.password, on ? QStringLiteral("geheim") : QString()) << text;
     }
 }
@@ -148,6 +148,7 @@ TEST(Startup, SettingsTakeTheirDefaults) {
     ServiceSettingWriter writer(down, prompter);
     DeployConfig config;
     class NoDatabase : public DatabaseLifecycle {
+        void recoverInterrupted(const QString&) override {}
         CreationResult create(const QString&) override { return {}; }
         bool isCurrentVersion(const QString&) override { return true; }
         bool rebuildAndSwap(const QString&) override { return true; }

@@ -1,0 +1,186 @@
+#include "client/jobdb/creation.h"
+#include "client/jobdb/database.h"
+#include "client/jobdb/masterdata.h"
+#include "client/startup/settings.h"
+#include "client/ui/frminfo.h"
+#include "client/ui/frmmain.h"
+#include "client/ui/frmstammdat.h"
+#include "client/ui/frmwelcom.h"
+#include "client/ui/qtprompter.h"
+#include "support/testenv.h"
+#include "support/uitest.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using namespace kestro::ui;
+using kestro::test::TestMachine;
+
+namespace {
+
+// Records the settings the windows write.
+class RecordingWriter : public SettingWriter {
+public:
+    void writeSetting(const QString& name, const QString& value) override {
+        writes.append({name, value});
+    }
+    QList<QPair<QString, QString>> writes;
+};
+
+class AlwaysDelivered : public ServiceMessageSender {
+public:
+    bool send(const QString& m) override {
+        sent << m;
+        return true;
+    }
+    QStringList sent;
+};
+
+} // namespace
+
+TEST(WelcomeAndInfo, TextsAndVersion) {
+    DeployConfig config;
+    FrmWelcom welcome(config);
+    test::saveScreenshot(&welcome, QStringLiteral("frmWelcom"));
+    EXPECT_EQ(welcome.windowTitle(), QStringLiteral("KestroFTP - Client"));
+    EXPECT_EQ(welcome.findChild<QLabel*>(QStringLiteral("Label2"))->text(),
+              QStringLiteral("Willkomen zum KestroFTP - Client"));
+    EXPECT_TRUE(welcome.findChild<QLabel*>(QStringLiteral("Label5"))->text().contains(config.site));
+    EXPECT_TRUE(welcome.isModal());
+
+    FrmInfo info(config);
+    test::saveScreenshot(&info, QStringLiteral("frmInfo"));
+    EXPECT_EQ(info.windowTitle(), QStringLiteral("INFO"));
+    EXPECT_EQ(info.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
+              QStringLiteral("Version 1.0.41"));
+    EXPECT_EQ(info.findChild<QLabel*>(QStringLiteral("lblName"))->text(),
+              QStringLiteral("KestroFTP-Client"));
+    EXPECT_EQ(info.findChild<QPushButton*>(QStringLiteral("cmdCancel"))->text(),
+              QStringLiteral("&Abbrechen"));
+    EXPECT_TRUE(info.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
+TEST(Prompter, FilterAndLineBreaks) {
+    EXPECT_EQ(QtPrompter::qtFilter(QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;")),
+              QStringLiteral("Datenbank-Datei (*.mdb)"));
+    EXPECT_EQ(QtPrompter::displayText(QStringLiteral("a\rb\r\nc")), QStringLiteral("a\nb\nc"));
+}
+
+class MasterDataWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dbPath = machine.path(QStringLiteral("jobs.mdb"));
+        ASSERT_TRUE(jobdb::createAllTables(dbPath, prompter));
+    }
+    FrmStammdat::Context context() {
+        return {dbPath, master, prompter, writer, [this] { ++reloads; }, [this] { ++ends; }};
+    }
+    TestMachine machine;
+    ScriptedPrompter prompter;
+    RecordingWriter writer;
+    QString dbPath;
+    jobdb::MasterData master;
+    int reloads = 0;
+    int ends = 0;
+};
+
+TEST_F(MasterDataWindow, OkSavesTheRecordTheVatRuleAndDatabank) {
+    FrmStammdat window(context());
+    test::saveScreenshot(&window, QStringLiteral("frmStammdat"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Stammdaten"));
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Text4"))->text(), QStringLiteral("16"));
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Text15"))->text(), dbPath);
+    window.findChild<QLineEdit*>(QStringLiteral("Text1"))
+        ->setText(QStringLiteral("Müller & Söhne"));
+    window.findChild<QLineEdit*>(QStringLiteral("Text4"))->setText(QStringLiteral("0"));
+    window.findChild<QCheckBox*>(QStringLiteral("Check3"))->setChecked(true);
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+
+    EXPECT_EQ(reloads, 1);
+    EXPECT_EQ(ends, 0);
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+    ASSERT_EQ(writer.writes.size(), 1);
+    EXPECT_EQ(writer.writes[0], qMakePair(QStringLiteral("Databank"), dbPath));
+    jobdb::MasterData stored;
+    ASSERT_TRUE(jobdb::MasterDataStore(dbPath).load(stored));
+    EXPECT_EQ(stored.name, QStringLiteral("Müller & Söhne"));
+    EXPECT_EQ(stored.vatRate, 19.0f);
+    EXPECT_EQ(stored.sortProjectsByName1, QStringLiteral("1"));
+
+    // Opened again, the window shows what was saved.
+    FrmStammdat again(context());
+    EXPECT_EQ(again.findChild<QLineEdit*>(QStringLiteral("Text4"))->text(), QStringLiteral("19"));
+    EXPECT_TRUE(again.findChild<QCheckBox*>(QStringLiteral("Check3"))->isChecked());
+}
+
+TEST_F(MasterDataWindow, ChoosingAnotherFileSavesThereAndEndsTheProgram) {
+    const QString first = dbPath;
+    const QString other = machine.path(QStringLiteral("other.mdb"));
+    ASSERT_TRUE(jobdb::createAllTables(other, prompter));
+    prompter.files.push_back(other);
+    FrmStammdat window(context());
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdDatabank")),
+                      Qt::LeftButton);
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Text15"))->text(), other);
+    window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("Neue Firma"));
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(reloads, 0);
+    EXPECT_TRUE(prompter.texts().last().startsWith(
+        QStringLiteral("Sie haben eine neue Datenbank gewählt !")));
+    jobdb::MasterData inOther, inFirst;
+    jobdb::MasterDataStore(other).load(inOther);
+    jobdb::MasterDataStore(first).load(inFirst);
+    EXPECT_EQ(dbPath, other); // the program-wide path now names the chosen file
+    EXPECT_EQ(inOther.name, QStringLiteral("Neue Firma"));
+    EXPECT_TRUE(inFirst.name.isEmpty());
+    EXPECT_EQ(writer.writes.last(), qMakePair(QStringLiteral("Databank"), other));
+}
+
+TEST(MainWindow, MenusAndUnloadSteps) {
+    TestMachine m;
+    startup::ClientState state;
+    state.startFolder = QStringLiteral("/srv/plaene");
+    state.rememberLastFolder = QStringLiteral("yes");
+    DeployConfig config;
+    ScriptedPrompter prompter;
+    RecordingWriter writer;
+    AlwaysDelivered service;
+    {
+        FrmMain window({state, config, prompter, writer, service});
+        EXPECT_EQ(window.windowTitle(), QStringLiteral("KestroFTP-Client"));
+        QStringList menus;
+        for (QAction* a : window.menuBar()->actions())
+            menus << a->text();
+        EXPECT_EQ(menus, (QStringList{QStringLiteral("&Datei"), QStringLiteral("&Optionen"),
+                                      QStringLiteral("&Datenbank"), QStringLiteral("?")}));
+        EXPECT_EQ(window.findChild<QAction*>(QStringLiteral("mnuFTPconfig"))->text(),
+                  QStringLiteral("&FTP konfiguration"));
+        window.findChild<QAction*>(QStringLiteral("mnuUpdSoft"))->trigger();
+        EXPECT_EQ(service.sent,
+                  QStringList{QStringLiteral("searchingUpdate|KestroFTP-Client||1.0.41")});
+        EXPECT_TRUE(state.updateRequested);
+        window.close();
+    }
+    // An update was requested: the start folder is not stored.
+    EXPECT_TRUE(writer.writes.isEmpty());
+    EXPECT_TRUE(state.closing);
+
+    state.updateRequested = false;
+    {
+        FrmMain window({state, config, prompter, writer, service});
+        window.show();
+        window.close();
+    }
+    ASSERT_EQ(writer.writes.size(), 1);
+    EXPECT_EQ(writer.writes[0],
+              qMakePair(QStringLiteral("FolderDir"), QStringLiteral("/srv/plaene")));
+}
