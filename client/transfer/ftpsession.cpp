@@ -1,6 +1,7 @@
 #include "client/transfer/ftpsession.h"
 
 #include "client/transfer/ftperrors.h"
+#include "client/transfer/ftpreply.h"
 #include "client/transfer/ftpstatus.h"
 
 #include <QFile>
@@ -371,34 +372,11 @@ void FtpPutSession::traced(curl_infotype type, const char* data, size_t size) {
         return;
     for (const QByteArray& line : QByteArray(data, qsizetype(size)).split('\n')) {
         const QByteArray trimmed = line.trimmed();
-        if (!trimmed.isEmpty())
-            replyLine(line.endsWith('\r') ? line.chopped(1) : line);
-    }
-}
-
-void FtpPutSession::replyLine(const QByteArray& line) {
-    qCDebug(lcFtp) << "<" << line;
-    bool numeric = false;
-    const int code = line.left(3).toInt(&numeric);
-    const char mark = line.size() > 3 ? line.at(3) : ' ';
-    const QString text = QString::fromUtf8(line);
-    if (dialogue_.partialCode == 0) {
-        if (!numeric)
-            return;
-        if (mark == '-') {
-            dialogue_.partialCode = code;
-            dialogue_.partial = text;
-            return;
-        }
-        replyComplete(code, text);
-        return;
-    }
-    dialogue_.partial += QStringLiteral("\r\n") + text;
-    if (numeric && code == dialogue_.partialCode && mark == ' ') {
-        const QString whole = dialogue_.partial;
-        dialogue_.partialCode = 0;
-        dialogue_.partial.clear();
-        replyComplete(code, whole);
+        if (trimmed.isEmpty())
+            continue;
+        qCDebug(lcFtp) << "<" << trimmed;
+        if (const auto reply = replies_.feed(line.endsWith('\r') ? line.chopped(1) : line))
+            replyComplete(reply->code, reply->text);
     }
 }
 

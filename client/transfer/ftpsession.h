@@ -1,5 +1,6 @@
 #pragma once
 
+#include "client/transfer/ftpreply.h"
 #include "client/transfer/progressinfo.h"
 
 #include <QLoggingCategory>
@@ -90,7 +91,6 @@ private:
     size_t readFile(char* buffer, size_t length);
     bool progressed(curl_off_t uploaded);
     void traced(curl_infotype type, const char* data, size_t size);
-    void replyLine(const QByteArray& line);
     void replyComplete(int code, const QString& text);
     curl_socket_t openSocket(curl_sockaddr* address);
     void closeSocket(curl_socket_t fd);
@@ -113,8 +113,6 @@ private:
     // What the control connection said so far.
     struct DialogueState {
         QByteArray lastVerb;
-        QString partial;
-        int partialCode = 0;
         QString lastReply;
         int lastReplyCode = 0;
         bool greeted = false;
@@ -125,6 +123,7 @@ private:
         QString controlPeer;
         QString dataPeer;
     } dialogue_;
+    FtpReplyAssembler replies_;
 };
 
 } // namespace kestro::transfer

@@ -1,6 +1,7 @@
 // The transfer log and error log as files on disk, and what the progress display tells
 // the window: percentages, the "Info" panel, the status box, the rate and time left.
 #include "client/transfer/ftperrors.h"
+#include "client/transfer/ftpreply.h"
 #include "client/transfer/ftpsession.h"
 #include "client/transfer/ftpstatus.h"
 #include "client/transfer/progressdisplay.h"
@@ -163,6 +164,22 @@ TEST(FtpTexts, ErrorTextsForTheCodesTheClientMeets) {
     EXPECT_EQ(wininetCodeFor({CURLE_SEND_ERROR, true, "STOR", 150}), 12017);
     EXPECT_EQ(wininetCodeFor({CURLE_COULDNT_RESOLVE_HOST, false, "", 0}), 12007);
     EXPECT_EQ(wininetCodeFor({CURLE_PARTIAL_FILE, false, "STOR", 426}), 12003);
+}
+
+TEST(FtpTexts, MultiLineRepliesBecomeOneText) {
+    FtpReplyAssembler replies;
+    EXPECT_FALSE(replies.feed("HTTP/1.1 200 Connection established").has_value());
+    EXPECT_FALSE(replies.feed("530-Login incorrect.").has_value());
+    EXPECT_FALSE(replies.feed(" 530 is not the end without the code in front").has_value());
+    EXPECT_FALSE(replies.feed("530-Ask your print shop.").has_value());
+    const auto reply = replies.feed("530 Bye.");
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->code, 530);
+    EXPECT_EQ(reply->text, QStringLiteral("530-Login incorrect.\r\n 530 is not the end without "
+                                          "the code in front\r\n530-Ask your print shop.\r\n"
+                                          "530 Bye."));
+    EXPECT_EQ(replies.feed("226 Transfer complete.")->text,
+              QStringLiteral("226 Transfer complete."));
 }
 
 TEST(FtpTexts, StatusTextsOnlyForTheEventsTheClientReports) {
