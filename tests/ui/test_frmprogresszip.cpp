@@ -1,0 +1,116 @@
+// The packing window as the worker sees it, driven by a real packing run.
+#include "client/transfer/czip.h"
+#include "client/ui/frmprogresszip.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using kestro::ui::FrmProgressZip;
+
+namespace {
+
+QStringList writeJob(const QTemporaryDir& dir, int files, qsizetype size) {
+    QStringList paths;
+    QRandomGenerator gen(7);
+    for (int i = 0; i < files; ++i) {
+        QByteArray text;
+        while (text.size() < size)
+            text += QByteArray::number(gen.bounded(1000000)) + " lineto stroke\n";
+        const QString path = dir.filePath(QStringLiteral("plot%1.ps").arg(i));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        paths << path;
+    }
+    return paths;
+}
+
+// Runs the packer with the window wired up as the send does it; returns the result.
+qint32 packWithWindow(cZip& packer, FrmProgressZip& window) {
+    QObject::connect(&packer, &cZip::BytesPacked, &window, &FrmProgressZip::setProgress);
+    QObject::connect(&window, &FrmProgressZip::abortRequested, &window, [&] { packer.Abort(); });
+    qint32 result = -1;
+    QEventLoop loop;
+    QObject::connect(&packer, &cZip::Finished, &loop, [&](qint32 r) {
+        result = r;
+        loop.quit();
+    });
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    EXPECT_TRUE(packer.StartZip());
+    loop.exec();
+    return result;
+}
+
+} // namespace
+
+TEST(FrmProgressZip, ShowsItsTextsCentredAndRaisesTheReadyFlag) {
+    FrmProgressZip window;
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("progress.."));
+    auto* label = window.findChild<QLabel*>(QStringLiteral("Label1"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), QStringLiteral("Dateien werden komprimiert !"));
+    EXPECT_EQ(label->font().family(), QStringLiteral("MS Sans Serif"));
+
+    QSignalSpy ready(&window, &FrmProgressZip::readyChanged);
+    EXPECT_FALSE(window.isReady());
+    window.show();
+    ASSERT_TRUE(ready.wait(5000));
+    EXPECT_TRUE(window.isReady());
+    EXPECT_TRUE(ready.takeFirst().at(0).toBool());
+    const QRect area = window.screen()->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    EXPECT_NEAR(frame.x(), area.x() + (area.width() - frame.width()) / 2, 1);
+    EXPECT_NEAR(frame.y(), area.y() + (area.height() - frame.height()) / 2, 1);
+
+    window.close();
+    EXPECT_FALSE(window.isReady());
+    ASSERT_EQ(ready.size(), 1);
+    EXPECT_FALSE(ready.takeFirst().at(0).toBool());
+}
+
+TEST(FrmProgressZip, BarFollowsTheRunToTheEnd) {
+    QTemporaryDir dir;
+    cZip packer;
+    packer.setZipFile(dir.filePath(QStringLiteral("job.zip")));
+    for (const QString& f : writeJob(dir, 3, 1 << 20))
+        packer.AddFileSpec(f);
+    FrmProgressZip window;
+    window.show();
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(packWithWindow(packer, window), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+TEST(FrmProgressZip, AbortButtonStopsThePackingAndNoArchiveIsLeft) {
+    QTemporaryDir dir;
+    cZip packer;
+    const QString archive = dir.filePath(QStringLiteral("job.zip"));
+    packer.setZipFile(archive);
+    for (const QString& f : writeJob(dir, 8, 2 << 20))
+        packer.AddFileSpec(f);
+    FrmProgressZip window;
+    window.show();
+    auto* button = window.findChild<QPushButton*>(QStringLiteral("cmdAbort"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("Abbrechen"));
+    // The worker clicks as soon as the bar moves.
+    QObject::connect(&packer, &cZip::BytesPacked, button, [button](qint64 done, qint64 total) {
+        if (done < total && button->isEnabled())
+            button->click();
+    });
+    EXPECT_EQ(packWithWindow(packer, window), kestro::zip::ZE_ABORT);
+    EXPECT_FALSE(QFile::exists(archive));
+    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("job.zip*")}, QDir::Files), QStringList());
+}
