@@ -11,6 +11,9 @@
 #include <cstdlib>
 
 namespace kestro::dbtest {
+
+using namespace kestro::jobdb;
+
 namespace {
 
 [[noreturn]] void die(const QString& what) {

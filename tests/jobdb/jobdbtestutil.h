@@ -8,8 +8,6 @@
 
 namespace kestro::dbtest {
 
-using namespace kestro::jobdb;
-
 // A table of an older file: the current layout of `name` without `dropColumns`.
 struct OldTable {
     QString name;

@@ -237,3 +237,16 @@ TEST_F(Rebuild, KilledRebuildNeverLosesARow) {
                   QStringLiteral("ok"));
     }
 }
+
+TEST_F(Rebuild, CopyTableFillsANewTableOnceOnly) {
+    makeTypicalOldFile();
+    const QString target = machine.path(QStringLiteral("kopie.mdb"));
+    EXPECT_TRUE(copyTable(target, db, QStringLiteral("FileDaten"), prompter));
+    EXPECT_FALSE(copyTable(target, db, QStringLiteral("filedaten"), prompter))
+        << "a table already in the new file is neither rebuilt nor refilled";
+    EXPECT_TRUE(copyTable(target, db, QStringLiteral("Projekte"), prompter))
+        << "a table the old file lacks is built empty";
+    EXPECT_EQ(dbtest::rowCount(target, QStringLiteral("FileDaten")), 75);
+    EXPECT_EQ(dbtest::rowCount(target, QStringLiteral("Projekte")), 0);
+    EXPECT_TRUE(prompter.shown.empty());
+}
