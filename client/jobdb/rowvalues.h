@@ -35,8 +35,8 @@ private:
     QList<QPair<QString, QVariant>> values_;
 };
 
-// The value as it will be stored in a column of that spec, or nullopt-like invalid QVariant
-// when it does not fit. Empty texts become a Null of the column's type.
+// Puts into `stored` the value as a column of that spec stores it and answers true, or answers
+// false when it does not fit. Empty texts become a Null of the column's type.
 bool fitValue(const ColumnSpec& spec, const QVariant& value, QVariant* stored);
 
 // Appends the row; false (with `error`) when the engine refused it.

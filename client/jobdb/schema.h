@@ -26,8 +26,8 @@ inline QString programTitle() {
 void showEngineError(Prompter& prompter, const QString& number, const QString& description);
 void showEngineError(Prompter& prompter, const QSqlError& error);
 
-// Table building on an open connection. `schema` is "main" or the name of an attached file.
-// Builds the table with the layout's columns, types and sizes (and its look-up indexes).
+// Builds the table in the connection's main file with the layout's columns, types and sizes
+// (and its look-up indexes). Runs inside the caller's transaction when there is one.
 bool buildTable(const QSqlDatabase& db, const TableLayout& layout, QSqlError* error);
 
 // The outcome of copying one table's rows from the attached file "old" into "main".
