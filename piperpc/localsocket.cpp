@@ -107,27 +107,33 @@ bool someoneServes(const sockaddr_un& addr, socklen_t length, int type) {
 int bindSocket(const QString& path, int type, mode_t fileMode) {
     sockaddr_un addr{};
     socklen_t length = 0;
-    if (!fillAddress(path, &addr, &length))
+    sockaddr_un temp{};
+    socklen_t tempLength = 0;
+    if (!fillAddress(path, &addr, &length) ||
+        !fillAddress(path + QStringLiteral(".new%1").arg(::getpid()), &temp, &tempLength))
         return -1;
+    // A socket file left behind by a closed or crashed server is replaced; one that still
+    // answers belongs to a running server and is not taken from it.
+    if (someoneServes(addr, length, type)) {
+        errno = EADDRINUSE;
+        return -1;
+    }
     const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0) {
-            ::chmod(addr.sun_path, fileMode);
-            return fd;
-        }
-        if (errno != EADDRINUSE || attempt > 0)
-            break;
-        // A socket file left behind by a closed or crashed server is replaced; one that
-        // still answers belongs to a running server and is not taken from it.
-        if (someoneServes(addr, length, type)) {
-            errno = EADDRINUSE;
-            break;
-        }
-        ::unlink(addr.sun_path);
-    }
+    // Bound and listening under a temporary name first, then renamed over the old file:
+    // a client never finds the name missing while the socket is replaced.
+    ::unlink(temp.sun_path);
+    bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&temp), tempLength) == 0 &&
+              ::chmod(temp.sun_path, fileMode) == 0;
+    if (ok && type != SOCK_DGRAM)
+        ok = ::listen(fd, 0) == 0; // backlog 0: exactly one client may wait
+    if (ok)
+        ok = ::rename(temp.sun_path, addr.sun_path) == 0;
+    if (ok)
+        return fd;
     const int err = errno;
+    ::unlink(temp.sun_path);
     ::close(fd);
     errno = err;
     return -1;

@@ -40,9 +40,10 @@ bool makeFolder(const QString& path, mode_t mode);
 // A sockaddr_un for `path`; false when the path is too long for one.
 bool fillAddress(const QString& path, void* sockaddrUn, socklen_t* length);
 
-// Binds a new non-blocking socket of `type` at `path`, replacing a stale socket file
-// that nobody serves any more. Returns the descriptor or -1 with errno set. A live
-// socket at the path is left alone (errno EADDRINUSE).
+// Binds a new non-blocking socket of `type` at `path` (listening, with a backlog of 0,
+// unless it is a datagram socket), replacing a stale socket file that nobody serves any
+// more. Returns the descriptor or -1 with errno set. A live socket at the path is left
+// alone (errno EADDRINUSE).
 int bindSocket(const QString& path, int type, mode_t fileMode);
 
 // The user id of the process at the other end of a connected socket, or -1.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -64,6 +65,7 @@ int connectWaiting(const QString& path, int waitMs, bool missingIsFinal, quint32
         return -1;
     }
     const qint64 deadline = waitMs < 0 ? -1 : nowMs() + waitMs;
+    int pause = 50;
     for (;;) {
         const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         if (fd < 0) {
@@ -92,7 +94,9 @@ int connectWaiting(const QString& path, int waitMs, bool missingIsFinal, quint32
             *error = kErrorSemTimeout;
             return -1;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The server frees a slot within a pass; look again soon, then less often.
+        std::this_thread::sleep_for(std::chrono::microseconds(pause));
+        pause = qMin(pause * 2, 2000);
     }
 }
 
@@ -299,13 +303,10 @@ void PipeRpc::openSlot() {
         slots_.emplace_back();
     }
     if (listenFd_ < 0) {
+        // Its backlog of 0 lets exactly one client wait, as one waiting pipe instance does.
         listenFd_ = bindSocket(fullPath_, SOCK_SEQPACKET, 0666);
-        // A backlog of 0 lets exactly one client wait, as one waiting pipe instance does.
-        if (listenFd_ < 0 || ::listen(listenFd_, 0) != 0) {
+        if (listenFd_ < 0) {
             const quint32 code = errno == EADDRINUSE ? kErrorPipeBusy : winErrorFromErrno(errno);
-            if (listenFd_ >= 0)
-                ::close(listenFd_);
-            listenFd_ = -1;
             throw PipeRpcError(kErrPipe,
                                QStringLiteral("Pipe #%1, System error %2").arg(index).arg(code));
         }
@@ -411,6 +412,9 @@ void PipeRpc::acceptOn(int index) {
     s.lastActivityMs = nowMs();
     watch(index);
     --listening_;
+    // Clients that have already gone free their slots first, so a single-call client
+    // right behind the previous one does not find the server at its limit.
+    reapHungUpSlots(index);
     try {
         openSlot();
     } catch (const PipeRpcError& e) {
@@ -434,6 +438,18 @@ bool PipeRpc::serveRequest(int index, const QByteArray& request) {
     else if (written < response.size())
         closeSlot(index, pdrResponseTooShort, 0);
     return true;
+}
+
+void PipeRpc::reapHungUpSlots(int except) {
+    for (int i = 0; i < int(slots_.size()) && state_ == pstListening; ++i) {
+        const Slot& s = slots_[size_t(i)];
+        if (i != except && s.connected && peerHungUp(s.fd)) {
+            // Only when nothing unread is left: a last request is still served by the pass.
+            int pending = 0;
+            if (::ioctl(s.fd, FIONREAD, &pending) == 0 && pending == 0)
+                closeSlot(i, pdrClientDisconnect, kErrorBrokenPipe);
+        }
+    }
 }
 
 void PipeRpc::checkIdle() {

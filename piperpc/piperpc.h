@@ -147,6 +147,7 @@ private:
     void acceptOn(int index);
     bool serveRequest(int index, const QByteArray& request);
     void checkIdle();
+    void reapHungUpSlots(int except);
     bool isLocalServer() const;
     int waitMs() const;
 

@@ -2,7 +2,6 @@
 
 #include "common/ansi.h"
 #include "common/servicemessage.h"
-#include "service/registrywriter.h"
 #include "service/servicelog.h"
 
 #include <QLocale>
@@ -50,16 +49,17 @@ qint64 shutdownDelay(const QString& field) {
     return qint64(qBound(-1e15, std::nearbyint(value), 1e15));
 }
 
-CommandDispatcher::CommandDispatcher(RegistryWriter& registry, QObject* parent)
-    : QObject(parent), registry_(registry) {}
+CommandDispatcher::CommandDispatcher(RegistryWrite registryWrite, QObject* parent)
+    : QObject(parent), registryWrite_(std::move(registryWrite)) {}
 
 void CommandDispatcher::dispatch(const QueuedMessage& message) {
+    qCDebug(lcService).noquote() << "dispatched:" << message.text;
     Q_EMIT received(message.text);
     const ServiceMessage m = splitServiceMessage(message.text);
     if (m.command == QStringLiteral("KeySchreiben")) {
-        registry_.write(Hive::LocalMachine, m.field3, m.field1, m.field2);
+        registryWrite_(Hive::LocalMachine, m.field3, m.field1, m.field2);
     } else if (m.command == QStringLiteral("KeySchreibenClasses")) {
-        registry_.write(Hive::ClassesRoot, m.field3, m.field1, m.field2);
+        registryWrite_(Hive::ClassesRoot, m.field3, m.field1, m.field2);
     } else if (m.command == QStringLiteral("searchingUpdate")) {
         const UpdateRequest request{m.field1, m.field2, m.field3};
         QString why;

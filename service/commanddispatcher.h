@@ -1,14 +1,14 @@
 #pragma once
 
+#include "common/registrystore.h"
 #include "service/commandqueue.h"
 #include "service/updatesearch.h"
 
 #include <QObject>
+#include <functional>
 #include <optional>
 
 namespace kestro::service {
-
-class RegistryWriter;
 
 // The narrowing rule: a message whose text holds a NUL was sent as double-width text;
 // each character becomes one ANSI byte and the bytes are read again as UTF-16LE.
@@ -27,7 +27,11 @@ qint64 shutdownDelay(const QString& field);
 class CommandDispatcher : public QObject {
     Q_OBJECT
 public:
-    explicit CommandDispatcher(RegistryWriter& registry, QObject* parent = nullptr);
+    // Carries out one registry write of "KeySchreiben" or "KeySchreibenClasses".
+    using RegistryWrite = std::function<void(Hive hive, const QString& keyPath,
+                                             const QString& valueName, const QString& value)>;
+
+    explicit CommandDispatcher(RegistryWrite registryWrite, QObject* parent = nullptr);
     void dispatch(const QueuedMessage& message);
 
 Q_SIGNALS:
@@ -39,7 +43,7 @@ Q_SIGNALS:
     void updateRequested(const kestro::service::UpdateRequest& request);
 
 private:
-    RegistryWriter& registry_;
+    RegistryWrite registryWrite_;
 };
 
 } // namespace kestro::service

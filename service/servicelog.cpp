@@ -2,7 +2,7 @@
 
 #include <syslog.h>
 
-Q_LOGGING_CATEGORY(lcService, "kestro.vellmon")
+Q_LOGGING_CATEGORY(lcService, "kestro.vellmon", QtInfoMsg)
 
 namespace kestro::service {
 

@@ -24,7 +24,11 @@ VellmonService::VellmonService(Options options, Prompter& prompter, QObject* par
     : QObject(parent), options_(std::move(options)), prompter_(prompter),
       errorLog_(windowsFolder()),
       registry_(RegistryStore(), options_.registryWriteAllow, options_.registryWriteAllowClasses),
-      dispatcher_(registry_), shutdown_(prompter, options_.powerOff) {
+      registryWrites_(registry_),
+      dispatcher_([this](Hive hive, const QString& key, const QString& name, const QString& value) {
+          registryWrites_.enqueue(hive, key, name, value);
+      }),
+      shutdown_(prompter, options_.powerOff) {
     queueTimer_.setInterval(1);
     connect(&queueTimer_, &QTimer::timeout, this, &VellmonService::workQueue);
     shutdownTimer_.setInterval(0);

@@ -6,6 +6,7 @@
 #include "service/commanddispatcher.h"
 #include "service/commandqueue.h"
 #include "service/errorlog.h"
+#include "service/registrywritequeue.h"
 #include "service/registrywriter.h"
 #include "service/shutdown.h"
 
@@ -61,7 +62,7 @@ public:
         return shutdownTimer_.isActive() ? shutdownTimer_.interval() : 0;
     }
 
-    // Waits until queued update searches have finished (for an orderly end).
+    // Waits until queued update searches and registry writes have finished.
     void waitForUpdates();
 
 Q_SIGNALS:
@@ -84,6 +85,7 @@ private:
     Prompter& prompter_;
     ErrorLog errorLog_;
     RegistryWriter registry_;
+    RegistryWriteQueue registryWrites_;
     CommandDispatcher dispatcher_;
     CommandQueue queue_;
     PipeRpc pipe_;

@@ -2,6 +2,7 @@
 #include "service/commanddispatcher.h"
 #include "service/commandqueue.h"
 #include "service/errorlog.h"
+#include "service/registrywritequeue.h"
 #include "service/registrywriter.h"
 #include "support/testenv.h"
 
@@ -48,7 +49,10 @@ protected:
     test::TestMachine machine;
     RegistryStore store{machine.registryFolder()};
     RegistryWriter writer{store, {QStringLiteral("Software\\Varnholt\\KestroFTP\\Client")}, {}};
-    CommandDispatcher dispatcher{writer};
+    CommandDispatcher dispatcher{
+        [this](Hive hive, const QString& key, const QString& name, const QString& value) {
+            writer.write(hive, key, name, value);
+        }};
 };
 
 TEST_F(Dispatcher, FieldSplitDecidesWhatHappens) {
@@ -165,6 +169,35 @@ TEST(VersionRules, SixteenBitNumbersComparedInOrder) {
         versionFirstLine(QString(kVersionScanLimit, QLatin1Char('1')) + QLatin1Char('\n')));
     EXPECT_TRUE(
         versionFirstLine(QString(kVersionScanLimit - 1, QLatin1Char('1')) + QLatin1Char('\n')));
+}
+
+} // namespace
+
+namespace {
+
+TEST(RegistryWrites, LaterWritesWinAndAllArrive) {
+    test::TestMachine machine;
+    RegistryStore store(machine.registryFolder());
+    RegistryWriter writer(store, {QStringLiteral("Software\\Varnholt")}, {});
+    const QString key = QStringLiteral("Software\\Varnholt\\Q");
+    {
+        RegistryWriteQueue queue(writer);
+        for (int i = 0; i < 200; ++i) {
+            EXPECT_TRUE(
+                queue.enqueue(Hive::LocalMachine, key, QStringLiteral("Same"), QString::number(i)));
+            EXPECT_TRUE(queue.enqueue(Hive::LocalMachine, key, QStringLiteral("V%1").arg(i % 7),
+                                      QString::number(i)));
+        }
+        queue.waitForDone();
+    }
+    EXPECT_EQ(store.read(Hive::LocalMachine, key, QStringLiteral("Same")), QStringLiteral("199"));
+    for (int v = 0; v < 7; ++v) {
+        int last = 199;
+        while (last % 7 != v)
+            --last;
+        EXPECT_EQ(store.read(Hive::LocalMachine, key, QStringLiteral("V%1").arg(v)),
+                  QString::number(last));
+    }
 }
 
 } // namespace
