@@ -220,7 +220,7 @@ TEST_F(Rebuild, KilledRebuildNeverLosesARow) {
         ASSERT_TRUE(QFile::copy(original, db));
         QProcess child;
         child.start(helper, {QStringLiteral("rebuild"), db});
-        ASSERT_TRUE(child.waitForReadyRead(10000));
+        ASSERT_TRUE(child.waitForReadyRead(30000));
         QThread::msleep(static_cast<unsigned long>(span * round / (rounds - 1)));
         child.kill();
         child.waitForFinished(10000);
