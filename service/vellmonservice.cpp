@@ -53,7 +53,7 @@ VellmonService::VellmonService(Options options, Prompter& prompter, QObject* par
             shutdownTimer_.stop();
             return;
         }
-        writeEventLog(4, 110, QStringLiteral("ShutDown in %1 ms").arg(delayMs));
+        qCInfo(lcService) << "shutdown armed:" << delayMs << "ms";
         shutdownTimer_.start(delayMs);
     });
     connect(&dispatcher_, &CommandDispatcher::updateRequested, this, &VellmonService::startUpdate);

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QSignalSpy>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -307,6 +308,39 @@ TEST_F(PipeRpcWithServer, MisbehavingClientsNeverMakeItUnreachable) {
     ::close(idle1);
     ::close(idle2);
     EXPECT_EQ(server.peer.process().state(), QProcess::Running);
+}
+
+} // namespace
+
+namespace {
+
+TEST(PipeRpcInProcess, ClosePipeDisconnectsEveryClient) {
+    TestMachine machine;
+    PipeRpc server;
+    server.setPipeName(QStringLiteral("inproc"));
+    server.setMaxClients(255);
+    QSignalSpy connected(&server, &PipeRpc::connected);
+    QSignalSpy disconnected(&server, &PipeRpc::disconnected);
+    server.listen();
+    std::vector<std::unique_ptr<PipeRpc>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<PipeRpc>());
+        clients.back()->setPipeName(QStringLiteral("inproc"));
+        ASSERT_EQ(clients.back()->openPipe(), 0u);
+        // The server takes each waiting client before the next one can queue.
+        ASSERT_TRUE(connected.wait(2000));
+    }
+    EXPECT_EQ(server.slotCount(), 4); // three clients and the waiting instance
+    server.closePipe();
+    ASSERT_EQ(disconnected.count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(disconnected.at(i).at(0).toInt(), i);
+        EXPECT_EQ(disconnected.at(i).at(1).toInt(), int(PipeRpc::pdrClosePipe));
+        EXPECT_EQ(disconnected.at(i).at(2).toUInt(), 0u);
+    }
+    EXPECT_EQ(server.slotCount(), 1);
+    QByteArray response(10, 0);
+    EXPECT_NE(clients[0]->pipeCall("x", response), 0u);
 }
 
 } // namespace

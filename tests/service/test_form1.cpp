@@ -92,3 +92,15 @@ TEST_F(Form1Window, ClosingTheWindowEndsTheProgram) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Form1Window, ASecondServiceCannotTakeThePipe) {
+    VellmonService second(VellmonService::Options{}, prompter);
+    second.start();
+    EXPECT_EQ(second.pipe().state(), PipeRpc::pstFree);
+    EXPECT_EQ(second.logText(), QStringLiteral("Error 80048A00: Pipe #0, System error 231\r\n"));
+    EXPECT_EQ(service->pipe().state(), PipeRpc::pstListening);
+}
+
+} // namespace
