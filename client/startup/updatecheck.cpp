@@ -18,6 +18,11 @@ bool isUpdateOffered(const QByteArray& versionFile, const VersionNumbers& runnin
     return published && isNewer(*published, running);
 }
 
+bool confirmUpdate(Prompter& prompter) {
+    return prompter.askYesNo(QStringLiteral("Update installieren ?"), Prompter::Icon::None,
+                             QStringLiteral("Es ist ein Update verfügbar !"));
+}
+
 UpdateCheck::UpdateCheck(Config config, QObject* parent)
     : QObject(parent), config_(std::move(config)) {
     connect(&download_, &AsyncDownload::finished, this, &UpdateCheck::onDownloaded);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/httpdownload.h"
+#include "common/prompter.h"
 #include "common/updateversion.h"
 
 #include <QObject>
@@ -12,6 +13,10 @@ namespace kestro::startup {
 // `running`; false when there is no line feed within 100,000 characters, or a number
 // does not fit 16 bits (the check then ends quietly).
 bool isUpdateOffered(const QByteArray& versionFile, const VersionNumbers& running);
+
+// Asks "Update installieren ?" in a box titled "Es ist ein Update verfügbar !" (Yes/No,
+// no icon); true for Yes, after which the caller sends the update request.
+bool confirmUpdate(Prompter& prompter);
 
 // The client's own update check, once per start: downloads
 // web server + "/AutoUpdate/Version/" + application name + ".txt" into the client data

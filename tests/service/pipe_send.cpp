@@ -1,7 +1,9 @@
-// Sends one service message the way the client does and prints "RESULT <error> <reply>".
+// Sends one service message the way the client does and prints "RESULT <error> <reply>";
+// with --mailslot it writes the message to Vellmon's mailslot instead.
 // With --as-user UID (when started as root) it first becomes that user, to play a
 // local user who is neither root nor the service's own user.
 #include "common/servicemessage.h"
+#include "piperpc/mailslot.h"
 #include "piperpc/piperpc.h"
 
 #include <QCoreApplication>
@@ -18,6 +20,12 @@ int main(int argc, char** argv) {
             return 2;
         }
         args = args.mid(2);
+    }
+    if (args.value(0) == QStringLiteral("--mailslot")) {
+        const bool sent =
+            kestro::mailSlotSend(args.value(1), QStringLiteral("//./mailslot/Vellmon/AllVersion"));
+        std::printf("RESULT %d\n", sent ? 0 : 1);
+        return sent ? 0 : 1;
     }
     kestro::PipeRpc pipe;
     pipe.setPipeName(QStringLiteral("Vellmon"));

@@ -182,6 +182,18 @@ TEST(ClientUpdateCheckConfig, ProxyCredentialsGoIntoTheAddress) {
         QStringLiteral("http://u:p@www.varnholt.example/AutoUpdate/Version/KestroFTP-Client.txt"));
 }
 
+TEST(ClientUpdateQuestion, AsksWithoutIcon) {
+    ScriptedPrompter prompter;
+    prompter.answers = {true, false};
+    EXPECT_TRUE(startup::confirmUpdate(prompter));
+    EXPECT_FALSE(startup::confirmUpdate(prompter));
+    ASSERT_EQ(prompter.shown.size(), 2u);
+    EXPECT_EQ(prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::Question);
+    EXPECT_EQ(prompter.shown[0].text, QStringLiteral("Update installieren ?"));
+    EXPECT_EQ(prompter.shown[0].title, QStringLiteral("Es ist ein Update verfügbar !"));
+    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::None);
+}
+
 TEST(ClientServiceMessages, UndeliveredUpdateRequestIsShownOnce) {
     TestMachine machine; // no Vellmon runs here
     startup::PipeUpdater updater;

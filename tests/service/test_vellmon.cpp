@@ -161,6 +161,24 @@ TEST_F(VellmonChannel, MailslotFeedsTheSameQueue) {
     EXPECT_FALSE(mailSlotSend(QString(), QStringLiteral("//./mailslot/Vellmon/AllVersion")));
 }
 
+TEST_F(VellmonChannel, OnlyTheOwnerMayWriteToTheMailslot) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to play another local user";
+    QFile::setPermissions(machine.root(), QFile::permissions(machine.root()) | QFile::ExeOther);
+    QProcess sender;
+    sender.start(builtProgram(QStringLiteral("tests/service/pipe_send")),
+                 {QStringLiteral("--as-user"), QStringLiteral("65534"),
+                  QStringLiteral("--mailslot"),
+                  QStringLiteral("KeySchreiben|Fremd|1|") + kClientKey});
+    ASSERT_TRUE(sender.waitForFinished(10000));
+    EXPECT_EQ(sender.readAll().trimmed(), QByteArray("RESULT 1"));
+    // The owner's next message is carried out; the stranger's never was.
+    EXPECT_TRUE(mailSlotSend(QStringLiteral("KeySchreiben|Eigen|1|") + kClientKey,
+                             QStringLiteral("//./mailslot/Vellmon/AllVersion")));
+    EXPECT_TRUE(eventually([&] { return settingValue(QStringLiteral("Eigen")).has_value(); }));
+    EXPECT_FALSE(settingValue(QStringLiteral("Fremd")).has_value());
+}
+
 TEST_F(VellmonChannel, GarbageNeverStopsTheService) {
     quint32 error = 0;
     EXPECT_EQ(call(QByteArray(), &error), QStringLiteral("False"));
