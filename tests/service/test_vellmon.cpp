@@ -85,6 +85,21 @@ TEST_F(VellmonCommandLine, UnknownSwitchesAreReportedAndTheServiceStartsAnyway) 
     EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("units/vellmon.service"))));
 }
 
+TEST_F(VellmonCommandLine, WindowComesAndGoesOnCommand) {
+    machine.env().set("QT_QPA_PLATFORM", QStringLiteral("offscreen"));
+    ASSERT_TRUE(startVellmon({QStringLiteral("-view")}));
+    for (const char* m : {"ShowForm|False||", "ShowForm|True||", "klong|"})
+        EXPECT_EQ(call(toUtf16Le(QString::fromLatin1(m))), QStringLiteral("True"));
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|Fenster|ja|") + kClientKey)),
+              QStringLiteral("True"));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("Fenster")) == QStringLiteral("ja"); }));
+    vellmon.process().terminate();
+    ASSERT_TRUE(vellmon.process().waitForFinished(5000));
+    EXPECT_EQ(vellmon.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(vellmon.process().exitCode(), 0);
+}
+
 class VellmonChannel : public ::testing::Test, public VellmonMachine {
 protected:
     void SetUp() override {
