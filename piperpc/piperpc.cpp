@@ -400,9 +400,18 @@ bool PipeRpc::pollSlot(int index) {
 void PipeRpc::acceptOn(int index) {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
-        if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
-            qCWarning(lcPipe) << "pipe" << pipeName_ << "cannot take a client:" << strerror(errno);
-        return; // 536: still waiting for a client
+        const int err = errno;
+        if (err == EAGAIN || err == EINTR || err == ECONNABORTED)
+            return; // 536: still waiting for a client
+        qCWarning(lcPipe) << "pipe" << pipeName_ << "cannot take a client:" << strerror(err);
+        if (err == EMFILE || err == ENFILE) {
+            // Out of descriptors: look again a little later instead of spinning on a
+            // listening socket that stays readable.
+            QSocketNotifier* notifier = slots_[size_t(index)].notifier.get();
+            notifier->setEnabled(false);
+            QTimer::singleShot(100, notifier, [notifier] { notifier->setEnabled(true); });
+        }
+        return;
     }
     Slot& s = slots_[size_t(index)];
     s.notifier.reset();

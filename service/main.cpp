@@ -1,5 +1,15 @@
 // Vellmon: the update manager service. Headless by default; its diagnostics window comes
 // up with -view or a "ShowForm" command when a display is present.
+//
+// Environment:
+//   VELLMON_RUNTIME_DIR      folder of the pipe, mailslot and client sockets (/run/vellmon)
+//   VARNHOLT_REGISTRY        registry folder (/var/lib/varnholt/registry)
+//   KESTRO_CONFIG            deployment configuration (/etc/varnholt/kestro.conf)
+//   SystemRoot               the "Windows folder": error log, fallback copy (/var/lib/vellmon)
+//   VELLMON_UNIT_DIR         where -install writes the unit (/etc/systemd/system; systemctl
+//                            is only run for that default folder)
+//   VELLMON_POWEROFF_COMMAND program run instead of "systemctl poweroff" (gets the mode)
+//   VELLMON_READY_LINE       when set, "READY" is printed once the pipe and mailslot exist
 #include "common/deployconfig.h"
 #include "service/logprompter.h"
 #include "service/serviceinstall.h"
