@@ -1,0 +1,101 @@
+#include "client/ui/frmaddfile.h"
+
+#include "client/ui/compose_foldertree.h"
+#include "client/ui/windowplacement.h"
+#include "common/paths.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace kestro::ui {
+
+FrmAddFile::FrmAddFile(const QString& startFolder, QWidget* parent)
+    : QDialog(parent), lister_(this), files_(this), currentFolder_(startFolder) {
+    setObjectName(QStringLiteral("frmAddFile"));
+    setWindowTitle(QStringLiteral("Dateien hinzufügen ..."));
+    setModal(true);
+
+    folderTree_ = new FolderTree(this);
+    folderTree_->setObjectName(QStringLiteral("FolderTreeview1"));
+
+    listView1_ = new QTreeView(this);
+    listView1_->setObjectName(QStringLiteral("ListView1"));
+    listView1_->setModel(&files_);
+    listView1_->setRootIsDecorated(false);
+    listView1_->setItemsExpandable(false);
+    listView1_->setUniformRowHeights(true);
+    listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView1_->header()->setStretchLastSection(false);
+    listView1_->header()->setSectionResizeMode(compose::FolderListingModel::Name,
+                                               QHeaderView::Stretch);
+    listView1_->header()->resizeSection(compose::FolderListingModel::Size, 110);
+
+    cmdOK_ = new QPushButton(QStringLiteral("&OK"), this);
+    cmdOK_->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK_->setDefault(true);
+    cmdCancel_ = new QPushButton(QStringLiteral("&Abbrechen"), this);
+    cmdCancel_->setObjectName(QStringLiteral("cmdCancel"));
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(folderTree_);
+    splitter->addWidget(listView1_);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 3);
+    splitter->setChildrenCollapsible(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdOK_);
+    buttons->addWidget(cmdCancel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(buttons);
+    setMinimumSize(760, 480); // the centring fits the window to its contents
+
+    connect(&lister_, &compose::FolderLister::batchReady, &files_,
+            &compose::FolderListingModel::append);
+    connect(&lister_, &compose::FolderLister::finished, this, [this] {
+        filling_ = false;
+        Q_EMIT fillingFinished();
+    });
+    connect(cmdOK_, &QPushButton::clicked, this, &FrmAddFile::takeSelectedFiles);
+    connect(cmdCancel_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(listView1_, &QTreeView::doubleClicked, this, &FrmAddFile::takeSelectedFiles);
+
+    folderTree_->setCurrentPath(startFolder);
+    connect(folderTree_, &FolderTree::currentPathChanged, this, [this](const QString& folder) {
+        if (folder != currentFolder_)
+            showFolder(folder);
+    });
+    showFolder(startFolder);
+    centerOnScreen(this);
+}
+
+void FrmAddFile::showFolder(const QString& folder) {
+    currentFolder_ = folder;
+    files_.clear();
+    filling_ = true;
+    lister_.list(folder);
+}
+
+void FrmAddFile::takeSelectedFiles() {
+    QList<int> rows;
+    for (const QModelIndex& index : listView1_->selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    chosen_.clear();
+    for (int row : rows) {
+        const QString& name = files_.file(row).name;
+        chosen_.append({name, paths::join(currentFolder_, name)});
+    }
+    lister_.cancel();
+    accept();
+}
+
+} // namespace kestro::ui

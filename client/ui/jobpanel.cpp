@@ -1,0 +1,287 @@
+#include "client/ui/jobpanel.h"
+
+#include "client/compose/choicelists.h"
+#include "client/ui/frmaddfile.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace kestro::ui {
+namespace {
+
+QComboBox* choiceBox(QWidget* parent, const QString& name, const QString& toolTip, bool editable) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(name);
+    box->setToolTip(toolTip);
+    box->setEditable(editable);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setMinimumContentsLength(12);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    return box;
+}
+
+QLabel* caption(const QString& text, QWidget* buddy) {
+    auto* label = new QLabel(text, buddy->parentWidget());
+    label->setBuddy(buddy);
+    return label;
+}
+
+// Fills a choice box afresh and leaves nothing chosen.
+void replaceItems(QComboBox* box, const QStringList& items) {
+    box->clear();
+    box->addItems(items);
+    box->setCurrentIndex(-1);
+    if (box->isEditable())
+        box->clearEditText();
+}
+
+} // namespace
+
+JobPanel::JobPanel(Prompter& prompter, QWidget* parent)
+    : QWidget(parent), prompter_(prompter), model_(this) {
+    setObjectName(QStringLiteral("JobPanel"));
+    buildHeaderFields();
+    buildFileSettings();
+    buildFileList();
+
+    auto* fields = new QGridLayout;
+    fields->setColumnStretch(1, 3);
+    fields->setColumnStretch(4, 2);
+    fields->setColumnMinimumWidth(2, 24);
+    fields->addWidget(caption(QStringLiteral("Projekt:"), cboProjekt_), 0, 0);
+    fields->addWidget(cboProjekt_, 0, 1);
+    fields->addWidget(caption(QStringLiteral("Lieferanschrift:"), cboLieferAdr_), 1, 0);
+    fields->addWidget(cboLieferAdr_, 1, 1);
+    auto* deadline = new QHBoxLayout;
+    deadline->addWidget(dtPicker1_, 1);
+    deadline->addWidget(cboTime_, 1);
+    fields->addWidget(caption(QStringLiteral("Termin:"), dtPicker1_), 2, 0);
+    fields->addLayout(deadline, 2, 1);
+    fields->addWidget(caption(QStringLiteral("Bemerkungen:"), txtBemerk_), 3, 0);
+    fields->addWidget(txtBemerk_, 3, 1, 2, 1, Qt::AlignTop);
+
+    fields->addWidget(caption(QStringLiteral("Anzahl:"), cboAnzahl_), 0, 3);
+    fields->addWidget(cboAnzahl_, 0, 4);
+    fields->addWidget(caption(QStringLiteral("Color:"), cboColor_), 1, 3);
+    fields->addWidget(cboColor_, 1, 4);
+    for (int i = 0; i < 3; ++i) {
+        fields->addWidget(caption(QStringLiteral("Verarbeitung %1:").arg(i + 1), cboArbeit_[i]),
+                          2 + i, 3);
+        fields->addWidget(cboArbeit_[i], 2 + i, 4);
+    }
+    fields->addWidget(cmdAnwenden_, 5, 4, Qt::AlignRight);
+
+    auto* fileButtons = new QHBoxLayout;
+    fileButtons->addWidget(cmdAddFile_);
+    fileButtons->addStretch(1);
+    fileButtons->addWidget(image1_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(fields);
+    layout->addWidget(listView1_, 1);
+    layout->addLayout(fileButtons);
+
+    setTabOrder(cboProjekt_, cboLieferAdr_);
+    setTabOrder(cboLieferAdr_, dtPicker1_);
+    setTabOrder(dtPicker1_, cboTime_);
+    setTabOrder(cboTime_, txtBemerk_);
+    setTabOrder(txtBemerk_, cboAnzahl_);
+    setTabOrder(cboAnzahl_, cboColor_);
+    setTabOrder(cboColor_, cboArbeit_[0]);
+    setTabOrder(cboArbeit_[0], cboArbeit_[1]);
+    setTabOrder(cboArbeit_[1], cboArbeit_[2]);
+    setTabOrder(cboArbeit_[2], cmdAnwenden_);
+    setTabOrder(cmdAnwenden_, listView1_);
+    setTabOrder(listView1_, cmdAddFile_);
+    setTabOrder(cmdAddFile_, image1_);
+}
+
+void JobPanel::buildHeaderFields() {
+    const QString optional = QStringLiteral("Optional");
+    // Project and delivery address may also be typed, as the job store accepts a free text.
+    cboProjekt_ = choiceBox(this, QStringLiteral("cboProjekt"), optional, true);
+    cboLieferAdr_ = choiceBox(this, QStringLiteral("cboLieferAdr"), optional, true);
+    cboProjekt_->setMinimumContentsLength(24);
+    dtPicker1_ = new QDateEdit(QDate::currentDate(), this);
+    dtPicker1_->setObjectName(QStringLiteral("DTPicker1"));
+    dtPicker1_->setCalendarPopup(true);
+    dtPicker1_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    cboTime_ = choiceBox(this, QStringLiteral("cboTime"), optional, false);
+    cboTime_->setPlaceholderText(compose::noTimeChosenText());
+    cboTime_->setMaxVisibleItems(16);
+    txtBemerk_ = new QLineEdit(this);
+    txtBemerk_->setObjectName(QStringLiteral("txtBemerk"));
+}
+
+void JobPanel::buildFileSettings() {
+    const QString required = QStringLiteral("Pflichtfeld");
+    cboAnzahl_ = choiceBox(this, QStringLiteral("cboAnzahl"), required, false);
+    cboAnzahl_->setMaxVisibleItems(16);
+    cboColor_ = choiceBox(this, QStringLiteral("cboColor"), required, false);
+    for (int i = 0; i < 3; ++i)
+        cboArbeit_[i] = choiceBox(this, QStringLiteral("cboArbeit%1").arg(i + 1), required, false);
+    cmdAnwenden_ = new QPushButton(QStringLiteral("&Anwenden"), this);
+    cmdAnwenden_->setObjectName(QStringLiteral("cmdAnwenden"));
+    connect(cmdAnwenden_, &QPushButton::clicked, this, &JobPanel::applyToSelectedRows);
+}
+
+void JobPanel::buildFileList() {
+    listView1_ = new QTreeView(this);
+    listView1_->setObjectName(QStringLiteral("ListView1"));
+    listView1_->setModel(&model_);
+    listView1_->setRootIsDecorated(false);
+    listView1_->setItemsExpandable(false);
+    listView1_->setUniformRowHeights(true);
+    listView1_->setAlternatingRowColors(true);
+    listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView1_->header()->setStretchLastSection(false);
+    listView1_->setMinimumHeight(120);
+
+    cmdAddFile_ = new QPushButton(QStringLiteral("Dateien &hinzufügen"), this);
+    cmdAddFile_->setObjectName(QStringLiteral("cmdAddFile"));
+    connect(cmdAddFile_, &QPushButton::clicked, this, &JobPanel::addFilesRequested);
+
+    image1_ = new QToolButton(this);
+    image1_->setObjectName(QStringLiteral("Image1"));
+    image1_->setToolTip(QStringLiteral("löscht die markierte Zeile"));
+    image1_->setAccessibleName(QStringLiteral("Zeile löschen"));
+    image1_->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
+    image1_->setIconSize(QSize(24, 24));
+    image1_->setAutoRaise(true);
+    connect(image1_, &QToolButton::clicked, this, &JobPanel::deleteFirstSelectedRow);
+
+    // The Delete key in the list does what the delete image does.
+    auto* del = new QShortcut(QKeySequence::Delete, listView1_);
+    del->setContext(Qt::WidgetShortcut);
+    connect(del, &QShortcut::activated, this, &JobPanel::deleteFirstSelectedRow);
+}
+
+void JobPanel::setProjects(const QStringList& labels) {
+    if (!labels.isEmpty())
+        replaceItems(cboProjekt_, labels);
+}
+
+void JobPanel::setDeliveries(const QStringList& labels) {
+    if (!labels.isEmpty())
+        replaceItems(cboLieferAdr_, labels);
+}
+
+void JobPanel::setCatalogueLists(const QStringList& colors, const QStringList& work1,
+                                 const QStringList& work2, const QStringList& work3) {
+    replaceItems(cboColor_, colors);
+    replaceItems(cboArbeit_[0], work1);
+    replaceItems(cboArbeit_[1], work2);
+    replaceItems(cboArbeit_[2], work3);
+}
+
+void JobPanel::clearCatalogueLists() {
+    setCatalogueLists({}, {}, {}, {});
+}
+
+void JobPanel::setDeadlineDate(const QDate& date) {
+    dtPicker1_->setDate(date);
+}
+
+void JobPanel::fillFixedLists() {
+    replaceItems(cboAnzahl_, compose::copiesChoices());
+    replaceItems(cboTime_, compose::deadlineTimes());
+}
+
+compose::JobSnapshot JobPanel::snapshot() const {
+    compose::JobSnapshot job;
+    job.project = cboProjekt_->currentText();
+    job.delivery = cboLieferAdr_->currentText();
+    job.deadlineDate = dtPicker1_->date();
+    job.deadlineTime =
+        cboTime_->currentIndex() < 0 ? compose::noTimeChosenText() : cboTime_->currentText();
+    job.remarks = txtBemerk_->text();
+    job.files = model_.rows();
+    return job;
+}
+
+void JobPanel::clearFiles() {
+    model_.clear();
+}
+
+void JobPanel::loadJob(const compose::JobSnapshot& job) {
+    cboProjekt_->setCurrentText(job.project);
+    cboLieferAdr_->setCurrentText(job.delivery);
+    if (job.deadlineDate.isValid())
+        dtPicker1_->setDate(job.deadlineDate);
+    cboTime_->setCurrentIndex(cboTime_->findText(job.deadlineTime));
+    txtBemerk_->setText(job.remarks);
+    model_.setRows(job.files);
+}
+
+void JobPanel::openAddFiles(QString& startFolder) {
+    FrmAddFile window(startFolder, this);
+    if (window.exec() != QDialog::Accepted)
+        return;
+    model_.appendFiles(window.chosenFiles());
+    startFolder = window.currentFolder();
+}
+
+QList<int> JobPanel::selectedRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : listView1_->selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void JobPanel::applyToSelectedRows() {
+    if (model_.rowCount() == 0) {
+        prompter_.message(QStringLiteral("nicht zum anwenden vorhanden !"),
+                          Prompter::Icon::Exclamation);
+        return;
+    }
+    model_.apply(selectedRows(),
+                 {cboAnzahl_->currentText(), cboColor_->currentText(), cboArbeit_[0]->currentText(),
+                  cboArbeit_[1]->currentText(), cboArbeit_[2]->currentText()});
+}
+
+void JobPanel::deleteFirstSelectedRow() {
+    model_.removeFirstOf(selectedRows());
+}
+
+void JobPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitColumns();
+}
+
+void JobPanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    fitColumns();
+}
+
+// The columns share the list's width in the proportions the worker is used to: a narrow
+// number, a wide file name, two short value columns and three equal processing columns.
+void JobPanel::fitColumns() {
+    const int width = listView1_->viewport()->width();
+    const int shortColumn =
+        qMax(fontMetrics().horizontalAdvance(QStringLiteral("Anzahl")) + 16, width / 16);
+    QHeaderView* header = listView1_->header();
+    header->resizeSection(compose::FileListModel::Number, qMax(36, width / 22));
+    header->resizeSection(compose::FileListModel::FileName, width / 4);
+    header->resizeSection(compose::FileListModel::Copies, shortColumn);
+    header->resizeSection(compose::FileListModel::Color, shortColumn);
+    const int step = qMax(60, static_cast<int>(width / 5.5));
+    for (int c = compose::FileListModel::Step1; c <= compose::FileListModel::Step3; ++c)
+        header->resizeSection(c, step);
+}
+
+} // namespace kestro::ui

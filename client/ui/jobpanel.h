@@ -1,0 +1,86 @@
+#pragma once
+
+#include "client/compose/filelistmodel.h"
+#include "client/compose/jobsnapshot.h"
+#include "common/prompter.h"
+
+#include <QWidget>
+
+class QComboBox;
+class QDateEdit;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+class QTreeView;
+
+namespace kestro::ui {
+
+// The job area of the main window: the job's header fields, the per-file settings, and
+// the file list with its buttons. The rows live in a compose::FileListModel; this widget
+// only shows them and turns the worker's clicks into model operations.
+class JobPanel : public QWidget {
+    Q_OBJECT
+public:
+    JobPanel(Prompter& prompter, QWidget* parent = nullptr);
+
+    // Replaces the project / delivery-address choices; an empty list leaves them as they
+    // were, as the list loaders do when the table has no rows.
+    void setProjects(const QStringList& labels);
+    void setDeliveries(const QStringList& labels);
+    // The catalogue's colour and processing menus.
+    void setCatalogueLists(const QStringList& colors, const QStringList& work1,
+                           const QStringList& work2, const QStringList& work3);
+    void clearCatalogueLists();
+    void setDeadlineDate(const QDate& date);
+    // The copies 1..100 and the 97 deadline times.
+    void fillFixedLists();
+
+    compose::JobSnapshot snapshot() const;
+    void clearFiles();
+    // Puts a stored job back into the fields and the list.
+    void loadJob(const compose::JobSnapshot& job);
+
+    // Opens the file window modally and appends the files chosen there. `startFolder` is
+    // where the window opens; after "OK" it holds the folder the worker was in.
+    void openAddFiles(QString& startFolder);
+
+    compose::FileListModel& model() { return model_; }
+    const compose::FileListModel& model() const { return model_; }
+    // The rows selected in the file list, top to bottom.
+    QList<int> selectedRows() const;
+
+    // The actions behind the buttons, callable from menus and tests alike.
+    void applyToSelectedRows();
+    void deleteFirstSelectedRow();
+
+Q_SIGNALS:
+    // "Dateien hinzufügen" was pressed; the main window answers with openAddFiles().
+    void addFilesRequested();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildHeaderFields();
+    void buildFileSettings();
+    void buildFileList();
+    void fitColumns();
+
+    Prompter& prompter_;
+    compose::FileListModel model_;
+    QComboBox* cboProjekt_ = nullptr;
+    QComboBox* cboLieferAdr_ = nullptr;
+    QDateEdit* dtPicker1_ = nullptr;
+    QComboBox* cboTime_ = nullptr;
+    QLineEdit* txtBemerk_ = nullptr;
+    QComboBox* cboAnzahl_ = nullptr;
+    QComboBox* cboColor_ = nullptr;
+    QComboBox* cboArbeit_[3] = {};
+    QTreeView* listView1_ = nullptr;
+    QPushButton* cmdAddFile_ = nullptr;
+    QPushButton* cmdAnwenden_ = nullptr;
+    QToolButton* image1_ = nullptr;
+};
+
+} // namespace kestro::ui

@@ -1,0 +1,152 @@
+#include "client/ui/recordeditorwindow.h"
+
+#include "client/ui/windowplacement.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace kestro::ui {
+namespace {
+
+QPushButton* barButton(QWidget* bar, const QString& name, const QString& text) {
+    auto* button = new QPushButton(text, bar);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    bar->layout()->addWidget(button);
+    return button;
+}
+
+} // namespace
+
+RecordEditorWindow::RecordEditorWindow(const jobdb::Database& db, jobdb::EditorConfig config,
+                                       Prompter& prompter, QWidget* parent)
+    : QDialog(parent), editor_(db, std::move(config)), prompter_(prompter) {
+    const jobdb::EditorConfig& cfg = editor_.config();
+    const bool projects = cfg.listToReload == jobdb::EditorConfig::List::Projects;
+    setObjectName(projects ? QStringLiteral("frmProjekt") : QStringLiteral("frmLieferAdr"));
+    setWindowTitle(cfg.caption);
+    setModal(true);
+
+    auto* fields = new QGridLayout;
+    auto addField = [&](const QString& name, const QString& caption, int row) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(name);
+        auto* label = new QLabel(caption, this);
+        label->setBuddy(edit);
+        fields->addWidget(label, row, 0);
+        fields->addWidget(edit, row, 1);
+        return edit;
+    };
+    txtNr_ = addField(projects ? QStringLiteral("txtProNr") : QStringLiteral("txtLiefNr"),
+                      cfg.numberLabel, 0);
+    txtNr_->setValidator(new QIntValidator(0, jobdb::RecordEditor::kHighestNumber, txtNr_));
+    txtNr_->setMaximumWidth(120);
+    for (int i = 0; i < 3; ++i)
+        txtName_[i] = addField(QStringLiteral("txtName%1").arg(i + 1),
+                               QStringLiteral("Name&%1").arg(i + 1), 1 + i);
+    txtStra_ = addField(QStringLiteral("txtStra"), QStringLiteral("&Straße"), 4);
+    txtPLZOrt_ = addField(QStringLiteral("txtPLZOrt"), QStringLiteral("PL&Z + Ort"), 5);
+    txtAnsp_ = addField(QStringLiteral("txtAnsp"), QStringLiteral("&Ansprech"), 6);
+    for (QLineEdit* edit : {txtName_[0], txtName_[1], txtName_[2], txtStra_, txtPLZOrt_, txtAnsp_})
+        edit->setMaxLength(80); // the columns hold 80 characters
+    fields->setColumnStretch(1, 1);
+
+    hScroll1_ = new QScrollBar(Qt::Horizontal, this);
+    hScroll1_->setObjectName(QStringLiteral("HScroll1"));
+    hScroll1_->setPageStep(1);
+
+    auto* picButtons = new QWidget(this);
+    picButtons->setObjectName(QStringLiteral("picButtons"));
+    auto* barLayout = new QHBoxLayout(picButtons);
+    barLayout->setContentsMargins(0, 0, 0, 0);
+    QPushButton* cmdNew = barButton(picButtons, QStringLiteral("cmdNew"), QStringLiteral("&Neu"));
+    QPushButton* cmdSave =
+        barButton(picButtons, QStringLiteral("cmdSave"), QStringLiteral("&Speichern"));
+    QPushButton* cmdDelete =
+        barButton(picButtons, QStringLiteral("cmdDelete"), QStringLiteral("&Löschen"));
+    barLayout->addStretch(1);
+    QPushButton* cmdClose =
+        barButton(picButtons, QStringLiteral("cmdClose"), QStringLiteral("S&chließen"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addWidget(hScroll1_);
+    layout->addWidget(picButtons);
+    setMinimumWidth(480);
+
+    // Load: the scroll bar reaches up to the highest number; no record is shown until
+    // the worker scrolls or makes a new one.
+    const qint32 highest = editor_.maximumNumber();
+    hScroll1_->setRange(highest > 0 ? 1 : 0, highest);
+
+    connect(hScroll1_, &QScrollBar::valueChanged, this, &RecordEditorWindow::seekX);
+    connect(cmdNew, &QPushButton::clicked, this, &RecordEditorWindow::newRecord);
+    connect(cmdSave, &QPushButton::clicked, this, &RecordEditorWindow::save);
+    connect(cmdDelete, &QPushButton::clicked, this, &RecordEditorWindow::markDeleted);
+    connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+    // However the window closes, the main window's list reflects what was saved.
+    connect(this, &QDialog::finished, this,
+            [this] { Q_EMIT listReloadRequested(editor_.config().listToReload); });
+    centerOnScreen(this);
+}
+
+void RecordEditorWindow::seekX(qint32 number) {
+    if (const auto record = editor_.seek(number))
+        showRecord(*record);
+}
+
+jobdb::EditorRecord RecordEditorWindow::shownRecord() const {
+    return {txtNr_->text().toInt(), txtName_[0]->text(), txtName_[1]->text(), txtName_[2]->text(),
+            txtStra_->text(),       txtPLZOrt_->text(),  txtAnsp_->text()};
+}
+
+void RecordEditorWindow::showRecord(const jobdb::EditorRecord& record) {
+    txtNr_->setText(QString::number(record.number));
+    txtName_[0]->setText(record.name1);
+    txtName_[1]->setText(record.name2);
+    txtName_[2]->setText(record.name3);
+    txtStra_->setText(record.street);
+    txtPLZOrt_->setText(record.plzOrt);
+    txtAnsp_->setText(record.contact);
+}
+
+void RecordEditorWindow::newRecord() {
+    const auto record = editor_.newRecord();
+    if (!record) {
+        prompter_.message(QStringLiteral("Es konnte kein neuer Datensatz angelegt werden."),
+                          Prompter::Icon::Critical, windowTitle());
+        return;
+    }
+    showRecord(*record);
+    hScroll1_->setRange(1, record->number);
+    hScroll1_->setValue(record->number);
+}
+
+void RecordEditorWindow::save() {
+    const jobdb::EditorRecord record = shownRecord();
+    if (record.number < 1) {
+        prompter_.message(QStringLiteral("Bitte zuerst einen Datensatz wählen oder mit "
+                                         "\"Neu\" anlegen."),
+                          Prompter::Icon::Exclamation, windowTitle());
+        return;
+    }
+    if (!editor_.save(record)) {
+        prompter_.message(QStringLiteral("Der Datensatz konnte nicht gespeichert werden."),
+                          Prompter::Icon::Critical, windowTitle());
+        return;
+    }
+    if (record.number > hScroll1_->maximum())
+        hScroll1_->setMaximum(record.number);
+}
+
+void RecordEditorWindow::markDeleted() {
+    showRecord(jobdb::RecordEditor::markedDeleted(shownRecord(), QDate::currentDate()));
+}
+
+} // namespace kestro::ui

@@ -1,0 +1,173 @@
+// The project and delivery-address editors against a real database file.
+#include "client/jobdb/creation.h"
+#include "client/jobdb/database.h"
+#include "client/ui/recordeditorwindow.h"
+#include "common/germanformat.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using kestro::jobdb::EditorConfig;
+using kestro::jobdb::EditorRecord;
+using kestro::ui::RecordEditorWindow;
+
+namespace {
+
+class EditorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = dir.filePath("jobs.mdb");
+        ASSERT_TRUE(kestro::jobdb::createAllTables(path, prompter));
+        db = std::make_unique<kestro::jobdb::Database>(path);
+        ASSERT_TRUE(db->isOpen());
+        prompter.shown.clear();
+    }
+
+    std::unique_ptr<RecordEditorWindow> open(const EditorConfig& config) {
+        auto window = std::make_unique<RecordEditorWindow>(*db, config, prompter);
+        QObject::connect(window.get(), &RecordEditorWindow::listReloadRequested,
+                         [this](EditorConfig::List list) { reloads.append(list); });
+        return window;
+    }
+
+    // The rows of a table as "number|name1|name2|name3|street|plzort|contact".
+    QStringList rows(const QString& table, const QString& numberColumn) {
+        QSqlQuery q(db->connection());
+        EXPECT_TRUE(q.exec(QStringLiteral("SELECT %2, name1, name2, name3, Street, plzort, "
+                                          "Anspr FROM %1 ORDER BY rowid")
+                               .arg(table, numberColumn)));
+        QStringList out;
+        while (q.next()) {
+            QStringList cells;
+            for (int i = 0; i < 7; ++i)
+                cells << q.value(i).toString();
+            out << cells.join('|');
+        }
+        return out;
+    }
+
+    static QLineEdit* box(QWidget& w, const char* name) {
+        auto* edit = w.findChild<QLineEdit*>(QString::fromLatin1(name));
+        EXPECT_NE(edit, nullptr) << name;
+        return edit;
+    }
+    static void press(QWidget& w, const char* name) {
+        auto* button = w.findChild<QPushButton*>(QString::fromLatin1(name));
+        ASSERT_NE(button, nullptr) << name;
+        button->click();
+    }
+    static QScrollBar* scroll(QWidget& w) { return w.findChild<QScrollBar*>("HScroll1"); }
+
+    QTemporaryDir dir;
+    QString path;
+    kestro::ScriptedPrompter prompter;
+    std::unique_ptr<kestro::jobdb::Database> db;
+    QList<EditorConfig::List> reloads;
+};
+
+} // namespace
+
+TEST_F(EditorTest, NewOnAnEmptyTableStartsAtOneAndCounts) {
+    auto window = open(EditorConfig::projects());
+    EXPECT_EQ(window->windowTitle(), "Projekte");
+    press(*window, "cmdNew");
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "1");
+    EXPECT_EQ(scroll(*window)->value(), 1);
+    press(*window, "cmdNew");
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "2");
+    EXPECT_EQ(scroll(*window)->maximum(), 2);
+    EXPECT_EQ(rows("Projekte", "ProNumber"), QStringList({"1||||||", "2||||||"}));
+}
+
+TEST_F(EditorTest, SaveWritesTheBoxesAndScrollingShowsThemAgain) {
+    auto window = open(EditorConfig::projects());
+    press(*window, "cmdNew");
+    box(*window, "txtName1")->setText("Neubau Rathaus");
+    box(*window, "txtName2")->setText("Bauabschnitt 2");
+    box(*window, "txtStra")->setText("Marktstraße 1");
+    box(*window, "txtPLZOrt")->setText("12345 Großstadt");
+    box(*window, "txtAnsp")->setText("Frau Łukasik");
+    press(*window, "cmdSave");
+    press(*window, "cmdNew");
+    EXPECT_EQ(box(*window, "txtName1")->text(), "");
+
+    scroll(*window)->setValue(1);
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "1");
+    EXPECT_EQ(box(*window, "txtName1")->text(), "Neubau Rathaus");
+    EXPECT_EQ(box(*window, "txtAnsp")->text(), "Frau Łukasik");
+
+    // Reopening shows the saved record too: the scroll bar reaches the highest number.
+    auto again = open(EditorConfig::projects());
+    EXPECT_EQ(scroll(*again)->maximum(), 2);
+    again->seekX(1);
+    EXPECT_EQ(box(*again, "txtStra")->text(), "Marktstraße 1");
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(EditorTest, NewTakesHighestPlusOneAndGapsStay) {
+    auto window = open(EditorConfig::projects());
+    for (const char* number : {"1", "2", "5"}) {
+        box(*window, "txtProNr")->setText(number);
+        box(*window, "txtName1")->setText(QStringLiteral("Projekt %1").arg(number));
+        press(*window, "cmdSave"); // a number without a record gets a row of its own
+    }
+    press(*window, "cmdNew");
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "6");
+
+    // Scrolling to a number without a record leaves the boxes as they are.
+    scroll(*window)->setValue(4);
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "6");
+    scroll(*window)->setValue(5);
+    EXPECT_EQ(box(*window, "txtName1")->text(), "Projekt 5");
+}
+
+TEST_F(EditorTest, DeleteMarksTheRecordOnlyWhenSaved) {
+    auto window = open(EditorConfig::projects());
+    press(*window, "cmdNew");
+    box(*window, "txtName1")->setText("Umbau Schule");
+    box(*window, "txtName2")->setText("Turnhalle");
+    box(*window, "txtAnsp")->setText("Herr Krämer");
+    press(*window, "cmdSave");
+
+    const QString note = "gelöscht am: " + kestro::de::shortDate(QDate::currentDate());
+    press(*window, "cmdDelete");
+    EXPECT_EQ(box(*window, "txtName1")->text(), note);
+    EXPECT_EQ(box(*window, "txtName2")->text(), "");
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "1");
+    press(*window, "cmdClose"); // without saving: the table keeps the record
+    EXPECT_EQ(rows("Projekte", "ProNumber"),
+              QStringList({"1|Umbau Schule|Turnhalle||||Herr Krämer"}));
+    EXPECT_EQ(reloads, QList<EditorConfig::List>({EditorConfig::List::Projects}));
+
+    auto second = open(EditorConfig::projects());
+    second->seekX(1);
+    press(*second, "cmdDelete");
+    press(*second, "cmdSave");
+    EXPECT_EQ(rows("Projekte", "ProNumber"), QStringList({"1|" + note + "|||||"}));
+}
+
+TEST_F(EditorTest, DeliveryAddressEditorWorksOnItsOwnTable) {
+    auto window = open(EditorConfig::deliveryAddresses());
+    EXPECT_EQ(window->windowTitle(), "Lieferadressen");
+    EXPECT_EQ(window->findChild<QLineEdit*>("txtProNr"), nullptr);
+    press(*window, "cmdNew");
+    box(*window, "txtLiefNr");
+    box(*window, "txtName1")->setText("Baustelle Nord");
+    press(*window, "cmdSave");
+    press(*window, "cmdClose");
+    EXPECT_EQ(rows("LieferAdr", "LiefNumber"), QStringList({"1|Baustelle Nord|||||"}));
+    EXPECT_TRUE(rows("Projekte", "ProNumber").isEmpty());
+    EXPECT_EQ(reloads, QList<EditorConfig::List>({EditorConfig::List::DeliveryAddresses}));
+}
+
+TEST_F(EditorTest, SaveWithoutARecordAsks) {
+    auto window = open(EditorConfig::projects());
+    box(*window, "txtName1")->setText("ohne Nummer");
+    press(*window, "cmdSave");
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_TRUE(rows("Projekte", "ProNumber").isEmpty());
+}

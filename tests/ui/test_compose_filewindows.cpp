@@ -1,0 +1,217 @@
+// The file window and the start-folder window against real folders on disk.
+#include "client/ui/compose_foldertree.h"
+#include "client/ui/frmaddfile.h"
+#include "client/ui/frmstartordner.h"
+#include "client/ui/jobpanel.h"
+#include "common/settingwriter.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <functional>
+#include <gtest/gtest.h>
+
+using kestro::ui::FolderTree;
+using kestro::ui::FrmAddFile;
+using kestro::ui::FrmStartOrdner;
+
+namespace {
+
+void writeBytes(const QString& path, qint64 size) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(size, 'x'));
+}
+
+// Runs the event loop until `done` holds; false when it does not within 20 s.
+bool waitUntil(const std::function<bool()>& done) {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(5);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+bool waitFilled(FrmAddFile& window) {
+    return waitUntil([&] { return !window.isFilling(); });
+}
+
+QStringList listedNames(const FrmAddFile& window) {
+    QStringList names;
+    const QAbstractItemModel* m = window.fileList()->model();
+    for (int r = 0; r < m->rowCount(); ++r)
+        names << m->index(r, 0).data().toString() + " " + m->index(r, 1).data().toString();
+    names.sort();
+    return names;
+}
+
+void selectByName(FrmAddFile& window, const QStringList& names) {
+    QTreeView* view = window.fileList();
+    for (int r = 0; r < view->model()->rowCount(); ++r) {
+        if (names.contains(view->model()->index(r, 0).data().toString()))
+            view->selectionModel()->select(view->model()->index(r, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+}
+
+QPushButton* button(QWidget& window, const char* name) {
+    return window.findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
+class RecordingWriter : public kestro::SettingWriter {
+public:
+    void writeSetting(const QString& name, const QString& value) override {
+        writes << name + "=" + value;
+    }
+    QStringList writes;
+};
+
+class FileWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDir(dir.path()).mkpath("Druck/Pläne"));
+        folder = dir.filePath("Druck");
+        writeBytes(folder + "/klein.txt", 1023);
+        writeBytes(folder + "/plan.plt", 1600);
+        writeBytes(folder + "/scan.tif", 1572864);
+        writeBytes(folder + "/Pläne/ansicht.pdf", 1024);
+    }
+    QTemporaryDir dir;
+    QString folder;
+};
+
+} // namespace
+
+TEST_F(FileWindowTest, ListsTheStartFolderAndTakesTheSelectedFiles) {
+    FrmAddFile window(folder);
+    EXPECT_EQ(window.windowTitle(), "Dateien hinzufügen ...");
+    ASSERT_TRUE(waitFilled(window));
+    EXPECT_EQ(listedNames(window),
+              QStringList({"klein.txt 1023 Byte", "plan.plt 2 KB", "scan.tif 1,50 MB"}));
+    EXPECT_EQ(window.folderTree()->currentPath(), folder);
+
+    selectByName(window, {"scan.tif", "klein.txt"});
+    button(window, "cmdOK")->click();
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+    QStringList taken;
+    for (const auto& f : window.chosenFiles())
+        taken << f.fileName + "=" + f.fullPath;
+    taken.sort();
+    EXPECT_EQ(taken, QStringList({"klein.txt=" + folder + "/klein.txt",
+                                  "scan.tif=" + folder + "/scan.tif"}));
+}
+
+TEST_F(FileWindowTest, ChoosingAnotherFolderInTheTreeRefillsTheList) {
+    FrmAddFile window(folder);
+    ASSERT_TRUE(waitFilled(window));
+    ASSERT_TRUE(window.folderTree()->setCurrentPath(folder + "/Pläne"));
+    ASSERT_TRUE(waitFilled(window));
+    EXPECT_EQ(listedNames(window), QStringList({"ansicht.pdf 1 KB"}));
+    EXPECT_EQ(window.currentFolder(), folder + "/Pläne");
+}
+
+TEST_F(FileWindowTest, MissingStartFolderShowsAnEmptyList) {
+    FrmAddFile window(dir.filePath("weg"));
+    ASSERT_TRUE(waitFilled(window));
+    EXPECT_EQ(window.fileList()->model()->rowCount(), 0);
+}
+
+TEST_F(FileWindowTest, AddingIntoAListWithRowsAndTheStartFolderRules) {
+    kestro::ScriptedPrompter prompter;
+    kestro::ui::JobPanel panel(prompter);
+    panel.model().appendFiles({{"a", "/x/a"}, {"b", "/x/b"}, {"c", "/x/c"}});
+
+    // OK with two files in the subfolder: rows 4 and 5, start folder follows the tree.
+    QString startFolder = folder;
+    QTimer::singleShot(0, [&] {
+        auto* window = qobject_cast<FrmAddFile*>(QApplication::activeModalWidget());
+        ASSERT_NE(window, nullptr);
+        window->folderTree()->setCurrentPath(folder + "/Pläne");
+        waitFilled(*window);
+        writeBytes(folder + "/Pläne/zweite.pdf", 10);
+        window->folderTree()->setCurrentPath(folder);
+        window->folderTree()->setCurrentPath(folder + "/Pläne");
+        waitFilled(*window);
+        window->fileList()->selectAll();
+        button(*window, "cmdOK")->click();
+    });
+    panel.openAddFiles(startFolder);
+    EXPECT_EQ(startFolder, folder + "/Pläne");
+    const auto rows = panel.snapshot().files;
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_EQ(rows[3].number, "4");
+    EXPECT_EQ(rows[4].number, "5");
+    EXPECT_EQ(rows[3].fullPath, folder + "/Pläne/" + rows[3].fileName);
+
+    // OK without a selection still moves the start folder; Cancel never does.
+    QTimer::singleShot(0, [&] {
+        auto* window = qobject_cast<FrmAddFile*>(QApplication::activeModalWidget());
+        ASSERT_NE(window, nullptr);
+        window->folderTree()->setCurrentPath(folder);
+        button(*window, "cmdOK")->click();
+    });
+    panel.openAddFiles(startFolder);
+    EXPECT_EQ(startFolder, folder);
+    EXPECT_EQ(panel.model().rowCount(), 5);
+
+    QTimer::singleShot(0, [&] {
+        auto* window = qobject_cast<FrmAddFile*>(QApplication::activeModalWidget());
+        ASSERT_NE(window, nullptr);
+        window->folderTree()->setCurrentPath(folder + "/Pläne");
+        waitFilled(*window);
+        window->fileList()->selectAll();
+        button(*window, "cmdCancel")->click();
+    });
+    panel.openAddFiles(startFolder);
+    EXPECT_EQ(startFolder, folder);
+    EXPECT_EQ(panel.model().rowCount(), 5);
+}
+
+TEST_F(FileWindowTest, StartFolderWindowStoresFolderThenFlag) {
+    RecordingWriter writer;
+    QString startFolder = folder;
+    QString remember = "No";
+    FrmStartOrdner window(writer, startFolder, remember);
+    EXPECT_EQ(window.windowTitle(), "Startordner");
+    auto* text = window.findChild<QLineEdit*>("txtStartOrdner");
+    auto* check = window.findChild<QCheckBox*>("chkLastStartOrdner");
+    ASSERT_TRUE(text && check);
+    EXPECT_EQ(text->text(), folder);
+    EXPECT_FALSE(check->isChecked());
+    EXPECT_EQ(check->text(), "Startordner ist der zuletzt verwendete !");
+
+    window.folderTree()->setCurrentPath(folder + "/Pläne");
+    EXPECT_EQ(text->text(), folder + "/Pläne");
+    check->setChecked(true);
+    button(window, "cmdOK")->click();
+    EXPECT_EQ(writer.writes, QStringList({"FolderDir=" + folder + "/Pläne", "valFolderDir=Yes"}));
+    EXPECT_EQ(startFolder, folder + "/Pläne");
+    EXPECT_EQ(remember, "Yes");
+}
+
+TEST_F(FileWindowTest, StartFolderWindowCancelChangesNothing) {
+    RecordingWriter writer;
+    QString startFolder = folder;
+    QString remember = "Yes";
+    FrmStartOrdner window(writer, startFolder, remember);
+    EXPECT_TRUE(window.findChild<QCheckBox*>("chkLastStartOrdner")->isChecked());
+    window.folderTree()->setCurrentPath(dir.path());
+    window.findChild<QCheckBox*>("chkLastStartOrdner")->setChecked(false);
+    button(window, "cmdCancel")->click();
+    EXPECT_TRUE(writer.writes.isEmpty());
+    EXPECT_EQ(startFolder, folder);
+    EXPECT_EQ(remember, "Yes");
+}
