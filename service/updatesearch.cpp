@@ -60,12 +60,14 @@ void UpdateSearch::run(const UpdateRequest& request) {
         paths::join(request.clientFolder, request.productName + QStringLiteral("-update.txt"));
     const QString fallbackCopy = paths::join(env_.windowsFolder, QStringLiteral("u-update.txt"));
 
-    downloadToFile(url, localCopy);
+    DownloadOptions options;
+    options.abort = env_.abort;
+    downloadToFile(url, localCopy, options);
     log.write(1, url);
     log.write(1, localCopy);
     QString chosen = localCopy;
     if (!fileExists(localCopy)) {
-        downloadToFile(url, fallbackCopy);
+        downloadToFile(url, fallbackCopy, options);
         chosen = fallbackCopy;
     }
 
@@ -91,8 +93,8 @@ void UpdateSearch::run(const UpdateRequest& request) {
         // A line break after the address would only break it.
         installerUrl = installerUrl.trimmed();
         const QString installer = paths::join(request.clientFolder, QStringLiteral("Update.exe"));
-        const DownloadResult download = downloadToFile(installerUrl, installer);
-        if (!download.ok())
+        const DownloadResult download = downloadToFile(installerUrl, installer, options);
+        if (!download.ok() || (env_.abort && env_.abort->load()))
             return;
         log.write(1, QStringLiteral("UpdateSoft 4"));
         const QString hint = paths::join(request.clientFolder, QStringLiteral("update.ini"));

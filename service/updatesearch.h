@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <functional>
 
 namespace kestro::service {
@@ -33,6 +34,8 @@ public:
         std::function<void(const QString& productName)> closeClient;
         // Starts the installer without waiting for it.
         std::function<bool(const QString& program, const QString& workingFolder)> startInstaller;
+        // Set when the service stops: a running download ends at once.
+        const std::atomic_bool* abort = nullptr;
     };
 
     explicit UpdateSearch(Environment env);

@@ -60,6 +60,7 @@ VellmonService::VellmonService(Options options, Prompter& prompter, QObject* par
 }
 
 VellmonService::~VellmonService() {
+    stopping_ = true;
     closeSlot();
     QSignalBlocker quiet(&pipe_);
     pipe_.closePipe();
@@ -175,9 +176,12 @@ void VellmonService::workQueue() {
 
 void VellmonService::startUpdate(const UpdateRequest& request) {
     const UpdateSearch::Environment env{
-        options_.webServer, windowsFolder(), &errorLog_,
+        options_.webServer,
+        windowsFolder(),
+        &errorLog_,
         [](const QString& product) { presence::closeFirstClientTitled(product, 10000); },
-        &startDetachedInstaller};
+        &startDetachedInstaller,
+        &stopping_};
     updates_.start([env, request] { UpdateSearch(env).run(request); });
 }
 

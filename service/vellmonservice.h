@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QThreadPool>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 
 namespace kestro::service {
@@ -95,6 +96,7 @@ private:
     QTimer shutdownTimer_; // timShutDown
     QTimer heartbeat_;     // Timer
     QThreadPool updates_;
+    std::atomic_bool stopping_{false};
     QString log_;
     QString received_;
 };

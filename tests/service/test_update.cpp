@@ -29,10 +29,12 @@ protected:
         QDir().mkpath(clientFolder);
         machine.writeFile(QStringLiteral("www/files/Update.exe"),
                           "#!/bin/sh\ncat update.ini > installer-ran\n");
-        ASSERT_TRUE(web.startFixture(QStringLiteral("httpserver.py"),
-                                     {QStringLiteral("--root"), machine.path(QStringLiteral("www")),
-                                      QStringLiteral("--status"),
-                                      QStringLiteral("/files/Broken.exe=500")}));
+        machine.writeFile(QStringLiteral("www/files/Slow.exe"), QByteArray(20000, '#'));
+        ASSERT_TRUE(
+            web.startFixture(QStringLiteral("httpserver.py"),
+                             {QStringLiteral("--root"), machine.path(QStringLiteral("www")),
+                              QStringLiteral("--status"), QStringLiteral("/files/Broken.exe=500"),
+                              QStringLiteral("--slow"), QStringLiteral("/files/Slow.exe=1")}));
         writeConfig(base());
         ASSERT_TRUE(startVellmon());
     }
@@ -101,6 +103,17 @@ TEST_F(UpdateInstallation, FailedInstallerDownloadStartsNothing) {
     ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
     QThread::msleep(300);
     EXPECT_EQ(logLines(errorLog()).last(), logLine(4, QStringLiteral("UpdateSoft 3")));
+    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe")));
+    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/update.ini")));
+}
+
+TEST_F(UpdateInstallation, StoppingDuringTheInstallerDownloadStartsNothing) {
+    publish("2.0.0\n" + base().toUtf8() + "/files/Slow.exe");
+    ASSERT_TRUE(requestUpdate());
+    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
+    vellmon.process().terminate();
+    EXPECT_TRUE(vellmon.process().waitForFinished(5000));
+    EXPECT_EQ(logLines(errorLog()).size(), 4);
     EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe")));
     EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/update.ini")));
 }
