@@ -1,7 +1,7 @@
 // Packs the given files into one archive the way the send pipeline does (file names only,
 // one run) and prints the wall time, the archive size and the peak memory.
 //
-//   bench_zip_pack ARCHIVE FILE...
+//   bench_zip_pack [--level N] ARCHIVE FILE...
 #include "client/transfer/czip.h"
 
 #include <QCoreApplication>
@@ -12,13 +12,17 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    QStringList args = app.arguments().mid(1);
+    cZip packer;
+    if (args.size() > 2 && args.first() == QLatin1String("--level")) {
+        packer.setCompressionLevel(char('0' + args.at(1).toInt()));
+        args = args.mid(2);
+    }
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: bench_zip_pack ARCHIVE FILE...\n");
+        std::fprintf(stderr, "usage: bench_zip_pack [--level N] ARCHIVE FILE...\n");
         return 64;
     }
     QFile::remove(args.first());
-    cZip packer;
     packer.setZipFile(args.first());
     for (const QString& file : args.mid(1))
         packer.AddFileSpec(file);

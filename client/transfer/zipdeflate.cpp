@@ -14,12 +14,13 @@ constexpr int kMemLevel = 8;
 constexpr qsizetype kProbeWindow = 8 * 1024;
 // A chunk whose level-1 samples keep more than this share of their size is stored.
 constexpr double kStoreRatio = 0.97;
+// Huffman coding alone is chosen when its samples come within this factor of level 1's.
+constexpr double kHuffmanEnough = 1.03;
 
 class Deflater {
 public:
-    explicit Deflater(int level) {
-        ok_ = deflateInit2(&z_, level, Z_DEFLATED, kRawDeflate, kMemLevel, Z_DEFAULT_STRATEGY) ==
-              Z_OK;
+    explicit Deflater(int level, int strategy = Z_DEFAULT_STRATEGY) {
+        ok_ = deflateInit2(&z_, level, Z_DEFLATED, kRawDeflate, kMemLevel, strategy) == Z_OK;
     }
     ~Deflater() {
         if (ok_)
@@ -56,23 +57,41 @@ private:
     bool ok_ = false;
 };
 
-// Compresses a few windows of the chunk at level 1 and answers whether they shrank.
-bool samplesShrink(const QByteArray& input) {
-    if (input.size() < 3 * kProbeWindow)
-        return true;
+// Compressed size of a few windows of the chunk with the given settings.
+qsizetype sampleSize(const QByteArray& input, int level, int strategy) {
     const std::array<qsizetype, 3> starts{0, input.size() / 2 - kProbeWindow / 2,
                                           input.size() - kProbeWindow};
-    qsizetype in = 0;
     qsizetype out = 0;
     for (qsizetype start : starts) {
-        Deflater probe(1);
+        Deflater probe(level, strategy);
         QByteArray sample;
         if (!probe.run(QByteArrayView(input).sliced(start, kProbeWindow), sample, Z_FINISH))
-            return true;
-        in += kProbeWindow;
+            return 3 * kProbeWindow;
         out += sample.size();
     }
-    return double(out) < kStoreRatio * double(in);
+    return out;
+}
+
+struct ChunkMethod {
+    int level;
+    int strategy;
+};
+
+// How to deflate a chunk, judged from samples: data that does not shrink is stored;
+// data that shrinks only by entropy coding (photos inside a PDF in ASCII85, say) gets
+// Huffman coding alone, which is several times faster than searching for matches that
+// are not there; everything else gets the full level.
+ChunkMethod chooseMethod(const QByteArray& input, int level) {
+    if (input.size() < 3 * kProbeWindow)
+        return {level, Z_DEFAULT_STRATEGY};
+    const double sampled = double(3 * kProbeWindow);
+    const qsizetype matched = sampleSize(input, 1, Z_DEFAULT_STRATEGY);
+    const qsizetype huffman = sampleSize(input, 1, Z_HUFFMAN_ONLY);
+    if (double(std::min(matched, huffman)) >= kStoreRatio * sampled)
+        return {0, Z_DEFAULT_STRATEGY};
+    if (double(huffman) <= kHuffmanEnough * double(matched))
+        return {level, Z_HUFFMAN_ONLY};
+    return {level, Z_DEFAULT_STRATEGY};
 }
 
 } // namespace
@@ -83,7 +102,8 @@ DeflatedChunk deflateChunk(const QByteArray& input, QByteArrayView dictionary, i
     chunk.inputSize = input.size();
     chunk.crc =
         quint32(crc32(0L, reinterpret_cast<const Bytef*>(input.constData()), uInt(input.size())));
-    Deflater deflater(samplesShrink(input) ? level : 0);
+    const ChunkMethod method = chooseMethod(input, level);
+    Deflater deflater(method.level, method.strategy);
     if (!deflater.setDictionary(dictionary))
         return chunk;
     chunk.data.reserve(input.size() / 2);

@@ -11,7 +11,8 @@
 // chunk before it as its dictionary, and every chunk but the last ends on a byte boundary
 // (a sync flush), so the concatenated outputs form one valid raw deflate stream. Chunks
 // that will not shrink (a photo inside a PDF, say) are written as stored deflate blocks,
-// which costs almost no time.
+// which costs almost no time; chunks that only entropy coding shrinks skip the match
+// search.
 namespace kestro::zip {
 
 inline constexpr qsizetype kDeflateChunk = 512 * 1024;
@@ -24,8 +25,9 @@ struct DeflatedChunk {
     bool ok = false;
 };
 
-// Compresses one chunk; `last` ends the deflate stream. Level 1..9; a chunk whose samples
-// do not shrink at level 1 is stored.
+// Compresses one chunk; `last` ends the deflate stream. Level 1..9; judged from samples, a
+// chunk that will not shrink is stored and one that shrinks by entropy coding alone gets
+// Huffman coding without the search for matches.
 DeflatedChunk deflateChunk(const QByteArray& input, QByteArrayView dictionary, int level,
                            bool last);
 

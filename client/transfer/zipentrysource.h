@@ -35,7 +35,7 @@ struct PlannedFile {
 // Shared by the sources of one run.
 struct SourceContext {
     QThreadPool* pool = nullptr;
-    int level = 6;
+    int level = 5;
     const std::atomic<bool>* abort = nullptr;
     std::function<bool(const PlannedFile&)> startingEntry; // true cancels
     std::function<void(const PlannedFile&, quint64 compressed)> finishedEntry;

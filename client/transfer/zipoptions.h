@@ -44,7 +44,7 @@ struct ZpOptions {
     qint32 encryptionSupported = 0;
     qint32 recurse = 0; // 1 or 2: descend into folders
     qint32 repair = 0;
-    char level = 0; // 0 = default (6); 0..9 or '0'..'9'
+    char level = 0; // 0 = the library default (5); 1..9 or the digits '0'..'9'
 
     bool operator==(const ZpOptions&) const = default;
 };

@@ -201,20 +201,23 @@ TEST(ZipEntryNames, DuplicatesGetNumberedNames) {
 TEST_F(ZipPacking, FilesFromManyFoldersArriveByNameWithTheirBytes) {
     const QByteArray text = textBytes(3 * 1024 * 1024 + 12345, 1); // many deflate chunks
     const QByteArray photo = jpegLike(700 * 1024, 2);
-    const QByteArray noise = randomBytes(1024 * 1024 + 7, 3); // will not shrink
-    const QStringList files = {write("Daten/Plan.ps", text), write("Fotos/2026/Foto.jpg", photo),
-                               write("x/noise.bin", noise), write("leer/leer.txt", {}),
-                               write("Daten/Übersicht – Süd.txt", "äöü\r\n")};
+    const QByteArray noise = randomBytes(1024 * 1024 + 7, 3);              // will not shrink
+    const QByteArray encoded = randomBytes(2 * 1024 * 1024, 9).toBase64(); // entropy coding
+    const QStringList files = {
+        write("Daten/Plan.ps", text),    write("Fotos/2026/Foto.jpg", photo),
+        write("x/noise.bin", noise),     write("leer/leer.txt", {}),
+        write("x/Ansicht.pdf", encoded), write("Daten/Übersicht – Süd.txt", "äöü\r\n")};
     cZip z;
     configure(z, files);
     ASSERT_TRUE(z.Zip()) << z.LastResult();
-    EXPECT_EQ(z.PackedCount(), 5);
+    EXPECT_EQ(z.PackedCount(), 6);
     EXPECT_EQ(z.NotPackedCount(), 0);
 
     const auto entries = readArchive(archive());
-    EXPECT_EQ(namesOf(entries),
-              QStringList({"Foto.jpg", "Plan.ps", "leer.txt", "noise.bin", "Übersicht – Süd.txt"}));
+    EXPECT_EQ(namesOf(entries), QStringList({"Ansicht.pdf", "Foto.jpg", "Plan.ps", "leer.txt",
+                                             "noise.bin", "Übersicht – Süd.txt"}));
     EXPECT_EQ(entries.at("Plan.ps").data, text);
+    EXPECT_EQ(entries.at("Ansicht.pdf").data, encoded);
     EXPECT_EQ(entries.at("Plan.ps").method, ZIP_CM_DEFLATE);
     EXPECT_EQ(entries.at("Foto.jpg").data, photo);
     EXPECT_EQ(entries.at("Foto.jpg").method, ZIP_CM_STORE); // a JPEG does not shrink
@@ -223,14 +226,16 @@ TEST_F(ZipPacking, FilesFromManyFoldersArriveByNameWithTheirBytes) {
     EXPECT_EQ(entries.at("Übersicht – Süd.txt").data, QByteArray("äöü\r\n"));
     // Compressible data shrank, incompressible data hardly grew.
     EXPECT_LT(QFileInfo(archive()).size(),
-              qint64(text.size() / 2 + photo.size() + noise.size() + noise.size() / 100 + 4096));
+              qint64(text.size() / 2 + encoded.size() * 8 / 10 + photo.size() + noise.size() +
+                     noise.size() / 100 + 4096));
 
     const ToolRun unzip = run(QStringLiteral("unzip"), {QStringLiteral("-t"), archive()});
     EXPECT_EQ(unzip.exitCode, 0) << unzip.output.toStdString();
     const ToolRun python = pythonZipfile(archive());
     EXPECT_EQ(python.exitCode, 0) << python.output.toStdString();
     EXPECT_EQ(python.output.trimmed().split(QLatin1Char('\n')),
-              QStringList({"Foto.jpg", "Plan.ps", "leer.txt", "noise.bin", "Übersicht – Süd.txt"}));
+              QStringList({"Ansicht.pdf", "Foto.jpg", "Plan.ps", "leer.txt", "noise.bin",
+                           "Übersicht – Süd.txt"}));
     EXPECT_TRUE(leftovers() == QStringList{QFileInfo(archive()).fileName()})
         << leftovers().join(',').toStdString();
 }
