@@ -21,6 +21,11 @@ namespace kestro::zip {
 // the window's thread gets them through queued connections and the window never waits on
 // the disk. Abort() stops a running run from any thread; such a run writes no archive.
 //
+// Pack a job in one run: AddFileSpec for every file and the job sheet, then Zip() or
+// StartZip(); Entries() tells per file whether it was packed and under which name. One
+// run per file works as well (each run adds to the archive), but every run writes the
+// archive anew, so a job of many files takes much longer that way.
+//
 // Events that in the zip32 interface wanted an answer by reference (password, comment,
 // cancel) cannot be answered across threads: the answers are set beforehand (Password,
 // Comment), and a Cancel handler cancels by calling Abort().
