@@ -1,0 +1,80 @@
+#include "client/startup/ftpconfig.h"
+
+#include "client/jobdb/masterdata.h"
+#include "client/startup/ftpdefaults.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcFtpConfig, "kestro.startup.ftpconfig")
+
+namespace kestro::startup {
+
+namespace {
+
+QString unlessEqual(const QString& value, const QString& hidden) {
+    return value.toLower() == hidden.toLower() ? QString() : value;
+}
+
+} // namespace
+
+FtpConfigForm formFromSettings(const FtpSettings& ftp, const ProxySettings& proxy,
+                               const DeployConfig& config) {
+    FtpConfigForm form;
+    form.server = isDefaultFtpHost(ftp.server, config) ? QString() : ftp.server;
+    form.user = unlessEqual(ftp.user, config.demoWord);
+    form.password = unlessEqual(ftp.password, config.demoWord);
+    form.recipient = unlessEqual(ftp.recipient, config.mail);
+    form.useProxy = proxy.useProxy;
+    if (proxy.useProxy) {
+        form.httpProxy = proxy.httpProxy;
+        form.httpProxyPort = proxy.httpProxyPort;
+        form.ftpProxy = proxy.ftpProxy;
+        form.ftpProxyPort = proxy.ftpProxyPort;
+        form.proxyUser = proxy.user;
+        form.proxyPassword = proxy.password;
+    }
+    return form;
+}
+
+bool saveFtpConfig(const FtpConfigForm& form, ClientState& state, const DeployConfig& config,
+                   SettingWriter& settings) {
+    state.ftp.server = form.server.trimmed();
+    state.ftp.user = form.user;
+    state.ftp.password = form.password;
+    state.ftp.recipient = form.recipient;
+    state.proxy.useProxy = form.useProxy;
+    state.proxy.httpProxy = form.httpProxy;
+    state.proxy.httpProxyPort = form.httpProxyPort;
+    state.proxy.ftpProxy = form.ftpProxy;
+    state.proxy.ftpProxyPort = form.ftpProxyPort;
+    state.proxy.user = form.proxyUser;
+    state.proxy.password = form.proxyPassword;
+    applyFtpDefaults(state.ftp, config);
+    const bool saved =
+        jobdb::saveFtpSettings(state.databasePath, state.ftp.server, state.proxy, settings);
+    if (!saved)
+        qCWarning(lcFtpConfig).noquote()
+            << "FTP server not stored in" << state.databasePath << "; it holds for this run only";
+    return saved;
+}
+
+FtpConfigConfirmation::FtpConfigConfirmation(ClientState& state, const DeployConfig& config,
+                                             SettingWriter& settings, QObject* parent)
+    : QObject(parent), state_(state), config_(config), settings_(settings) {
+    connect(&refresh_, &CatalogueRefresh::finished, this, &FtpConfigConfirmation::onRefreshed);
+}
+
+bool FtpConfigConfirmation::confirm(const FtpConfigForm& form) {
+    if (isRunning())
+        return false;
+    saveFtpConfig(form, state_, config_, settings_);
+    return refresh_.start(catalogueRequestFor(state_, config_));
+}
+
+void FtpConfigConfirmation::onRefreshed() {
+    const CatalogueOutcome& outcome = refresh_.outcome();
+    takeFtpAccount(state_.ftp, outcome.lists);
+    Q_EMIT finished(outcome);
+}
+
+} // namespace kestro::startup

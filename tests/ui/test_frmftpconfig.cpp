@@ -1,0 +1,159 @@
+#include "client/jobdb/creation.h"
+#include "client/jobdb/masterdata.h"
+#include "client/startup/ftpdefaults.h"
+#include "client/ui/frmftpconfig.h"
+#include "common/prompter.h"
+#include "support/peerprocess.h"
+#include "support/testenv.h"
+#include "support/uitest.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using namespace kestro::ui;
+using kestro::test::TestMachine;
+
+namespace {
+
+class RecordingWriter : public SettingWriter {
+public:
+    void writeSetting(const QString& name, const QString& value) override {
+        writes << name + QLatin1Char('=') + value;
+    }
+    QStringList writes;
+};
+
+const char* const kProxyBoxes[] = {"txtProxyH",   "txtProHPort",  "txtProxyF",
+                                   "txtProFPort", "txtUserProxy", "txtPassProxy"};
+
+} // namespace
+
+class FtpConfigWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        state.databasePath = machine.path(QStringLiteral("jobs.mdb"));
+        state.clientDataFolder = machine.clientDataFolder();
+        ASSERT_TRUE(jobdb::createAllTables(state.databasePath, prompter));
+        startup::applyFtpDefaults(state.ftp, config);
+    }
+    QLineEdit* box(FrmFtpConfig& w, const char* name) {
+        auto* b = w.findChild<QLineEdit*>(QString::fromLatin1(name));
+        EXPECT_NE(b, nullptr) << name;
+        return b;
+    }
+    QStringList labels(FrmFtpConfig& w) {
+        QStringList texts;
+        for (QLabel* label : w.findChildren<QLabel*>())
+            texts << label->text();
+        return texts;
+    }
+
+    TestMachine machine;
+    ScriptedPrompter prompter;
+    DeployConfig config;
+    startup::ClientState state;
+    RecordingWriter writer;
+};
+
+TEST_F(FtpConfigWindow, OpensWithTheDemoValuesHiddenAndTheProxyBoxesOff) {
+    FrmFtpConfig window({state, config, writer});
+    test::saveScreenshot(&window, QStringLiteral("frmFTPconfig"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("FTP - konfiguration"));
+    EXPECT_TRUE(window.isModal());
+    for (const char* name : {"txtFTPServer", "txtFTPUser", "txtFTPPW", "txtEMailAdr"})
+        EXPECT_TRUE(box(window, name)->text().isEmpty()) << name;
+    const QStringList texts = labels(window);
+    for (const char* caption :
+         {"FTP-&Server :", "&Username :", "&Kennwort :", "E-Mail des Empfängers :", "HTTP :",
+          "FTP :", "Port :",
+          "Bitte tragen Sie hier die Zieladresse ein, die Sie von Ihrem Dienstleister erhalten "
+          "haben"})
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(caption))) << caption;
+    EXPECT_EQ(window.findChild<QPushButton*>(QStringLiteral("cmdOK"))->text(),
+              QStringLiteral("&OK"));
+
+    auto* chkProxy = window.findChild<QCheckBox*>(QStringLiteral("chkProxy"));
+    ASSERT_NE(chkProxy, nullptr);
+    EXPECT_EQ(chkProxy->text(), QStringLiteral("Proxyserver verwenden"));
+    EXPECT_FALSE(chkProxy->isChecked());
+    for (const char* name : kProxyBoxes)
+        EXPECT_FALSE(box(window, name)->isEnabled()) << name;
+    chkProxy->click();
+    for (const char* name : kProxyBoxes)
+        EXPECT_TRUE(box(window, name)->isEnabled()) << name;
+    chkProxy->click();
+    EXPECT_FALSE(box(window, "txtProxyH")->isEnabled());
+}
+
+TEST_F(FtpConfigWindow, OkSavesTheTargetAndProxyThenReloadsTheCatalogue) {
+    machine.writeFile(QStringLiteral("web/kat/Katalog.INI"),
+                      "[ColorMenue]\r\nColor1=farbig\r\nColor2=s/w\r\n[FTP]\r\nUser=shopuser\r\n"
+                      "PW=shoppw\r\nMail=auftrag@shop.example\r\n");
+    test::PeerProcess server;
+    ASSERT_TRUE(
+        server.startFixture(QStringLiteral("httpserver.py"),
+                            {QStringLiteral("--root"), machine.path(QStringLiteral("web"))}));
+    config.webServer = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+    machine.writeFile(QStringLiteral("web/DevorOrava/FTP-Targets.txt"),
+                      ("ftp.shop.example  " + config.webServer + "/kat/Katalog.INI").toUtf8());
+
+    FrmFtpConfig window({state, config, writer});
+    QSignalSpy reloaded(&window, &FrmFtpConfig::catalogueReloaded);
+    window.show();
+    QTest::keyClicks(box(window, "txtFTPServer"), QStringLiteral("ftp.shop.example"));
+    QTest::keyClicks(box(window, "txtFTPUser"), QStringLiteral("getippt"));
+    window.findChild<QCheckBox*>(QStringLiteral("chkProxy"))->click();
+    box(window, "txtProxyH")->setText(QStringLiteral("hp.example"));
+    box(window, "txtProHPort")->setText(QStringLiteral("3128"));
+    box(window, "txtUserProxy")->setText(QStringLiteral("pu"));
+    // The proxy boxes hold a proxy nobody runs; the fetch then fails, so drop it again
+    // before OK: the values typed stay in the boxes but only useProxy is written.
+    window.findChild<QCheckBox*>(QStringLiteral("chkProxy"))->click();
+    window.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+
+    ASSERT_TRUE(reloaded.wait(30000));
+    const auto outcome = reloaded.at(0).at(0).value<startup::CatalogueOutcome>();
+    EXPECT_TRUE(outcome.obtained);
+    EXPECT_EQ(outcome.lists.colors, (QStringList{QStringLiteral("farbig"), QStringLiteral("s/w")}));
+    EXPECT_EQ(writer.writes, QStringList{QStringLiteral("useProxy=Falsch")});
+    EXPECT_EQ(jobdb::MasterDataStore(state.databasePath).loadFtpServer(),
+              std::optional<QString>(QStringLiteral("ftp.shop.example")));
+    EXPECT_EQ(state.ftp.user, QStringLiteral("shopuser"))
+        << "the catalogue overwrites what was typed";
+    EXPECT_EQ(state.ftp.recipient, QStringLiteral("auftrag@shop.example"));
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(FtpConfigWindow, OkWithTheProxyOnWritesAllSixValues) {
+    state.proxy.useProxy = true;
+    state.proxy.httpProxy = QStringLiteral("127.0.0.1");
+    state.proxy.httpProxyPort = QStringLiteral("1"); // nothing listens: the fetch fails fast
+    state.proxy.ftpProxy = QStringLiteral("fp.example");
+    state.proxy.ftpProxyPort = QStringLiteral("2121");
+    state.proxy.user = QStringLiteral("pu");
+    state.proxy.password = QStringLiteral("pp");
+    config.webServer = QStringLiteral("http://127.0.0.1:1");
+    FrmFtpConfig window({state, config, writer});
+    EXPECT_TRUE(window.findChild<QCheckBox*>(QStringLiteral("chkProxy"))->isChecked());
+    EXPECT_EQ(box(window, "txtProxyF")->text(), QStringLiteral("fp.example"));
+    EXPECT_TRUE(box(window, "txtPassProxy")->isEnabled());
+    QSignalSpy reloaded(&window, &FrmFtpConfig::catalogueReloaded);
+    window.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+    ASSERT_TRUE(reloaded.wait(30000));
+    EXPECT_FALSE(reloaded.at(0).at(0).value<startup::CatalogueOutcome>().obtained);
+    EXPECT_EQ(writer.writes,
+              (QStringList{QStringLiteral("useProxy=Wahr"), QStringLiteral("HProxy=127.0.0.1"),
+                           QStringLiteral("FProxy=fp.example"), QStringLiteral("HProxP=1"),
+                           QStringLiteral("FProxP=2121"), QStringLiteral("ProxyU=pu"),
+                           QStringLiteral("ProxyP=pp")}));
+    // Nothing typed: the maker's defaults are stored, and the failed fetch empties the login.
+    EXPECT_TRUE(startup::isDefaultFtpHost(state.ftp.server, config));
+    EXPECT_TRUE(state.ftp.user.isEmpty());
+}
