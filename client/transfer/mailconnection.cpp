@@ -1,0 +1,70 @@
+#include "client/transfer/mailconnection.h"
+
+#include <QRegularExpression>
+#include <mutex>
+
+namespace kestro::transfer {
+
+std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& server) {
+    static const QRegularExpression hostPort(QStringLiteral(
+        R"(^([A-Za-z0-9](?:[A-Za-z0-9.-]*[A-Za-z0-9])?|\[[0-9A-Fa-f:.]+\])(?::(\d{1,5}))?$)"));
+    const QRegularExpressionMatch m = hostPort.match(server.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QString port = m.captured(2);
+    if (!port.isEmpty() && (port.toInt() < 1 || port.toInt() > 65535))
+        return std::nullopt;
+    return (scheme + QStringLiteral("://") + server.trimmed()).toLatin1();
+}
+
+MailCurlHandle::MailCurlHandle(const MailConnectionOptions& options, const std::atomic_bool& abort)
+    : abort_(abort), caFile_(options.caFile.toLocal8Bit()) {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    handle_ = curl_easy_init();
+    if (!handle_)
+        return;
+    curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds);
+    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, options.lowSpeedSeconds);
+    // Encrypt whenever the server offers it; an old server without STARTTLS still works.
+    curl_easy_setopt(handle_, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+    if (!caFile_.isEmpty())
+        curl_easy_setopt(handle_, CURLOPT_CAINFO, caFile_.constData());
+    curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &MailCurlHandle::onProgress);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
+}
+
+MailCurlHandle::~MailCurlHandle() {
+    if (handle_)
+        curl_easy_cleanup(handle_);
+}
+
+int MailCurlHandle::onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<MailCurlHandle*>(self)->abort_.load() ? 1 : 0;
+}
+
+std::optional<QString> MailCurlHandle::perform() {
+    if (!handle_)
+        return QStringLiteral("libcurl konnte nicht gestartet werden");
+    errorBuffer_[0] = '\0';
+    const CURLcode code = curl_easy_perform(handle_);
+    if (code == CURLE_OK)
+        return std::nullopt;
+    if (code == CURLE_ABORTED_BY_CALLBACK)
+        return QStringLiteral("abgebrochen");
+    QString text = QString::fromUtf8(curl_easy_strerror(code));
+    const QString detail = QString::fromUtf8(errorBuffer_).trimmed();
+    if (!detail.isEmpty() && detail != text)
+        text += QStringLiteral(": ") + detail;
+    long reply = 0;
+    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &reply);
+    if (reply >= 400) // the server's refusal; lower codes are just the last good step
+        text += QStringLiteral(" (Antwort %1)").arg(reply);
+    return text;
+}
+
+} // namespace kestro::transfer

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <curl/curl.h>
+#include <optional>
+
+// What the SMTP send and the POP3 login share: the server URL from a "host" or
+// "host:port" setting, time-outs, STARTTLS when offered, the abort flag, and the text of
+// a failure.
+namespace kestro::transfer {
+
+struct MailConnectionOptions {
+    long connectTimeoutSeconds = 20;
+    long lowSpeedSeconds = 60; // below 1 byte/s for this long ends the dialogue
+    // An extra CA bundle for the server's certificate (a company's own mail server);
+    // empty: the system's certificate store.
+    QString caFile;
+};
+
+// "smtp://host:port" from a server setting of the form host, host:port, [v6] or [v6]:port.
+// Nothing when the setting is empty or carries anything else (user info, paths, blanks).
+std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& server);
+
+// A libcurl easy handle with the shared options set; the handle is freed with the object.
+// `abort` ends a running transfer when it turns true.
+class MailCurlHandle {
+public:
+    MailCurlHandle(const MailConnectionOptions& options, const std::atomic_bool& abort);
+    ~MailCurlHandle();
+    MailCurlHandle(const MailCurlHandle&) = delete;
+    MailCurlHandle& operator=(const MailCurlHandle&) = delete;
+
+    CURL* get() const { return handle_; }
+    // Runs the transfer; on failure returns the explanation (curl's message, its detail
+    // and the server's last reply code), otherwise nothing.
+    std::optional<QString> perform();
+
+private:
+    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+
+    CURL* handle_ = nullptr;
+    const std::atomic_bool& abort_;
+    QByteArray caFile_;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+};
+
+} // namespace kestro::transfer

@@ -1,0 +1,368 @@
+// The notification mail against real servers on loopback: an aiosmtpd SMTP server and
+// our POP3 fixture. What the shop's mail server receives, and what the user and the mail
+// error log see when it goes wrong.
+#include "client/transfer/mailnotification.h"
+#include "client/transfer/mailsender.h"
+#include "support/peerprocess.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using namespace kestro::transfer;
+using kestro::test::PeerProcess;
+using kestro::test::TestMachine;
+
+namespace {
+
+// Everything a send reported, in order, as the main window would receive it.
+struct SendRecord {
+    QStringList statusLines;
+    QStringList failures;
+    int successes = 0;
+    int lastProgress = -1;
+};
+
+SendRecord sendAndWait(MailSender& sender, const MailJob& job) {
+    SendRecord record;
+    QObject context;
+    QObject::connect(&sender, &MailSender::status, &context,
+                     [&](const QString& s) { record.statusLines << s; });
+    QObject::connect(&sender, &MailSender::sendFailed, &context,
+                     [&](const QString& s) { record.failures << s; });
+    QObject::connect(&sender, &MailSender::sendSuccessful, &context, [&] { ++record.successes; });
+    QObject::connect(&sender, &MailSender::progress, &context,
+                     [&](int p) { record.lastProgress = p; });
+    QEventLoop loop;
+    QObject::connect(&sender, &MailSender::finished, &loop, &QEventLoop::quit);
+    QTimer guard; // a hung send must fail the test, not the suite
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &loop, [&] {
+        ADD_FAILURE() << "mail send did not finish";
+        loop.quit();
+    });
+    guard.start(90000);
+    EXPECT_TRUE(sender.send(job));
+    loop.exec();
+    return record;
+}
+
+QJsonObject readJson(const QString& path) {
+    return QJsonDocument::fromJson(test::readFile(path)).object();
+}
+
+QStringList logLines(const QString& path) {
+    const QString text = QString::fromUtf8(test::readFile(path));
+    return text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+}
+
+// A loopback port where nothing listens.
+int closedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const int port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+class MailDelivery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        spool = machine.path(QStringLiteral("spool"));
+        QDir().mkpath(spool);
+        eventLog = machine.path(QStringLiteral("events.log"));
+        config.smtpServer = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    }
+
+    void startSmtp(const QStringList& extra = {}) {
+        ASSERT_TRUE(smtp.startFixture(
+            QStringLiteral("smtpserver.py"),
+            QStringList{QStringLiteral("--spool"), spool, QStringLiteral("--log"), eventLog} +
+                extra))
+            << smtp.output().toStdString();
+        smtpAddress = QStringLiteral("127.0.0.1:%1").arg(smtp.port());
+    }
+
+    // The user's own account on the fixture server, no logins.
+    MailAccountSettings ownAccount() const {
+        MailAccountSettings own;
+        own.account = QStringLiteral("1");
+        own.smtpServer = smtpAddress;
+        own.from = QStringLiteral("buero@kunde.example");
+        return own;
+    }
+
+    MailJob jobFor(const MailAccountSettings& account, const QString& archive) const {
+        return notificationMailJob(account, config, QStringLiteral("eingang@druckerei.example"),
+                                   archive, machine.clientDataFolder());
+    }
+
+    QString errorLog() const { return mailErrorLogPath(machine.clientDataFolder()); }
+
+    TestMachine machine;
+    DeployConfig config;
+    PeerProcess smtp;
+    QString spool;
+    QString eventLog;
+    QString smtpAddress;
+    MailSender sender;
+};
+
+TEST_F(MailDelivery, TheShopReceivesTheNotificationAsAMailProgramShowsIt) {
+    startSmtp();
+    const QString archive = QStringLiteral("Müller & Söhne-071226-101500.zip");
+    const SendRecord record = sendAndWait(sender, jobFor(ownAccount(), archive));
+
+    EXPECT_EQ(record.successes, 1);
+    EXPECT_TRUE(record.failures.isEmpty()) << record.failures.join('|').toStdString();
+    EXPECT_EQ(record.lastProgress, 100);
+    ASSERT_FALSE(record.statusLines.isEmpty());
+    EXPECT_EQ(record.statusLines.last(),
+              QStringLiteral("Mail an eingang@druckerei.example gesendet."));
+
+    const QJsonObject mail = readJson(spool + QStringLiteral("/1.json"));
+    EXPECT_EQ(mail[QStringLiteral("from")].toString(),
+              QStringLiteral("FTP - Eingangsbenachrichtigung <buero@kunde.example>"));
+    EXPECT_EQ(mail[QStringLiteral("to")].toString(),
+              QStringLiteral("FTP <eingang@druckerei.example>"));
+    EXPECT_EQ(mail[QStringLiteral("subject")].toString(),
+              QStringLiteral("KestroClient - File: ") + archive);
+    EXPECT_EQ(mail[QStringLiteral("body")].toString().trimmed(),
+              QStringLiteral("es wurde ein Auftrag via FTP empfangen"));
+    EXPECT_FALSE(mail[QStringLiteral("date")].toString().isEmpty());
+    EXPECT_TRUE(
+        mail[QStringLiteral("message-id")].toString().endsWith(QStringLiteral("@kunde.example>")));
+    EXPECT_EQ(mail[QStringLiteral("mime-version")].toString(), QStringLiteral("1.0"));
+    EXPECT_TRUE(mail[QStringLiteral("defects")].toArray().isEmpty());
+
+    // Only 7-bit bytes on the wire; the envelope names the two addresses.
+    const QByteArray raw = test::readFile(spool + QStringLiteral("/1.eml"));
+    for (const char c : raw)
+        ASSERT_LT(uchar(c), 0x80);
+    EXPECT_EQ(test::readFile(spool + QStringLiteral("/1.envelope")),
+              QByteArray("MAIL buero@kunde.example\nRCPT eingang@druckerei.example\n"));
+    EXPECT_TRUE(logLines(errorLog()).isEmpty());
+}
+
+TEST_F(MailDelivery, AVeryLongArchiveNameStaysWholeInTheSubject) {
+    startSmtp();
+    const QString archive = QString(60, QChar(0x00C4)) + QStringLiteral("-071226-101500.zip");
+    const SendRecord record = sendAndWait(sender, jobFor(ownAccount(), archive));
+    ASSERT_EQ(record.successes, 1);
+    const QByteArray raw = test::readFile(spool + QStringLiteral("/1.eml"));
+    for (const QByteArray& line : raw.split('\n'))
+        EXPECT_LE(line.size(), 78);
+    EXPECT_EQ(readJson(spool + QStringLiteral("/1.json"))[QStringLiteral("subject")].toString(),
+              QStringLiteral("KestroClient - File: ") + archive);
+}
+
+TEST_F(MailDelivery, SmtpLoginWithTheRightAndTheWrongPassword) {
+    startSmtp({QStringLiteral("--auth"), QStringLiteral("100001:abcd1")});
+    MailAccountSettings account = ownAccount();
+    account.smtpLogin = true;
+    account.username = QStringLiteral("100001");
+    account.password = QStringLiteral("abcd1");
+    EXPECT_EQ(sendAndWait(sender, jobFor(account, QStringLiteral("a.zip"))).successes, 1);
+
+    account.password = QStringLiteral("falsch");
+    const SendRecord refused = sendAndWait(sender, jobFor(account, QStringLiteral("b.zip")));
+    EXPECT_EQ(refused.successes, 0);
+    ASSERT_EQ(refused.failures.size(), 1);
+    EXPECT_TRUE(refused.statusLines.last().startsWith(QStringLiteral("Mail nicht gesendet: ")));
+
+    EXPECT_EQ(test::readFile(eventLog),
+              QByteArray("SMTP EHLO\nSMTP AUTH 100001 ok\nSMTP DATA tls=no\n"
+                         "SMTP EHLO\nSMTP AUTH 100001 denied\n"));
+    EXPECT_FALSE(QFile::exists(spool + QStringLiteral("/2.eml")));
+    const QStringList lines = logLines(errorLog());
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(
+        lines[0].contains(QStringLiteral("Mail nicht gesendet: SMTP-Server ") + smtpAddress));
+}
+
+TEST_F(MailDelivery, TheBuiltInAccountSendsUnlessAnOwnAccountIsChosenAndComplete) {
+    startSmtp({QStringLiteral("--auth"), QStringLiteral("100001:abcd1")});
+    config.smtpServer = smtpAddress; // the maker's server is the fixture here
+    const QString ownServer = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+
+    MailAccountSettings chosenButEmpty; // "1" without an own SMTP server
+    chosenButEmpty.account = QStringLiteral("1");
+    chosenButEmpty.from = QStringLiteral("buero@kunde.example");
+    MailAccountSettings completeButNotChosen = chosenButEmpty; // "0" with a full account
+    completeButNotChosen.account = QStringLiteral("0");
+    completeButNotChosen.smtpServer = ownServer;
+    completeButNotChosen.smtpLogin = true;
+    completeButNotChosen.username = QStringLiteral("eigen");
+    completeButNotChosen.password = QStringLiteral("eigen");
+    MailAccountSettings neverWritten = completeButNotChosen; // KontoEM missing
+    neverWritten.account.clear();
+
+    int number = 0;
+    for (const MailAccountSettings& settings :
+         {chosenButEmpty, completeButNotChosen, neverWritten}) {
+        ++number;
+        EXPECT_EQ(sendAndWait(sender, jobFor(settings, QStringLiteral("a.zip"))).successes, 1);
+        EXPECT_EQ(readJson(spool + QStringLiteral("/%1.json").arg(number))[QStringLiteral("from")]
+                      .toString(),
+                  QStringLiteral("FTP - Eingangsbenachrichtigung <kestroclient@varnholt.example>"));
+    }
+    EXPECT_EQ(test::readFile(eventLog).count("SMTP AUTH 100001 ok"), 3);
+
+    // An own account that is chosen and complete goes to its own server.
+    MailAccountSettings own = completeButNotChosen;
+    own.account = QStringLiteral("1");
+    const SendRecord record = sendAndWait(sender, jobFor(own, QStringLiteral("b.zip")));
+    ASSERT_EQ(record.failures.size(), 1);
+    EXPECT_TRUE(record.failures[0].contains(ownServer));
+}
+
+TEST_F(MailDelivery, PopLoginComesBeforeTheSmtpDialogue) {
+    startSmtp();
+    PeerProcess pop;
+    ASSERT_TRUE(pop.startFixture(QStringLiteral("pop3server.py"),
+                                 {QStringLiteral("--user"), QStringLiteral("kunde7"),
+                                  QStringLiteral("--password"), QStringLiteral("pop-geheim"),
+                                  QStringLiteral("--log"), eventLog}));
+    MailAccountSettings account = ownAccount();
+    account.popLogin = true;
+    account.popServer = QStringLiteral("127.0.0.1:%1").arg(pop.port());
+    account.username = QStringLiteral("kunde7");
+    account.password = QStringLiteral("pop-geheim");
+    const SendRecord record = sendAndWait(sender, jobFor(account, QStringLiteral("a.zip")));
+    EXPECT_EQ(record.successes, 1);
+    EXPECT_EQ(test::readFile(eventLog),
+              QByteArray("POP3 LOGIN kunde7 ok\nSMTP EHLO\nSMTP DATA tls=no\n"));
+
+    // A refused POP3 login stops the send before any SMTP connection.
+    account.password = QStringLiteral("falsch");
+    const SendRecord refused = sendAndWait(sender, jobFor(account, QStringLiteral("b.zip")));
+    EXPECT_EQ(refused.successes, 0);
+    EXPECT_EQ(refused.failures.size(), 1);
+    EXPECT_TRUE(test::readFile(eventLog).endsWith("SMTP DATA tls=no\nPOP3 LOGIN kunde7 denied\n"));
+    ASSERT_EQ(logLines(errorLog()).size(), 1);
+    EXPECT_TRUE(logLines(errorLog())[0].contains(QStringLiteral("POP3-Anmeldung bei ")));
+}
+
+TEST_F(MailDelivery, FailuresAreLoggedAndShownButNeverCountAsSuccess) {
+    startSmtp({QStringLiteral("--refuse-rcpt"), QStringLiteral("eingang@druckerei.example")});
+    const SendRecord refused = sendAndWait(sender, jobFor(ownAccount(), QStringLiteral("a.zip")));
+
+    // Built-in account whose server does not listen (the own account is not chosen).
+    MailAccountSettings builtIn = ownAccount();
+    builtIn.account = QStringLiteral("0");
+    const SendRecord unreachable = sendAndWait(sender, jobFor(builtIn, QStringLiteral("b.zip")));
+
+    for (const SendRecord& r : {refused, unreachable}) {
+        EXPECT_EQ(r.successes, 0);
+        ASSERT_EQ(r.failures.size(), 1);
+        EXPECT_EQ(r.statusLines.last(), MailSender::failureText(r.failures[0]));
+    }
+    EXPECT_TRUE(refused.failures[0].contains(QStringLiteral("550")));
+    EXPECT_TRUE(unreachable.failures[0].contains(config.smtpServer));
+    EXPECT_FALSE(QFile::exists(spool + QStringLiteral("/1.eml")));
+
+    // "Date: dd.MM.yyyy    Time: HH:mm:ss" in its print zone, then the status text.
+    const QStringList lines = logLines(errorLog());
+    ASSERT_EQ(lines.size(), 2);
+    const QRegularExpression shape(QStringLiteral(
+        R"(^Date: \d\d\.\d\d\.\d{4}    Time: \d\d:\d\d:\d\d {8}Mail nicht gesendet: SMTP-Server )"));
+    EXPECT_TRUE(shape.match(lines[0]).hasMatch()) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith(refused.failures[0]));
+    EXPECT_TRUE(lines[1].endsWith(unreachable.failures[0]));
+}
+
+TEST_F(MailDelivery, AServerThatDropsTheConnectionIsAFailure) {
+    startSmtp({QStringLiteral("--drop-after-mail")});
+    const SendRecord record = sendAndWait(sender, jobFor(ownAccount(), QStringLiteral("a.zip")));
+    EXPECT_EQ(record.successes, 0);
+    EXPECT_EQ(record.failures.size(), 1);
+    EXPECT_EQ(logLines(errorLog()).size(), 1);
+}
+
+TEST_F(MailDelivery, UnsafeSettingsNeverReachTheServer) {
+    startSmtp();
+    MailAccountSettings account = ownAccount();
+    account.from = QStringLiteral("a@b.example>\r\nBcc: <opfer@x.example");
+    const SendRecord injected = sendAndWait(sender, jobFor(account, QStringLiteral("a.zip")));
+    account = ownAccount();
+    account.smtpServer = QStringLiteral("user@127.0.0.1:%1/x").arg(smtp.port());
+    const SendRecord badServer = sendAndWait(sender, jobFor(account, QStringLiteral("b.zip")));
+    EXPECT_EQ(injected.failures.size() + badServer.failures.size(), 2);
+    EXPECT_EQ(injected.successes + badServer.successes, 0);
+    EXPECT_TRUE(test::readFile(eventLog).isEmpty());
+}
+
+class MailOverTls : public MailDelivery {
+protected:
+    void SetUp() override {
+        MailDelivery::SetUp();
+        cert = machine.path(QStringLiteral("cert.pem"));
+        key = machine.path(QStringLiteral("key.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                       QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert,
+                       QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+                       QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost")});
+        ASSERT_TRUE(openssl.waitForFinished(60000));
+        ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+        startSmtp({QStringLiteral("--starttls"), cert, key, QStringLiteral("--auth"),
+                   QStringLiteral("100001:abcd1")});
+    }
+
+    MailJob loginJob() const {
+        MailAccountSettings account = ownAccount();
+        account.smtpLogin = true;
+        account.username = QStringLiteral("100001");
+        account.password = QStringLiteral("abcd1");
+        return jobFor(account, QStringLiteral("a.zip"));
+    }
+
+    QString cert;
+    QString key;
+};
+
+TEST_F(MailOverTls, StartTlsIsUsedWhenTheServerOffersIt) {
+    MailJob job = loginJob();
+    job.connection.caFile = cert;
+    EXPECT_EQ(sendAndWait(sender, job).successes, 1);
+    EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP EHLO\nSMTP AUTH 100001 ok\n"
+                                                   "SMTP DATA tls=yes\n"));
+}
+
+TEST_F(MailOverTls, AnUntrustedCertificateStopsTheSendInsteadOfFallingBackToPlainText) {
+    const SendRecord record = sendAndWait(sender, loginJob());
+    EXPECT_EQ(record.successes, 0);
+    EXPECT_EQ(record.failures.size(), 1);
+    EXPECT_FALSE(test::readFile(eventLog).contains("AUTH"));
+}
+
+TEST(MailSenderLifetime, DestroyingTheSenderDuringASendEndsTheThread) {
+    // A listener that accepts but never greets: the send hangs in the SMTP dialogue.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    MailJob job;
+    job.message = notificationMessage(QStringLiteral("a@b.example"), QStringLiteral("c@d.example"),
+                                      QStringLiteral("x.zip"));
+    job.smtpServer = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+    // Longer than the test's own time limit: only the abort can end this send in time.
+    job.connection.lowSpeedSeconds = 3600;
+    {
+        MailSender sender;
+        ASSERT_TRUE(sender.send(job));
+        EXPECT_TRUE(sender.isBusy());
+        EXPECT_FALSE(sender.send(job)); // one mail at a time
+    }                                   // returns at once through the abort flag
+}
+
+} // namespace
