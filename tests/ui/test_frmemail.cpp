@@ -1,0 +1,170 @@
+// The mail settings window on the offscreen platform: what it shows, which boxes the
+// check boxes enable, and what OK writes to the registry (through the service) and keeps
+// in memory.
+#include "client/ui/frmemail.h"
+#include "common/settingwriter.h"
+#include "support/uitest.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using namespace kestro::ui;
+using startup::MailAccountSettings;
+
+namespace {
+
+class RecordingWriter : public SettingWriter {
+public:
+    void writeSetting(const QString& name, const QString& value) override {
+        writes.append({name, value});
+    }
+    QList<QPair<QString, QString>> writes;
+};
+
+using Writes = QList<QPair<QString, QString>>;
+
+class MailWindow : public ::testing::Test {
+protected:
+    template <typename T> T* find(FrmEMail& window, const char* name) {
+        T* widget = window.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QLineEdit* box(FrmEMail& w, const char* name) { return find<QLineEdit>(w, name); }
+    QCheckBox* check(FrmEMail& w, const char* name) { return find<QCheckBox>(w, name); }
+    void clickOk(FrmEMail& w) { QTest::mouseClick(find<QPushButton>(w, "cmdOK"), Qt::LeftButton); }
+
+    DeployConfig config;
+    RecordingWriter writer;
+};
+
+TEST_F(MailWindow, CaptionsAndTheBuiltInAccountWhenNoOwnServerIsSet) {
+    MailAccountSettings mail;
+    mail.account.clear(); // never written
+    FrmEMail window(config, writer, mail);
+    test::saveScreenshot(&window, QStringLiteral("frmEMail"));
+
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("EMail - Kontoeinstellungen"));
+    EXPECT_TRUE(window.isModal());
+    EXPECT_EQ(check(window, "chkbEMail")->text(),
+              QStringLiteral("Optional - bitte nur verwenden falls EMail einstellungen abweichen"));
+    EXPECT_EQ(find<QGroupBox>(window, "fraOptional")->title(), QStringLiteral("Optional"));
+    EXPECT_EQ(find<QLabel>(window, "lblServer")->text(), QStringLiteral("SMTP Server:"));
+    EXPECT_EQ(find<QLabel>(window, "lblPopServer")->text(), QStringLiteral("POP3 Server:"));
+    EXPECT_EQ(find<QLabel>(window, "lblFrom")->text(), QStringLiteral("Absender Email:"));
+    EXPECT_EQ(find<QLabel>(window, "lblUsername")->text(), QStringLiteral("Benutzername:"));
+    EXPECT_EQ(find<QLabel>(window, "lblPassword")->text(), QStringLiteral("Kennwort:"));
+    EXPECT_EQ(check(window, "ckLogin")->text(), QStringLiteral("Login"));
+    EXPECT_EQ(check(window, "ckPopLogin")->text(), QStringLiteral("POP Login"));
+    EXPECT_EQ(check(window, "ckLogin")->toolTip(), QStringLiteral("benutz Userlogin zum Host"));
+    EXPECT_EQ(check(window, "ckPopLogin")->toolTip(), QStringLiteral("benutz Userlogin zum Host"));
+    EXPECT_EQ(find<QPushButton>(window, "cmdOK")->text(), QStringLiteral("&OK"));
+    EXPECT_EQ(box(window, "txtPassword")->echoMode(), QLineEdit::Password);
+
+    EXPECT_FALSE(check(window, "chkbEMail")->isChecked());
+    EXPECT_FALSE(find<QGroupBox>(window, "fraOptional")->isEnabled());
+    EXPECT_FALSE(box(window, "txtServer")->isEnabled());
+    EXPECT_EQ(box(window, "txtServer")->text(), config.smtpServer);
+    EXPECT_EQ(box(window, "txtFrom")->text(), config.from);
+    EXPECT_EQ(box(window, "txtUsername")->text(), config.username);
+    EXPECT_EQ(box(window, "txtPassword")->text(), config.password);
+
+    // OK unchanged: "0", and the built-in values are never stored.
+    clickOk(window);
+    EXPECT_EQ(writer.writes, (Writes{{"KontoEM", "0"},
+                                     {"PopServer", ""},
+                                     {"SMTPServer", ""},
+                                     {"From", ""},
+                                     {"Username", ""},
+                                     {"PW", ""},
+                                     {"PopLogin", "0"},
+                                     {"GLogin", "0"}}));
+    EXPECT_EQ(mail.account, QStringLiteral("0"));
+    EXPECT_EQ(mail.smtpServer, config.smtpServer);
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+}
+
+TEST_F(MailWindow, AnOwnAccountIsShownEnabledAndStoredInOrder) {
+    MailAccountSettings mail;
+    mail.account = QStringLiteral("1");
+    mail.smtpServer = QStringLiteral("mail.kunde.example:587");
+    mail.popServer = QStringLiteral("pop.kunde.example");
+    mail.from = QStringLiteral("büro@kunde.example");
+    mail.username = QStringLiteral("buero");
+    mail.password = QStringLiteral("geheim");
+    mail.smtpLogin = true;
+    FrmEMail window(config, writer, mail);
+    EXPECT_TRUE(check(window, "chkbEMail")->isChecked());
+    EXPECT_TRUE(box(window, "txtServer")->isEnabled());
+    EXPECT_TRUE(find<QLabel>(window, "lblServer")->isEnabled());
+    EXPECT_TRUE(check(window, "ckLogin")->isChecked());
+    EXPECT_EQ(box(window, "txtServer")->text(), mail.smtpServer);
+
+    box(window, "txtPassword")->setText(QStringLiteral("neu"));
+    QTest::mouseClick(check(window, "ckPopLogin"), Qt::LeftButton);
+    clickOk(window);
+    EXPECT_EQ(writer.writes, (Writes{{"KontoEM", "1"},
+                                     {"PopServer", "pop.kunde.example"},
+                                     {"SMTPServer", "mail.kunde.example:587"},
+                                     {"From", "büro@kunde.example"},
+                                     {"Username", "buero"},
+                                     {"PW", "neu"},
+                                     {"PopLogin", "1"},
+                                     {"GLogin", "1"}}));
+    EXPECT_EQ(mail.password, QStringLiteral("neu"));
+    EXPECT_TRUE(mail.popLogin);
+}
+
+TEST_F(MailWindow, TheCheckBoxesEnableTheirBoxesAndKeepTheirContents) {
+    MailAccountSettings mail;
+    FrmEMail window(config, writer, mail);
+    window.show();
+    QTest::mouseClick(check(window, "chkbEMail"), Qt::LeftButton);
+    EXPECT_TRUE(find<QGroupBox>(window, "fraOptional")->isEnabled());
+    EXPECT_TRUE(box(window, "txtPopServer")->isEnabled());
+
+    // Login on (ticked), then off: user name and password grey out, text stays.
+    QTest::mouseClick(check(window, "ckLogin"), Qt::LeftButton);
+    EXPECT_TRUE(box(window, "txtUsername")->isEnabled());
+    QTest::mouseClick(check(window, "ckLogin"), Qt::LeftButton);
+    EXPECT_FALSE(box(window, "txtUsername")->isEnabled());
+    EXPECT_FALSE(box(window, "txtPassword")->isEnabled());
+    EXPECT_FALSE(find<QLabel>(window, "lblPassword")->isEnabled());
+    EXPECT_EQ(box(window, "txtUsername")->text(), config.username);
+    EXPECT_TRUE(box(window, "txtServer")->isEnabled());
+
+    QTest::mouseClick(check(window, "ckPopLogin"), Qt::LeftButton);
+    QTest::mouseClick(check(window, "ckPopLogin"), Qt::LeftButton);
+    EXPECT_FALSE(box(window, "txtPopServer")->isEnabled());
+    EXPECT_FALSE(find<QLabel>(window, "lblPopServer")->isEnabled());
+
+    // Own account chosen but the server emptied: the built-in values fill in.
+    box(window, "txtServer")->clear();
+    box(window, "txtFrom")->setText(QStringLiteral("eigen@kunde.example"));
+    clickOk(window);
+    EXPECT_EQ(writer.writes.value(0), (QPair<QString, QString>{"KontoEM", "1"}));
+    EXPECT_EQ(writer.writes.value(2), (QPair<QString, QString>{"SMTPServer", ""}));
+    EXPECT_EQ(writer.writes.value(3), (QPair<QString, QString>{"From", ""}));
+    EXPECT_EQ(mail.from, config.from);
+    EXPECT_EQ(mail.account, QStringLiteral("1"));
+}
+
+TEST_F(MailWindow, ClosingWithoutOkChangesNothing) {
+    MailAccountSettings mail;
+    FrmEMail window(config, writer, mail);
+    window.show();
+    QTest::mouseClick(check(window, "chkbEMail"), Qt::LeftButton);
+    box(window, "txtServer")->setText(QStringLiteral("anders.example"));
+    window.reject();
+    EXPECT_TRUE(writer.writes.isEmpty());
+    EXPECT_EQ(mail.account, QStringLiteral("0"));
+    EXPECT_TRUE(mail.smtpServer.isEmpty());
+}
+
+} // namespace
