@@ -59,6 +59,7 @@ struct ClientState {
     jobdb::MasterData master;
     bool updateRequested = false;
     bool closing = false;
+    bool endRequested = false; // the program is to end (another database was chosen)
 };
 
 } // namespace kestro::startup

@@ -1,11 +1,13 @@
 #include "client/ui/clientapp.h"
 
 #include "client/startup/jobdatabaselifecycle.h"
+#include "client/startup/pipeupdater.h"
 #include "client/startup/settings.h"
 #include "client/startup/startup.h"
 #include "client/ui/frmmain.h"
 #include "client/ui/frmwelcom.h"
 #include "client/ui/qtprompter.h"
+#include "client/ui/terminationsignal.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -28,7 +30,7 @@ int runClient(QApplication& app) {
 
     const DeployConfig config = DeployConfig::load();
     QtPrompter prompter;
-    startup::UndeliverableSender service;
+    startup::PipeUpdater service;
     startup::ServiceSettingWriter settings(service, prompter);
     startup::ClientState state;
 
@@ -44,10 +46,14 @@ int runClient(QApplication& app) {
 
     FrmMain window({state, config, prompter, settings, service});
     prompter.setParent(&window);
+    TerminationSignal termination;
+    QObject::connect(&termination, &TerminationSignal::received, &window, &QWidget::close);
     window.show();
     window.formLoad();
     if (state.newDatabase)
         window.openMasterData();
+    if (state.endRequested)
+        return 0;
     return app.exec();
 }
 

@@ -1,9 +1,24 @@
 #include "client/ui/frmmain.h"
 
+#include "client/jobdb/database.h"
+#include "client/jobdb/listloaders.h"
+#include "client/jobdb/masterdata.h"
+#include "client/jobdb/recordeditor.h"
+#include "client/startup/cataloguefetch.h"
+#include "client/startup/clientpresence.h"
+#include "client/startup/pipeupdater.h"
+#include "client/startup/updatecheck.h"
+#include "client/ui/frmemail.h"
+#include "client/ui/frmftpconfig.h"
 #include "client/ui/frminfo.h"
+#include "client/ui/frmstammdat.h"
+#include "client/ui/frmstartordner.h"
+#include "client/ui/jobpanel.h"
+#include "client/ui/recordeditorwindow.h"
 #include "client/ui/windowplacement.h"
 #include "common/germanformat.h"
-#include "common/servicemessage.h"
+#include "common/logging.h"
+#include "common/paths.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,6 +29,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -29,7 +45,7 @@ FrmMain::FrmMain(MainWindowContext context, QWidget* parent) : QMainWindow(paren
     buildMenus();
     buildCentralArea();
     buildStatusBar();
-    resize(1100, 720);
+    resize(1180, 760);
 }
 
 FrmMain::~FrmMain() = default;
@@ -44,8 +60,7 @@ void FrmMain::buildMenus() {
     };
     QMenu* datei = menuBar()->addMenu(QStringLiteral("&Datei"));
     datei->setObjectName(QStringLiteral("mnuDatei"));
-    action(datei, "mnuAddFile", QStringLiteral("Dateien &hinzufügen"),
-           [this] { openPlaceholder(QStringLiteral("Dateien hinzufügen ...")); });
+    action(datei, "mnuAddFile", QStringLiteral("Dateien &hinzufügen"), [this] { openAddFiles(); });
     datei->addSeparator()->setObjectName(QStringLiteral("mnuTrenne"));
     // Ends the program at once: no unload steps, the start folder is not stored.
     action(datei, "mnuExit", QStringLiteral("&Ende"), [] { QApplication::exit(0); });
@@ -54,11 +69,13 @@ void FrmMain::buildMenus() {
     optionen->setObjectName(QStringLiteral("mnuOptionen"));
     action(optionen, "mnuStamm", QStringLiteral("&Stammdaten"), [this] { openMasterData(); });
     action(optionen, "mnuFTPconfig", QStringLiteral("&FTP konfiguration"),
-           [this] { openPlaceholder(QStringLiteral("FTP - konfiguration")); });
-    action(optionen, "mnuEMail", QStringLiteral("E-Mail konfiguration"),
-           [this] { openPlaceholder(QStringLiteral("E-Mail konfiguration")); });
+           [this] { openFtpConfig(); });
+    action(optionen, "mnuEMail", QStringLiteral("E-Mail konfiguration"), [this] {
+        FrmEMail window(ctx_.config, ctx_.settings, ctx_.state.mail, this);
+        window.exec();
+    });
     action(optionen, "mnuStartFolder", QStringLiteral("Startordner"),
-           [this] { openPlaceholder(QStringLiteral("Startordner")); });
+           [this] { openStartFolder(); });
     action(optionen, "mnuUpdSoft", QStringLiteral("&Update Software"), [this] {
         ctx_.state.updateRequested = true;
         requestUpdate();
@@ -69,9 +86,8 @@ void FrmMain::buildMenus() {
     action(datenbank, "mnuJobDaten", QStringLiteral("&JobDaten"),
            [this] { openPlaceholder(QStringLiteral("JobDaten")); });
     action(datenbank, "mnuLieferAdr", QStringLiteral("&Lieferadressen"),
-           [this] { openPlaceholder(QStringLiteral("Lieferadressen")); });
-    action(datenbank, "mnuProjekt", QStringLiteral("&Projekt"),
-           [this] { openPlaceholder(QStringLiteral("Projekte")); });
+           [this] { openEditor(false); });
+    action(datenbank, "mnuProjekt", QStringLiteral("&Projekt"), [this] { openEditor(true); });
 
     QMenu* frage = menuBar()->addMenu(QStringLiteral("?"));
     frage->setObjectName(QStringLiteral("mnuFrage"));
@@ -83,14 +99,13 @@ void FrmMain::buildCentralArea() {
     auto* layout = new QVBoxLayout(central);
 
     auto* top = new QHBoxLayout;
-    jobArea_ = new QWidget(central);
-    jobArea_->setObjectName(QStringLiteral("jobArea"));
-    top->addWidget(jobArea_, 1);
+    jobPanel_ = new JobPanel(ctx_.prompter, central);
+    connect(jobPanel_, &JobPanel::addFilesRequested, this, &FrmMain::openAddFiles);
+    top->addWidget(jobPanel_, 1);
     picture1_ = new QLabel(central);
     picture1_->setObjectName(QStringLiteral("Picture1"));
-    picture1_->setFixedSize(200, 100);
+    picture1_->setFixedSize(200, 120);
     picture1_->setAlignment(Qt::AlignCenter);
-    picture1_->setScaledContents(false);
     top->addWidget(picture1_, 0, Qt::AlignTop);
     layout->addLayout(top, 1);
 
@@ -114,9 +129,10 @@ void FrmMain::buildCentralArea() {
     txtStatus_->setObjectName(QStringLiteral("txtStatus"));
     txtStatus_->setReadOnly(true);
     layout->addWidget(txtStatus_);
+    // The status list keeps its place above the window's bottom edge when it is resized.
     lstStatus_ = new QListWidget(central);
     lstStatus_->setObjectName(QStringLiteral("lstStatus"));
-    lstStatus_->setMaximumHeight(110);
+    lstStatus_->setFixedHeight(96);
     layout->addWidget(lstStatus_);
 
     setCentralWidget(central);
@@ -139,6 +155,23 @@ void FrmMain::buildStatusBar() {
 
 void FrmMain::formLoad() {
     centerOnScreen(this);
+    // The program-wide connection stays open for the whole run. A database that could
+    // not be rebuilt or opened leaves the window with empty lists.
+    if (ctx_.state.databaseUsable && !ctx_.state.databasePath.isEmpty()) {
+        db_ = std::make_unique<jobdb::Database>(ctx_.state.databasePath);
+        if (!db_->isOpen()) {
+            qCWarning(lcCommon) << "database not opened:" << db_->errorText();
+            db_.reset();
+        }
+    }
+    jobPanel_->fillFixedLists();
+    loadMasterDataAndLists();
+    startCatalogue();
+
+    // The service finds the window by its title when it must close it for an update.
+    presence_ = new startup::ClientPresence(windowTitle(), this);
+    connect(presence_, &startup::ClientPresence::closeRequested, this, &QWidget::close);
+
     // The update check runs once, half a second after the window has loaded.
     timer1_ = new QTimer(this);
     timer1_->setSingleShot(true);
@@ -147,14 +180,96 @@ void FrmMain::formLoad() {
     timer1_->start();
 }
 
-void FrmMain::runUpdateCheck() {}
+void FrmMain::loadMasterDataAndLists() {
+    if (!db_)
+        return;
+    jobdb::MasterDataStore store(ctx_.state.databasePath);
+    store.load(ctx_.state.master);
+    const auto server = store.loadFtpServer();
+    if (server && !server->isEmpty())
+        ctx_.state.ftp.server = *server;
+    reloadDeliveries();
+    reloadProjects();
+}
+
+void FrmMain::reloadProjects() {
+    if (db_)
+        jobPanel_->setProjects(
+            jobdb::loadProjectLabels(*db_, ctx_.state.master.sortProjectsByName1));
+}
+
+void FrmMain::reloadDeliveries() {
+    if (db_)
+        jobPanel_->setDeliveries(jobdb::loadDeliveryLabels(*db_));
+}
+
+void FrmMain::startCatalogue() {
+    if (!catalogue_) {
+        catalogue_ = new startup::CatalogueRefresh(this);
+        connect(catalogue_, &startup::CatalogueRefresh::finished, this, &FrmMain::onCatalogue);
+    }
+    if (!catalogue_->start(startup::catalogueRequestFor(ctx_.state, ctx_.config)))
+        onCatalogue(false);
+}
+
+void FrmMain::onCatalogue(bool obtained) {
+    if (!obtained) {
+        // The colour and processing lists stay empty and the deadline is not touched.
+        jobPanel_->clearCatalogueLists();
+        qCInfo(lcCommon) << "catalogue not obtained:" << catalogue_->outcome().failure;
+        emit catalogueLoaded(false);
+        return;
+    }
+    showCatalogue(catalogue_->outcome().lists);
+    jobPanel_->setDeadlineDate(QDate::currentDate());
+    emit catalogueLoaded(true);
+}
+
+void FrmMain::showCatalogue(const startup::CatalogueLists& lists) {
+    showLogo();
+    jobPanel_->setCatalogueLists(lists.colors, lists.work1, lists.work2, lists.work3);
+    startup::takeFtpAccount(ctx_.state.ftp, lists);
+}
+
+void FrmMain::openFtpConfig() {
+    FrmFtpConfig window({ctx_.state, ctx_.config, ctx_.settings}, this);
+    // After OK the lists are rebuilt from whatever the new target's catalogue gave,
+    // empty when it could not be obtained.
+    connect(&window, &FrmFtpConfig::catalogueReloaded, this,
+            [this](const startup::CatalogueOutcome& outcome) { showCatalogue(outcome.lists); });
+    window.exec();
+}
+
+void FrmMain::showLogo() {
+    QPixmap logo;
+    if (logo.load(paths::join(ctx_.state.clientDataFolder, startup::kLogoFileName)))
+        picture1_->setPixmap(
+            logo.scaled(picture1_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+void FrmMain::runUpdateCheck() {
+    startup::UpdateCheck::Config config;
+    config.webServer = ctx_.config.webServer;
+    config.clientDataFolder = ctx_.state.clientDataFolder;
+    config.appName = startup::kAppName;
+    config.running = {startup::kVersionMajor, startup::kVersionMinor, startup::kVersionRevision};
+    config.useProxy = ctx_.state.proxy.useProxy;
+    config.proxyUser = ctx_.state.proxy.user;
+    config.proxyPassword = ctx_.state.proxy.password;
+    updateCheck_ = new startup::UpdateCheck(config, this);
+    connect(updateCheck_, &startup::UpdateCheck::updateOffered, this, [this] {
+        if (!ctx_.prompter.askYesNo(QStringLiteral("Update installieren ?"), Prompter::Icon::None,
+                                    QStringLiteral("Es ist ein Update verfügbar !")))
+            return;
+        ctx_.state.updateRequested = true;
+        requestUpdate();
+    });
+    updateCheck_->start();
+}
 
 void FrmMain::requestUpdate() {
-    const QString message = searchingUpdateMessage(startup::kAppName, ctx_.state.startDirectory,
-                                                   startup::versionText());
-    if (!ctx_.service.send(message))
-        ctx_.prompter.message(QStringLiteral("Es konnte nicht in den Mailslot geschrieben werden!"),
-                              Prompter::Icon::Critical);
+    startup::requestUpdate(ctx_.service, ctx_.prompter, startup::kAppName,
+                           ctx_.state.startDirectory, startup::versionText());
 }
 
 void FrmMain::openPlaceholder(const QString& title) {
@@ -177,8 +292,48 @@ void FrmMain::openInfo() {
     info.exec();
 }
 
+void FrmMain::openAddFiles() {
+    jobPanel_->openAddFiles(ctx_.state.startFolder);
+}
+
+void FrmMain::openStartFolder() {
+    FrmStartOrdner window(ctx_.settings, ctx_.state.startFolder, ctx_.state.rememberLastFolder,
+                          this);
+    window.exec();
+}
+
+void FrmMain::openEditor(bool projects) {
+    if (!db_) {
+        ctx_.prompter.message(QStringLiteral("Die Datenbank ist nicht geöffnet:\r") +
+                                  ctx_.state.databasePath,
+                              Prompter::Icon::Critical);
+        return;
+    }
+    RecordEditorWindow window(
+        *db_, projects ? jobdb::EditorConfig::projects() : jobdb::EditorConfig::deliveryAddresses(),
+        ctx_.prompter, this);
+    connect(&window, &RecordEditorWindow::listReloadRequested, this,
+            [this](jobdb::EditorConfig::List list) {
+                if (list == jobdb::EditorConfig::List::Projects)
+                    reloadProjects();
+                else
+                    reloadDeliveries();
+            });
+    window.exec();
+}
+
 void FrmMain::openMasterData() {
-    openPlaceholder(QStringLiteral("Stammdaten"));
+    FrmStammdat window({ctx_.state.databasePath, ctx_.state.master, ctx_.prompter, ctx_.settings,
+                        [this] { reloadProjects(); }, [this] { endProgram(); }},
+                       this);
+    window.exec();
+}
+
+void FrmMain::endProgram() {
+    // Another database was chosen: the program ends at once and takes the new file into
+    // use at the next start.
+    ctx_.state.endRequested = true;
+    QApplication::exit(0);
 }
 
 void FrmMain::formUnload() {
@@ -189,8 +344,8 @@ void FrmMain::formUnload() {
         ctx_.state.rememberLastFolder.compare(QLatin1String("Yes"), Qt::CaseInsensitive) == 0)
         ctx_.settings.writeSetting(QStringLiteral("FolderDir"), ctx_.state.startFolder);
     ctx_.state.closing = true;
-    // Modal windows still open (for example one opened by a close request from the
-    // service) go first.
+    // Windows still open (for example a modal one when the service asked the client to
+    // close for an update) go first.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w != this && w->isVisible())
             w->close();

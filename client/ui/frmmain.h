@@ -7,8 +7,8 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 
-class QAction;
 class QLabel;
 class QListWidget;
 class QLineEdit;
@@ -16,7 +16,19 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
+namespace kestro::jobdb {
+class Database;
+}
+namespace kestro::startup {
+struct CatalogueLists;
+class CatalogueRefresh;
+class ClientPresence;
+class UpdateCheck;
+} // namespace kestro::startup
+
 namespace kestro::ui {
+
+class JobPanel;
 
 // What the main window needs from the rest of the client. Everything here outlives the
 // window.
@@ -29,25 +41,31 @@ struct MainWindowContext {
 };
 
 // The main window: the job being composed, the menus that open every other window, and
-// the send controls and status displays. The job area itself is its own widget; this
-// window arranges it, runs the load and unload steps in their order, and opens the
-// other windows.
+// the send controls and status displays. The job area is its own widget (JobPanel); this
+// window arranges it, runs the load and unload steps in their order, and opens the other
+// windows.
 class FrmMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit FrmMain(MainWindowContext context, QWidget* parent = nullptr);
     ~FrmMain() override;
 
-    // The load steps; called once by the start-up right after construction.
+    // The load steps; called once by the start-up right after the window is shown.
     void formLoad();
 
-    // Opens a window from the menu; public so that the start-up can show the master data
-    // after a new database was created.
     void openMasterData();
+    JobPanel* jobPanel() const { return jobPanel_; }
+    // The program-wide connection; null when the database could not be opened.
+    const jobdb::Database* database() const { return db_.get(); }
+    // Refills the project / delivery-address choices from the database.
+    void reloadProjects();
+    void reloadDeliveries();
 
 signals:
     // The window has run its unload steps and is about to go.
     void unloaded();
+    // The catalogue fetch at load has finished (obtained or not).
+    void catalogueLoaded(bool obtained);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -56,14 +74,25 @@ private:
     void buildMenus();
     void buildCentralArea();
     void buildStatusBar();
+    void loadMasterDataAndLists();
+    void startCatalogue();
+    void onCatalogue(bool obtained);
+    void showLogo();
+    void showCatalogue(const startup::CatalogueLists& lists);
+    void openFtpConfig();
     void formUnload();
     void openPlaceholder(const QString& title);
     void openInfo();
-    void requestUpdate();
+    void openAddFiles();
+    void openStartFolder();
+    void openEditor(bool projects);
     void runUpdateCheck();
+    void requestUpdate();
+    void endProgram();
 
     MainWindowContext ctx_;
-    QWidget* jobArea_ = nullptr;
+    std::unique_ptr<jobdb::Database> db_;
+    JobPanel* jobPanel_ = nullptr;
     QLabel* picture1_ = nullptr;
     QPushButton* cmdFTPSend_ = nullptr;
     QPushButton* cmdFTPAbort_ = nullptr;
@@ -75,6 +104,9 @@ private:
     QLabel* panelClock_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* clock_ = nullptr;
+    startup::CatalogueRefresh* catalogue_ = nullptr;
+    startup::UpdateCheck* updateCheck_ = nullptr;
+    startup::ClientPresence* presence_ = nullptr;
     bool unloadedOnce_ = false;
 };
 
