@@ -1,0 +1,158 @@
+#include "client/jobdb/creation.h"
+#include "client/jobdb/database.h"
+#include "client/jobdb/schema.h"
+#include "client/startup/jobdatabaselifecycle.h"
+#include "client/startup/startup.h"
+#include "common/servicemessage.h"
+#include "support/testenv.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using namespace kestro::startup;
+using kestro::test::TestMachine;
+
+namespace {
+
+class RecordingWriter : public SettingWriter {
+public:
+    void writeSetting(const QString& name, const QString& value) override {
+        writes.append({name, value});
+    }
+    QList<QPair<QString, QString>> writes;
+};
+
+// One start of the client up to the main window, with the real job database.
+struct Start {
+    ScriptedPrompter prompter;
+    RecordingWriter writer;
+    int welcomes = 0;
+    ClientState state;
+    bool run() {
+        auto database = makeJobDatabaseLifecycle(prompter);
+        ClientStartup s({prompter, writer, *database, [this] { ++welcomes; }}, SettingsReader(),
+                        DeployConfig());
+        return s.run(state);
+    }
+};
+
+void registerDatabase(const QString& path) {
+    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, QStringLiteral("Databank"), path);
+}
+
+} // namespace
+
+TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
+    TestMachine m;
+    Start start;
+    const QString path = m.systemDrive() + QStringLiteral("/jobs.mdb");
+    start.prompter.files.push_back(path);
+    start.prompter.answers.push_back(true); // "Neu erstellen ?"
+    ASSERT_TRUE(start.run());
+
+    EXPECT_EQ(start.welcomes, 1);
+    ASSERT_GE(start.prompter.shown.size(), 2u);
+    EXPECT_EQ(start.prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::FileDialog);
+    EXPECT_EQ(start.prompter.shown[0].text, QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;"));
+    EXPECT_EQ(start.prompter.shown[0].title, m.systemDrive()); // the initial folder
+    EXPECT_EQ(start.prompter.shown[1].text,
+              QStringLiteral("Die Datenbank kann nun erstellt werden !\rNeu erstellen ?"));
+    EXPECT_TRUE(start.state.newDatabase);
+    EXPECT_EQ(start.state.databasePath, path);
+    EXPECT_TRUE(jobdb::versionMatches(path));
+    EXPECT_EQ(start.writer.writes.last(), qMakePair(QStringLiteral("Databank"), path));
+    EXPECT_EQ(start.state.clientDataFolder, m.clientDataFolder());
+}
+
+TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
+    TestMachine m;
+    Start start;
+    EXPECT_FALSE(start.run());
+    ASSERT_EQ(start.prompter.shown.size(), 2u);
+    EXPECT_EQ(start.prompter.shown[1].text,
+              QStringLiteral("Ohne eine Datenbank kann KestroFTP - Client nicht ausgeführt werden\r"
+                             "Bitte starten Sie das Programm von neuen."));
+    EXPECT_EQ(start.prompter.shown[1].icon, Prompter::Icon::Critical);
+    EXPECT_TRUE(start.writer.writes.isEmpty());
+}
+
+TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
+    TestMachine m;
+    const QString path = m.path(QStringLiteral("jobs.mdb"));
+    ScriptedPrompter quiet;
+    ASSERT_TRUE(jobdb::createAllTables(path, quiet));
+    registerDatabase(path);
+    Start start;
+    ASSERT_TRUE(start.run());
+    EXPECT_EQ(start.welcomes, 0);
+    EXPECT_TRUE(start.prompter.shown.empty());
+    EXPECT_FALSE(start.state.newDatabase);
+    EXPECT_TRUE(start.state.databaseUsable);
+    EXPECT_TRUE(start.writer.writes.isEmpty());
+}
+
+TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenOne) {
+    TestMachine m;
+    const QString missing = m.path(QStringLiteral("gone.mdb"));
+    const QString existing = m.path(QStringLiteral("other.mdb"));
+    ScriptedPrompter quiet;
+    ASSERT_TRUE(jobdb::createAllTables(existing, quiet));
+    registerDatabase(missing);
+    Start start;
+    start.prompter.answers.push_back(false); // do not create; choose a file instead
+    start.prompter.files.push_back(existing);
+    ASSERT_TRUE(start.run());
+    EXPECT_EQ(start.state.databasePath, existing);
+    EXPECT_FALSE(start.state.newDatabase);
+    EXPECT_FALSE(QFile::exists(missing));
+    EXPECT_EQ(start.writer.writes,
+              (QList<QPair<QString, QString>>{{QStringLiteral("Databank"), existing}}));
+}
+
+TEST(StartupFlow, AnOutdatedDatabaseIsRebuiltAndTheOldOneKept) {
+    TestMachine m;
+    const QString path = m.path(QStringLiteral("jobs.mdb"));
+    ScriptedPrompter quiet;
+    ASSERT_TRUE(jobdb::createAllTables(path, quiet, QStringLiteral("1.0.40")));
+    {
+        jobdb::Database db(path);
+        QSqlQuery q(db.connection());
+        ASSERT_TRUE(q.exec(
+            QStringLiteral("INSERT INTO JobDaten (JobNumber, Projekt) VALUES (7, 'Altbau')")));
+    }
+    registerDatabase(path);
+    Start start;
+    ASSERT_TRUE(start.run());
+    EXPECT_TRUE(start.state.databaseUsable);
+    EXPECT_TRUE(jobdb::versionMatches(path));
+    EXPECT_TRUE(QFile::exists(path + QStringLiteral(".Sicherung")));
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral("Tmp")));
+    jobdb::Database db(path);
+    QSqlQuery q(db.connection());
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT Projekt FROM JobDaten WHERE JobNumber = 7")));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("Altbau"));
+}
+
+TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
+    TestMachine m;
+    const QString path =
+        m.writeFile(QStringLiteral("jobs.mdb"), QByteArray("not a database at all"));
+    registerDatabase(path);
+    Start start;
+    ASSERT_TRUE(start.run());
+    EXPECT_FALSE(start.state.databaseUsable);
+    EXPECT_EQ(test::readFile(path), QByteArray("not a database at all"));
+    EXPECT_FALSE(start.prompter.shown.empty()); // the user is told which file
+    EXPECT_TRUE(start.prompter.texts().join(QString()).contains(path));
+}
+
+TEST(StartupFlow, ADatabasePathOf150CharactersCountsAsAFirstStart) {
+    TestMachine m;
+    registerDatabase(m.path(QString(150, QLatin1Char('x'))));
+    Start start;
+    EXPECT_FALSE(start.run()); // welcome, then the dialog is cancelled
+    EXPECT_EQ(start.welcomes, 1);
+}
