@@ -1,0 +1,236 @@
+// kestro-send JOB.json [--send-to-default-target] [--quiet]
+//
+// Sends one job, described in a JSON file, through the same send pipeline as the main
+// window, with the same settings, job database and client data folder. For scripts:
+//   0   delivered; stdout names the archive and the job number
+//   1   the job was refused (no files, incomplete, default target without the flag,
+//       catalogue not obtained, no file readable, no database); the reason on stderr
+//   2   the job was not delivered (upload failed, aborted, send broke off)
+//   64  bad usage or a malformed job file
+#include "client/jobdb/database.h"
+#include "client/jobdb/masterdata.h"
+#include "client/startup/clientstate.h"
+#include "client/startup/ftpdefaults.h"
+#include "client/startup/settings.h"
+#include "client/startup/startup.h"
+#include "client/transfer/czip.h"
+#include "client/transfer/progressdisplay.h"
+#include "client/transfer/sendjobfile.h"
+#include "client/transfer/sendpipeline.h"
+#include "common/deployconfig.h"
+#include "common/prompter.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+using namespace kestro;
+using transfer::SendOutcome;
+
+namespace {
+
+constexpr int kDelivered = 0;
+constexpr int kRefused = 1;
+constexpr int kNotDelivered = 2;
+constexpr int kUsage = 64;
+
+void printErr(const QString& text) {
+    std::fprintf(stderr, "%s\n",
+                 qPrintable(QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n'))));
+}
+
+// Message boxes become lines on stderr. Nobody is there to answer, so every question is
+// answered No, except the default-target warning, whose Yes ("stop and enter a target")
+// stands unless the caller asked to send to the default target.
+class TerminalPrompter : public Prompter {
+public:
+    explicit TerminalPrompter(bool sendToDefaultTarget) : sendToDefault_(sendToDefaultTarget) {}
+    void message(const QString& text, Icon, const QString& = {}) override {
+        printErr(text);
+        shown_ << text;
+    }
+    bool askYesNo(const QString& text, Icon icon, const QString& title = {}) override {
+        if (text == transfer::sendtext::defaultTargetWarning()) {
+            if (sendToDefault_)
+                return false;
+            message(text, icon, title);
+            return true;
+        }
+        message(text, icon, title);
+        return false;
+    }
+    QString chooseOpenFile(const QString&, const QString&) override { return {}; }
+    bool hasShown(const QString& text) const { return shown_.contains(text); }
+
+private:
+    bool sendToDefault_;
+    QStringList shown_;
+};
+
+int exitCodeFor(SendOutcome outcome) {
+    switch (outcome) {
+    case SendOutcome::Delivered:
+        return kDelivered;
+    case SendOutcome::ConfigureTarget:
+    case SendOutcome::CatalogueNotObtained:
+    case SendOutcome::NoFiles:
+    case SendOutcome::Incomplete:
+    case SendOutcome::NothingPacked:
+        return kRefused;
+    case SendOutcome::Aborted:
+    case SendOutcome::NotDelivered:
+    case SendOutcome::Failed:
+        return kNotDelivered;
+    }
+    return kNotDelivered;
+}
+
+QString stateText(transfer::SendPipeline::State state) {
+    switch (state) {
+    case transfer::SendPipeline::State::RefreshingCatalogue:
+        return QStringLiteral("Katalog wird geladen ...");
+    case transfer::SendPipeline::State::Packing:
+        return QStringLiteral("Dateien werden gepackt ...");
+    case transfer::SendPipeline::State::Uploading:
+        return QStringLiteral("Archiv wird übertragen ...");
+    case transfer::SendPipeline::State::Notifying:
+        return QStringLiteral("Auftrag wird gespeichert, Druckerei wird benachrichtigt ...");
+    case transfer::SendPipeline::State::Idle:
+        break;
+    }
+    return {};
+}
+
+std::atomic_bool interrupted{false};
+
+struct Options {
+    QString jobFile;
+    bool sendToDefaultTarget = false;
+    bool quiet = false;
+};
+
+std::optional<Options> parseArguments(const QStringList& args) {
+    Options o;
+    for (const QString& a : args.mid(1)) {
+        if (a == QLatin1String("--send-to-default-target"))
+            o.sendToDefaultTarget = true;
+        else if (a == QLatin1String("--quiet"))
+            o.quiet = true;
+        else if (a.startsWith(QLatin1String("--")) || !o.jobFile.isEmpty())
+            return std::nullopt;
+        else
+            o.jobFile = a;
+    }
+    if (o.jobFile.isEmpty())
+        return std::nullopt;
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const auto options = parseArguments(app.arguments());
+    if (!options) {
+        printErr(
+            QStringLiteral("usage: kestro-send JOB.json [--send-to-default-target] [--quiet]"));
+        return kUsage;
+    }
+    QFile jobFile(options->jobFile);
+    if (!jobFile.open(QIODevice::ReadOnly)) {
+        printErr(QStringLiteral("kestro-send: cannot read %1: %2")
+                     .arg(options->jobFile, jobFile.errorString()));
+        return kUsage;
+    }
+    const transfer::SendJobFile parsed =
+        transfer::parseSendJobFile(jobFile.readAll(), QDate::currentDate());
+    if (!parsed.job) {
+        printErr(QStringLiteral("kestro-send: %1: %2").arg(options->jobFile, parsed.error));
+        return kUsage;
+    }
+
+    // The same settings, data folder and database as the window reads at start-up.
+    const DeployConfig config = DeployConfig::load();
+    const startup::SettingsReader reader;
+    startup::ClientState state;
+    state.clientDataFolder = startup::ClientStartup::prepareClientDataFolder();
+    state.databasePath = reader.read(QStringLiteral("Databank"));
+    state.proxy = startup::readProxySettings(reader);
+    state.mail = startup::readMailAccountSettings(reader);
+    if (state.databasePath.isEmpty()) {
+        printErr(QStringLiteral("Es ist keine Datenbank eingestellt. Bitte starten Sie zuerst "
+                                "den KestroFTP-Client."));
+        return kRefused;
+    }
+    const jobdb::Database database(state.databasePath);
+    if (!database.isOpen()) {
+        printErr(QStringLiteral("Die Datenbank %1 kann nicht geöffnet werden: %2")
+                     .arg(state.databasePath, database.errorText()));
+        return kRefused;
+    }
+    const jobdb::MasterDataStore store(state.databasePath);
+    store.load(state.master);
+    if (const auto server = store.loadFtpServer(); server && !server->isEmpty())
+        state.ftp.server = *server;
+    startup::applyFtpDefaults(state.ftp, config);
+
+    TerminalPrompter prompter(options->sendToDefaultTarget);
+    transfer::TransferDisplay display(state.clientDataFolder);
+    cZip packer;
+    transfer::SendPipeline pipeline({state, config, database, prompter, display, packer});
+
+    const bool quiet = options->quiet;
+    if (!quiet) {
+        QObject::connect(&pipeline, &transfer::SendPipeline::stateChanged,
+                         [](transfer::SendPipeline::State s) {
+                             if (const QString t = stateText(s); !t.isEmpty())
+                                 printErr(t);
+                         });
+        QObject::connect(&pipeline, &transfer::SendPipeline::statusLine, &printErr);
+        auto lastPercent = std::make_shared<int>(-1);
+        QObject::connect(&pipeline, &transfer::SendPipeline::progress,
+                         [lastPercent](const transfer::TransferProgress& p) {
+                             const int percent =
+                                 transfer::barPercent(double(p.done), double(p.total));
+                             if (p.total <= 0 || percent == *lastPercent || percent % 10 != 0)
+                                 return;
+                             *lastPercent = percent;
+                             QString line = QStringLiteral("  %1 %").arg(percent);
+                             if (p.bytesPerSecond > 0)
+                                 line += QStringLiteral("  ") + transfer::progressDetailText(p);
+                             printErr(line);
+                         });
+    }
+    int exitCode = kNotDelivered;
+    QObject::connect(&pipeline, &transfer::SendPipeline::finished,
+                     [&](const transfer::SendResult& r) {
+                         exitCode = exitCodeFor(r.outcome);
+                         if (r.outcome == SendOutcome::Delivered) {
+                             std::printf("Archiv: %s\nAuftragsnummer: %d\n",
+                                         qPrintable(r.archiveName), r.jobNumber);
+                             std::fflush(stdout);
+                         } else if (!prompter.hasShown(r.message) && !r.message.isEmpty()) {
+                             printErr(r.message);
+                         }
+                         QCoreApplication::exit(exitCode);
+                     });
+
+    // Ctrl+C stops the send as the abort button does: the archive is deleted and nothing
+    // is recorded.
+    std::signal(SIGINT, [](int) { interrupted = true; });
+    std::signal(SIGTERM, [](int) { interrupted = true; });
+    QTimer abortPoll;
+    QObject::connect(&abortPoll, &QTimer::timeout, [&pipeline] {
+        if (interrupted.exchange(false))
+            pipeline.abort();
+    });
+    abortPoll.start(100);
+
+    // Started from the event loop, so that a send that ends at once still reaches exit().
+    QTimer::singleShot(0, &pipeline, [&] { pipeline.start(*parsed.job); });
+    app.exec();
+    return exitCode;
+}

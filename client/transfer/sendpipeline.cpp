@@ -1,0 +1,317 @@
+#include "client/transfer/sendpipeline.h"
+
+#include "client/compose/filelistmodel.h"
+#include "client/startup/catalogue.h"
+#include "client/startup/ftpdefaults.h"
+#include "client/transfer/czip.h"
+#include "client/transfer/ftpuploader.h"
+#include "client/transfer/mailnotification.h"
+#include "client/transfer/mailsender.h"
+#include "client/transfer/progressdisplay.h"
+#include "client/transfer/sendarchive.h"
+#include "common/paths.h"
+#include "common/prompter.h"
+
+#include <QFile>
+
+Q_LOGGING_CATEGORY(lcSend, "kestro.send")
+
+namespace kestro::transfer {
+
+namespace sendtext {
+
+QString defaultTargetWarning() {
+    return QStringLiteral("Achtung, es wurde unter Optionen, FTP-Konfiguration, Ftp-Server, "
+                          "keine spezielle Zieladresse angegeben. ") +
+           QLatin1Char('\r') +
+           QStringLiteral("Dadurch werden die Daten als Test direkt zum Entwickler geschickt.") +
+           QStringLiteral("\r\r") +
+           QStringLiteral("Möchten Sie den Vorgang beenden und jetzt eine Zieladresse eingeben ?");
+}
+
+QString packCounts(int packed, int notPacked) {
+    return QStringLiteral("%1 Zipped files and %2 not").arg(packed).arg(notPacked);
+}
+
+QString uploadCompleted(const QString& archiveName) {
+    return QStringLiteral("Uploading ") + archiveName + QStringLiteral(" completed.");
+}
+
+} // namespace sendtext
+
+SendPipeline::SendPipeline(SendEnvironment env, QObject* parent)
+    : QObject(parent), env_(env), clock_([] { return QDateTime::currentDateTime(); }) {
+    qRegisterMetaType<SendResult>();
+    qRegisterMetaType<TransferProgress>();
+    qRegisterMetaType<startup::CatalogueLists>();
+    catalogue_ = new startup::CatalogueRefresh(this);
+    connect(catalogue_, &startup::CatalogueRefresh::finished, this, &SendPipeline::onCatalogue);
+    uploader_ = new FtpUploader(this);
+    showUploadOn(*uploader_, env_.display);
+    connect(uploader_, &FtpUploader::progress, this, &SendPipeline::progress);
+    connect(uploader_, &FtpUploader::finished, this, &SendPipeline::onUploaded);
+    mail_ = new MailSender(this);
+    connect(mail_, &MailSender::status, this, &SendPipeline::statusLine);
+    connect(mail_, &MailSender::sendSuccessful, this, [this] { result_.mailSent = true; });
+    connect(mail_, &MailSender::finished, this, &SendPipeline::onMailDone);
+    connect(&env_.display, &TransferDisplay::statusLineAdded, this, &SendPipeline::statusLine);
+}
+
+SendPipeline::~SendPipeline() {
+    // The packer belongs to the window and may outlive us: stop a running run, and let
+    // no signal of it reach a destroyed pipeline.
+    for (const auto& c : packerConnections_)
+        disconnect(c);
+    if (state_ == State::Packing)
+        env_.packer.Abort();
+}
+
+QString SendPipeline::archivePath() const {
+    return paths::join(env_.state.clientDataFolder, result_.archiveName);
+}
+
+void SendPipeline::setState(State state) {
+    if (state_ == state)
+        return;
+    state_ = state;
+    Q_EMIT stateChanged(state);
+}
+
+bool SendPipeline::start(const compose::JobSnapshot& job) {
+    if (isRunning())
+        return false;
+    abort_ = false;
+    result_ = SendResult();
+
+    if (startup::isDefaultFtpHost(env_.state.ftp.server, env_.config) &&
+        env_.prompter.askYesNo(sendtext::defaultTargetWarning(), Prompter::Icon::Critical)) {
+        // The window opens the FTP configuration and then says the job may be sent.
+        Q_EMIT finished(SendResult{SendOutcome::ConfigureTarget, sendtext::defaultTargetWarning()});
+        return true;
+    }
+
+    sendTime_ = clock_();
+    sendTimeText_ = sendTime_.time().toString(QStringLiteral("HHmmss"));
+    env_.display.clearProgressText();
+    job_ = job;
+    setState(State::RefreshingCatalogue);
+    if (!catalogue_->start(startup::catalogueRequestFor(env_.state, env_.config)))
+        failWithError(QStringLiteral("Der Katalog wird noch geladen."));
+    return true;
+}
+
+void SendPipeline::abort() {
+    abort_ = true;
+    switch (state_) {
+    case State::RefreshingCatalogue:
+        catalogue_->abort();
+        break;
+    case State::Packing:
+        env_.packer.Abort();
+        break;
+    case State::Uploading:
+        uploader_->abort();
+        break;
+    case State::Idle:
+    case State::Notifying:
+        break;
+    }
+}
+
+void SendPipeline::onCatalogue(bool obtained) {
+    if (state_ != State::RefreshingCatalogue)
+        return;
+    if (abort_)
+        return end(SendOutcome::Aborted, sendtext::kAborted);
+    if (!obtained) {
+        // The fetch has emptied the catalogue; the window clears its lists and says
+        // nothing, as the client always did.
+        qCInfo(lcSend) << "send stopped, catalogue not obtained:" << catalogue_->outcome().failure;
+        Q_EMIT catalogueRefreshed(startup::CatalogueLists());
+        return end(SendOutcome::CatalogueNotObtained, sendtext::kCatalogueMissing);
+    }
+    startup::takeFtpAccount(env_.state.ftp, catalogue_->outcome().lists);
+    Q_EMIT catalogueRefreshed(catalogue_->outcome().lists);
+
+    if (job_.files.isEmpty()) {
+        env_.prompter.message(sendtext::kNoFiles, Prompter::Icon::Exclamation);
+        return end(SendOutcome::NoFiles, sendtext::kNoFiles);
+    }
+    if (!compose::isComplete(job_.files)) {
+        env_.prompter.message(sendtext::kIncomplete, Prompter::Icon::Exclamation);
+        return end(SendOutcome::Incomplete, sendtext::kIncomplete);
+    }
+
+    result_.archiveName = archiveName(env_.state.master.name, sendTime_);
+    // The sheet names each file as it will stand in the archive.
+    job_ = withArchiveEntryNames(job_);
+    const jobdb::JobStore store(env_.database);
+    const jobdb::PrepareResult prepared =
+        store.prepareJob(job_, env_.state.master, sendTimeText_, sendTime_.date(),
+                         env_.state.clientDataFolder, env_.prompter);
+    if (!prepared.ok())
+        return failWithError(prepared.error);
+    prepared_ = *prepared.job;
+    result_.jobNumber = prepared_.jobNumber;
+    startPacking();
+}
+
+void SendPipeline::startPacking() {
+    setState(State::Packing);
+    env_.display.showFtpStatus(sendtext::kCompressing);
+    zip::cZip& z = env_.packer;
+    z.setEncrypt(false);
+    z.setAddComment(false);
+    z.setZipFile(archivePath());
+    z.setStoreFolderNames(false);
+    z.setRecurseSubDirs(false);
+    z.ClearFileSpecs();
+    // One run for the whole archive: the packer compresses on all cores and writes the
+    // archive once. The sheet goes first so that its name is never taken by a file.
+    z.AddFileSpec(prepared_.sheetPath);
+    for (const compose::FileRow& row : job_.files)
+        z.AddFileSpec(row.fullPath);
+    packerConnections_ << connect(&z, &zip::cZip::BytesPacked, this,
+                                  [this](qint64 done, qint64 total) {
+                                      TransferProgress p;
+                                      p.done = done;
+                                      p.total = total;
+                                      Q_EMIT progress(p);
+                                  });
+    packerConnections_ << connect(&z, &zip::cZip::Finished, this, &SendPipeline::onPacked);
+    if (!z.StartZip())
+        failWithError(QStringLiteral("Der Packer ist noch mit einem anderen Archiv beschäftigt."));
+}
+
+void SendPipeline::onPacked(qint32 result) {
+    for (const auto& c : packerConnections_)
+        disconnect(c);
+    packerConnections_.clear();
+    if (abort_) {
+        // An aborted run writes no archive; whatever may be left goes, too.
+        deleteArchive();
+        return end(SendOutcome::Aborted, sendtext::kAborted);
+    }
+    const zip::cZip& z = env_.packer;
+    int packed = 0;
+    int notPacked = 0;
+    const QList<zip::ZpEntryReport> entries = z.Entries();
+    for (const compose::FileRow& row : job_.files) {
+        bool found = false;
+        for (const zip::ZpEntryReport& e : entries) {
+            if (e.spec == row.fullPath) {
+                found = e.packed;
+                if (e.packed && e.entryName != row.fileName)
+                    qCWarning(lcSend)
+                        << "entry" << e.entryName << "differs from the sheet's" << row.fileName;
+                if (!e.packed)
+                    qCWarning(lcSend) << "not packed:" << row.fullPath << e.problem;
+                break;
+            }
+        }
+        ++(found ? packed : notPacked);
+    }
+    if (result != 0 && packed > 0 && !QFile::exists(archivePath()))
+        return failWithError(QStringLiteral("Das Archiv %1 wurde nicht geschrieben (Fehler %2).")
+                                 .arg(archivePath())
+                                 .arg(result));
+    result_.packed = packed;
+    result_.notPacked = notPacked;
+    if (notPacked > 0)
+        env_.prompter.message(sendtext::packCounts(packed, notPacked), Prompter::Icon::Exclamation);
+    if (packed == 0) {
+        deleteArchive();
+        return end(SendOutcome::NothingPacked, sendtext::packCounts(packed, notPacked));
+    }
+    startUpload();
+}
+
+void SendPipeline::startUpload() {
+    setState(State::Uploading);
+    FtpUploadRequest request;
+    request.server = env_.state.ftp.server;
+    request.directory = QStringLiteral("/");
+    request.localPath = archivePath();
+    request.user = env_.state.ftp.user;
+    request.password = env_.state.ftp.password;
+    const startup::ProxySettings& proxy = env_.state.proxy;
+    request.proxy.enabled = proxy.useProxy;
+    request.proxy.host = proxy.ftpProxy;
+    request.proxy.port = proxy.ftpProxyPort;
+    request.proxy.user = proxy.user;
+    request.proxy.password = proxy.password;
+    request.agent = startup::kAppName;
+    if (!uploader_->start(request))
+        failWithError(QStringLiteral("Es läuft noch eine Übertragung."));
+}
+
+void SendPipeline::onUploaded(const FtpUploadResult& upload) {
+    if (state_ != State::Uploading)
+        return;
+    result_.upload = upload;
+    // The local archive goes whatever became of the upload; the next send builds a new one.
+    deleteArchive();
+    const bool confirmed =
+        env_.display.progressText().compare(QStringLiteral("100 %"), Qt::CaseInsensitive) == 0;
+    if (upload.delivered && confirmed)
+        return notifyShop();
+    if (!upload.connected)
+        env_.display.showFtpStatus(sendtext::kNotTransmitted);
+    if (abort_)
+        return end(SendOutcome::Aborted, sendtext::kAborted);
+    end(SendOutcome::NotDelivered,
+        !upload.connected ? sendtext::kNotTransmitted : upload.errorText);
+}
+
+void SendPipeline::notifyShop() {
+    setState(State::Notifying);
+    const jobdb::JobStore store(env_.database);
+    const jobdb::RecordResult record =
+        store.recordJob(job_, env_.state.master, prepared_, sendTimeText_, sendTime_.date(),
+                        env_.state.databasePath);
+    result_.recorded = record.ok;
+    if (!record.ok) {
+        // The shop has the job already; the user must hear that the history lacks it.
+        qCWarning(lcSend) << "job" << prepared_.jobNumber << "not recorded:" << record.error;
+        Q_EMIT statusLine(QStringLiteral("Auftrag %1 konnte nicht gespeichert werden: %2")
+                              .arg(prepared_.jobNumber)
+                              .arg(record.error));
+    }
+    Q_EMIT clearJob();
+    env_.display.showFtpStatus(sendtext::uploadCompleted(result_.archiveName));
+    result_.mailAttempted =
+        sendJobMail(*mail_, env_.state.mail, env_.config, env_.state.ftp.recipient,
+                    result_.archiveName, env_.state.clientDataFolder);
+    if (!result_.mailAttempted)
+        onMailDone();
+}
+
+void SendPipeline::onMailDone() {
+    if (state_ != State::Notifying)
+        return;
+    end(SendOutcome::Delivered, sendtext::uploadCompleted(result_.archiveName));
+}
+
+void SendPipeline::failWithError(const QString& description) {
+    qCWarning(lcSend) << "send failed:" << description;
+    env_.display.showSendFailure(description);
+    deleteArchive();
+    end(SendOutcome::Failed, description);
+}
+
+void SendPipeline::end(SendOutcome outcome, const QString& message) {
+    result_.outcome = outcome;
+    result_.message = message;
+    setState(State::Idle);
+    Q_EMIT finished(result_);
+}
+
+void SendPipeline::deleteArchive() {
+    if (result_.archiveName.isEmpty())
+        return;
+    const QString path = archivePath();
+    if (QFile::exists(path) && !QFile::remove(path))
+        qCWarning(lcSend) << "cannot delete the local archive" << path;
+}
+
+} // namespace kestro::transfer

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "client/compose/jobsnapshot.h"
+#include "client/jobdb/jobrecords.h"
+#include "client/startup/cataloguefetch.h"
+#include "client/startup/clientstate.h"
+#include "client/transfer/ftpsession.h"
+#include "client/transfer/progressinfo.h"
+#include "common/deployconfig.h"
+
+#include <QDateTime>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QPointer>
+
+Q_DECLARE_LOGGING_CATEGORY(lcSend)
+
+namespace kestro {
+class Prompter;
+}
+
+namespace kestro::jobdb {
+class Database;
+}
+
+namespace kestro::zip {
+class cZip;
+}
+
+namespace kestro::transfer {
+
+class FtpUploader;
+class MailSender;
+class TransferDisplay;
+
+// The texts the send shows the user.
+namespace sendtext {
+QString defaultTargetWarning();
+inline const QString kMayNowSend = QStringLiteral("Sie können jetzt Ihren Auftrag versenden.");
+inline const QString kNoFiles = QStringLiteral("keine Daten zum versenden vorhanden !");
+inline const QString kIncomplete = QStringLiteral("Auftrag noch nicht vollständig ausgefüllt !");
+inline const QString kCompressing = QStringLiteral("Info: compressed ...");
+inline const QString kNotTransmitted =
+    QStringLiteral("Der Auftrag konnte nicht übermittelt werden.");
+inline const QString kAborted = QStringLiteral("Übertragung durch Anwender abgebrochen. ");
+inline const QString kCatalogueMissing =
+    QStringLiteral("Der Katalog des Ziel-Servers konnte nicht geladen werden.");
+// "3 Zipped files and 1 not"
+QString packCounts(int packed, int notPacked);
+// "Uploading Muster-071226-100503.zip completed."
+QString uploadCompleted(const QString& archiveName);
+} // namespace sendtext
+
+// How a send ended.
+enum class SendOutcome {
+    Delivered,            // the server confirmed the archive; job recorded, shop told
+    ConfigureTarget,      // the user chose to enter a target instead of sending to the maker
+    CatalogueNotObtained, // the shop's catalogue could not be fetched: nothing said, job kept
+    NoFiles,              // the job has no file rows
+    Incomplete,           // a file row lacks a setting
+    NothingPacked,        // not one file could be packed; nothing uploaded
+    Aborted,              // the user stopped the send while packing or uploading
+    NotDelivered,         // the upload failed or the server never confirmed the file
+    Failed,               // the send broke off with an error (the error handler's case)
+};
+
+struct SendResult {
+    SendOutcome outcome = SendOutcome::Failed;
+    QString message; // German, for the user
+    QString archiveName;
+    qint32 jobNumber = 0;
+    int packed = 0;
+    int notPacked = 0;
+    FtpUploadResult upload;
+    bool recorded = false;      // the job's rows were stored
+    bool mailAttempted = false; // the notification was handed to the mail sender
+    bool mailSent = false;
+};
+
+// The program-wide things a send reads and changes. The pipeline holds references: they
+// must outlive it. The database is the program-wide connection and is used on the
+// pipeline's thread only for the short prepare and record steps.
+struct SendEnvironment {
+    startup::ClientState& state;
+    const DeployConfig& config;
+    const jobdb::Database& database;
+    Prompter& prompter;
+    TransferDisplay& display;
+    zip::cZip& packer;
+};
+
+// Sends one job: target warning, catalogue refresh, checks, job sheet, packing, upload,
+// and after a confirmed upload the job record, the notification mail and the request to
+// clear the job. Runs as a chain of asynchronous steps on the object's thread: the
+// catalogue fetch, the packing, the upload and the mail run on worker threads and come
+// back through queued signals, so the window's event loop never waits on them.
+class SendPipeline : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        Idle,
+        RefreshingCatalogue,
+        Packing,
+        Uploading,
+        Notifying, // recording the job and sending the mail
+    };
+    Q_ENUM(State)
+
+    SendPipeline(SendEnvironment env, QObject* parent = nullptr);
+    ~SendPipeline() override;
+
+    // Starts sending `job`; false (and nothing done) while a send runs. Questions and
+    // messages go through the prompter during this call and later steps.
+    bool start(const compose::JobSnapshot& job);
+    // The abort button: stops packing or the upload; harmless when idle.
+    void abort();
+
+    State state() const { return state_; }
+    bool isRunning() const { return state_ != State::Idle; }
+    QString archivePath() const;
+
+    // The moment used for the archive name and the job record; by default the clock.
+    void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+
+Q_SIGNALS:
+    void stateChanged(kestro::transfer::SendPipeline::State state);
+    // One line for the status box (transfer status, mail status).
+    void statusLine(const QString& text);
+    // Bytes packed or uploaded so far; during packing rate and time left are unknown.
+    void progress(const kestro::transfer::TransferProgress& progress);
+    // The catalogue was fetched again: the window reloads its choice lists.
+    void catalogueRefreshed(const kestro::startup::CatalogueLists& lists);
+    // The job was delivered: the window empties its file list and remarks.
+    void clearJob();
+    void finished(const kestro::transfer::SendResult& result);
+
+private:
+    void setState(State state);
+    void onCatalogue(bool obtained);
+    void startPacking();
+    void onPacked(qint32 result);
+    void startUpload();
+    void onUploaded(const FtpUploadResult& upload);
+    void notifyShop();
+    void onMailDone();
+    // The error handler: a step that broke down ends the send here.
+    void failWithError(const QString& description);
+    void end(SendOutcome outcome, const QString& message);
+    void deleteArchive();
+
+    SendEnvironment env_;
+    std::function<QDateTime()> clock_;
+    State state_ = State::Idle;
+    bool abort_ = false;
+    compose::JobSnapshot job_; // with the archive's entry names
+    QDateTime sendTime_;
+    QString sendTimeText_;
+    jobdb::PreparedJob prepared_;
+    SendResult result_;
+    startup::CatalogueRefresh* catalogue_ = nullptr;
+    FtpUploader* uploader_ = nullptr;
+    MailSender* mail_ = nullptr;
+    QList<QMetaObject::Connection> packerConnections_;
+};
+
+} // namespace kestro::transfer
+
+Q_DECLARE_METATYPE(kestro::transfer::SendResult)

@@ -1,0 +1,119 @@
+#pragma once
+
+// A workstation and the print shop it sends to, for the send tests: the shop runs as real
+// servers on loopback (tests/fixtures/printshop.py), the workstation is a TestMachine with
+// a job database, the registry value that names it, and a deployment configuration whose
+// maker web server and mail account are the shop's.
+#include "client/jobdb/creation.h"
+#include "client/jobdb/masterdata.h"
+#include "common/prompter.h"
+#include "support/peerprocess.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <zip.h>
+
+namespace kestro::test {
+
+inline const QString kCompany = QStringLiteral("Muster/Bau\\GmbH");
+
+class SendWorkstation {
+public:
+    // Starts the shop (extra arguments go to printshop.py) and prepares the workstation
+    // with `ftpServer` as its target (the shop's own when empty). False when something
+    // could not be set up; `problem()` says what.
+    bool start(const QStringList& shopArgs = {}, const QString& ftpServer = {}) {
+        if (!shop_.startFixture(QStringLiteral("printshop.py"),
+                                QStringList{QStringLiteral("--root"), machine.path("shop")} +
+                                    shopArgs))
+            return fail(QStringLiteral("shop did not start: ") + shop_.output());
+        for (const QString& line : shop_.output().split(QLatin1Char('\n')))
+            if (line.startsWith(QLatin1Char('{')))
+                info_ = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (info_.isEmpty())
+            return fail(QStringLiteral("no ports from the shop: ") + shop_.output());
+        machine.writeFile(QStringLiteral("kestro.conf"),
+                          QStringLiteral("[Maker]\nWebServer=%1\nFtpHost=ftp.varnholt.example\n"
+                                         "[DefaultMailAccount]\nSmtpServer=%2\n"
+                                         "From=kestroclient@varnholt.example\nUsername=kestro\n"
+                                         "Password=geheim\n")
+                              .arg(value("webServer"), value("smtpServer"))
+                              .toUtf8());
+        databasePath = machine.path(QStringLiteral("drive/KestroJobs.mdb"));
+        QDir().mkpath(machine.systemDrive());
+        QDir().mkpath(machine.clientDataFolder());
+        ScriptedPrompter prompter;
+        if (!jobdb::createAllTables(databasePath, prompter))
+            return fail(QStringLiteral("database not created"));
+        jobdb::MasterData master;
+        master.name = kCompany;
+        const jobdb::MasterDataStore store(databasePath);
+        if (!store.save(master) ||
+            !store.saveFtpServer(ftpServer.isEmpty() ? value("ftpServer") : ftpServer))
+            return fail(QStringLiteral("master data not saved"));
+        const QJsonObject registry{{QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
+                                    QJsonObject{{QStringLiteral("Databank"), databasePath}}}};
+        machine.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"),
+                          QJsonDocument(registry).toJson());
+        return true;
+    }
+
+    QString value(const char* key) const {
+        const QJsonValue v = info_.value(QLatin1String(key));
+        return v.isString() ? v.toString() : QString::number(v.toInt());
+    }
+    QString problem() const { return problem_; }
+    QStringList uploadedFiles() const {
+        return QDir(value("ftpRoot")).entryList(QDir::Files, QDir::Name);
+    }
+    QStringList mails() const {
+        return QDir(value("mailSpool")).entryList({QStringLiteral("*.json")}, QDir::Files);
+    }
+    QJsonObject mail(const QString& name) const {
+        return QJsonDocument::fromJson(readFile(value("mailSpool") + QLatin1Char('/') + name))
+            .object();
+    }
+    QStringList archivesLeftLocally() const {
+        return QDir(machine.clientDataFolder()).entryList({QStringLiteral("*.zip")}, QDir::Files);
+    }
+
+    TestMachine machine;
+    QString databasePath;
+
+private:
+    bool fail(const QString& why) {
+        problem_ = why;
+        return false;
+    }
+    PeerProcess shop_;
+    QJsonObject info_;
+    QString problem_;
+};
+
+// Every entry of a zip archive with its bytes, read with libzip.
+inline QMap<QString, QByteArray> zipEntries(const QString& path) {
+    QMap<QString, QByteArray> out;
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return out;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+        zip_stat_t st;
+        zip_stat_index(archive, zip_uint64_t(i), 0, &st);
+        QByteArray bytes(qsizetype(st.size), Qt::Uninitialized);
+        zip_file_t* f = zip_fopen_index(archive, zip_uint64_t(i), 0);
+        if (f) {
+            zip_fread(f, bytes.data(), st.size);
+            zip_fclose(f);
+        }
+        out.insert(QString::fromUtf8(st.name), bytes);
+    }
+    zip_close(archive);
+    return out;
+}
+
+} // namespace kestro::test

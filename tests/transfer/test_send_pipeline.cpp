@@ -1,0 +1,239 @@
+// The send pipeline against a real print shop on loopback: what arrives on the shop's
+// FTP server, what the database holds afterwards, the mail the shop receives, and what
+// is left on the workstation after an abort or a failed upload.
+#include "cli/sendworkstation.h"
+#include "client/jobdb/database.h"
+#include "client/startup/catalogue.h"
+#include "client/transfer/czip.h"
+#include "client/transfer/progressdisplay.h"
+#include "client/transfer/sendarchive.h"
+#include "client/transfer/sendpipeline.h"
+#include "client/transfer/transferlog.h"
+
+#include <QEventLoop>
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using namespace kestro::transfer;
+using kestro::test::SendWorkstation;
+
+namespace {
+
+const QDateTime kSendTime(QDate(2026, 12, 7), QTime(10, 5, 3));
+
+compose::FileRow row(const QString& path) {
+    return {QStringLiteral("1"),      QFileInfo(path).fileName(),
+            QStringLiteral("2"),      QStringLiteral("farbig"),
+            QStringLiteral("heften"), QStringLiteral("keine"),
+            QStringLiteral("keine"),  path};
+}
+
+QByteArray randomBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(7);
+    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+class SendPipelineTest : public ::testing::Test {
+protected:
+    void startShop(const QStringList& shopArgs = {}, const QString& ftpServer = {}) {
+        ASSERT_TRUE(ws.start(shopArgs, ftpServer)) << ws.problem().toStdString();
+        state.clientDataFolder = ws.machine.clientDataFolder();
+        state.databasePath = ws.databasePath;
+        state.ftp.server = ftpServer.isEmpty() ? ws.value("ftpServer") : ftpServer;
+        state.master.name = kestro::test::kCompany;
+        config = DeployConfig::load(ws.machine.configFile());
+        database = std::make_unique<jobdb::Database>(ws.databasePath);
+        display = std::make_unique<TransferDisplay>(state.clientDataFolder);
+        pipeline = std::make_unique<SendPipeline>(
+            SendEnvironment{state, config, *database, prompter, *display, packer});
+        pipeline->setClock([] { return kSendTime; });
+        QObject::connect(pipeline.get(), &SendPipeline::statusLine,
+                         [this](const QString& line) { statusLines << line; });
+        QObject::connect(pipeline.get(), &SendPipeline::clearJob, [this] { ++clears; });
+    }
+
+    SendResult send(const compose::JobSnapshot& job) {
+        SendResult result;
+        QEventLoop loop;
+        QObject::connect(pipeline.get(), &SendPipeline::finished, &loop, [&](const SendResult& r) {
+            result = r;
+            loop.quit();
+        });
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+        QTimer::singleShot(0, &loop, [&] { EXPECT_TRUE(pipeline->start(job)); });
+        loop.exec();
+        return result;
+    }
+
+    // Stops the send as soon as it reaches `when`.
+    void abortOn(SendPipeline::State when) {
+        QObject::connect(
+            pipeline.get(), &SendPipeline::stateChanged, [this, when](SendPipeline::State s) {
+                if (s == when)
+                    QTimer::singleShot(0, pipeline.get(), [this] { pipeline->abort(); });
+            });
+    }
+
+    int rowCount(const QString& table) {
+        QSqlQuery q(database->connection());
+        q.exec(QStringLiteral("SELECT COUNT(*) FROM ") + table);
+        return q.next() ? q.value(0).toInt() : -1;
+    }
+
+    compose::JobSnapshot jobOf(const QStringList& paths) {
+        compose::JobSnapshot job;
+        job.deadlineDate = QDate(2026, 12, 9);
+        job.deadlineTime = QStringLiteral("10 : 00");
+        job.remarks = QStringLiteral("Bitte bis Mittwoch");
+        for (const QString& p : paths)
+            job.files << row(p);
+        return job;
+    }
+
+    SendWorkstation ws;
+    startup::ClientState state;
+    DeployConfig config;
+    ScriptedPrompter prompter;
+    cZip packer;
+    std::unique_ptr<jobdb::Database> database;
+    std::unique_ptr<TransferDisplay> display;
+    std::unique_ptr<SendPipeline> pipeline;
+    QStringList statusLines;
+    int clears = 0;
+};
+
+TEST(ArchiveName, CompanyDateAndTimeWithUnsafeCharactersReplaced) {
+    EXPECT_EQ(archiveName(QStringLiteral("Muster GmbH"), kSendTime),
+              QStringLiteral("Muster GmbH-071226-100503.zip"));
+    EXPECT_EQ(archiveName(QStringLiteral("A/B\\C\tD\x01"), kSendTime),
+              QStringLiteral("A_B_C_D_-071226-100503.zip"));
+}
+
+TEST_F(SendPipelineTest, DeliveredJobArrivesIsRecordedAndTheShopIsTold) {
+    startShop();
+    const QString a = ws.machine.writeFile(QStringLiteral("eg/plan.pdf"), "%PDF erdgeschoss");
+    const QString b = ws.machine.writeFile(QStringLiteral("og/plan.pdf"), "%PDF obergeschoss");
+    const QString c = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(300000));
+
+    const SendResult r = send(jobOf({a, b, c}));
+
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    const QString name = QStringLiteral("Muster_Bau_GmbH-071226-100503.zip");
+    EXPECT_EQ(r.archiveName, name);
+    EXPECT_EQ(r.jobNumber, 1);
+    EXPECT_EQ(r.message, QStringLiteral("Uploading ") + name + QStringLiteral(" completed."));
+    EXPECT_EQ(ws.uploadedFiles(), QStringList{name});
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+
+    // Both plan.pdf arrive, and the job sheet names each entry as it is in the archive.
+    const auto entries = kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + name);
+    EXPECT_EQ(entries.keys(),
+              (QStringList{QStringLiteral("JobDaten.txt"), QStringLiteral("plan (2).pdf"),
+                           QStringLiteral("plan.pdf"), QStringLiteral("scan.tif")}));
+    EXPECT_EQ(entries.value(QStringLiteral("plan.pdf")), QByteArray("%PDF erdgeschoss"));
+    EXPECT_EQ(entries.value(QStringLiteral("plan (2).pdf")), QByteArray("%PDF obergeschoss"));
+    EXPECT_EQ(entries.value(QStringLiteral("scan.tif")), kestro::test::readFile(c));
+    const QByteArray sheet = entries.value(QStringLiteral("JobDaten.txt"));
+    EXPECT_TRUE(sheet.contains("plan (2).pdf")) << sheet.toStdString();
+
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 1);
+    EXPECT_EQ(rowCount(QStringLiteral("FileDaten")), 3);
+    EXPECT_TRUE(r.recorded);
+
+    ASSERT_EQ(ws.mails().size(), 1);
+    const QJsonObject mail = ws.mail(ws.mails().first());
+    EXPECT_EQ(mail.value(QStringLiteral("subject")).toString(),
+              QStringLiteral("KestroClient - File: ") + name)
+        << QJsonDocument(mail).toJson().toStdString();
+    EXPECT_TRUE(r.mailSent);
+
+    EXPECT_EQ(clears, 1);
+    const QByteArray log = kestro::test::readFile(transferLogPath(state.clientDataFolder));
+    EXPECT_TRUE(log.contains("Info: compressed ..."));
+    EXPECT_TRUE(log.contains(("Uploading " + name + " completed.").toUtf8()));
+    // The shop's catalogue gave the login and the notification address.
+    EXPECT_EQ(state.ftp.user, QStringLiteral("kunde"));
+    EXPECT_EQ(state.ftp.recipient, ws.value("shopMail"));
+}
+
+TEST_F(SendPipelineTest, RefusedJobsStopBeforeAnythingIsPacked) {
+    startShop();
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
+
+    SendResult r = send(jobOf({}));
+    EXPECT_EQ(r.outcome, SendOutcome::NoFiles);
+    compose::JobSnapshot incomplete = jobOf({a});
+    incomplete.files[0].color.clear();
+    r = send(incomplete);
+    EXPECT_EQ(r.outcome, SendOutcome::Incomplete);
+    EXPECT_EQ(prompter.texts(), (QStringList{sendtext::kNoFiles, sendtext::kIncomplete}));
+
+    // Nothing that can be read: counted, told, no upload, no archive left.
+    r = send(jobOf({ws.machine.path(QStringLiteral("fehlt.pdf"))}));
+    EXPECT_EQ(r.outcome, SendOutcome::NothingPacked);
+    EXPECT_EQ(prompter.texts().last(), QStringLiteral("0 Zipped files and 1 not"));
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+}
+
+TEST_F(SendPipelineTest, DefaultTargetWarnsAndYesStopsTheSend) {
+    startShop({}, QStringLiteral("FTP.Varnholt.example"));
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
+    prompter.answers = {true};
+    const SendResult r = send(jobOf({a}));
+    EXPECT_EQ(r.outcome, SendOutcome::ConfigureTarget);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, sendtext::defaultTargetWarning());
+    EXPECT_EQ(prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::Question);
+
+    // No: the send goes on; the maker's host is not in the shop's targets list, so the
+    // catalogue is not obtained and the send ends without a word.
+    prompter.answers = {false};
+    EXPECT_EQ(send(jobOf({a})).outcome, SendOutcome::CatalogueNotObtained);
+    EXPECT_EQ(prompter.shown.size(), 2u);
+}
+
+TEST_F(SendPipelineTest, RefusedUploadDeliversNothingAndKeepsTheJob) {
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("gesperrt")});
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), randomBytes(100000));
+    const SendResult r = send(jobOf({a}));
+    EXPECT_EQ(r.outcome, SendOutcome::NotDelivered);
+    EXPECT_TRUE(r.upload.connected);
+    EXPECT_FALSE(r.message.isEmpty());
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+    EXPECT_TRUE(ws.mails().isEmpty());
+    EXPECT_EQ(clears, 0);
+}
+
+TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {
+    startShop();
+    const QString big = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(40 << 20));
+
+    abortOn(SendPipeline::State::Packing);
+    SendResult r = send(jobOf({big}));
+    EXPECT_EQ(r.outcome, SendOutcome::Aborted);
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+
+    pipeline->disconnect();
+    QObject::connect(pipeline.get(), &SendPipeline::clearJob, [this] { ++clears; });
+    abortOn(SendPipeline::State::Uploading);
+    r = send(jobOf({big}));
+    EXPECT_EQ(r.outcome, SendOutcome::Aborted);
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(' ').toStdString();
+
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+    EXPECT_TRUE(ws.mails().isEmpty());
+    EXPECT_EQ(clears, 0);
+}
+
+} // namespace
