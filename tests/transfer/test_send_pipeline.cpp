@@ -5,6 +5,7 @@
 #include "client/jobdb/database.h"
 #include "client/startup/catalogue.h"
 #include "client/transfer/czip.h"
+#include "client/transfer/mailnotification.h"
 #include "client/transfer/progressdisplay.h"
 #include "client/transfer/sendarchive.h"
 #include "client/transfer/sendpipeline.h"
@@ -211,6 +212,35 @@ TEST_F(SendPipelineTest, RefusedUploadDeliversNothingAndKeepsTheJob) {
     EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
     EXPECT_TRUE(ws.mails().isEmpty());
     EXPECT_EQ(clears, 0);
+}
+
+TEST_F(SendPipelineTest, TruncatedUploadIsNeverDelivered) {
+    // The server keeps only part of the file and still confirms it.
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("kuerzer")});
+    const QString a = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(300000));
+    const SendResult r = send(jobOf({a}));
+    EXPECT_EQ(r.outcome, SendOutcome::NotDelivered);
+    EXPECT_NE(display->progressText(), QStringLiteral("100 %"));
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+    EXPECT_TRUE(ws.mails().isEmpty());
+    EXPECT_EQ(clears, 0);
+}
+
+TEST_F(SendPipelineTest, FailedMailIsLoggedAndShownButTheJobCountsAsDelivered) {
+    // The shop's mail server wants another login than the workstation has.
+    startShop({QStringLiteral("--smtp-auth"), QStringLiteral("jemand:anders")});
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
+    const SendResult r = send(jobOf({a}));
+    EXPECT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    EXPECT_TRUE(r.mailAttempted);
+    EXPECT_FALSE(r.mailSent);
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 1);
+    EXPECT_EQ(clears, 1);
+    EXPECT_TRUE(ws.mails().isEmpty());
+    const QString failure = statusLines.filter(QStringLiteral("Mail nicht gesendet")).value(0);
+    EXPECT_FALSE(failure.isEmpty()) << statusLines.join('\n').toStdString();
+    EXPECT_TRUE(kestro::test::readFile(mailErrorLogPath(state.clientDataFolder))
+                    .contains("Mail nicht gesendet"));
 }
 
 TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {
