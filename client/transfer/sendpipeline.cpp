@@ -9,6 +9,7 @@
 #include "client/transfer/mailsender.h"
 #include "client/transfer/progressdisplay.h"
 #include "client/transfer/sendarchive.h"
+#include "client/transfer/transferlog.h"
 #include "common/paths.h"
 #include "common/prompter.h"
 
@@ -228,6 +229,11 @@ void SendPipeline::onPacked(qint32 result) {
 
 void SendPipeline::startUpload() {
     setState(State::Uploading);
+    // The FTP error log exists from the first upload on, so that support finds it even
+    // when it is still empty.
+    QFile errorLog(ftpErrorLogPath(env_.state.clientDataFolder));
+    if (!errorLog.open(QIODevice::Append))
+        qCWarning(lcSend) << "cannot open" << errorLog.fileName() << errorLog.errorString();
     FtpUploadRequest request;
     request.server = env_.state.ftp.server;
     request.directory = QStringLiteral("/");
