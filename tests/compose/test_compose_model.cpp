@@ -3,6 +3,8 @@
 #include "client/compose/startfolder.h"
 #include "common/settingwriter.h"
 
+#include "support/recordingwriter.h"
+
 #include <gtest/gtest.h>
 
 using namespace kestro::compose;
@@ -135,18 +137,8 @@ TEST(FileList, ClearAndReload) {
     EXPECT_EQ(model.rowCount(), 0);
 }
 
-namespace {
-class RecordingWriter : public kestro::SettingWriter {
-public:
-    void writeSetting(const QString& name, const QString& value) override {
-        writes << name + "=" + value;
-    }
-    QStringList writes;
-};
-} // namespace
-
 TEST(StartFolderSettings, FolderFirstThenFlag) {
-    RecordingWriter writer;
+    kestro::test::RecordingWriter writer;
     storeStartFolder(writer, {"/home/werner/Druck", true});
     storeStartFolder(writer, {"/", false});
     EXPECT_EQ(writer.writes, QStringList({"FolderDir=/home/werner/Druck", "valFolderDir=Yes",

@@ -10,21 +10,14 @@
 #include "jobdbtestutil.h"
 #include "support/testenv.h"
 
+#include "support/recordingwriter.h"
+
 #include <gtest/gtest.h>
 
 using namespace kestro;
 using namespace kestro::jobdb;
 
 namespace {
-
-// Keeps every setting written, in order.
-class RecordingSettings : public SettingWriter {
-public:
-    void writeSetting(const QString& name, const QString& value) override {
-        writes << name + QLatin1Char('=') + value;
-    }
-    QStringList writes;
-};
 
 class MasterDataFile : public ::testing::Test {
 protected:
@@ -39,7 +32,7 @@ protected:
 
     test::TestMachine machine;
     ScriptedPrompter prompter;
-    RecordingSettings settings;
+    kestro::test::RecordingWriter settings;
     QString db;
 };
 

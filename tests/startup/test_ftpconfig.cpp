@@ -5,23 +5,13 @@
 #include "common/prompter.h"
 #include "support/testenv.h"
 
+#include "support/recordingwriter.h"
+
 #include <gtest/gtest.h>
 
 using namespace kestro;
 using namespace kestro::startup;
 using kestro::test::TestMachine;
-
-namespace {
-
-class RecordingWriter : public SettingWriter {
-public:
-    void writeSetting(const QString& name, const QString& value) override {
-        writes << name + QLatin1Char('=') + value;
-    }
-    QStringList writes;
-};
-
-} // namespace
 
 TEST(FtpConfigForm, HidesTheMakersDefaultsWithoutRegardToCase) {
     DeployConfig config;
@@ -64,7 +54,7 @@ protected:
     ScriptedPrompter prompter;
     DeployConfig config;
     ClientState state;
-    RecordingWriter writer;
+    kestro::test::RecordingWriter writer;
 };
 
 TEST_F(FtpConfigSave, EmptyBoxesStoreTheMakersDefaultsAgain) {

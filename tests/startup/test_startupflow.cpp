@@ -6,23 +6,18 @@
 #include "common/servicemessage.h"
 #include "support/testenv.h"
 
+#include "support/recordingwriter.h"
 #include <QFile>
 #include <QSqlQuery>
+
 #include <gtest/gtest.h>
 
 using namespace kestro;
 using namespace kestro::startup;
+using kestro::test::RecordingWriter;
 using kestro::test::TestMachine;
 
 namespace {
-
-class RecordingWriter : public SettingWriter {
-public:
-    void writeSetting(const QString& name, const QString& value) override {
-        writes.append({name, value});
-    }
-    QList<QPair<QString, QString>> writes;
-};
 
 // One start of the client up to the main window, with the real job database.
 struct Start {
@@ -62,7 +57,7 @@ TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     EXPECT_TRUE(start.state.newDatabase);
     EXPECT_EQ(start.state.databasePath, path);
     EXPECT_TRUE(jobdb::versionMatches(path));
-    EXPECT_EQ(start.writer.writes.last(), qMakePair(QStringLiteral("Databank"), path));
+    EXPECT_EQ(start.writer.writes.last(), QStringLiteral("Databank=") + path);
     EXPECT_EQ(start.state.clientDataFolder, m.clientDataFolder());
 }
 
@@ -107,8 +102,7 @@ TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenO
     EXPECT_EQ(start.state.databasePath, existing);
     EXPECT_FALSE(start.state.newDatabase);
     EXPECT_FALSE(QFile::exists(missing));
-    EXPECT_EQ(start.writer.writes,
-              (QList<QPair<QString, QString>>{{QStringLiteral("Databank"), existing}}));
+    EXPECT_EQ(start.writer.writes, (QStringList{QStringLiteral("Databank=") + existing}));
 }
 
 TEST(StartupFlow, AnOutdatedDatabaseIsRebuiltAndTheOldOneKept) {

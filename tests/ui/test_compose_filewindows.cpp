@@ -5,6 +5,7 @@
 #include "client/ui/jobpanel.h"
 #include "common/settingwriter.h"
 
+#include "support/recordingwriter.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <functional>
+
 #include <gtest/gtest.h>
 
 using kestro::ui::FolderTree;
@@ -70,14 +72,6 @@ void selectByName(FrmAddFile& window, const QStringList& names) {
 QPushButton* button(QWidget& window, const char* name) {
     return window.findChild<QPushButton*>(QString::fromLatin1(name));
 }
-
-class RecordingWriter : public kestro::SettingWriter {
-public:
-    void writeSetting(const QString& name, const QString& value) override {
-        writes << name + "=" + value;
-    }
-    QStringList writes;
-};
 
 class FileWindowTest : public ::testing::Test {
 protected:
@@ -181,7 +175,7 @@ TEST_F(FileWindowTest, AddingIntoAListWithRowsAndTheStartFolderRules) {
 }
 
 TEST_F(FileWindowTest, StartFolderWindowStoresFolderThenFlag) {
-    RecordingWriter writer;
+    kestro::test::RecordingWriter writer;
     QString startFolder = folder;
     QString remember = "No";
     FrmStartOrdner window(writer, startFolder, remember);
@@ -203,7 +197,7 @@ TEST_F(FileWindowTest, StartFolderWindowStoresFolderThenFlag) {
 }
 
 TEST_F(FileWindowTest, StartFolderWindowCancelChangesNothing) {
-    RecordingWriter writer;
+    kestro::test::RecordingWriter writer;
     QString startFolder = folder;
     QString remember = "Yes";
     FrmStartOrdner window(writer, startFolder, remember);

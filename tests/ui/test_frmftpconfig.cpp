@@ -7,12 +7,14 @@
 #include "support/testenv.h"
 #include "support/uitest.h"
 
+#include "support/recordingwriter.h"
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -20,14 +22,6 @@ using namespace kestro::ui;
 using kestro::test::TestMachine;
 
 namespace {
-
-class RecordingWriter : public SettingWriter {
-public:
-    void writeSetting(const QString& name, const QString& value) override {
-        writes << name + QLatin1Char('=') + value;
-    }
-    QStringList writes;
-};
 
 const char* const kProxyBoxes[] = {"txtProxyH",   "txtProHPort",  "txtProxyF",
                                    "txtProFPort", "txtUserProxy", "txtPassProxy"};
@@ -58,7 +52,7 @@ protected:
     ScriptedPrompter prompter;
     DeployConfig config;
     startup::ClientState state;
-    RecordingWriter writer;
+    kestro::test::RecordingWriter writer;
 };
 
 TEST_F(FtpConfigWindow, OpensWithTheDemoValuesHiddenAndTheProxyBoxesOff) {

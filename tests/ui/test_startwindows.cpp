@@ -10,6 +10,7 @@
 #include "support/testenv.h"
 #include "support/uitest.h"
 
+#include "support/recordingwriter.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
@@ -17,22 +18,15 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+
 #include <gtest/gtest.h>
 
 using namespace kestro;
 using namespace kestro::ui;
+using kestro::test::RecordingWriter;
 using kestro::test::TestMachine;
 
 namespace {
-
-// Records the settings the windows write.
-class RecordingWriter : public SettingWriter {
-public:
-    void writeSetting(const QString& name, const QString& value) override {
-        writes.append({name, value});
-    }
-    QList<QPair<QString, QString>> writes;
-};
 
 class AlwaysDelivered : public ServiceMessageSender {
 public:
@@ -107,7 +101,7 @@ TEST_F(MasterDataWindow, OkSavesTheRecordTheVatRuleAndDatabank) {
     EXPECT_EQ(ends, 0);
     EXPECT_EQ(window.result(), QDialog::Accepted);
     ASSERT_EQ(writer.writes.size(), 1);
-    EXPECT_EQ(writer.writes[0], qMakePair(QStringLiteral("Databank"), dbPath));
+    EXPECT_EQ(writer.writes[0], QStringLiteral("Databank=") + dbPath);
     jobdb::MasterData stored;
     ASSERT_TRUE(jobdb::MasterDataStore(dbPath).load(stored));
     EXPECT_EQ(stored.name, QStringLiteral("Müller & Söhne"));
@@ -142,7 +136,7 @@ TEST_F(MasterDataWindow, ChoosingAnotherFileSavesThereAndEndsTheProgram) {
     EXPECT_EQ(dbPath, other); // the program-wide path now names the chosen file
     EXPECT_EQ(inOther.name, QStringLiteral("Neue Firma"));
     EXPECT_TRUE(inFirst.name.isEmpty());
-    EXPECT_EQ(writer.writes.last(), qMakePair(QStringLiteral("Databank"), other));
+    EXPECT_EQ(writer.writes.last(), QStringLiteral("Databank=") + other);
 }
 
 TEST(MainWindow, MenusAndUnloadSteps) {
@@ -181,6 +175,5 @@ TEST(MainWindow, MenusAndUnloadSteps) {
         window.close();
     }
     ASSERT_EQ(writer.writes.size(), 1);
-    EXPECT_EQ(writer.writes[0],
-              qMakePair(QStringLiteral("FolderDir"), QStringLiteral("/srv/plaene")));
+    EXPECT_EQ(writer.writes[0], QStringLiteral("FolderDir=/srv/plaene"));
 }
