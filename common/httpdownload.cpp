@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QUrl>
 #include <curl/curl.h>
 #include <mutex>
 
@@ -120,8 +121,10 @@ DownloadResult downloadToFile(const QString& url, const QString& targetFile,
     result.httpCode = httpCode;
     if (!result.ok()) {
         file.cancelWriting();
+        // The address may carry the proxy login; the log never shows it.
         qCWarning(lcCommon).noquote()
-            << "download of" << url << "failed:" << result.status << result.error;
+            << "download of" << QUrl(url).toDisplayString(QUrl::RemoveUserInfo) << "failed:"
+            << result.status << result.error;
     }
     return result;
 }
