@@ -61,8 +61,7 @@ SendPipeline::SendPipeline(SendEnvironment env, QObject* parent)
 SendPipeline::~SendPipeline() {
     // The packer belongs to the window and may outlive us: stop a running run, and let
     // no signal of it reach a destroyed pipeline.
-    for (const auto& c : packerConnections_)
-        disconnect(c);
+    releasePacker();
     if (state_ == State::Packing)
         env_.packer.Abort();
 }
@@ -180,14 +179,20 @@ void SendPipeline::startPacking() {
                                       Q_EMIT progress(p);
                                   });
     packerConnections_ << connect(&z, &zip::cZip::Finished, this, &SendPipeline::onPacked);
-    if (!z.StartZip())
+    if (!z.StartZip()) {
+        releasePacker();
         failWithError(QStringLiteral("Der Packer ist noch mit einem anderen Archiv beschäftigt."));
+    }
 }
 
-void SendPipeline::onPacked(qint32 result) {
+void SendPipeline::releasePacker() {
     for (const auto& c : packerConnections_)
         disconnect(c);
     packerConnections_.clear();
+}
+
+void SendPipeline::onPacked(qint32 result) {
+    releasePacker();
     if (abort_) {
         // An aborted run writes no archive; whatever may be left goes, too.
         deleteArchive();

@@ -139,6 +139,8 @@ private:
     void onCatalogue(bool obtained);
     void startPacking();
     void onPacked(qint32 result);
+    // The packer is the window's and is lent for one run: our connections go with it.
+    void releasePacker();
     void startUpload();
     void onUploaded(const FtpUploadResult& upload);
     void notifyShop();

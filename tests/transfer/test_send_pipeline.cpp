@@ -243,6 +243,30 @@ TEST_F(SendPipelineTest, FailedMailIsLoggedAndShownButTheJobCountsAsDelivered) {
                     .contains("Mail nicht gesendet"));
 }
 
+TEST_F(SendPipelineTest, ErrorHandlerNamesTheErrorAndClosesTheFtpErrorLog) {
+    startShop();
+    const QString big = ws.machine.writeFile(QStringLiteral("gross.tif"), randomBytes(150 << 20));
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
+    // The window's packer is still busy with another archive when the send wants it.
+    packer.setZipFile(ws.machine.path(QStringLiteral("anderes.zip")));
+    packer.ClearFileSpecs();
+    packer.AddFileSpec(big);
+    ASSERT_TRUE(packer.StartZip());
+    const SendResult r = send(jobOf({a}));
+    packer.Abort();
+    EXPECT_EQ(r.outcome, SendOutcome::Failed);
+    EXPECT_EQ(display->infoPanel(), QStringLiteral("FTP-Status: ") + r.message);
+    EXPECT_EQ(kestro::test::readFile(ftpErrorLogPath(state.clientDataFolder)),
+              QByteArray("errproxy:: \r\r\nEnd ErrLog: \r\r\n"));
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+    QEventLoop wait;
+    QObject::connect(&packer, &cZip::Finished, &wait, &QEventLoop::quit);
+    if (packer.IsRunning())
+        wait.exec();
+}
+
 TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {
     startShop();
     const QString big = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(40 << 20));
