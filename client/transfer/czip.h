@@ -77,7 +77,7 @@ public:
     void ClearFileSpecs() { specs_.clear(); }
     void AddFileSpec(const QString& spec) { specs_ << spec; }
     qint32 FileSpecCount() const { return qint32(specs_.size()); }
-    // The specification at 1-based `index`; an invalid QVariant (and a log line) when the
+    // The file spec at 1-based `index`; an invalid QVariant (and a log line) when the
     // index is outside 1..FileSpecCount().
     QVariant FileSpec(qint32 index) const;
 

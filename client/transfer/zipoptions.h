@@ -86,8 +86,8 @@ enum ZpResult : qint32 {
 
 // What became of one file of a run.
 struct ZpEntryReport {
-    QString sourcePath; // file on disk (empty for a specification that matched nothing)
-    QString spec;       // the specification it came from
+    QString sourcePath; // file on disk (empty for a file spec that matched nothing)
+    QString spec;       // the file spec it came from
     QString entryName;  // name in the archive
     bool packed = false;
     QString problem; // why not, in words (empty when packed)

@@ -14,7 +14,7 @@ namespace kestro::zip {
 struct FoundItem {
     QString path;      // absolute path on disk
     QString entryName; // wanted name in the archive ("/"-separated, folders end in "/")
-    QString spec;      // the specification it came from
+    QString spec;      // the file spec it came from
     bool directory = false;
 };
 
