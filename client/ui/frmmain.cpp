@@ -8,9 +8,13 @@
 #include "client/startup/clientpresence.h"
 #include "client/startup/pipeupdater.h"
 #include "client/startup/updatecheck.h"
+#include "client/transfer/czip.h"
+#include "client/transfer/progressdisplay.h"
+#include "client/transfer/sendpipeline.h"
 #include "client/ui/frmemail.h"
 #include "client/ui/frmftpconfig.h"
 #include "client/ui/frminfo.h"
+#include "client/ui/frmprogresszip.h"
 #include "client/ui/frmstammdat.h"
 #include "client/ui/frmstartordner.h"
 #include "client/ui/jobpanel.h"
@@ -166,6 +170,7 @@ void FrmMain::formLoad() {
     }
     jobPanel_->fillFixedLists();
     loadMasterDataAndLists();
+    setUpSend();
     startCatalogue();
 
     // The service finds the window by its title when it must close it for an update.
@@ -245,6 +250,99 @@ void FrmMain::showLogo() {
     if (logo.load(paths::join(ctx_.state.clientDataFolder, startup::kLogoFileName)))
         picture1_->setPixmap(
             logo.scaled(picture1_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+void FrmMain::setUpSend() {
+    // The status displays follow the transfer log and progress of every send.
+    display_ = std::make_unique<transfer::TransferDisplay>(ctx_.state.clientDataFolder);
+    connect(display_.get(), &transfer::TransferDisplay::barChanged, this,
+            [this](double value, double maximum, const QString& text) {
+                picProgress_->setRange(0, 1000);
+                picProgress_->setValue(maximum > 0 ? int(1000.0 * value / maximum) : 0);
+                picProgress_->setFormat(text.isEmpty() ? QStringLiteral("%p %") : text);
+            });
+    connect(display_.get(), &transfer::TransferDisplay::infoPanelChanged, panelInfo_,
+            &QLabel::setText);
+    connect(display_.get(), &transfer::TransferDisplay::statusLineAdded, this,
+            &FrmMain::addStatusLine);
+    connect(display_.get(), &transfer::TransferDisplay::progressDetailChanged, txtStatus_,
+            &QLineEdit::setText);
+    connect(cmdFTPSend_, &QPushButton::clicked, this, &FrmMain::onSendClicked);
+    if (!db_)
+        return;
+    packer_ = std::make_unique<zip::cZip>();
+    pipeline_ = new transfer::SendPipeline(
+        {ctx_.state, ctx_.config, *db_, ctx_.prompter, *display_, *packer_}, this);
+    progressZip_ = new FrmProgressZip(this);
+    progressZip_->setWindowModality(Qt::WindowModal);
+    connect(progressZip_, &FrmProgressZip::abortRequested, pipeline_,
+            &transfer::SendPipeline::abort);
+    connect(cmdFTPAbort_, &QPushButton::clicked, pipeline_, &transfer::SendPipeline::abort);
+    connect(pipeline_, &transfer::SendPipeline::stateChanged, this,
+            [this](transfer::SendPipeline::State state) {
+                using State = transfer::SendPipeline::State;
+                progressZip_->setVisible(state == State::Packing);
+                panelMode_->setText(state == State::Idle ? QStringLiteral("Modus:")
+                                                         : QStringLiteral("Modus: senden"));
+            });
+    connect(pipeline_, &transfer::SendPipeline::progress, this,
+            [this](const transfer::TransferProgress& p) {
+                if (progressZip_->isVisible())
+                    progressZip_->setProgress(p.done, p.total);
+            });
+    connect(pipeline_, &transfer::SendPipeline::statusLine, this, &FrmMain::addStatusLine);
+    connect(pipeline_, &transfer::SendPipeline::catalogueRefreshed, this, &FrmMain::showCatalogue);
+    connect(pipeline_, &transfer::SendPipeline::clearJob, this,
+            [this] { jobPanel_->clearFiles(); });
+    connect(pipeline_, &transfer::SendPipeline::finished, this, &FrmMain::onSendFinished);
+}
+
+void FrmMain::onSendClicked() {
+    if (!pipeline_) {
+        ctx_.prompter.message(QStringLiteral("Die Datenbank ist nicht geöffnet:\r") +
+                                  ctx_.state.databasePath,
+                              Prompter::Icon::Critical);
+        return;
+    }
+    if (pipeline_->isRunning())
+        return;
+    txtStatus_->clear();
+    cmdFTPSend_->setEnabled(false);
+    cmdFTPAbort_->setEnabled(true);
+    if (!pipeline_->start(jobPanel_->snapshot())) {
+        cmdFTPSend_->setEnabled(true);
+        cmdFTPAbort_->setEnabled(false);
+    }
+}
+
+void FrmMain::onSendFinished(const transfer::SendResult& result) {
+    using Outcome = transfer::SendOutcome;
+    cmdFTPSend_->setEnabled(true);
+    cmdFTPAbort_->setEnabled(false);
+    progressZip_->hide();
+    switch (result.outcome) {
+    case Outcome::ConfigureTarget:
+        openFtpConfig();
+        ctx_.prompter.message(transfer::sendtext::kMayNowSend, Prompter::Icon::Information);
+        break;
+    case Outcome::Delivered:
+        txtStatus_->setText(QStringLiteral("Auftrag %1 übermittelt: %2")
+                                .arg(result.jobNumber)
+                                .arg(result.archiveName));
+        break;
+    case Outcome::Aborted:
+    case Outcome::NotDelivered:
+    case Outcome::Failed:
+        txtStatus_->setText(result.message);
+        break;
+    default:
+        break;
+    }
+}
+
+void FrmMain::addStatusLine(const QString& line) {
+    lstStatus_->addItem(line);
+    lstStatus_->scrollToBottom();
 }
 
 void FrmMain::runUpdateCheck() {

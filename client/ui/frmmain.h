@@ -19,6 +19,14 @@ class QTimer;
 namespace kestro::jobdb {
 class Database;
 }
+namespace kestro::zip {
+class cZip;
+}
+namespace kestro::transfer {
+class SendPipeline;
+class TransferDisplay;
+struct SendResult;
+} // namespace kestro::transfer
 namespace kestro::startup {
 struct CatalogueLists;
 class CatalogueRefresh;
@@ -28,6 +36,7 @@ class UpdateCheck;
 
 namespace kestro::ui {
 
+class FrmProgressZip;
 class JobPanel;
 
 // What the main window needs from the rest of the client. Everything here outlives the
@@ -89,6 +98,10 @@ private:
     void runUpdateCheck();
     void requestUpdate();
     void endProgram();
+    void setUpSend();
+    void onSendClicked();
+    void onSendFinished(const transfer::SendResult& result);
+    void addStatusLine(const QString& line);
 
     MainWindowContext ctx_;
     std::unique_ptr<jobdb::Database> db_;
@@ -107,6 +120,10 @@ private:
     startup::CatalogueRefresh* catalogue_ = nullptr;
     startup::UpdateCheck* updateCheck_ = nullptr;
     startup::ClientPresence* presence_ = nullptr;
+    std::unique_ptr<transfer::TransferDisplay> display_;
+    std::unique_ptr<zip::cZip> packer_;
+    transfer::SendPipeline* pipeline_ = nullptr;
+    FrmProgressZip* progressZip_ = nullptr;
     bool unloadedOnce_ = false;
 };
 
