@@ -1,0 +1,115 @@
+// A job sent from the main window as a worker sends it: the window loads the shop's
+// catalogue, the rows get their settings, FTP-Senden is pressed, and the archive arrives
+// at the print shop while the window stays responsive; afterwards the file list is empty.
+#include "cli/sendworkstation.h"
+#include "client/compose/filelistmodel.h"
+#include "client/startup/settings.h"
+#include "client/ui/frmmain.h"
+#include "client/ui/jobpanel.h"
+#include "support/recordingwriter.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using kestro::test::SendWorkstation;
+
+namespace {
+
+class AlwaysDelivered : public ServiceMessageSender {
+public:
+    bool send(const QString&) override { return true; }
+};
+
+// Waits until `done` holds, running the event loop; records the longest gap between two
+// turns of the loop, which is how long the window could not react.
+bool waitFor(const std::function<bool()>& done, int timeoutMs, qint64* longestGapMs) {
+    QElapsedTimer total, gap;
+    total.start();
+    gap.start();
+    while (!done()) {
+        if (total.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(5);
+        *longestGapMs = std::max(*longestGapMs, gap.restart() - 5);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
+    SendWorkstation ws;
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    const DeployConfig config = DeployConfig::load(ws.machine.configFile());
+    startup::ClientState state;
+    state.clientDataFolder = ws.machine.clientDataFolder();
+    state.databasePath = ws.databasePath;
+    ScriptedPrompter prompter;
+    test::RecordingWriter writer;
+    AlwaysDelivered service;
+
+    ui::FrmMain window({state, config, prompter, writer, service});
+    QSignalSpy catalogue(&window, &ui::FrmMain::catalogueLoaded);
+    window.show();
+    window.formLoad();
+    ASSERT_TRUE(catalogue.wait(20000));
+    ASSERT_TRUE(catalogue.at(0).at(0).toBool());
+    EXPECT_EQ(state.ftp.server, ws.value("ftpServer"));
+    EXPECT_GT(window.findChild<QComboBox*>(QStringLiteral("cboColor"))->count(), 0);
+
+    const QString a = ws.machine.writeFile(QStringLiteral("eg/plan.pdf"), "%PDF erdgeschoss");
+    const QString b = ws.machine.writeFile(QStringLiteral("og/plan.pdf"), "%PDF obergeschoss");
+    compose::FileListModel& model = window.jobPanel()->model();
+    model.appendFiles({{QStringLiteral("plan.pdf"), a}, {QStringLiteral("plan.pdf"), b}});
+    model.apply({0, 1}, {QStringLiteral("2"), QStringLiteral("farbig"), QStringLiteral("heften"),
+                         QStringLiteral("keine"), QStringLiteral("keine")});
+
+    auto* send = window.findChild<QPushButton*>(QStringLiteral("cmdFTPSend"));
+    QTest::mouseClick(send, Qt::LeftButton);
+    EXPECT_FALSE(send->isEnabled());
+    qint64 longestGap = 0;
+    // The list is cleared once the upload is confirmed; the send ends after the mail.
+    ASSERT_TRUE(
+        waitFor([&] { return model.rowCount() == 0 && send->isEnabled(); }, 60000, &longestGap))
+        << prompter.texts().join(QLatin1Char('|')).toStdString();
+
+    const QStringList uploaded = ws.uploadedFiles();
+    ASSERT_EQ(uploaded.size(), 1);
+    EXPECT_TRUE(uploaded[0].endsWith(QStringLiteral(".zip")));
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+    EXPECT_EQ(ws.mails().size(), 1);
+    EXPECT_FALSE(window.findChild<QPushButton*>(QStringLiteral("cmdFTPAbort"))->isEnabled());
+    EXPECT_GT(window.findChild<QListWidget*>(QStringLiteral("lstStatus"))->count(), 0);
+    // No message box interrupted the worker on the way.
+    EXPECT_TRUE(prompter.shown.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    // Not a timing test: a gap of seconds would mean the send ran on the window's thread.
+    EXPECT_LT(longestGap, 2000);
+}
+
+TEST(MainWindowSend, AnEmptyJobIsRefusedWithTheMessage) {
+    SendWorkstation ws;
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    const DeployConfig config = DeployConfig::load(ws.machine.configFile());
+    startup::ClientState state;
+    state.clientDataFolder = ws.machine.clientDataFolder();
+    state.databasePath = ws.databasePath;
+    ScriptedPrompter prompter;
+    test::RecordingWriter writer;
+    AlwaysDelivered service;
+    ui::FrmMain window({state, config, prompter, writer, service});
+    QSignalSpy catalogue(&window, &ui::FrmMain::catalogueLoaded);
+    window.formLoad();
+    ASSERT_TRUE(catalogue.wait(20000));
+
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdFTPSend")), Qt::LeftButton);
+    qint64 gap = 0;
+    ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000, &gap));
+    EXPECT_EQ(prompter.shown.back().text, QStringLiteral("keine Daten zum versenden vorhanden !"));
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+}
