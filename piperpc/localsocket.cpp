@@ -150,4 +150,24 @@ PeerCredentials peerCredentials(int fd) {
     return out;
 }
 
+Datagram receiveWithSender(int fd, char* buffer, size_t capacity) {
+    Datagram out;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    iovec iov{buffer, capacity};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof(control);
+    out.size = ::recvmsg(fd, &msg, MSG_DONTWAIT | MSG_TRUNC);
+    if (out.size < 0)
+        return out;
+    out.truncated = (msg.msg_flags & MSG_TRUNC) != 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS)
+            out.senderUid = reinterpret_cast<const ucred*>(CMSG_DATA(c))->uid;
+    }
+    return out;
+}
+
 } // namespace kestro::local

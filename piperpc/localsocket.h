@@ -54,4 +54,15 @@ struct PeerCredentials {
 };
 PeerCredentials peerCredentials(int fd);
 
+// One datagram from a socket with SO_PASSCRED set, without waiting: its size (as the
+// kernel reports it, so a size above `capacity` or `truncated` means it did not fit)
+// and the sender's user id (uid_t(-1) when the kernel did not say). Returns -1 with
+// errno set when nothing is waiting or the read failed.
+struct Datagram {
+    ssize_t size = -1;
+    bool truncated = false;
+    uid_t senderUid = uid_t(-1);
+};
+Datagram receiveWithSender(int fd, char* buffer, size_t capacity);
+
 } // namespace kestro::local

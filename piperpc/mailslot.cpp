@@ -59,29 +59,20 @@ void MailslotReceiver::close() {
 std::optional<QString> MailslotReceiver::readNext() {
     while (fd_ >= 0) {
         char data[kMaxMessageBytes + 1];
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-        iovec iov{data, sizeof(data)};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof(control);
-        const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT | MSG_TRUNC);
+        const local::Datagram d = local::receiveWithSender(fd_, data, sizeof(data));
+        const ssize_t n = d.size;
         if (n < 0) {
             if (errno != EAGAIN && errno != EINTR)
                 qCWarning(lcMailslot) << "mailslot read failed:" << strerror(errno);
             return std::nullopt;
         }
-        const ucred* cred = nullptr;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS)
-                cred = reinterpret_cast<const ucred*>(CMSG_DATA(c));
-        if (!cred || (cred->uid != ::geteuid() && cred->uid != 0)) {
-            qCWarning(lcMailslot) << "mailslot message from user" << (cred ? int(cred->uid) : -1)
+        const uid_t uid = d.senderUid;
+        if (uid == uid_t(-1) || (uid != ::geteuid() && uid != 0)) {
+            qCWarning(lcMailslot) << "mailslot message from user" << int(uid)
                                   << "dropped: only the owner may write";
             continue;
         }
-        if (n > kMaxMessageBytes || (msg.msg_flags & MSG_TRUNC)) {
+        if (n > kMaxMessageBytes || d.truncated) {
             qCWarning(lcMailslot) << "mailslot message of" << n << "bytes dropped (limit"
                                   << kMaxMessageBytes << ")";
             continue;

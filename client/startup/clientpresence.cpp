@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -59,25 +60,15 @@ void ClientPresence::setTitle(const QString& windowTitle) {
 void ClientPresence::readRequests() {
     for (;;) {
         char data[64];
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-        iovec iov{data, sizeof(data)};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof(control);
-        const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
-        if (n < 0)
+        const local::Datagram d = local::receiveWithSender(fd_, data, sizeof(data));
+        if (d.size < 0)
             return;
-        const ucred* cred = nullptr;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS)
-                cred = reinterpret_cast<const ucred*>(CMSG_DATA(c));
+        const ssize_t n = std::min<ssize_t>(d.size, ssize_t(sizeof(data)));
+        const uid_t uid = d.senderUid;
         const bool allowed =
-            cred && (cred->uid == 0 || cred->uid == ::geteuid() || cred->uid == serviceUser());
+            uid != uid_t(-1) && (uid == 0 || uid == ::geteuid() || uid == serviceUser());
         if (!allowed) {
-            qCWarning(lcPresenceClient)
-                << "close request from user" << (cred ? int(cred->uid) : -1) << "ignored";
+            qCWarning(lcPresenceClient) << "close request from user" << int(uid) << "ignored";
             continue;
         }
         if (QByteArray(data, int(n)) == presence::kCloseRequest)
