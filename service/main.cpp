@@ -11,13 +11,13 @@
 //   VELLMON_POWEROFF_COMMAND program run instead of "systemctl poweroff" (gets the mode)
 //   VELLMON_READY_LINE       when set, "READY" is printed once the pipe and mailslot exist
 #include "common/deployconfig.h"
+#include "common/gui/qtprompter.h"
 #include "service/logprompter.h"
 #include "service/serviceinstall.h"
 #include "service/servicelog.h"
 #include "service/servicepaths.h"
 #include "service/signalbridge.h"
 #include "service/vellmonservice.h"
-#include "service/window/boxprompter.h"
 #include "service/window/form1.h"
 
 #include <QApplication>
@@ -53,7 +53,7 @@ public:
 private:
     Prompter& current() { return windowShown ? static_cast<Prompter&>(box_) : log_; }
     LogPrompter log_;
-    BoxPrompter box_;
+    gui::QtPrompter box_{kServiceTitle()};
 };
 
 } // namespace

@@ -6,8 +6,8 @@
 #include "client/startup/startup.h"
 #include "client/ui/frmmain.h"
 #include "client/ui/frmwelcom.h"
-#include "client/ui/qtprompter.h"
 #include "client/ui/terminationsignal.h"
+#include "common/gui/qtprompter.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -30,7 +30,7 @@ int runClient(QApplication& app) {
     installGermanLanguage(app);
 
     const DeployConfig config = DeployConfig::load();
-    QtPrompter prompter;
+    gui::QtPrompter prompter(QStringLiteral("KestroClient"));
     startup::PipeUpdater service;
     startup::ServiceSettingWriter settings(service, prompter);
     startup::ClientState state;

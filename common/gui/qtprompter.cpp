@@ -1,9 +1,9 @@
-#include "client/ui/qtprompter.h"
+#include "common/gui/qtprompter.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
 
-namespace kestro::ui {
+namespace kestro::gui {
 namespace {
 
 QMessageBox::Icon qtIcon(Prompter::Icon icon) {
@@ -20,10 +20,6 @@ QMessageBox::Icon qtIcon(Prompter::Icon icon) {
         break;
     }
     return QMessageBox::NoIcon;
-}
-
-QString titleOr(const QString& title) {
-    return title.isEmpty() ? QStringLiteral("KestroClient") : title;
 }
 
 } // namespace
@@ -64,4 +60,4 @@ QString QtPrompter::chooseOpenFile(const QString& filter, const QString& initial
     return dialog.selectedFiles().constFirst();
 }
 
-} // namespace kestro::ui
+} // namespace kestro::gui

@@ -4,13 +4,14 @@
 
 class QWidget;
 
-namespace kestro::ui {
+namespace kestro::gui {
 
-// Message boxes and the open-file dialog as the user sees them. Messages without a title
-// carry the program's title, "KestroClient".
+// Message boxes and the open-file dialog as the user sees them, for both programs.
+// Messages without a title carry the program's title ("KestroClient" for the client).
 class QtPrompter : public Prompter {
 public:
-    explicit QtPrompter(QWidget* parent = nullptr) : parent_(parent) {}
+    explicit QtPrompter(QString defaultTitle, QWidget* parent = nullptr)
+        : defaultTitle_(std::move(defaultTitle)), parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
 
     void message(const QString& text, Icon icon, const QString& title = {}) override;
@@ -23,7 +24,10 @@ public:
     static QString displayText(const QString& text);
 
 private:
+    QString titleOr(const QString& title) const { return title.isEmpty() ? defaultTitle_ : title; }
+
+    QString defaultTitle_;
     QWidget* parent_;
 };
 
-} // namespace kestro::ui
+} // namespace kestro::gui

@@ -6,7 +6,7 @@
 #include "client/ui/frmmain.h"
 #include "client/ui/frmstammdat.h"
 #include "client/ui/frmwelcom.h"
-#include "client/ui/qtprompter.h"
+#include "common/gui/qtprompter.h"
 #include "support/testenv.h"
 #include "support/uitest.h"
 
@@ -62,9 +62,9 @@ TEST(WelcomeAndInfo, TextsAndVersion) {
 }
 
 TEST(Prompter, FilterAndLineBreaks) {
-    EXPECT_EQ(QtPrompter::qtFilter(QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;")),
+    EXPECT_EQ(gui::QtPrompter::qtFilter(QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;")),
               QStringLiteral("Datenbank-Datei (*.mdb)"));
-    EXPECT_EQ(QtPrompter::displayText(QStringLiteral("a\rb\r\nc")), QStringLiteral("a\nb\nc"));
+    EXPECT_EQ(gui::QtPrompter::displayText(QStringLiteral("a\rb\r\nc")), QStringLiteral("a\nb\nc"));
 }
 
 class MasterDataWindow : public ::testing::Test {
