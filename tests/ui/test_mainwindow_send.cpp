@@ -41,36 +41,50 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs, qint64* longestGa
     return true;
 }
 
-} // namespace
+// A workstation with a print shop on loopback and the main window loaded on it, the
+// shop's catalogue already in its lists.
+class MainWindowSend : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+        config = DeployConfig::load(ws.machine.configFile());
+        state.clientDataFolder = ws.machine.clientDataFolder();
+        state.databasePath = ws.databasePath;
+        window = std::make_unique<ui::FrmMain>(
+            ui::MainWindowContext{state, config, prompter, writer, service});
+        QSignalSpy catalogue(window.get(), &ui::FrmMain::catalogueLoaded);
+        window->show();
+        window->formLoad();
+        ASSERT_TRUE(catalogue.wait(20000));
+        ASSERT_TRUE(catalogue.at(0).at(0).toBool());
+    }
+    QPushButton* button(const char* name) {
+        return window->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
 
-TEST(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
     SendWorkstation ws;
-    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
-    const DeployConfig config = DeployConfig::load(ws.machine.configFile());
+    DeployConfig config;
     startup::ClientState state;
-    state.clientDataFolder = ws.machine.clientDataFolder();
-    state.databasePath = ws.databasePath;
     ScriptedPrompter prompter;
     test::RecordingWriter writer;
     AlwaysDelivered service;
+    std::unique_ptr<ui::FrmMain> window;
+};
 
-    ui::FrmMain window({state, config, prompter, writer, service});
-    QSignalSpy catalogue(&window, &ui::FrmMain::catalogueLoaded);
-    window.show();
-    window.formLoad();
-    ASSERT_TRUE(catalogue.wait(20000));
-    ASSERT_TRUE(catalogue.at(0).at(0).toBool());
+} // namespace
+
+TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
     EXPECT_EQ(state.ftp.server, ws.value("ftpServer"));
-    EXPECT_GT(window.findChild<QComboBox*>(QStringLiteral("cboColor"))->count(), 0);
+    EXPECT_GT(window->findChild<QComboBox*>(QStringLiteral("cboColor"))->count(), 0);
 
     const QString a = ws.machine.writeFile(QStringLiteral("eg/plan.pdf"), "%PDF erdgeschoss");
     const QString b = ws.machine.writeFile(QStringLiteral("og/plan.pdf"), "%PDF obergeschoss");
-    compose::FileListModel& model = window.jobPanel()->model();
+    compose::FileListModel& model = window->jobPanel()->model();
     model.appendFiles({{QStringLiteral("plan.pdf"), a}, {QStringLiteral("plan.pdf"), b}});
     model.apply({0, 1}, {QStringLiteral("2"), QStringLiteral("farbig"), QStringLiteral("heften"),
                          QStringLiteral("keine"), QStringLiteral("keine")});
 
-    auto* send = window.findChild<QPushButton*>(QStringLiteral("cmdFTPSend"));
+    QPushButton* send = button("cmdFTPSend");
     QTest::mouseClick(send, Qt::LeftButton);
     EXPECT_FALSE(send->isEnabled());
     qint64 longestGap = 0;
@@ -84,30 +98,16 @@ TEST(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
     EXPECT_TRUE(uploaded[0].endsWith(QStringLiteral(".zip")));
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
     EXPECT_EQ(ws.mails().size(), 1);
-    EXPECT_FALSE(window.findChild<QPushButton*>(QStringLiteral("cmdFTPAbort"))->isEnabled());
-    EXPECT_GT(window.findChild<QListWidget*>(QStringLiteral("lstStatus"))->count(), 0);
+    EXPECT_FALSE(button("cmdFTPAbort")->isEnabled());
+    EXPECT_GT(window->findChild<QListWidget*>(QStringLiteral("lstStatus"))->count(), 0);
     // No message box interrupted the worker on the way.
     EXPECT_TRUE(prompter.shown.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
     // Not a timing test: a gap of seconds would mean the send ran on the window's thread.
     EXPECT_LT(longestGap, 2000);
 }
 
-TEST(MainWindowSend, AnEmptyJobIsRefusedWithTheMessage) {
-    SendWorkstation ws;
-    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
-    const DeployConfig config = DeployConfig::load(ws.machine.configFile());
-    startup::ClientState state;
-    state.clientDataFolder = ws.machine.clientDataFolder();
-    state.databasePath = ws.databasePath;
-    ScriptedPrompter prompter;
-    test::RecordingWriter writer;
-    AlwaysDelivered service;
-    ui::FrmMain window({state, config, prompter, writer, service});
-    QSignalSpy catalogue(&window, &ui::FrmMain::catalogueLoaded);
-    window.formLoad();
-    ASSERT_TRUE(catalogue.wait(20000));
-
-    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdFTPSend")), Qt::LeftButton);
+TEST_F(MainWindowSend, AnEmptyJobIsRefusedWithTheMessage) {
+    QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
     qint64 gap = 0;
     ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000, &gap));
     EXPECT_EQ(prompter.shown.back().text, QStringLiteral("keine Daten zum versenden vorhanden !"));
