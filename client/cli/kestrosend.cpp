@@ -3,10 +3,12 @@
 // Sends one job, described in a JSON file, through the same send pipeline as the main
 // window, with the same settings, job database and client data folder. For scripts:
 //   0   delivered; stdout names the archive and the job number
-//   1   the job was refused (no files, incomplete, default target without the flag,
-//       catalogue not obtained, no file readable, no database); the reason on stderr
+//   1   the job was refused (no files, incomplete, a colour or step the shop's catalogue
+//       does not offer, default target without the flag, catalogue not obtained, no file
+//       readable, no database); the reason on stderr
 //   2   the job was not delivered (upload failed, aborted, send broke off)
-//   64  bad usage or a malformed job file
+//   64  bad usage or a malformed job file (copies outside 1 to 100, a NUL in a path,
+//       larger than 4 MB)
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
 #include "client/startup/clientstate.h"
@@ -21,7 +23,6 @@
 #include "common/prompter.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -78,6 +79,7 @@ int exitCodeFor(SendOutcome outcome) {
     case SendOutcome::CatalogueNotObtained:
     case SendOutcome::NoFiles:
     case SendOutcome::Incomplete:
+    case SendOutcome::Refused:
     case SendOutcome::NothingPacked:
         return kRefused;
     case SendOutcome::Aborted:
@@ -139,16 +141,10 @@ int main(int argc, char** argv) {
             QStringLiteral("usage: kestro-send JOB.json [--send-to-default-target] [--quiet]"));
         return kUsage;
     }
-    QFile jobFile(options->jobFile);
-    if (!jobFile.open(QIODevice::ReadOnly)) {
-        printErr(QStringLiteral("kestro-send: cannot read %1: %2")
-                     .arg(options->jobFile, jobFile.errorString()));
-        return kUsage;
-    }
     const transfer::SendJobFile parsed =
-        transfer::parseSendJobFile(jobFile.readAll(), QDate::currentDate());
+        transfer::readSendJobFile(options->jobFile, QDate::currentDate());
     if (!parsed.job) {
-        printErr(QStringLiteral("kestro-send: %1: %2").arg(options->jobFile, parsed.error));
+        printErr(QStringLiteral("kestro-send: ") + parsed.error);
         return kUsage;
     }
 
@@ -181,6 +177,7 @@ int main(int argc, char** argv) {
     transfer::TransferDisplay display(state.clientDataFolder);
     cZip packer;
     transfer::SendPipeline pipeline({state, config, database, prompter, display, packer});
+    pipeline.setChoiceCheck(&transfer::catalogueChoiceProblem);
 
     const bool quiet = options->quiet;
     if (!quiet) {

@@ -141,6 +141,13 @@ void SendPipeline::onCatalogue(bool obtained) {
         env_.prompter.message(sendtext::kIncomplete, Prompter::Icon::Exclamation);
         return end(SendOutcome::Incomplete, sendtext::kIncomplete);
     }
+    if (choiceCheck_) {
+        if (const QString refusal = choiceCheck_(job_, catalogue_->outcome().lists);
+            !refusal.isEmpty()) {
+            env_.prompter.message(refusal, Prompter::Icon::Exclamation);
+            return end(SendOutcome::Refused, refusal);
+        }
+    }
 
     result_.archiveName = archiveName(env_.state.master.name, sendTime_);
     // The sheet names each file as it will stand in the archive.

@@ -58,6 +58,7 @@ enum class SendOutcome {
     CatalogueNotObtained, // the shop's catalogue could not be fetched: nothing said, job kept
     NoFiles,              // the job has no file rows
     Incomplete,           // a file row lacks a setting
+    Refused,              // the choice check refused a value of the job
     NothingPacked,        // not one file could be packed; nothing uploaded
     Aborted,              // the user stopped the send while packing or uploading
     NotDelivered,         // the upload failed or the server never confirmed the file
@@ -121,6 +122,12 @@ public:
 
     // The moment used for the archive name and the job record; by default the clock.
     void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+    // Checks a complete job against the catalogue just fetched, before anything is
+    // prepared; a non-empty answer refuses the job with that message. The window needs
+    // none: its lists offer nothing else. A script's job may name anything.
+    using ChoiceCheck =
+        std::function<QString(const compose::JobSnapshot&, const startup::CatalogueLists&)>;
+    void setChoiceCheck(ChoiceCheck check) { choiceCheck_ = std::move(check); }
 
 Q_SIGNALS:
     void stateChanged(kestro::transfer::SendPipeline::State state);
@@ -152,6 +159,7 @@ private:
 
     SendEnvironment env_;
     std::function<QDateTime()> clock_;
+    ChoiceCheck choiceCheck_;
     State state_ = State::Idle;
     bool abort_ = false;
     compose::JobSnapshot job_; // with the archive's entry names

@@ -126,4 +126,46 @@ TEST_F(KestroSendTest, BadUsageAndMalformedJobsExit64) {
     EXPECT_EQ(run({badDate}).exitCode, 64);
 }
 
+// What the window's lists would never offer is refused with the file and the value named,
+// and nothing reaches the shop.
+TEST_F(KestroSendTest, ValuesTheWindowWouldNotOfferAreRefused) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+    int jobs = 0;
+    auto with = [&](const QString& key, const QJsonValue& value) {
+        QJsonObject f = file(plan);
+        f.insert(key, value);
+        return jobFile({f}, QStringLiteral("job%1.json").arg(++jobs));
+    };
+    const QString nul = QStringLiteral("/tmp/plan") + QChar(0) + QStringLiteral(".pdf");
+    const struct {
+        QString job;
+        int exitCode;
+        QStringList named;
+    } cases[] = {
+        {with(QStringLiteral("copies"), 0), 64, {plan, QStringLiteral("\"0\"")}},
+        {with(QStringLiteral("copies"), QStringLiteral("101")), 64, {plan, QStringLiteral("101")}},
+        {with(QStringLiteral("copies"), QStringLiteral("drei")), 64, {QStringLiteral("drei")}},
+        {with(QStringLiteral("path"), nul),
+         64,
+         {QStringLiteral("NUL"), QStringLiteral("files[0]")}},
+        {QStringLiteral("/dev/zero"), 64, {QStringLiteral("/dev/zero")}},
+        {with(QStringLiteral("color"), QStringLiteral("lila")), 1, {plan, QStringLiteral("lila")}},
+        {with(QStringLiteral("steps"), QJsonArray{QStringLiteral("heften"), QStringLiteral("keine"),
+                                                  QStringLiteral("tackern")}),
+         1,
+         {plan, QStringLiteral("tackern")}},
+    };
+    for (const auto& c : cases) {
+        const ProcessRun r = run({c.job});
+        SCOPED_TRACE(r.err.toStdString());
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        for (const QString& text : c.named)
+            EXPECT_TRUE(r.err.contains(text)) << text.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_TRUE(ws.mails().isEmpty());
+}
+
 } // namespace
