@@ -58,7 +58,7 @@ enum class SendOutcome {
     CatalogueNotObtained, // the shop's catalogue could not be fetched: nothing said, job kept
     NoFiles,              // the job has no file rows
     Incomplete,           // a file row lacks a setting
-    Refused,              // the choice check refused a value of the job
+    Refused,              // the choice check refused a value, or the database takes no write
     NothingPacked,        // not one file could be packed; nothing uploaded
     Aborted,              // the user stopped the send while packing or uploading
     NotDelivered,         // the upload failed or the server never confirmed the file
@@ -73,7 +73,8 @@ struct SendResult {
     int packed = 0;
     int notPacked = 0;
     FtpUploadResult upload;
-    bool recorded = false;      // the job's rows were stored
+    bool recorded = false;      // the job's rows were stored; when a delivered job was not,
+    QString pendingFile;        // it waits here to be recorded by a later send or start
     bool mailAttempted = false; // the notification was handed to the mail sender
     bool mailSent = false;
 };
@@ -156,6 +157,10 @@ private:
     void failWithError(const QString& description);
     void end(SendOutcome outcome, const QString& message);
     void deleteArchive();
+    // Records the jobs that earlier sends delivered but could not record.
+    void recordPendingJobs();
+    // Gives the job number back unless the job was recorded or waits to be.
+    void releaseJobNumber();
 
     SendEnvironment env_;
     std::function<QDateTime()> clock_;
@@ -166,6 +171,7 @@ private:
     QDateTime sendTime_;
     QString sendTimeText_;
     jobdb::PreparedJob prepared_;
+    bool numberReserved_ = false; // prepared_.jobNumber is reserved for this send
     SendResult result_;
     startup::CatalogueRefresh* catalogue_ = nullptr;
     FtpUploader* uploader_ = nullptr;
