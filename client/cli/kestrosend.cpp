@@ -1,12 +1,17 @@
-// kestro-send JOB.json [--send-to-default-target] [--quiet]
+// kestro-send JOB.json [--send-to-default-target] [--quiet] | --help
 //
 // Sends one job, described in a JSON file, through the same send pipeline as the main
 // window, with the same settings, job database and client data folder. For scripts:
 //   0   delivered; stdout names the archive and the job number
-//   1   the job was refused (no files, incomplete, default target without the flag,
-//       catalogue not obtained, no file readable, no database); the reason on stderr
+//   1   the job was refused (no files, incomplete, a colour or step the shop's catalogue
+//       does not offer, default target without the flag, catalogue not obtained, no file
+//       readable, no database or one that takes no write); the reason on stderr
 //   2   the job was not delivered (upload failed, aborted, send broke off)
-//   64  bad usage or a malformed job file
+//   3   delivered, not yet recorded: the shop has the job (stdout as for 0), but the job
+//       database refused the record; it waits in the client data folder and is recorded
+//       by the next send or start
+//   64  bad usage or a malformed job file (copies outside 1 to 100, a NUL in a path,
+//       larger than 4 MB)
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
 #include "client/startup/clientstate.h"
@@ -21,7 +26,6 @@
 #include "common/prompter.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -35,6 +39,7 @@ namespace {
 constexpr int kDelivered = 0;
 constexpr int kRefused = 1;
 constexpr int kNotDelivered = 2;
+constexpr int kNotRecorded = 3;
 constexpr int kUsage = 64;
 
 void printErr(const QString& text) {
@@ -78,6 +83,7 @@ int exitCodeFor(SendOutcome outcome) {
     case SendOutcome::CatalogueNotObtained:
     case SendOutcome::NoFiles:
     case SendOutcome::Incomplete:
+    case SendOutcome::Refused:
     case SendOutcome::NothingPacked:
         return kRefused;
     case SendOutcome::Aborted:
@@ -110,7 +116,14 @@ struct Options {
     QString jobFile;
     bool sendToDefaultTarget = false;
     bool quiet = false;
+    bool help = false;
 };
+
+const char* const kUsageText =
+    "usage: kestro-send JOB.json [--send-to-default-target] [--quiet]\n"
+    "exit codes: 0 delivered, 1 refused, 2 not delivered,\n"
+    "            3 delivered but not yet recorded (recorded by the next send or start),\n"
+    "            64 bad usage or job file\n";
 
 std::optional<Options> parseArguments(const QStringList& args) {
     Options o;
@@ -119,12 +132,14 @@ std::optional<Options> parseArguments(const QStringList& args) {
             o.sendToDefaultTarget = true;
         else if (a == QLatin1String("--quiet"))
             o.quiet = true;
+        else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
+            o.help = true;
         else if (a.startsWith(QLatin1String("--")) || !o.jobFile.isEmpty())
             return std::nullopt;
         else
             o.jobFile = a;
     }
-    if (o.jobFile.isEmpty())
+    if (o.jobFile.isEmpty() && !o.help)
         return std::nullopt;
     return o;
 }
@@ -135,20 +150,17 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const auto options = parseArguments(app.arguments());
     if (!options) {
-        printErr(
-            QStringLiteral("usage: kestro-send JOB.json [--send-to-default-target] [--quiet]"));
+        std::fputs(kUsageText, stderr);
         return kUsage;
     }
-    QFile jobFile(options->jobFile);
-    if (!jobFile.open(QIODevice::ReadOnly)) {
-        printErr(QStringLiteral("kestro-send: cannot read %1: %2")
-                     .arg(options->jobFile, jobFile.errorString()));
-        return kUsage;
+    if (options->help) {
+        std::fputs(kUsageText, stdout);
+        return kDelivered;
     }
     const transfer::SendJobFile parsed =
-        transfer::parseSendJobFile(jobFile.readAll(), QDate::currentDate());
+        transfer::readSendJobFile(options->jobFile, QDate::currentDate());
     if (!parsed.job) {
-        printErr(QStringLiteral("kestro-send: %1: %2").arg(options->jobFile, parsed.error));
+        printErr(QStringLiteral("kestro-send: ") + parsed.error);
         return kUsage;
     }
 
@@ -181,6 +193,7 @@ int main(int argc, char** argv) {
     transfer::TransferDisplay display(state.clientDataFolder);
     cZip packer;
     transfer::SendPipeline pipeline({state, config, database, prompter, display, packer});
+    pipeline.setChoiceCheck(&transfer::catalogueChoiceProblem);
 
     const bool quiet = options->quiet;
     if (!quiet) {
@@ -208,6 +221,8 @@ int main(int argc, char** argv) {
     QObject::connect(&pipeline, &transfer::SendPipeline::finished,
                      [&](const transfer::SendResult& r) {
                          exitCode = exitCodeFor(r.outcome);
+                         if (r.outcome == SendOutcome::Delivered && !r.recorded)
+                             exitCode = kNotRecorded;
                          if (r.outcome == SendOutcome::Delivered) {
                              std::printf("Archiv: %s\nAuftragsnummer: %d\n",
                                          qPrintable(r.archiveName), r.jobNumber);

@@ -41,8 +41,8 @@ QString noDatabaseMessage();
 CreationOutcome createDatabase(const QString& dbPath, Prompter& prompter,
                                const QString& versionText = programVersionText());
 
-// Builds all seven tables at `dbPath` without asking; true when every table is there
-// afterwards. Engine errors are shown through `prompter`.
+// Builds all tables (the seven and the reservations) at `dbPath` without asking; true when every
+// table is there afterwards. Engine errors are shown through `prompter`.
 bool createAllTables(const QString& dbPath, Prompter& prompter,
                      const QString& versionText = programVersionText());
 

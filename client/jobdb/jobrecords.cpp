@@ -3,10 +3,12 @@
 #include "client/jobdb/database.h"
 #include "client/jobdb/jobdblog.h"
 #include "client/jobdb/rowvalues.h"
+#include "client/jobdb/schema.h"
 #include "common/germanformat.h"
 #include "common/paths.h"
 #include "common/prompter.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -108,7 +110,63 @@ QString systemComputerName() {
 }
 
 std::optional<qint32> JobStore::nextJobNumber() const {
-    return nextNumber(db_, table::JobDaten, QStringLiteral("JobNumber"));
+    const QString column = QStringLiteral("JobNumber");
+    const auto recorded = nextNumber(db_, table::JobDaten, column);
+    if (!recorded || !db_.hasTable(table::JobReserviert))
+        return recorded;
+    const auto reserved = nextNumber(db_, table::JobReserviert, column);
+    if (!reserved)
+        return std::nullopt;
+    return std::max(*recorded, *reserved);
+}
+
+std::optional<qint32> JobStore::reserveJobNumber(QString* error) const {
+    QSqlDatabase db = db_.connection();
+    WriteTransaction tx(db);
+    if (!tx.isActive()) {
+        *error = tx.errorText();
+        return std::nullopt;
+    }
+    // A file made before reservations existed gets the table on its first send.
+    const TableLayout& layout = *findLayout(table::JobReserviert);
+    if (!db_.hasTable(layout.name)) {
+        QSqlError buildError;
+        if (!buildTable(db, layout, &buildError)) {
+            *error = buildError.text();
+            return std::nullopt;
+        }
+    }
+    const auto number = nextJobNumber();
+    if (!number) {
+        *error = QStringLiteral("die höchste Auftragsnummer ist nicht lesbar");
+        return std::nullopt;
+    }
+    RowValues row(layout);
+    row.set(QStringLiteral("JobNumber"), *number);
+    row.set(QStringLiteral("Reserviert"),
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    row.set(QStringLiteral("PCName"), systemComputerName());
+    row.set(QStringLiteral("User"), systemUserName());
+    if (!insertRow(db, row, error))
+        return std::nullopt;
+    if (!tx.commit()) {
+        *error = tx.errorText();
+        return std::nullopt;
+    }
+    return number;
+}
+
+bool JobStore::releaseJobNumber(qint32 number, QString* error) const {
+    QSqlQuery q(db_.connection());
+    q.prepare(
+        QStringLiteral("DELETE FROM %1 WHERE JobNumber = ?").arg(quoted(table::JobReserviert)));
+    q.addBindValue(number);
+    if (q.exec())
+        return true;
+    qCWarning(lcJobDb) << "reservation of job" << number << "not released:" << q.lastError().text();
+    if (error)
+        *error = q.lastError().text();
+    return false;
 }
 
 std::optional<qint32> JobStore::nextLaufNr() const {
@@ -142,17 +200,27 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
 
     PreparedJob prepared;
     prepared.sheetPath = sheetPath;
-    const auto number = nextJobNumber();
+    QString reserveError;
+    const auto number = reserveJobNumber(&reserveError);
     if (!number)
-        return {std::nullopt, failure(dbFailure, db_.path())};
+        return {std::nullopt,
+                failure(QStringLiteral("Die Datenbank nimmt keinen Auftrag an, der Auftrag wird "
+                                       "nicht gesendet:"),
+                        db_.path() + QStringLiteral(" (") + reserveError + QLatin1Char(')')),
+                true};
     prepared.jobNumber = *number;
+    // From here on a failure gives the number back.
+    auto fail = [this, &prepared](const QString& message) {
+        releaseJobNumber(prepared.jobNumber);
+        return PrepareResult{std::nullopt, message};
+    };
     const auto delivery = lookUpDelivery(job.delivery, prompter);
     if (!delivery)
-        return {std::nullopt, failure(dbFailure, db_.path())};
+        return fail(failure(dbFailure, db_.path()));
     prepared.delivery = *delivery;
     const auto project = lookUpProject(job.project, prompter);
     if (!project)
-        return {std::nullopt, failure(dbFailure, db_.path())};
+        return fail(failure(dbFailure, db_.path()));
     prepared.project = *project;
 
     JobSheetContent content;
@@ -171,18 +239,110 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
     QDir().mkpath(clientDataFolder);
     QSaveFile sheet(sheetPath);
     if (!sheet.open(QIODevice::WriteOnly))
-        return {std::nullopt, failure(sheetFailure, sheetPath + QStringLiteral(" (") +
-                                                        sheet.errorString() + QLatin1Char(')'))};
+        return fail(failure(sheetFailure, sheetPath + QStringLiteral(" (") + sheet.errorString() +
+                                              QLatin1Char(')')));
     sheet.write(jobSheetBytes(content));
     if (!sheet.commit())
-        return {std::nullopt, failure(sheetFailure, sheetPath + QStringLiteral(" (") +
-                                                        sheet.errorString() + QLatin1Char(')'))};
+        return fail(failure(sheetFailure, sheetPath + QStringLiteral(" (") + sheet.errorString() +
+                                              QLatin1Char(')')));
     return {prepared, {}};
+}
+
+JobRows jobRows(const compose::JobSnapshot& job, const MasterData& master,
+                const PreparedJob& prepared, const QString& sendTime, const QDate& today,
+                const QString& databasePath) {
+    JobRows rows;
+    rows.jobNumber = prepared.jobNumber;
+    const LookupResult& d = prepared.delivery;
+    rows.job = {
+        {QStringLiteral("JobNumber"), prepared.jobNumber},
+        {QStringLiteral("Kostenstelle"), master.costCentre},
+        {QStringLiteral("Projekt"), job.project},
+        {QStringLiteral("Termin"), compose::deadlineText(job)},
+        {QStringLiteral("User"), systemUserName()},
+        {QStringLiteral("PCName"), systemComputerName()},
+        {QStringLiteral("Name"), master.name},
+        {QStringLiteral("Street"), master.street},
+        {QStringLiteral("plz"), master.plz},
+        {QStringLiteral("Anspr"), master.contact},
+        {QStringLiteral("SteuerNr"), master.taxNumber},
+        {QStringLiteral("UstNr"), master.vatId},
+        {QStringLiteral("FunkTel"), master.mobile},
+        {QStringLiteral("fax"), master.fax},
+        {QStringLiteral("Telefon"), master.phone},
+        {QStringLiteral("email"), master.email},
+        {QStringLiteral("Web"), master.web},
+        {QStringLiteral("PfadFile"), databasePath},
+        {QStringLiteral("Datum"), de::twoDigitYearDate(today)},
+        {QStringLiteral("Uhrzeit"), sendTime},
+        {QStringLiteral("Memo"), job.remarks},
+        {QStringLiteral("LieferNr"), d.number},
+        {QStringLiteral("LieferName1"), d.name1},
+        {QStringLiteral("LieferName2"), d.name2},
+        {QStringLiteral("LieferName3"), d.name3},
+        {QStringLiteral("LieferStreet"), d.street},
+        {QStringLiteral("LieferOrt"), d.plzOrt},
+        {QStringLiteral("LieferAnspr"), d.contact},
+    };
+    const QString fileDate = de::shortDate(today);
+    for (const compose::FileRow& f : job.files) {
+        rows.files << JobRows::Values{
+            {QStringLiteral("JobNumber"), prepared.jobNumber},
+            {QStringLiteral("FileNumber"), f.number},
+            {QStringLiteral("Filename"), f.fileName},
+            {QStringLiteral("FileTitel"), QString()},
+            {QStringLiteral("Anzahl"), f.copies},
+            {QStringLiteral("Color"), f.color},
+            {QStringLiteral("Verarbeitung1"), f.step1},
+            {QStringLiteral("Verarbeitung2"), f.step2},
+            {QStringLiteral("Verarbeitung3"), f.step3},
+            {QStringLiteral("FilePath"), f.fullPath},
+            {QStringLiteral("Datum"), fileDate},
+        };
+    }
+    return rows;
 }
 
 RecordResult JobStore::recordJob(const compose::JobSnapshot& job, const MasterData& master,
                                  const PreparedJob& prepared, const QString& sendTime,
                                  const QDate& today, const QString& databasePath) const {
+    return storeJobRows(jobRows(job, master, prepared, sendTime, today, databasePath));
+}
+
+namespace {
+
+QVariant valueOf(const JobRows::Values& values, const QString& column) {
+    for (const auto& [name, value] : values) {
+        if (name.compare(column, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+// Whether the job's row, by number, date and time, is in the table already.
+std::optional<bool> isStored(const QSqlDatabase& db, const JobRows& rows) {
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE JobNumber = ? AND Datum IS ? AND "
+                             "Uhrzeit IS ? LIMIT 1")
+                  .arg(quoted(table::JobDaten)));
+    q.addBindValue(rows.jobNumber);
+    for (const char* column : {"Datum", "Uhrzeit"}) {
+        QVariant stored;
+        const ColumnSpec* spec = findLayout(table::JobDaten)->column(QString::fromLatin1(column));
+        if (!fitValue(*spec, valueOf(rows.job, QString::fromLatin1(column)), &stored))
+            stored = QVariant(QMetaType::fromType<QString>());
+        q.addBindValue(stored);
+    }
+    if (!q.exec()) {
+        qCWarning(lcJobDb) << "recorded jobs unreadable:" << q.lastError().text();
+        return std::nullopt;
+    }
+    return q.next();
+}
+
+} // namespace
+
+RecordResult JobStore::storeJobRows(const JobRows& rows, bool unlessStored) const {
     RecordResult result;
     if (!db_.isOpen()) {
         result.error = QStringLiteral("database not open");
@@ -194,40 +354,20 @@ RecordResult JobStore::recordJob(const compose::JobSnapshot& job, const MasterDa
         result.error = tx.errorText();
         return result;
     }
+    if (unlessStored) {
+        const auto stored = isStored(db, rows);
+        if (!stored) {
+            result.error = QStringLiteral("recorded jobs unreadable");
+            return result;
+        }
+        if (*stored) {
+            result.ok = result.alreadyRecorded = true;
+            return result;
+        }
+    }
     RowValues jobRow(*findLayout(table::JobDaten));
-    const LookupResult& d = prepared.delivery;
-    const std::pair<const char*, QVariant> jobValues[] = {
-        {"JobNumber", prepared.jobNumber},
-        {"Kostenstelle", master.costCentre},
-        {"Projekt", job.project},
-        {"Termin", compose::deadlineText(job)},
-        {"User", systemUserName()},
-        {"PCName", systemComputerName()},
-        {"Name", master.name},
-        {"Street", master.street},
-        {"plz", master.plz},
-        {"Anspr", master.contact},
-        {"SteuerNr", master.taxNumber},
-        {"UstNr", master.vatId},
-        {"FunkTel", master.mobile},
-        {"fax", master.fax},
-        {"Telefon", master.phone},
-        {"email", master.email},
-        {"Web", master.web},
-        {"PfadFile", databasePath},
-        {"Datum", de::twoDigitYearDate(today)},
-        {"Uhrzeit", sendTime},
-        {"Memo", job.remarks},
-        {"LieferNr", d.number},
-        {"LieferName1", d.name1},
-        {"LieferName2", d.name2},
-        {"LieferName3", d.name3},
-        {"LieferStreet", d.street},
-        {"LieferOrt", d.plzOrt},
-        {"LieferAnspr", d.contact},
-    };
-    for (const auto& [column, value] : jobValues)
-        jobRow.set(QString::fromLatin1(column), value);
+    for (const auto& [column, value] : rows.job)
+        jobRow.set(column, value);
     if (!insertRow(db, jobRow, &result.error))
         return result;
 
@@ -237,25 +377,18 @@ RecordResult JobStore::recordJob(const compose::JobSnapshot& job, const MasterDa
         return result;
     }
     result.firstLaufNr = *laufNr;
-    const QString fileDate = de::shortDate(today);
     qint32 next = *laufNr;
-    for (const compose::FileRow& f : job.files) {
+    for (const JobRows::Values& values : rows.files) {
         RowValues row(*findLayout(table::FileDaten));
         row.set(QStringLiteral("LaufNr"), next++);
-        row.set(QStringLiteral("JobNumber"), prepared.jobNumber);
-        row.set(QStringLiteral("FileNumber"), f.number);
-        row.set(QStringLiteral("Filename"), f.fileName);
-        row.set(QStringLiteral("FileTitel"), QString());
-        row.set(QStringLiteral("Anzahl"), f.copies);
-        row.set(QStringLiteral("Color"), f.color);
-        row.set(QStringLiteral("Verarbeitung1"), f.step1);
-        row.set(QStringLiteral("Verarbeitung2"), f.step2);
-        row.set(QStringLiteral("Verarbeitung3"), f.step3);
-        row.set(QStringLiteral("FilePath"), f.fullPath);
-        row.set(QStringLiteral("Datum"), fileDate);
+        for (const auto& [column, value] : values)
+            row.set(column, value);
         if (!insertRow(db, row, &result.error))
             return result;
     }
+    // The number is the job's now; its reservation ends with the same commit.
+    if (db_.hasTable(table::JobReserviert) && !releaseJobNumber(rows.jobNumber, &result.error))
+        return result;
     if (!tx.commit()) {
         result.error = tx.errorText();
         return result;

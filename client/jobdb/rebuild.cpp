@@ -44,8 +44,8 @@ bool removeWithJournal(const QString& path) {
     return ok;
 }
 
-// Builds the seven tables in `tmpPath` and copies the old file's rows, in one transaction.
-// Empty `error` on success.
+// Builds every table (reservations included) in `tmpPath` and copies the old file's rows, in one
+// transaction. Empty `error` on success.
 QString buildRebuiltFile(const QString& dbPath, const QString& tmpPath,
                          const QString& versionText) {
     QString why;

@@ -28,9 +28,9 @@ struct RebuildResult {
 // Rebuilds the file at `dbPath` into the current layouts and swaps it in, so that a file
 // written by another program version becomes current without losing a row:
 //  1. a leftover dbPath + "Tmp" (and its journal) from an interrupted run is removed;
-//  2. the seven tables are built in dbPath + "Tmp" and every row of the old file is copied,
-//     all in one transaction; the rebuilt file is used only when every table holds as many
-//     rows as the old one did; it is then flushed to disk;
+//  2. the tables (the seven and the number reservations) are built in dbPath + "Tmp" and
+//     every row of the old file is copied, all in one transaction; the rebuilt file is used
+//     only when every table holds as many rows as the old one did; it is then flushed to disk;
 //  3. dbPath + ".Sicherung" is removed, the live file renamed to it, and the rebuilt file
 //     renamed to dbPath, flushing the folder after each rename.
 // Killing the process at any moment leaves either the old live file, or the old file as

@@ -75,6 +75,9 @@ QList<TableLayout> buildLayouts() {
         {table::Version, {text("Version", 20)}, {}},
         addressBook(table::LieferAdr, "LiefNumber"),
         addressBook(table::Projekte, "ProNumber"),
+        {table::JobReserviert,
+         {longInt("JobNumber"), text("Reserviert", 19), text("PCName", 80), text("User", 80)},
+         {QStringLiteral("JobNumber")}},
     };
 }
 

@@ -42,10 +42,14 @@ inline const QString FTPDaten = QStringLiteral("FTPDaten");
 inline const QString Version = QStringLiteral("Version");
 inline const QString LieferAdr = QStringLiteral("LieferAdr");
 inline const QString Projekte = QStringLiteral("Projekte");
+// The job numbers of sends under way: a number is reserved here in the same write
+// transaction that finds it and leaves when its job is recorded or its send failed.
+inline const QString JobReserviert = QStringLiteral("JobReserviert");
 } // namespace table
 
-// The seven layouts in the order in which a new or rebuilt file creates them: JobDaten,
-// FileDaten, Stammdaten, FTPDaten, Version, LieferAdr, Projekte.
+// The layouts in the order in which a new or rebuilt file creates them: the seven tables
+// JobDaten, FileDaten, Stammdaten, FTPDaten, Version, LieferAdr, Projekte, then the number
+// reservations JobReserviert.
 const QList<TableLayout>& tableLayouts();
 
 // The layout of a table by name (without regard to case), or nullptr for an unknown name.

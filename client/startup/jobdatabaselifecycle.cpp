@@ -1,8 +1,11 @@
 #include "client/startup/jobdatabaselifecycle.h"
 
 #include "client/jobdb/creation.h"
+#include "client/jobdb/database.h"
+#include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/rebuild.h"
 #include "client/jobdb/schema.h"
+#include "common/logging.h"
 
 namespace kestro::startup {
 namespace {
@@ -42,6 +45,15 @@ public:
 
     bool rebuildAndSwap(const QString& path) override {
         return jobdb::rebuildDatabase(path, prompter_).swapped;
+    }
+
+    void recordPendingJobs(const QString& path, const QString& clientDataFolder) override {
+        const jobdb::Database db(path);
+        const jobdb::PendingReport report = jobdb::recordPendingJobs(db, clientDataFolder);
+        if (!report.recorded.isEmpty())
+            qCInfo(lcCommon) << "recorded the waiting jobs" << report.recorded;
+        if (!report.waiting.isEmpty())
+            qCWarning(lcCommon) << "jobs still waiting to be recorded:" << report.waiting;
     }
 
 private:

@@ -120,6 +120,8 @@ bool ClientStartup::run(ClientState& state) {
     state.startDirectory = QDir::currentPath();
     if (!settleDatabase(state))
         return false;
+    if (state.databaseUsable)
+        seams_.database.recordPendingJobs(state.databasePath, state.clientDataFolder);
     readSettings(state);
     return true;
 }

@@ -28,6 +28,8 @@ public:
     // Rebuilds into path + "Tmp" and swaps it in (the old file stays as
     // path + ".Sicherung"). False when the live file was left as it was.
     virtual bool rebuildAndSwap(const QString& path) = 0;
+    // Records the jobs that earlier sends delivered but could not record.
+    virtual void recordPendingJobs(const QString& /*path*/, const QString& /*clientDataFolder*/) {}
 };
 
 // The start-up of the client up to the point where the main window is shown: identity,

@@ -29,6 +29,12 @@ MailCurlHandle::MailCurlHandle(const MailConnectionOptions& options, const std::
     curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds);
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, options.lowSpeedSeconds);
+    // The low-speed check does not cover a server that simply stops answering a command:
+    // libcurl would wait its own two minutes for each reply, and as long again for the
+    // answer to its QUIT. A notification is a few hundred bytes, so the whole dialogue is
+    // bounded by the same time-out, which also cuts the wait for that QUIT short.
+    curl_easy_setopt(handle_, CURLOPT_SERVER_RESPONSE_TIMEOUT, options.lowSpeedSeconds);
+    curl_easy_setopt(handle_, CURLOPT_TIMEOUT, options.lowSpeedSeconds);
     // Encrypt whenever the server offers it; an old server without STARTTLS still works.
     curl_easy_setopt(handle_, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
     if (!caFile_.isEmpty())

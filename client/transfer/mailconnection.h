@@ -13,7 +13,10 @@ namespace kestro::transfer {
 
 struct MailConnectionOptions {
     long connectTimeoutSeconds = 20;
-    long lowSpeedSeconds = 60; // below 1 byte/s for this long ends the dialogue
+    // The time-out of the mail dialogue (the POP3 login and the SMTP send each): a server
+    // that sends below 1 byte/s, leaves a command unanswered (a greeting, DATA, the
+    // message's final dot), or has not finished the dialogue after this long ends it.
+    long lowSpeedSeconds = 60;
     // An extra CA bundle for the server's certificate (a company's own mail server);
     // empty: the system's certificate store.
     QString caFile;

@@ -1,5 +1,8 @@
 #include "client/transfer/sendjobfile.h"
 
+#include "client/compose/choicelists.h"
+
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -40,12 +43,23 @@ std::optional<compose::FileRow> fileRow(const QJsonValue& value, int index, QStr
         error = where + QStringLiteral("\"path\" is missing");
         return std::nullopt;
     }
+    // No file name holds a NUL; the system would read a different, shorter name.
+    if (path->contains(QChar(0))) {
+        error = where + QStringLiteral("\"path\" \"%1\" contains a NUL character")
+                            .arg(QString(*path).replace(QChar(0), QStringLiteral("\\0")));
+        return std::nullopt;
+    }
     row.fullPath = QFileInfo(*path).absoluteFilePath();
     row.fileName = QFileInfo(*path).fileName();
     const auto copies = textMember(o, QStringLiteral("copies"), {}, error, where);
     const auto color = textMember(o, QStringLiteral("color"), {}, error, where);
     if (!copies || !color)
         return std::nullopt;
+    if (!copies->isEmpty() && !compose::copiesChoices().contains(*copies)) {
+        error = QStringLiteral("%1\"copies\" of %2 must be 1 to 100, not \"%3\"")
+                    .arg(where, *path, *copies);
+        return std::nullopt;
+    }
     row.copies = *copies;
     row.color = *color;
     const QJsonValue steps = o.value(QStringLiteral("steps"));
@@ -116,6 +130,55 @@ SendJobFile parseSendJobFile(const QByteArray& json, const QDate& today) {
     }
     out.job = job;
     return out;
+}
+
+SendJobFile readSendJobFile(const QString& path, const QDate& today) {
+    SendJobFile out;
+    // Read with a limit rather than by size: a script may hand over a pipe (<(...)), whose
+    // size is unknown, and a device such as /dev/zero never ends.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        out.error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return out;
+    }
+    const QByteArray bytes = file.read(kMaxSendJobFileBytes + 1);
+    if (bytes.size() > kMaxSendJobFileBytes) {
+        out.error = QStringLiteral("%1 is larger than %2 MB; it is not a job file")
+                        .arg(path)
+                        .arg(kMaxSendJobFileBytes >> 20);
+        return out;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        out.error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return out;
+    }
+    out = parseSendJobFile(bytes, today);
+    if (!out.job)
+        out.error = path + QStringLiteral(": ") + out.error;
+    return out;
+}
+
+QString catalogueChoiceProblem(const compose::JobSnapshot& job,
+                               const startup::CatalogueLists& lists) {
+    for (const compose::FileRow& row : job.files) {
+        const struct {
+            const QString& value;
+            const QStringList& offered;
+            QString what;
+        } choices[] = {
+            {row.color, lists.colors, QStringLiteral("Die Farbe")},
+            {row.step1, lists.work1, QStringLiteral("Die Verarbeitung 1")},
+            {row.step2, lists.work2, QStringLiteral("Die Verarbeitung 2")},
+            {row.step3, lists.work3, QStringLiteral("Die Verarbeitung 3")},
+        };
+        for (const auto& c : choices) {
+            if (!c.value.isEmpty() && !c.offered.contains(c.value))
+                return QStringLiteral("%1 \"%2\" der Datei %3 steht nicht im Katalog der "
+                                      "Druckerei (angeboten: %4).")
+                    .arg(c.what, c.value, row.fullPath, c.offered.join(QStringLiteral(", ")));
+        }
+    }
+    return {};
 }
 
 } // namespace kestro::transfer

@@ -1,6 +1,7 @@
 #include "client/transfer/sendpipeline.h"
 
 #include "client/compose/filelistmodel.h"
+#include "client/jobdb/pendingrecords.h"
 #include "client/startup/catalogue.h"
 #include "client/startup/ftpdefaults.h"
 #include "client/transfer/czip.h"
@@ -64,6 +65,7 @@ SendPipeline::~SendPipeline() {
     releasePacker();
     if (state_ == State::Packing)
         env_.packer.Abort();
+    releaseJobNumber();
 }
 
 QString SendPipeline::archivePath() const {
@@ -90,6 +92,7 @@ bool SendPipeline::start(const compose::JobSnapshot& job) {
         return true;
     }
 
+    recordPendingJobs();
     sendTime_ = clock_();
     sendTimeText_ = sendTime_.time().toString(QStringLiteral("HHmmss"));
     env_.display.clearProgressText();
@@ -141,6 +144,13 @@ void SendPipeline::onCatalogue(bool obtained) {
         env_.prompter.message(sendtext::kIncomplete, Prompter::Icon::Exclamation);
         return end(SendOutcome::Incomplete, sendtext::kIncomplete);
     }
+    if (choiceCheck_) {
+        if (const QString refusal = choiceCheck_(job_, catalogue_->outcome().lists);
+            !refusal.isEmpty()) {
+            env_.prompter.message(refusal, Prompter::Icon::Exclamation);
+            return end(SendOutcome::Refused, refusal);
+        }
+    }
 
     result_.archiveName = archiveName(env_.state.master.name, sendTime_);
     // The sheet names each file as it will stand in the archive.
@@ -149,9 +159,15 @@ void SendPipeline::onCatalogue(bool obtained) {
     const jobdb::PrepareResult prepared =
         store.prepareJob(job_, env_.state.master, sendTimeText_, sendTime_.date(),
                          env_.state.clientDataFolder, env_.prompter);
+    if (prepared.notWritable) {
+        // Nothing may go out that could not be recorded.
+        env_.prompter.message(prepared.error, Prompter::Icon::Critical);
+        return end(SendOutcome::Refused, prepared.error);
+    }
     if (!prepared.ok())
         return failWithError(prepared.error);
     prepared_ = *prepared.job;
+    numberReserved_ = true;
     result_.jobNumber = prepared_.jobNumber;
     startPacking();
 }
@@ -281,12 +297,24 @@ void SendPipeline::notifyShop() {
         store.recordJob(job_, env_.state.master, prepared_, sendTimeText_, sendTime_.date(),
                         env_.state.databasePath);
     result_.recorded = record.ok;
+    // Delivered, the number is the shop's: it stays reserved until the job is recorded,
+    // whatever becomes of the record now.
+    numberReserved_ = false;
     if (!record.ok) {
-        // The shop has the job already; the user must hear that the history lacks it.
+        // The job waits in a file to be recorded by a later send or start; the user hears
+        // of it.
         qCWarning(lcSend) << "job" << prepared_.jobNumber << "not recorded:" << record.error;
         Q_EMIT statusLine(QStringLiteral("Auftrag %1 konnte nicht gespeichert werden: %2")
                               .arg(prepared_.jobNumber)
                               .arg(record.error));
+        QString keptError;
+        result_.pendingFile = jobdb::keepPendingRecord(
+            env_.state.clientDataFolder, env_.state.databasePath,
+            jobdb::jobRows(job_, env_.state.master, prepared_, sendTimeText_, sendTime_.date(),
+                           env_.state.databasePath),
+            &keptError);
+        result_.message = jobdb::notRecordedText(prepared_.jobNumber, result_.archiveName,
+                                                 record.error, keptError);
     }
     Q_EMIT clearJob();
     env_.display.showFtpStatus(sendtext::uploadCompleted(result_.archiveName));
@@ -300,6 +328,10 @@ void SendPipeline::notifyShop() {
 void SendPipeline::onMailDone() {
     if (state_ != State::Notifying)
         return;
+    if (!result_.recorded) {
+        env_.prompter.message(result_.message, Prompter::Icon::Exclamation);
+        return end(SendOutcome::Delivered, result_.message);
+    }
     end(SendOutcome::Delivered, sendtext::uploadCompleted(result_.archiveName));
 }
 
@@ -311,6 +343,7 @@ void SendPipeline::failWithError(const QString& description) {
 }
 
 void SendPipeline::end(SendOutcome outcome, const QString& message) {
+    releaseJobNumber();
     result_.outcome = outcome;
     result_.message = message;
     setState(State::Idle);
@@ -323,6 +356,25 @@ void SendPipeline::deleteArchive() {
     const QString path = archivePath();
     if (QFile::exists(path) && !QFile::remove(path))
         qCWarning(lcSend) << "cannot delete the local archive" << path;
+}
+
+void SendPipeline::recordPendingJobs() {
+    const jobdb::PendingReport report =
+        jobdb::recordPendingJobs(env_.database, env_.state.clientDataFolder);
+    for (const qint32 number : report.recorded)
+        Q_EMIT statusLine(jobdb::pendingRecordedText(number));
+    for (const qint32 number : report.waiting)
+        Q_EMIT statusLine(QStringLiteral("Auftrag %1 wartet weiter darauf, in der Datenbank "
+                                         "gespeichert zu werden.")
+                              .arg(number));
+}
+
+void SendPipeline::releaseJobNumber() {
+    if (!numberReserved_)
+        return;
+    numberReserved_ = false;
+    // A number that cannot be given back is only skipped; no job ever shares it.
+    jobdb::JobStore(env_.database).releaseJobNumber(prepared_.jobNumber);
 }
 
 } // namespace kestro::transfer

@@ -58,6 +58,7 @@ enum class SendOutcome {
     CatalogueNotObtained, // the shop's catalogue could not be fetched: nothing said, job kept
     NoFiles,              // the job has no file rows
     Incomplete,           // a file row lacks a setting
+    Refused,              // the choice check refused a value, or the database takes no write
     NothingPacked,        // not one file could be packed; nothing uploaded
     Aborted,              // the user stopped the send while packing or uploading
     NotDelivered,         // the upload failed or the server never confirmed the file
@@ -72,7 +73,8 @@ struct SendResult {
     int packed = 0;
     int notPacked = 0;
     FtpUploadResult upload;
-    bool recorded = false;      // the job's rows were stored
+    bool recorded = false;      // the job's rows were stored; when a delivered job was not,
+    QString pendingFile;        // it waits here to be recorded by a later send or start
     bool mailAttempted = false; // the notification was handed to the mail sender
     bool mailSent = false;
 };
@@ -121,6 +123,12 @@ public:
 
     // The moment used for the archive name and the job record; by default the clock.
     void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+    // Checks a complete job against the catalogue just fetched, before anything is
+    // prepared; a non-empty answer refuses the job with that message. The window needs
+    // none: its lists offer nothing else. A script's job may name anything.
+    using ChoiceCheck =
+        std::function<QString(const compose::JobSnapshot&, const startup::CatalogueLists&)>;
+    void setChoiceCheck(ChoiceCheck check) { choiceCheck_ = std::move(check); }
 
 Q_SIGNALS:
     void stateChanged(kestro::transfer::SendPipeline::State state);
@@ -149,15 +157,21 @@ private:
     void failWithError(const QString& description);
     void end(SendOutcome outcome, const QString& message);
     void deleteArchive();
+    // Records the jobs that earlier sends delivered but could not record.
+    void recordPendingJobs();
+    // Gives the job number back unless the job was recorded or waits to be.
+    void releaseJobNumber();
 
     SendEnvironment env_;
     std::function<QDateTime()> clock_;
+    ChoiceCheck choiceCheck_;
     State state_ = State::Idle;
     bool abort_ = false;
     compose::JobSnapshot job_; // with the archive's entry names
     QDateTime sendTime_;
     QString sendTimeText_;
     jobdb::PreparedJob prepared_;
+    bool numberReserved_ = false; // prepared_.jobNumber is reserved for this send
     SendResult result_;
     startup::CatalogueRefresh* catalogue_ = nullptr;
     FtpUploader* uploader_ = nullptr;

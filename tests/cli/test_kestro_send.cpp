@@ -1,9 +1,19 @@
 // kestro-send as a script sees it: exit code, stdout and stderr, and what reached the shop.
 #include "cli/sendworkstation.h"
+#include "client/jobdb/database.h"
+#include "client/jobdb/pendingrecords.h"
 
 #include <QJsonArray>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 using kestro::test::SendWorkstation;
 
@@ -44,8 +54,37 @@ protected:
         return f;
     }
 
+    // Runs one statement on the workstation's database; empty when it went through.
+    QString sql(kestro::jobdb::Database& db, const QString& statement) {
+        QSqlQuery q(db.connection());
+        return q.exec(statement) ? QString() : q.lastError().text();
+    }
+
+    QList<int> recordedJobNumbers() {
+        kestro::jobdb::Database db(ws.databasePath);
+        QSqlQuery q(db.connection());
+        q.exec(QStringLiteral("SELECT JobNumber FROM JobDaten ORDER BY JobNumber"));
+        QList<int> out;
+        while (q.next())
+            out << q.value(0).toInt();
+        return out;
+    }
+
+    QStringList pendingJobs() const {
+        return QDir(kestro::jobdb::pendingRecordsFolder(ws.machine.clientDataFolder()))
+            .entryList(QDir::Files);
+    }
+
     SendWorkstation ws;
 };
+
+// The number after `label` ("Auftragsnummer: " on stdout, "JobNummer: " on the job sheet).
+int jobNumberIn(const QString& text, const QString& label = QStringLiteral("Auftragsnummer: ")) {
+    return QRegularExpression(QRegularExpression::escape(label) + QStringLiteral("(\\d+)"))
+        .match(text)
+        .captured(1)
+        .toInt();
+}
 
 TEST_F(KestroSendTest, DeliveredJobPrintsArchiveAndJobNumber) {
     ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
@@ -124,6 +163,143 @@ TEST_F(KestroSendTest, BadUsageAndMalformedJobsExit64) {
     const QString badDate =
         ws.machine.writeFile(QStringLiteral("date.json"), R"({"date": "7.12.2026", "files": []})");
     EXPECT_EQ(run({badDate}).exitCode, 64);
+}
+
+// What the window's lists would never offer is refused with the file and the value named,
+// and nothing reaches the shop.
+TEST_F(KestroSendTest, ValuesTheWindowWouldNotOfferAreRefused) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+    int jobs = 0;
+    auto with = [&](const QString& key, const QJsonValue& value) {
+        QJsonObject f = file(plan);
+        f.insert(key, value);
+        return jobFile({f}, QStringLiteral("job%1.json").arg(++jobs));
+    };
+    const QString nul = QStringLiteral("/tmp/plan") + QChar(0) + QStringLiteral(".pdf");
+    const struct {
+        QString job;
+        int exitCode;
+        QStringList named;
+    } cases[] = {
+        {with(QStringLiteral("copies"), 0), 64, {plan, QStringLiteral("\"0\"")}},
+        {with(QStringLiteral("copies"), QStringLiteral("101")), 64, {plan, QStringLiteral("101")}},
+        {with(QStringLiteral("copies"), QStringLiteral("drei")), 64, {QStringLiteral("drei")}},
+        {with(QStringLiteral("path"), nul),
+         64,
+         {QStringLiteral("NUL"), QStringLiteral("files[0]")}},
+        {QStringLiteral("/dev/zero"), 64, {QStringLiteral("/dev/zero")}},
+        {with(QStringLiteral("color"), QStringLiteral("lila")), 1, {plan, QStringLiteral("lila")}},
+        {with(QStringLiteral("steps"), QJsonArray{QStringLiteral("heften"), QStringLiteral("keine"),
+                                                  QStringLiteral("tackern")}),
+         1,
+         {plan, QStringLiteral("tackern")}},
+    };
+    for (const auto& c : cases) {
+        const ProcessRun r = run({c.job});
+        SCOPED_TRACE(r.err.toStdString());
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        for (const QString& text : c.named)
+            EXPECT_TRUE(r.err.contains(text)) << text.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_TRUE(ws.mails().isEmpty());
+}
+
+// Eight sends from eight processes on one database whose uploads overlap (the shop's slow
+// line holds each upload for seconds; the starts lie a second apart so that the archive
+// names differ): every job gets a number of its own, is recorded under it, and reaches the
+// shop with that number on its sheet.
+TEST_F(KestroSendTest, EightOverlappingSendsTakeEightNumbers) {
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("langsam")}))
+        << ws.problem().toStdString();
+    QByteArray noise(512 * 1024, Qt::Uninitialized);
+    QRandomGenerator(8).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString job = jobFile({file(ws.machine.writeFile(QStringLiteral("plan.pdf"), noise))});
+    std::vector<std::unique_ptr<QProcess>> sends;
+    for (int i = 0; i < 8; ++i) {
+        if (i > 0)
+            QThread::msleep(1100);
+        sends.push_back(std::make_unique<QProcess>());
+        sends.back()->start(QStringLiteral(KESTRO_SEND_PATH), {job, QStringLiteral("--quiet")});
+    }
+    QSet<int> numbers;
+    for (auto& p : sends) {
+        ASSERT_TRUE(p->waitForFinished(180000));
+        const QString out = QString::fromUtf8(p->readAllStandardOutput());
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+        numbers << jobNumberIn(out);
+    }
+    EXPECT_EQ(numbers, (QSet<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+
+    QSet<int> onSheets;
+    const QStringList archives = ws.uploadedFiles();
+    EXPECT_EQ(archives.size(), 8);
+    for (const QString& archive : archives) {
+        const QByteArray sheet =
+            kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + archive)
+                .value(QStringLiteral("JobDaten.txt"));
+        onSheets << jobNumberIn(QString::fromLatin1(sheet), QStringLiteral("JobNummer: "));
+    }
+    EXPECT_EQ(onSheets, numbers);
+    EXPECT_EQ(ws.mails().size(), 8);
+}
+
+// Another workstation holds the database for writing longer than the wait: the job is
+// refused before anything is packed or sent, and says why.
+TEST_F(KestroSendTest, ADatabaseThatTakesNoWriteRefusesTheJobBeforeTheUpload) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+    kestro::jobdb::Database other(ws.databasePath);
+    ASSERT_EQ(sql(other, QStringLiteral("BEGIN IMMEDIATE")), QString());
+    const ProcessRun r = run({jobFile({file(plan)})});
+    EXPECT_EQ(sql(other, QStringLiteral("ROLLBACK")), QString());
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Die Datenbank nimmt keinen Auftrag an")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(ws.databasePath));
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_TRUE(ws.mails().isEmpty());
+}
+
+// The database refuses the record after the upload: the job counts as delivered but not
+// recorded (exit 3), waits in the client data folder with its number kept, and the next send
+// records it before its own job.
+TEST_F(KestroSendTest, ADeliveredJobTheDatabaseRefusesIsRecordedByTheNextSend) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+    {
+        kestro::jobdb::Database db(ws.databasePath);
+        ASSERT_EQ(sql(db, QStringLiteral("CREATE TRIGGER voll BEFORE INSERT ON JobDaten BEGIN "
+                                         "SELECT RAISE(ABORT, 'database or disk is full'); END")),
+                  QString());
+    }
+    ProcessRun r = run({jobFile({file(plan)})});
+    EXPECT_EQ(r.exitCode, 3) << r.err.toStdString();
+    ASSERT_EQ(ws.uploadedFiles().size(), 1);
+    EXPECT_EQ(r.out,
+              QStringLiteral("Archiv: %1\nAuftragsnummer: 1\n").arg(ws.uploadedFiles().first()));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("nicht in der Datenbank gespeichert")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("disk is full")));
+    EXPECT_EQ(ws.mails().size(), 1);
+    EXPECT_TRUE(recordedJobNumbers().isEmpty());
+    EXPECT_EQ(pendingJobs().size(), 1);
+
+    {
+        kestro::jobdb::Database db(ws.databasePath);
+        ASSERT_EQ(sql(db, QStringLiteral("DROP TRIGGER voll")), QString());
+    }
+    r = run({jobFile({file(plan)})});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(jobNumberIn(r.out), 2) << "the waiting job keeps its number";
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Auftrag 1 wurde in der Datenbank nachgetragen.")))
+        << r.err.toStdString();
+    EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2}));
+    EXPECT_TRUE(pendingJobs().isEmpty());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // A separate process for the job database tests:
 //   jobdb_helper rebuild <database>            rebuilds the file (a test kills it mid-way)
 //   jobdb_helper record <database> <jobs> <tag> records jobs of three files each
+//   jobdb_helper reserve <database> <count>     reserves job numbers, one transaction each
 // It prints "READY" when it starts working and "DONE" at the end.
 #include "client/jobdb/database.h"
 #include "client/jobdb/jobrecords.h"
@@ -50,6 +51,21 @@ int record(const QString& path, int jobs, const QString& tag) {
     return 0;
 }
 
+int reserve(const QString& path, int count) {
+    jobdb::Database db(path);
+    if (!db.isOpen())
+        return 2;
+    const jobdb::JobStore store(db);
+    for (int i = 0; i < count; ++i) {
+        QString error;
+        if (!store.reserveJobNumber(&error)) {
+            std::fprintf(stderr, "reserve failed: %s\n", qPrintable(error));
+            return 4;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -65,6 +81,8 @@ int main(int argc, char** argv) {
         rc = jobdb::rebuildDatabase(args[2], prompter).swapped ? 0 : 5;
     } else if (args[1] == QLatin1String("record") && args.size() >= 5) {
         rc = record(args[2], args[3].toInt(), args[4]);
+    } else if (args[1] == QLatin1String("reserve") && args.size() >= 4) {
+        rc = reserve(args[2], args[3].toInt());
     }
     std::printf("DONE\n");
     std::fflush(stdout);

@@ -2,6 +2,7 @@
 // neither a failure nor a killed process loses anything.
 #include "client/jobdb/creation.h"
 #include "client/jobdb/database.h"
+#include "client/jobdb/jobrecords.h"
 #include "client/jobdb/rebuild.h"
 #include "client/jobdb/schema.h"
 #include "common/prompter.h"
@@ -88,6 +89,28 @@ TEST_F(Rebuild, OlderFileIsRebuiltWithEveryRowAndABackup) {
 
     // The next start finds the current version and leaves the file alone.
     EXPECT_EQ(prepareDatabase(db, prompter).rebuilt, false);
+}
+
+// Numbers reserved by sends under way (or by jobs that wait to be recorded) survive a
+// rebuild: no job after it takes them.
+TEST_F(Rebuild, ReservedJobNumbersSurviveTheRebuild) {
+    makeTypicalOldFile();
+    QSqlError error;
+    {
+        Database file(db);
+        ASSERT_TRUE(buildTable(file.connection(), *findLayout(table::JobReserviert), &error));
+    }
+    dbtest::execSql(db, QStringLiteral("INSERT INTO JobReserviert (JobNumber, PCName) VALUES "
+                                       "(26, 'buero-1'), (27, 'buero-2')"));
+    ASSERT_TRUE(prepareDatabase(db, prompter).rebuilt);
+    expectNoQuestions();
+    const auto rows = dbtest::queryRows(
+        db, QStringLiteral("SELECT JobNumber, PCName FROM JobReserviert ORDER BY rowid"));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0][0].toInt(), 26);
+    EXPECT_EQ(rows[1][1].toString(), QStringLiteral("buero-2"));
+    Database file(db);
+    EXPECT_EQ(JobStore(file).nextJobNumber(), 28);
 }
 
 TEST_F(Rebuild, TwoVersionRowsBecomeTwoCurrentRows) {

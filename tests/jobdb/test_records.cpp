@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 using namespace kestro;
 using namespace kestro::jobdb;
@@ -335,4 +337,47 @@ TEST_F(JobRecords, TwoProcessesRecordingAtOnceLoseNothing) {
         dbPath, QStringLiteral("SELECT count(*) FROM FileDaten GROUP BY JobNumber, Filename "
                                "HAVING count(*) % 3 <> 0"));
     EXPECT_TRUE(perJob.isEmpty());
+}
+
+// Four processes reserving numbers at the same moment never take the same one.
+TEST_F(JobRecords, ProcessesReservingAtOnceTakeDistinctNumbers) {
+    const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/jobdb_helper");
+    std::vector<std::unique_ptr<QProcess>> helpers;
+    for (int i = 0; i < 4; ++i) {
+        helpers.push_back(std::make_unique<QProcess>());
+        helpers.back()->start(helper, {QStringLiteral("reserve"), dbPath, QStringLiteral("25")});
+    }
+    for (auto& p : helpers) {
+        ASSERT_TRUE(p->waitForFinished(120000));
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+    }
+    const auto numbers = dbtest::queryRows(
+        dbPath, QStringLiteral("SELECT count(DISTINCT JobNumber), min(JobNumber), max(JobNumber), "
+                               "count(*) FROM JobReserviert"));
+    EXPECT_EQ(numbers[0], (QVariantList{100, 1, 100, 100}));
+}
+
+// A failed send gives its number back; a recorded job ends its reservation; a number that is
+// reserved is never handed out again.
+TEST_F(JobRecords, ReservedNumbersAreTakenByOneJobOnly) {
+    Database db(dbPath);
+    JobStore store(db);
+    const JobSnapshot job = richJob();
+    auto prepare = [&] {
+        return store.prepareJob(job, richMaster(), QStringLiteral("101530"), kToday,
+                                machine.clientDataFolder(), prompter);
+    };
+    const PrepareResult first = prepare();
+    const PrepareResult second = prepare();
+    ASSERT_TRUE(first.ok() && second.ok());
+    EXPECT_EQ(first.job->jobNumber, 1);
+    EXPECT_EQ(second.job->jobNumber, 2);
+    EXPECT_TRUE(store.releaseJobNumber(2)); // the second send failed
+    EXPECT_EQ(prepare().job->jobNumber, 2);
+    ASSERT_TRUE(
+        store.recordJob(job, richMaster(), *first.job, QStringLiteral("101530"), kToday, dbPath)
+            .ok);
+    EXPECT_EQ(dbtest::queryRows(dbPath, QStringLiteral("SELECT JobNumber FROM JobReserviert")),
+              (QList<QVariantList>{{2}}));
+    EXPECT_EQ(store.nextJobNumber(), 3);
 }

@@ -39,6 +39,7 @@ const QStringList kExpectedLayouts{
     "Anspr:10:80",
     "Projekte|ProNumber:4:4|Name1:10:80|Name2:10:80|Name3:10:80|Street:10:80|plzOrt:10:80|"
     "Anspr:10:80",
+    "JobReserviert|JobNumber:4:4|Reserviert:10:19|PCName:10:80|User:10:80",
 };
 
 QString describe(const TableLayout& l) {
@@ -57,7 +58,7 @@ protected:
 
 } // namespace
 
-TEST_F(Schema, NewFileHoldsTheSevenLayoutsAndOneVersionRow) {
+TEST_F(Schema, NewFileHoldsTheSevenLayoutsTheReservationsAndOneVersionRow) {
     const QString db = path(QStringLiteral("neu.mdb"));
     ASSERT_TRUE(createAllTables(db, prompter));
     EXPECT_TRUE(prompter.shown.empty());
@@ -72,7 +73,7 @@ TEST_F(Schema, NewFileHoldsTheSevenLayoutsAndOneVersionRow) {
     for (const auto& r : tables)
         names << r[0].toString();
     EXPECT_EQ(names, (QStringList{"JobDaten", "FileDaten", "Stammdaten", "FTPDaten", "Version",
-                                  "LieferAdr", "Projekte"}));
+                                  "LieferAdr", "Projekte", "JobReserviert"}));
     EXPECT_TRUE(dbtest::queryRows(db, QStringLiteral("SELECT 1 FROM pragma_table_info('JobDaten') "
                                                      "WHERE pk <> 0 OR dflt_value IS NOT NULL OR "
                                                      "\"notnull\" <> 0"))

@@ -1,5 +1,6 @@
 #include "client/jobdb/creation.h"
 #include "client/jobdb/database.h"
+#include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/schema.h"
 #include "client/startup/jobdatabaselifecycle.h"
 #include "client/startup/startup.h"
@@ -7,6 +8,7 @@
 #include "support/testenv.h"
 
 #include "support/recordingwriter.h"
+#include <QDir>
 #include <QFile>
 #include <QSqlQuery>
 
@@ -149,4 +151,47 @@ TEST(StartupFlow, ADatabasePathOf150CharactersCountsAsAFirstStart) {
     Start start;
     EXPECT_FALSE(start.run()); // welcome, then the dialog is cancelled
     EXPECT_EQ(start.welcomes, 1);
+}
+
+// A job that an earlier send delivered but could not record is recorded at the next start,
+// under the number the shop has; a waiting job of another database file stays waiting.
+TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
+    TestMachine m;
+    const QString path = m.path(QStringLiteral("jobs.mdb"));
+    ScriptedPrompter quiet;
+    ASSERT_TRUE(jobdb::createAllTables(path, quiet));
+    registerDatabase(path);
+    jobdb::JobRows rows;
+    rows.jobNumber = 7;
+    rows.job = {{QStringLiteral("JobNumber"), 7}, {QStringLiteral("Uhrzeit"), "101530"}};
+    rows.files = {{{QStringLiteral("JobNumber"), 7}, {QStringLiteral("Filename"), "plan.pdf"}}};
+    QString error;
+    ASSERT_FALSE(jobdb::keepPendingRecord(m.clientDataFolder(), path, rows, &error).isEmpty());
+    ASSERT_FALSE(jobdb::keepPendingRecord(m.clientDataFolder(), m.path(QStringLiteral("other.mdb")),
+                                          rows, &error)
+                     .isEmpty());
+
+    Start start;
+    ASSERT_TRUE(start.run());
+    {
+        jobdb::Database db(path);
+        QSqlQuery q(db.connection());
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT j.JobNumber, j.Uhrzeit, f.Filename, f.LaufNR "
+                                          "FROM JobDaten j JOIN FileDaten f USING (JobNumber)")));
+        ASSERT_TRUE(q.next());
+        EXPECT_EQ(q.value(0).toInt(), 7);
+        EXPECT_EQ(q.value(1).toString(), QStringLiteral("101530"));
+        EXPECT_EQ(q.value(2).toString(), QStringLiteral("plan.pdf"));
+        EXPECT_EQ(q.value(3).toInt(), 1);
+        EXPECT_FALSE(q.next());
+    }
+    EXPECT_EQ(QDir(jobdb::pendingRecordsFolder(m.clientDataFolder())).entryList(QDir::Files).size(),
+              1);
+    // The next start finds nothing left for this database and records nothing twice.
+    Start again;
+    ASSERT_TRUE(again.run());
+    jobdb::Database db(path);
+    QSqlQuery count(db.connection());
+    ASSERT_TRUE(count.exec(QStringLiteral("SELECT count(*) FROM JobDaten")) && count.next());
+    EXPECT_EQ(count.value(0).toInt(), 1);
 }

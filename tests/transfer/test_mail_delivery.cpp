@@ -287,6 +287,25 @@ TEST_F(MailDelivery, AServerThatDropsTheConnectionIsAFailure) {
     EXPECT_EQ(logLines(errorLog()).size(), 1);
 }
 
+// A server that goes silent in the middle of the dialogue holds the send no longer than the
+// time-out (here 2 s; the guard of sendAndWait gives up after 90 s, libcurl's own wait for a
+// reply is 120 s).
+class StalledMailServer : public MailDelivery, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(StalledMailServer, EndsTheSendAtTheTimeOut) {
+    startSmtp({QStringLiteral("--stall-at"), QString::fromLatin1(GetParam())});
+    MailJob job = jobFor(ownAccount(), QStringLiteral("a.zip"));
+    job.connection.lowSpeedSeconds = 2;
+    const SendRecord record = sendAndWait(sender, job);
+    EXPECT_EQ(record.successes, 0);
+    EXPECT_EQ(record.failures.size(), 1);
+    EXPECT_EQ(logLines(errorLog()).size(), 1);
+    EXPECT_TRUE(test::readFile(eventLog).contains(QByteArray("SMTP STALL ") + GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(AfterTheDataCommandAndAfterTheMessage, StalledMailServer,
+                         ::testing::Values("data", "end"));
+
 TEST_F(MailDelivery, UnsafeSettingsNeverReachTheServer) {
     startSmtp();
     MailAccountSettings account = ownAccount();

@@ -3,6 +3,7 @@
 // at the print shop while the window stays responsive; afterwards the file list is empty.
 #include "cli/sendworkstation.h"
 #include "client/compose/filelistmodel.h"
+#include "client/jobdb/database.h"
 #include "client/startup/settings.h"
 #include "client/ui/frmmain.h"
 #include "client/ui/jobpanel.h"
@@ -13,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -112,4 +114,47 @@ TEST_F(MainWindowSend, AnEmptyJobIsRefusedWithTheMessage) {
     ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000, &gap));
     EXPECT_EQ(prompter.shown.back().text, QStringLiteral("keine Daten zum versenden vorhanden !"));
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+}
+
+// The database refuses the record after the upload: the worker is told in a message box
+// that the job arrived but waits to be recorded, and the next send records it.
+TEST_F(MainWindowSend, AJobTheDatabaseRefusesIsAnnouncedAndRecordedByTheNextSend) {
+    auto sql = [&](const QString& statement) {
+        jobdb::Database db(ws.databasePath);
+        QSqlQuery q(db.connection());
+        return q.exec(statement);
+    };
+    ASSERT_TRUE(sql(QStringLiteral("CREATE TRIGGER voll BEFORE INSERT ON JobDaten BEGIN "
+                                   "SELECT RAISE(ABORT, 'database or disk is full'); END")));
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF plan");
+    compose::FileListModel& model = window->jobPanel()->model();
+    auto sendPlan = [&] {
+        model.appendFiles({{QStringLiteral("plan.pdf"), plan}});
+        model.apply({0}, {QStringLiteral("1"), QStringLiteral("farbig"), QStringLiteral("heften"),
+                          QStringLiteral("keine"), QStringLiteral("keine")});
+        QPushButton* send = button("cmdFTPSend");
+        QTest::mouseClick(send, Qt::LeftButton);
+        qint64 gap = 0;
+        return waitFor([&] { return model.rowCount() == 0 && send->isEnabled(); }, 60000, &gap);
+    };
+    ASSERT_TRUE(sendPlan()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_TRUE(prompter.shown[0].text.startsWith(
+        QStringLiteral("Der Auftrag 1 (%1) ist bei der Druckerei angekommen, konnte aber nicht "
+                       "in der Datenbank gespeichert werden")
+            .arg(ws.uploadedFiles().value(0))))
+        << prompter.shown[0].text.toStdString();
+    EXPECT_EQ(ws.mails().size(), 1);
+
+    ASSERT_TRUE(sql(QStringLiteral("DROP TRIGGER voll")));
+    ASSERT_TRUE(sendPlan());
+    const QListWidget* status = window->findChild<QListWidget*>(QStringLiteral("lstStatus"));
+    EXPECT_FALSE(status
+                     ->findItems(QStringLiteral("Auftrag 1 wurde in der Datenbank nachgetragen."),
+                                 Qt::MatchExactly)
+                     .isEmpty());
+    jobdb::Database db(ws.databasePath);
+    QSqlQuery q(db.connection());
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT group_concat(JobNumber) FROM JobDaten")) && q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("1,2"));
 }
