@@ -351,9 +351,7 @@ void FrmMain::runUpdateCheck() {
     config.clientDataFolder = ctx_.state.clientDataFolder;
     config.appName = startup::kAppName;
     config.running = {startup::kVersionMajor, startup::kVersionMinor, startup::kVersionRevision};
-    config.useProxy = ctx_.state.proxy.useProxy;
-    config.proxyUser = ctx_.state.proxy.user;
-    config.proxyPassword = ctx_.state.proxy.password;
+    config.proxy = ctx_.state.proxy;
     updateCheck_ = new startup::UpdateCheck(config, this);
     connect(updateCheck_, &startup::UpdateCheck::updateOffered, this, [this] {
         if (!ctx_.prompter.askYesNo(QStringLiteral("Update installieren ?"), Prompter::Icon::None,
