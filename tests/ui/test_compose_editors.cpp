@@ -3,8 +3,8 @@
 #include "client/jobdb/database.h"
 #include "client/ui/recordeditorwindow.h"
 #include "common/germanformat.h"
-
 #include "support/uitest.h"
+
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>

@@ -6,6 +6,7 @@
 #include "common/settingwriter.h"
 
 #include "support/recordingwriter.h"
+#include "support/uitest.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -18,7 +19,6 @@
 #include <QTreeView>
 #include <functional>
 
-#include "support/uitest.h"
 #include <gtest/gtest.h>
 
 using kestro::ui::FolderTree;

@@ -1,8 +1,8 @@
 // The packing window as the worker sees it, driven by a real packing run.
 #include "client/transfer/czip.h"
 #include "client/ui/frmprogresszip.h"
-
 #include "support/uitest.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>

@@ -9,8 +9,8 @@
 #include "client/ui/frmprogresszip.h"
 #include "client/ui/jobpanel.h"
 #include "support/recordingwriter.h"
-
 #include "support/uitest.h"
+
 #include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
