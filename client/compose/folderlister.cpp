@@ -2,24 +2,70 @@
 
 #include "client/compose/composelog.h"
 
-#include <QElapsedTimer>
 #include <QFile>
+#include <algorithm>
 #include <dirent.h>
 #include <sys/stat.h>
 
 namespace kestro::compose {
 namespace {
 
-// A batch goes out when it is this big or this old, whichever comes first: small enough
-// that the first files show at once, large enough that 20,000 files are few hand-overs.
+// The sorted list goes out in batches of this size: 20,000 files are few hand-overs, and
+// the window draws between two of them.
 constexpr int kBatchSize = 500;
-constexpr qint64 kBatchMillis = 50;
+
+// A character as the name order sees it: its base letter without accents ("Ä" as "a"),
+// without regard to case.
+char32_t folded(QChar c) {
+    if (c.unicode() < 0x80)
+        return QChar::toCaseFolded(c.unicode());
+    const QString base = QString(c).normalized(QString::NormalizationForm_D);
+    return QChar::toCaseFolded(base.isEmpty() ? c.unicode() : base.at(0).unicode());
+}
 
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
 } // namespace
+
+bool fileNameLess(const QString& a, const QString& b) {
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            // Numbers by value: the longer run without leading zeros is the larger.
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a.at(ei).isDigit())
+                ++ei;
+            while (ej < b.size() && b.at(ej).isDigit())
+                ++ej;
+            QStringView na = QStringView(a).mid(i, ei - i);
+            QStringView nb = QStringView(b).mid(j, ej - j);
+            while (na.size() > 1 && na.front() == u'0')
+                na = na.mid(1);
+            while (nb.size() > 1 && nb.front() == u'0')
+                nb = nb.mid(1);
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (const int c = na.compare(nb); c != 0)
+                return c < 0;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const char32_t ca = folded(a.at(i));
+        const char32_t cb = folded(b.at(j));
+        if (ca != cb)
+            return ca < cb;
+        ++i;
+        ++j;
+    }
+    if (a.size() - i != b.size() - j)
+        return a.size() - i < b.size() - j;
+    // Names that differ only in case or accents still get a fixed order.
+    return a < b;
+}
 
 FolderLister::FolderLister(QObject* parent) : QObject(parent) {
     qRegisterMetaType<ListedFile>();
@@ -80,15 +126,23 @@ void FolderLister::list(const QString& folder) {
         if (!prefix.endsWith('/'))
             prefix += '/';
 
-        QList<ListedFile> batch;
-        QElapsedTimer sinceLastBatch;
-        sinceLastBatch.start();
-        auto flush = [&]() {
-            if (batch.isEmpty())
-                return;
-            post([files = std::move(batch)](FolderLister& l) { Q_EMIT l.batchReady(files); });
-            batch = {};
-            sinceLastBatch.restart();
+        // The whole folder is read first and sorted by name as a file manager sorts
+        // (letters without regard to case, numbers by value: "Plan 2" before "Plan 10"),
+        // then handed over in batches, so that the window never waits on a long list.
+        QList<ListedFile> files;
+        auto deliverSorted = [&]() {
+            std::stable_sort(files.begin(), files.end(),
+                             [](const ListedFile& a, const ListedFile& b) {
+                                 return fileNameLess(a.name, b.name);
+                             });
+            for (qsizetype first = 0; first < files.size(); first += kBatchSize) {
+                if (cancelled->load())
+                    return false;
+                post([batch = files.mid(first, kBatchSize)](FolderLister& l) {
+                    Q_EMIT l.batchReady(batch);
+                });
+            }
+            return true;
         };
 
         while (dirent* entry = readdir(dir.get())) {
@@ -104,7 +158,8 @@ void FolderLister::list(const QString& folder) {
                 const QString name = QFile::decodeName(entry->d_name);
                 qCWarning(lcCompose) << "size of" << QFile::decodeName(path)
                                      << "cannot be read; listing stops there";
-                flush();
+                if (!deliverSorted())
+                    return;
                 post([name](FolderLister& l) {
                     Q_EMIT l.finished(Outcome::StoppedAtUnreadableFile, name);
                 });
@@ -112,11 +167,10 @@ void FolderLister::list(const QString& folder) {
             }
             if (!S_ISREG(info.st_mode))
                 continue;
-            batch.append({QFile::decodeName(entry->d_name), static_cast<qint64>(info.st_size)});
-            if (batch.size() >= kBatchSize || sinceLastBatch.elapsed() >= kBatchMillis)
-                flush();
+            files.append({QFile::decodeName(entry->d_name), static_cast<qint64>(info.st_size)});
         }
-        flush();
+        if (!deliverSorted())
+            return;
         post([](FolderLister& l) { Q_EMIT l.finished(Outcome::Complete, {}); });
     }));
     worker_->start();

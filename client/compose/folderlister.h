@@ -10,6 +10,11 @@
 
 namespace kestro::compose {
 
+// The order of names in a file manager: letters without regard to case or accents ("Ä"
+// beside "A"), runs of digits by their value ("Plan 2" before "Plan 10"). The system's
+// collation is not used: without a locale library it sorts by code point.
+bool fileNameLess(const QString& a, const QString& b);
+
 // One plain file of a folder, as the file window lists it.
 struct ListedFile {
     QString name;
@@ -18,7 +23,7 @@ struct ListedFile {
 
 // Lists the plain files of a folder with their sizes on a worker thread and hands them
 // over in batches, so that the window stays responsive for folders with tens of thousands
-// of files. Files come in the order the file system enumerates them; hidden files (names
+// of files. Files come sorted by name as a file manager lists them; hidden files (names
 // beginning with ".") are left out, as a file list box leaves them out. A file whose size
 // cannot be read ends the listing there: what came before it stays, as the window always
 // did. Starting a new listing drops whatever the previous one had not delivered yet.

@@ -57,20 +57,33 @@ qint64 firstRowId(const QSqlDatabase& db, const QString& tableName) {
     return q.next() ? q.value(0).toLongLong() : -1;
 }
 
-// Edits the first row, or adds it when there is none, inside one write transaction.
-bool writeSingleRow(const QString& dbPath, const RowValues& row) {
+// Edits the first row, or adds it when there is none, inside one write transaction. False
+// with the engine's reason in `error` when the file could not be written.
+bool writeSingleRow(const QString& dbPath, const RowValues& row, QString* error) {
     Database file(dbPath);
-    if (!file.isOpen())
+    if (!file.isOpen()) {
+        *error = file.errorText();
         return false;
+    }
     QSqlDatabase db = file.connection();
     WriteTransaction tx(db);
-    if (!tx.isActive())
+    if (!tx.isActive()) {
+        *error = tx.errorText();
         return false;
+    }
     const qint64 rowid = firstRowId(db, row.layout().name);
-    if (rowid == -2)
+    if (rowid == -2) {
+        *error = db.lastError().text();
         return false;
-    const bool written = rowid < 0 ? insertRow(db, row) : updateRow(db, row, rowid);
-    return written && tx.commit();
+    }
+    const bool written = rowid < 0 ? insertRow(db, row, error) : updateRow(db, row, rowid, error);
+    if (!written)
+        return false;
+    if (!tx.commit()) {
+        *error = tx.errorText();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -106,12 +119,16 @@ std::optional<float> parseVatRate(const QString& text) {
 }
 
 bool MasterDataStore::load(MasterData& data) const {
+    error_.clear();
     Database file(dbPath_);
-    if (!file.isOpen())
+    if (!file.isOpen()) {
+        error_ = file.errorText();
         return false;
+    }
     QSqlQuery q(file.connection());
     if (!q.exec(QStringLiteral("SELECT * FROM Stammdaten ORDER BY rowid LIMIT 1"))) {
-        qCWarning(lcJobDb) << "master data unreadable:" << q.lastError().text();
+        error_ = q.lastError().text();
+        qCWarning(lcJobDb) << "master data unreadable:" << error_;
         return false;
     }
     if (q.next()) {
@@ -155,17 +172,23 @@ bool MasterDataStore::save(MasterData& data) const {
     for (const TextField& f : kTextFields)
         row.set(QString::fromLatin1(f.column), data.*f.member);
     row.set(QStringLiteral("MwSt"), vatRateText(data.vatRate));
-    return writeSingleRow(dbPath_, row);
+    error_.clear();
+    return writeSingleRow(dbPath_, row, &error_);
 }
 
 bool MasterDataStore::saveFtpServer(const QString& ftpServer) const {
     RowValues row(*findLayout(table::FTPDaten));
     row.set(QStringLiteral("FTPServer"), ftpServer);
-    return writeSingleRow(dbPath_, row);
+    error_.clear();
+    return writeSingleRow(dbPath_, row, &error_);
 }
 
-bool saveMasterData(const QString& dbPath, MasterData& data, SettingWriter& settings) {
-    const bool saved = MasterDataStore(dbPath).save(data);
+bool saveMasterData(const QString& dbPath, MasterData& data, SettingWriter& settings,
+                    QString* error) {
+    const MasterDataStore store(dbPath);
+    const bool saved = store.save(data);
+    if (!saved && error)
+        *error = store.errorText();
     settings.writeSetting(QStringLiteral("Databank"), dbPath);
     return saved;
 }

@@ -82,13 +82,18 @@ public:
     bool saveFtpServer(const QString& ftpServer) const;
 
     QString databasePath() const { return dbPath_; }
+    // Why the last load or save failed, in the database engine's words.
+    QString errorText() const { return error_; }
 
 private:
     QString dbPath_;
+    mutable QString error_;
 };
 
 // Save master data as OK does it: the row, then the setting Databank with the database path.
-bool saveMasterData(const QString& dbPath, MasterData& data, SettingWriter& settings);
+// False (the engine's reason in `error`) when the row could not be written.
+bool saveMasterData(const QString& dbPath, MasterData& data, SettingWriter& settings,
+                    QString* error = nullptr);
 
 // Save FTP settings: the FTPServer value, then useProxy ("Wahr"/"Falsch") and, only when the
 // proxy is on, HProxy, FProxy, HProxP, FProxP, ProxyU and ProxyP.

@@ -35,10 +35,18 @@ EditorConfig EditorConfig::deliveryAddresses() {
 }
 
 qint32 RecordEditor::maximumNumber() const {
+    return boundaryNumber(QStringLiteral("DESC"));
+}
+
+qint32 RecordEditor::firstNumber() const {
+    return boundaryNumber(QStringLiteral("ASC"));
+}
+
+qint32 RecordEditor::boundaryNumber(const QString& order) const {
     QSqlQuery q(db_.connection());
-    if (!q.exec(QStringLiteral("SELECT %2 FROM %1 WHERE %2 IS NOT NULL AND %2 <> 0 "
-                               "ORDER BY %2 DESC LIMIT 1")
-                    .arg(quoted(config_.table), quoted(config_.numberColumn)))) {
+    if (!q.exec(QStringLiteral("SELECT %2 FROM %1 WHERE %2 IS NOT NULL AND %2 > 0 "
+                               "ORDER BY %2 %3 LIMIT 1")
+                    .arg(quoted(config_.table), quoted(config_.numberColumn), order))) {
         qCWarning(lcJobDb) << config_.table << "unreadable:" << q.lastError().text();
         return 0;
     }

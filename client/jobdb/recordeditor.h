@@ -47,6 +47,8 @@ public:
 
     // The highest non-zero number (the scroll bar's maximum), 0 for an empty table.
     qint32 maximumNumber() const;
+    // The lowest number above 0, the record the editor opens on; 0 for an empty table.
+    qint32 firstNumber() const;
     // The record with that number (trailing blanks removed, Null as empty), or nullopt when
     // there is none: the window then keeps what it shows.
     std::optional<EditorRecord> seek(qint32 number) const;
@@ -62,6 +64,9 @@ public:
     static EditorRecord markedDeleted(EditorRecord record, const QDate& today);
 
 private:
+    // The first number above 0 in the given order ("ASC" / "DESC"), 0 when there is none.
+    qint32 boundaryNumber(const QString& order) const;
+
     const Database& db_;
     EditorConfig config_;
 };

@@ -2,12 +2,26 @@
 
 #include "client/jobdb/jobdblog.h"
 
+#include <QMutex>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <limits>
 
 namespace kestro::jobdb {
 namespace {
+
+// True the first time in this run that a value did not fit `column`: a value that never
+// fits (a long database path in every job row) is worth one log line, not one per job.
+bool firstMisfitOf(const QString& column) {
+    static QMutex mutex;
+    static QSet<QString> reported;
+    const QMutexLocker lock(&mutex);
+    if (reported.contains(column))
+        return false;
+    reported.insert(column);
+    return true;
+}
 
 bool toLong(const QVariant& value, qint32* out) {
     bool ok = false;
@@ -90,9 +104,11 @@ bool RowValues::set(const QString& column, const QVariant& value) {
     }
     QVariant stored;
     if (!fitValue(*spec, value, &stored)) {
-        qCInfo(lcJobDb).nospace() << "value for " << layout_->name << "." << spec->name
-                                  << " does not fit its column (" << value.toString().size()
-                                  << " characters); column left out";
+        if (firstMisfitOf(layout_->name + QLatin1Char('.') + spec->name))
+            qCInfo(lcJobDb).nospace()
+                << "value for " << layout_->name << "." << spec->name
+                << " does not fit its column (" << value.toString().size()
+                << " characters); column left out, here and in later rows of this run";
         return false;
     }
     for (auto& entry : values_) {

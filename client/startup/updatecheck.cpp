@@ -1,5 +1,6 @@
 #include "client/startup/updatecheck.h"
 
+#include "client/startup/cataloguefetch.h"
 #include "common/ansi.h"
 #include "common/paths.h"
 #include "common/textfile.h"
@@ -31,8 +32,7 @@ UpdateCheck::UpdateCheck(Config config, QObject* parent)
 QString UpdateCheck::versionFileUrl() const {
     const QString url = config_.webServer + QStringLiteral("/AutoUpdate/Version/") +
                         config_.appName + QStringLiteral(".txt");
-    return config_.useProxy ? withProxyCredentials(url, config_.proxyUser, config_.proxyPassword)
-                            : url;
+    return proxiedUrl(url, config_.proxy);
 }
 
 QString UpdateCheck::localFile() const {
@@ -40,7 +40,7 @@ QString UpdateCheck::localFile() const {
 }
 
 void UpdateCheck::start() {
-    DownloadOptions options;
+    DownloadOptions options = downloadOptionsFor(config_.proxy);
     options.maxBytes = 16 * 1024 * 1024;
     if (!download_.start(versionFileUrl(), localFile(), options))
         qCDebug(lcUpdateCheck) << "update check already running";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "client/startup/clientstate.h"
 #include "common/httpdownload.h"
 #include "common/prompter.h"
 #include "common/updateversion.h"
@@ -30,11 +31,8 @@ public:
         QString clientDataFolder;
         QString appName;
         VersionNumbers running;
-        // The proxy rule of the downloads: with the proxy on, its user and password go
-        // into the address.
-        bool useProxy = false;
-        QString proxyUser;
-        QString proxyPassword;
+        // The proxy rule of every download of the client: the same as the catalogue's.
+        ProxySettings proxy;
     };
 
     explicit UpdateCheck(Config config, QObject* parent = nullptr);

@@ -58,7 +58,10 @@ void TransferDisplay::showFtpStatus(const QString& message) {
     setInfoPanel(QStringLiteral("FTP-Status: ") + text);
     // A log that cannot be written must not stop the send; appendTransferLog warns.
     appendTransferLog(clientDataFolder_, text);
+    const bool outer = showingStatus_;
+    showingStatus_ = true;
     Q_EMIT statusLineAdded(text);
+    showingStatus_ = outer;
 }
 
 void TransferDisplay::showSendFailure(const QString& description) {

@@ -47,6 +47,9 @@ public:
     QString barMessage() const { return barMessage_; }
     double barValue() const { return barValue_; }
     double barMaximum() const { return barMaximum_; }
+    // True while statusLineAdded is being delivered: a receiver that also hears the same
+    // line passed on by someone else (the send pipeline) can tell it was shown already.
+    bool isShowingStatus() const { return showingStatus_; }
 
 Q_SIGNALS:
     void barInitialised(double maximum);
@@ -64,6 +67,7 @@ private:
     QString barMessage_;
     QString progressText_;
     QString infoPanel_;
+    bool showingStatus_ = false;
 };
 
 } // namespace kestro::transfer

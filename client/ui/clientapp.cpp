@@ -25,6 +25,15 @@ void installGermanLanguage(QApplication& app) {
         app.installTranslator(translator);
 }
 
+void endOnTermination(QWidget& mainWindow) {
+    // Every event loop ends now, the nested one of a message box waiting for OK as well,
+    // and a box asked for from here on returns at once: nothing the program waits for
+    // (a service that is down, a question) can keep it alive. The window still runs its
+    // unload steps.
+    QApplication::exit(0);
+    mainWindow.close();
+}
+
 int runClient(QApplication& app) {
     app.setApplicationName(QStringLiteral("KestroClient"));
     installGermanLanguage(app);
@@ -48,12 +57,16 @@ int runClient(QApplication& app) {
     FrmMain window({state, config, prompter, settings, service});
     prompter.setParent(&window);
     TerminationSignal termination;
-    QObject::connect(&termination, &TerminationSignal::received, &window, &QWidget::close);
+    bool terminated = false;
+    QObject::connect(&termination, &TerminationSignal::received, &window, [&window, &terminated] {
+        terminated = true;
+        endOnTermination(window);
+    });
     window.show();
     window.formLoad();
-    if (state.newDatabase)
+    if (state.newDatabase && !terminated)
         window.openMasterData();
-    if (state.endRequested)
+    if (state.endRequested || terminated)
         return 0;
     // For the start-up benchmark: leave as soon as the window has been shown.
     if (qEnvironmentVariableIsSet("KESTRO_QUIT_WHEN_SHOWN"))

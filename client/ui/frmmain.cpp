@@ -9,6 +9,7 @@
 #include "client/startup/pipeupdater.h"
 #include "client/startup/updatecheck.h"
 #include "client/transfer/czip.h"
+#include "client/transfer/ftpsession.h"
 #include "client/transfer/progressdisplay.h"
 #include "client/transfer/sendpipeline.h"
 #include "client/ui/frmemail.h"
@@ -30,13 +31,16 @@
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTextBlock>
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -49,10 +53,31 @@ FrmMain::FrmMain(MainWindowContext context, QWidget* parent) : QMainWindow(paren
     buildMenus();
     buildCentralArea();
     buildStatusBar();
-    resize(1180, 760);
+    fitToScreen();
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain() {
+    // The pipeline goes before the window's widgets: a send still running then can no
+    // longer call back into a window that is half gone.
+    if (pipeline_)
+        pipeline_->disconnect(this);
+}
+
+// The window's size at load: as large as the worker is used to, but never taller or wider
+// than the screen's free area, so that the status area stays above a task bar even on a
+// 1366 x 768 laptop screen.
+void FrmMain::fitToScreen() {
+    QSize size(1180, 760);
+    if (const QScreen* s = screen()) {
+        const QRect free = s->availableGeometry();
+        // The frame (title bar, borders) is not known before the window is shown; allow
+        // for a usual one, and for a task bar where the platform does not report one.
+        const int frameHeight = 40;
+        const int taskBar = free.height() == s->geometry().height() ? 48 : 0;
+        size = size.boundedTo(QSize(free.width() - 16, free.height() - frameHeight - taskBar));
+    }
+    resize(size.expandedTo(minimumSizeHint()));
+}
 
 void FrmMain::buildMenus() {
     auto action = [this](QMenu* menu, const char* name, const QString& text,
@@ -127,17 +152,29 @@ void FrmMain::buildCentralArea() {
     sendRow->addWidget(cmdFTPSend_);
     sendRow->addWidget(cmdFTPAbort_);
     sendRow->addWidget(picProgress_, 1);
+    // Rate and time left of the upload, beside the bar they belong to.
+    lblTransferRate_ = new QLabel(central);
+    lblTransferRate_->setObjectName(QStringLiteral("lblTransferRate"));
+    lblTransferRate_->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 28);
+    sendRow->addWidget(lblTransferRate_);
     layout->addLayout(sendRow);
 
-    txtStatus_ = new QLineEdit(central);
+    // The status box grows with every status text of every send for the whole run; the
+    // newest line is always in view. The status list below holds the mail's lines.
+    auto* statusRow = new QHBoxLayout;
+    txtStatus_ = new QPlainTextEdit(central);
     txtStatus_->setObjectName(QStringLiteral("txtStatus"));
     txtStatus_->setReadOnly(true);
-    layout->addWidget(txtStatus_);
+    txtStatus_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    const int lines = fontMetrics().lineSpacing();
+    txtStatus_->setFixedHeight(lines * 5 + 12);
+    statusRow->addWidget(txtStatus_, 3);
     // The status list keeps its place above the window's bottom edge when it is resized.
     lstStatus_ = new QListWidget(central);
     lstStatus_->setObjectName(QStringLiteral("lstStatus"));
-    lstStatus_->setFixedHeight(96);
-    layout->addWidget(lstStatus_);
+    lstStatus_->setFixedHeight(lines * 5 + 12);
+    statusRow->addWidget(lstStatus_, 2);
+    layout->addLayout(statusRow);
 
     setCentralWidget(central);
 }
@@ -227,6 +264,9 @@ void FrmMain::onCatalogue(bool obtained) {
     }
     showCatalogue(catalogue_->outcome().lists);
     jobPanel_->setDeadlineDate(QDate::currentDate());
+    // The demo and support look for this line: the lists are filled and the logo is up.
+    qCInfo(lcCommon) << "catalogue loaded; logo"
+                     << (picture1_->pixmap().isNull() ? "missing" : "shown");
     emit catalogueLoaded(true);
 }
 
@@ -263,38 +303,54 @@ void FrmMain::setUpSend() {
             });
     connect(display_.get(), &transfer::TransferDisplay::infoPanelChanged, panelInfo_,
             &QLabel::setText);
+    // The transfer's status texts go into the status box; the status list keeps the
+    // pipeline's other lines (the mail's), so that no line shows twice.
     connect(display_.get(), &transfer::TransferDisplay::statusLineAdded, this,
-            &FrmMain::addStatusLine);
-    connect(display_.get(), &transfer::TransferDisplay::progressDetailChanged, txtStatus_,
-            &QLineEdit::setText);
+            &FrmMain::appendStatusBox);
+    connect(display_.get(), &transfer::TransferDisplay::progressDetailChanged, lblTransferRate_,
+            &QLabel::setText);
     connect(cmdFTPSend_, &QPushButton::clicked, this, &FrmMain::onSendClicked);
     if (!db_)
         return;
     packer_ = std::make_unique<zip::cZip>();
-    pipeline_ = new transfer::SendPipeline(
-        {ctx_.state, ctx_.config, *db_, ctx_.prompter, *display_, *packer_}, this);
+    pipeline_ = std::make_unique<transfer::SendPipeline>(transfer::SendEnvironment{
+        ctx_.state, ctx_.config, *db_, ctx_.prompter, *display_, *packer_});
+    transfer::SendPipeline* pipeline = pipeline_.get();
     progressZip_ = new FrmProgressZip(this);
     progressZip_->setWindowModality(Qt::WindowModal);
-    connect(progressZip_, &FrmProgressZip::abortRequested, pipeline_,
+    connect(progressZip_, &FrmProgressZip::abortRequested, pipeline,
             &transfer::SendPipeline::abort);
-    connect(cmdFTPAbort_, &QPushButton::clicked, pipeline_, &transfer::SendPipeline::abort);
-    connect(pipeline_, &transfer::SendPipeline::stateChanged, this,
+    connect(cmdFTPAbort_, &QPushButton::clicked, pipeline, &transfer::SendPipeline::abort);
+    connect(pipeline, &transfer::SendPipeline::stateChanged, this,
             [this](transfer::SendPipeline::State state) {
                 using State = transfer::SendPipeline::State;
                 progressZip_->setVisible(state == State::Packing);
                 panelMode_->setText(state == State::Idle ? QStringLiteral("Modus:")
                                                          : QStringLiteral("Modus: senden"));
+                if (state == State::Uploading)
+                    setCaption(transfer::uploadCaption(pipeline_->archivePath()));
+                else if (state == State::Idle)
+                    setCaption(startup::kAppName);
             });
-    connect(pipeline_, &transfer::SendPipeline::progress, this,
+    connect(pipeline, &transfer::SendPipeline::progress, this,
             [this](const transfer::TransferProgress& p) {
                 if (progressZip_->isVisible())
                     progressZip_->setProgress(p.done, p.total);
             });
-    connect(pipeline_, &transfer::SendPipeline::statusLine, this, &FrmMain::addStatusLine);
-    connect(pipeline_, &transfer::SendPipeline::catalogueRefreshed, this, &FrmMain::showCatalogue);
-    connect(pipeline_, &transfer::SendPipeline::clearJob, this,
-            [this] { jobPanel_->clearFiles(); });
-    connect(pipeline_, &transfer::SendPipeline::finished, this, &FrmMain::onSendFinished);
+    connect(pipeline, &transfer::SendPipeline::statusLine, this, [this](const QString& line) {
+        // The pipeline passes the transfer's texts on as well; those are in the box.
+        if (!display_->isShowingStatus())
+            addStatusLine(line);
+    });
+    connect(pipeline, &transfer::SendPipeline::catalogueRefreshed, this, &FrmMain::showCatalogue);
+    connect(pipeline, &transfer::SendPipeline::clearJob, this, [this] { jobPanel_->clearJob(); });
+    connect(pipeline, &transfer::SendPipeline::finished, this, &FrmMain::onSendFinished);
+}
+
+void FrmMain::setCaption(const QString& caption) {
+    setWindowTitle(caption);
+    if (presence_)
+        presence_->setTitle(caption);
 }
 
 void FrmMain::onSendClicked() {
@@ -306,7 +362,7 @@ void FrmMain::onSendClicked() {
     }
     if (pipeline_->isRunning())
         return;
-    txtStatus_->clear();
+    lblTransferRate_->clear();
     cmdFTPSend_->setEnabled(false);
     cmdFTPAbort_->setEnabled(true);
     if (!pipeline_->start(jobPanel_->snapshot())) {
@@ -326,18 +382,27 @@ void FrmMain::onSendFinished(const transfer::SendResult& result) {
         ctx_.prompter.message(transfer::sendtext::kMayNowSend, Prompter::Icon::Information);
         break;
     case Outcome::Delivered:
-        txtStatus_->setText(QStringLiteral("Auftrag %1 übermittelt: %2")
-                                .arg(result.jobNumber)
-                                .arg(result.archiveName));
+        appendStatusBox(QStringLiteral("Auftrag %1 übermittelt: %2")
+                            .arg(result.jobNumber)
+                            .arg(result.archiveName));
         break;
     case Outcome::Aborted:
     case Outcome::NotDelivered:
     case Outcome::Failed:
-        txtStatus_->setText(result.message);
+        appendStatusBox(result.message);
         break;
     default:
         break;
     }
+}
+
+void FrmMain::appendStatusBox(const QString& line) {
+    // An outcome the transfer already reported in the same words is not repeated.
+    const QString last = txtStatus_->document()->lastBlock().text();
+    if (line.isEmpty() || line == last)
+        return;
+    txtStatus_->appendPlainText(line);
+    txtStatus_->verticalScrollBar()->setValue(txtStatus_->verticalScrollBar()->maximum());
 }
 
 void FrmMain::addStatusLine(const QString& line) {
@@ -351,9 +416,7 @@ void FrmMain::runUpdateCheck() {
     config.clientDataFolder = ctx_.state.clientDataFolder;
     config.appName = startup::kAppName;
     config.running = {startup::kVersionMajor, startup::kVersionMinor, startup::kVersionRevision};
-    config.useProxy = ctx_.state.proxy.useProxy;
-    config.proxyUser = ctx_.state.proxy.user;
-    config.proxyPassword = ctx_.state.proxy.password;
+    config.proxy = ctx_.state.proxy;
     updateCheck_ = new startup::UpdateCheck(config, this);
     connect(updateCheck_, &startup::UpdateCheck::updateOffered, this, [this] {
         if (!ctx_.prompter.askYesNo(QStringLiteral("Update installieren ?"), Prompter::Icon::None,
@@ -442,6 +505,9 @@ void FrmMain::formUnload() {
         ctx_.state.rememberLastFolder.compare(QLatin1String("Yes"), Qt::CaseInsensitive) == 0)
         ctx_.settings.writeSetting(QStringLiteral("FolderDir"), ctx_.state.startFolder);
     ctx_.state.closing = true;
+    // A send still running stops, as the abort button stops it.
+    if (pipeline_)
+        pipeline_->abort();
     // Windows still open (for example a modal one when the service asked the client to
     // close for an update) go first.
     for (QWidget* w : QApplication::topLevelWidgets()) {

@@ -11,7 +11,7 @@
 
 class QLabel;
 class QListWidget;
-class QLineEdit;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
@@ -102,6 +102,9 @@ private:
     void onSendClicked();
     void onSendFinished(const transfer::SendResult& result);
     void addStatusLine(const QString& line);
+    void appendStatusBox(const QString& line);
+    void setCaption(const QString& caption);
+    void fitToScreen();
 
     MainWindowContext ctx_;
     std::unique_ptr<jobdb::Database> db_;
@@ -110,7 +113,8 @@ private:
     QPushButton* cmdFTPSend_ = nullptr;
     QPushButton* cmdFTPAbort_ = nullptr;
     QProgressBar* picProgress_ = nullptr;
-    QLineEdit* txtStatus_ = nullptr;
+    QPlainTextEdit* txtStatus_ = nullptr;
+    QLabel* lblTransferRate_ = nullptr;
     QListWidget* lstStatus_ = nullptr;
     QLabel* panelMode_ = nullptr;
     QLabel* panelInfo_ = nullptr;
@@ -120,9 +124,11 @@ private:
     startup::CatalogueRefresh* catalogue_ = nullptr;
     startup::UpdateCheck* updateCheck_ = nullptr;
     startup::ClientPresence* presence_ = nullptr;
+    // The pipeline drives the display and the packer: it is declared after them so that
+    // it goes first when the window goes, and never reaches for either once destroyed.
     std::unique_ptr<transfer::TransferDisplay> display_;
     std::unique_ptr<zip::cZip> packer_;
-    transfer::SendPipeline* pipeline_ = nullptr;
+    std::unique_ptr<transfer::SendPipeline> pipeline_;
     FrmProgressZip* progressZip_ = nullptr;
     bool unloadedOnce_ = false;
 };

@@ -165,13 +165,26 @@ void FrmStammdat::onDatabank() {
     const QString path = choice_->choose(text15_->text());
     ctx_.databasePath = path;
     text15_->setText(path);
-    jobdb::MasterDataStore(path).load(ctx_.master);
+    const jobdb::MasterDataStore store(path);
+    if (!store.load(ctx_.master))
+        ctx_.prompter.message(QStringLiteral("Die Stammdaten konnten nicht gelesen werden:\r") +
+                                  store.errorText(),
+                              Prompter::Icon::Critical, windowTitle());
     fillWindow();
 }
 
 void FrmStammdat::onOk() {
     collect();
-    jobdb::saveMasterData(ctx_.databasePath, ctx_.master, ctx_.settings);
+    QString error;
+    if (!jobdb::saveMasterData(ctx_.databasePath, ctx_.master, ctx_.settings, &error)) {
+        // The worker must not believe the data stored: the window stays open with what
+        // was typed, so that it can be saved again once the database can be written.
+        ctx_.prompter.message(QStringLiteral("Die Stammdaten konnten nicht gespeichert "
+                                             "werden:\r") +
+                                  error,
+                              Prompter::Icon::Critical, windowTitle());
+        return;
+    }
     if (!choice_->otherFileChosen()) {
         if (ctx_.reloadProjects)
             ctx_.reloadProjects();

@@ -37,13 +37,39 @@ QLabel* caption(const QString& text, QWidget* buddy) {
     return label;
 }
 
-// Fills a choice box afresh and leaves nothing chosen.
+// Fills a choice box afresh. What the worker had chosen stays chosen when the new list
+// still holds it (a reloaded list, a refreshed catalogue); otherwise nothing is chosen.
+// A typed text in an editable box is the worker's, too, and stays.
 void replaceItems(QComboBox* box, const QStringList& items) {
+    const QString chosen = box->currentIndex() >= 0 ? box->currentText() : QString();
+    const QString typed = box->isEditable() ? box->currentText() : QString();
     box->clear();
     box->addItems(items);
-    box->setCurrentIndex(-1);
-    if (box->isEditable())
-        box->clearEditText();
+    box->setCurrentIndex(chosen.isEmpty() ? -1 : static_cast<int>(items.indexOf(chosen)));
+    if (box->isEditable() && box->currentIndex() < 0)
+        box->setEditText(typed == chosen ? QString() : typed);
+}
+
+// A drop-down list that opens below its box with a bounded height and scrolled to the
+// current choice, instead of a list as tall as the screen laid over the box.
+void boundPopup(QComboBox* box, int visibleItems) {
+    box->setMaxVisibleItems(visibleItems);
+    box->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+}
+
+// The widest of the texts, as a column of the file list needs it.
+int widestText(const QFontMetrics& metrics, const QStringList& texts) {
+    int widest = 0;
+    for (const QString& t : texts)
+        widest = qMax(widest, metrics.horizontalAdvance(t));
+    return widest;
+}
+
+QStringList itemsOf(const QComboBox* box) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    return items;
 }
 
 } // namespace
@@ -120,7 +146,7 @@ void JobPanel::buildHeaderFields() {
     dtPicker1_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     cboTime_ = choiceBox(this, QStringLiteral("cboTime"), optional, false);
     cboTime_->setPlaceholderText(compose::noTimeChosenText());
-    cboTime_->setMaxVisibleItems(16);
+    boundPopup(cboTime_, 16);
     txtBemerk_ = new QLineEdit(this);
     txtBemerk_->setObjectName(QStringLiteral("txtBemerk"));
 }
@@ -128,7 +154,7 @@ void JobPanel::buildHeaderFields() {
 void JobPanel::buildFileSettings() {
     const QString required = QStringLiteral("Pflichtfeld");
     cboAnzahl_ = choiceBox(this, QStringLiteral("cboAnzahl"), required, false);
-    cboAnzahl_->setMaxVisibleItems(16);
+    boundPopup(cboAnzahl_, 16);
     cboColor_ = choiceBox(this, QStringLiteral("cboColor"), required, false);
     for (int i = 0; i < 3; ++i)
         cboArbeit_[i] = choiceBox(this, QStringLiteral("cboArbeit%1").arg(i + 1), required, false);
@@ -150,6 +176,9 @@ void JobPanel::buildFileList() {
     listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listView1_->header()->setStretchLastSection(false);
     listView1_->setMinimumHeight(120);
+    // Values applied or loaded may be longer than the catalogue's: the columns follow.
+    connect(&model_, &QAbstractItemModel::dataChanged, this, &JobPanel::fitColumns);
+    connect(&model_, &QAbstractItemModel::modelReset, this, &JobPanel::fitColumns);
 
     cmdAddFile_ = new QPushButton(QStringLiteral("Dateien &hinzufügen"), this);
     cmdAddFile_->setObjectName(QStringLiteral("cmdAddFile"));
@@ -186,6 +215,7 @@ void JobPanel::setCatalogueLists(const QStringList& colors, const QStringList& w
     replaceItems(cboArbeit_[0], work1);
     replaceItems(cboArbeit_[1], work2);
     replaceItems(cboArbeit_[2], work3);
+    fitColumns();
 }
 
 void JobPanel::clearCatalogueLists() {
@@ -215,6 +245,11 @@ compose::JobSnapshot JobPanel::snapshot() const {
 
 void JobPanel::clearFiles() {
     model_.clear();
+}
+
+void JobPanel::clearJob() {
+    model_.clear();
+    txtBemerk_->clear();
 }
 
 void JobPanel::loadJob(const compose::JobSnapshot& job) {
@@ -268,20 +303,30 @@ void JobPanel::showEvent(QShowEvent* event) {
     fitColumns();
 }
 
-// The columns share the list's width in the proportions the worker is used to: a narrow
-// number, a wide file name, two short value columns and three equal processing columns.
+// The value columns are as wide as their longest possible entry (the catalogue's texts,
+// or what a row holds), the number column as its digits; the file name takes the width
+// that is left, so the header always reaches the list's right edge.
 void JobPanel::fitColumns() {
-    const int width = listView1_->viewport()->width();
-    const int shortColumn =
-        qMax(fontMetrics().horizontalAdvance(QStringLiteral("Anzahl")) + 16, width / 16);
+    using M = compose::FileListModel;
     QHeaderView* header = listView1_->header();
-    header->resizeSection(compose::FileListModel::Number, qMax(36, width / 22));
-    header->resizeSection(compose::FileListModel::FileName, width / 4);
-    header->resizeSection(compose::FileListModel::Copies, shortColumn);
-    header->resizeSection(compose::FileListModel::Color, shortColumn);
-    const int step = qMax(60, static_cast<int>(width / 5.5));
-    for (int c = compose::FileListModel::Step1; c <= compose::FileListModel::Step3; ++c)
-        header->resizeSection(c, step);
+    const QFontMetrics metrics = listView1_->fontMetrics();
+    // Room for the cell's margins and the header's sort marker.
+    const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 16;
+    auto fit = [&](int column, const QStringList& entries) {
+        // The view's own measure of the rows' cells (protected in the tree view).
+        const int cells =
+            static_cast<const QAbstractItemView*>(listView1_)->sizeHintForColumn(column);
+        const int wanted = qMax(qMax(header->sectionSizeHint(column), cells),
+                                widestText(metrics, entries) + padding);
+        header->setSectionResizeMode(column, QHeaderView::Interactive);
+        header->resizeSection(column, wanted);
+    };
+    fit(M::Number, {QStringLiteral("999")});
+    fit(M::Copies, {QStringLiteral("100")});
+    fit(M::Color, itemsOf(cboColor_));
+    for (int i = 0; i < 3; ++i)
+        fit(M::Step1 + i, itemsOf(cboArbeit_[i]));
+    header->setSectionResizeMode(M::FileName, QHeaderView::Stretch);
 }
 
 } // namespace kestro::ui

@@ -24,10 +24,12 @@ public:
     JobPanel(Prompter& prompter, QWidget* parent = nullptr);
 
     // Replaces the project / delivery-address choices; an empty list leaves them as they
-    // were, as the list loaders do when the table has no rows.
+    // were, as the list loaders do when the table has no rows. The chosen entry stays
+    // chosen when the new list still holds it.
     void setProjects(const QStringList& labels);
     void setDeliveries(const QStringList& labels);
-    // The catalogue's colour and processing menus.
+    // The catalogue's colour and processing menus; a choice the new menus still offer
+    // stays chosen.
     void setCatalogueLists(const QStringList& colors, const QStringList& work1,
                            const QStringList& work2, const QStringList& work3);
     void clearCatalogueLists();
@@ -37,6 +39,8 @@ public:
 
     compose::JobSnapshot snapshot() const;
     void clearFiles();
+    // A delivered job leaves the window: its files and its remarks go.
+    void clearJob();
     // Puts a stored job back into the fields and the list.
     void loadJob(const compose::JobSnapshot& job);
 

@@ -80,10 +80,15 @@ RecordEditorWindow::RecordEditorWindow(const jobdb::Database& db, jobdb::EditorC
     layout->addWidget(picButtons);
     setMinimumWidth(480);
 
-    // Load: the scroll bar reaches up to the highest number; no record is shown until
-    // the worker scrolls or makes a new one.
+    // Load: the scroll bar reaches up to the highest number and stands on the first
+    // record, which the window shows at once; one click then reaches its neighbour,
+    // and a table of one record shows that record.
     const qint32 highest = editor_.maximumNumber();
     hScroll1_->setRange(highest > 0 ? 1 : 0, highest);
+    if (const qint32 first = editor_.firstNumber(); first > 0) {
+        hScroll1_->setValue(first);
+        seekX(first);
+    }
 
     connect(hScroll1_, &QScrollBar::valueChanged, this, &RecordEditorWindow::seekX);
     connect(cmdNew, &QPushButton::clicked, this, &RecordEditorWindow::newRecord);
@@ -107,7 +112,8 @@ jobdb::EditorRecord RecordEditorWindow::shownRecord() const {
 }
 
 void RecordEditorWindow::showRecord(const jobdb::EditorRecord& record) {
-    txtNr_->setText(QString::number(record.number));
+    // No record shown (0) leaves the number box empty rather than showing a number 0.
+    txtNr_->setText(record.number > 0 ? QString::number(record.number) : QString());
     txtName_[0]->setText(record.name1);
     txtName_[1]->setText(record.name2);
     txtName_[2]->setText(record.name3);

@@ -381,3 +381,31 @@ TEST_F(JobRecords, ReservedNumbersAreTakenByOneJobOnly) {
               (QList<QVariantList>{{2}}));
     EXPECT_EQ(store.nextJobNumber(), 3);
 }
+
+namespace {
+QStringList g_jobDbLog;
+void keepLogLine(QtMsgType, const QMessageLogContext& context, const QString& text) {
+    if (QByteArray(context.category).startsWith("kestro.jobdb"))
+        g_jobDbLog << text;
+}
+} // namespace
+
+// A database path too long for PfadFile is the same at every job: one log line per run.
+TEST_F(JobRecords, ALongDatabasePathIsLoggedOncePerRun) {
+    Database db(dbPath);
+    JobStore store(db);
+    const JobSnapshot job = richJob();
+    g_jobDbLog.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepLogLine);
+    for (const char* time : {"101530", "101531", "101532"}) {
+        const PrepareResult prepared = store.prepareJob(
+            job, richMaster(), QLatin1String(time), kToday, machine.clientDataFolder(), prompter);
+        ASSERT_TRUE(prepared.ok());
+        ASSERT_TRUE(
+            store.recordJob(job, richMaster(), *prepared.job, QLatin1String(time), kToday, dbPath)
+                .ok);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_LE(g_jobDbLog.filter(QStringLiteral("PfadFile")).size(), 1)
+        << g_jobDbLog.join('\n').toStdString();
+}

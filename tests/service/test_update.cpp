@@ -1,6 +1,7 @@
 #include "client/startup/pipeupdater.h"
 #include "client/startup/updatecheck.h"
 #include "common/servicemessage.h"
+#include "support/tinyproxy.h"
 #include "vellmonharness.h"
 
 #include <QSignalSpy>
@@ -182,17 +183,42 @@ TEST_F(ClientUpdateCheck, NoVersionFileEndsQuietly) {
     EXPECT_FALSE(done.at(0).at(0).toBool());
 }
 
-TEST(ClientUpdateCheckConfig, ProxyCredentialsGoIntoTheAddress) {
-    startup::UpdateCheck check({QStringLiteral("http://www.varnholt.example"),
-                                QStringLiteral("/tmp"),
-                                QStringLiteral("KestroFTP-Client"),
-                                {1, 0, 41},
-                                true,
-                                QStringLiteral("u"),
-                                QStringLiteral("p")});
-    EXPECT_EQ(
-        check.versionFileUrl(),
-        QStringLiteral("http://u:p@www.varnholt.example/AutoUpdate/Version/KestroFTP-Client.txt"));
+// Behind a mandatory proxy the version file comes through the proxy with its login, as
+// the catalogue does; a password with "@" and "/" still names the maker's host.
+TEST_F(ClientUpdateCheck, GoesThroughTheProxyWithItsLogin) {
+    machine.writeFile(QStringLiteral("www/AutoUpdate/Version/KestroFTP-Client.txt"), "1.0.42\n");
+    const QString log = machine.path(QStringLiteral("requests.log"));
+    PeerProcess logged;
+    ASSERT_TRUE(logged.startFixture(QStringLiteral("httpserver.py"),
+                                    {QStringLiteral("--root"), machine.path(QStringLiteral("www")),
+                                     QStringLiteral("--log"), log}));
+    test::TinyProxy proxy;
+    ASSERT_TRUE(proxy.start(machine.root(), QStringLiteral("anna"), QStringLiteral("geheim1")))
+        << "tinyproxy (Debian package tinyproxy-bin) is needed";
+    auto offered = [&](const QString& proxyHost, const QString& password) {
+        startup::UpdateCheck::Config config{
+            QStringLiteral("http://127.0.0.1:%1").arg(logged.port()),
+            machine.clientDataFolder(),
+            QStringLiteral("KestroFTP-Client"),
+            {1, 0, 41}};
+        config.proxy.useProxy = true;
+        config.proxy.httpProxy = proxyHost;
+        config.proxy.httpProxyPort = QString::number(proxy.port());
+        config.proxy.user = QStringLiteral("anna");
+        config.proxy.password = password;
+        startup::UpdateCheck update(config);
+        QSignalSpy done(&update, &startup::UpdateCheck::finished);
+        update.start();
+        EXPECT_TRUE(done.wait(20000));
+        return !done.isEmpty() && done.at(0).at(0).toBool();
+    };
+    const QString viaProxy = QStringLiteral("127.0.0.1");
+    EXPECT_FALSE(offered(viaProxy, QStringLiteral("falsch"))) << "the proxy refuses a wrong login";
+    EXPECT_TRUE(readFile(log).isEmpty()) << "nothing went past the proxy";
+    EXPECT_TRUE(offered(viaProxy, QStringLiteral("geheim1")));
+    EXPECT_TRUE(readFile(log).contains("GET /AutoUpdate/Version/KestroFTP-Client.txt"));
+    // Without a proxy host the login only goes into the address, encoded.
+    EXPECT_TRUE(offered(QString(), QStringLiteral("p@ss/w:rd")));
 }
 
 TEST(ClientUpdateQuestion, AsksWithoutIcon) {

@@ -2,6 +2,7 @@
 #include "client/startup/cataloguefetch.h"
 #include "support/peerprocess.h"
 #include "support/testenv.h"
+#include "support/tinyproxy.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -35,36 +36,6 @@ bool waitForFinished(CatalogueRefresh& refresh, bool* obtained) {
     QTimer::singleShot(30000, &loop, &QEventLoop::quit);
     loop.exec();
     return reported;
-}
-
-sockaddr_in loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-// A port that was free a moment ago (the kernel picks it).
-int freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = loopback(port);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
 }
 
 QString url(const QString& targets, const QString& host) {
@@ -363,53 +334,9 @@ TEST_F(CatalogueFetch, RefreshReportsOnTheCallersThread) {
     EXPECT_FALSE(QFile::exists(local(kCatalogueFileName)));
 }
 
-// Debian's tinyproxy, started on a free loopback port with its own configuration and a
-// login, so that a download only passes when the proxy got the right credentials.
-class TinyProxy {
-public:
-    bool start(const QString& folder, const QString& user, const QString& password) {
-        const int port = freeLoopbackPort();
-        if (port == 0)
-            return false;
-        const QString config = folder + QStringLiteral("/tinyproxy.conf");
-        QFile f(config);
-        if (!f.open(QIODevice::WriteOnly))
-            return false;
-        f.write(QStringLiteral("Port %1\nListen 127.0.0.1\nTimeout 30\nMaxClients 10\n"
-                               "LogLevel Warning\nBasicAuth %2 %3\n")
-                    .arg(port)
-                    .arg(user, password)
-                    .toUtf8());
-        f.close();
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral("tinyproxy"),
-                       {QStringLiteral("-d"), QStringLiteral("-c"), config});
-        if (!process_.waitForStarted(5000))
-            return false;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            if (accepts(port)) {
-                port_ = port;
-                return true;
-            }
-            QThread::msleep(50);
-        }
-        return false;
-    }
-    ~TinyProxy() {
-        process_.terminate();
-        if (!process_.waitForFinished(3000))
-            process_.kill();
-    }
-    int port() const { return port_; }
-
-private:
-    QProcess process_;
-    int port_ = 0;
-};
-
 TEST_F(CatalogueFetch, DownloadsThroughAnHttpProxyWithItsLogin) {
     startServer();
-    TinyProxy proxy;
+    kestro::test::TinyProxy proxy;
     ASSERT_TRUE(proxy.start(machine.root(), QStringLiteral("anna"), QStringLiteral("geheim1")))
         << "tinyproxy (Debian package tinyproxy-bin) is needed";
 

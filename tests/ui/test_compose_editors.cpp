@@ -3,6 +3,7 @@
 #include "client/jobdb/database.h"
 #include "client/ui/recordeditorwindow.h"
 #include "common/germanformat.h"
+#include "support/uitest.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -170,4 +171,42 @@ TEST_F(EditorTest, SaveWithoutARecordAsks) {
     press(*window, "cmdSave");
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_TRUE(rows("Projekte", "ProNumber").isEmpty());
+}
+
+// The editor opens on its first record, and one click on the bar's arrows reaches the
+// neighbour, in both editors; a table of one record shows that record.
+TEST_F(EditorTest, OpensOnTheFirstRecordAndOneClickReachesTheNext) {
+    for (const EditorConfig& config :
+         {EditorConfig::projects(), EditorConfig::deliveryAddresses()}) {
+        const char* number =
+            config.listToReload == EditorConfig::List::Projects ? "txtProNr" : "txtLiefNr";
+        {
+            auto maker = open(config);
+            press(*maker, "cmdNew");
+            box(*maker, "txtName1")->setText("Erster");
+            press(*maker, "cmdSave");
+        }
+        auto one = open(config);
+        EXPECT_EQ(box(*one, number)->text(), "1") << config.caption.toStdString();
+        EXPECT_EQ(box(*one, "txtName1")->text(), "Erster");
+
+        press(*one, "cmdNew");
+        box(*one, "txtName1")->setText("Zweiter");
+        press(*one, "cmdSave");
+        auto two = open(config);
+        kestro::test::saveScreenshot(two.get(), two->objectName());
+        EXPECT_EQ(box(*two, "txtName1")->text(), "Erster");
+        scroll(*two)->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        EXPECT_EQ(box(*two, "txtName1")->text(), "Zweiter");
+        scroll(*two)->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        EXPECT_EQ(box(*two, number)->text(), "1");
+        EXPECT_EQ(box(*two, "txtName1")->text(), "Erster");
+    }
+}
+
+TEST_F(EditorTest, DeleteWithNoRecordShownLeavesTheNumberEmpty) {
+    auto window = open(EditorConfig::projects());
+    press(*window, "cmdDelete");
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "");
+    EXPECT_TRUE(box(*window, "txtName1")->text().startsWith("gelöscht am: "));
 }

@@ -6,6 +6,7 @@
 #include "common/settingwriter.h"
 
 #include "support/recordingwriter.h"
+#include "support/uitest.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -179,6 +180,7 @@ TEST_F(FileWindowTest, StartFolderWindowStoresFolderThenFlag) {
     QString startFolder = folder;
     QString remember = "No";
     FrmStartOrdner window(writer, startFolder, remember);
+    kestro::test::saveScreenshot(&window, QStringLiteral("frmStartOrdner"));
     EXPECT_EQ(window.windowTitle(), "Startordner");
     auto* text = window.findChild<QLineEdit*>("txtStartOrdner");
     auto* check = window.findChild<QCheckBox*>("chkLastStartOrdner");
@@ -208,4 +210,23 @@ TEST_F(FileWindowTest, StartFolderWindowCancelChangesNothing) {
     EXPECT_TRUE(writer.writes.isEmpty());
     EXPECT_EQ(startFolder, folder);
     EXPECT_EQ(remember, "Yes");
+}
+
+// The file window lists a folder as a file manager does: by name, without regard to case,
+// numbers by their value.
+TEST_F(FileWindowTest, ListsTheFilesSortedByName) {
+    const QString mixed = dir.filePath("Gemischt");
+    ASSERT_TRUE(QDir().mkpath(mixed));
+    for (const char* name : {"b.pdf", "Plan 10.pdf", "A.pdf", "zeta.pdf", "Plan 2.pdf", "c.pdf",
+                             "Änderung.pdf", "_alt.pdf"})
+        writeBytes(mixed + "/" + QString::fromUtf8(name), 10);
+    FrmAddFile window(mixed);
+    ASSERT_TRUE(waitFilled(window));
+    kestro::test::saveScreenshot(&window, QStringLiteral("frmAddFile"));
+    QStringList shown;
+    const QAbstractItemModel* m = window.fileList()->model();
+    for (int r = 0; r < m->rowCount(); ++r)
+        shown << m->index(r, 0).data().toString();
+    EXPECT_EQ(shown, QStringList({"_alt.pdf", "A.pdf", "Änderung.pdf", "b.pdf", "c.pdf",
+                                  "Plan 2.pdf", "Plan 10.pdf", "zeta.pdf"}));
 }

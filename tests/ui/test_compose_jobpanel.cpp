@@ -229,7 +229,30 @@ TEST_F(JobPanelTest, ProjectListsAndJobReload) {
     panel.loadJob(job);
     EXPECT_EQ(panel.snapshot(), job);
 
-    panel.clearFiles();
+    panel.clearJob();
     EXPECT_TRUE(panel.snapshot().files.isEmpty());
-    EXPECT_EQ(panel.snapshot().remarks, "bitte falten");
+    EXPECT_EQ(panel.snapshot().remarks, "");
+}
+
+// A reloaded list or a refreshed catalogue keeps what the worker chose where the entry
+// is still there; an entry that went leaves nothing chosen.
+TEST_F(JobPanelTest, ChoicesSurviveAReloadWhereTheirEntryStays) {
+    panel.setProjects({"1 | Neubau", "2 | Umbau"});
+    choose("cboProjekt", "2 | Umbau");
+    chooseAll();
+    panel.setProjects({"1 | Neubau", "2 | Umbau", "3 | Anbau"});
+    panel.setCatalogueLists({"SW", "Farbe"}, {"Falzen", "Schneiden"}, {"Heften"},
+                            {"Binden", "keine"});
+    EXPECT_EQ(panel.snapshot().project, "2 | Umbau");
+    addFiles({"a.pdf"});
+    clickRow(0);
+    child<QPushButton>("cmdAnwenden")->click();
+    EXPECT_EQ(panel.snapshot().files.at(0).color, "Farbe");
+    EXPECT_EQ(panel.snapshot().files.at(0).step3, "Binden");
+
+    panel.setProjects({"1 | Neubau"});
+    panel.setCatalogueLists({"SW"}, {"Falzen"}, {"Heften"}, {"keine"});
+    EXPECT_EQ(panel.snapshot().project, "");
+    EXPECT_EQ(child<QComboBox>("cboColor")->currentIndex(), -1);
+    EXPECT_EQ(child<QComboBox>("cboArbeit1")->currentText(), "Falzen");
 }

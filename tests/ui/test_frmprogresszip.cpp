@@ -1,6 +1,7 @@
 // The packing window as the worker sees it, driven by a real packing run.
 #include "client/transfer/czip.h"
 #include "client/ui/frmprogresszip.h"
+#include "support/uitest.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -55,6 +56,7 @@ qint32 packWithWindow(cZip& packer, FrmProgressZip& window) {
 
 TEST(FrmProgressZip, ShowsItsTextsCentredAndRaisesTheReadyFlag) {
     FrmProgressZip window;
+    kestro::test::saveScreenshot(&window, QStringLiteral("frmProgressZip"));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("progress.."));
     auto* label = window.findChild<QLabel*>(QStringLiteral("Label1"));
     ASSERT_NE(label, nullptr);

@@ -4,18 +4,33 @@
 #include "cli/sendworkstation.h"
 #include "client/compose/filelistmodel.h"
 #include "client/jobdb/database.h"
+#include "client/jobdb/recordeditor.h"
 #include "client/startup/settings.h"
 #include "client/ui/frmmain.h"
+#include "client/ui/frmprogresszip.h"
 #include "client/ui/jobpanel.h"
 #include "support/recordingwriter.h"
+#include "support/uitest.h"
 
+#include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -63,6 +78,34 @@ protected:
     QPushButton* button(const char* name) {
         return window->findChild<QPushButton*>(QString::fromLatin1(name));
     }
+    template <class T> T* child(const char* name) {
+        T* w = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void choose(const char* box, const QString& text) {
+        QComboBox* c = child<QComboBox>(box);
+        c->setCurrentIndex(c->findText(text));
+        ASSERT_EQ(c->currentText(), text) << box;
+    }
+    void chooseFileSettings() {
+        choose("cboAnzahl", QStringLiteral("2"));
+        choose("cboColor", QStringLiteral("schwarz/weiß"));
+        choose("cboArbeit1", QStringLiteral("heften"));
+        choose("cboArbeit2", QStringLiteral("falten"));
+        choose("cboArbeit3", QStringLiteral("keine"));
+    }
+    void selectAllRows() { child<QTreeView>("ListView1")->selectAll(); }
+    QStringList statusBoxLines() {
+        return child<QPlainTextEdit>("txtStatus")->toPlainText().split(QLatin1Char('\n'));
+    }
+    QStringList statusListLines() {
+        QStringList lines;
+        auto* list = child<QListWidget>("lstStatus");
+        for (int i = 0; i < list->count(); ++i)
+            lines << list->item(i)->text();
+        return lines;
+    }
 
     SendWorkstation ws;
     DeployConfig config;
@@ -85,6 +128,10 @@ TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
     model.appendFiles({{QStringLiteral("plan.pdf"), a}, {QStringLiteral("plan.pdf"), b}});
     model.apply({0, 1}, {QStringLiteral("2"), QStringLiteral("farbig"), QStringLiteral("heften"),
                          QStringLiteral("keine"), QStringLiteral("keine")});
+    QTest::keyClicks(child<QLineEdit>("txtBemerk"), QStringLiteral("bitte heften"));
+    QStringList captions;
+    QObject::connect(window.get(), &QWidget::windowTitleChanged,
+                     [&](const QString& title) { captions << title; });
 
     QPushButton* send = button("cmdFTPSend");
     QTest::mouseClick(send, Qt::LeftButton);
@@ -101,7 +148,21 @@ TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
     EXPECT_EQ(ws.mails().size(), 1);
     EXPECT_FALSE(button("cmdFTPAbort")->isEnabled());
-    EXPECT_GT(window->findChild<QListWidget*>(QStringLiteral("lstStatus"))->count(), 0);
+    // The delivered job leaves the window with its remarks.
+    EXPECT_EQ(window->jobPanel()->snapshot().remarks, QString());
+    // While the archive went up the title named it; afterwards the program's name again.
+    EXPECT_EQ(captions, QStringList({QStringLiteral("Uploading ") + uploaded[0],
+                                     QStringLiteral("KestroFTP-Client")}));
+    // The transfer's texts are in the status box, once each; the status list has the
+    // mail's lines and none of the transfer's.
+    const QStringList box = statusBoxLines();
+    EXPECT_EQ(box.count(QStringLiteral("Info: compressed ...")), 1) << box.join('|').toStdString();
+    EXPECT_EQ(box.count(QStringLiteral("Uploading ") + uploaded[0] + QStringLiteral(" completed.")),
+              1);
+    const QStringList list = statusListLines();
+    EXPECT_FALSE(list.isEmpty());
+    for (const QString& line : list)
+        EXPECT_FALSE(box.contains(line)) << line.toStdString();
     // No message box interrupted the worker on the way.
     EXPECT_TRUE(prompter.shown.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
     // Not a timing test: a gap of seconds would mean the send ran on the window's thread.
@@ -157,4 +218,191 @@ TEST_F(MainWindowSend, AJobTheDatabaseRefusesIsAnnouncedAndRecordedByTheNextSend
     QSqlQuery q(db.connection());
     ASSERT_TRUE(q.exec(QStringLiteral("SELECT group_concat(JobNumber) FROM JobDaten")) && q.next());
     EXPECT_EQ(q.value(0).toString(), QStringLiteral("1,2"));
+}
+
+// The shop's logo stands beside the job, as the shop drew it.
+TEST_F(MainWindowSend, ShowsTheShopsLogo) {
+    test::saveScreenshot(window.get(), QStringLiteral("frmMain"));
+    const QPixmap logo = child<QLabel>("Picture1")->pixmap();
+    ASSERT_FALSE(logo.isNull());
+    const QImage image = logo.toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4)
+            colours.insert(image.pixel(x, y) & 0xF0F0F0);
+    EXPECT_GE(colours.size(), 4) << "a real picture, not a single grey pixel";
+}
+
+// The status box grows over the run: a second send adds its lines below the first's.
+TEST_F(MainWindowSend, TheStatusBoxKeepsEverySend) {
+    QPushButton* send = button("cmdFTPSend");
+    for (int round = 0; round < 2; ++round) {
+        const QString file = ws.machine.writeFile(QStringLiteral("r%1/a.pdf").arg(round), "%PDF");
+        window->jobPanel()->model().appendFiles({{QStringLiteral("a.pdf"), file}});
+        chooseFileSettings();
+        selectAllRows();
+        button("cmdAnwenden")->click();
+        QTest::mouseClick(send, Qt::LeftButton);
+        qint64 gap = 0;
+        ASSERT_TRUE(waitFor(
+            [&] { return window->jobPanel()->model().rowCount() == 0 && send->isEnabled(); }, 60000,
+            &gap));
+    }
+    EXPECT_EQ(statusBoxLines().count(QStringLiteral("Info: compressed ...")), 2);
+    EXPECT_EQ(statusBoxLines().filter(QStringLiteral("übermittelt")).size(), 2);
+}
+
+// The colour and processing steps the worker picked survive the catalogue refresh of a
+// refused send, so that Anwenden afterwards writes them and not empty cells.
+TEST_F(MainWindowSend, PicksSurviveAnIncompleteJob) {
+    const QString file = ws.machine.writeFile(QStringLiteral("x/plan.pdf"), "%PDF");
+    window->jobPanel()->model().appendFiles({{QStringLiteral("plan.pdf"), file}});
+    chooseFileSettings();
+    QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
+    qint64 gap = 0;
+    ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000, &gap));
+    EXPECT_EQ(prompter.shown.back().text,
+              QStringLiteral("Auftrag noch nicht vollständig ausgefüllt !"));
+    ASSERT_TRUE(waitFor([&] { return button("cmdFTPSend")->isEnabled(); }, 30000, &gap));
+
+    selectAllRows();
+    button("cmdAnwenden")->click();
+    const compose::FileRow row = window->jobPanel()->snapshot().files.at(0);
+    EXPECT_EQ(row.copies, QStringLiteral("2"));
+    EXPECT_EQ(row.color, QStringLiteral("schwarz/weiß"));
+    EXPECT_EQ(row.step1, QStringLiteral("heften"));
+    EXPECT_EQ(row.step2, QStringLiteral("falten"));
+    EXPECT_EQ(row.step3, QStringLiteral("keine"));
+}
+
+// Closing the project or delivery-address editor reloads its list and keeps the choice.
+TEST_F(MainWindowSend, ClosingAnEditorKeepsTheChosenEntry) {
+    struct Case {
+        jobdb::EditorConfig config;
+        const char* menu;
+        const char* box;
+    };
+    for (const Case& c :
+         {Case{jobdb::EditorConfig::projects(), "mnuProjekt", "cboProjekt"},
+          Case{jobdb::EditorConfig::deliveryAddresses(), "mnuLieferAdr", "cboLieferAdr"}}) {
+        jobdb::RecordEditor editor(*window->database(), c.config);
+        for (const char* name : {"Neubau", "Umbau"}) {
+            auto record = editor.newRecord();
+            ASSERT_TRUE(record);
+            record->name1 = QString::fromLatin1(name);
+            ASSERT_TRUE(editor.save(*record));
+        }
+        window->reloadProjects();
+        window->reloadDeliveries();
+        QComboBox* box = child<QComboBox>(c.box);
+        ASSERT_EQ(box->count(), 2);
+        box->setCurrentIndex(1);
+        const QString chosen = box->currentText();
+        // The worker opens the editor from the menu and closes it.
+        QTimer::singleShot(200, [] {
+            if (QWidget* editorWindow = QApplication::activeModalWidget())
+                if (auto* close = editorWindow->findChild<QPushButton*>(QStringLiteral("cmdClose")))
+                    close->click();
+        });
+        window->findChild<QAction*>(QString::fromLatin1(c.menu))->trigger();
+        EXPECT_EQ(box->currentText(), chosen) << c.box;
+        EXPECT_EQ(box->currentIndex(), 1) << c.box;
+    }
+}
+
+// The file list's columns show their values whole, the file name takes the spare width
+// and the header reaches the list's right edge.
+TEST_F(MainWindowSend, FileListColumnsFitWhatTheyShow) {
+    const QString file = ws.machine.writeFile(QStringLiteral("x/plan.pdf"), "%PDF");
+    window->jobPanel()->model().appendFiles({{QStringLiteral("plan.pdf"), file}});
+    chooseFileSettings();
+    selectAllRows();
+    button("cmdAnwenden")->click();
+    QTest::qWait(50);
+    auto* list = child<QTreeView>("ListView1");
+    QHeaderView* header = list->header();
+    const QFontMetrics metrics = list->fontMetrics();
+    EXPECT_GT(header->sectionSize(compose::FileListModel::Color),
+              metrics.horizontalAdvance(QStringLiteral("schwarz/weiß")));
+    EXPECT_GT(header->sectionSize(compose::FileListModel::Step3),
+              metrics.horizontalAdvance(QStringLiteral("laminieren")));
+    EXPECT_EQ(header->length(), list->viewport()->width());
+    for (int c = 0; c < compose::FileListModel::ColumnCount; ++c)
+        EXPECT_GE(header->sectionSize(compose::FileListModel::FileName), header->sectionSize(c));
+}
+
+// On a 1366 x 768 laptop screen the window, with its title bar, stays above a task bar,
+// and the deadline's time list drops down at the chosen time with a bounded height.
+TEST_F(MainWindowSend, FitsALaptopScreenAndTheTimeListOpensAtTheChoice) {
+    const QRect screen = window->screen()->geometry();
+    ASSERT_EQ(screen.size(), QSize(1366, 768)) << "tests/ui/laptop-screen.json in use";
+    const int titleBar = 40;
+    const int taskBar = 48;
+    EXPECT_LE(window->height() + titleBar, screen.height() - taskBar);
+    EXPECT_LE(window->width(), screen.width());
+    EXPECT_GE(window->height(), window->minimumSizeHint().height());
+
+    auto* time = child<QComboBox>("cboTime");
+    choose("cboTime", QStringLiteral("14 : 30"));
+    time->showPopup();
+    QTest::qWait(50);
+    test::saveScreenshot(time->view()->window(), QStringLiteral("frmMain-cboTime"));
+    QAbstractItemView* view = time->view();
+    const int rowHeight = view->sizeHintForRow(0);
+    EXPECT_LE(view->height(), rowHeight * 17 + 8);
+    EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(view->currentIndex()).center()));
+    time->hidePopup();
+}
+
+// Closing the window (Datei -> Ende, SIGTERM) while the packer runs ends the send without
+// touching anything already destroyed; AddressSanitizer builds report any such access.
+TEST_F(MainWindowSend, ClosingWhilePackingTouchesNothingFreed) {
+    QByteArray noise(48 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator generator(11);
+    generator.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString big = ws.machine.writeFile(QStringLiteral("x/gross.tif"), noise);
+    window->jobPanel()->model().appendFiles({{QStringLiteral("gross.tif"), big}});
+    chooseFileSettings();
+    selectAllRows();
+    button("cmdAnwenden")->click();
+    QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
+    auto* packing = window->findChild<ui::FrmProgressZip*>();
+    ASSERT_NE(packing, nullptr);
+    qint64 gap = 0;
+    ASSERT_TRUE(waitFor([&] { return packing->isVisible(); }, 30000, &gap));
+    window.reset();
+    QTest::qWait(500);
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+}
+
+// A real client ends on SIGTERM while a box waits for an answer (a newer version is
+// offered), although closing it asks a service that is down to store the start folder
+// and the "Mailslot" box then waits for OK as well.
+TEST(ClientProcess, SigtermEndsItWhileTheMailslotBoxWaits) {
+    SendWorkstation ws;
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    ws.machine.writeFile(QStringLiteral("shop/web/AutoUpdate/Version/KestroFTP-Client.txt"),
+                         "9.0.0\n");
+    const QJsonObject registry{{QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
+                                QJsonObject{{QStringLiteral("Databank"), ws.databasePath},
+                                            {QStringLiteral("valFolderDir"), QStringLiteral("Yes")},
+                                            {QStringLiteral("FolderDir"), ws.machine.root()}}}};
+    ws.machine.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"),
+                         QJsonDocument(registry).toJson());
+    QProcess client;
+    client.setProcessChannelMode(QProcess::MergedChannels);
+    client.start(QStringLiteral(KESTRO_CLIENT_PATH), {});
+    ASSERT_TRUE(client.waitForStarted(10000));
+    // The window is up once it announced itself in the runtime folder.
+    qint64 gap = 0;
+    ASSERT_TRUE(waitFor([&] { return !QDir(ws.machine.runtimeFolder()).isEmpty(); }, 30000, &gap));
+    QTest::qWait(1500);
+    ASSERT_EQ(client.state(), QProcess::Running) << client.readAll().toStdString();
+    ::kill(pid_t(client.processId()), SIGTERM);
+    const bool ended = client.waitForFinished(15000);
+    if (!ended)
+        client.kill();
+    ASSERT_TRUE(ended) << "still running after SIGTERM: " << client.readAll().toStdString();
+    EXPECT_EQ(client.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(client.exitCode(), 0);
 }

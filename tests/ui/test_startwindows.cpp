@@ -13,6 +13,7 @@
 #include "support/recordingwriter.h"
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -137,6 +138,33 @@ TEST_F(MasterDataWindow, ChoosingAnotherFileSavesThereAndEndsTheProgram) {
     EXPECT_EQ(inOther.name, QStringLiteral("Neue Firma"));
     EXPECT_TRUE(inFirst.name.isEmpty());
     EXPECT_EQ(writer.writes.last(), QStringLiteral("Databank=") + other);
+}
+
+// A database that cannot be written or read is named in a box; the window stays open
+// with what was typed, so that the worker never believes the data stored.
+TEST_F(MasterDataWindow, AFailedSaveOrLoadIsShownAndTheWindowStaysOpen) {
+    FrmStammdat window(context());
+    window.show();
+    ASSERT_TRUE(QFile::remove(dbPath));
+    machine.writeFile(QStringLiteral("jobs.mdb"), QByteArray(4096, 'z'));
+    window.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("Neue Firma"));
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_TRUE(prompter.shown[0].text.startsWith(
+        QStringLiteral("Die Stammdaten konnten nicht gespeichert werden:\r")));
+    EXPECT_GT(prompter.shown[0].text.size(), 52) << "the engine's reason follows";
+    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(reloads, 0);
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Text1"))->text(),
+              QStringLiteral("Neue Firma"));
+
+    const QString broken = machine.writeFile(QStringLiteral("kaputt.mdb"), QByteArray(4096, 'y'));
+    prompter.files.push_back(broken);
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdDatabank")),
+                      Qt::LeftButton);
+    EXPECT_TRUE(prompter.texts().last().startsWith(
+        QStringLiteral("Die Stammdaten konnten nicht gelesen werden:\r")));
 }
 
 TEST(MainWindow, MenusAndUnloadSteps) {
