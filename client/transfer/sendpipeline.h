@@ -6,6 +6,7 @@
 #include "client/startup/clientstate.h"
 #include "client/transfer/ftpsession.h"
 #include "client/transfer/progressinfo.h"
+#include "client/transfer/sendworkfolder.h"
 #include "common/deployconfig.h"
 
 #include <QDateTime>
@@ -66,8 +67,8 @@ enum class SendOutcome {
 
 struct SendResult {
     SendOutcome outcome = SendOutcome::Failed;
-    QString message; // German, for the user
-    QString archiveName;
+    QString message;     // German, for the user
+    QString archiveName; // as it finally stands on the server once delivered
     qint32 jobNumber = 0;
     int packed = 0;
     int notPacked = 0;
@@ -149,12 +150,14 @@ private:
     void failWithError(const QString& description);
     void end(SendOutcome outcome, const QString& message);
     void deleteArchive();
+    QString localArchiveName_; // the archive's name as it was built
 
     SendEnvironment env_;
     std::function<QDateTime()> clock_;
     State state_ = State::Idle;
     bool abort_ = false;
-    compose::JobSnapshot job_; // with the archive's entry names
+    compose::JobSnapshot job_;  // with the archive's entry names
+    SendWorkFolder workFolder_; // this send's job sheet and archive
     QDateTime sendTime_;
     QString sendTimeText_;
     jobdb::PreparedJob prepared_;

@@ -3,6 +3,7 @@
 
 #include <QJsonArray>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 using kestro::test::SendWorkstation;
@@ -124,6 +125,53 @@ TEST_F(KestroSendTest, BadUsageAndMalformedJobsExit64) {
     const QString badDate =
         ws.machine.writeFile(QStringLiteral("date.json"), R"({"date": "7.12.2026", "files": []})");
     EXPECT_EQ(run({badDate}).exitCode, 64);
+}
+
+// Two scripts on one workstation send at the same moment: both jobs arrive, each under
+// a name of its own and with its own files, and nothing is left behind.
+TEST_F(KestroSendTest, TwoSendsAtOnceBothArriveUnderTheirOwnNames) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    const QString first = ws.machine.writeFile(QStringLiteral("eins.pdf"), "%PDF eins");
+    const QString second = ws.machine.writeFile(QStringLiteral("zwei.pdf"), "%PDF zwei");
+    const QString jobs[] = {jobFile({file(first)}, QStringLiteral("eins.json")),
+                            jobFile({file(second)}, QStringLiteral("zwei.json"))};
+    QProcess processes[2];
+    for (int i = 0; i < 2; ++i)
+        processes[i].start(QStringLiteral(KESTRO_SEND_PATH), {jobs[i]});
+    QStringList archives;
+    for (QProcess& p : processes) {
+        ASSERT_TRUE(p.waitForFinished(180000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        ASSERT_EQ(p.exitCode(), 0) << err.toStdString();
+        archives << QString::fromUtf8(p.readAllStandardOutput()).section('\n', 0, 0).mid(8);
+    }
+    EXPECT_NE(archives[0], archives[1]);
+    QStringList expected = archives;
+    expected.sort();
+    EXPECT_EQ(ws.uploadedFiles(), expected);
+    const QByteArray contents[] = {"%PDF eins", "%PDF zwei"};
+    const QString names[] = {QStringLiteral("eins.pdf"), QStringLiteral("zwei.pdf")};
+    for (int i = 0; i < 2; ++i) {
+        const auto entries =
+            kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + archives[i]);
+        EXPECT_EQ(entries.keys(), (QStringList{QStringLiteral("JobDaten.txt"), names[i]}));
+        EXPECT_EQ(entries.value(names[i]), contents[i]);
+    }
+    EXPECT_EQ(ws.mails().size(), 2);
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+}
+
+TEST_F(KestroSendTest, HundredPercentOnlyAfterTheShopConfirmed) {
+    // The shop keeps only the first bytes and still answers 226.
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("kuerzer")}))
+        << ws.problem().toStdString();
+    QByteArray bytes(2 << 20, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    const QString scan = ws.machine.writeFile(QStringLiteral("scan.tif"), bytes);
+    const ProcessRun r = run({jobFile({file(scan)})});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("100 %"))) << r.err.toStdString();
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(' ').toStdString();
 }
 
 } // namespace
