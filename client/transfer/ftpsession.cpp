@@ -98,6 +98,9 @@ QString numberedRemoteName(const QString& name, int n) {
     return name.left(dot) + suffix + name.mid(dot);
 }
 
+// The folder an upload creates to hold a name while it renames its file to it.
+const QString kClaimSuffix = QStringLiteral(".lock");
+
 // Every later name an upload may take when the first is held by another file.
 constexpr int kMaxNumberedNames = 999;
 
@@ -416,26 +419,60 @@ FtpPutSession::Publish FtpPutSession::publish(CURL* curl, const QString& partNam
                                               const QString& wanted, QString& finalName) {
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
         const QString candidate = n == 1 ? wanted : numberedRemoteName(wanted, n);
-        const RemoteFile existing = probe(curl, candidate, true);
-        if (existing.kind == RemoteFile::Kind::Present)
+        const Claim claim = claimName(curl, candidate);
+        if (claim == Claim::Broken)
+            return Publish::Failed;
+        if (claim == Claim::Taken)
             continue;
-        if (runCommands(
-                curl, {QStringLiteral("RNFR ") + partName, QStringLiteral("RNTO ") + candidate})) {
+        bool taken = false;
+        const Publish outcome = renameTo(curl, partName, candidate, taken);
+        if (claim == Claim::Held)
+            releaseName(curl, candidate);
+        if (taken)
+            continue;
+        if (outcome == Publish::Done)
             finalName = candidate;
-            return Publish::Done;
-        }
-        const FtpReply rnfr = dialogue_.replies["RNFR"];
-        if (rnfr.code == 0 || (rnfr.code == 350 && dialogue_.replies["RNTO"].code == 0))
-            return Publish::Failed; // the connection broke
-        if (rnfr.code != 350)
-            return Publish::RenameRefused;
-        // A server that does not replace files refuses the name another upload took
-        // since we looked; any other refusal is the rename's.
-        if (probe(curl, candidate, true).kind != RemoteFile::Kind::Present)
-            return Publish::RenameRefused;
+        return outcome;
     }
     qCWarning(lcFtp) << "no free name for" << wanted;
     return Publish::Failed;
+}
+
+FtpPutSession::Claim FtpPutSession::claimName(CURL* curl, const QString& name) {
+    // Looking and renaming are two steps, and a server may replace a file on rename: two
+    // uploads that look at once would both take the name. Creating a folder is atomic on
+    // every server, so the upload that creates "<name>.lock" holds the name until it
+    // removes it again. A server that lets nobody create folders leaves looking alone.
+    const QString lock = name + kClaimSuffix;
+    if (runCommands(curl, {QStringLiteral("MKD ") + lock}))
+        return Claim::Held;
+    if (dialogue_.replies["MKD"].code == 0)
+        return Claim::Broken;
+    return probe(curl, lock, false).kind == RemoteFile::Kind::Present ? Claim::Taken
+                                                                      : Claim::NotHeld;
+}
+
+void FtpPutSession::releaseName(CURL* curl, const QString& name) {
+    if (!runCommands(curl, {QStringLiteral("RMD ") + name + kClaimSuffix}))
+        qCWarning(lcFtp) << "could not remove the claim on" << name << ":" << dialogue_.lastReply;
+}
+
+FtpPutSession::Publish FtpPutSession::renameTo(CURL* curl, const QString& partName,
+                                               const QString& name, bool& taken) {
+    taken = probe(curl, name, true).kind == RemoteFile::Kind::Present;
+    if (taken)
+        return Publish::Failed;
+    if (runCommands(curl, {QStringLiteral("RNFR ") + partName, QStringLiteral("RNTO ") + name}))
+        return Publish::Done;
+    const FtpReply rnfr = dialogue_.replies["RNFR"];
+    if (rnfr.code == 0 || (rnfr.code == 350 && dialogue_.replies["RNTO"].code == 0))
+        return Publish::Failed; // the connection broke
+    if (rnfr.code != 350)
+        return Publish::RenameRefused;
+    // A server that does not replace files refuses a name another upload took since we
+    // looked; any other refusal is the rename's.
+    taken = probe(curl, name, true).kind == RemoteFile::Kind::Present;
+    return Publish::RenameRefused;
 }
 
 std::optional<QString> FtpPutSession::freeName(CURL* curl, const QString& wanted) {

@@ -73,13 +73,14 @@ public:
 // connect and log in, change into the directory, store the file under a name of this
 // upload's own (the remote name + a unique part + ".part"), ask the server for the stored
 // size (SIZE, else MLST, else a listing), and only then rename it to the remote name, or
-// to the remote name + "-2", "-3", ... when another file already holds that name. The
-// shop never sees a half file under an archive's name, and two uploads never replace each
-// other's file. A failed or aborted upload removes its partial file, on a fresh control
-// connection when the first one broke. A server that refuses the rename gets the file
-// under its final name directly, as a plain upload would, and loses it again on failure.
-// abort() may be called from any other thread at any time; once the stored file proved
-// complete, the rename is no longer interrupted.
+// to the remote name + "-2", "-3", ... when another file already holds that name. While
+// it looks and renames, the upload holds the name by a folder "<name>.lock" (creating a
+// folder is atomic), so two uploads never take one name. The shop never sees a half
+// file under an archive's name, and two uploads never replace each other's file. A failed or
+// aborted upload removes its partial file, on a fresh control connection when the first one broke.
+// A server that refuses the rename gets the file under its final name directly, as a plain upload
+// would, and loses it again on failure. abort() may be called from any other thread at any time;
+// once the stored file proved complete, the rename is no longer interrupted.
 class FtpPutSession {
 public:
     FtpPutSession(FtpUploadRequest request, FtpSessionObserver& observer);
@@ -99,12 +100,16 @@ private:
         qint64 size = -1;
     };
     enum class Publish { Done, RenameRefused, Failed };
+    enum class Claim { Held, Taken, NotHeld, Broken };
 
     void deliver(CURL* curl, std::FILE* file, const QString& wanted, FtpUploadResult& result);
     bool putOneFile(CURL* curl, std::FILE* file, const QString& remoteName,
                     FtpUploadResult& result);
     bool confirmStoredSize(CURL* curl, const QString& remoteName, FtpUploadResult& result);
     Publish publish(CURL* curl, const QString& partName, const QString& wanted, QString& finalName);
+    Claim claimName(CURL* curl, const QString& name);
+    void releaseName(CURL* curl, const QString& name);
+    Publish renameTo(CURL* curl, const QString& partName, const QString& name, bool& taken);
     std::optional<QString> freeName(CURL* curl, const QString& wanted);
     RemoteFile probe(CURL* curl, const QString& remoteName, bool askSize);
     RemoteFile fromListing(CURL* curl, const QString& remoteName);
