@@ -222,6 +222,14 @@ TEST_F(FtpUploadTest, NameHeldByAnotherFileGivesTheNextFreeName) {
     EXPECT_EQ(onServer(), (QStringList{"job-2.zip", "job-3.zip", "job.zip"}));
     EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), QByteArray("an earlier job"));
     EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job-3.zip"), kestro::test::readFile(local));
+
+    // A name that another upload holds while it renames its file is not taken either.
+    ASSERT_TRUE(QDir().mkpath(serverRoot() + "/job-4.zip.lock"));
+    const Outcome next = run(request(QStringLiteral("kunde"), local));
+    ASSERT_TRUE(next.result.delivered) << next.result.errorText.toStdString();
+    EXPECT_EQ(next.result.remoteName, QStringLiteral("job-5.zip"));
+    EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{"job-4.zip.lock"});
 }
 
 TEST_F(FtpUploadTest, ServerThatCannotRenameGetsTheFileUnderItsFinalName) {
