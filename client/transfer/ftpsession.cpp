@@ -188,9 +188,14 @@ struct SessionCallbacks {
 FtpPutSession::FtpPutSession(FtpUploadRequest request, FtpSessionObserver& observer)
     : request_(std::move(request)), observer_(observer) {}
 
+void FtpPutSession::abandon() {
+    abandoned_ = true;
+    abort();
+}
+
 void FtpPutSession::abort() {
     aborted_ = true;
-    if (shielded_)
+    if (shielded_ && !abandoned_)
         return;
     // Closing the connections ends a transfer that waits in the kernel at once, not
     // only at libcurl's next progress call.

@@ -89,6 +89,9 @@ public:
 
     FtpUploadResult uploadFile();
     void abort();
+    // Stops everything at once, the removal of a partial file and the rename included:
+    // for an owner that goes away and must not wait for the server.
+    void abandon();
     bool abortRequested() const { return aborted_.load(); }
 
 private:
@@ -117,7 +120,9 @@ private:
     bool configure(CURL* curl);
     void removeRemote(CURL* curl, const QString& remoteName);
     void fail(FtpUploadResult& result, int code);
-    bool interruptible() const { return aborted_.load() && !shielded_.load(); }
+    bool interruptible() const {
+        return aborted_.load() && (!shielded_.load() || abandoned_.load());
+    }
     void status(int code, const QString& info = QString());
 
     // libcurl callbacks, on the upload's thread
@@ -135,6 +140,7 @@ private:
     // Set while the rename or the removal of a partial file runs: an abort no longer
     // interrupts those short steps.
     std::atomic<bool> shielded_{false};
+    std::atomic<bool> abandoned_{false};
     std::mutex socketsMutex_;
     std::map<curl_socket_t, QString> sockets_; // open sockets and their peer address
     int socketsOpened_ = 0;
