@@ -206,8 +206,9 @@ int main(int argc, char** argv) {
         auto lastPercent = std::make_shared<int>(-1);
         QObject::connect(&pipeline, &transfer::SendPipeline::progress,
                          [lastPercent](const transfer::TransferProgress& p) {
-                             const int percent =
-                                 transfer::barPercent(double(p.done), double(p.total));
+                             // "100 %" only once the shop confirmed the archive.
+                             const int percent = transfer::barPercent(
+                                 double(transfer::shownBytes(p)), double(p.total));
                              if (p.total <= 0 || percent == *lastPercent || percent % 10 != 0)
                                  return;
                              *lastPercent = percent;

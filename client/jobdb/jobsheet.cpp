@@ -7,6 +7,19 @@
 
 namespace kestro::jobdb {
 
+namespace {
+
+// The shop reads the sheet line by line: a line break or any other control character in
+// a remark, the time or a file name would start a line of its own ("JobNummer: 999").
+QString withoutControlCharacters(QString line) {
+    for (QChar& c : line)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    return line;
+}
+
+} // namespace
+
 QString projectText(const LookupResult& project) {
     QString text = project.name1.isEmpty() ? QStringLiteral(" ")
                                            : project.number + QStringLiteral(" | ") + project.name1;
@@ -64,7 +77,7 @@ QByteArray jobSheetBytes(const JobSheetContent& c) {
 
     QByteArray out;
     for (const QString& line : lines)
-        out += toAnsi(line) + "\r\r\n";
+        out += toAnsi(withoutControlCharacters(line)) + "\r\r\n";
     return out;
 }
 

@@ -47,7 +47,8 @@ QString fileLine(const compose::FileRow& file);
 
 // The job sheet JobDaten.txt as bytes: Windows-1252 (a character it cannot hold becomes "?"),
 // every line ending CR CR LF; the remarks and delivery-address lines only when they have a
-// value; the file lines last.
+// value; the file lines last. A control character in any value (CR, LF, tab, ...) becomes
+// a blank, so that every value stays on its own line.
 QByteArray jobSheetBytes(const JobSheetContent& content);
 
 } // namespace kestro::jobdb

@@ -60,11 +60,6 @@ cZip::Run cZip::snapshot() const {
 }
 
 qint32 cZip::runLibrary(const Run& run) {
-    if (run.specs.size() > kMaxSpecsPerRun) {
-        qCWarning(lcZip) << "a run takes at most" << kMaxSpecsPerRun << "specifications, not"
-                         << run.specs.size();
-        return ZE_PARMS;
-    }
     ZpUserFunctions functions;
     functions.print = [this](const QByteArray& message) {
         if (const auto text = progressText(message))
@@ -90,11 +85,8 @@ qint32 cZip::runLibrary(const Run& run) {
     };
     library_.ZpInit(functions);
     library_.ZpSetOptions(run.options);
-    ZpNames names;
-    for (qsizetype i = 0; i < run.specs.size(); ++i)
-        names[size_t(i)] = QFile::encodeName(run.specs.at(i));
-    names[size_t(run.specs.size() + 1)] = QByteArray("");
-    return library_.ZpArchive(qint32(run.specs.size()), QFile::encodeName(run.zipFile), names);
+    // Not through the names record: a job may have more files than its 1022 slots.
+    return library_.ZpArchiveList(run.specs, run.zipFile);
 }
 
 bool cZip::Zip() {

@@ -21,10 +21,10 @@ namespace kestro::zip {
 // the window's thread gets them through queued connections and the window never waits on
 // the disk. Abort() stops a running run from any thread; such a run writes no archive.
 //
-// Pack a job in one run: AddFileSpec for every file and the job sheet, then Zip() or
-// StartZip(); Entries() tells per file whether it was packed and under which name. One
-// run per file works as well (each run adds to the archive), but every run writes the
-// archive anew, so a job of many files takes much longer that way.
+// Pack a job in one run, whatever the number of files: AddFileSpec for every file and
+// the job sheet, then Zip() or StartZip(); Entries() tells per file whether it was packed and under
+// which name. One run per file works as well (each run adds to the archive), but every run writes
+// the archive anew, so a job of many files takes much longer that way.
 //
 // Events that in the zip32 interface wanted an answer by reference (password, comment,
 // cancel) cannot be answered across threads: the answers are set beforehand (Password,
@@ -73,6 +73,10 @@ public:
     void setCompressionLevel(char level) { options_.level = level; }
     void setPassword(const QByteArray& password) { password_ = password; }
     void setComment(const QByteArray& comment) { comment_ = comment; }
+    // True (the default) reads "*", "?" and "[" in a specification as a pattern; false
+    // takes every specification as the path of one file, whatever its name holds.
+    bool MatchWildcards() const { return options_.literalNames == 0; }
+    void setMatchWildcards(bool on) { options_.literalNames = on ? 0 : 1; }
 
     void ClearFileSpecs() { specs_.clear(); }
     void AddFileSpec(const QString& spec) { specs_ << spec; }

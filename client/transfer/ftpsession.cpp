@@ -5,6 +5,8 @@
 #include "client/transfer/ftpstatus.h"
 
 #include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QUrl>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -79,6 +81,47 @@ QByteArray proxyUrl(const FtpProxySettings& proxy) {
     return "http://" + address.toUtf8();
 }
 
+// A name of this upload's own for the file while it travels: the shop's software takes
+// no ".part" file for a job, and no other upload uses the same one.
+QString partNameFor(const QString& remoteName) {
+    const quint64 unique = QRandomGenerator::system()->generate64() & 0xFFFFFFFFFFFFull;
+    return remoteName + QLatin1Char('.') + QString::number(unique, 16).rightJustified(12, '0') +
+           QStringLiteral(".part");
+}
+
+// "Muster-071226-100503.zip", 2 -> "Muster-071226-100503-2.zip".
+QString numberedRemoteName(const QString& name, int n) {
+    const QString suffix = QStringLiteral("-%1").arg(n);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0)
+        return name + suffix;
+    return name.left(dot) + suffix + name.mid(dot);
+}
+
+// The folder an upload creates to hold a name while it renames its file to it.
+const QString kClaimSuffix = QStringLiteral(".lock");
+
+// Every later name an upload may take when the first is held by another file.
+constexpr int kMaxNumberedNames = 999;
+
+// The removal of a partial file must not hold the user long after a failure.
+constexpr long kCleanupTimeoutSeconds = 15;
+
+// The size in a line of a directory listing that ends with `name`: the fifth field of a
+// Unix listing ("-rw-r--r-- 1 ftp ftp 12345 Dec 07 10:05 name"), the third of an MS-DOS
+// one ("12-07-26  10:05AM  12345 name"); -1 when the line names no size.
+qint64 listedSize(const QString& line, const QString& name) {
+    const QStringList fields =
+        line.left(line.size() - name.size()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    bool numeric = false;
+    qint64 size = -1;
+    if (fields.size() >= 5 && fields.at(0).startsWith(QLatin1Char('-')))
+        size = fields.at(4).toLongLong(&numeric);
+    else if (fields.size() >= 3)
+        size = fields.at(2).toLongLong(&numeric);
+    return numeric ? size : -1;
+}
+
 QString peerAddress(const curl_sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = {};
     if (address->family == AF_INET) {
@@ -113,6 +156,9 @@ struct SessionCallbacks {
     static size_t read(char* buffer, size_t size, size_t count, void* session) {
         return static_cast<FtpPutSession*>(session)->readFile(buffer, size * count);
     }
+    static size_t write(char* data, size_t size, size_t count, void* session) {
+        return static_cast<FtpPutSession*>(session)->listed(data, size * count);
+    }
     static int progress(void* session, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
         return static_cast<FtpPutSession*>(session)->progressed(ulnow) ? 0 : 1;
     }
@@ -142,8 +188,15 @@ struct SessionCallbacks {
 FtpPutSession::FtpPutSession(FtpUploadRequest request, FtpSessionObserver& observer)
     : request_(std::move(request)), observer_(observer) {}
 
+void FtpPutSession::abandon() {
+    abandoned_ = true;
+    abort();
+}
+
 void FtpPutSession::abort() {
     aborted_ = true;
+    if (shielded_ && !abandoned_)
+        return;
     // Closing the connections ends a transfer that waits in the kernel at once, not
     // only at libcurl's next progress call.
     const std::lock_guard lock(socketsMutex_);
@@ -158,7 +211,8 @@ void FtpPutSession::status(int code, const QString& info) {
 
 FtpUploadResult FtpPutSession::uploadFile() {
     FtpUploadResult result;
-    const QString name = fileNamePart(request_.localPath);
+    const QString name =
+        request_.remoteName.isEmpty() ? fileNamePart(request_.localPath) : request_.remoteName;
     if (!usableServer(request_.server) || !usableRemoteName(name)) {
         qCWarning(lcFtp) << "unusable FTP target" << request_.server << name;
         fail(result, wininet::InvalidUrl);
@@ -172,26 +226,72 @@ FtpUploadResult FtpPutSession::uploadFile() {
         return result;
     }
     posix_fadvise(fileno(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+    struct stat info {};
+    localSize_ = ::fstat(fileno(file), &info) == 0 ? qint64(info.st_size) : 0;
+    result.localSize = localSize_;
     CURL* curl = curl_easy_init();
-    curl_slist* postQuote = curl_slist_append(nullptr, ("*SIZE " + name.toUtf8()).constData());
-    if (!curl || !postQuote) {
+    if (curl && configure(curl))
+        deliver(curl, file, name, result);
+    else
         fail(result, wininet::InternalError);
-    } else if (configure(curl, name, postQuote)) {
-        putOneFile(curl, file, result);
-    } else {
-        fail(result, wininet::InternalError);
-    }
     // Closing the control connection reports its last status texts after the outcome,
     // as closing the connection handle did.
     if (curl)
         curl_easy_cleanup(curl);
-    curl_slist_free_all(postQuote);
     std::fclose(file);
     return result;
 }
 
-bool FtpPutSession::configure(CURL* curl, const QString& remoteName, curl_slist* postQuote) {
-    const QByteArray url = uploadUrl(request_.server, request_.directory, remoteName);
+void FtpPutSession::deliver(CURL* curl, std::FILE* file, const QString& wanted,
+                            FtpUploadResult& result) {
+    const QString partName = partNameFor(wanted);
+    const bool stored = putOneFile(curl, file, partName, result);
+    if (!stored || !confirmStoredSize(curl, partName, result) || aborted_) {
+        if (result.errorCode == 0)
+            fail(result, wininet::OperationCancelled);
+        if (dialogue_.storSent)
+            removeRemote(curl, partName);
+        return;
+    }
+    QString finalName;
+    shielded_ = true;
+    const Publish published = publish(curl, partName, wanted, finalName);
+    shielded_ = false;
+    if (published == Publish::Failed) {
+        fail(result, wininet::ConnectionAborted);
+        removeRemote(curl, partName);
+        return;
+    }
+    if (published == Publish::RenameRefused) {
+        // Without a rename the file can only arrive under its final name while it travels.
+        qCInfo(lcFtp) << "the server refuses to rename; uploading under the final name";
+        removeRemote(curl, partName);
+        const auto name = freeName(curl, wanted);
+        if (!name) {
+            fail(result, wininet::ExtendedError);
+            return;
+        }
+        finalName = *name;
+        std::rewind(file);
+        if (!putOneFile(curl, file, finalName, result) ||
+            !confirmStoredSize(curl, finalName, result) || aborted_) {
+            if (result.errorCode == 0)
+                fail(result, wininet::OperationCancelled);
+            if (dialogue_.storSent)
+                removeRemote(curl, finalName);
+            return;
+        }
+    }
+    if (finalName != wanted)
+        qCInfo(lcFtp) << wanted << "was taken on the server; the file is named" << finalName;
+    result.remoteName = finalName;
+    TransferProgress done = meter_.sample(localSize_);
+    done.confirmed = true;
+    observer_.onProgress(done);
+    result.delivered = true;
+}
+
+bool FtpPutSession::configure(CURL* curl) {
     const QByteArray user = request_.user.toUtf8();
     const QByteArray password = request_.password.toUtf8();
     const QByteArray agent = request_.agent.toUtf8();
@@ -199,14 +299,11 @@ bool FtpPutSession::configure(CURL* curl, const QString& remoteName, curl_slist*
     auto set = [&](CURLoption option, auto value) {
         ok = ok && curl_easy_setopt(curl, option, value) == CURLE_OK;
     };
-    set(CURLOPT_URL, url.constData());
     set(CURLOPT_USERNAME, user.constData());
     set(CURLOPT_PASSWORD, password.constData());
-    set(CURLOPT_UPLOAD, 1L);
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_FTP_USE_EPSV, 1L);
     set(CURLOPT_FTP_CREATE_MISSING_DIRS, long(CURLFTP_CREATE_DIR_NONE));
-    set(CURLOPT_POSTQUOTE, postQuote);
     set(CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferBytes);
     set(CURLOPT_CONNECTTIMEOUT, long(request_.connectTimeoutSeconds));
     set(CURLOPT_SERVER_RESPONSE_TIMEOUT, long(request_.responseTimeoutSeconds));
@@ -221,6 +318,8 @@ bool FtpPutSession::configure(CURL* curl, const QString& remoteName, curl_slist*
     set(CURLOPT_USERAGENT, agent.constData());
     set(CURLOPT_READFUNCTION, &SessionCallbacks::read);
     set(CURLOPT_READDATA, static_cast<void*>(this));
+    set(CURLOPT_WRITEFUNCTION, &SessionCallbacks::write);
+    set(CURLOPT_WRITEDATA, static_cast<void*>(this));
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &SessionCallbacks::progress);
     set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
@@ -254,15 +353,25 @@ bool FtpPutSession::configure(CURL* curl, const QString& remoteName, curl_slist*
     return ok;
 }
 
-bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& result) {
+bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, const QString& remoteName,
+                               FtpUploadResult& result) {
     file_ = file;
-    struct stat info {};
-    const qint64 size = ::fstat(fileno(file), &info) == 0 ? qint64(info.st_size) : 0;
-    localSize_ = size;
-    result.localSize = size;
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(size));
+    readFailed_ = false;
+    dialogue_.storSent = false;
+    dialogue_.storConfirmed = false;
+    dialogue_.remoteSize = -1;
+    const QByteArray url = uploadUrl(request_.server, request_.directory, remoteName);
+    curl_slist* postQuote =
+        curl_slist_append(nullptr, ("*SIZE " + remoteName.toUtf8()).constData());
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, postQuote);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(localSize_));
 
     const CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, nullptr);
+    curl_slist_free_all(postQuote);
     curl_off_t sent = 0;
     curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &sent);
     result.bytesSent = sent;
@@ -277,45 +386,202 @@ bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& res
         fail(result, readFailed_ && !aborted_ ? wininet::FileNotFound : wininetCodeFor(failure));
         return false;
     }
-    // The server's 226 alone does not prove that every byte arrived: a server that lost
-    // the end of the data would confirm just the same. Its SIZE answer must match; only
-    // a server that cannot tell the size is taken at its word.
-    const bool sizeMatches = dialogue_.remoteSize < 0 || dialogue_.remoteSize == size;
-    if (!dialogue_.storConfirmed || !sizeMatches) {
-        qCWarning(lcFtp) << "server holds" << dialogue_.remoteSize << "of" << size << "bytes";
-        observer_.onStatus(QStringLiteral("Remote file size %1 Byte differs from local size "
-                                          "%2 Byte")
-                               .arg(dialogue_.remoteSize)
-                               .arg(size));
-        fail(result, wininet::ConnectionAborted);
-        removeIncompleteCopy(curl, fileNamePart(request_.localPath));
-        return false;
-    }
-    TransferProgress done = meter_.sample(size);
-    done.confirmed = true;
-    observer_.onProgress(done);
-    result.delivered = true;
     return true;
 }
 
-void FtpPutSession::removeIncompleteCopy(CURL* curl, const QString& remoteName) {
-    // A damaged archive must not wait at the shop for someone to pick it up while the
-    // job stays in the window to be sent again. The control connection is still open.
-    curl_slist* remove = curl_slist_append(nullptr, ("DELE " + remoteName.toUtf8()).constData());
+bool FtpPutSession::confirmStoredSize(CURL* curl, const QString& remoteName,
+                                      FtpUploadResult& result) {
+    // The server's 226 alone does not prove that every byte arrived: a server that lost
+    // the end of the data would confirm just the same. The size it names must match, by
+    // SIZE, else by MLST, else by a listing; only a server that can tell by none of them
+    // is taken at its word.
+    if (dialogue_.storConfirmed && dialogue_.remoteSize < 0) {
+        shielded_ = true;
+        const RemoteFile stored = probe(curl, remoteName, false);
+        shielded_ = false;
+        if (stored.kind == RemoteFile::Kind::Absent)
+            dialogue_.remoteSize = 0;
+        else if (stored.kind == RemoteFile::Kind::Present)
+            dialogue_.remoteSize = stored.size;
+        else
+            qCWarning(lcFtp) << "the server cannot tell the size of" << remoteName
+                             << "; taking its confirmation";
+        result.remoteSize = dialogue_.remoteSize;
+    }
+    const bool sizeMatches = dialogue_.remoteSize < 0 || dialogue_.remoteSize == localSize_;
+    if (dialogue_.storConfirmed && sizeMatches)
+        return true;
+    qCWarning(lcFtp) << "server holds" << dialogue_.remoteSize << "of" << localSize_ << "bytes";
+    observer_.onStatus(QStringLiteral("Remote file size %1 Byte differs from local size "
+                                      "%2 Byte")
+                           .arg(dialogue_.remoteSize)
+                           .arg(localSize_));
+    fail(result, wininet::ConnectionAborted);
+    return false;
+}
+
+FtpPutSession::Publish FtpPutSession::publish(CURL* curl, const QString& partName,
+                                              const QString& wanted, QString& finalName) {
+    for (int n = 1; n <= kMaxNumberedNames; ++n) {
+        const QString candidate = n == 1 ? wanted : numberedRemoteName(wanted, n);
+        const Claim claim = claimName(curl, candidate);
+        if (claim == Claim::Broken)
+            return Publish::Failed;
+        if (claim == Claim::Taken)
+            continue;
+        bool taken = false;
+        const Publish outcome = renameTo(curl, partName, candidate, taken);
+        if (claim == Claim::Held)
+            releaseName(curl, candidate);
+        if (taken)
+            continue;
+        if (outcome == Publish::Done)
+            finalName = candidate;
+        return outcome;
+    }
+    qCWarning(lcFtp) << "no free name for" << wanted;
+    return Publish::Failed;
+}
+
+FtpPutSession::Claim FtpPutSession::claimName(CURL* curl, const QString& name) {
+    // Looking and renaming are two steps, and a server may replace a file on rename: two
+    // uploads that look at once would both take the name. Creating a folder is atomic on
+    // every server, so the upload that creates "<name>.lock" holds the name until it
+    // removes it again. A server that lets nobody create folders leaves looking alone.
+    const QString lock = name + kClaimSuffix;
+    if (runCommands(curl, {QStringLiteral("MKD ") + lock}))
+        return Claim::Held;
+    if (dialogue_.replies["MKD"].code == 0)
+        return Claim::Broken;
+    return probe(curl, lock, false).kind == RemoteFile::Kind::Present ? Claim::Taken
+                                                                      : Claim::NotHeld;
+}
+
+void FtpPutSession::releaseName(CURL* curl, const QString& name) {
+    if (!runCommands(curl, {QStringLiteral("RMD ") + name + kClaimSuffix}))
+        qCWarning(lcFtp) << "could not remove the claim on" << name << ":" << dialogue_.lastReply;
+}
+
+FtpPutSession::Publish FtpPutSession::renameTo(CURL* curl, const QString& partName,
+                                               const QString& name, bool& taken) {
+    taken = probe(curl, name, true).kind == RemoteFile::Kind::Present;
+    if (taken)
+        return Publish::Failed;
+    if (runCommands(curl, {QStringLiteral("RNFR ") + partName, QStringLiteral("RNTO ") + name}))
+        return Publish::Done;
+    const FtpReply rnfr = dialogue_.replies["RNFR"];
+    if (rnfr.code == 0 || (rnfr.code == 350 && dialogue_.replies["RNTO"].code == 0))
+        return Publish::Failed; // the connection broke
+    if (rnfr.code != 350)
+        return Publish::RenameRefused;
+    // A server that does not replace files refuses a name another upload took since we
+    // looked; any other refusal is the rename's.
+    taken = probe(curl, name, true).kind == RemoteFile::Kind::Present;
+    return Publish::RenameRefused;
+}
+
+std::optional<QString> FtpPutSession::freeName(CURL* curl, const QString& wanted) {
+    for (int n = 1; n <= kMaxNumberedNames; ++n) {
+        const QString candidate = n == 1 ? wanted : numberedRemoteName(wanted, n);
+        if (probe(curl, candidate, true).kind != RemoteFile::Kind::Present)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+FtpPutSession::RemoteFile FtpPutSession::probe(CURL* curl, const QString& remoteName,
+                                               bool askSize) {
+    QStringList commands;
+    if (askSize)
+        commands << QStringLiteral("*SIZE ") + remoteName;
+    commands << QStringLiteral("*MLST ") + remoteName;
+    if (!runCommands(curl, commands))
+        return {};
+    RemoteFile file;
+    const FtpReply size = dialogue_.replies["SIZE"];
+    const FtpReply mlst = dialogue_.replies["MLST"];
+    if (askSize && size.code == 213) {
+        file.kind = RemoteFile::Kind::Present;
+        file.size = size.text.mid(4).trimmed().toLongLong();
+        return file;
+    }
+    if (mlst.code == 250) {
+        static const QRegularExpression sizeFact(QStringLiteral("(?:^|[ ;])size=(\\d+);"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        file.kind = RemoteFile::Kind::Present;
+        if (const auto m = sizeFact.match(mlst.text); m.hasMatch())
+            file.size = m.captured(1).toLongLong();
+        return file;
+    }
+    if (mlst.code == 550 || mlst.code == 450)
+        file.kind = RemoteFile::Kind::Absent;
+    if (file.kind == RemoteFile::Kind::Unknown)
+        return fromListing(curl, remoteName);
+    return file;
+}
+
+FtpPutSession::RemoteFile FtpPutSession::fromListing(CURL* curl, const QString& remoteName) {
+    const QByteArray folderUrl = uploadUrl(request_.server, request_.directory, QString());
+    listing_.clear();
+    curl_easy_setopt(curl, CURLOPT_URL, folderUrl.constData());
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    const CURLcode code = curl_easy_perform(curl);
+    RemoteFile file;
+    if (code != CURLE_OK) {
+        qCWarning(lcFtp) << "cannot list the upload folder:" << curl_easy_strerror(code);
+        return file;
+    }
+    file.kind = RemoteFile::Kind::Absent;
+    for (QByteArray line : listing_.split('\n')) {
+        const QString text = QString::fromUtf8(line.trimmed());
+        if (text == remoteName || text.endsWith(QLatin1Char(' ') + remoteName)) {
+            file.kind = RemoteFile::Kind::Present;
+            file.size = listedSize(text, remoteName);
+            break;
+        }
+    }
+    listing_.clear();
+    return file;
+}
+
+bool FtpPutSession::runCommands(CURL* curl, const QStringList& commands) {
+    curl_slist* list = nullptr;
+    for (const QString& c : commands)
+        list = curl_slist_append(list, c.toUtf8().constData());
+    dialogue_.replies.clear();
     const QByteArray folderUrl = uploadUrl(request_.server, request_.directory, QString());
     curl_easy_setopt(curl, CURLOPT_URL, folderUrl.constData());
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, nullptr);
-    curl_easy_setopt(curl, CURLOPT_QUOTE, remove);
+    curl_easy_setopt(curl, CURLOPT_QUOTE, list);
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
-    curl_slist_free_all(remove);
-    if (code == CURLE_OK)
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    curl_slist_free_all(list);
+    if (code != CURLE_OK && code != CURLE_QUOTE_ERROR)
+        qCWarning(lcFtp) << "commands" << commands << "failed:" << curl_easy_strerror(code);
+    return code == CURLE_OK;
+}
+
+void FtpPutSession::removeRemote(CURL* curl, const QString& remoteName) {
+    // A partial or damaged file must not wait at the shop for someone to pick it up while
+    // the job stays in the window to be sent again. A connection that broke is opened
+    // anew; an abort does not stop this, and it is quick or gives up soon.
+    shielded_ = true;
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT,
+                     std::min<long>(request_.connectTimeoutSeconds, kCleanupTimeoutSeconds));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     std::min<long>(request_.responseTimeoutSeconds, kCleanupTimeoutSeconds));
+    const bool removed = runCommands(curl, {QStringLiteral("DELE ") + remoteName});
+    shielded_ = false;
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(request_.connectTimeoutSeconds));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(request_.responseTimeoutSeconds));
+    if (removed)
         qCInfo(lcFtp) << "removed the incomplete copy of" << remoteName << "from the server";
     else
         qCWarning(lcFtp) << "could not remove the incomplete copy of" << remoteName << ":"
-                         << curl_easy_strerror(code) << dialogue_.lastReply;
+                         << dialogue_.lastReply;
 }
 
 void FtpPutSession::fail(FtpUploadResult& result, int code) {
@@ -326,7 +592,7 @@ void FtpPutSession::fail(FtpUploadResult& result, int code) {
 }
 
 size_t FtpPutSession::readFile(char* buffer, size_t length) {
-    if (aborted_)
+    if (interruptible())
         return CURL_READFUNC_ABORT;
     const size_t got = std::fread(buffer, 1, length, file_);
     if (got < length && std::ferror(file_)) {
@@ -337,8 +603,13 @@ size_t FtpPutSession::readFile(char* buffer, size_t length) {
     return got;
 }
 
+size_t FtpPutSession::listed(const char* data, size_t length) {
+    listing_.append(data, qsizetype(length));
+    return length;
+}
+
 bool FtpPutSession::progressed(curl_off_t uploaded) {
-    if (aborted_)
+    if (interruptible())
         return false;
     if (!transferring_)
         return true;
@@ -363,6 +634,7 @@ void FtpPutSession::traced(curl_infotype type, const char* data, size_t size) {
             status(int(FtpStatus::HandleCreated), QString::number(nextHandleNumber++));
         }
         if (dialogue_.lastVerb == "STOR") {
+            dialogue_.storSent = true;
             transferring_ = true;
             meter_.start(localSize_);
         }
@@ -384,12 +656,13 @@ void FtpPutSession::replyComplete(int code, const QString& text) {
     dialogue_.lastReply = text;
     dialogue_.lastReplyCode = code;
     const QByteArray& verb = dialogue_.lastVerb;
+    dialogue_.replies[verb] = FtpReply{code, text};
     if (!dialogue_.greeted) {
         dialogue_.greeted = true;
         status(int(FtpStatus::ConnectedToServer), dialogue_.controlPeer);
         return;
     }
-    if ((verb == "USER" || verb == "PASS") && (code == 230 || code == 202)) {
+    if ((verb == "USER" || verb == "PASS") && (code == 230 || code == 202) && !dialogue_.loggedIn) {
         dialogue_.loggedIn = true;
         observer_.onTransferStarted(localSize_, uploadBarMessage(request_.localPath));
     } else if (verb == "STOR" && (code == 125 || code == 150)) {
@@ -412,7 +685,7 @@ curl_socket_t FtpPutSession::openSocket(curl_sockaddr* address) {
     const QString peer = peerAddress(address);
     {
         const std::lock_guard lock(socketsMutex_);
-        if (aborted_) {
+        if (interruptible()) {
             ::close(fd);
             return CURL_SOCKET_BAD;
         }

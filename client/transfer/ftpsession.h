@@ -6,10 +6,12 @@
 #include <QLoggingCategory>
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <curl/curl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcFtp)
 
@@ -28,7 +30,8 @@ struct FtpProxySettings {
 struct FtpUploadRequest {
     QString server; // "host" or "host:port"
     QString directory = QStringLiteral("/");
-    QString localPath; // the file to upload, streamed from disk
+    QString localPath;  // the file to upload, streamed from disk
+    QString remoteName; // its name on the server; the local file name when empty
     QString user;
     QString password;
     FtpProxySettings proxy;
@@ -46,7 +49,8 @@ struct FtpUploadResult {
     QString serverLastReply;
     qint64 localSize = 0;
     qint64 bytesSent = 0;
-    qint64 remoteSize = -1; // the server's SIZE answer, -1 when it gave none
+    qint64 remoteSize = -1; // the size the server names for the stored file, -1 when it gave none
+    QString remoteName;     // the name the file finally stands under on the server
 };
 
 // "Uploading Job 1.zip" for Job_1.zip: the bar message of an upload.
@@ -66,8 +70,17 @@ public:
 };
 
 // One upload over libcurl in passive mode, run to its end on the calling thread:
-// connect and log in, change into the directory, store the file, ask the server for the
-// stored size, close. abort() may be called from any other thread at any time.
+// connect and log in, change into the directory, store the file under a name of this
+// upload's own (the remote name + a unique part + ".part"), ask the server for the stored
+// size (SIZE, else MLST, else a listing), and only then rename it to the remote name, or
+// to the remote name + "-2", "-3", ... when another file already holds that name. While
+// it looks and renames, the upload holds the name by a folder "<name>.lock" (creating a
+// folder is atomic), so two uploads never take one name. The shop never sees a half
+// file under an archive's name, and two uploads never replace each other's file. A failed or
+// aborted upload removes its partial file, on a fresh control connection when the first one broke.
+// A server that refuses the rename gets the file under its final name directly, as a plain upload
+// would, and loses it again on failure. abort() may be called from any other thread at any time;
+// once the stored file proved complete, the rename is no longer interrupted.
 class FtpPutSession {
 public:
     FtpPutSession(FtpUploadRequest request, FtpSessionObserver& observer);
@@ -76,19 +89,45 @@ public:
 
     FtpUploadResult uploadFile();
     void abort();
+    // Stops everything at once, the removal of a partial file and the rename included:
+    // for an owner that goes away and must not wait for the server.
+    void abandon();
     bool abortRequested() const { return aborted_.load(); }
 
 private:
     friend struct SessionCallbacks;
 
-    bool putOneFile(CURL* curl, std::FILE* file, FtpUploadResult& result);
-    bool configure(CURL* curl, const QString& remoteName, struct curl_slist* postQuote);
-    void removeIncompleteCopy(CURL* curl, const QString& remoteName);
+    // What the server says of one file in the upload's folder.
+    struct RemoteFile {
+        enum class Kind { Unknown, Absent, Present } kind = Kind::Unknown;
+        qint64 size = -1;
+    };
+    enum class Publish { Done, RenameRefused, Failed };
+    enum class Claim { Held, Taken, NotHeld, Broken };
+
+    void deliver(CURL* curl, std::FILE* file, const QString& wanted, FtpUploadResult& result);
+    bool putOneFile(CURL* curl, std::FILE* file, const QString& remoteName,
+                    FtpUploadResult& result);
+    bool confirmStoredSize(CURL* curl, const QString& remoteName, FtpUploadResult& result);
+    Publish publish(CURL* curl, const QString& partName, const QString& wanted, QString& finalName);
+    Claim claimName(CURL* curl, const QString& name);
+    void releaseName(CURL* curl, const QString& name);
+    Publish renameTo(CURL* curl, const QString& partName, const QString& name, bool& taken);
+    std::optional<QString> freeName(CURL* curl, const QString& wanted);
+    RemoteFile probe(CURL* curl, const QString& remoteName, bool askSize);
+    RemoteFile fromListing(CURL* curl, const QString& remoteName);
+    bool runCommands(CURL* curl, const QStringList& commands);
+    bool configure(CURL* curl);
+    void removeRemote(CURL* curl, const QString& remoteName);
     void fail(FtpUploadResult& result, int code);
+    bool interruptible() const {
+        return aborted_.load() && (!shielded_.load() || abandoned_.load());
+    }
     void status(int code, const QString& info = QString());
 
     // libcurl callbacks, on the upload's thread
     size_t readFile(char* buffer, size_t length);
+    size_t listed(const char* data, size_t length);
     bool progressed(curl_off_t uploaded);
     void traced(curl_infotype type, const char* data, size_t size);
     void replyComplete(int code, const QString& text);
@@ -98,6 +137,10 @@ private:
     FtpUploadRequest request_;
     FtpSessionObserver& observer_;
     std::atomic<bool> aborted_{false};
+    // Set while the rename or the removal of a partial file runs: an abort no longer
+    // interrupts those short steps.
+    std::atomic<bool> shielded_{false};
+    std::atomic<bool> abandoned_{false};
     std::mutex socketsMutex_;
     std::map<curl_socket_t, QString> sockets_; // open sockets and their peer address
     int socketsOpened_ = 0;
@@ -107,6 +150,7 @@ private:
     bool readFailed_ = false;
     qint64 localSize_ = 0;
     bool transferring_ = false;
+    QByteArray listing_;
     RateMeter meter_;
     RateMeter::Clock::time_point lastReport_{};
 
@@ -118,8 +162,10 @@ private:
         bool greeted = false;
         bool loggedIn = false;
         bool handleCreated = false;
+        bool storSent = false;
         bool storConfirmed = false;
         qint64 remoteSize = -1;
+        std::map<QByteArray, FtpReply> replies; // the last reply to each command verb
         QString controlPeer;
         QString dataPeer;
     } dialogue_;

@@ -24,7 +24,10 @@ FtpUploader::FtpUploader(QObject* parent) : QObject(parent), relay_(new Relay(*t
 }
 
 FtpUploader::~FtpUploader() {
-    abort();
+    // The window is closing: it must not wait for a server to take a partial file's
+    // removal, which then stays on the server (the log says so).
+    if (session_)
+        session_->abandon();
     join();
 }
 

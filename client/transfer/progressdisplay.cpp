@@ -25,6 +25,11 @@ qint64 unconfirmedCeiling(qint64 total) {
     return qMax<qint64>(0, ceiling);
 }
 
+qint64 shownBytes(const TransferProgress& progress) {
+    return progress.confirmed ? progress.done
+                              : qMin(progress.done, unconfirmedCeiling(progress.total));
+}
+
 TransferDisplay::TransferDisplay(QString clientDataFolder, QObject* parent)
     : QObject(parent), clientDataFolder_(std::move(clientDataFolder)) {}
 
@@ -70,10 +75,7 @@ void TransferDisplay::showSendFailure(const QString& description) {
 }
 
 void TransferDisplay::showTransferProgress(const TransferProgress& progress) {
-    const qint64 shown = progress.confirmed
-                             ? progress.done
-                             : qMin(progress.done, unconfirmedCeiling(progress.total));
-    floodFillUpdate(double(shown));
+    floodFillUpdate(double(shownBytes(progress)));
     Q_EMIT progressDetailChanged(progressDetailText(progress));
 }
 

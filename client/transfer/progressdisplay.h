@@ -16,6 +16,10 @@ int barPercent(double value, double maximum);
 // peer has not yet confirmed can never read "100 %".
 qint64 unconfirmedCeiling(qint64 total);
 
+// The bytes a progress report may show: all of them once the peer confirmed the file,
+// before that at most unconfirmedCeiling().
+qint64 shownBytes(const TransferProgress& progress);
+
 // What the main window shows while a job is sent: the progress bar with its percentage,
 // the status bar's "Info" panel, the status box, and the transfer log behind them. This
 // holds the state and writes the log; the window only draws what the signals say.

@@ -69,7 +69,7 @@ SendPipeline::~SendPipeline() {
 }
 
 QString SendPipeline::archivePath() const {
-    return paths::join(env_.state.clientDataFolder, result_.archiveName);
+    return paths::join(workFolder_.path(), localArchiveName_);
 }
 
 void SendPipeline::setState(State state) {
@@ -153,12 +153,19 @@ void SendPipeline::onCatalogue(bool obtained) {
     }
 
     result_.archiveName = archiveName(env_.state.master.name, sendTime_);
+    localArchiveName_ = result_.archiveName;
+    // Sheet and archive go into a folder of this send's own, so that a second send at the
+    // same time on this workstation cannot replace them; what killed sends left goes.
+    removeSendLeftovers(env_.state.clientDataFolder);
+    QString folderError;
+    if (!workFolder_.create(env_.state.clientDataFolder, &folderError))
+        return failWithError(folderError);
     // The sheet names each file as it will stand in the archive.
     job_ = withArchiveEntryNames(job_);
     const jobdb::JobStore store(env_.database);
     const jobdb::PrepareResult prepared =
         store.prepareJob(job_, env_.state.master, sendTimeText_, sendTime_.date(),
-                         env_.state.clientDataFolder, env_.prompter);
+                         workFolder_.path(), env_.prompter);
     if (prepared.notWritable) {
         // Nothing may go out that could not be recorded.
         env_.prompter.message(prepared.error, Prompter::Icon::Critical);
@@ -181,6 +188,8 @@ void SendPipeline::startPacking() {
     z.setZipFile(archivePath());
     z.setStoreFolderNames(false);
     z.setRecurseSubDirs(false);
+    // The worker chose files, not patterns: "Angebot [final].pdf" is that file alone.
+    z.setMatchWildcards(false);
     z.ClearFileSpecs();
     // One run for the whole archive: the packer compresses on all cores and writes the
     // archive once. The sheet goes first so that its name is never taken by a file.
@@ -259,6 +268,7 @@ void SendPipeline::startUpload() {
     request.server = env_.state.ftp.server;
     request.directory = QStringLiteral("/");
     request.localPath = archivePath();
+    request.remoteName = localArchiveName_;
     request.user = env_.state.ftp.user;
     request.password = env_.state.ftp.password;
     const startup::ProxySettings& proxy = env_.state.proxy;
@@ -280,8 +290,18 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
     deleteArchive();
     const bool confirmed =
         env_.display.progressText().compare(QStringLiteral("100 %"), Qt::CaseInsensitive) == 0;
-    if (upload.delivered && confirmed)
+    if (upload.delivered && confirmed) {
+        if (upload.remoteName != result_.archiveName) {
+            // Another job took the name first (a send in the same second); the logs and
+            // the mail name the archive as the shop finds it.
+            result_.archiveName = upload.remoteName;
+            env_.display.showFtpStatus(
+                QStringLiteral("Archiv auf dem Server umbenannt in %1, der Name %2 war "
+                               "schon vergeben.")
+                    .arg(upload.remoteName, localArchiveName_));
+        }
         return notifyShop();
+    }
     if (!upload.connected)
         env_.display.showFtpStatus(sendtext::kNotTransmitted);
     if (abort_)
@@ -346,12 +366,13 @@ void SendPipeline::end(SendOutcome outcome, const QString& message) {
     releaseJobNumber();
     result_.outcome = outcome;
     result_.message = message;
+    workFolder_.remove();
     setState(State::Idle);
     Q_EMIT finished(result_);
 }
 
 void SendPipeline::deleteArchive() {
-    if (result_.archiveName.isEmpty())
+    if (!workFolder_.isValid() || localArchiveName_.isEmpty())
         return;
     const QString path = archivePath();
     if (QFile::exists(path) && !QFile::remove(path))

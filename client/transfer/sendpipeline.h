@@ -6,6 +6,7 @@
 #include "client/startup/clientstate.h"
 #include "client/transfer/ftpsession.h"
 #include "client/transfer/progressinfo.h"
+#include "client/transfer/sendworkfolder.h"
 #include "common/deployconfig.h"
 
 #include <QDateTime>
@@ -67,8 +68,8 @@ enum class SendOutcome {
 
 struct SendResult {
     SendOutcome outcome = SendOutcome::Failed;
-    QString message; // German, for the user
-    QString archiveName;
+    QString message;     // German, for the user
+    QString archiveName; // as it finally stands on the server once delivered
     qint32 jobNumber = 0;
     int packed = 0;
     int notPacked = 0;
@@ -161,13 +162,15 @@ private:
     void recordPendingJobs();
     // Gives the job number back unless the job was recorded or waits to be.
     void releaseJobNumber();
+    QString localArchiveName_; // the archive's name as it was built
 
     SendEnvironment env_;
     std::function<QDateTime()> clock_;
     ChoiceCheck choiceCheck_;
     State state_ = State::Idle;
     bool abort_ = false;
-    compose::JobSnapshot job_; // with the archive's entry names
+    compose::JobSnapshot job_;  // with the archive's entry names
+    SendWorkFolder workFolder_; // this send's job sheet and archive
     QDateTime sendTime_;
     QString sendTimeText_;
     jobdb::PreparedJob prepared_;

@@ -240,12 +240,21 @@ qint32 ZipLibrary::ZpArchive(int count, const QByteArray& zipFile, const ZpNames
     }
     QStringList specs;
     for (int i = 0; i < count; ++i)
-        if (!names[size_t(i)].isEmpty())
-            specs << QFile::decodeName(names[size_t(i)]);
-    const QString zipPath = QFile::decodeName(zipFile);
-    if (specs.isEmpty())
+        specs << QFile::decodeName(names[size_t(i)]);
+    return ZpArchiveList(specs, QFile::decodeName(zipFile));
+}
+
+qint32 ZipLibrary::ZpArchiveList(const QStringList& specs, const QString& zipFile) {
+    report_.clear();
+    if (zipFile.isEmpty())
+        return ZE_PARMS;
+    QStringList named;
+    for (const QString& spec : specs)
+        if (!spec.isEmpty())
+            named << spec;
+    if (named.isEmpty())
         return ZE_NONE;
-    return options_.deleteEntries ? deleteEntries(zipPath, specs) : archive(zipPath, specs);
+    return options_.deleteEntries ? deleteEntries(zipFile, named) : archive(zipFile, named);
 }
 
 qint32 ZipLibrary::archive(const QString& zipPath, const QStringList& specs) {

@@ -37,6 +37,9 @@ public:
     // Packs (or, with the delete-entries field, removes) the `count` specifications of
     // `names` into `zipFile`; 0 for success, otherwise a ZpResult.
     qint32 ZpArchive(int count, const QByteArray& zipFile, const ZpNames& names);
+    // Our addition: the same run over any number of specifications. A job of thousands
+    // of files is still packed in one run and written once.
+    qint32 ZpArchiveList(const QStringList& specs, const QString& zipFile);
 
     // What became of each file of the last run, in packing order.
     const QList<ZpEntryReport>& lastReport() const { return report_; }

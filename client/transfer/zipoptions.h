@@ -45,11 +45,15 @@ struct ZpOptions {
     qint32 recurse = 0; // 1 or 2: descend into folders
     qint32 repair = 0;
     char level = 0; // 0 = the library default (5); 1..9 or the digits '0'..'9'
+    // Our addition: 1 takes every specification as the name of one file or folder, so
+    // that "[", "?" and "*" in a file name are never read as a pattern.
+    qint32 literalNames = 0;
 
     bool operator==(const ZpOptions&) const = default;
 };
 
-// The names record of one run: slots 0..count-1 hold the specifications.
+// The names record of one ZpArchive run: slots 0..count-1 hold the specifications.
+// ZipLibrary::ZpArchiveList takes a run without that limit.
 inline constexpr int kNameSlots = 1024;
 inline constexpr int kMaxSpecsPerRun = kNameSlots - 2;
 

@@ -94,7 +94,7 @@ SpecExpansion expandSpecs(const QStringList& specs, const ZpOptions& options) {
         const QString path = resolve(spec, options);
         const QFileInfo info(path);
         const qsizetype before = out.items.size();
-        if (hasWildcard(info.fileName())) {
+        if (!options.literalNames && hasWildcard(info.fileName())) {
             for (const QFileInfo& f : filesIn(info.path(), {info.fileName()}, recurse, options))
                 out.items.push_back(
                     {f.absoluteFilePath(), archiveNameFor(f.absoluteFilePath(), options), spec});

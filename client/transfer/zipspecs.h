@@ -6,7 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-// Turns the specifications of one run (file paths, folders, wildcard patterns) into the
+// Turns the specifications of one run (file paths, folders, and wildcard patterns unless
+// the literal-names field is set) into the
 // files and folders to pack, with the names they get in the archive before any renaming
 // for duplicates.
 namespace kestro::zip {

@@ -77,8 +77,11 @@ public:
         return QJsonDocument::fromJson(readFile(value("mailSpool") + QLatin1Char('/') + name))
             .object();
     }
+    // Archives, job sheets of sends and send folders still in the client data folder.
     QStringList archivesLeftLocally() const {
-        return QDir(machine.clientDataFolder()).entryList({QStringLiteral("*.zip")}, QDir::Files);
+        const QDir folder(machine.clientDataFolder());
+        return folder.entryList({QStringLiteral("*.zip")}, QDir::Files) +
+               folder.entryList({QStringLiteral("Senden-*")}, QDir::Dirs);
     }
 
     TestMachine machine;

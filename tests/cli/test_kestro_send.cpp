@@ -10,7 +10,6 @@
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QThread>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -207,44 +206,55 @@ TEST_F(KestroSendTest, ValuesTheWindowWouldNotOfferAreRefused) {
     EXPECT_TRUE(ws.mails().isEmpty());
 }
 
-// Eight sends from eight processes on one database whose uploads overlap (the shop's slow
-// line holds each upload for seconds; the starts lie a second apart so that the archive
-// names differ): every job gets a number of its own, is recorded under it, and reaches the
-// shop with that number on its sheet.
-TEST_F(KestroSendTest, EightOverlappingSendsTakeEightNumbers) {
-    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("langsam")}))
+// Eight scripts on one workstation and one database send at the same moment, their uploads
+// overlapping on the shop's slow line: every job gets a number of its own, is recorded under
+// it, and reaches the shop under a name of its own, with its own file and its number on its
+// sheet; nothing is left behind on the server or locally.
+TEST_F(KestroSendTest, EightSendsAtOnceTakeEightNumbersAndEightNames) {
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}))
         << ws.problem().toStdString();
-    QByteArray noise(512 * 1024, Qt::Uninitialized);
+    constexpr int kSends = 8;
+    QByteArray noise(256 * 1024, Qt::Uninitialized);
     QRandomGenerator(8).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
-    const QString job = jobFile({file(ws.machine.writeFile(QStringLiteral("plan.pdf"), noise))});
+    auto content = [&](int i) { return QByteArray::number(i) + noise; };
     std::vector<std::unique_ptr<QProcess>> sends;
-    for (int i = 0; i < 8; ++i) {
-        if (i > 0)
-            QThread::msleep(1100);
+    for (int i = 0; i < kSends; ++i) {
+        const QString plan = ws.machine.writeFile(QStringLiteral("plan%1.pdf").arg(i), content(i));
+        const QString job = jobFile({file(plan)}, QStringLiteral("job%1.json").arg(i));
         sends.push_back(std::make_unique<QProcess>());
         sends.back()->start(QStringLiteral(KESTRO_SEND_PATH), {job, QStringLiteral("--quiet")});
     }
     QSet<int> numbers;
+    QStringList archives;
     for (auto& p : sends) {
         ASSERT_TRUE(p->waitForFinished(180000));
         const QString out = QString::fromUtf8(p->readAllStandardOutput());
         EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
         numbers << jobNumberIn(out);
+        archives << out.section('\n', 0, 0).mid(8);
     }
     EXPECT_EQ(numbers, (QSet<int>{1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8}));
 
+    QStringList expected = archives;
+    expected.sort();
+    expected.removeDuplicates();
+    ASSERT_EQ(expected.size(), kSends) << archives.join(' ').toStdString();
+    EXPECT_EQ(ws.uploadedFiles(), expected);
+    EXPECT_TRUE(QDir(ws.value("ftpRoot")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     QSet<int> onSheets;
-    const QStringList archives = ws.uploadedFiles();
-    EXPECT_EQ(archives.size(), 8);
-    for (const QString& archive : archives) {
-        const QByteArray sheet =
-            kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + archive)
-                .value(QStringLiteral("JobDaten.txt"));
-        onSheets << jobNumberIn(QString::fromLatin1(sheet), QStringLiteral("JobNummer: "));
+    for (int i = 0; i < kSends; ++i) {
+        const QString name = QStringLiteral("plan%1.pdf").arg(i);
+        const auto entries =
+            kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + archives[i]);
+        EXPECT_EQ(entries.keys(), (QStringList{QStringLiteral("JobDaten.txt"), name}));
+        EXPECT_EQ(entries.value(name), content(i));
+        onSheets << jobNumberIn(QString::fromLatin1(entries.value(QStringLiteral("JobDaten.txt"))),
+                                QStringLiteral("JobNummer: "));
     }
     EXPECT_EQ(onSheets, numbers);
-    EXPECT_EQ(ws.mails().size(), 8);
+    EXPECT_EQ(ws.mails().size(), kSends);
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
 }
 
 // Another workstation holds the database for writing longer than the wait: the job is
@@ -300,6 +310,19 @@ TEST_F(KestroSendTest, ADeliveredJobTheDatabaseRefusesIsRecordedByTheNextSend) {
         << r.err.toStdString();
     EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2}));
     EXPECT_TRUE(pendingJobs().isEmpty());
+}
+
+TEST_F(KestroSendTest, HundredPercentOnlyAfterTheShopConfirmed) {
+    // The shop keeps only the first bytes and still answers 226.
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("kuerzer")}))
+        << ws.problem().toStdString();
+    QByteArray bytes(2 << 20, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    const QString scan = ws.machine.writeFile(QStringLiteral("scan.tif"), bytes);
+    const ProcessRun r = run({jobFile({file(scan)})});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("100 %"))) << r.err.toStdString();
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(' ').toStdString();
 }
 
 } // namespace

@@ -96,6 +96,9 @@ protected:
         return outcome;
     }
 
+    // What the shop's folder holds, by name.
+    QStringList onServer() const { return QDir(serverRoot()).entryList(QDir::Files, QDir::Name); }
+
     void expectNeverComplete(const Outcome& outcome) {
         EXPECT_TRUE(outcome.finished);
         EXPECT_FALSE(outcome.result.delivered);
@@ -173,7 +176,7 @@ TEST_F(FtpUploadTest, RefusedPasswordNeverConnects) {
     EXPECT_EQ(outcome.result.errorText,
               QStringLiteral("Request to connect and login to an FTP server could not be "
                              "completed because the supplied password is incorrect. "));
-    EXPECT_FALSE(QFile::exists(serverRoot() + "/job.zip"));
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
 }
 
 TEST_F(FtpUploadTest, RefusedUploadShowsTheServersReply) {
@@ -184,7 +187,7 @@ TEST_F(FtpUploadTest, RefusedUploadShowsTheServersReply) {
     EXPECT_TRUE(outcome.result.connected);
     EXPECT_EQ(outcome.result.errorCode, 12003);
     EXPECT_EQ(outcome.result.errorText, QStringLiteral("550 Not enough privileges."));
-    EXPECT_FALSE(QFile::exists(serverRoot() + "/job.zip"));
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
 }
 
 TEST_F(FtpUploadTest, ServerThatDropsTheDataConnectionFailsTheUpload) {
@@ -197,6 +200,49 @@ TEST_F(FtpUploadTest, ServerThatDropsTheDataConnectionFailsTheUpload) {
     EXPECT_EQ(outcome.result.errorCode, 12030);
     EXPECT_EQ(outcome.result.errorText,
               QStringLiteral("Connection with the server has been terminated."));
+    // The partial file is gone, so the shop never takes it for a job.
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
+
+    // A crashing server takes the control connection along: the partial file is removed
+    // over a new one.
+    const Outcome crashed = run(request(QStringLiteral("absturz"), local));
+    expectNeverComplete(crashed);
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
+}
+
+TEST_F(FtpUploadTest, NameHeldByAnotherFileGivesTheNextFreeName) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 4 * 1024 * 1024);
+    machine.writeFile(QStringLiteral("ftproot/job.zip"), "an earlier job");
+    machine.writeFile(QStringLiteral("ftproot/job-2.zip"), "another earlier job");
+    const Outcome outcome = run(request(QStringLiteral("kunde"), local));
+
+    ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+    // The earlier jobs stay as they were; this one takes the next free name.
+    EXPECT_EQ(outcome.result.remoteName, QStringLiteral("job-3.zip"));
+    EXPECT_EQ(onServer(), (QStringList{"job-2.zip", "job-3.zip", "job.zip"}));
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), QByteArray("an earlier job"));
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job-3.zip"), kestro::test::readFile(local));
+
+    // A name that another upload holds while it renames its file is not taken either.
+    ASSERT_TRUE(QDir().mkpath(serverRoot() + "/job-4.zip.lock"));
+    const Outcome next = run(request(QStringLiteral("kunde"), local));
+    ASSERT_TRUE(next.result.delivered) << next.result.errorText.toStdString();
+    EXPECT_EQ(next.result.remoteName, QStringLiteral("job-5.zip"));
+    EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{"job-4.zip.lock"});
+}
+
+TEST_F(FtpUploadTest, ServerThatCannotRenameGetsTheFileUnderItsFinalName) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 300000);
+    Outcome outcome = run(request(QStringLiteral("ohnerename"), local));
+    ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+    EXPECT_EQ(outcome.result.remoteName, QStringLiteral("job.zip"));
+    EXPECT_EQ(outcome.progressTexts.last(), QStringLiteral("100 %"));
+    outcome = run(request(QStringLiteral("ohnerename"), local));
+    ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+    EXPECT_EQ(outcome.result.remoteName, QStringLiteral("job-2.zip"));
+    EXPECT_EQ(onServer(), (QStringList{"job-2.zip", "job.zip"}));
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job-2.zip"), kestro::test::readFile(local));
 }
 
 TEST_F(FtpUploadTest, UnreachableAndSilentServersFail) {
@@ -236,20 +282,27 @@ TEST_F(FtpUploadTest, AbortMidUploadEndsWithTheUsersText) {
         ASSERT_TRUE(big.resize(qint64(1) << 30));
     }
     qint64 abortedAt = -1;
+    QStringList seenWhileTravelling;
     const Outcome outcome = run(request(QStringLiteral("kunde"), local),
                                 [&](FtpUploader& uploader, const TransferProgress& p) {
                                     if (abortedAt < 0 && p.done > 0) {
                                         abortedAt = p.done;
+                                        seenWhileTravelling = onServer();
                                         uploader.abort();
                                     }
                                 });
 
     ASSERT_GT(abortedAt, 0);
+    // While it travels the file has a name of its own, which the shop does not take for
+    // a job; after the abort nothing of it is left.
+    ASSERT_EQ(seenWhileTravelling.size(), 1);
+    EXPECT_TRUE(seenWhileTravelling[0].startsWith(QStringLiteral("big.zip.")));
+    EXPECT_TRUE(seenWhileTravelling[0].endsWith(QStringLiteral(".part")));
     expectNeverComplete(outcome);
     EXPECT_TRUE(outcome.result.connected);
     EXPECT_EQ(outcome.result.errorCode, 12017);
     EXPECT_EQ(outcome.result.errorText, QStringLiteral("Übertragung durch Anwender abgebrochen. "));
-    EXPECT_LT(QFileInfo(serverRoot() + "/big.zip").size(), qint64(1) << 30);
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
 }
 
 TEST_F(FtpUploadTest, TruncatedOrMisreportedSizeIsNotDelivered) {
@@ -260,7 +313,7 @@ TEST_F(FtpUploadTest, TruncatedOrMisreportedSizeIsNotDelivered) {
     Outcome outcome = run(request(QStringLiteral("kuerzer"), local));
     expectNeverComplete(outcome);
     EXPECT_EQ(outcome.result.remoteSize, cutAfter);
-    EXPECT_FALSE(QFile::exists(serverRoot() + "/job.zip"));
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
     EXPECT_EQ(outcome.result.errorText,
               QStringLiteral("Connection with the server has been terminated."));
 
@@ -269,17 +322,41 @@ TEST_F(FtpUploadTest, TruncatedOrMisreportedSizeIsNotDelivered) {
     outcome = run(request(QStringLiteral("luegner"), local));
     expectNeverComplete(outcome);
     EXPECT_EQ(outcome.result.remoteSize, 1024 * 1024 + 1);
-    EXPECT_FALSE(QFile::exists(serverRoot() + "/job.zip"));
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
 }
 
-TEST_F(FtpUploadTest, ServerWithoutSizeIsTakenAtItsConfirmation) {
-    const QString local = writeLocalFile(QStringLiteral("job.zip"), 200000);
-    const Outcome outcome = run(request(QStringLiteral("ohnesize"), local));
-
-    EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
-    EXPECT_EQ(outcome.result.remoteSize, -1);
-    EXPECT_EQ(outcome.progressTexts.last(), QStringLiteral("100 %"));
-    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
+// A server without SIZE confirms with 226 whatever it kept: MLST or a listing must name
+// the size before the file counts as delivered.
+TEST_F(FtpUploadTest, ServerWithoutSizeIsAskedByMlstOrByAListing) {
+    const struct {
+        const char* user;
+        qint64 size;
+        bool delivered;
+    } cases[] = {
+        {"ohnesize", 200000, true},      // MLST names the size
+        {"kurzohnesize", 200000, false}, // MLST names the truncated size
+        {"kurznurliste", 1000, true},    // only a listing, below the cut
+        {"kurznurliste", 200000, false}, // only a listing, truncated
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.user);
+        QDir(serverRoot()).removeRecursively();
+        QDir().mkpath(serverRoot());
+        const QString local = writeLocalFile(QStringLiteral("job.zip"), c.size);
+        const Outcome outcome = run(request(QString::fromLatin1(c.user), local));
+        EXPECT_EQ(outcome.result.delivered, c.delivered) << outcome.result.errorText.toStdString();
+        if (c.delivered) {
+            EXPECT_EQ(outcome.result.remoteSize, c.size);
+            EXPECT_EQ(outcome.progressTexts.last(), QStringLiteral("100 %"));
+            EXPECT_EQ(onServer(), QStringList{"job.zip"});
+            EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"),
+                      kestro::test::readFile(local));
+        } else {
+            expectNeverComplete(outcome);
+            EXPECT_EQ(outcome.result.remoteSize, cutAfter);
+            EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
+        }
+    }
 }
 
 TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {

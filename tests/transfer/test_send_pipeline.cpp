@@ -9,6 +9,7 @@
 #include "client/transfer/progressdisplay.h"
 #include "client/transfer/sendarchive.h"
 #include "client/transfer/sendpipeline.h"
+#include "client/transfer/sendworkfolder.h"
 #include "client/transfer/transferlog.h"
 
 #include <QEventLoop>
@@ -288,6 +289,154 @@ TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {
     EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
     EXPECT_TRUE(ws.mails().isEmpty());
     EXPECT_EQ(clears, 0);
+}
+
+// Names are names: "[", "?" and "*" in a chosen file never pick other files.
+TEST_F(SendPipelineTest, FileNamesWithPatternCharactersSendExactlyTheChosenFiles) {
+    startShop();
+    const QStringList chosen{"Angebot [final].pdf", "Plan*.pdf", "Bericht [2024].pdf",
+                             "Frage?.pdf"};
+    const QStringList lookAlikes{"Angebot f.pdf", "Plan-Gehaelter.pdf", "Bericht 2.pdf",
+                                 "Frage1.pdf"};
+    QStringList paths;
+    for (const QString& name : chosen)
+        paths << ws.machine.writeFile(QStringLiteral("akten/") + name, ("chosen " + name).toUtf8());
+    for (const QString& name : lookAlikes)
+        ws.machine.writeFile(QStringLiteral("akten/") + name, "not chosen");
+
+    const SendResult r = send(jobOf(paths));
+
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    EXPECT_EQ(r.packed, 4);
+    EXPECT_EQ(r.notPacked, 0);
+    const auto entries =
+        kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + r.archiveName);
+    QStringList expected = chosen + QStringList{QStringLiteral("JobDaten.txt")};
+    expected.sort();
+    EXPECT_EQ(entries.keys(), expected);
+    for (const QString& name : chosen)
+        EXPECT_EQ(entries.value(name), ("chosen " + name).toUtf8()) << name.toStdString();
+}
+
+TEST_F(SendPipelineTest, FiveThousandFilesGoIntoOneArchive) {
+    startShop();
+    QStringList paths;
+    for (int i = 1; i <= 5000; ++i)
+        paths << ws.machine.writeFile(QStringLiteral("viele/blatt%1.pdf").arg(i),
+                                      QByteArray::number(i));
+    const SendResult r = send(jobOf(paths));
+
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    EXPECT_EQ(r.packed, 5000);
+    EXPECT_EQ(r.notPacked, 0);
+    EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join('\n').toStdString();
+    EXPECT_EQ(ws.uploadedFiles(), QStringList{r.archiveName});
+    const auto entries =
+        kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + r.archiveName);
+    EXPECT_EQ(entries.size(), 5001);
+    EXPECT_EQ(entries.value(QStringLiteral("blatt4999.pdf")), QByteArray("4999"));
+    EXPECT_EQ(rowCount(QStringLiteral("FileDaten")), 5000);
+}
+
+// A remark, a time or a file name cannot forge a line of the job sheet.
+TEST_F(SendPipelineTest, ControlCharactersBecomeBlanksOnTheJobSheet) {
+    startShop();
+    const QString odd = ws.machine.writeFile(QStringLiteral("plan\nJobNummer: 998.pdf"), "%PDF");
+    compose::JobSnapshot job = jobOf({odd});
+    job.remarks = QStringLiteral("eilig\r\nJobNummer: 999\tsofort\x01");
+    job.deadlineTime = QStringLiteral("10 : 00\rJobNummer: 997");
+    const SendResult r = send(job);
+
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    const QByteArray sheet =
+        kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + r.archiveName)
+            .value(QStringLiteral("JobDaten.txt"));
+    QList<QByteArray> lines = sheet.split('\n');
+    ASSERT_EQ(lines.takeLast(), QByteArray());
+    int numberLines = 0;
+    for (const QByteArray& line : lines) {
+        ASSERT_TRUE(line.endsWith("\r\r")) << line.toStdString();
+        for (const char c : line.chopped(2))
+            EXPECT_GE(uchar(c), 0x20) << line.toStdString();
+        numberLines += line.startsWith("JobNummer:");
+    }
+    EXPECT_EQ(numberLines, 1) << sheet.toStdString();
+    EXPECT_TRUE(
+        sheet.contains("BEMERKUNGEN - B E M E R K U N G E N: eilig  JobNummer: 999 sofort "));
+}
+
+// Two jobs under one name: the second takes the next free name, and everything that
+// names the archive names it as the shop finds it.
+TEST_F(SendPipelineTest, ArchiveNameTakenOnTheServerGetsTheNextFreeName) {
+    startShop();
+    const QString taken = QStringLiteral("Muster_Bau_GmbH-071226-100503.zip");
+    ws.machine.writeFile(QStringLiteral("shop/ftp/") + taken, "the job sent a moment ago");
+    ASSERT_EQ(ws.uploadedFiles(), QStringList{taken});
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF plan");
+
+    const SendResult r = send(jobOf({a}));
+
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    const QString name = QStringLiteral("Muster_Bau_GmbH-071226-100503-2.zip");
+    EXPECT_EQ(r.archiveName, name);
+    EXPECT_EQ(ws.uploadedFiles(), (QStringList{name, taken}));
+    EXPECT_EQ(kestro::test::readFile(ws.value("ftpRoot") + QLatin1Char('/') + taken),
+              QByteArray("the job sent a moment ago"));
+    EXPECT_EQ(kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + name)
+                  .value(QStringLiteral("plan.pdf")),
+              QByteArray("%PDF plan"));
+    ASSERT_EQ(ws.mails().size(), 1);
+    EXPECT_EQ(ws.mail(ws.mails().first()).value(QStringLiteral("subject")).toString(),
+              QStringLiteral("KestroClient - File: ") + name);
+    const QByteArray log = kestro::test::readFile(transferLogPath(state.clientDataFolder));
+    EXPECT_TRUE(log.contains(("Uploading " + name + " completed.").toUtf8()));
+}
+
+TEST_F(SendPipelineTest, LeftoversOfKilledSendsGoAndARunningSendsFolderStays) {
+    startShop();
+    const QString data = state.clientDataFolder;
+    ws.machine.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/Senden-tot123/"
+                                        "Muster_Bau_GmbH-011226-090000.zip"),
+                         randomBytes(1000));
+    ws.machine.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/"
+                                        "Muster_Bau_GmbH-011226-080000.zip"),
+                         randomBytes(1000));
+    ASSERT_TRUE(QFile::exists(data + "/Senden-tot123")) << data.toStdString();
+    SendWorkFolder running;
+    QString error;
+    ASSERT_TRUE(running.create(data, &error)) << error.toStdString();
+    const QString sheet = running.path() + QStringLiteral("/JobDaten.txt");
+    QFile sheetFile(sheet);
+    ASSERT_TRUE(sheetFile.open(QIODevice::WriteOnly));
+    sheetFile.close();
+
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
+    ASSERT_EQ(send(jobOf({a})).outcome, SendOutcome::Delivered);
+
+    EXPECT_TRUE(QFile::exists(sheet));
+    running.remove();
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty())
+        << ws.archivesLeftLocally().join(' ').toStdString();
+}
+
+TEST_F(SendPipelineTest, AbortMidUploadLeavesNothingOnTheServer) {
+    // The shop takes 2 MB per second: the abort comes while the archive travels.
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("langsam")});
+    const QString big = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(16 << 20));
+    bool aborted = false;
+    QObject::connect(pipeline.get(), &SendPipeline::progress, [&](const TransferProgress& p) {
+        if (!aborted && pipeline->state() == SendPipeline::State::Uploading && p.done > 0) {
+            aborted = true;
+            pipeline->abort();
+        }
+    });
+    const SendResult r = send(jobOf({big}));
+    ASSERT_TRUE(aborted);
+    EXPECT_EQ(r.outcome, SendOutcome::Aborted);
+    EXPECT_GT(r.upload.bytesSent, 0);
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(' ').toStdString();
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
 }
 
 } // namespace

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+namespace kestro::transfer {
+
+// A folder of one send's own inside the client data folder ("Senden-XXXXXX"), holding
+// that send's job sheet and archive. Two sends at once on one workstation (the window and
+// kestro-send, or two scripts) each write into their own folder, so neither replaces the
+// other's job sheet or archive.
+//
+// The folder is locked (flock) for as long as this object lives; the kernel drops the
+// lock when the process dies, so removeSendLeftovers() can tell a folder left by a killed
+// send from one a running send still uses. The destructor removes the folder.
+class SendWorkFolder {
+public:
+    SendWorkFolder() = default;
+    ~SendWorkFolder();
+    SendWorkFolder(const SendWorkFolder&) = delete;
+    SendWorkFolder& operator=(const SendWorkFolder&) = delete;
+
+    // Makes and locks a new folder below `clientDataFolder`, after removing one held
+    // before; false with `error` (German) when it cannot be made.
+    bool create(const QString& clientDataFolder, QString* error);
+    // Removes the folder and everything in it; harmless when there is none.
+    void remove();
+    bool isValid() const { return fd_ >= 0; }
+    QString path() const { return path_; }
+
+private:
+    QString path_;
+    int fd_ = -1;
+};
+
+// Removes what sends that were killed while packing or uploading left in the client data
+// folder: work folders no living send holds, and archives ("<company>-ddmmyy-hhmmss.zip",
+// with libzip's temporary files) that sends wrote straight into the folder before work
+// folders existed. Returns how many were removed; every failure is logged.
+int removeSendLeftovers(const QString& clientDataFolder);
+
+} // namespace kestro::transfer
