@@ -2,3 +2,28 @@
 
 Q_LOGGING_CATEGORY(lcCommon, "kestro.common")
 Q_LOGGING_CATEGORY(lcRegistry, "kestro.registry")
+
+namespace kestro {
+
+QString logSafe(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\n')
+            out += QStringLiteral("\\n");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
+        else if (u == u'\t')
+            out += QStringLiteral("\\t");
+        else if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else if (u == 0x2028 || u == 0x2029)
+            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace kestro

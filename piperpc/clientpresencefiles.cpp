@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -58,10 +60,21 @@ QList<ClientEntry> listClients() {
     QList<ClientEntry> out;
     const QDir dir(local::clientsDir());
     for (const QString& name : dir.entryList({QStringLiteral("*.client")}, QDir::Files)) {
-        QFile f(dir.filePath(name));
-        if (!f.open(QIODevice::ReadOnly) || f.size() > 64 * 1024)
+        // Any user may put files here: never follow a link, never wait on a FIFO.
+        const int fd = ::open(QFile::encodeName(dir.filePath(name)).constData(),
+                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
             continue;
-        const QList<QByteArray> lines = f.readAll().split('\n');
+        struct stat st {};
+        QByteArray content(4096, Qt::Uninitialized);
+        const ssize_t n = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+                              ? ::read(fd, content.data(), size_t(content.size()))
+                              : -1;
+        ::close(fd);
+        if (n < 0)
+            continue;
+        content.resize(n);
+        const QList<QByteArray> lines = content.split('\n');
         bool ok = false;
         const pid_t pid = pid_t(lines.value(0).toLong(&ok));
         if (!ok || pid <= 0 || !isRunning(pid))
@@ -73,7 +86,7 @@ QList<ClientEntry> listClients() {
     return out;
 }
 
-bool requestClose(const ClientEntry& client, int waitMs) {
+bool requestClose(const ClientEntry& client, int waitMs, const std::atomic_bool* abort) {
     sockaddr_un addr{};
     socklen_t length = 0;
     if (!local::fillAddress(socketFile(client.pid), &addr, &length))
@@ -90,7 +103,7 @@ bool requestClose(const ClientEntry& client, int waitMs) {
         return false;
     }
     // Like a close message sent and waited for: the window has handled it when it is gone.
-    for (int waited = 0; waited < waitMs; waited += 20) {
+    for (int waited = 0; waited < waitMs && !(abort && abort->load()); waited += 20) {
         if (!QFile::exists(entryFile(client.pid)) || !isRunning(client.pid))
             return true;
         QThread::msleep(20);
@@ -98,10 +111,10 @@ bool requestClose(const ClientEntry& client, int waitMs) {
     return false;
 }
 
-bool closeFirstClientTitled(const QString& titlePart, int waitMs) {
+bool closeFirstClientTitled(const QString& titlePart, int waitMs, const std::atomic_bool* abort) {
     for (const ClientEntry& client : listClients())
         if (client.title.contains(titlePart, Qt::CaseSensitive)) {
-            requestClose(client, waitMs);
+            requestClose(client, waitMs, abort);
             return true;
         }
     return false;

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <atomic>
 #include <sys/types.h>
 
 // How a running client makes itself findable by Vellmon, which must close the client's
@@ -29,11 +30,12 @@ void removeEntry(pid_t pid);
 QList<ClientEntry> listClients();
 
 // Sends the close request to a client and waits up to `waitMs` until it has gone (its
-// entry removed). True when the client closed within that time.
-bool requestClose(const ClientEntry& client, int waitMs);
+// entry removed), or until `abort` is set. True when the client closed within that time.
+bool requestClose(const ClientEntry& client, int waitMs, const std::atomic_bool* abort = nullptr);
 
 // Asks the first running client whose title contains `titlePart` (case-sensitive) to
 // close. True when one was found.
-bool closeFirstClientTitled(const QString& titlePart, int waitMs);
+bool closeFirstClientTitled(const QString& titlePart, int waitMs,
+                            const std::atomic_bool* abort = nullptr);
 
 } // namespace kestro::presence

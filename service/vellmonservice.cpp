@@ -23,7 +23,8 @@ void appendCapped(QString& box, const QString& line, int limit) {
 VellmonService::VellmonService(Options options, Prompter& prompter, QObject* parent)
     : QObject(parent), options_(std::move(options)), prompter_(prompter),
       errorLog_(windowsFolder()),
-      registry_(RegistryStore(), options_.registryWriteAllow, options_.registryWriteAllowClasses),
+      registry_(RegistryStore(), options_.registryWriteAllow, options_.registryWriteAllowClasses,
+                options_.settingNames),
       registryWrites_(registry_),
       dispatcher_([this](Hive hive, const QString& key, const QString& name, const QString& value) {
           registryWrites_.enqueue(hive, key, name, value);
@@ -74,6 +75,9 @@ void VellmonService::start() {
     pipe_.setPipeName(QStringLiteral("vellmon"));
     // Clients make single calls; one that connects and never speaks must not hold a slot.
     pipe_.setIdleTimeout(1000);
+    // Nor may one that keeps talking, and one user never holds every slot.
+    pipe_.setMaxConnectionTime(kMaxConnectionMs);
+    pipe_.setOneLastSlotPerUser(true);
     listen();
     local::makeFolder(local::clientsDir(), 01777);
     createSlot(defaultMailslotName());
@@ -157,6 +161,11 @@ bool VellmonService::enqueue(const QString& text, bool trusted) {
 void VellmonService::onCalled(qint32 pipe, const QByteArray& request, QByteArray* response) {
     *response = toUtf16Le(QStringLiteral("False"));
     const QString text = decodeServiceMessage(fromUtf16Le(request));
+    // A flood of setting writes waits for the disk; the sender hears of it as of a busy pipe.
+    if (text.startsWith(QStringLiteral("KeySchreiben")) && !registryWrites_.hasRoom()) {
+        qCWarning(lcService) << "setting write refused: too many writes waiting";
+        return;
+    }
     if (enqueue(text, isTrustedPeer(pipe)))
         *response = toUtf16Le(QStringLiteral("True"));
 }
@@ -175,13 +184,17 @@ void VellmonService::workQueue() {
 }
 
 void VellmonService::startUpdate(const UpdateRequest& request) {
-    const UpdateSearch::Environment env{
-        options_.webServer,
-        windowsFolder(),
-        &errorLog_,
-        [](const QString& product) { presence::closeFirstClientTitled(product, 10000); },
-        &startDetachedInstaller,
-        &stopping_};
+    const UpdateSearch::Environment env{options_.webServer,
+                                        windowsFolder(),
+                                        options_.products,
+                                        options_.updatePublicKey,
+                                        &errorLog_,
+                                        [this](const QString& product) {
+                                            presence::closeFirstClientTitled(product, 10000,
+                                                                             &stopping_);
+                                        },
+                                        &startDetachedInstaller,
+                                        &stopping_};
     updates_.start([env, request] { UpdateSearch(env).run(request); });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/deployconfig.h"
 #include "common/prompter.h"
 #include "piperpc/mailslot.h"
 #include "piperpc/piperpc.h"
@@ -28,11 +29,16 @@ public:
         return QStringLiteral("//./mailslot/Vellmon/AllVersion");
     }
     static constexpr int kLogBoxLimit = 64 * 1024;
+    // How long one pipe connection may stay, whatever it sends.
+    static constexpr int kMaxConnectionMs = 3000;
 
     struct Options {
         QString webServer;
         QStringList registryWriteAllow;
         QStringList registryWriteAllowClasses;
+        QStringList settingNames = DeployConfig().settingNames;
+        QStringList products = DeployConfig().products;
+        QString updatePublicKey;
         int heartbeatMs = 1000;
         SystemShutdown::PowerOffAction powerOff = SystemShutdown::defaultAction();
     };
