@@ -5,7 +5,6 @@
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace kestro;
 using namespace kestro::test;
@@ -127,17 +126,6 @@ TEST_F(UpdateInstallation, FailedInstallerDownloadStartsNothing) {
     // Nothing is about to start, so the worker's client stays open.
     EXPECT_EQ(client.process().state(), QProcess::Running);
     EXPECT_FALSE(QFile::exists(unloaded()));
-}
-
-TEST_F(UpdateInstallation, FifoAsVersionCopyDoesNotHoldTheStop) {
-    // The maker's server has nothing, so the local copy would be read.
-    ASSERT_EQ(::mkfifo(QFile::encodeName(localCopy()).constData(), 0644), 0);
-    ASSERT_TRUE(requestUpdate());
-    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 3; }));
-    EXPECT_EQ(logLines(errorLog()).value(2),
-              logLine(3, QStringLiteral("ErrOpenUrl 1 53 - File not found")));
-    vellmon.process().terminate();
-    EXPECT_TRUE(vellmon.process().waitForFinished(5000));
 }
 
 // The maker signs its installers; Vellmon holds the public key.
