@@ -7,8 +7,8 @@ namespace kestro {
 
 QString logSafe(const QString& text) {
     QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
+    out.reserve(qMin(text.size(), kLogSafeLength) + 16);
+    for (const QChar c : text.left(kLogSafeLength)) {
         const char16_t u = c.unicode();
         if (u == u'\n')
             out += QStringLiteral("\\n");
@@ -23,6 +23,8 @@ QString logSafe(const QString& text) {
         else
             out += c;
     }
+    if (text.size() > kLogSafeLength)
+        out += QStringLiteral("... (%1 more)").arg(text.size() - kLogSafeLength);
     return out;
 }
 

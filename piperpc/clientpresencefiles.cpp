@@ -4,13 +4,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QLoggingCategory>
 #include <QSaveFile>
 #include <QThread>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -84,6 +88,94 @@ QList<ClientEntry> listClients() {
     std::sort(out.begin(), out.end(),
               [](const ClientEntry& a, const ClientEntry& b) { return a.pid < b.pid; });
     return out;
+}
+
+namespace {
+
+// The owner of a running process, or nothing when there is none.
+std::optional<uid_t> processOwner(pid_t pid) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(QStringLiteral("/proc/%1").arg(pid)).constData(), &st) != 0)
+        return std::nullopt;
+    return st.st_uid;
+}
+
+// True when `name` in the folder is a sound entry of a running process of its owner.
+bool isLiveEntry(const QString& name, const struct stat& st) {
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    bool ok = false;
+    const pid_t pid = pid_t(name.left(dot).toInt(&ok));
+    if (!ok || pid <= 0 || name.left(dot) != QString::number(pid))
+        return false;
+    const QString kind = name.mid(dot + 1);
+    const bool sound =
+        (kind == QStringLiteral("client") && S_ISREG(st.st_mode) && st.st_size <= kMaxEntryBytes) ||
+        (kind == QStringLiteral("sock") && S_ISSOCK(st.st_mode));
+    return sound && processOwner(pid) == st.st_uid;
+}
+
+// Removes `name` below the open folder `parentFd`, a folder with all it holds. Works on
+// descriptors and never follows a link, so swapping a folder for a link meanwhile only
+// makes the removal fail. Stops at a depth nobody needs.
+bool removeEntry(int parentFd, const char* name, int depth = 0) {
+    struct stat st {};
+    if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlinkat(parentFd, name, 0) == 0;
+    if (depth > 16)
+        return false;
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            removeEntry(fd, e->d_name, depth + 1);
+    }
+    ::closedir(dir);
+    return ::unlinkat(parentFd, name, AT_REMOVEDIR) == 0;
+}
+
+} // namespace
+
+int tidyFolder() {
+    const QString folder = local::clientsDir();
+    const QDir dir(folder);
+    // Oldest processes first, so a flood of new entries cannot push out a real client's.
+    QStringList names =
+        dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return a.section(QLatin1Char('.'), 0, 0).toLongLong() <
+               b.section(QLatin1Char('.'), 0, 0).toLongLong();
+    });
+    const int folderFd = ::open(QFile::encodeName(folder).constData(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folderFd < 0)
+        return 0;
+    QHash<uid_t, int> perUser;
+    int removed = 0;
+    for (const QString& name : names) {
+        const QByteArray native = QFile::encodeName(name);
+        struct stat st {};
+        if (::fstatat(folderFd, native.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (isLiveEntry(name, st) && ++perUser[st.st_uid] <= kMaxEntriesPerUser)
+            continue;
+        if (removeEntry(folderFd, native.constData()))
+            ++removed;
+        else
+            qCWarning(lcPresence) << "cannot remove" << name << "from the clients folder";
+    }
+    ::close(folderFd);
+    if (removed > 0)
+        qCWarning(lcPresence) << "removed" << removed
+                              << "stray or surplus entries from the clients folder";
+    return removed;
 }
 
 bool requestClose(const ClientEntry& client, int waitMs, const std::atomic_bool* abort) {

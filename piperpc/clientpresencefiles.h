@@ -33,6 +33,14 @@ QList<ClientEntry> listClients();
 // entry removed), or until `abort` is set. True when the client closed within that time.
 bool requestClose(const ClientEntry& client, int waitMs, const std::atomic_bool* abort = nullptr);
 
+// Every user may write into the folder, so the server keeps it small: it removes what is
+// not an entry of a running process of the entry's owner (a "<pid>.client" file of at
+// most kMaxEntryBytes, a "<pid>.sock" socket), and keeps at most kMaxEntriesPerUser
+// entries of one user. Returns how many entries it removed.
+inline constexpr int kMaxEntriesPerUser = 16;
+inline constexpr qint64 kMaxEntryBytes = 4096;
+int tidyFolder();
+
 // Asks the first running client whose title contains `titlePart` (case-sensitive) to
 // close. True when one was found.
 bool closeFirstClientTitled(const QString& titlePart, int waitMs,

@@ -39,6 +39,7 @@ VellmonService::VellmonService(Options options, Prompter& prompter, QObject* par
     heartbeat_.start();
     updates_.setMaxThreadCount(1);
 
+    connect(&tidyTimer_, &QTimer::timeout, this, [] { presence::tidyFolder(); });
     connect(&pipe_, &PipeRpc::called, this, &VellmonService::onCalled);
     connect(&mailslot_, &MailslotReceiver::messageWaiting, this, &VellmonService::onMailslot);
     connect(&dispatcher_, &CommandDispatcher::received, this, [this](const QString& text) {
@@ -80,6 +81,9 @@ void VellmonService::start() {
     pipe_.setOneLastSlotPerUser(true);
     listen();
     local::makeFolder(local::clientsDir(), 01777);
+    // Every user writes there, in /run: what is not a running client's entry goes.
+    presence::tidyFolder();
+    tidyTimer_.start(kTidyIntervalMs);
     createSlot(defaultMailslotName());
 }
 

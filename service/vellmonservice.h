@@ -31,6 +31,8 @@ public:
     static constexpr int kLogBoxLimit = 64 * 1024;
     // How long one pipe connection may stay, whatever it sends.
     static constexpr int kMaxConnectionMs = 3000;
+    // How often the clients folder is cleared of what is not a running client's entry.
+    static constexpr int kTidyIntervalMs = 10000;
 
     struct Options {
         QString webServer;
@@ -101,6 +103,7 @@ private:
     QTimer queueTimer_;    // Timer2
     QTimer shutdownTimer_; // timShutDown
     QTimer heartbeat_;     // Timer
+    QTimer tidyTimer_;
     QThreadPool updates_;
     std::atomic_bool stopping_{false};
     QString log_;

@@ -167,6 +167,8 @@ TEST(ServiceMessage, SettingValuesMayHoldBars) {
 }
 
 TEST(Logging, ControlCharactersCannotStartALine) {
+    EXPECT_EQ(logSafe(QString(kLogSafeLength + 88, QLatin1Char('a'))),
+              QString(kLogSafeLength, QLatin1Char('a')) + QStringLiteral("... (88 more)"));
     EXPECT_EQ(logSafe(QStringLiteral("a\nb\r\tc\x1b[31m\u2028d\\e ü")),
               QStringLiteral("a\\nb\\r\\tc\\x1b[31m\\u2028d\\e ü"));
 }

@@ -2,11 +2,13 @@
 // attacks it the way a hostile colleague would, with a script and a web server of its
 // own; each test shows that nothing happened and that Vellmon logged its refusal.
 #include "common/servicemessage.h"
+#include "piperpc/clientpresencefiles.h"
 #include "piperpc/piperpc.h"
 #include "service/registrywriter.h"
 #include "vellmonharness.h"
 
 #include <QFileInfo>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -193,6 +195,44 @@ TEST_F(HostileUser, TwoBusyConnectionsLockNobodyOut) {
         EXPECT_GT(result.value(2).toInt(), 0) << result.join(' ').toStdString();
     }
     EXPECT_TRUE(vellmonLogged(QStringLiteral("for the last free slot")));
+}
+
+TEST_F(HostileUser, ClientsFolderCannotBeFilled) {
+    PeerProcess client; // a real client of another user keeps its entry
+    ASSERT_TRUE(client.start(
+        builtProgram(QStringLiteral("tests/service/presence_client")),
+        {QStringLiteral("KestroFTP-Client"), machine.path(QStringLiteral("client-unloaded"))}));
+    const QString clients = machine.runtimeFolder() + QStringLiteral("/clients");
+    const QString ownEntry = QStringLiteral("%1.client").arg(client.process().processId());
+    ASSERT_TRUE(QFile::exists(clients + QLatin1Char('/') + ownEntry));
+    vellmon.stop();
+    // Thirty processes of its own with an entry each, entries for processes that are not
+    // its own, a large file and a folder.
+    const QString pids = home + QStringLiteral("/pids");
+    shellAsNobody(QStringLiteral("cd %1 && for i in $(seq 30); do sleep 20 & "
+                                 "echo \"$!\" > \"$!.client\"; echo $! >> %3; done; "
+                                 "echo 1 > 1.client; echo x > %2.sock; "
+                                 "head -c 1000000 /dev/zero > fill.dat; mkdir sub; "
+                                 "head -c 1000000 /dev/zero > sub/fill.dat")
+                      .arg(clients)
+                      .arg(client.process().processId())
+                      .arg(pids));
+    ASSERT_TRUE(QFile::exists(clients + QStringLiteral("/fill.dat")));
+    ASSERT_TRUE(startVellmon());
+    EXPECT_TRUE(vellmonLogged(QStringLiteral("entries from the clients folder")));
+    const QStringList left = QDir(clients).entryList(QDir::AllEntries | QDir::System |
+                                                     QDir::Hidden | QDir::NoDotAndDotDot);
+    EXPECT_TRUE(left.contains(ownEntry));
+    EXPECT_FALSE(left.contains(QStringLiteral("fill.dat")));
+    EXPECT_FALSE(left.contains(QStringLiteral("1.client")));
+    int nobodysEntries = 0;
+    for (const QString& name : left)
+        nobodysEntries += QFileInfo(clients + QLatin1Char('/') + name).ownerId() == kNobody;
+    EXPECT_LE(nobodysEntries, presence::kMaxEntriesPerUser) << left.join(' ').toStdString();
+    EXPECT_FALSE(left.contains(QStringLiteral("sub")));
+    for (const QByteArray& pid : readFile(pids).split('\n'))
+        if (pid.toInt() > 0)
+            ::kill(pid_t(pid.toInt()), SIGKILL);
 }
 
 class HostileFlood : public HostileUser {

@@ -4,8 +4,11 @@
 #include "piperpc/piperpc.h"
 #include "vellmonharness.h"
 
+#include <QRandomGenerator>
+#include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kestro;
@@ -45,6 +48,9 @@ TEST_F(VellmonCommandLine, InstallWritesTheUnitAndTheTimerInterval) {
     const QByteArray unit = readFile(machine.path(QStringLiteral("units/vellmon.service")));
     EXPECT_TRUE(unit.contains("Description=UpdateManager Varnholt\n"));
     EXPECT_TRUE(unit.contains("RuntimeDirectory=vellmon\n"));
+    for (const char* hardening :
+         {"PrivateTmp=yes\n", "ProtectHome=read-only\n", "NoNewPrivileges=yes\n"})
+        EXPECT_TRUE(unit.contains(hardening)) << hardening;
     EXPECT_TRUE(
         unit.contains("ExecStart=" + builtProgram(QStringLiteral("service/Vellmon")).toUtf8()));
     EXPECT_EQ(
@@ -220,6 +226,66 @@ TEST_F(VellmonChannel, GarbageNeverStopsTheService) {
     EXPECT_TRUE(eventually(
         [&] { return settingValue(QStringLiteral("GLogin")) == QStringLiteral("dem"); }));
     EXPECT_EQ(vellmon.process().state(), QProcess::Running);
+}
+
+qint64 residentKb(qint64 pid) {
+    for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// Random requests from four callers at once, some longer than the pipe takes, some
+// callers gone before the answer: Vellmon keeps answering, its memory stays flat and the
+// store stays readable.
+TEST_F(VellmonChannel, FuzzedPipeLeavesTheServiceAnswering) {
+    auto fuzz = [](quint32 seed, int calls) {
+        QRandomGenerator random(seed);
+        PipeRpc pipe;
+        pipe.setPipeName(QStringLiteral("Vellmon"));
+        pipe.setTimeout(2000);
+        const QStringList heads{QStringLiteral("KeySchreiben|"), QStringLiteral("ShowForm|"),
+                                QStringLiteral("searchingUpdate|"), QStringLiteral("klong")};
+        for (int i = 0; i < calls; ++i) {
+            QByteArray request = random.bounded(2)
+                                     ? toUtf16Le(heads.at(random.bounded(heads.size())))
+                                     : QByteArray();
+            QByteArray tail(random.bounded(random.bounded(10) == 0 ? 21000 : 600), '\0');
+            random.fillRange(reinterpret_cast<quint32*>(tail.data()), tail.size() / 4);
+            request += tail;
+            QByteArray response(random.bounded(10) == 0 ? 1 : 200, '\0');
+            pipe.pipeCall(request, response);
+        }
+    };
+    fuzz(1, 300); // warm-up: every path has been taken once
+    const qint64 pid = vellmon.process().processId();
+    const qint64 before = residentKb(pid);
+    std::atomic_int done{0};
+    std::vector<std::thread> callers;
+    for (quint32 seed = 2; seed < 6; ++seed)
+        callers.emplace_back([&, seed] {
+            fuzz(seed, 800);
+            ++done;
+        });
+    // Vellmon's log is read meanwhile, as the journal would.
+    EXPECT_TRUE(eventually(
+        [&] {
+            vellmon.process().waitForReadyRead(20);
+            vellmon.output();
+            return done == 4;
+        },
+        120000));
+    for (std::thread& caller : callers)
+        caller.join();
+    while (vellmon.process().waitForReadyRead(200))
+        vellmon.output();
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("klong|")), nullptr, 4000), QStringLiteral("True"));
+    EXPECT_LT(residentKb(pid) - before, 32 * 1024) << before << " kB before";
+    EXPECT_EQ(
+        call(toUtf16Le(QStringLiteral("KeySchreiben|Databank|/a|") + kClientKey), nullptr, 4000),
+        QStringLiteral("True"));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("Databank")) == QStringLiteral("/a"); }));
 }
 
 TEST_F(VellmonChannel, PauseKeepsServingAndStopEndsCleanly) {
