@@ -58,6 +58,14 @@ bool isRunning(pid_t pid) {
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+// The owner of a running process, or nothing when there is none.
+std::optional<uid_t> processOwner(pid_t pid) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(QStringLiteral("/proc/%1").arg(pid)).constData(), &st) != 0)
+        return std::nullopt;
+    return st.st_uid;
+}
+
 } // namespace
 
 QList<ClientEntry> listClients() {
@@ -81,7 +89,8 @@ QList<ClientEntry> listClients() {
         const QList<QByteArray> lines = content.split('\n');
         bool ok = false;
         const pid_t pid = pid_t(lines.value(0).toLong(&ok));
-        if (!ok || pid <= 0 || !isRunning(pid))
+        // Only the process's own user can speak for it.
+        if (!ok || pid <= 0 || !isRunning(pid) || processOwner(pid) != st.st_uid)
             continue;
         out.append({pid, QString::fromUtf8(lines.value(1))});
     }
@@ -91,14 +100,6 @@ QList<ClientEntry> listClients() {
 }
 
 namespace {
-
-// The owner of a running process, or nothing when there is none.
-std::optional<uid_t> processOwner(pid_t pid) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(QStringLiteral("/proc/%1").arg(pid)).constData(), &st) != 0)
-        return std::nullopt;
-    return st.st_uid;
-}
 
 // True when `name` in the folder is a sound entry of a running process of its owner.
 bool isLiveEntry(const QString& name, const struct stat& st) {
@@ -179,17 +180,32 @@ int tidyFolder() {
 }
 
 bool requestClose(const ClientEntry& client, int waitMs, const std::atomic_bool* abort) {
+    // The socket is sent to through a descriptor of the file itself, checked to be a
+    // socket of the client's user: a link put there (to another program's socket) is
+    // neither followed nor can it be swapped in after the check.
+    const int pathFd = ::open(QFile::encodeName(socketFile(client.pid)).constData(),
+                              O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (pathFd < 0)
+        return false;
+    struct stat st {};
     sockaddr_un addr{};
     socklen_t length = 0;
-    if (!local::fillAddress(socketFile(client.pid), &addr, &length))
+    if (::fstat(pathFd, &st) != 0 || !S_ISSOCK(st.st_mode) ||
+        processOwner(client.pid) != st.st_uid ||
+        !local::fillAddress(QStringLiteral("/proc/self/fd/%1").arg(pathFd), &addr, &length)) {
+        ::close(pathFd);
         return false;
+    }
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        ::close(pathFd);
         return false;
+    }
     const ssize_t n = ::sendto(fd, kCloseRequest, sizeof(kCloseRequest) - 1, MSG_DONTWAIT,
                                reinterpret_cast<const sockaddr*>(&addr), length);
     const int err = errno;
     ::close(fd);
+    ::close(pathFd);
     if (n <= 0) {
         qCWarning(lcPresence) << "cannot ask client" << client.pid << "to close:" << strerror(err);
         return false;
