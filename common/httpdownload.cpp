@@ -123,8 +123,8 @@ DownloadResult downloadToFile(const QString& url, const QString& targetFile,
         file.cancelWriting();
         // The address may carry the proxy login; the log never shows it.
         qCWarning(lcCommon).noquote()
-            << "download of" << QUrl(url).toDisplayString(QUrl::RemoveUserInfo)
-            << "failed:" << result.status << result.error;
+            << "download of" << QUrl(url).toDisplayString(QUrl::RemoveUserInfo) << "failed:"
+            << result.status << result.error;
     }
     return result;
 }

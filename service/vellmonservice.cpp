@@ -199,7 +199,17 @@ void VellmonService::startUpdate(const UpdateRequest& request) {
                                         },
                                         &startDetachedInstaller,
                                         &stopping_};
-    updates_.start([env, request] { UpdateSearch(env).run(request); });
+    // Searches run one after another; a caller asking again and again only waits in line
+    // up to a few places, so neither memory nor the real client's turn is lost to it.
+    if (waitingUpdates_ >= kMaxWaitingUpdates) {
+        qCWarning(lcService) << "update request refused: too many searches waiting";
+        return;
+    }
+    ++waitingUpdates_;
+    updates_.start([this, env, request] {
+        UpdateSearch(env).run(request);
+        --waitingUpdates_;
+    });
 }
 
 void VellmonService::waitForUpdates() {

@@ -33,6 +33,8 @@ public:
     static constexpr int kMaxConnectionMs = 3000;
     // How often the clients folder is cleared of what is not a running client's entry.
     static constexpr int kTidyIntervalMs = 10000;
+    // Update searches waiting or running at most.
+    static constexpr int kMaxWaitingUpdates = 4;
 
     struct Options {
         QString webServer;
@@ -106,6 +108,7 @@ private:
     QTimer tidyTimer_;
     QThreadPool updates_;
     std::atomic_bool stopping_{false};
+    std::atomic_int waitingUpdates_{0};
     QString log_;
     QString received_;
 };
