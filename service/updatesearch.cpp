@@ -166,8 +166,12 @@ void UpdateSearch::run(const UpdateRequest& request) {
             downloaded && !stopping() &&
             rootfiles::readRegularFile(staged, &installerBytes, options.maxBytes, &why) &&
             isVerified(installerUrl, installerBytes);
+        if (downloaded && !usable && !why.isEmpty())
+            qCWarning(lcService).noquote() << "installer unusable:" << logSafe(why);
         const QString installer = paths::join(*folder, QStringLiteral("Update.exe"));
-        const bool placed = usable && rootfiles::installCopy(staged, installer, 0755, &why);
+        // Exactly the bytes that were checked go into place.
+        const bool placed =
+            usable && rootfiles::installBytes(installerBytes, installer, 0755, &why);
         QFile::remove(staged);
         if (!usable || stopping())
             return;
