@@ -45,6 +45,10 @@ DeployConfig DeployConfig::load(const QString& path) {
     take(ini, "DefaultMailAccount", "Password", &c.password);
     takeList(ini, "Service", "RegistryWriteAllow", &c.registryWriteAllow);
     takeList(ini, "Service", "RegistryWriteAllowClasses", &c.registryWriteAllowClasses);
+    takeList(ini, "Service", "SettingNames", &c.settingNames);
+    takeList(ini, "Service", "Products", &c.products);
+    take(ini, "Update", "PublicKey", &c.updatePublicKey);
+    c.updatePublicKey = c.updatePublicKey.trimmed();
     while (c.webServer.endsWith(QLatin1Char('/')))
         c.webServer.chop(1);
     return c;

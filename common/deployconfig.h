@@ -26,6 +26,20 @@ struct DeployConfig {
     // HKEY_CLASSES_ROOT unless listed in RegistryWriteAllowClasses.
     QStringList registryWriteAllow{QStringLiteral("Software\\Varnholt\\KestroFTP\\Client")};
     QStringList registryWriteAllowClasses;
+    // [Service] SettingNames: the value names Vellmon accepts in the client's own settings
+    // key (the names the client writes), separated by ";".
+    QStringList settingNames{
+        QStringLiteral("Databank"), QStringLiteral("FolderDir"), QStringLiteral("valFolderDir"),
+        QStringLiteral("KontoEM"),  QStringLiteral("PopServer"), QStringLiteral("SMTPServer"),
+        QStringLiteral("From"),     QStringLiteral("Username"),  QStringLiteral("PW"),
+        QStringLiteral("PopLogin"), QStringLiteral("GLogin"),    QStringLiteral("useProxy"),
+        QStringLiteral("HProxy"),   QStringLiteral("HProxP"),    QStringLiteral("FProxy"),
+        QStringLiteral("FProxP"),   QStringLiteral("ProxyU"),    QStringLiteral("ProxyP")};
+    // [Service] Products: the product names an update may be searched for, separated by ";".
+    QStringList products{QStringLiteral("KestroFTP-Client")};
+    // [Update] PublicKey: the maker's Ed25519 public key (base64 of the 32 raw bytes, or of
+    // its DER form). When set, an installer starts only with a valid "<address>.sig".
+    QString updatePublicKey;
 
     static QString defaultPath();
     static DeployConfig load(const QString& path = defaultPath());

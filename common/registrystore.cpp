@@ -17,7 +17,9 @@
 namespace kestro {
 namespace {
 
-constexpr qint64 kMaxHiveBytes = 64 * 1024 * 1024;
+constexpr qint64 kMaxHiveBytes = RegistryStore::kMaxHiveBytes;
+// Damaged hive files set aside for the administrator; older ones are removed.
+constexpr int kKeptDamagedCopies = 3;
 
 QString normaliseKey(QString key) {
     key.replace(QLatin1Char('/'), QLatin1Char('\\'));
@@ -39,16 +41,22 @@ std::optional<QString> findMember(const QJsonObject& object, const QString& name
     return std::nullopt;
 }
 
-enum class HiveState { Missing, Ok, Damaged };
+// TooLarge is only met when a file was made by hand: writes never let it grow that far.
+enum class HiveState { Missing, Ok, Damaged, TooLarge };
 
 HiveState readHive(const QString& path, QJsonObject* out) {
     *out = {};
     const QFileInfo info(path);
     if (!info.exists())
         return HiveState::Missing;
-    if (!info.isFile() || info.size() > kMaxHiveBytes) {
+    if (!info.isFile()) {
         qCWarning(lcRegistry) << "registry file is not a usable file, read as empty:" << path;
         return HiveState::Damaged;
+    }
+    if (info.size() > kMaxHiveBytes) {
+        qCWarning(lcRegistry) << "registry file larger than" << kMaxHiveBytes
+                              << "bytes, left alone and read as empty:" << path;
+        return HiveState::TooLarge;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -95,6 +103,21 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Keeps the newest few set-aside copies of a damaged hive, so repeated damage cannot
+// fill the disk.
+void removeOldDamagedCopies(const QString& hivePath) {
+    const QFileInfo hive(hivePath);
+    QDir dir = hive.dir();
+    QStringList copies = dir.entryList({hive.fileName() + QStringLiteral(".damaged-*")},
+                                       QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
+    // The time stamp in the name sorts by age.
+    while (copies.size() > kKeptDamagedCopies) {
+        const QString oldest = dir.filePath(copies.takeFirst());
+        if (!QFile::remove(oldest))
+            qCWarning(lcRegistry) << "cannot remove old damaged registry file" << oldest;
+    }
+}
 
 } // namespace
 
@@ -151,13 +174,17 @@ bool RegistryStore::write(Hive hive, const QString& keyPath, const QString& valu
         return fail(QStringLiteral("cannot lock %1").arg(path));
 
     QJsonObject root;
-    if (readHive(path, &root) == HiveState::Damaged) {
+    const HiveState state = readHive(path, &root);
+    if (state == HiveState::TooLarge)
+        return fail(QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(kMaxHiveBytes));
+    if (state == HiveState::Damaged) {
         // Keep what was there for the administrator instead of overwriting it.
         const QString keep =
             path + QStringLiteral(".damaged-") +
             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
         if (QFile::rename(path, keep))
             qCWarning(lcRegistry) << "damaged registry file kept as" << keep;
+        removeOldDamagedCopies(path);
         root = {};
     }
     const QString keyName = findMember(root, key).value_or(key);
@@ -165,12 +192,17 @@ bool RegistryStore::write(Hive hive, const QString& keyPath, const QString& valu
     values.insert(findMember(values, valueName).value_or(valueName), value);
     root.insert(keyName, values);
 
+    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    // A store past its limit could not be read back: every setting would be lost.
+    if (bytes.size() > kMaxHiveBytes)
+        return fail(QStringLiteral("%1 would grow past %2 bytes").arg(path).arg(kMaxHiveBytes));
+
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return fail(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                        QFileDevice::ReadOther);
-    out.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
+    out.write(bytes);
     if (!out.commit())
         return fail(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
     return true;

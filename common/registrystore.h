@@ -11,12 +11,17 @@ enum class Hive { LocalMachine, ClassesRoot };
 // hive in the registry folder, an object of key paths (backslash-separated, compared
 // without regard to case, spelled as first written) to objects of value name to text.
 //
-// A missing, empty or damaged file reads as empty (and leaves a log line). Writes take
+// A missing, empty or damaged file reads as empty (and leaves a log line); the next
+// write sets a damaged file aside as "<file>.damaged-<time>", keeping the newest few. Writes take
 // an exclusive lock, re-read the file, and replace it through a temporary file and a
 // rename, so a reader never sees half a write and two writers never lose each other's
 // value. The client only reads; Vellmon writes.
 class RegistryStore {
 public:
+    // A hive file larger than this is never written (the write is refused) and, if made
+    // by hand, read as empty but never replaced.
+    static constexpr qint64 kMaxHiveBytes = 64 * 1024 * 1024;
+
     explicit RegistryStore(QString folder = defaultFolder());
 
     // VARNHOLT_REGISTRY when set, otherwise /var/lib/varnholt/registry.

@@ -25,6 +25,16 @@ ServiceMessage splitServiceMessage(const QString& text) {
     return m;
 }
 
+ServiceMessage splitSettingMessage(const QString& text) {
+    ServiceMessage m = splitServiceMessage(text);
+    const qsizetype lastBar = m.field3.lastIndexOf(QLatin1Char('|'));
+    if (lastBar >= 0) {
+        m.field2 += QLatin1Char('|') + m.field3.left(lastBar);
+        m.field3 = m.field3.mid(lastBar + 1);
+    }
+    return m;
+}
+
 QString keySchreibenMessage(const QString& valueName, const QString& value) {
     return buildServiceMessage(QStringLiteral("KeySchreiben"), valueName, value, kSettingsKeyPath);
 }

@@ -22,6 +22,11 @@ QString buildServiceMessage(const QString& command, const QString& field1, const
 // word and "ShowForm|True" yields field 3 "True".
 ServiceMessage splitServiceMessage(const QString& text);
 
+// Splits a "KeySchreiben" message: field 1 is the value name, field 3 the key path after
+// the last "|", and field 2 everything between, so a value may itself hold "|" (a
+// password, a folder). Messages with fewer separators split as splitServiceMessage.
+ServiceMessage splitSettingMessage(const QString& text);
+
 // The client's two messages.
 inline const QString kSettingsKeyPath = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client");
 QString keySchreibenMessage(const QString& valueName, const QString& value);

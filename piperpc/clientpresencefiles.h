@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <atomic>
 #include <sys/types.h>
 
 // How a running client makes itself findable by Vellmon, which must close the client's
@@ -29,11 +30,20 @@ void removeEntry(pid_t pid);
 QList<ClientEntry> listClients();
 
 // Sends the close request to a client and waits up to `waitMs` until it has gone (its
-// entry removed). True when the client closed within that time.
-bool requestClose(const ClientEntry& client, int waitMs);
+// entry removed), or until `abort` is set. True when the client closed within that time.
+bool requestClose(const ClientEntry& client, int waitMs, const std::atomic_bool* abort = nullptr);
+
+// Every user may write into the folder, so the server keeps it small: it removes what is
+// not an entry of a running process of the entry's owner (a "<pid>.client" file of at
+// most kMaxEntryBytes, a "<pid>.sock" socket), and keeps at most kMaxEntriesPerUser
+// entries of one user. Returns how many entries it removed.
+inline constexpr int kMaxEntriesPerUser = 16;
+inline constexpr qint64 kMaxEntryBytes = 4096;
+int tidyFolder();
 
 // Asks the first running client whose title contains `titlePart` (case-sensitive) to
 // close. True when one was found.
-bool closeFirstClientTitled(const QString& titlePart, int waitMs);
+bool closeFirstClientTitled(const QString& titlePart, int waitMs,
+                            const std::atomic_bool* abort = nullptr);
 
 } // namespace kestro::presence

@@ -222,6 +222,16 @@ void PipeRpc::setIdleTimeout(qint32 value) {
     idleTimeout_ = qMax(0, value);
 }
 
+void PipeRpc::setMaxConnectionTime(qint32 value) {
+    requireFree();
+    maxConnectionTime_ = qMax(0, value);
+}
+
+void PipeRpc::setOneLastSlotPerUser(bool value) {
+    requireFree();
+    oneLastSlotPerUser_ = value;
+}
+
 QVariantMap PipeRpc::writeProperties() const {
     QVariantMap bag;
     if (maxClients_ != 1)
@@ -280,10 +290,13 @@ void PipeRpc::listen() {
     listening_ = 0;
     openSlot();
     state_ = pstListening;
-    if (idleTimeout_ > 0) {
+    const int limit = idleTimeout_ > 0 && maxConnectionTime_ > 0
+                          ? qMin(idleTimeout_, maxConnectionTime_)
+                          : qMax(idleTimeout_, maxConnectionTime_);
+    if (limit > 0) {
         auto* timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, &PipeRpc::checkIdle);
-        timer->start(qBound(10, idleTimeout_ / 4, 1000));
+        timer->start(qBound(10, limit / 4, 1000));
         idleTimer_ = timer;
     }
 }
@@ -413,17 +426,32 @@ void PipeRpc::acceptOn(int index) {
         }
         return;
     }
+    // Clients that have already gone free their slots first, so a single-call client
+    // right behind the previous one does not find the server at its limit.
+    reapHungUpSlots(index);
+    const local::PeerCredentials peer = peerCredentials(fd);
+    if (wouldTakeLastSlot(peer)) {
+        // Closed unread: the caller's call fails as against a busy pipe and may try again.
+        // Such a caller retries at once, so the log hears of it once a second at most.
+        ::close(fd);
+        ++refusedSinceLog_;
+        if (nowMs() - refusalLoggedMs_ >= 1000) {
+            qCWarning(lcPipe) << "pipe" << pipeName_ << "refused" << refusedSinceLog_
+                              << "further connection(s) of user" << peer.uid
+                              << "for the last free slot";
+            refusalLoggedMs_ = nowMs();
+            refusedSinceLog_ = 0;
+        }
+        return;
+    }
     Slot& s = slots_[size_t(index)];
     s.notifier.reset();
     s.fd = fd;
     s.connected = true;
-    s.peer = peerCredentials(fd);
-    s.lastActivityMs = nowMs();
+    s.peer = peer;
+    s.lastActivityMs = s.connectedAtMs = nowMs();
     watch(index);
     --listening_;
-    // Clients that have already gone free their slots first, so a single-call client
-    // right behind the previous one does not find the server at its limit.
-    reapHungUpSlots(index);
     try {
         openSlot();
     } catch (const PipeRpcError& e) {
@@ -461,13 +489,30 @@ void PipeRpc::reapHungUpSlots(int except) {
     }
 }
 
+bool PipeRpc::wouldTakeLastSlot(const local::PeerCredentials& peer) const {
+    // Root and the server's own user are trusted with every slot.
+    if (!oneLastSlotPerUser_ || !peer.known() || maxClients_ == 255 || peer.uid == 0 ||
+        peer.uid == ::geteuid())
+        return false;
+    int connectedSlots = 0;
+    bool userHoldsOne = false;
+    for (const Slot& s : slots_) {
+        if (!s.connected)
+            continue;
+        ++connectedSlots;
+        userHoldsOne = userHoldsOne || s.peer.uid == peer.uid;
+    }
+    return userHoldsOne && connectedSlots + 1 >= maxClients_;
+}
+
 void PipeRpc::checkIdle() {
-    if (state_ != pstListening || idleTimeout_ <= 0)
+    if (state_ != pstListening)
         return;
     const qint64 now = nowMs();
     for (int i = 0; i < int(slots_.size()) && state_ == pstListening; ++i) {
         const Slot& s = slots_[size_t(i)];
-        if (s.connected && now - s.lastActivityMs > idleTimeout_)
+        if (s.connected && ((idleTimeout_ > 0 && now - s.lastActivityMs > idleTimeout_) ||
+                            (maxConnectionTime_ > 0 && now - s.connectedAtMs > maxConnectionTime_)))
             closeSlot(i, pdrIdleTimeout, 0);
     }
 }

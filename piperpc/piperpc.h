@@ -92,6 +92,16 @@ public:
     // slot. 0 (the default) never closes an idle slot.
     qint32 idleTimeout() const { return idleTimeout_; }
     void setIdleTimeout(qint32 value);
+    // Server only: a connection is closed (pdrIdleTimeout) this many milliseconds after it
+    // was made, whatever it sends, so nobody can keep a slot by talking. 0 (the default)
+    // lets a connection stay as long as it likes.
+    qint32 maxConnectionTime() const { return maxConnectionTime_; }
+    void setMaxConnectionTime(qint32 value);
+    // Server only: when set, a user who already holds a connection cannot take the last
+    // free slot, so one user can never hold every slot while another user's client waits.
+    // Root and the server's own user are not limited.
+    bool oneLastSlotPerUser() const { return oneLastSlotPerUser_; }
+    void setOneLastSlotPerUser(bool value);
 
     // Read-only properties.
     State state() const { return state_; }
@@ -134,6 +144,7 @@ private:
         std::unique_ptr<QSocketNotifier> notifier;
         local::PeerCredentials peer;
         qint64 lastActivityMs = 0;
+        qint64 connectedAtMs = 0;
     };
 
     void requireFree() const;
@@ -147,6 +158,7 @@ private:
     void acceptOn(int index);
     bool serveRequest(int index, const QByteArray& request);
     void checkIdle();
+    bool wouldTakeLastSlot(const local::PeerCredentials& peer) const;
     void reapHungUpSlots(int except);
     bool isLocalServer() const;
     int waitMs() const;
@@ -159,6 +171,8 @@ private:
     QString server_ = QStringLiteral(".");
     qint32 timeout_ = 0;
     qint32 idleTimeout_ = 0;
+    qint32 maxConnectionTime_ = 0;
+    bool oneLastSlotPerUser_ = false;
     State state_ = pstFree;
     QString computerName_;
 
@@ -170,8 +184,10 @@ private:
     bool inPass_ = false;
     bool closing_ = false;
     ino_t listenInode_ = 0;
-    QObject* idleTimer_ = nullptr; // runs only while listening with an IdleTimeout
+    QObject* idleTimer_ = nullptr; // runs only while listening with a time limit
     int clientFd_ = -1;
+    qint64 refusalLoggedMs_ = 0;
+    int refusedSinceLog_ = 0;
 };
 
 } // namespace kestro

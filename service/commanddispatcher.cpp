@@ -1,6 +1,7 @@
 #include "service/commanddispatcher.h"
 
 #include "common/ansi.h"
+#include "common/logging.h"
 #include "common/servicemessage.h"
 #include "service/servicelog.h"
 
@@ -53,20 +54,23 @@ CommandDispatcher::CommandDispatcher(RegistryWrite registryWrite, QObject* paren
     : QObject(parent), registryWrite_(std::move(registryWrite)) {}
 
 void CommandDispatcher::dispatch(const QueuedMessage& message) {
-    qCDebug(lcService).noquote() << "dispatched:" << message.text;
+    qCDebug(lcService).noquote() << "dispatched:" << logSafe(message.text);
     Q_EMIT received(message.text);
     const ServiceMessage m = splitServiceMessage(message.text);
-    if (m.command == QStringLiteral("KeySchreiben")) {
-        registryWrite_(Hive::LocalMachine, m.field3, m.field1, m.field2);
-    } else if (m.command == QStringLiteral("KeySchreibenClasses")) {
-        registryWrite_(Hive::ClassesRoot, m.field3, m.field1, m.field2);
+    if (m.command == QStringLiteral("KeySchreiben") ||
+        m.command == QStringLiteral("KeySchreibenClasses")) {
+        // A value may hold "|"; the key path never does.
+        const ServiceMessage w = splitSettingMessage(message.text);
+        registryWrite_(m.command == QStringLiteral("KeySchreiben") ? Hive::LocalMachine
+                                                                   : Hive::ClassesRoot,
+                       w.field3, w.field1, w.field2);
     } else if (m.command == QStringLiteral("searchingUpdate")) {
         const UpdateRequest request{m.field1, m.field2, m.field3};
         QString why;
         if (isAcceptableUpdateRequest(request, &why))
             Q_EMIT updateRequested(request);
         else
-            qCWarning(lcService).noquote() << "update request dropped:" << why;
+            qCWarning(lcService).noquote() << "update request dropped:" << logSafe(why);
     } else if (m.command == QStringLiteral("ShutDown")) {
         if (!message.trusted) {
             qCWarning(lcService) << "ShutDown ignored: the sender is neither root nor the "

@@ -21,19 +21,25 @@ class CommandQueue {
 public:
     // Far more than any client sends between two passes; beyond it a flood is refused.
     static constexpr int kMaxSlots = 50000;
+    // The texts waiting may take this much memory; beyond it a message is refused.
+    static constexpr qint64 kMaxBytes = 4 * 1024 * 1024;
 
     CommandQueue();
-    // False when the queue is full.
+    // False when the queue is full (in slots or in bytes).
     bool append(const QueuedMessage& message);
     // One pass over the slots up to the last index seen at its start.
     void work(const std::function<void(const QueuedMessage&)>& dispatch);
     int lastIndex() const { return last_; }
     int size() const { return int(slots_.size()); }
 
+    qint64 bytes() const { return bytes_; }
+
 private:
     void reset();
+    void clearSlot(size_t index);
     std::vector<QueuedMessage> slots_;
     int last_ = 0;
+    qint64 bytes_ = 0;
 };
 
 } // namespace kestro::service

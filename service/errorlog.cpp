@@ -1,5 +1,6 @@
 #include "service/errorlog.h"
 
+#include "common/logging.h"
 #include "common/paths.h"
 #include "common/textfile.h"
 
@@ -16,7 +17,7 @@ QString ErrorLog::path() const {
 
 QString ErrorLog::formatLine(int number, int level, const QString& text) {
     return QStringLiteral("Test:-LevelInt:%1 Level:%2: ").arg(number).arg(level) +
-           text.left(100).leftJustified(100, QLatin1Char(' '));
+           logSafe(text).left(100).leftJustified(100, QLatin1Char(' '));
 }
 
 void ErrorLog::write(int level, const QString& text) {

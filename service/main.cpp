@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
     options.webServer = config.webServer;
     options.registryWriteAllow = config.registryWriteAllow;
     options.registryWriteAllowClasses = config.registryWriteAllowClasses;
+    options.settingNames = config.settingNames;
+    options.products = config.products;
+    options.updatePublicKey = config.updatePublicKey;
     options.heartbeatMs = readTimerInterval();
     VellmonService service(options, prompter);
 

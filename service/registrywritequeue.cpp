@@ -1,8 +1,17 @@
 #include "service/registrywritequeue.h"
 
+#include "common/logging.h"
 #include "service/servicelog.h"
 
 namespace kestro::service {
+
+namespace {
+
+qint64 bytesOf(const QString& id, const QString& value) {
+    return qint64(id.size() * 2 + value.size()) * qint64(sizeof(QChar));
+}
+
+} // namespace
 
 RegistryWriteQueue::RegistryWriteQueue(RegistryWriter& writer) : writer_(writer) {
     thread_.setMaxThreadCount(1);
@@ -18,13 +27,22 @@ bool RegistryWriteQueue::enqueue(Hive hive, const QString& keyPath, const QStrin
                        QLatin1Char('\n') + valueName;
     QMutexLocker lock(&mutex_);
     auto it = waiting_.find(id);
+    const qint64 oldBytes = it != waiting_.end() ? bytesOf(id, it->value) : 0;
+    const qint64 newBytes = bytesOf(id, value);
+    if (pendingBytes_ - oldBytes + newBytes > kMaxPendingBytes) {
+        qCWarning(lcService).noquote() << "registry write refused: too much waiting"
+                                       << logSafe(keyPath) << logSafe(valueName.left(255));
+        return false;
+    }
+    pendingBytes_ += newBytes - oldBytes;
     if (it != waiting_.end()) {
         it->value = value;
         return true;
     }
     if (waiting_.size() >= kMaxPending) {
-        qCWarning(lcService).noquote()
-            << "registry write refused: too many waiting" << keyPath << valueName;
+        pendingBytes_ -= newBytes;
+        qCWarning(lcService).noquote() << "registry write refused: too many waiting"
+                                       << logSafe(keyPath) << logSafe(valueName.left(255));
         return false;
     }
     waiting_.insert(id, Write{hive, keyPath, valueName, value});
@@ -46,10 +64,16 @@ void RegistryWriteQueue::drain() {
                 return;
             }
             next = waiting_.take(order_.front());
+            pendingBytes_ -= bytesOf(order_.front(), next.value);
             order_.pop_front();
         }
         writer_.write(next.hive, next.keyPath, next.valueName, next.value);
     }
+}
+
+bool RegistryWriteQueue::hasRoom() {
+    QMutexLocker lock(&mutex_);
+    return waiting_.size() < kMaxPending && pendingBytes_ < kMaxPendingBytes;
 }
 
 void RegistryWriteQueue::waitForDone() {

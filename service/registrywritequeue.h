@@ -13,16 +13,19 @@ namespace kestro::service {
 // makes them on a thread of their own and the pipe keeps answering meanwhile. Writes are
 // made in the order they came; a write to a value that is still waiting replaces the
 // waiting one, since only the last text would remain anyway. Beyond kMaxPending waiting
-// values a flood is refused and logged.
+// values or kMaxPendingBytes of waiting text a flood is refused and logged.
 class RegistryWriteQueue {
 public:
     static constexpr int kMaxPending = 10000;
+    static constexpr qint64 kMaxPendingBytes = 8 * 1024 * 1024;
 
     explicit RegistryWriteQueue(RegistryWriter& writer);
     ~RegistryWriteQueue();
 
     bool enqueue(Hive hive, const QString& keyPath, const QString& valueName, const QString& value);
     void waitForDone();
+    // False while a flood fills the queue: further writes would be refused.
+    bool hasRoom();
 
 private:
     struct Write {
@@ -37,6 +40,7 @@ private:
     QMutex mutex_;
     std::deque<QString> order_;
     QHash<QString, Write> waiting_;
+    qint64 pendingBytes_ = 0;
     bool draining_ = false;
     QThreadPool thread_;
 };

@@ -1,6 +1,8 @@
 #include "service/registrywriter.h"
 
 #include "common/ansi.h"
+#include "common/logging.h"
+#include "common/servicemessage.h"
 #include "service/servicelog.h"
 
 namespace kestro::service {
@@ -22,9 +24,9 @@ bool partsAreSound(const QStringList& parts) {
 } // namespace
 
 RegistryWriter::RegistryWriter(RegistryStore store, QStringList allowLocalMachine,
-                               QStringList allowClassesRoot)
+                               QStringList allowClassesRoot, QStringList settingNames)
     : store_(std::move(store)), allowLocalMachine_(std::move(allowLocalMachine)),
-      allowClassesRoot_(std::move(allowClassesRoot)) {}
+      allowClassesRoot_(std::move(allowClassesRoot)), settingNames_(std::move(settingNames)) {}
 
 bool RegistryWriter::isAllowed(const QString& keyPath, const QStringList& allowed) {
     const QStringList parts = keyParts(keyPath);
@@ -43,14 +45,33 @@ bool RegistryWriter::isAllowed(const QString& keyPath, const QStringList& allowe
     return false;
 }
 
-bool RegistryWriter::write(Hive hive, const QString& keyPath, const QString& valueName,
-                           const QString& value) {
+std::optional<QString> RegistryWriter::refusal(Hive hive, const QString& keyPath,
+                                               const QString& valueName,
+                                               const QString& value) const {
     const QStringList& allowed =
         hive == Hive::LocalMachine ? allowLocalMachine_ : allowClassesRoot_;
-    if (!isAllowed(keyPath, allowed)) {
+    if (!isAllowed(keyPath, allowed))
+        return QStringLiteral("not allowed");
+    if (valueName.size() > kMaxNameLength)
+        return QStringLiteral("value name longer than %1 characters").arg(kMaxNameLength);
+    if (value.size() > kMaxValueLength)
+        return QStringLiteral("value longer than %1 characters").arg(kMaxValueLength);
+    if (hive == Hive::LocalMachine && isAllowed(keyPath, {kSettingsKeyPath})) {
+        if (keyPath.compare(kSettingsKeyPath, Qt::CaseInsensitive) != 0)
+            return QStringLiteral("no subkeys below the client's settings key");
+        if (!settingNames_.contains(valueName, Qt::CaseInsensitive))
+            return QStringLiteral("not a setting of the client");
+    }
+    return std::nullopt;
+}
+
+bool RegistryWriter::write(Hive hive, const QString& keyPath, const QString& valueName,
+                           const QString& value) {
+    if (const auto why = refusal(hive, keyPath, valueName, value)) {
         qCWarning(lcService).noquote()
-            << "registry write refused (not allowed):"
-            << RegistryStore::hiveName(hive) + QLatin1Char('\\') + keyPath << valueName;
+            << "registry write refused (" + *why + "):"
+            << logSafe(RegistryStore::hiveName(hive) + QLatin1Char('\\') + keyPath)
+            << logSafe(valueName.left(kMaxNameLength));
         return false;
     }
     // REG_SZ from ANSI bytes: what the code page cannot hold became "?", and the value
@@ -61,7 +82,8 @@ bool RegistryWriter::write(Hive hive, const QString& keyPath, const QString& val
         stored.truncate(nul);
     QString error;
     if (!store_.write(hive, keyPath, valueName, stored, &error)) {
-        qCWarning(lcService).noquote() << "registry write failed:" << keyPath << valueName << error;
+        qCWarning(lcService).noquote()
+            << "registry write failed:" << logSafe(keyPath) << logSafe(valueName) << error;
         return false;
     }
     return true;

@@ -50,6 +50,19 @@ QString unitText(const QString& executable) {
                           "RuntimeDirectoryMode=0755\n"
                           "StateDirectory=vellmon\n"
                           "Restart=on-failure\n"
+                          // An update search ends at once on a stop.
+                          "TimeoutStopSec=15\n"
+                          // Hardening that leaves the installer (a root child of the
+                          // service) free to write /usr, /opt and /etc, but not to gain
+                          // privileges, read or change home folders or touch the kernel.
+                          "PrivateTmp=yes\n"
+                          "ProtectHome=read-only\n"
+                          "NoNewPrivileges=yes\n"
+                          "ProtectKernelTunables=yes\n"
+                          "ProtectKernelModules=yes\n"
+                          "ProtectControlGroups=yes\n"
+                          "RestrictRealtime=yes\n"
+                          "LockPersonality=yes\n"
                           "\n"
                           "[Install]\n"
                           "WantedBy=multi-user.target\n")

@@ -3,10 +3,12 @@
 #include "common/ansi.h"
 #include "common/fileexists.h"
 #include "common/httpdownload.h"
+#include "common/logging.h"
 #include "common/paths.h"
-#include "common/textfile.h"
 #include "common/updateversion.h"
 #include "service/errorlog.h"
+#include "service/installersignature.h"
+#include "service/rootfiles.h"
 #include "service/servicelog.h"
 #include "service/shutdown.h"
 
@@ -25,6 +27,9 @@ struct SearchError {
     int number;
     QString description;
 };
+
+// A version file is a line and an address; anything larger is not one.
+constexpr qint64 kMaxVersionFileBytes = 16 * 1024 * 1024;
 
 } // namespace
 
@@ -53,28 +58,90 @@ QString UpdateSearch::versionFileUrl(const QString& webServer, const QString& pr
            QStringLiteral(".txt");
 }
 
+QString UpdateSearch::downloadFolder(const QString& windowsFolder) {
+    return paths::join(windowsFolder, QStringLiteral("downloads"));
+}
+
+bool UpdateSearch::fetchInto(const QString& url, const QString& target, const QString& staged) {
+    DownloadOptions options;
+    options.abort = env_.abort;
+    options.maxBytes = kMaxVersionFileBytes;
+    QString why;
+    const bool ok = downloadToFile(url, staged, options).ok() &&
+                    rootfiles::installCopy(staged, target, 0644, &why);
+    if (!why.isEmpty())
+        qCWarning(lcService).noquote() << "version file not stored:" << logSafe(why);
+    QFile::remove(staged);
+    return ok;
+}
+
+bool UpdateSearch::isVerified(const QString& installerUrl, const QByteArray& installer) {
+    if (env_.publicKey.isEmpty()) {
+        qCWarning(lcService) << "installer not verified: no public key is configured";
+        return true;
+    }
+    const QString staged =
+        paths::join(downloadFolder(env_.windowsFolder), QStringLiteral("Update.exe.sig"));
+    DownloadOptions options;
+    options.abort = env_.abort;
+    options.maxBytes = 4096;
+    QByteArray signature;
+    QString why;
+    const DownloadResult download =
+        downloadToFile(installerUrl + QStringLiteral(".sig"), staged, options);
+    bool ok = false;
+    if (!download.ok())
+        why = QStringLiteral("no signature: ") + download.error;
+    else
+        ok = rootfiles::readRegularFile(staged, &signature, options.maxBytes, &why) &&
+             verifyInstallerSignature(installer, signature, env_.publicKey, &why);
+    QFile::remove(staged);
+    if (!ok)
+        qCWarning(lcService).noquote() << "installer refused:" << logSafe(why);
+    return ok;
+}
+
 void UpdateSearch::run(const UpdateRequest& request) {
+    QString why;
+    if (!env_.products.contains(request.productName)) {
+        qCWarning(lcService).noquote()
+            << "update request refused: product not named in the deployment file:"
+            << logSafe(request.productName);
+        return;
+    }
+    const std::optional<QString> folder = rootfiles::trustedFolder(request.clientFolder, &why);
+    if (!folder) {
+        qCWarning(lcService).noquote() << "update request refused:" << logSafe(why);
+        return;
+    }
+    const QString downloads = downloadFolder(env_.windowsFolder);
+    if (!rootfiles::ensurePrivateFolder(downloads, &why)) {
+        qCWarning(lcService).noquote() << "update search impossible:" << logSafe(why);
+        return;
+    }
+
     ErrorLog& log = *env_.log;
     const QString url = versionFileUrl(env_.webServer, request.productName);
     const QString localCopy =
-        paths::join(request.clientFolder, request.productName + QStringLiteral("-update.txt"));
+        paths::join(*folder, request.productName + QStringLiteral("-update.txt"));
     const QString fallbackCopy = paths::join(env_.windowsFolder, QStringLiteral("u-update.txt"));
+    const QString stagedVersion = paths::join(downloads, QStringLiteral("version.txt"));
 
-    DownloadOptions options;
-    options.abort = env_.abort;
-    downloadToFile(url, localCopy, options);
+    fetchInto(url, localCopy, stagedVersion);
     log.write(1, url);
     log.write(1, localCopy);
     QString chosen = localCopy;
     if (!fileExists(localCopy)) {
-        downloadToFile(url, fallbackCopy, options);
+        fetchInto(url, fallbackCopy, stagedVersion);
         chosen = fallbackCopy;
     }
 
     try {
         QByteArray bytes;
-        if (!QFile::exists(chosen) || !readWholeFile(chosen, &bytes))
+        if (!rootfiles::readRegularFile(chosen, &bytes, kMaxVersionFileBytes, &why)) {
+            qCWarning(lcService).noquote() << "version file unusable:" << logSafe(why);
             throw SearchError{53, QStringLiteral("File not found")};
+        }
         const QString content = fromAnsi(bytes);
         log.write(1, QStringLiteral("UpdateSoft 1"));
         QString installerUrl;
@@ -87,21 +154,46 @@ void UpdateSearch::run(const UpdateRequest& request) {
             throw SearchError{6, QStringLiteral("Overflow")};
         if (!isNewer(*offered, *current))
             return;
-        if (env_.closeClient)
-            env_.closeClient(request.productName);
         log.write(1, QStringLiteral("UpdateSoft 3"));
         // A line break after the address would only break it.
         installerUrl = installerUrl.trimmed();
-        const QString installer = paths::join(request.clientFolder, QStringLiteral("Update.exe"));
-        const DownloadResult download = downloadToFile(installerUrl, installer, options);
-        if (!download.ok() || (env_.abort && env_.abort->load()))
+        const QString staged = paths::join(downloads, QStringLiteral("Update.exe"));
+        DownloadOptions options;
+        options.abort = env_.abort;
+        const bool downloaded = downloadToFile(installerUrl, staged, options).ok();
+        QByteArray installerBytes;
+        const bool usable =
+            downloaded && !stopping() &&
+            rootfiles::readRegularFile(staged, &installerBytes, options.maxBytes, &why) &&
+            isVerified(installerUrl, installerBytes);
+        if (downloaded && !usable && !why.isEmpty())
+            qCWarning(lcService).noquote() << "installer unusable:" << logSafe(why);
+        const QString installer = paths::join(*folder, QStringLiteral("Update.exe"));
+        // Exactly the bytes that were checked go into place.
+        const bool placed =
+            usable && rootfiles::installBytes(installerBytes, installer, 0755, &why);
+        QFile::remove(staged);
+        if (!usable || stopping())
             return;
-        log.write(1, QStringLiteral("UpdateSoft 4"));
-        const QString hint = paths::join(request.clientFolder, QStringLiteral("update.ini"));
-        QString error;
-        if (!writeWholeFile(hint, toAnsi(request.clientFolder) + "\r\n", &error))
+        if (!placed) {
+            qCWarning(lcService).noquote() << "installer not stored:" << logSafe(why);
             throw SearchError{75, QStringLiteral("Path/File access error")};
-        if (env_.startInstaller && !env_.startInstaller(installer, request.clientFolder))
+        }
+        log.write(1, QStringLiteral("UpdateSoft 4"));
+        if (!rootfiles::installBytes(toAnsi(*folder) + "\r\n",
+                                     paths::join(*folder, QStringLiteral("update.ini")), 0644,
+                                     &why)) {
+            qCWarning(lcService).noquote() << "hint file not written:" << logSafe(why);
+            throw SearchError{75, QStringLiteral("Path/File access error")};
+        }
+        // The client is closed only now that its installer is really about to start.
+        if (stopping())
+            return;
+        if (env_.closeClient)
+            env_.closeClient(request.productName);
+        if (stopping())
+            return;
+        if (env_.startInstaller && !env_.startInstaller(installer, *folder))
             throw SearchError{53, QStringLiteral("File not found")};
     } catch (const SearchError& e) {
         log.write(1, QStringLiteral("ErrOpenUrl 1 %1 - %2").arg(e.number).arg(e.description));
@@ -109,13 +201,11 @@ void UpdateSearch::run(const UpdateRequest& request) {
 }
 
 bool startDetachedInstaller(const QString& program, const QString& workingFolder) {
-    QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner | QFile::ExeGroup |
-                                       QFile::ExeOther);
     // Code 10 would give the installer a normal window with the focus; Linux has none.
     Q_UNUSED(osVersionCode());
     const bool started = QProcess::startDetached(program, {}, workingFolder);
     if (!started)
-        qCWarning(lcService).noquote() << "cannot start the installer" << program;
+        qCWarning(lcService).noquote() << "cannot start the installer" << logSafe(program);
     return started;
 }
 

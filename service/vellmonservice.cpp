@@ -23,7 +23,8 @@ void appendCapped(QString& box, const QString& line, int limit) {
 VellmonService::VellmonService(Options options, Prompter& prompter, QObject* parent)
     : QObject(parent), options_(std::move(options)), prompter_(prompter),
       errorLog_(windowsFolder()),
-      registry_(RegistryStore(), options_.registryWriteAllow, options_.registryWriteAllowClasses),
+      registry_(RegistryStore(), options_.registryWriteAllow, options_.registryWriteAllowClasses,
+                options_.settingNames),
       registryWrites_(registry_),
       dispatcher_([this](Hive hive, const QString& key, const QString& name, const QString& value) {
           registryWrites_.enqueue(hive, key, name, value);
@@ -38,6 +39,7 @@ VellmonService::VellmonService(Options options, Prompter& prompter, QObject* par
     heartbeat_.start();
     updates_.setMaxThreadCount(1);
 
+    connect(&tidyTimer_, &QTimer::timeout, this, [] { presence::tidyFolder(); });
     connect(&pipe_, &PipeRpc::called, this, &VellmonService::onCalled);
     connect(&mailslot_, &MailslotReceiver::messageWaiting, this, &VellmonService::onMailslot);
     connect(&dispatcher_, &CommandDispatcher::received, this, [this](const QString& text) {
@@ -74,8 +76,14 @@ void VellmonService::start() {
     pipe_.setPipeName(QStringLiteral("vellmon"));
     // Clients make single calls; one that connects and never speaks must not hold a slot.
     pipe_.setIdleTimeout(1000);
+    // Nor may one that keeps talking, and one user never holds every slot.
+    pipe_.setMaxConnectionTime(kMaxConnectionMs);
+    pipe_.setOneLastSlotPerUser(true);
     listen();
     local::makeFolder(local::clientsDir(), 01777);
+    // Every user writes there, in /run: what is not a running client's entry goes.
+    presence::tidyFolder();
+    tidyTimer_.start(kTidyIntervalMs);
     createSlot(defaultMailslotName());
 }
 
@@ -157,6 +165,11 @@ bool VellmonService::enqueue(const QString& text, bool trusted) {
 void VellmonService::onCalled(qint32 pipe, const QByteArray& request, QByteArray* response) {
     *response = toUtf16Le(QStringLiteral("False"));
     const QString text = decodeServiceMessage(fromUtf16Le(request));
+    // A flood of setting writes waits for the disk; the sender hears of it as of a busy pipe.
+    if (text.startsWith(QStringLiteral("KeySchreiben")) && !registryWrites_.hasRoom()) {
+        qCWarning(lcService) << "setting write refused: too many writes waiting";
+        return;
+    }
     if (enqueue(text, isTrustedPeer(pipe)))
         *response = toUtf16Le(QStringLiteral("True"));
 }
@@ -175,14 +188,28 @@ void VellmonService::workQueue() {
 }
 
 void VellmonService::startUpdate(const UpdateRequest& request) {
-    const UpdateSearch::Environment env{
-        options_.webServer,
-        windowsFolder(),
-        &errorLog_,
-        [](const QString& product) { presence::closeFirstClientTitled(product, 10000); },
-        &startDetachedInstaller,
-        &stopping_};
-    updates_.start([env, request] { UpdateSearch(env).run(request); });
+    const UpdateSearch::Environment env{options_.webServer,
+                                        windowsFolder(),
+                                        options_.products,
+                                        options_.updatePublicKey,
+                                        &errorLog_,
+                                        [this](const QString& product) {
+                                            presence::closeFirstClientTitled(product, 10000,
+                                                                             &stopping_);
+                                        },
+                                        &startDetachedInstaller,
+                                        &stopping_};
+    // Searches run one after another; a caller asking again and again only waits in line
+    // up to a few places, so neither memory nor the real client's turn is lost to it.
+    if (waitingUpdates_ >= kMaxWaitingUpdates) {
+        qCWarning(lcService) << "update request refused: too many searches waiting";
+        return;
+    }
+    ++waitingUpdates_;
+    updates_.start([this, env, request] {
+        UpdateSearch(env).run(request);
+        --waitingUpdates_;
+    });
 }
 
 void VellmonService::waitForUpdates() {

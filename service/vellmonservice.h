@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/deployconfig.h"
 #include "common/prompter.h"
 #include "piperpc/mailslot.h"
 #include "piperpc/piperpc.h"
@@ -28,11 +29,20 @@ public:
         return QStringLiteral("//./mailslot/Vellmon/AllVersion");
     }
     static constexpr int kLogBoxLimit = 64 * 1024;
+    // How long one pipe connection may stay, whatever it sends.
+    static constexpr int kMaxConnectionMs = 3000;
+    // How often the clients folder is cleared of what is not a running client's entry.
+    static constexpr int kTidyIntervalMs = 10000;
+    // Update searches waiting or running at most.
+    static constexpr int kMaxWaitingUpdates = 4;
 
     struct Options {
         QString webServer;
         QStringList registryWriteAllow;
         QStringList registryWriteAllowClasses;
+        QStringList settingNames = DeployConfig().settingNames;
+        QStringList products = DeployConfig().products;
+        QString updatePublicKey;
         int heartbeatMs = 1000;
         SystemShutdown::PowerOffAction powerOff = SystemShutdown::defaultAction();
     };
@@ -95,8 +105,10 @@ private:
     QTimer queueTimer_;    // Timer2
     QTimer shutdownTimer_; // timShutDown
     QTimer heartbeat_;     // Timer
+    QTimer tidyTimer_;
     QThreadPool updates_;
     std::atomic_bool stopping_{false};
+    std::atomic_int waitingUpdates_{0};
     QString log_;
     QString received_;
 };

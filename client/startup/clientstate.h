@@ -47,7 +47,7 @@ struct FtpSettings {
 // Program-wide values that the start-up settles and the windows read and change.
 struct ClientState {
     QString clientDataFolder;
-    QString startDirectory;
+    QString startDirectory; // the folder the program is installed in
     QString databasePath;
     bool newDatabase = false;
     bool databaseUsable = true; // false after a failed rebuild: the window opens without it

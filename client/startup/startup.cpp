@@ -6,6 +6,7 @@
 #include "common/paths.h"
 #include "common/textfile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
@@ -117,7 +118,10 @@ void ClientStartup::readSettings(ClientState& state) const {
 bool ClientStartup::run(ClientState& state) {
     removeStaleCacheFile();
     state.clientDataFolder = prepareClientDataFolder();
-    state.startDirectory = QDir::currentPath();
+    // The folder the program is installed in, as a shortcut's start folder named it:
+    // Vellmon puts updates there, and only into a folder that only root can change, so
+    // a current directory elsewhere would cost an installed client its updates.
+    state.startDirectory = QCoreApplication::applicationDirPath();
     if (!settleDatabase(state))
         return false;
     if (state.databaseUsable)

@@ -3,6 +3,7 @@
 #include "common/fileexists.h"
 #include "common/germanformat.h"
 #include "common/inifile.h"
+#include "common/logging.h"
 #include "common/paths.h"
 #include "common/registrystore.h"
 #include "common/servicemessage.h"
@@ -10,7 +11,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <thread>
@@ -150,6 +153,26 @@ TEST(ServiceMessage, BuildAndSplit) {
     EXPECT_EQ(fromUtf16Le(QByteArray("A\0B", 3)), QStringLiteral("A"));
 }
 
+TEST(ServiceMessage, SettingValuesMayHoldBars) {
+    const ServiceMessage m = splitSettingMessage(
+        keySchreibenMessage(QStringLiteral("ProxyP"), QStringLiteral("|pa|ss|")));
+    EXPECT_EQ(m.command, QStringLiteral("KeySchreiben"));
+    EXPECT_EQ(m.field1, QStringLiteral("ProxyP"));
+    EXPECT_EQ(m.field2, QStringLiteral("|pa|ss|"));
+    EXPECT_EQ(m.field3, kSettingsKeyPath);
+    const ServiceMessage plain = splitSettingMessage(QStringLiteral("KeySchreiben|N|T|K"));
+    EXPECT_EQ(plain.field2, QStringLiteral("T"));
+    EXPECT_EQ(plain.field3, QStringLiteral("K"));
+    EXPECT_EQ(splitSettingMessage(QStringLiteral("KeySchreiben|N|T")).field3, QStringLiteral("T"));
+}
+
+TEST(Logging, ControlCharactersCannotStartALine) {
+    EXPECT_EQ(logSafe(QString(kLogSafeLength + 88, QLatin1Char('a'))),
+              QString(kLogSafeLength, QLatin1Char('a')) + QStringLiteral("... (88 more)"));
+    EXPECT_EQ(logSafe(QStringLiteral("a\nb\r\tc\x1b[31m\u2028d\\e ü")),
+              QStringLiteral("a\\nb\\r\\tc\\x1b[31m\\u2028d\\e ü"));
+}
+
 TEST(RegistryStore, KeysAndNamesIgnoreCaseAndTextRoundTrips) {
     TestMachine m;
     RegistryStore reg(m.registryFolder());
@@ -195,6 +218,41 @@ TEST(RegistryStore, DamagedFilesReadAsEmptyAndAreKeptOnWrite) {
     // A folder where the hive file should be reads as empty and cannot be written.
     QDir().mkpath(m.registryFolder() + QStringLiteral("/HKEY_CLASSES_ROOT.json"));
     EXPECT_FALSE(reg.read(Hive::ClassesRoot, QStringLiteral("K"), QStringLiteral("V")));
+}
+
+TEST(RegistryStore, OnlyTheNewestDamagedCopiesAreKept) {
+    TestMachine m;
+    RegistryStore reg(m.registryFolder());
+    for (int i = 0; i < 6; ++i) {
+        m.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"), "{ damaged");
+        ASSERT_TRUE(reg.write(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A"),
+                              QString::number(i)));
+        QThread::msleep(2); // the copies are told apart by the time in their names
+    }
+    EXPECT_EQ(QDir(m.registryFolder()).entryList({QStringLiteral("*.damaged-*")}).size(), 3);
+}
+
+TEST(RegistryStore, AWritePastTheLimitIsRefusedAndTheStoreKept) {
+    TestMachine m;
+    RegistryStore reg(m.registryFolder());
+    const QString key = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client");
+    ASSERT_TRUE(reg.write(Hive::LocalMachine, key, QStringLiteral("Databank"),
+                          QStringLiteral("/srv/jobs.mdb")));
+    // Fill the store to just below its limit with values of another key.
+    const QString chunk(6 * 1024 * 1024, QLatin1Char('x'));
+    int written = 0;
+    while (reg.write(Hive::LocalMachine, QStringLiteral("Software\\Fill"),
+                     QStringLiteral("V%1").arg(written), chunk))
+        ASSERT_LT(++written, 20);
+    EXPECT_EQ(written, 10);
+    EXPECT_LE(QFileInfo(reg.hiveFile(Hive::LocalMachine)).size(), RegistryStore::kMaxHiveBytes);
+    EXPECT_EQ(reg.read(Hive::LocalMachine, key, QStringLiteral("Databank")),
+              QStringLiteral("/srv/jobs.mdb"));
+    EXPECT_TRUE(reg.write(Hive::LocalMachine, key, QStringLiteral("Databank"),
+                          QStringLiteral("/srv/neu.mdb")));
+    EXPECT_EQ(reg.read(Hive::LocalMachine, key, QStringLiteral("Databank")),
+              QStringLiteral("/srv/neu.mdb"));
+    EXPECT_TRUE(QDir(m.registryFolder()).entryList({QStringLiteral("*.damaged-*")}).isEmpty());
 }
 
 TEST(RegistryStore, ConcurrentWritersFromSeveralProcessesLoseNothing) {

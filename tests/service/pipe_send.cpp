@@ -2,13 +2,32 @@
 // with --mailslot it writes the message to Vellmon's mailslot instead.
 // With --as-user UID (when started as root) it first becomes that user, to play a
 // local user who is neither root nor the service's own user.
+//
+// Two more modes play a hostile user:
+//   --flood COUNT CHARS KEY   COUNT single calls "KeySchreiben|F<pid>-<i>|<CHARS x's>|KEY";
+//                             prints "RESULT <answered True> <other>"
+//   --hold SECONDS EVERY_MS   keeps one connection open and sends "klong|" on it every
+//                             EVERY_MS; prints "RESULT <answered> <failed>"
 #include "common/servicemessage.h"
 #include "piperpc/mailslot.h"
 #include "piperpc/piperpc.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <cstdio>
 #include <unistd.h>
+
+namespace {
+
+quint32 callOnce(kestro::PipeRpc& pipe, const QString& text, QString* reply) {
+    QByteArray response(200, '\0');
+    const quint32 rc = pipe.pipeCall(kestro::toUtf16Le(text), response);
+    *reply = rc == 0 ? kestro::fromUtf16Le(response) : QString();
+    return rc;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -29,8 +48,40 @@ int main(int argc, char** argv) {
     }
     kestro::PipeRpc pipe;
     pipe.setPipeName(QStringLiteral("Vellmon"));
-    QByteArray response(200, '\0');
-    const quint32 rc = pipe.pipeCall(kestro::toUtf16Le(args.value(0)), response);
-    std::printf("RESULT %u %s\n", rc, qPrintable(kestro::fromUtf16Le(response)));
+    QString reply;
+    if (args.value(0) == QStringLiteral("--flood")) {
+        const int count = args.value(1).toInt();
+        const QString value(args.value(2).toInt(), QLatin1Char('x'));
+        int yes = 0;
+        for (int i = 0; i < count; ++i) {
+            callOnce(pipe,
+                     QStringLiteral("KeySchreiben|F%1-%2|")
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(i) +
+                         value + QLatin1Char('|') + args.value(3),
+                     &reply);
+            yes += reply == QStringLiteral("True") ? 1 : 0;
+        }
+        std::printf("RESULT %d %d\n", yes, count - yes);
+        return 0;
+    }
+    if (args.value(0) == QStringLiteral("--hold")) {
+        pipe.setTimeout(2000);
+        if (pipe.openPipe() != 0) {
+            std::puts("RESULT 0 0 not-connected");
+            return 1;
+        }
+        int answered = 0, failed = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < args.value(1).toInt() * 1000) {
+            (callOnce(pipe, QStringLiteral("klong|"), &reply) == 0 ? answered : failed)++;
+            QThread::msleep(args.value(2).toULong());
+        }
+        std::printf("RESULT %d %d\n", answered, failed);
+        return 0;
+    }
+    const quint32 rc = callOnce(pipe, args.value(0), &reply);
+    std::printf("RESULT %u %s\n", rc, qPrintable(reply));
     return rc == 0 ? 0 : 1;
 }

@@ -1,3 +1,4 @@
+#include "common/servicemessage.h"
 #include "common/updateversion.h"
 #include "service/commanddispatcher.h"
 #include "service/commandqueue.h"
@@ -6,6 +7,9 @@
 #include "service/registrywriter.h"
 #include "support/testenv.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -77,6 +81,59 @@ TEST_F(Dispatcher, FieldSplitDecidesWhatHappens) {
                             QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
                             QStringLiteral("A")));
     EXPECT_EQ(received.count(), 7);
+}
+
+TEST_F(Dispatcher, ValuesMayHoldBarsAndOnlyTheClientsNamesAreTaken) {
+    dispatcher.dispatch(
+        {QStringLiteral("KeySchreiben|ProxyP|a|b||c|Software\\Varnholt\\KestroFTP\\Client"),
+         false});
+    dispatcher.dispatch(
+        {QStringLiteral("KeySchreiben|Fremd|1|Software\\Varnholt\\KestroFTP\\Client"), false});
+    const QString key = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client");
+    EXPECT_EQ(store.read(Hive::LocalMachine, key, QStringLiteral("ProxyP")),
+              QStringLiteral("a|b||c"));
+    EXPECT_FALSE(store.read(Hive::LocalMachine, key, QStringLiteral("Fremd")));
+}
+
+// Random messages of every shape: the parser keeps every character, and the dispatcher
+// writes nothing outside the client's names, whatever arrives.
+TEST_F(Dispatcher, FuzzedMessages) {
+    QRandomGenerator random(20261207);
+    const QString alphabet = QStringLiteral("||||\\\\..KeySchreibenShutDownsearchingUpdate"
+                                            "ProxyPDatabank/\n\r\t\x01ü€ ");
+    const QStringList commands{QStringLiteral("KeySchreiben"),
+                               QStringLiteral("KeySchreibenClasses"),
+                               QStringLiteral("ShowForm"),
+                               QStringLiteral("klong"),
+                               QStringLiteral("ShutDown"),
+                               QStringLiteral("searchingUpdate"),
+                               QString()};
+    for (int round = 0; round < 20000; ++round) {
+        QString text = commands.at(random.bounded(commands.size())) + QLatin1Char('|');
+        const int length = random.bounded(60);
+        for (int i = 0; i < length; ++i)
+            text += random.bounded(8) == 0 ? QChar(char16_t(random.bounded(0x10000)))
+                                           : alphabet.at(random.bounded(alphabet.size()));
+        if (random.bounded(4) == 0)
+            text += QStringLiteral("|Software\\Varnholt\\KestroFTP\\Client");
+        const ServiceMessage m = splitServiceMessage(text);
+        const ServiceMessage w = splitSettingMessage(text);
+        if (text.count(QLatin1Char('|')) >= 3) {
+            const QString bar(QLatin1Char('|'));
+            ASSERT_EQ(m.command + bar + m.field1 + bar + m.field2 + bar + m.field3, text);
+            ASSERT_EQ(w.command + bar + w.field1 + bar + w.field2 + bar + w.field3, text);
+            ASSERT_FALSE(w.field3.contains(QLatin1Char('|')));
+        }
+        decodeServiceMessage(text);
+        dispatcher.dispatch({text, false});
+    }
+    const QByteArray hive = test::readFile(store.hiveFile(Hive::LocalMachine));
+    const QJsonObject root = QJsonDocument::fromJson(hive).object();
+    ASSERT_LE(root.size(), 1);
+    const DeployConfig defaults;
+    for (const QString& name : root.value(root.keys().value(0)).toObject().keys())
+        EXPECT_TRUE(defaults.settingNames.contains(name, Qt::CaseInsensitive))
+            << name.toStdString();
 }
 
 TEST_F(Dispatcher, ShutdownDelays) {

@@ -21,22 +21,24 @@ QStringList logLines(const QString& path) {
     return QString::fromUtf8(readFile(path)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
 }
 
+// The maker's installer: it copies the hint file, so it shows that it ran after the hint
+// was written.
+const QByteArray kInstaller = "#!/bin/sh\ncat update.ini > installer-ran\n";
+
 // The maker's web server with a version file and an installer script, Vellmon, and the
 // client's start folder.
 class UpdateInstallation : public ::testing::Test, public VellmonMachine {
 protected:
     void SetUp() override {
-        clientFolder = machine.path(QStringLiteral("client"));
-        QDir().mkpath(clientFolder);
-        machine.writeFile(QStringLiteral("www/files/Update.exe"),
-                          "#!/bin/sh\ncat update.ini > installer-ran\n");
+        clientFolder = trustedFolder();
+        machine.writeFile(QStringLiteral("www/files/Update.exe"), kInstaller);
         machine.writeFile(QStringLiteral("www/files/Slow.exe"), QByteArray(20000, '#'));
         ASSERT_TRUE(
             web.startFixture(QStringLiteral("httpserver.py"),
                              {QStringLiteral("--root"), machine.path(QStringLiteral("www")),
                               QStringLiteral("--status"), QStringLiteral("/files/Broken.exe=500"),
                               QStringLiteral("--slow"), QStringLiteral("/files/Slow.exe=1")}));
-        writeConfig(base());
+        writeConfig(base(), config);
         ASSERT_TRUE(startVellmon());
     }
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(web.port()); }
@@ -56,6 +58,20 @@ protected:
         return clientFolder + QStringLiteral("/KestroFTP-Client-update.txt");
     }
 
+    static void writeTo(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    // A client window that asks to be closed; "unloaded" appears when it was.
+    bool startClient(PeerProcess& client) {
+        return client.start(builtProgram(QStringLiteral("tests/service/presence_client")),
+                            {QStringLiteral("KestroFTP-Client - Auftrag 17"), unloaded()});
+    }
+    QString unloaded() const { return machine.path(QStringLiteral("client-unloaded")); }
+
+    QByteArray config;
     QString clientFolder;
     PeerProcess web;
 };
@@ -100,12 +116,76 @@ TEST_F(UpdateInstallation, SameVersionInstallsNothing) {
 
 TEST_F(UpdateInstallation, FailedInstallerDownloadStartsNothing) {
     publish("2.0.0\n" + base().toUtf8() + "/files/Broken.exe");
+    PeerProcess client;
+    ASSERT_TRUE(startClient(client));
     ASSERT_TRUE(requestUpdate());
     ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
     QThread::msleep(300);
     EXPECT_EQ(logLines(errorLog()).last(), logLine(4, QStringLiteral("UpdateSoft 3")));
     EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe")));
     EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/update.ini")));
+    // Nothing is about to start, so the worker's client stays open.
+    EXPECT_EQ(client.process().state(), QProcess::Running);
+    EXPECT_FALSE(QFile::exists(unloaded()));
+}
+
+// The maker signs its installers; Vellmon holds the public key.
+class SignedUpdate : public UpdateInstallation {
+protected:
+    void SetUp() override {
+        const QString tool =
+            qEnvironmentVariable("KESTRO_SOURCE_DIR") + QStringLiteral("/scripts/sign-installer");
+        QProcess keygen;
+        keygen.start(tool, {QStringLiteral("keygen"), machine.path(QStringLiteral("keys"))});
+        ASSERT_TRUE(keygen.waitForFinished(10000));
+        config = keygen.readAllStandardOutput();
+        ASSERT_TRUE(config.startsWith("[Update]\nPublicKey=")) << config.toStdString();
+        machine.writeFile(QStringLiteral("www/files/Update.exe"), kInstaller);
+        machine.writeFile(QStringLiteral("www/files/Other.exe"), "#!/bin/sh\ntouch evil-ran\n");
+        for (const char* name : {"Update.exe", "Other.exe"}) {
+            QProcess sign;
+            sign.start(tool,
+                       {QStringLiteral("sign"), machine.path(QStringLiteral("keys/update-key.pem")),
+                        machine.path(QStringLiteral("www/files/") + QLatin1String(name))});
+            ASSERT_TRUE(sign.waitForFinished(10000));
+            ASSERT_EQ(sign.exitCode(), 0);
+        }
+        UpdateInstallation::SetUp();
+    }
+    bool installerRan() const {
+        return QFile::exists(clientFolder + QStringLiteral("/installer-ran")) ||
+               QFile::exists(clientFolder + QStringLiteral("/evil-ran"));
+    }
+};
+
+TEST_F(SignedUpdate, OnlyAnInstallerWithItsOwnValidSignatureStarts) {
+    // A signature of another installer, a damaged one, or none at all: nothing starts.
+    const QString sigs = QStringLiteral("www/files/");
+    QFile::rename(machine.path(sigs + QStringLiteral("Update.exe.sig")),
+                  machine.path(sigs + QStringLiteral("Good.sig")));
+    QFile::copy(machine.path(sigs + QStringLiteral("Other.exe.sig")),
+                machine.path(sigs + QStringLiteral("Update.exe.sig")));
+    machine.writeFile(sigs + QStringLiteral("Other.exe.sig"), QByteArray(64, 'x'));
+    machine.writeFile(QStringLiteral("www/files/Bare.exe"), "#!/bin/sh\ntouch evil-ran\n");
+    PeerProcess client;
+    ASSERT_TRUE(startClient(client));
+    int refusals = 0;
+    for (const char* installer : {"Update.exe", "Other.exe", "Bare.exe"}) {
+        publish("2.0.0\n" + base().toUtf8() + "/files/" + installer);
+        ASSERT_TRUE(requestUpdate());
+        ASSERT_TRUE(vellmonLogged(QStringLiteral("installer refused"), ++refusals));
+        QThread::msleep(300);
+        EXPECT_FALSE(installerRan()) << installer;
+        EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe"))) << installer;
+        EXPECT_EQ(client.process().state(), QProcess::Running);
+    }
+    QFile::remove(machine.path(sigs + QStringLiteral("Update.exe.sig")));
+    QFile::rename(machine.path(sigs + QStringLiteral("Good.sig")),
+                  machine.path(sigs + QStringLiteral("Update.exe.sig")));
+    publish("2.0.0\n" + base().toUtf8() + "/files/Update.exe");
+    ASSERT_TRUE(requestUpdate());
+    EXPECT_TRUE(eventually(
+        [&] { return QFile::exists(clientFolder + QStringLiteral("/installer-ran")); }, 15000));
 }
 
 TEST_F(UpdateInstallation, StoppingDuringTheInstallerDownloadStartsNothing) {
@@ -128,7 +208,7 @@ TEST_F(UpdateInstallation, MissingVersionFileEverywhere) {
 
 TEST_F(UpdateInstallation, OlderLocalCopyIsUsedWhenTheServerFails) {
     // No version file on the server: the older local copy (offering 1.0.41) is read.
-    machine.writeFile(QStringLiteral("client/KestroFTP-Client-update.txt"), "1.0.41\n");
+    writeTo(localCopy(), "1.0.41\n");
     ASSERT_TRUE(requestUpdate(QStringLiteral("1.0.40.70000")));
     ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
     EXPECT_EQ(logLines(errorLog()).value(3),

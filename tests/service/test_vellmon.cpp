@@ -4,8 +4,11 @@
 #include "piperpc/piperpc.h"
 #include "vellmonharness.h"
 
+#include <QRandomGenerator>
+#include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kestro;
@@ -45,6 +48,9 @@ TEST_F(VellmonCommandLine, InstallWritesTheUnitAndTheTimerInterval) {
     const QByteArray unit = readFile(machine.path(QStringLiteral("units/vellmon.service")));
     EXPECT_TRUE(unit.contains("Description=UpdateManager Varnholt\n"));
     EXPECT_TRUE(unit.contains("RuntimeDirectory=vellmon\n"));
+    for (const char* hardening :
+         {"PrivateTmp=yes\n", "ProtectHome=read-only\n", "NoNewPrivileges=yes\n"})
+        EXPECT_TRUE(unit.contains(hardening)) << hardening;
     EXPECT_TRUE(
         unit.contains("ExecStart=" + builtProgram(QStringLiteral("service/Vellmon")).toUtf8()));
     EXPECT_EQ(
@@ -90,10 +96,10 @@ TEST_F(VellmonCommandLine, WindowComesAndGoesOnCommand) {
     ASSERT_TRUE(startVellmon({QStringLiteral("-view")}));
     for (const char* m : {"ShowForm|False||", "ShowForm|True||", "klong|"})
         EXPECT_EQ(call(toUtf16Le(QString::fromLatin1(m))), QStringLiteral("True"));
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|Fenster|ja|") + kClientKey)),
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|KontoEM|ja|") + kClientKey)),
               QStringLiteral("True"));
     EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("Fenster")) == QStringLiteral("ja"); }));
+        [&] { return settingValue(QStringLiteral("KontoEM")) == QStringLiteral("ja"); }));
     vellmon.process().terminate();
     ASSERT_TRUE(vellmon.process().waitForFinished(5000));
     EXPECT_EQ(vellmon.process().exitStatus(), QProcess::NormalExit);
@@ -117,28 +123,33 @@ TEST_F(VellmonChannel, ClientSettingsReachTheRegistryStore) {
     EXPECT_TRUE(eventually([&] { return settingValue(QStringLiteral("Databank")).has_value(); }));
     EXPECT_EQ(settingValue(QStringLiteral("Databank")), QStringLiteral("/srv/kestro/jobs.mdb"));
 
-    // Subkeys of an allowed key are created; field 3 runs to the end, "|" and all.
+    // A value may hold "|" (a password): the key path is what follows the last one.
+    ASSERT_TRUE(
+        updater.send(keySchreibenMessage(QStringLiteral("ProxyP"), QStringLiteral("pa|ss|"))));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("ProxyP")) == QStringLiteral("pa|ss|"); }));
+    // Subkeys of other allowed keys are created.
     EXPECT_EQ(
-        call(toUtf16Le(QStringLiteral("KeySchreiben|Wert|a|Software\\Varnholt\\Extra\\Neu|Teil"))),
+        call(toUtf16Le(QStringLiteral("KeySchreiben|Wert|a|b|Software\\Varnholt\\Extra\\Neu"))),
         QStringLiteral("True"));
     EXPECT_TRUE(eventually([&] {
         return settingValue(QStringLiteral("Wert"),
-                            QStringLiteral("Software\\Varnholt\\Extra\\Neu|Teil")) ==
-               QStringLiteral("a");
+                            QStringLiteral("Software\\Varnholt\\Extra\\Neu")) ==
+               QStringLiteral("a|b");
     }));
     // Characters Windows-1252 cannot hold are stored as "?".
     ASSERT_TRUE(
-        updater.send(keySchreibenMessage(QStringLiteral("Firma"), QStringLiteral("Müller ☺"))));
+        updater.send(keySchreibenMessage(QStringLiteral("Username"), QStringLiteral("Müller ☺"))));
     EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("Firma")) == QStringLiteral("Müller ?"); }));
+        [&] { return settingValue(QStringLiteral("Username")) == QStringLiteral("Müller ?"); }));
 }
 
 TEST_F(VellmonChannel, DoubleWidthRequestsAreNarrowed) {
     const QByteArray wide = toUtf16Le(
-        QString::fromLatin1(toUtf16Le(QStringLiteral("KeySchreiben|Breit|ja|") + kClientKey)));
+        QString::fromLatin1(toUtf16Le(QStringLiteral("KeySchreiben|PopServer|ja|") + kClientKey)));
     EXPECT_EQ(call(wide), QStringLiteral("True"));
-    EXPECT_TRUE(
-        eventually([&] { return settingValue(QStringLiteral("Breit")) == QStringLiteral("ja"); }));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("PopServer")) == QStringLiteral("ja"); }));
 }
 
 TEST_F(VellmonChannel, WritesOutsideTheAllowListAreRefused) {
@@ -166,10 +177,10 @@ TEST_F(VellmonChannel, WritesOutsideTheAllowListAreRefused) {
 }
 
 TEST_F(VellmonChannel, MailslotFeedsTheSameQueue) {
-    EXPECT_TRUE(mailSlotSend(QStringLiteral("KeySchreiben|Slot|über|") + kClientKey,
+    EXPECT_TRUE(mailSlotSend(QStringLiteral("KeySchreiben|SMTPServer|über|") + kClientKey,
                              QStringLiteral("//./mailslot/Vellmon/AllVersion")));
-    EXPECT_TRUE(
-        eventually([&] { return settingValue(QStringLiteral("Slot")) == QStringLiteral("über"); }));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("SMTPServer")) == QStringLiteral("über"); }));
     EXPECT_FALSE(mailSlotSend(QString(401, QLatin1Char('x')),
                               QStringLiteral("//./mailslot/Vellmon/AllVersion")));
     EXPECT_FALSE(mailSlotSend(QStringLiteral("klong|"), QStringLiteral("//./mailslot/Nobody")));
@@ -183,15 +194,14 @@ TEST_F(VellmonChannel, OnlyTheOwnerMayWriteToTheMailslot) {
     QProcess sender;
     sender.start(builtProgram(QStringLiteral("tests/service/pipe_send")),
                  {QStringLiteral("--as-user"), QStringLiteral("65534"),
-                  QStringLiteral("--mailslot"),
-                  QStringLiteral("KeySchreiben|Fremd|1|") + kClientKey});
+                  QStringLiteral("--mailslot"), QStringLiteral("KeySchreiben|PW|1|") + kClientKey});
     ASSERT_TRUE(sender.waitForFinished(10000));
     EXPECT_EQ(sender.readAll().trimmed(), QByteArray("RESULT 1"));
     // The owner's next message is carried out; the stranger's never was.
-    EXPECT_TRUE(mailSlotSend(QStringLiteral("KeySchreiben|Eigen|1|") + kClientKey,
+    EXPECT_TRUE(mailSlotSend(QStringLiteral("KeySchreiben|From|1|") + kClientKey,
                              QStringLiteral("//./mailslot/Vellmon/AllVersion")));
-    EXPECT_TRUE(eventually([&] { return settingValue(QStringLiteral("Eigen")).has_value(); }));
-    EXPECT_FALSE(settingValue(QStringLiteral("Fremd")).has_value());
+    EXPECT_TRUE(eventually([&] { return settingValue(QStringLiteral("From")).has_value(); }));
+    EXPECT_FALSE(settingValue(QStringLiteral("PW")).has_value());
 }
 
 TEST_F(VellmonChannel, GarbageNeverStopsTheService) {
@@ -209,21 +219,82 @@ TEST_F(VellmonChannel, GarbageNeverStopsTheService) {
         idle.back()->setTimeout(3000);
         EXPECT_EQ(idle.back()->openPipe(), 0u);
     }
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|Nach|dem|") + kClientKey), &error, 4000),
-              QStringLiteral("True"))
+    EXPECT_EQ(
+        call(toUtf16Le(QStringLiteral("KeySchreiben|GLogin|dem|") + kClientKey), &error, 4000),
+        QStringLiteral("True"))
         << "error " << error;
-    EXPECT_TRUE(
-        eventually([&] { return settingValue(QStringLiteral("Nach")) == QStringLiteral("dem"); }));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("GLogin")) == QStringLiteral("dem"); }));
     EXPECT_EQ(vellmon.process().state(), QProcess::Running);
+}
+
+qint64 residentKb(qint64 pid) {
+    for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// Random requests from four callers at once, some longer than the pipe takes, some
+// callers gone before the answer: Vellmon keeps answering, its memory stays flat and the
+// store stays readable.
+TEST_F(VellmonChannel, FuzzedPipeLeavesTheServiceAnswering) {
+    auto fuzz = [](quint32 seed, int calls) {
+        QRandomGenerator random(seed);
+        PipeRpc pipe;
+        pipe.setPipeName(QStringLiteral("Vellmon"));
+        pipe.setTimeout(2000);
+        const QStringList heads{QStringLiteral("KeySchreiben|"), QStringLiteral("ShowForm|"),
+                                QStringLiteral("searchingUpdate|"), QStringLiteral("klong")};
+        for (int i = 0; i < calls; ++i) {
+            QByteArray request = random.bounded(2)
+                                     ? toUtf16Le(heads.at(random.bounded(heads.size())))
+                                     : QByteArray();
+            QByteArray tail(random.bounded(random.bounded(10) == 0 ? 21000 : 600), '\0');
+            random.fillRange(reinterpret_cast<quint32*>(tail.data()), tail.size() / 4);
+            request += tail;
+            QByteArray response(random.bounded(10) == 0 ? 1 : 200, '\0');
+            pipe.pipeCall(request, response);
+        }
+    };
+    fuzz(1, 300); // warm-up: every path has been taken once
+    const qint64 pid = vellmon.process().processId();
+    const qint64 before = residentKb(pid);
+    std::atomic_int done{0};
+    std::vector<std::thread> callers;
+    for (quint32 seed = 2; seed < 6; ++seed)
+        callers.emplace_back([&, seed] {
+            fuzz(seed, 800);
+            ++done;
+        });
+    // Vellmon's log is read meanwhile, as the journal would.
+    EXPECT_TRUE(eventually(
+        [&] {
+            vellmon.process().waitForReadyRead(20);
+            vellmon.output();
+            return done == 4;
+        },
+        120000));
+    for (std::thread& caller : callers)
+        caller.join();
+    while (vellmon.process().waitForReadyRead(200))
+        vellmon.output();
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("klong|")), nullptr, 4000), QStringLiteral("True"));
+    EXPECT_LT(residentKb(pid) - before, 32 * 1024) << before << " kB before";
+    EXPECT_EQ(
+        call(toUtf16Le(QStringLiteral("KeySchreiben|Databank|/a|") + kClientKey), nullptr, 4000),
+        QStringLiteral("True"));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("Databank")) == QStringLiteral("/a"); }));
 }
 
 TEST_F(VellmonChannel, PauseKeepsServingAndStopEndsCleanly) {
     const qint64 pid = vellmon.process().processId();
     ::kill(pid_t(pid), SIGUSR1);
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|Pause|1|") + kClientKey)),
+    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|PopLogin|1|") + kClientKey)),
               QStringLiteral("True"));
-    EXPECT_TRUE(
-        eventually([&] { return settingValue(QStringLiteral("Pause")) == QStringLiteral("1"); }));
+    EXPECT_TRUE(eventually(
+        [&] { return settingValue(QStringLiteral("PopLogin")) == QStringLiteral("1"); }));
     ::kill(pid_t(pid), SIGUSR2);
     EXPECT_EQ(call(toUtf16Le(QStringLiteral("klong|"))), QStringLiteral("True"));
     ::kill(pid_t(pid), SIGTERM);

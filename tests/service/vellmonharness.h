@@ -7,8 +7,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <functional>
+#include <memory>
+#include <unistd.h>
 
 namespace kestro::test {
 
@@ -60,8 +63,70 @@ public:
         return vellmon.start(builtProgram(QStringLiteral("service/Vellmon")), args);
     }
 
+    // A folder that it and every folder above it belong to root (or to the user running
+    // the tests) and nobody else may change: where an installed client lives. The
+    // temporary folder of the machine is below the world-writable /tmp, so this one lives
+    // in the build tree.
+    QString trustedFolder() {
+        if (!trusted_) {
+            trusted_ = std::make_unique<QTemporaryDir>(
+                builtProgram(QStringLiteral("tests/service/installed-XXXXXX")));
+            QFile::setPermissions(trusted_->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                        QFile::ExeOwner | QFile::ReadGroup |
+                                                        QFile::ExeGroup | QFile::ReadOther |
+                                                        QFile::ExeOther);
+        }
+        return trusted_->path();
+    }
+
+    // The hostile local user "nobody": may enter the machine's folders and the pipe's,
+    // and owns a home folder of its own below the machine.
+    static bool canPlayNobody() { return ::geteuid() == 0; }
+    static constexpr uid_t kNobody = 65534;
+    QString nobodyHome() {
+        const QString home = machine.path(QStringLiteral("home"));
+        if (!QFileInfo::exists(home)) {
+            for (const QString& folder : {machine.root(), machine.runtimeFolder()})
+                QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ExeOther);
+            QDir().mkpath(home);
+            if (::chown(QFile::encodeName(home).constData(), kNobody, kNobody) != 0)
+                return {};
+        }
+        return home;
+    }
+    // Runs a program as nobody and returns what it printed.
+    QByteArray runAsNobody(const QString& program, const QStringList& args, int timeoutMs = 30000) {
+        QProcess p;
+        p.setWorkingDirectory(nobodyHome());
+        p.start(QStringLiteral("/usr/bin/setpriv"),
+                QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                            QStringLiteral("--clear-groups"), program} +
+                    args);
+        p.waitForFinished(timeoutMs);
+        return p.readAllStandardOutput() + p.readAllStandardError();
+    }
+    QByteArray shellAsNobody(const QString& script) {
+        return runAsNobody(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    }
+    QByteArray sendAsNobody(const QString& message) {
+        return runAsNobody(builtProgram(QStringLiteral("tests/service/pipe_send")), {message});
+    }
+
+    // True once Vellmon's own log (its standard error) holds `text` `times` times.
+    bool vellmonLogged(const QString& text, int times = 1, int ms = 5000) {
+        return eventually(
+            [&] {
+                vellmon.process().waitForReadyRead(20);
+                return vellmon.output().count(text) >= times;
+            },
+            ms);
+    }
+
     TestMachine machine;
     PeerProcess vellmon;
+
+private:
+    std::unique_ptr<QTemporaryDir> trusted_;
 };
 
 } // namespace kestro::test

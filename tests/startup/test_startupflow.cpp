@@ -8,6 +8,7 @@
 #include "support/testenv.h"
 
 #include "support/recordingwriter.h"
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlQuery>
@@ -47,7 +48,12 @@ TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     const QString path = m.systemDrive() + QStringLiteral("/jobs.mdb");
     start.prompter.files.push_back(path);
     start.prompter.answers.push_back(true); // "Neu erstellen ?"
+    // Started from a shell in another folder: updates still go where the program lives.
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(m.systemDrive());
     ASSERT_TRUE(start.run());
+    QDir::setCurrent(before);
+    EXPECT_EQ(start.state.startDirectory, QCoreApplication::applicationDirPath());
 
     EXPECT_EQ(start.welcomes, 1);
     ASSERT_GE(start.prompter.shown.size(), 2u);
