@@ -1,12 +1,16 @@
 // kestro-send JOB.json [--send-to-default-target] [--quiet]
+// kestro-send --from-job N [--send-to-default-target] [--quiet]
 //
-// Sends one job, described in a JSON file, through the same send pipeline as the main
-// window, with the same settings, job database and client data folder. For scripts:
+// Sends one job, described in a JSON file or taken from the job history, through the same send
+// pipeline as the main window, with the same settings, job database and client data folder. For
+// scripts:
 //   0   delivered; stdout names the archive and the job number
 //   1   the job was refused (no files, incomplete, default target without the flag,
-//       catalogue not obtained, no file readable, no database); the reason on stderr
+//       catalogue not obtained, no file readable, no database, no such earlier job or one
+//       of its files gone); the reason on stderr
 //   2   the job was not delivered (upload failed, aborted, send broke off)
 //   64  bad usage or a malformed job file
+#include "client/history/sendagain.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
 #include "client/startup/clientstate.h"
@@ -108,23 +112,30 @@ std::atomic_bool interrupted{false};
 
 struct Options {
     QString jobFile;
+    std::optional<qint32> fromJob;
     bool sendToDefaultTarget = false;
     bool quiet = false;
 };
 
 std::optional<Options> parseArguments(const QStringList& args) {
     Options o;
-    for (const QString& a : args.mid(1)) {
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
         if (a == QLatin1String("--send-to-default-target"))
             o.sendToDefaultTarget = true;
         else if (a == QLatin1String("--quiet"))
             o.quiet = true;
-        else if (a.startsWith(QLatin1String("--")) || !o.jobFile.isEmpty())
+        else if (a == QLatin1String("--from-job") && !o.fromJob && ++i < args.size()) {
+            bool ok = false;
+            o.fromJob = args[i].toInt(&ok);
+            if (!ok)
+                return std::nullopt;
+        } else if (a.startsWith(QLatin1String("--")) || !o.jobFile.isEmpty())
             return std::nullopt;
         else
             o.jobFile = a;
     }
-    if (o.jobFile.isEmpty())
+    if (o.jobFile.isEmpty() == !o.fromJob)
         return std::nullopt;
     return o;
 }
@@ -135,21 +146,24 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const auto options = parseArguments(app.arguments());
     if (!options) {
-        printErr(
-            QStringLiteral("usage: kestro-send JOB.json [--send-to-default-target] [--quiet]"));
+        printErr(QStringLiteral("usage: kestro-send JOB.json [--send-to-default-target] "
+                                "[--quiet]\n       kestro-send --from-job N "
+                                "[--send-to-default-target] [--quiet]"));
         return kUsage;
     }
-    QFile jobFile(options->jobFile);
-    if (!jobFile.open(QIODevice::ReadOnly)) {
-        printErr(QStringLiteral("kestro-send: cannot read %1: %2")
-                     .arg(options->jobFile, jobFile.errorString()));
-        return kUsage;
-    }
-    const transfer::SendJobFile parsed =
-        transfer::parseSendJobFile(jobFile.readAll(), QDate::currentDate());
-    if (!parsed.job) {
-        printErr(QStringLiteral("kestro-send: %1: %2").arg(options->jobFile, parsed.error));
-        return kUsage;
+    transfer::SendJobFile parsed;
+    if (!options->fromJob) {
+        QFile jobFile(options->jobFile);
+        if (!jobFile.open(QIODevice::ReadOnly)) {
+            printErr(QStringLiteral("kestro-send: cannot read %1: %2")
+                         .arg(options->jobFile, jobFile.errorString()));
+            return kUsage;
+        }
+        parsed = transfer::parseSendJobFile(jobFile.readAll(), QDate::currentDate());
+        if (!parsed.job) {
+            printErr(QStringLiteral("kestro-send: %1: %2").arg(options->jobFile, parsed.error));
+            return kUsage;
+        }
     }
 
     // The same settings, data folder and database as the window reads at start-up.
@@ -176,6 +190,16 @@ int main(int argc, char** argv) {
     if (const auto server = store.loadFtpServer(); server && !server->isEmpty())
         state.ftp.server = *server;
     startup::applyFtpDefaults(state.ftp, config);
+    if (options->fromJob) {
+        // As "Laden" in the history and then "FTP-Senden" would send it.
+        const history::JobToSendAgain again =
+            history::jobToSendAgain(database, *options->fromJob, QDate::currentDate());
+        if (!again.job) {
+            printErr(again.error);
+            return kRefused;
+        }
+        parsed.job = again.job;
+    }
 
     TerminalPrompter prompter(options->sendToDefaultTarget);
     transfer::TransferDisplay display(state.clientDataFolder);

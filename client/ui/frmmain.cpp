@@ -14,6 +14,7 @@
 #include "client/ui/frmemail.h"
 #include "client/ui/frmftpconfig.h"
 #include "client/ui/frminfo.h"
+#include "client/ui/frmoldjobs.h"
 #include "client/ui/frmprogresszip.h"
 #include "client/ui/frmstammdat.h"
 #include "client/ui/frmstartordner.h"
@@ -87,8 +88,10 @@ void FrmMain::buildMenus() {
 
     QMenu* datenbank = menuBar()->addMenu(QStringLiteral("&Datenbank"));
     datenbank->setObjectName(QStringLiteral("mnuDatenbank"));
-    action(datenbank, "mnuJobDaten", QStringLiteral("&JobDaten"),
-           [this] { openPlaceholder(QStringLiteral("JobDaten")); });
+    action(datenbank, "mnuJobDaten", QStringLiteral("&JobDaten"), [this] {
+        openJobHistory(this, db_.get(), ctx_.state.databasePath, ctx_.prompter,
+                       [this](const compose::JobSnapshot& job) { jobPanel_->loadJob(job); });
+    });
     action(datenbank, "mnuLieferAdr", QStringLiteral("&Lieferadressen"),
            [this] { openEditor(false); });
     action(datenbank, "mnuProjekt", QStringLiteral("&Projekt"), [this] { openEditor(true); });
