@@ -45,9 +45,14 @@ QStringList createStatements(const IndexSpec& s) {
     const QString source = quoted(s.sourceTable);
     const QString insertNew = QStringLiteral("INSERT INTO %1 (rowid, txt) VALUES (new.rowid, %2);")
                                   .arg(index, joinedText(QStringLiteral("new"), s.columns));
-    const QString deleteOld = QStringLiteral("DELETE FROM %1 WHERE rowid = old.rowid;").arg(index);
+    // The index keeps no copy of the texts; a row leaves it by naming the text it went in with.
+    const QString deleteOld =
+        QStringLiteral("INSERT INTO %1 (%1, rowid, txt) VALUES ('delete', old.rowid, %2);")
+            .arg(index, joinedText(QStringLiteral("old"), s.columns));
     return {
-        QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5(txt, tokenize = 'trigram')").arg(index),
+        QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5(txt, content = '', "
+                       "tokenize = 'trigram')")
+            .arg(index),
         QStringLiteral("INSERT INTO %1 (rowid, txt) SELECT rowid, %2 FROM %3")
             .arg(index, joinedText(source, s.columns), source),
         QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 END")

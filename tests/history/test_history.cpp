@@ -251,6 +251,31 @@ TEST_F(Searching, TheIndexFollowsEveryChangeOfTheRows) {
     ASSERT_TRUE(store.deleteJob(5).ok());
     EXPECT_TRUE(hits("geändert", true).isEmpty());
     EXPECT_TRUE(hits("später", true).isEmpty());
+    // The index is sound after the changes.
+    for (const char* table : {"JobDatenSuche", "FileDatenSuche"})
+        dbtest::execSql(db.path, QStringLiteral("INSERT INTO %1 (%1) VALUES ('integrity-check')")
+                                     .arg(QString::fromLatin1(table)));
+}
+
+TEST(SearchIndex, AddedAtStartUpToACurrentFileAndAfterTheVersionRebuild) {
+    HistoryDb current;
+    current.add({1, QStringLiteral("1 | Müller"), {}, {QStringLiteral("plan.pdf")}});
+    ScriptedPrompter prompter;
+    EXPECT_EQ(jobdb::prepareDatabase(current.path, prompter).kind,
+              jobdb::StartupDatabase::Kind::Ready);
+    EXPECT_TRUE(jobdb::hasSearchIndex(jobdb::Database(current.path).connection()));
+
+    QTemporaryDir dir;
+    const QString old = dir.filePath(QStringLiteral("alt.mdb"));
+    ASSERT_TRUE(jobdb::createAllTables(old, prompter, QStringLiteral("1.0.40")));
+    dbtest::execSql(old, "INSERT INTO JobDaten (JobNumber, Projekt) VALUES (4, '4 | Neubau')");
+    EXPECT_TRUE(jobdb::prepareDatabase(old, prompter).rebuilt);
+    const jobdb::Database rebuilt(old);
+    EXPECT_TRUE(jobdb::hasSearchIndex(rebuilt.connection()));
+    const auto outcome = history::searchJobs(rebuilt.connection(), QStringLiteral("NEUBAU"));
+    EXPECT_TRUE(outcome.usedIndex);
+    ASSERT_EQ(outcome.hits.size(), 1);
+    EXPECT_EQ(outcome.hits[0].jobNumber, "4");
 }
 
 TEST_F(Searching, ANewerSearchSupersedesTheOneRunning) {
