@@ -282,7 +282,11 @@ int search(const jobdb::Database& db, const Options& o) {
             rows << QStringList{h.jobNumber, h.text, h.date, h.costCentre};
         printOut(alignedTable(rows));
     }
-    return outcome.hits.isEmpty() ? kNotFound : kDone;
+    if (outcome.hits.isEmpty()) {
+        printErr(QStringLiteral("keine Treffer"));
+        return kNotFound;
+    }
+    return kDone;
 }
 
 bool confirmedOnTerminal() {

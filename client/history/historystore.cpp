@@ -37,18 +37,19 @@ QString failed(const QSqlQuery& q, const char* what) {
     return text;
 }
 
-QString notOpen(const jobdb::Database& db) {
-    return QStringLiteral("Die Datenbank ist nicht geöffnet: ") + db.path();
+// True when the connection is open; otherwise `out` says so.
+template <typename Result> bool isOpen(const jobdb::Database& db, Result& out) {
+    if (!db.isOpen())
+        out.error = QStringLiteral("Die Datenbank ist nicht geöffnet: ") + db.path();
+    return db.isOpen();
 }
 
 } // namespace
 
 Read<std::optional<qint32>> HistoryStore::highestJobNumber() const {
     Read<std::optional<qint32>> out;
-    if (!db_.isOpen()) {
-        out.error = notOpen(db_);
+    if (!isOpen(db_, out))
         return out;
-    }
     QSqlQuery q(db_.connection());
     if (!q.exec(QStringLiteral("SELECT max(JobNumber) FROM JobDaten"))) {
         out.error = failed(q, "highest job number unreadable:");
@@ -61,10 +62,8 @@ Read<std::optional<qint32>> HistoryStore::highestJobNumber() const {
 
 Read<std::optional<StoredJob>> HistoryStore::job(qint32 number) const {
     Read<std::optional<StoredJob>> out;
-    if (!db_.isOpen()) {
-        out.error = notOpen(db_);
+    if (!isOpen(db_, out))
         return out;
-    }
     QSqlQuery q(db_.connection());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT %1 FROM JobDaten WHERE JobNumber = ? ORDER BY rowid LIMIT 1")
@@ -81,10 +80,8 @@ Read<std::optional<StoredJob>> HistoryStore::job(qint32 number) const {
 
 Read<std::optional<qint32>> HistoryStore::nearestJobNumber(qint32 from, qint32 to) const {
     Read<std::optional<qint32>> out;
-    if (!db_.isOpen()) {
-        out.error = notOpen(db_);
+    if (!isOpen(db_, out))
         return out;
-    }
     QSqlQuery q(db_.connection());
     q.setForwardOnly(true);
     q.prepare(from <= to ? QStringLiteral("SELECT min(JobNumber) FROM JobDaten "
@@ -104,10 +101,8 @@ Read<std::optional<qint32>> HistoryStore::nearestJobNumber(qint32 from, qint32 t
 
 Read<QList<compose::FileRow>> HistoryStore::files(qint32 number) const {
     Read<QList<compose::FileRow>> out;
-    if (!db_.isOpen()) {
-        out.error = notOpen(db_);
+    if (!isOpen(db_, out))
         return out;
-    }
     QSqlQuery q(db_.connection());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT FileNumber, Filename, Anzahl, Color, Verarbeitung1, "
@@ -127,10 +122,8 @@ Read<QList<compose::FileRow>> HistoryStore::files(qint32 number) const {
 
 Read<QList<StoredJobWithFiles>> HistoryStore::latestJobs(int limit) const {
     Read<QList<StoredJobWithFiles>> out;
-    if (!db_.isOpen()) {
-        out.error = notOpen(db_);
+    if (!isOpen(db_, out))
         return out;
-    }
     QSqlQuery q(db_.connection());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT %1 FROM JobDaten ORDER BY JobNumber DESC, rowid DESC "
@@ -156,10 +149,8 @@ Read<QList<StoredJobWithFiles>> HistoryStore::latestJobs(int limit) const {
 
 DeleteOutcome HistoryStore::deleteJob(qint32 number) const {
     DeleteOutcome out;
-    if (!db_.isOpen()) {
-        out.error = notOpen(db_);
+    if (!isOpen(db_, out))
         return out;
-    }
     const QSqlDatabase db = db_.connection();
     jobdb::WriteTransaction tx(db);
     if (!tx.isActive()) {

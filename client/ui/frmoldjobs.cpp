@@ -2,6 +2,7 @@
 
 #include "client/jobdb/database.h"
 #include "client/ui/frmsearching.h"
+#include "client/ui/reportlist.h"
 #include "client/ui/windowplacement.h"
 
 #include <QGridLayout>
@@ -126,16 +127,7 @@ void FrmOldJobs::buildBoxes(QGridLayout* grid) {
 }
 
 void FrmOldJobs::buildFileList() {
-    fileList_ = new QTreeView(this);
-    fileList_->setObjectName(QStringLiteral("ListView1"));
-    fileList_->setModel(&files_);
-    fileList_->setRootIsDecorated(false);
-    fileList_->setItemsExpandable(false);
-    fileList_->setUniformRowHeights(true);
-    fileList_->setAlternatingRowColors(true);
-    fileList_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    fileList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    fileList_->header()->setStretchLastSection(false);
+    fileList_ = makeReportList(this, QStringLiteral("ListView1"), &files_);
     fileList_->setMinimumHeight(140);
 }
 

@@ -1,5 +1,7 @@
 #include "client/ui/frmsearching.h"
 
+#include "client/ui/reportlist.h"
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -35,17 +37,8 @@ FrmSearching::FrmSearching(const QString& databasePath, std::function<void(qint3
     searchButton_->setObjectName(QStringLiteral("cmdOK"));
     searchButton_->setAutoDefault(false);
 
-    hitList_ = new QTreeView(this);
-    hitList_->setObjectName(QStringLiteral("ListView1"));
-    hitList_->setModel(&hits_);
-    hitList_->setRootIsDecorated(false);
-    hitList_->setItemsExpandable(false);
-    hitList_->setUniformRowHeights(true);
-    hitList_->setAlternatingRowColors(true);
-    hitList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    hitList_ = makeReportList(this, QStringLiteral("ListView1"), &hits_);
     hitList_->setSelectionMode(QAbstractItemView::SingleSelection);
-    hitList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    hitList_->header()->setStretchLastSection(false);
     hitList_->installEventFilter(this);
     hitList_->hide(); // until the first search
     status_ = new QLabel(this);
