@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -62,10 +63,21 @@ FrmSearching::FrmSearching(const QString& databasePath, std::function<void(qint3
     connect(&runner_, &history::SearchRunner::finished, this, &FrmSearching::onFinished);
 
     resize(460, sizeHint().height());
-    if (browser) {
-        const QRect frame = browser->frameGeometry();
-        move(frame.right() + 1 + kGapToBrowser, frame.top());
+}
+
+void FrmSearching::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (placed_ || !parentWidget())
+        return;
+    placed_ = true;
+    // Beside the browser; where the screen ends first, as far right as it still fits.
+    const QRect frame = parentWidget()->frameGeometry();
+    int left = frame.right() + 1 + kGapToBrowser;
+    if (const QScreen* screen = parentWidget()->screen()) {
+        const QRect area = screen->availableGeometry();
+        left = qMax(area.left(), qMin(left, area.right() + 1 - frameGeometry().width()));
     }
+    move(left, frame.top());
 }
 
 void FrmSearching::startSearch() {

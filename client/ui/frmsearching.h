@@ -34,6 +34,7 @@ Q_SIGNALS:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void startSearch();
@@ -49,6 +50,7 @@ private:
     QPushButton* searchButton_ = nullptr;
     QTreeView* hitList_ = nullptr;
     QLabel* status_ = nullptr;
+    bool placed_ = false;
 };
 
 } // namespace kestro::ui
