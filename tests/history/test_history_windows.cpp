@@ -122,6 +122,19 @@ TEST_F(HistoryWindows, DeletesOnlyAfterYes) {
     EXPECT_TRUE(browser->isVisible());
     EXPECT_EQ(box(browser.get(), "txtJobNumber"), "7");
     EXPECT_EQ(prompter.shown.size(), 2u);
+
+    // A delete the database refuses is told to the worker; job and files stay.
+    dbtest::execSql(db.path, "CREATE TRIGGER keep BEFORE DELETE ON FileDaten "
+                             "BEGIN SELECT RAISE(ABORT, 'Datei gesperrt'); END");
+    press<QToolButton>(browser.get(), "cmdHScroll1M");
+    prompter.answers = {true};
+    press(browser.get(), "cmdDel");
+    ASSERT_EQ(prompter.shown.size(), 4u);
+    EXPECT_TRUE(prompter.shown[3].text.startsWith("Die Datenbank meldet einen Fehler:"));
+    EXPECT_TRUE(prompter.shown[3].text.contains("Datei gesperrt"));
+    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 5"), 1);
+    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 5"), 1);
+    EXPECT_TRUE(browser->isVisible());
 }
 
 TEST_F(HistoryWindows, TypingSearchesFromTheFifthCharacterAndAHitShowsTheJob) {
