@@ -6,6 +6,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace kestro::history {
@@ -113,11 +114,24 @@ QString indexQuery(const QString& folded) {
     return phrases.join(QStringLiteral(" AND "));
 }
 
-QString anyColumnLike(const QStringList& columns, const QString& table) {
+// A column's test. SQLite's own LIKE folds A-Z; the folding maps no other character onto
+// one of A-Z and keeps every character one character, so for a pattern of plain ASCII the
+// engine's LIKE gives the same answer without the function call per value.
+QString columnLike(const QString& table, const QString& column, bool asciiPattern) {
+    const QString test = asciiPattern ? QStringLiteral("%1.%2 LIKE p.pat")
+                                      : QStringLiteral("kestro_fold(%1.%2) LIKE p.pat");
+    return test.arg(table, jobdb::quoted(column));
+}
+
+QString anyColumnLike(const QStringList& columns, const QString& table, bool asciiPattern) {
     QStringList tests;
     for (const QString& c : columns)
-        tests << QStringLiteral("kestro_fold(%1.%2) LIKE p.pat").arg(table, jobdb::quoted(c));
+        tests << columnLike(table, c, asciiPattern);
     return QLatin1Char('(') + tests.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+}
+
+bool isAscii(const QString& text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
 QString restrictedTo(const QString& table, const QString& indexTable, bool useIndex) {
@@ -173,6 +187,7 @@ SearchOutcome searchJobs(const QSqlDatabase& db, const QString& text,
     }
     const QString folded = foldForSearch(text);
     const QString pattern = QLatin1Char('%') + folded + QLatin1Char('%');
+    const bool asciiPattern = isAscii(folded);
     const QString match = useIndex ? indexQuery(folded) : QString();
     out.usedIndex = !match.isEmpty() && jobdb::hasSearchIndex(db);
     const QString jobMatch = out.usedIndex ? match : QString();
@@ -184,7 +199,7 @@ SearchOutcome searchJobs(const QSqlDatabase& db, const QString& text,
         QStringLiteral("WITH p(pat) AS (SELECT ?) SELECT j.JobNumber, j.Projekt, j.Datum, "
                        "j.Kostenstelle FROM JobDaten j, p WHERE %1%2 "
                        "ORDER BY j.JobNumber DESC, j.rowid DESC")
-            .arg(anyColumnLike(jobdb::searchedJobColumns(), QStringLiteral("j")),
+            .arg(anyColumnLike(jobdb::searchedJobColumns(), QStringLiteral("j"), asciiPattern),
                  restrictedTo(QStringLiteral("j"), jobdb::searchindex::JobTable, out.usedIndex)));
     if (!runQuery(q, pattern, jobMatch, out, guard))
         return out;
@@ -194,9 +209,9 @@ SearchOutcome searchJobs(const QSqlDatabase& db, const QString& text,
 
     q.prepare(
         QStringLiteral("WITH p(pat) AS (SELECT ?) SELECT f.JobNumber, f.Filename "
-                       "FROM FileDaten f, p WHERE kestro_fold(f.Filename) LIKE p.pat%1 "
-                       "ORDER BY f.LaufNR DESC, f.rowid DESC")
-            .arg(restrictedTo(QStringLiteral("f"), jobdb::searchindex::FileTable, out.usedIndex)));
+                       "FROM FileDaten f, p WHERE %1%2 ORDER BY f.LaufNR DESC, f.rowid DESC")
+            .arg(columnLike(QStringLiteral("f"), QStringLiteral("Filename"), asciiPattern),
+                 restrictedTo(QStringLiteral("f"), jobdb::searchindex::FileTable, out.usedIndex)));
     if (!runQuery(q, pattern, jobMatch, out, guard))
         return out;
     while (q.next())
