@@ -12,6 +12,7 @@
 #include "client/history/jobsearch.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/listloaders.h"
+#include "client/jobdb/schema.h"
 #include "client/jobdb/searchindex.h"
 #include "client/startup/settings.h"
 
@@ -38,13 +39,25 @@ const char* const kUsageText = "usage: kestro-jobs list [--last N] [--json]\n"
                                "       kestro-jobs search TEXT [--json]\n"
                                "       kestro-jobs delete N [--yes]";
 
+// Writes every byte, a NUL included: a value of the file must never cut the output short.
 void printOut(const QString& text) {
-    std::fputs(text.toUtf8().constData(), stdout);
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
 }
 
 void printErr(const QString& text) {
     std::fprintf(stderr, "%s\n",
                  qPrintable(QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n'))));
+}
+
+// Why a read failed, in German: a file of another program version (not yet rebuilt by the
+// client) has columns of another layout, which the engine only names in English.
+QString readFailure(const QString& databasePath, const QString& engineError) {
+    if (!jobdb::versionMatches(databasePath))
+        return QStringLiteral("Die Datenbank %1 stammt von einer anderen Programmversion. Bitte "
+                              "starten Sie zuerst den KestroFTP-Client, der sie umbaut.")
+            .arg(databasePath);
+    return QStringLiteral("Die Datenbank kann nicht gelesen werden: ") + engineError;
 }
 
 struct Options {
@@ -103,8 +116,13 @@ std::optional<Options> parseArguments(const QStringList& args) {
     return std::nullopt;
 }
 
-// Columns padded to their widest cell; the last column is not padded.
-QString alignedTable(const QList<QStringList>& rows) {
+// Columns padded to their widest cell; the last column is not padded. A NUL in a value
+// (pasted in by some other program) is shown as a blank, which a terminal or a script
+// reading lines takes as it is.
+QString alignedTable(QList<QStringList> rows) {
+    for (QStringList& row : rows)
+        for (QString& cell : row)
+            cell.replace(QChar(0), QLatin1Char(' '));
     QList<qsizetype> widths;
     for (const QStringList& row : rows)
         for (qsizetype c = 0; c < row.size(); ++c) {
@@ -182,10 +200,10 @@ QString fileTable(const QList<compose::FileRow>& files) {
     return alignedTable(rows);
 }
 
-int list(const history::HistoryStore& store, const Options& o) {
+int list(const jobdb::Database& db, const history::HistoryStore& store, const Options& o) {
     const auto jobs = store.latestJobs(o.last);
     if (!jobs.ok()) {
-        printErr(QStringLiteral("Die Datenbank kann nicht gelesen werden: ") + jobs.error);
+        printErr(readFailure(db.path(), jobs.error));
         return kNotFound;
     }
     if (o.json) {
@@ -211,13 +229,12 @@ int list(const history::HistoryStore& store, const Options& o) {
     return kDone;
 }
 
-int show(const history::HistoryStore& store, const Options& o) {
+int show(const jobdb::Database& db, const history::HistoryStore& store, const Options& o) {
     const qint32 number = *jobNumberArgument(o.argument);
     const auto job = store.job(number);
     const auto files = store.files(number);
     if (!job.ok() || !files.ok()) {
-        printErr(QStringLiteral("Die Datenbank kann nicht gelesen werden: ") +
-                 (job.ok() ? files.error : job.error));
+        printErr(readFailure(db.path(), job.ok() ? files.error : job.error));
         return kNotFound;
     }
     if (!job.value) {
@@ -251,13 +268,15 @@ int show(const history::HistoryStore& store, const Options& o) {
 }
 
 int search(const jobdb::Database& db, const Options& o) {
+    // A file of another version gets no index here: the client rebuilds it first.
     QString indexError;
-    if (!jobdb::ensureSearchIndex(db.connection(), &indexError))
+    if (jobdb::versionMatches(db.path()) && !jobdb::ensureSearchIndex(db.connection(), &indexError))
         printErr(QStringLiteral("Hinweis: ohne Suchindex (%1), die Suche liest jede Zeile.")
                      .arg(indexError));
     const history::SearchOutcome outcome = history::searchJobs(db.connection(), o.argument);
     if (!outcome.error.isEmpty()) {
-        printErr(QStringLiteral("Die Suche ist fehlgeschlagen: ") + outcome.error);
+        printErr(QStringLiteral("Die Suche ist fehlgeschlagen. ") +
+                 readFailure(db.path(), outcome.error));
         return kNotFound;
     }
     if (o.json) {
@@ -310,8 +329,7 @@ int remove(const history::HistoryStore& store, const Options& o) {
     const history::DeleteOutcome deleted = store.deleteJob(number);
     if (!deleted.ok()) {
         printErr(QStringLiteral("Der Auftrag %1 konnte nicht gelöscht werden: %2")
-                     .arg(number)
-                     .arg(deleted.error));
+                     .arg(QString::number(number), deleted.error));
         return kNotFound;
     }
     if (!deleted.jobFound) {
@@ -319,8 +337,7 @@ int remove(const history::HistoryStore& store, const Options& o) {
         return kNotFound;
     }
     printOut(QStringLiteral("Auftrag %1 gelöscht, %2 Dateizeilen.\n")
-                 .arg(number)
-                 .arg(deleted.filesDeleted));
+                 .arg(QString::number(number), QString::number(deleted.filesDeleted)));
     return kDone;
 }
 
@@ -347,9 +364,9 @@ int main(int argc, char** argv) {
     }
     const history::HistoryStore store(db);
     if (options->command == QLatin1String("list"))
-        return list(store, *options);
+        return list(db, store, *options);
     if (options->command == QLatin1String("show"))
-        return show(store, *options);
+        return show(db, store, *options);
     if (options->command == QLatin1String("search"))
         return search(db, *options);
     return remove(store, *options);

@@ -8,6 +8,7 @@ BrowserView HistoryBrowser::open() {
     current_ = 1;
     highest_ = 0;
     direction_ = Direction::None;
+    showsJob_ = false;
     const auto highest = store_.highestJobNumber();
     if (!highest.ok())
         return {std::nullopt, std::nullopt, highest.error};
@@ -44,6 +45,7 @@ BrowserView HistoryBrowser::walkFrom(qint32 number) {
     qint32 end = -1;
     if (!back)
         end = highest_ < std::numeric_limits<qint32>::max() ? highest_ + 1 : highest_;
+    showsJob_ = false;
     BrowserView view;
     // The number itself is always looked at, even beyond the end of the walk.
     const auto at = store_.job(number);
@@ -67,6 +69,7 @@ BrowserView HistoryBrowser::walkFrom(qint32 number) {
     if (!files.ok())
         return {view.job, std::nullopt, files.error};
     view.files = files.value;
+    showsJob_ = view.job.has_value();
     return view;
 }
 

@@ -58,6 +58,9 @@ public:
     DeleteResult deleteShown(const QString& shownJobNumber);
 
     qint32 current() const { return current_; }
+    // True when the number the browser stands at holds a job, so that its boxes and file
+    // list belong together; false with an empty history and where a walk found no job.
+    bool showsJob() const { return showsJob_; }
     qint32 highest() const { return highest_; }
     Direction direction() const { return direction_; }
 
@@ -68,6 +71,7 @@ private:
     qint32 current_ = 1;
     qint32 highest_ = 0;
     Direction direction_ = Direction::None;
+    bool showsJob_ = false;
 };
 
 } // namespace kestro::history

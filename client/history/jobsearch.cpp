@@ -1,5 +1,6 @@
 #include "client/history/jobsearch.h"
 
+#include "client/jobdb/database.h"
 #include "client/jobdb/rowvalues.h"
 #include "client/jobdb/searchindex.h"
 
@@ -64,27 +65,42 @@ sqlite3* handleOf(const QSqlDatabase& db) {
     return *static_cast<sqlite3* const*>(v.constData());
 }
 
-// Lets the engine ask `cancelled` every few thousand steps while the guard lives.
+// Lets the engine ask `cancelled` every few thousand steps while the guard lives, and while
+// it waits for another program's lock: a search that is no longer wanted must not hold its
+// window (or the window's closing) for the whole lock timeout.
 class CancelGuard {
 public:
     CancelGuard(sqlite3* handle, const std::function<bool()>& cancelled)
         : handle_(cancelled ? handle : nullptr), cancelled_(cancelled) {
-        if (handle_)
-            sqlite3_progress_handler(handle_, 4000, &CancelGuard::poll, this);
+        if (!handle_)
+            return;
+        sqlite3_progress_handler(handle_, 4000, &CancelGuard::poll, this);
+        sqlite3_busy_handler(handle_, &CancelGuard::waitForLock, this);
     }
     ~CancelGuard() {
-        if (handle_)
-            sqlite3_progress_handler(handle_, 0, nullptr, nullptr);
+        if (!handle_)
+            return;
+        sqlite3_progress_handler(handle_, 0, nullptr, nullptr);
+        sqlite3_busy_timeout(handle_, jobdb::kBusyTimeoutMs);
     }
     CancelGuard(const CancelGuard&) = delete;
     CancelGuard& operator=(const CancelGuard&) = delete;
     bool fired() const { return fired_; }
 
 private:
+    static constexpr int kLockPollMs = 20;
+
     static int poll(void* self) {
         auto* guard = static_cast<CancelGuard*>(self);
         guard->fired_ = guard->fired_ || guard->cancelled_();
         return guard->fired_ ? 1 : 0;
+    }
+    // Waits in short slices up to the connection's usual timeout; 0 gives up.
+    static int waitForLock(void* self, int attempts) {
+        if (poll(self) != 0 || attempts * kLockPollMs >= jobdb::kBusyTimeoutMs)
+            return 0;
+        sqlite3_sleep(kLockPollMs);
+        return 1;
     }
     sqlite3* handle_;
     const std::function<bool()>& cancelled_;
@@ -185,13 +201,14 @@ SearchOutcome searchJobs(const QSqlDatabase& db, const QString& text,
         out.error = QStringLiteral("Die Datenbank kann nicht durchsucht werden.");
         return out;
     }
+    const CancelGuard guard(handleOf(db), cancelled);
     const QString folded = foldForSearch(text);
     const QString pattern = QLatin1Char('%') + folded + QLatin1Char('%');
     const bool asciiPattern = isAscii(folded);
-    const QString match = useIndex ? indexQuery(folded) : QString();
+    // FTS5 refuses a query holding a NUL; such a text is rare enough to read every row.
+    const QString match = useIndex && !folded.contains(QChar(0)) ? indexQuery(folded) : QString();
     out.usedIndex = !match.isEmpty() && jobdb::hasSearchIndex(db);
     const QString jobMatch = out.usedIndex ? match : QString();
-    const CancelGuard guard(handleOf(db), cancelled);
 
     QSqlQuery q(db);
     q.setForwardOnly(true);

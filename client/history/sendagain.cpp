@@ -26,9 +26,7 @@ JobToSendAgain jobToSendAgain(const jobdb::Database& db, qint32 jobNumber, const
         if (f.fullPath.isEmpty() || !info.isFile() || !info.isReadable())
             return {std::nullopt, QStringLiteral("Die Datei %1 des Auftrags %2 ist nicht mehr "
                                                  "vorhanden: %3")
-                                      .arg(f.fileName)
-                                      .arg(jobNumber)
-                                      .arg(f.fullPath)};
+                                      .arg(f.fileName, QString::number(jobNumber), f.fullPath)};
     }
     compose::JobSnapshot job = reloadedJob(*stored.value, files.value);
     job.deadlineDate = today;

@@ -7,6 +7,7 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 
 namespace kestro::jobdb {
 namespace {
@@ -40,38 +41,78 @@ QStringList objectNames(const IndexSpec& s) {
     return {s.indexTable, triggerName(s, "ai"), triggerName(s, "ad"), triggerName(s, "au")};
 }
 
+// The stamp's change for a row going in (sign 1) or out (sign -1) of the indexed table.
+QString stampChange(const IndexSpec& s, const char* row, int sign) {
+    const QString op = sign > 0 ? QStringLiteral("+") : QStringLiteral("-");
+    return QStringLiteral("UPDATE %1 SET Zeilen = Zeilen %2 1, Summe = Summe %2 %3.rowid "
+                          "WHERE Tabelle = '%4';")
+        .arg(quoted(searchindex::StampTable), op, QLatin1String(row), s.sourceTable);
+}
+
 QStringList createStatements(const IndexSpec& s) {
     const QString index = quoted(s.indexTable);
     const QString source = quoted(s.sourceTable);
+    const QString stamp = quoted(searchindex::StampTable);
     const QString insertNew = QStringLiteral("INSERT INTO %1 (rowid, txt) VALUES (new.rowid, %2);")
                                   .arg(index, joinedText(QStringLiteral("new"), s.columns));
     // The index keeps no copy of the texts; a row leaves it by naming the text it went in with.
     const QString deleteOld =
         QStringLiteral("INSERT INTO %1 (%1, rowid, txt) VALUES ('delete', old.rowid, %2);")
             .arg(index, joinedText(QStringLiteral("old"), s.columns));
+    const QString stampIn = stampChange(s, "new", 1);
+    const QString stampOut = stampChange(s, "old", -1);
     return {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (Tabelle TEXT PRIMARY KEY, "
+                       "Zeilen INTEGER NOT NULL, Summe INTEGER NOT NULL)")
+            .arg(stamp),
         QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5(txt, content = '', "
                        "tokenize = 'trigram')")
             .arg(index),
         QStringLiteral("INSERT INTO %1 (rowid, txt) SELECT rowid, %2 FROM %3")
             .arg(index, joinedText(source, s.columns), source),
-        QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 END")
-            .arg(quoted(triggerName(s, "ai")), source, insertNew),
-        QStringLiteral("CREATE TRIGGER %1 AFTER DELETE ON %2 BEGIN %3 END")
-            .arg(quoted(triggerName(s, "ad")), source, deleteOld),
-        QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE ON %2 BEGIN %3 %4 END")
-            .arg(quoted(triggerName(s, "au")), source, deleteOld, insertNew),
+        QStringLiteral("INSERT OR REPLACE INTO %1 (Tabelle, Zeilen, Summe) SELECT '%2', "
+                       "count(*), coalesce(sum(rowid), 0) FROM %3")
+            .arg(stamp, s.sourceTable, source),
+        QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 %4 END")
+            .arg(quoted(triggerName(s, "ai")), source, insertNew, stampIn),
+        QStringLiteral("CREATE TRIGGER %1 AFTER DELETE ON %2 BEGIN %3 %4 END")
+            .arg(quoted(triggerName(s, "ad")), source, deleteOld, stampOut),
+        QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE ON %2 BEGIN %3 %4 %5 %6 END")
+            .arg(quoted(triggerName(s, "au")), source, deleteOld, stampOut, insertNew, stampIn),
     };
 }
 
-// How many of the index's table and triggers the file holds.
+// How many of the index's table and triggers the file holds, a trigger counting only when
+// it sits on the indexed table: one renamed aside with its table no longer keeps the
+// index current.
 int presentObjects(const QSqlDatabase& db, const IndexSpec& s, bool* queried) {
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (?, ?, ?, ?)"));
+    q.prepare(
+        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = ?) OR "
+                       "(type = 'trigger' AND name IN (?, ?, ?) AND lower(tbl_name) = lower(?))"));
     for (const QString& name : objectNames(s))
         q.addBindValue(name);
+    q.addBindValue(s.sourceTable);
     *queried = q.exec() && q.next();
     return *queried ? q.value(0).toInt() : 0;
+}
+
+// True when the stamp the triggers keep (row count and sum of rowids) matches the indexed
+// table. A file written back from a dump numbers its rows afresh while the index keeps
+// the old numbers; rows written while the triggers were missing are not in the index.
+// Either leaves the stamp behind the table.
+bool stampMatches(const QSqlDatabase& db, const IndexSpec& s) {
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT t.n = st.Zeilen AND t.s = st.Summe FROM (SELECT "
+                             "count(*) AS n, coalesce(sum(rowid), 0) AS s FROM %1) t, %2 st "
+                             "WHERE st.Tabelle = ?")
+                  .arg(quoted(s.sourceTable), quoted(searchindex::StampTable)));
+    q.addBindValue(s.sourceTable);
+    return q.exec() && q.next() && q.value(0).toBool();
+}
+
+bool isCurrent(const QSqlDatabase& db, const IndexSpec& s, bool* queried) {
+    return presentObjects(db, s, queried) == objectNames(s).size() && stampMatches(db, s);
 }
 
 bool run(QSqlQuery& q, const QString& sql, QString* error) {
@@ -106,7 +147,11 @@ bool hasSearchIndex(const QSqlDatabase& db) {
 }
 
 bool ensureSearchIndex(const QSqlDatabase& db, QString* error) {
-    if (hasSearchIndex(db))
+    const QList<IndexSpec> all = specs();
+    if (std::all_of(all.begin(), all.end(), [&db](const IndexSpec& s) {
+            bool queried = false;
+            return isCurrent(db, s, &queried);
+        }))
         return true;
     WriteTransaction tx(db);
     if (!tx.isActive()) {
@@ -115,17 +160,16 @@ bool ensureSearchIndex(const QSqlDatabase& db, QString* error) {
         return false;
     }
     QSqlQuery q(db);
-    for (const IndexSpec& s : specs()) {
+    for (const IndexSpec& s : all) {
         bool queried = false;
-        const int present = presentObjects(db, s, &queried);
+        if (isCurrent(db, s, &queried))
+            continue;
         if (!queried) {
             if (error)
                 *error = QStringLiteral("schema unreadable");
             return false;
         }
-        if (present == objectNames(s).size())
-            continue;
-        // A partly built index (another program dropped a piece) is built afresh.
+        // A partly built or stale index is built afresh.
         for (const QString& name : objectNames(s).mid(1))
             if (!run(q, QStringLiteral("DROP TRIGGER IF EXISTS ") + quoted(name), error))
                 return false;
@@ -134,13 +178,13 @@ bool ensureSearchIndex(const QSqlDatabase& db, QString* error) {
         for (const QString& sql : createStatements(s))
             if (!run(q, sql, error))
                 return false;
+        qCInfo(lcJobDb) << "search index built for" << s.sourceTable;
     }
     if (!tx.commit()) {
         if (error)
             *error = tx.errorText();
         return false;
     }
-    qCInfo(lcJobDb) << "search index built";
     return true;
 }
 

@@ -14,21 +14,26 @@ namespace kestro::jobdb {
 // per JobDaten row holding the fourteen searched columns joined by line feeds, one row per
 // FileDaten row holding its file name, each under the rowid of the row it indexes. Triggers
 // on JobDaten and FileDaten keep them current for every writer of the file, other programs
-// included, using only what SQLite itself provides.
+// included, using only what SQLite itself provides, and keep a stamp of each table (row
+// count, sum of rowids) that tells at opening whether the index still fits the table.
 namespace searchindex {
 inline const QString JobTable = QStringLiteral("JobDatenSuche");
 inline const QString FileTable = QStringLiteral("FileDatenSuche");
+// Row count and sum of rowids of each indexed table, kept by the same triggers.
+inline const QString StampTable = QStringLiteral("SucheStand");
 } // namespace searchindex
 
 // The fourteen JobDaten columns the job search looks at, in the search's order.
 const QStringList& searchedJobColumns();
 
-// True when both index tables and their triggers are in the file.
+// True when both index tables are in the file and their triggers sit on the indexed tables.
 bool hasSearchIndex(const QSqlDatabase& db);
 
 // Builds the index tables, fills them from the rows already there and adds the triggers, in
-// one transaction; nothing happens when the index is complete. False (with `error`) when the
-// engine refused, for example on a read-only file; the file is then unchanged.
+// one transaction; nothing happens when the index is complete and its stamps match the
+// tables. An index that no longer fits its table (rows renumbered by a dump read back,
+// rows written while its triggers sat on a table renamed aside) is built afresh. False (with
+// `error`) when the engine refused, for example on a read-only file; the file is then unchanged.
 bool ensureSearchIndex(const QSqlDatabase& db, QString* error = nullptr);
 
 } // namespace kestro::jobdb

@@ -27,8 +27,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -371,21 +369,6 @@ void FrmMain::runUpdateCheck() {
 void FrmMain::requestUpdate() {
     startup::requestUpdate(ctx_.service, ctx_.prompter, startup::kAppName,
                            ctx_.state.startDirectory, startup::versionText());
-}
-
-void FrmMain::openPlaceholder(const QString& title) {
-    // Windows that are not part of this build yet open as an empty modal window.
-    QDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("frmleer"));
-    dialog.setWindowTitle(title);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(
-        new QLabel(QStringLiteral("Dieses Fenster steht noch nicht zur Verfügung."), &dialog));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    layout->addWidget(buttons);
-    centerOnScreen(&dialog);
-    dialog.exec();
 }
 
 void FrmMain::openInfo() {

@@ -191,7 +191,8 @@ void FrmOldJobs::showError(const QString& error) {
 }
 
 void FrmOldJobs::loadIntoMainWindow() {
-    if (ctx_.loadIntoMainWindow)
+    // Where no job is shown, loading would only empty the job the worker is composing.
+    if (ctx_.loadIntoMainWindow && browser_.showsJob())
         ctx_.loadIntoMainWindow(history::reloadedJob(shown_, files_.rows()));
     accept();
 }

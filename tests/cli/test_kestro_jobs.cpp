@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "client/jobdb/database.h"
+#include "jobdb/jobdbtestutil.h"
 
 using kestro::test::SendWorkstation;
 
@@ -35,13 +36,13 @@ ProcessRun jobs(const QStringList& args) {
 }
 
 // A workstation that has sent one job of two files: "Plan O'Brien.pdf" (farbig, heften) and
-// "Übersicht 50%.pdf", with a delivery address and remarks.
+// "Übersicht 50%2.pdf" (a name as saved from a web page), with a delivery address and remarks.
 class KestroJobsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
         plan = ws.machine.writeFile(QStringLiteral("pläne/Plan O'Brien.pdf"), "%PDF plan");
-        overview = ws.machine.writeFile(QStringLiteral("pläne/Übersicht 50%.pdf"), "%PDF ü");
+        overview = ws.machine.writeFile(QStringLiteral("pläne/Übersicht 50%2.pdf"), "%PDF ü");
         auto file = [](const QString& path) {
             return QJsonObject{{"path", path},
                                {"copies", 2},
@@ -54,6 +55,10 @@ protected:
             ws.machine.writeFile(QStringLiteral("job.json"), QJsonDocument(job).toJson());
         const ProcessRun sent = run(KESTRO_SEND_PATH, {jobFile, QStringLiteral("--quiet")});
         ASSERT_EQ(sent.exitCode, 0) << sent.err.toStdString();
+    }
+
+    void execSql(const char* sql, const QVariantList& binds = {}) {
+        kestro::dbtest::execSql(ws.databasePath, QString::fromUtf8(sql), binds);
     }
 
     qint64 rows(const QString& sql) {
@@ -98,12 +103,34 @@ TEST_F(KestroJobsTest, ListShowAndSearchAsTextAndJson) {
     EXPECT_EQ(hits[0].toObject()["Filename"].toString(), "Plan O'Brien.pdf");
     r = jobs({QStringLiteral("search"), QStringLiteral("ÜBERSICHT 50%")});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.out.contains("Übersicht 50%.pdf")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("Übersicht 50%2.pdf")) << r.out.toStdString();
 
     EXPECT_EQ(jobs({QStringLiteral("search"), QStringLiteral("xyzzy")}).exitCode, 1);
     r = jobs({QStringLiteral("show"), QStringLiteral("99")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("Der Auftrag 99 ist nicht in der Datenbank."))
+        << r.err.toStdString();
+
+    // A NUL another program left in a value is shown as a blank; the text goes on after it.
+    execSql(
+        "INSERT INTO JobDaten (JobNumber, Projekt, Memo) VALUES (2, ?, ?)",
+        {QStringLiteral("Zwei") + QChar(0) + "x", QStringLiteral("zweite") + QChar(0) + "Zeile"});
+    execSql("INSERT INTO FileDaten (LaufNR, JobNumber, FileNumber, Filename) VALUES "
+            "(9, 2, 1, 'plan-2.pdf')");
+    r = jobs({QStringLiteral("list")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Zwei x") && r.out.contains("\n1  ")) << r.out.toStdString();
+    r = jobs({QStringLiteral("show"), QStringLiteral("2")});
+    EXPECT_TRUE(r.out.contains("zweite Zeile") && r.out.contains("plan-2.pdf"))
+        << r.out.toStdString();
+
+    // A file of an older program version, not yet rebuilt by the client: told in German.
+    execSql("UPDATE Version SET Version = '1.0.40'");
+    execSql("ALTER TABLE JobDaten RENAME COLUMN LieferAnspr TO Ansprechpartner");
+    r = jobs({QStringLiteral("search"), QStringLiteral("müller")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("stammt von einer anderen Programmversion. Bitte starten Sie "
+                               "zuerst den KestroFTP-Client"))
         << r.err.toStdString();
 }
 
@@ -117,7 +144,7 @@ TEST_F(KestroJobsTest, SendAgainFromTheHistoryThenDelete) {
     const auto entries =
         kestro::test::zipEntries(ws.value("ftpRoot") + '/' + ws.uploadedFiles().last());
     EXPECT_TRUE(entries.contains("Plan O'Brien.pdf"));
-    EXPECT_TRUE(entries.contains("Übersicht 50%.pdf"));
+    EXPECT_TRUE(entries.contains("Übersicht 50%2.pdf"));
     EXPECT_EQ(rows("SELECT count(*) FROM FileDaten WHERE JobNumber = 2 AND Color = 'farbig' "
                    "AND Verarbeitung3 = 'falzen'"),
               2);
@@ -129,7 +156,10 @@ TEST_F(KestroJobsTest, SendAgainFromTheHistoryThenDelete) {
     QFile::remove(overview);
     r = run(KESTRO_SEND_PATH, {QStringLiteral("--from-job"), QStringLiteral("1")});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(overview)) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Die Datei Übersicht 50%2.pdf des Auftrags 1 ist nicht mehr "
+                               "vorhanden: " +
+                               overview))
+        << r.err.toStdString();
     EXPECT_EQ(ws.uploadedFiles().size(), 2);
     EXPECT_EQ(run(KESTRO_SEND_PATH, {QStringLiteral("--from-job"), QStringLiteral("7")}).exitCode,
               1);

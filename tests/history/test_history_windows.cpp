@@ -108,6 +108,31 @@ TEST_F(HistoryWindows, StepsBackOverGapsAndLoadsTheJobIntoTheMainWindow) {
     EXPECT_EQ(panel.snapshot().files.size(), 1);
 }
 
+// With no job shown (an empty history, or the walk stopped at -1) "Laden" has nothing to load
+// and must not throw away the job the worker is composing.
+TEST_F(HistoryWindows, LoadingWithNoJobShownKeepsTheJobBeingComposed) {
+    HistoryDb emptyDb;
+    const jobdb::Database empty(emptyDb.path);
+    for (const bool emptyHistory : {true, false}) {
+        compose::JobSnapshot composed;
+        composed.remarks = QStringLiteral("bitte bis Freitag");
+        composed.files = {
+            {"1", "plan.pdf", "2", "farbig", "heften", "keine", "falzen", "/home/anna/plan.pdf"},
+            {"2", "karte.pdf", "1", "sw", "keine", "keine", "keine", "/home/anna/karte.pdf"}};
+        panel.loadJob(composed);
+        ui::FrmOldJobs browser(
+            ui::OldJobsContext{emptyHistory ? empty : *connection, prompter,
+                               [this](const compose::JobSnapshot& j) { panel.loadJob(j); }});
+        browser.show();
+        if (!emptyHistory)
+            for (int step = 0; step < 3; ++step) // 7, 5, 3, then down to -1
+                press<QToolButton>(&browser, "cmdHScroll1M");
+        press(&browser, "cmdLoad");
+        EXPECT_EQ(panel.snapshot().files, composed.files) << emptyHistory;
+        EXPECT_EQ(panel.snapshot().remarks, "bitte bis Freitag") << emptyHistory;
+    }
+}
+
 TEST_F(HistoryWindows, DeletesOnlyAfterYes) {
     auto browser = openBrowser();
     prompter.answers = {false, true};
