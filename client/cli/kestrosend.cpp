@@ -1,17 +1,22 @@
-// kestro-send JOB.json [--send-to-default-target] [--quiet] | --help
+// kestro-send JOB.json [--send-to-default-target] [--quiet]
+// kestro-send --from-job N [--send-to-default-target] [--quiet]
+// kestro-send --help
 //
-// Sends one job, described in a JSON file, through the same send pipeline as the main
-// window, with the same settings, job database and client data folder. For scripts:
+// Sends one job, described in a JSON file or taken from the job history, through the same send
+// pipeline as the main window, with the same settings, job database and client data folder. For
+// scripts:
 //   0   delivered; stdout names the archive and the job number
 //   1   the job was refused (no files, incomplete, a colour or step the shop's catalogue
 //       does not offer, default target without the flag, catalogue not obtained, no file
-//       readable, no database or one that takes no write); the reason on stderr
+//       readable, no database or one that takes no write, no such earlier job or one of
+//       its files gone); the reason on stderr
 //   2   the job was not delivered (upload failed, aborted, send broke off)
 //   3   delivered, not yet recorded: the shop has the job (stdout as for 0), but the job
 //       database refused the record; it waits in the client data folder and is recorded
 //       by the next send or start
 //   64  bad usage or a malformed job file (copies outside 1 to 100, a NUL in a path,
 //       larger than 4 MB)
+#include "client/history/sendagain.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
 #include "client/startup/clientstate.h"
@@ -114,6 +119,7 @@ std::atomic_bool interrupted{false};
 
 struct Options {
     QString jobFile;
+    std::optional<qint32> fromJob;
     bool sendToDefaultTarget = false;
     bool quiet = false;
     bool help = false;
@@ -121,25 +127,32 @@ struct Options {
 
 const char* const kUsageText =
     "usage: kestro-send JOB.json [--send-to-default-target] [--quiet]\n"
+    "       kestro-send --from-job N [--send-to-default-target] [--quiet]\n"
     "exit codes: 0 delivered, 1 refused, 2 not delivered,\n"
     "            3 delivered but not yet recorded (recorded by the next send or start),\n"
     "            64 bad usage or job file\n";
 
 std::optional<Options> parseArguments(const QStringList& args) {
     Options o;
-    for (const QString& a : args.mid(1)) {
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
         if (a == QLatin1String("--send-to-default-target"))
             o.sendToDefaultTarget = true;
         else if (a == QLatin1String("--quiet"))
             o.quiet = true;
         else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             o.help = true;
-        else if (a.startsWith(QLatin1String("--")) || !o.jobFile.isEmpty())
+        else if (a == QLatin1String("--from-job") && !o.fromJob && ++i < args.size()) {
+            bool ok = false;
+            o.fromJob = args[i].toInt(&ok);
+            if (!ok)
+                return std::nullopt;
+        } else if (a.startsWith(QLatin1String("--")) || !o.jobFile.isEmpty())
             return std::nullopt;
         else
             o.jobFile = a;
     }
-    if (o.jobFile.isEmpty() && !o.help)
+    if (!o.help && o.jobFile.isEmpty() == !o.fromJob)
         return std::nullopt;
     return o;
 }
@@ -157,11 +170,13 @@ int main(int argc, char** argv) {
         std::fputs(kUsageText, stdout);
         return kDelivered;
     }
-    const transfer::SendJobFile parsed =
-        transfer::readSendJobFile(options->jobFile, QDate::currentDate());
-    if (!parsed.job) {
-        printErr(QStringLiteral("kestro-send: ") + parsed.error);
-        return kUsage;
+    transfer::SendJobFile parsed;
+    if (!options->fromJob) {
+        parsed = transfer::readSendJobFile(options->jobFile, QDate::currentDate());
+        if (!parsed.job) {
+            printErr(QStringLiteral("kestro-send: ") + parsed.error);
+            return kUsage;
+        }
     }
 
     // The same settings, data folder and database as the window reads at start-up.
@@ -188,6 +203,16 @@ int main(int argc, char** argv) {
     if (const auto server = store.loadFtpServer(); server && !server->isEmpty())
         state.ftp.server = *server;
     startup::applyFtpDefaults(state.ftp, config);
+    if (options->fromJob) {
+        // As "Laden" in the history and then "FTP-Senden" would send it.
+        const history::JobToSendAgain again =
+            history::jobToSendAgain(database, *options->fromJob, QDate::currentDate());
+        if (!again.job) {
+            printErr(again.error);
+            return kRefused;
+        }
+        parsed.job = again.job;
+    }
 
     TerminalPrompter prompter(options->sendToDefaultTarget);
     transfer::TransferDisplay display(state.clientDataFolder);

@@ -3,11 +3,24 @@
 #include "client/jobdb/database.h"
 #include "client/jobdb/jobdblog.h"
 #include "client/jobdb/rebuild.h"
+#include "client/jobdb/searchindex.h"
 #include "common/fileexists.h"
 #include "common/paths.h"
 #include "common/prompter.h"
 
 namespace kestro::jobdb {
+namespace {
+
+// A file of this version gets the job search's index when it is first opened; one that
+// cannot take it (read-only, locked) is still used, and searches read every row.
+void addSearchIndex(const QString& dbPath) {
+    const Database file(dbPath);
+    QString error;
+    if (file.isOpen() && !ensureSearchIndex(file.connection(), &error))
+        qCWarning(lcJobDb) << "search index not added to" << dbPath << error;
+}
+
+} // namespace
 
 QString noDatabaseMessage() {
     return QStringLiteral("Ohne eine Datenbank kann KestroFTP - Client nicht ausgeführt werden\r"
@@ -65,6 +78,7 @@ StartupDatabase prepareDatabase(const QString& dbPath, Prompter& prompter,
         switch (created.kind) {
         case CreationOutcome::Kind::Created:
             out.kind = StartupDatabase::Kind::Created;
+            addSearchIndex(out.databasePath);
             break;
         case CreationOutcome::Kind::ChoseExisting:
             out.kind = StartupDatabase::Kind::ChoseExisting;
@@ -80,11 +94,14 @@ StartupDatabase prepareDatabase(const QString& dbPath, Prompter& prompter,
     }
     if (versionMatches(dbPath, versionText)) {
         out.kind = StartupDatabase::Kind::Ready;
+        addSearchIndex(dbPath);
         return out;
     }
     const RebuildResult rebuilt = rebuildDatabase(dbPath, prompter, versionText);
     out.rebuilt = rebuilt.swapped;
     out.kind = rebuilt.swapped ? StartupDatabase::Kind::Ready : StartupDatabase::Kind::Unusable;
+    if (rebuilt.swapped)
+        addSearchIndex(dbPath);
     return out;
 }
 

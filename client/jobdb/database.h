@@ -6,6 +6,9 @@
 
 namespace kestro::jobdb {
 
+// How long a connection waits for another program's lock before it fails.
+inline constexpr int kBusyTimeoutMs = 10000;
+
 // One open connection to a job database file. Every object has its own connection name, so
 // the program-wide connection, the master-data routines and a second process can all hold
 // the same file at once. The file is shared like the Jet file it replaces: the engine waits

@@ -15,6 +15,7 @@
 #include "client/ui/frmemail.h"
 #include "client/ui/frmftpconfig.h"
 #include "client/ui/frminfo.h"
+#include "client/ui/frmoldjobs.h"
 #include "client/ui/frmprogresszip.h"
 #include "client/ui/frmstammdat.h"
 #include "client/ui/frmstartordner.h"
@@ -27,8 +28,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -112,8 +111,10 @@ void FrmMain::buildMenus() {
 
     QMenu* datenbank = menuBar()->addMenu(QStringLiteral("&Datenbank"));
     datenbank->setObjectName(QStringLiteral("mnuDatenbank"));
-    action(datenbank, "mnuJobDaten", QStringLiteral("&JobDaten"),
-           [this] { openPlaceholder(QStringLiteral("JobDaten")); });
+    action(datenbank, "mnuJobDaten", QStringLiteral("&JobDaten"), [this] {
+        openJobHistory(this, db_.get(), ctx_.state.databasePath, ctx_.prompter,
+                       [this](const compose::JobSnapshot& job) { jobPanel_->loadJob(job); });
+    });
     action(datenbank, "mnuLieferAdr", QStringLiteral("&Lieferadressen"),
            [this] { openEditor(false); });
     action(datenbank, "mnuProjekt", QStringLiteral("&Projekt"), [this] { openEditor(true); });
@@ -431,21 +432,6 @@ void FrmMain::runUpdateCheck() {
 void FrmMain::requestUpdate() {
     startup::requestUpdate(ctx_.service, ctx_.prompter, startup::kAppName,
                            ctx_.state.startDirectory, startup::versionText());
-}
-
-void FrmMain::openPlaceholder(const QString& title) {
-    // Windows that are not part of this build yet open as an empty modal window.
-    QDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("frmleer"));
-    dialog.setWindowTitle(title);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(
-        new QLabel(QStringLiteral("Dieses Fenster steht noch nicht zur Verfügung."), &dialog));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    layout->addWidget(buttons);
-    centerOnScreen(&dialog);
-    dialog.exec();
 }
 
 void FrmMain::openInfo() {

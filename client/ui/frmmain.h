@@ -90,7 +90,6 @@ private:
     void showCatalogue(const startup::CatalogueLists& lists);
     void openFtpConfig();
     void formUnload();
-    void openPlaceholder(const QString& title);
     void openInfo();
     void openAddFiles();
     void openStartFolder();

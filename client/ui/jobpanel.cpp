@@ -253,11 +253,14 @@ void JobPanel::clearJob() {
 }
 
 void JobPanel::loadJob(const compose::JobSnapshot& job) {
-    cboProjekt_->setCurrentText(job.project);
-    cboLieferAdr_->setCurrentText(job.delivery);
+    if (!job.project.isEmpty())
+        cboProjekt_->setCurrentText(job.project);
+    if (!job.delivery.isEmpty())
+        cboLieferAdr_->setCurrentText(job.delivery);
     if (job.deadlineDate.isValid())
         dtPicker1_->setDate(job.deadlineDate);
-    cboTime_->setCurrentIndex(cboTime_->findText(job.deadlineTime));
+    if (!job.deadlineTime.isEmpty())
+        cboTime_->setCurrentIndex(cboTime_->findText(job.deadlineTime));
     txtBemerk_->setText(job.remarks);
     model_.setRows(job.files);
 }

@@ -41,7 +41,8 @@ public:
     void clearFiles();
     // A delivered job leaves the window: its files and its remarks go.
     void clearJob();
-    // Puts a stored job back into the fields and the list.
+    // Puts a stored job back into the fields and the list. An empty project, delivery
+    // address or deadline time and an invalid date leave what the window shows.
     void loadJob(const compose::JobSnapshot& job);
 
     // Opens the file window modally and appends the files chosen there. `startFolder` is

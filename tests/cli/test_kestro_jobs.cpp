@@ -1,0 +1,190 @@
+// kestro-jobs and kestro-send --from-job as a script sees them: exit codes, output, and what
+// the database and the print shop hold afterwards.
+#include "cli/sendworkstation.h"
+
+#include <QJsonArray>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include "client/jobdb/database.h"
+#include "jobdb/jobdbtestutil.h"
+
+using kestro::test::SendWorkstation;
+
+namespace {
+
+struct ProcessRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ProcessRun run(const char* program, const QStringList& args) {
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(QString::fromUtf8(program), args);
+    p.waitForFinished(180000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+ProcessRun jobs(const QStringList& args) {
+    return run(KESTRO_JOBS_PATH, args);
+}
+
+// A workstation that has sent one job of two files: "Plan O'Brien.pdf" (farbig, heften) and
+// "Übersicht 50%2.pdf" (a name as saved from a web page), with a delivery address and remarks.
+class KestroJobsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+        plan = ws.machine.writeFile(QStringLiteral("pläne/Plan O'Brien.pdf"), "%PDF plan");
+        overview = ws.machine.writeFile(QStringLiteral("pläne/Übersicht 50%2.pdf"), "%PDF ü");
+        auto file = [](const QString& path) {
+            return QJsonObject{{"path", path},
+                               {"copies", 2},
+                               {"color", "farbig"},
+                               {"steps", QJsonArray{"heften", "keine", "laminieren"}}};
+        };
+        const QJsonObject job{{"remarks", "Bitte an Frau MÜLLER"},
+                              {"files", QJsonArray{file(plan), file(overview)}}};
+        const QString jobFile =
+            ws.machine.writeFile(QStringLiteral("job.json"), QJsonDocument(job).toJson());
+        const ProcessRun sent = run(KESTRO_SEND_PATH, {jobFile, QStringLiteral("--quiet")});
+        ASSERT_EQ(sent.exitCode, 0) << sent.err.toStdString();
+    }
+
+    void execSql(const char* sql, const QVariantList& binds = {}) {
+        kestro::dbtest::execSql(ws.databasePath, QString::fromUtf8(sql), binds);
+    }
+
+    qint64 rows(const QString& sql) {
+        const kestro::jobdb::Database db(ws.databasePath);
+        QSqlQuery q(db.connection());
+        return q.exec(sql) && q.next() ? q.value(0).toLongLong() : -1;
+    }
+
+    SendWorkstation ws;
+    QString plan;
+    QString overview;
+};
+
+TEST_F(KestroJobsTest, ListShowAndSearchAsTextAndJson) {
+    ProcessRun r = jobs({QStringLiteral("list")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith("Nr.  ")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith("1  ")) << lines[1].toStdString();
+
+    r = jobs({QStringLiteral("show"), QStringLiteral("1"), QStringLiteral("--json")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QJsonObject job = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(job["JobNumber"].toInt(), 1);
+    EXPECT_EQ(job["Memo"].toString(), "Bitte an Frau MÜLLER");
+    const QJsonArray files = job["files"].toArray();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[0].toObject()["Filename"].toString(), "Plan O'Brien.pdf");
+    EXPECT_EQ(files[0].toObject()["FilePath"].toString(), plan);
+    EXPECT_EQ(files[1].toObject()["Verarbeitung3"].toString(), "laminieren");
+
+    // The window's hits in the window's order: the job, then its file.
+    r = jobs({QStringLiteral("search"), QStringLiteral("müller"), QStringLiteral("--json")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QJsonArray hits = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(hits.size(), 1);
+    EXPECT_EQ(hits[0].toObject()["kind"].toString(), "job");
+    r = jobs({QStringLiteral("search"), QStringLiteral("o'brien"), QStringLiteral("--json")});
+    hits = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(hits.size(), 1);
+    EXPECT_EQ(hits[0].toObject()["Filename"].toString(), "Plan O'Brien.pdf");
+    r = jobs({QStringLiteral("search"), QStringLiteral("ÜBERSICHT 50%")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains("Übersicht 50%2.pdf")) << r.out.toStdString();
+
+    EXPECT_EQ(jobs({QStringLiteral("search"), QStringLiteral("xyzzy")}).exitCode, 1);
+    r = jobs({QStringLiteral("show"), QStringLiteral("99")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Der Auftrag 99 ist nicht in der Datenbank."))
+        << r.err.toStdString();
+
+    // A NUL another program left in a value is shown as a blank; the text goes on after it.
+    execSql(
+        "INSERT INTO JobDaten (JobNumber, Projekt, Memo) VALUES (2, ?, ?)",
+        {QStringLiteral("Zwei") + QChar(0) + "x", QStringLiteral("zweite") + QChar(0) + "Zeile"});
+    execSql("INSERT INTO FileDaten (LaufNR, JobNumber, FileNumber, Filename) VALUES "
+            "(9, 2, 1, 'plan-2.pdf')");
+    r = jobs({QStringLiteral("list")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Zwei x") && r.out.contains("\n1  ")) << r.out.toStdString();
+    r = jobs({QStringLiteral("show"), QStringLiteral("2")});
+    EXPECT_TRUE(r.out.contains("zweite Zeile") && r.out.contains("plan-2.pdf"))
+        << r.out.toStdString();
+
+    // A file of an older program version, not yet rebuilt by the client: told in German.
+    execSql("UPDATE Version SET Version = '1.0.40'");
+    execSql("ALTER TABLE JobDaten RENAME COLUMN LieferAnspr TO Ansprechpartner");
+    r = jobs({QStringLiteral("search"), QStringLiteral("müller")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("stammt von einer anderen Programmversion. Bitte starten Sie "
+                               "zuerst den KestroFTP-Client"))
+        << r.err.toStdString();
+}
+
+TEST_F(KestroJobsTest, SendAgainFromTheHistoryThenDelete) {
+    QThread::msleep(1100); // archives are named by the second they are sent in
+    ProcessRun r = run(KESTRO_SEND_PATH, {QStringLiteral("--from-job"), QStringLiteral("1"),
+                                          QStringLiteral("--quiet")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith("Auftragsnummer: 2\n")) << r.out.toStdString();
+    ASSERT_EQ(ws.uploadedFiles().size(), 2);
+    const auto entries =
+        kestro::test::zipEntries(ws.value("ftpRoot") + '/' + ws.uploadedFiles().last());
+    EXPECT_TRUE(entries.contains("Plan O'Brien.pdf"));
+    EXPECT_TRUE(entries.contains("Übersicht 50%2.pdf"));
+    EXPECT_EQ(rows("SELECT count(*) FROM FileDaten WHERE JobNumber = 2 AND Color = 'farbig' "
+                   "AND Verarbeitung3 = 'laminieren'"),
+              2);
+    EXPECT_EQ(rows("SELECT count(*) FROM JobDaten WHERE JobNumber = 2 AND "
+                   "Memo = 'Bitte an Frau MÜLLER'"),
+              1);
+
+    // A file gone: the job is refused and the file named.
+    QFile::remove(overview);
+    r = run(KESTRO_SEND_PATH, {QStringLiteral("--from-job"), QStringLiteral("1")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Die Datei Übersicht 50%2.pdf des Auftrags 1 ist nicht mehr "
+                               "vorhanden: " +
+                               overview))
+        << r.err.toStdString();
+    EXPECT_EQ(ws.uploadedFiles().size(), 2);
+    EXPECT_EQ(run(KESTRO_SEND_PATH, {QStringLiteral("--from-job"), QStringLiteral("7")}).exitCode,
+              1);
+
+    // Deleting needs --yes when nobody is at a terminal; the highest job can go.
+    r = jobs({QStringLiteral("delete"), QStringLiteral("2")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(rows("SELECT count(*) FROM JobDaten WHERE JobNumber = 2"), 1);
+    r = jobs({QStringLiteral("delete"), QStringLiteral("2"), QStringLiteral("--yes")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(rows("SELECT count(*) FROM JobDaten WHERE JobNumber = 2"), 0);
+    EXPECT_EQ(rows("SELECT count(*) FROM FileDaten WHERE JobNumber = 2"), 0);
+    EXPECT_EQ(rows("SELECT count(*) FROM FileDaten WHERE JobNumber = 1"), 2);
+    EXPECT_EQ(
+        jobs({QStringLiteral("delete"), QStringLiteral("2"), QStringLiteral("--yes")}).exitCode, 1);
+}
+
+TEST_F(KestroJobsTest, BadUsageExits64) {
+    for (const QStringList& args :
+         {QStringList{}, QStringList{"show"}, QStringList{"show", "eins"},
+          QStringList{"frobnicate"}, QStringList{"list", "--last", "0"},
+          QStringList{"search", "a", "b"}, QStringList{"delete", "1", "--json"}})
+        EXPECT_EQ(jobs(args).exitCode, 64) << args.join(' ').toStdString();
+    EXPECT_EQ(run(KESTRO_SEND_PATH, {"--from-job"}).exitCode, 64);
+    EXPECT_EQ(run(KESTRO_SEND_PATH, {"--from-job", "1", "job.json"}).exitCode, 64);
+}
+
+} // namespace

@@ -1,0 +1,584 @@
+// The job history on real SQLite files: the browser's walk over gaps, the delete, "Laden",
+// and the search with its order, wildcards, quotes, umlauts and index.
+#include "client/history/historybrowser.h"
+#include "client/history/jobsearch.h"
+#include "client/history/searchrunner.h"
+#include "client/jobdb/database.h"
+#include "client/jobdb/searchindex.h"
+#include "history/historytestdb.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <thread>
+
+using namespace kestro;
+using history::BrowserView;
+using history::HistoryBrowser;
+using history::SearchHit;
+using test::HistoryDb;
+
+namespace {
+
+QString shownNumber(const BrowserView& v) {
+    return v.job ? v.job->jobNumber : QStringLiteral("-");
+}
+
+// Hits as "J<job> <project>" and "F<job> <file name>", in their order.
+QStringList hitLines(const QList<SearchHit>& hits) {
+    QStringList out;
+    for (const SearchHit& h : hits)
+        out << (h.kind == SearchHit::Kind::Job ? QStringLiteral("J") : QStringLiteral("F")) +
+                   h.jobNumber + QLatin1Char(' ') + h.text;
+    return out;
+}
+
+QStringList fileNames(const BrowserView& v) {
+    QStringList out;
+    if (v.files)
+        for (const auto& f : *v.files)
+            out << f.fileName;
+    return out;
+}
+
+class Browsing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db.add({3, QStringLiteral("3 | Altbau"), {}, {QStringLiteral("drei.pdf")}});
+        db.add({5, QStringLiteral("5 | Neubau"), {}, {QStringLiteral("fünf.pdf")}});
+        db.add({7,
+                QStringLiteral("7 | Umbau"),
+                {},
+                {QStringLiteral("sieben-a.pdf"), QStringLiteral("sieben-b.pdf")}});
+        connection = std::make_unique<jobdb::Database>(db.path);
+        store = std::make_unique<history::HistoryStore>(*connection);
+        browser = std::make_unique<HistoryBrowser>(*store);
+    }
+    HistoryDb db;
+    std::unique_ptr<jobdb::Database> connection;
+    std::unique_ptr<history::HistoryStore> store;
+    std::unique_ptr<HistoryBrowser> browser;
+};
+
+TEST_F(Browsing, StepsOverGapsDownToMinusOneAndBackUp) {
+    BrowserView v = browser->open();
+    EXPECT_EQ(shownNumber(v), "7");
+    EXPECT_EQ(fileNames(v), QStringList({"sieben-a.pdf", "sieben-b.pdf"}));
+    EXPECT_EQ(shownNumber(browser->stepBack()), "5"); // 6 is walked over
+    v = browser->stepBack();
+    EXPECT_EQ(shownNumber(v), "3");
+    EXPECT_EQ(browser->current(), 3);
+
+    // Below the lowest job the walk goes down to -1: the boxes keep job 3, the list empties.
+    v = browser->stepBack();
+    EXPECT_FALSE(v.job);
+    ASSERT_TRUE(v.files);
+    EXPECT_TRUE(v.files->isEmpty());
+    EXPECT_EQ(browser->current(), -1);
+    EXPECT_FALSE(browser->showsJob());
+    v = browser->stepForward();
+    EXPECT_TRUE(browser->showsJob());
+    EXPECT_EQ(shownNumber(v), "3");
+    EXPECT_EQ(fileNames(v), QStringList({"drei.pdf"}));
+
+    EXPECT_EQ(shownNumber(browser->stepForward()), "5");
+    EXPECT_EQ(shownNumber(browser->stepForward()), "7");
+    v = browser->stepForward(); // at the highest: nothing moves
+    EXPECT_FALSE(v.job);
+    EXPECT_FALSE(v.files);
+    EXPECT_EQ(browser->current(), 7);
+
+    // A hit on a number without a job walks up to the next job.
+    EXPECT_EQ(shownNumber(browser->show(4)), "5");
+}
+
+TEST_F(Browsing, AnEmptyHistoryShowsNothing) {
+    HistoryDb empty;
+    jobdb::Database c(empty.path);
+    history::HistoryStore s(c);
+    HistoryBrowser b(s);
+    const BrowserView v = b.open();
+    EXPECT_FALSE(v.job);
+    EXPECT_TRUE(v.error.isEmpty());
+    EXPECT_EQ(b.current(), 1);
+    EXPECT_FALSE(b.showsJob());
+    EXPECT_FALSE(b.stepBack().job);
+    EXPECT_FALSE(b.stepForward().job);
+}
+
+TEST_F(Browsing, DeletingRemovesTheJobWithItsFilesAndShowsTheNext) {
+    browser->open();
+    browser->stepBack();
+    auto r = browser->deleteShown(QStringLiteral("5"));
+    EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::ShowNext);
+    EXPECT_EQ(shownNumber(r.view), "7");
+    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 5"), 0);
+    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 5"), 0);
+    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten"), 3);
+
+    // The highest: deleted, and nothing moves.
+    r = browser->deleteShown(QStringLiteral("7"));
+    EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::ShowNext);
+    EXPECT_FALSE(r.view.job);
+    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 0);
+    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten"), 1);
+
+    // A job without file rows is deleted and the window closes; so does a missing job,
+    // which changes nothing (its number's file rows stay).
+    db.add({9, QStringLiteral("9 | Ohne"), {}, {}});
+    db.addFile(11, 1, QStringLiteral("waise.pdf"));
+    EXPECT_EQ(browser->deleteShown(QStringLiteral("9")).step,
+              HistoryBrowser::DeleteStep::CloseWindow);
+    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 9"), 0);
+    EXPECT_EQ(browser->deleteShown(QStringLiteral("11")).step,
+              HistoryBrowser::DeleteStep::CloseWindow);
+    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 11"), 1);
+}
+
+TEST_F(Browsing, ARefusedDeleteLeavesTheJobAndItsFilesAndSaysWhy) {
+    dbtest::execSql(db.path, "CREATE TRIGGER keep BEFORE DELETE ON FileDaten "
+                             "BEGIN SELECT RAISE(ABORT, 'Datei gesperrt'); END");
+    browser->open();
+    const auto r = browser->deleteShown(QStringLiteral("7"));
+    EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::Failed);
+    EXPECT_TRUE(r.error.contains("Datei gesperrt")) << r.error.toStdString();
+    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 1);
+    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 7"), 2);
+}
+
+TEST(Reload, CarriesFilesRemarksDeliveryAndProjectOnly) {
+    history::StoredJob job;
+    job.project = QStringLiteral("4 | Neubau");
+    job.remarks = QStringLiteral("bitte falten");
+    job.deadline = QStringLiteral("6.12.2026 - 10 : 00");
+    job.deliveryNumber = QStringLiteral("12");
+    job.deliveryName1 = QStringLiteral("Baustelle Nord");
+    const QList<compose::FileRow> files{{"1", "a.pdf", "2", "farbig", "heften", "", "", "/a.pdf"}};
+    compose::JobSnapshot s = history::reloadedJob(job, files);
+    EXPECT_EQ(s.delivery, "12 | Baustelle Nord");
+    EXPECT_EQ(s.project, "4 | Neubau");
+    EXPECT_EQ(s.remarks, "bitte falten");
+    EXPECT_EQ(s.files, files);
+    EXPECT_FALSE(s.deadlineDate.isValid());
+    EXPECT_TRUE(s.deadlineTime.isEmpty());
+    job.deliveryNumber.clear(); // no delivery number: the main window's stays
+    EXPECT_TRUE(history::reloadedJob(job, files).delivery.isEmpty());
+}
+
+// ---- search ----
+
+class Searching : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db.add({1,
+                QStringLiteral("1 | Müller"),
+                QStringLiteral("Bitte falten"),
+                {QStringLiteral("plan.pdf"), QStringLiteral("falten-anleitung.pdf")}});
+        db.add({2,
+                QStringLiteral("2 | Neubau"),
+                QStringLiteral("Lieferung in die strasse"),
+                {QStringLiteral("Straße.pdf")}});
+        db.add({3,
+                QStringLiteral("3 | O'Brien"),
+                QStringLiteral("50% Rabatt"),
+                {QStringLiteral("a_b.pdf"), QStringLiteral("MÜLLER-plan.pdf")}});
+        db.add({4,
+                QStringLiteral("4 | Umbau"),
+                QStringLiteral("ÄÖÜ groß"),
+                {QStringLiteral("axb.pdf")},
+                {},
+                {},
+                QStringLiteral("KST_9")});
+        connection = std::make_unique<jobdb::Database>(db.path);
+    }
+    QStringList hits(const QString& text, bool useIndex) {
+        const auto outcome = history::searchJobs(connection->connection(), text, {}, useIndex);
+        EXPECT_TRUE(outcome.error.isEmpty()) << outcome.error.toStdString();
+        return hitLines(outcome.hits);
+    }
+    HistoryDb db;
+    std::unique_ptr<jobdb::Database> connection;
+};
+
+struct SearchCase {
+    const char* text;
+    QStringList expected;
+};
+
+const SearchCase kCases[] = {
+    // Jobs newest first, then files newest first; a job can be listed twice.
+    {"falten", {"J1 1 | Müller", "F1 falten-anleitung.pdf"}},
+    {" | ", {"J4 4 | Umbau", "J3 3 | O'Brien", "J2 2 | Neubau", "J1 1 | Müller"}},
+    // Umlauts in every case.
+    {"müller", {"J1 1 | Müller", "F3 MÜLLER-plan.pdf"}},
+    {"MÜLLER", {"J1 1 | Müller", "F3 MÜLLER-plan.pdf"}},
+    {"mÜlLeR", {"J1 1 | Müller", "F3 MÜLLER-plan.pdf"}},
+    {"äöü", {"J4 4 | Umbau"}},
+    {"ÄÖÜ GROß", {"J4 4 | Umbau"}},
+    {"ÄÖÜ GROSS", {}},
+    {"STRASSE", {"J2 2 | Neubau"}},
+    {"strasse", {"J2 2 | Neubau"}},
+    {"straße", {"F2 Straße.pdf"}},
+    // A quote is an ordinary character.
+    {"O'Brien", {"J3 3 | O'Brien"}},
+    {"'", {"J3 3 | O'Brien"}},
+    // "%" and "_" keep their wildcard meaning.
+    {"50%Rab", {"J3 3 | O'Brien"}},
+    {"a_b.", {"F4 axb.pdf", "F3 a_b.pdf"}},
+    {"KST_9", {"J4 4 | Umbau"}},
+    {"ller%plan", {"F3 MÜLLER-plan.pdf"}},
+    {"xyzzy", {}},
+};
+
+TEST_F(Searching, HitsOrderWildcardsQuotesAndUmlautsWithAndWithoutTheIndex) {
+    for (const bool withIndex : {false, true}) {
+        if (withIndex) {
+            ASSERT_FALSE(jobdb::hasSearchIndex(connection->connection()));
+            ASSERT_TRUE(jobdb::ensureSearchIndex(connection->connection()));
+        }
+        for (const SearchCase& c : kCases)
+            EXPECT_EQ(hits(QString::fromUtf8(c.text), withIndex), c.expected)
+                << c.text << (withIndex ? " (index)" : " (plain)");
+    }
+    // A pasted NUL is a character of the text: searched, with or without the index, alike.
+    const QString withNul = QStringLiteral("Bitte") + QChar(0) + QStringLiteral("falten");
+    EXPECT_EQ(hits(withNul, true), hits(withNul, false));
+    // An empty text lists every job and every file.
+    EXPECT_EQ(hits({}, true).size(), 4 + 6);
+    EXPECT_TRUE(history::searchJobs(connection->connection(), "Müller").usedIndex);
+}
+
+TEST_F(Searching, TheIndexFollowsEveryChangeOfTheRows) {
+    ASSERT_TRUE(jobdb::ensureSearchIndex(connection->connection()));
+    db.add({5,
+            QStringLiteral("5 | Nachtrag"),
+            QStringLiteral("nachgetragen"),
+            {QStringLiteral("später.pdf")}});
+    EXPECT_EQ(hits("nachgetragen", true), QStringList({"J5 5 | Nachtrag"}));
+    EXPECT_EQ(hits("SPÄTER", true), QStringList({"F5 später.pdf"}));
+    dbtest::execSql(db.path, "UPDATE JobDaten SET Memo = 'geändert' WHERE JobNumber = 5");
+    EXPECT_TRUE(hits("nachgetragen", true).isEmpty());
+    EXPECT_EQ(hits("GEÄNDERT", true), QStringList({"J5 5 | Nachtrag"}));
+    history::HistoryStore store(*connection);
+    ASSERT_TRUE(store.deleteJob(5).ok());
+    EXPECT_TRUE(hits("geändert", true).isEmpty());
+    EXPECT_TRUE(hits("später", true).isEmpty());
+    // The index is sound after the changes.
+    for (const char* table : {"JobDatenSuche", "FileDatenSuche"})
+        dbtest::execSql(db.path, QStringLiteral("INSERT INTO %1 (%1) VALUES ('integrity-check')")
+                                     .arg(QString::fromLatin1(table)));
+}
+
+TEST(SearchIndex, AddedAtStartUpToACurrentFileAndAfterTheVersionRebuild) {
+    HistoryDb current;
+    current.add({1, QStringLiteral("1 | Müller"), {}, {QStringLiteral("plan.pdf")}});
+    ScriptedPrompter prompter;
+    EXPECT_EQ(jobdb::prepareDatabase(current.path, prompter).kind,
+              jobdb::StartupDatabase::Kind::Ready);
+    EXPECT_TRUE(jobdb::hasSearchIndex(jobdb::Database(current.path).connection()));
+
+    QTemporaryDir dir;
+    const QString old = dir.filePath(QStringLiteral("alt.mdb"));
+    ASSERT_TRUE(jobdb::createAllTables(old, prompter, QStringLiteral("1.0.40")));
+    dbtest::execSql(old, "INSERT INTO JobDaten (JobNumber, Projekt) VALUES (4, '4 | Neubau')");
+    EXPECT_TRUE(jobdb::prepareDatabase(old, prompter).rebuilt);
+    const jobdb::Database rebuilt(old);
+    EXPECT_TRUE(jobdb::hasSearchIndex(rebuilt.connection()));
+    const auto outcome = history::searchJobs(rebuilt.connection(), QStringLiteral("NEUBAU"));
+    EXPECT_TRUE(outcome.usedIndex);
+    ASSERT_EQ(outcome.hits.size(), 1);
+    EXPECT_EQ(outcome.hits[0].jobNumber, "4");
+}
+
+// The shop's IT people keep the file with the sqlite3 program: a ".dump" read back into a
+// fresh file numbers the rows afresh; a table reshaped by renaming it aside and copying it
+// into a new one under the old name leaves the triggers on the old table. Opened as at
+// start-up, the index is built afresh and every job, old or sent afterwards, is found.
+TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
+    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    struct Drift {
+        const char* what;
+        std::function<void(HistoryDb&)> change; // may point db.path at another file
+    };
+    const Drift drifts[] = {
+        {"dump read back",
+         [&sqlite3](HistoryDb& db) {
+             {
+                 const jobdb::Database c(db.path);
+                 ASSERT_TRUE(history::HistoryStore(c).deleteJob(2).ok());
+             }
+             QProcess dump;
+             dump.start(sqlite3, {db.path, QStringLiteral(".dump")});
+             ASSERT_TRUE(dump.waitForFinished(30000));
+             db.path = db.dir.filePath(QStringLiteral("restored.mdb"));
+             QProcess load;
+             load.start(sqlite3, {db.path});
+             ASSERT_TRUE(load.waitForStarted());
+             load.write(dump.readAllStandardOutput());
+             load.closeWriteChannel();
+             ASSERT_TRUE(load.waitForFinished(30000));
+             ASSERT_EQ(load.exitCode(), 0) << load.readAllStandardError().toStdString();
+         }},
+        {"table recreated",
+         [](HistoryDb& db) {
+             dbtest::execSql(db.path, "ALTER TABLE JobDaten RENAME TO JobDatenAlt");
+             dbtest::execSql(db.path, "CREATE TABLE JobDaten AS SELECT * FROM JobDatenAlt");
+         }},
+    };
+    for (const Drift& drift : drifts) {
+        if (sqlite3.isEmpty() && drift.what == std::string("dump read back"))
+            continue; // no sqlite3 program on this machine
+        HistoryDb db;
+        for (int n = 1; n <= 6; ++n)
+            db.add({n,
+                    QStringLiteral("%1 | Bau").arg(n),
+                    QStringLiteral("Bemerkung %1").arg(n),
+                    {QStringLiteral("plan-%1.pdf").arg(n)}});
+        ASSERT_TRUE(jobdb::ensureSearchIndex(jobdb::Database(db.path).connection()));
+        drift.change(db);
+        const jobdb::Database connection(db.path);
+        QString error;
+        ASSERT_TRUE(jobdb::ensureSearchIndex(connection.connection(), &error))
+            << drift.what << ": " << error.toStdString();
+        db.add({7,
+                QStringLiteral("7 | Bau"),
+                QStringLiteral("Bemerkung 7"),
+                {QStringLiteral("plan-7.pdf")}});
+        for (const QVariantList& row : dbtest::queryRows(db.path, "SELECT JobNumber FROM JobDaten"))
+            for (const QString& n = row.value(0).toString();
+                 const QString& text :
+                 {QStringLiteral("Bemerkung ") + n, QStringLiteral("plan-%1.pdf").arg(n)}) {
+                const auto indexed = history::searchJobs(connection.connection(), text);
+                EXPECT_TRUE(indexed.usedIndex);
+                EXPECT_EQ(hitLines(indexed.hits).size(), 1)
+                    << drift.what << ": " << text.toStdString();
+                EXPECT_EQ(
+                    hitLines(indexed.hits),
+                    hitLines(history::searchJobs(connection.connection(), text, {}, false).hits))
+                    << drift.what << ": " << text.toStdString();
+            }
+    }
+}
+
+// ---- the rule, by brute force ----
+
+// The folding a German worker expects: A-Z, the capital letters of Latin-1 without the
+// multiplication sign, and the capital sharp s.
+char32_t fold(char32_t c) {
+    if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))
+        return c + 0x20;
+    return c == 0x1E9E ? 0xDF : c;
+}
+
+// "%" any run, "_" any one character, everything else itself after folding.
+bool likeMatch(const std::u32string& p, size_t pi, const std::u32string& s, size_t si) {
+    while (pi < p.size()) {
+        if (p[pi] == U'%') {
+            for (size_t k = si; k <= s.size(); ++k)
+                if (likeMatch(p, pi + 1, s, k))
+                    return true;
+            return false;
+        }
+        if (si >= s.size())
+            return false;
+        if (p[pi] != U'_' && fold(p[pi]) != fold(s[si]))
+            return false;
+        ++pi;
+        ++si;
+    }
+    return si == s.size();
+}
+
+bool contains(const QString& value, const QString& text) {
+    const QString pattern = QLatin1Char('%') + text + QLatin1Char('%');
+    return likeMatch(pattern.toStdU32String(), 0, value.toStdU32String(), 0);
+}
+
+// Values put into different searched columns of one job; files get every value as a name.
+const QStringList kValues{
+    QStringLiteral("Müller"),
+    QStringLiteral("MÜLLER"),
+    QStringLiteral("Straße"),
+    QStringLiteral("STRASSE"),
+    QStringLiteral("GROẞ"),
+    QStringLiteral("50% Rabatt"),
+    QStringLiteral("a_b"),
+    QStringLiteral("O'Brien"),
+    QStringLiteral("x[ab]y"),
+    QStringLiteral("*stern?"),
+    QStringLiteral("C:\\pfad\\d"),
+    QStringLiteral("😀 lacht"),
+    QStringLiteral("abcd"),
+    QStringLiteral("abcde"),
+    QStringLiteral("NEAR AND OR"),
+    QStringLiteral("\"zitiert\""),
+    QStringLiteral("^dach:spalte"),
+    QStringLiteral("ÄRGER Öl Übel"),
+    QStringLiteral("ÉCOLE"),
+    QStringLiteral("×÷ÿŸ"),
+    QStringLiteral("ΣΑΣ"),
+    QStringLiteral("tab\there"),
+    QStringLiteral("zeile\numbruch"),
+    QStringLiteral("abc"),
+    QStringLiteral("def"),
+    QString(500, QLatin1Char('w')),
+};
+
+const QStringList kTexts{
+    QStringLiteral("ÜLLER"),
+    QStringLiteral("üller"),
+    QStringLiteral("müller"),
+    QStringLiteral("raße"),
+    QStringLiteral("RAẞE"),
+    QStringLiteral("rasse"),
+    QStringLiteral("groß"),
+    QStringLiteral("GROẞ"),
+    QStringLiteral("50%"),
+    QStringLiteral("%"),
+    QStringLiteral("_"),
+    QStringLiteral("a_b"),
+    QStringLiteral("a%b"),
+    QStringLiteral("[ab]"),
+    QStringLiteral("*"),
+    QStringLiteral("?"),
+    QStringLiteral("\\"),
+    QStringLiteral("\\pfad\\"),
+    QStringLiteral("😀"),
+    QStringLiteral("😀 l"),
+    QStringLiteral("AND"),
+    QStringLiteral(" OR"),
+    QStringLiteral("NEAR"),
+    QStringLiteral("\""),
+    QStringLiteral("\"zit"),
+    QStringLiteral("^"),
+    QStringLiteral("dach:"),
+    QStringLiteral("ab"),
+    QStringLiteral("a"),
+    QStringLiteral("bcd"),
+    QStringLiteral("abcd"),
+    QStringLiteral("abcde"),
+    QStringLiteral("cde"),
+    QStringLiteral("cd"),
+    QStringLiteral("c\nd"),
+    QStringLiteral("ärger öl"),
+    QStringLiteral("école"),
+    QStringLiteral("ÿ"),
+    QStringLiteral("Ÿ"),
+    QStringLiteral("σας"),
+    QStringLiteral("b\th"),
+    QStringLiteral("e\nu"),
+    QStringLiteral("O'B"),
+    QStringLiteral("''"),
+    QStringLiteral("_rab%"),
+    QStringLiteral("%%%"),
+    QStringLiteral("w%w%w"),
+    QString(600, QLatin1Char('w')),
+    QString(400, QLatin1Char('W')),
+};
+
+// Tricky texts against a plain matcher of the rule: texts straddling two columns, wildcards,
+// quotes, FTS5 words and signs, umlauts, long runs; with the index and without.
+TEST(SearchAgainstMatcher, EveryTrickyTextFindsExactlyWhatTheRuleFinds) {
+    HistoryDb db;
+    const QStringList columns = jobdb::searchedJobColumns();
+    // Job n holds value n in one column (cycling through the columns) and value n+1 in the
+    // next, so texts can straddle two columns; its file is named after value n.
+    struct Job {
+        int number;
+        QMap<QString, QString> values;
+    };
+    QList<Job> jobs;
+    for (int n = 0; n < kValues.size(); ++n) {
+        Job j{n + 1, {}};
+        j.values[columns[n % columns.size()]] = kValues[n];
+        j.values[columns[(n + 1) % columns.size()]] = kValues[(n + 1) % kValues.size()];
+        j.values[QStringLiteral("Projekt")] = QStringLiteral("P%1").arg(n + 1);
+        QStringList names{QStringLiteral("JobNumber")};
+        QVariantList binds{j.number};
+        for (auto it = j.values.cbegin(); it != j.values.cend(); ++it) {
+            names << QLatin1Char('"') + it.key() + QLatin1Char('"');
+            binds << it.value();
+        }
+        dbtest::execSql(db.path,
+                        QStringLiteral("INSERT INTO JobDaten (%1) VALUES (%2)")
+                            .arg(names.join(','), QStringList(names.size(), "?").join(',')),
+                        binds);
+        db.addFile(j.number, 1, kValues[n]);
+        jobs << j;
+    }
+    const jobdb::Database connection(db.path);
+    ASSERT_TRUE(jobdb::ensureSearchIndex(connection.connection()));
+
+    for (const QString& text : kTexts) {
+        QStringList expected;
+        for (auto j = jobs.crbegin(); j != jobs.crend(); ++j)
+            for (const QString& c : columns)
+                if (contains(j->values.value(c), text)) {
+                    expected << QStringLiteral("J%1 P%1").arg(j->number);
+                    break;
+                }
+        for (auto j = jobs.crbegin(); j != jobs.crend(); ++j)
+            if (contains(kValues[j->number - 1], text))
+                expected << QStringLiteral("F%1 ").arg(j->number) + kValues[j->number - 1];
+        for (const bool useIndex : {true, false}) {
+            const auto outcome = history::searchJobs(connection.connection(), text, {}, useIndex);
+            EXPECT_TRUE(outcome.error.isEmpty())
+                << text.toStdString() << ": " << outcome.error.toStdString();
+            EXPECT_EQ(hitLines(outcome.hits), expected)
+                << "text [" << text.toStdString() << "] index " << useIndex;
+        }
+    }
+}
+
+TEST_F(Searching, ANewerSearchSupersedesTheOneRunning) {
+    history::SearchRunner runner(db.path);
+    QSignalSpy finished(&runner, &history::SearchRunner::finished);
+    for (const char* typed : {"mülle", "müller", "müller-", "MÜLLER-plan"})
+        runner.search(QString::fromUtf8(typed));
+    ASSERT_TRUE(finished.wait(10000));
+    QTest::qWait(300); // no late answer of an older search follows
+    ASSERT_EQ(finished.size(), 1);
+    const auto outcome = finished.at(0).at(0).value<history::SearchOutcome>();
+    EXPECT_EQ(outcome.text, "MÜLLER-plan");
+    ASSERT_EQ(outcome.hits.size(), 1);
+    EXPECT_EQ(outcome.hits[0].text, "MÜLLER-plan.pdf");
+    EXPECT_FALSE(runner.isBusy());
+}
+
+// Closing the search window while another program holds the file's lock: the search stops
+// waiting for the lock at once instead of holding the window until the lock goes away.
+TEST_F(Searching, ASearchWaitingForALockStopsWhenItIsNoLongerWanted) {
+    std::atomic<int> locked = 0; // 1 locked, -1 refused
+    std::atomic<bool> released = false;
+    std::thread otherProgram;
+    {
+        history::SearchRunner runner(db.path);
+        QSignalSpy finished(&runner, &history::SearchRunner::finished);
+        runner.search(QStringLiteral("müller")); // the runner's connection is open
+        ASSERT_TRUE(finished.wait(10000));
+        otherProgram = std::thread([&, path = db.path.toStdString()] {
+            sqlite3* handle = nullptr;
+            sqlite3_open(path.c_str(), &handle);
+            locked = sqlite3_exec(handle, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK
+                         ? 1
+                         : -1;
+            sqlite3_sleep(3000);
+            released = true;
+            sqlite3_close(handle);
+        });
+        while (locked == 0)
+            QThread::msleep(10);
+        ASSERT_EQ(locked, 1);
+        runner.search(QStringLiteral("plan.pdf"));
+        QThread::msleep(200); // the search now waits for the lock
+    }
+    EXPECT_FALSE(released) << "closing waited for the other program's lock";
+    otherProgram.join();
+}
+
+} // namespace

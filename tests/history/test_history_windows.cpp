@@ -1,0 +1,213 @@
+// "gesendete Aufträge" and "suchen..." driven as the worker drives them: the step buttons,
+// "Laden" into the main window's job area, "Datensatz löschen" with its question, typing
+// into the search box and double-clicking a hit. The checks read the job area and the file.
+#include "client/jobdb/database.h"
+#include "client/ui/frmoldjobs.h"
+#include "client/ui/frmsearching.h"
+#include "client/ui/jobpanel.h"
+#include "history/historytestdb.h"
+#include "support/uitest.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+using namespace kestro;
+using test::HistoryDb;
+
+namespace {
+
+// Types text key by key, umlauts included, as the worker types it.
+void typeInto(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+class HistoryWindows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db.add({3,
+                QStringLiteral("3 | Altbau"),
+                QStringLiteral("bitte falten"),
+                {QStringLiteral("grundriss.pdf"), QStringLiteral("ansicht [Süd].pdf")},
+                QStringLiteral("12"),
+                QStringLiteral("Baustelle Nord")});
+        db.add({5, QStringLiteral("5 | Neubau"), {}, {QStringLiteral("fünf.pdf")}});
+        db.add({7,
+                QStringLiteral("7 | Umbau"),
+                QStringLiteral("eilig"),
+                {QStringLiteral("sieben.pdf")}});
+        connection = std::make_unique<jobdb::Database>(db.path);
+        panel.setDeliveries({QStringLiteral("1 | Lager Süd")});
+        panel.loadJob({{}, QStringLiteral("1 | Lager Süd"), {}, {}, {}, {}});
+    }
+    std::unique_ptr<ui::FrmOldJobs> openBrowser() {
+        auto w = std::make_unique<ui::FrmOldJobs>(ui::OldJobsContext{
+            *connection, prompter, [this](const compose::JobSnapshot& j) { panel.loadJob(j); }});
+        w->show();
+        return w;
+    }
+    static QString box(QWidget* w, const char* name) {
+        return w->findChild<QLineEdit*>(QString::fromLatin1(name))->text();
+    }
+    template <typename T = QPushButton> static void press(QWidget* w, const char* name) {
+        QTest::mouseClick(w->findChild<T*>(QString::fromLatin1(name)), Qt::LeftButton);
+    }
+
+    HistoryDb db;
+    std::unique_ptr<jobdb::Database> connection;
+    ScriptedPrompter prompter;
+    ui::JobPanel panel{prompter};
+};
+
+TEST_F(HistoryWindows, StepsBackOverGapsAndLoadsTheJobIntoTheMainWindow) {
+    auto browser = openBrowser();
+    EXPECT_EQ(browser->windowTitle(), "gesendete Aufträge");
+    EXPECT_EQ(box(browser.get(), "txtJobNumber"), "7"); // the newest job first
+    EXPECT_EQ(browser->files().rowCount(), 1);
+    press<QToolButton>(browser.get(), "cmdHScroll1M");
+    press<QToolButton>(browser.get(), "cmdHScroll1M");
+    EXPECT_EQ(box(browser.get(), "txtJobNumber"), "3");
+    EXPECT_EQ(box(browser.get(), "txtLiefNr"), "12");
+    EXPECT_EQ(box(browser.get(), "txtLiefNam1"), "Baustelle Nord");
+    EXPECT_EQ(browser->findChild<QPlainTextEdit*>("txtBemerk")->toPlainText(), "bitte falten");
+    test::saveScreenshot(browser.get(), QStringLiteral("frmOldJobs"));
+
+    // Down to -1: the boxes keep job 3, the list empties; forward comes back to job 3.
+    press<QToolButton>(browser.get(), "cmdHScroll1M");
+    EXPECT_EQ(box(browser.get(), "txtJobNumber"), "3");
+    EXPECT_EQ(browser->files().rowCount(), 0);
+    press<QToolButton>(browser.get(), "cmdHScroll1P");
+    EXPECT_EQ(browser->files().rowCount(), 2);
+
+    press(browser.get(), "cmdLoad");
+    EXPECT_FALSE(browser->isVisible());
+    const compose::JobSnapshot job = panel.snapshot();
+    EXPECT_EQ(job.project, "3 | Altbau");
+    EXPECT_EQ(job.delivery, "12 | Baustelle Nord");
+    EXPECT_EQ(job.remarks, "bitte falten");
+    ASSERT_EQ(job.files.size(), 2);
+    EXPECT_EQ(job.files[1], (compose::FileRow{"2", "ansicht [Süd].pdf", "2", "farbig", "heften",
+                                              "keine", "falzen", "/auftrag/3/ansicht [Süd].pdf"}));
+
+    // Job 7 has no delivery number: the main window keeps its delivery address.
+    browser = openBrowser();
+    press(browser.get(), "cmdLoad");
+    EXPECT_EQ(panel.snapshot().delivery, "12 | Baustelle Nord");
+    EXPECT_EQ(panel.snapshot().project, "7 | Umbau");
+    EXPECT_EQ(panel.snapshot().files.size(), 1);
+}
+
+// With no job shown (an empty history, or the walk stopped at -1) "Laden" has nothing to load
+// and must not throw away the job the worker is composing.
+TEST_F(HistoryWindows, LoadingWithNoJobShownKeepsTheJobBeingComposed) {
+    HistoryDb emptyDb;
+    const jobdb::Database empty(emptyDb.path);
+    for (const bool emptyHistory : {true, false}) {
+        compose::JobSnapshot composed;
+        composed.remarks = QStringLiteral("bitte bis Freitag");
+        composed.files = {
+            {"1", "plan.pdf", "2", "farbig", "heften", "keine", "falzen", "/home/anna/plan.pdf"},
+            {"2", "karte.pdf", "1", "sw", "keine", "keine", "keine", "/home/anna/karte.pdf"}};
+        panel.loadJob(composed);
+        ui::FrmOldJobs browser(
+            ui::OldJobsContext{emptyHistory ? empty : *connection, prompter,
+                               [this](const compose::JobSnapshot& j) { panel.loadJob(j); }});
+        browser.show();
+        if (!emptyHistory)
+            for (int step = 0; step < 3; ++step) // 7, 5, 3, then down to -1
+                press<QToolButton>(&browser, "cmdHScroll1M");
+        press(&browser, "cmdLoad");
+        EXPECT_EQ(panel.snapshot().files, composed.files) << emptyHistory;
+        EXPECT_EQ(panel.snapshot().remarks, "bitte bis Freitag") << emptyHistory;
+    }
+}
+
+TEST_F(HistoryWindows, DeletesOnlyAfterYes) {
+    auto browser = openBrowser();
+    prompter.answers = {false, true};
+    press(browser.get(), "cmdDel");
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].text, "Soll der Datensatz wirklich gelöscht werden ? !");
+    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 1);
+    press(browser.get(), "cmdDel");
+    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 0);
+    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 7"), 0);
+    // It was the highest: nothing moves and its fields stay.
+    EXPECT_TRUE(browser->isVisible());
+    EXPECT_EQ(box(browser.get(), "txtJobNumber"), "7");
+    EXPECT_EQ(prompter.shown.size(), 2u);
+
+    // A delete the database refuses is told to the worker; job and files stay.
+    dbtest::execSql(db.path, "CREATE TRIGGER keep BEFORE DELETE ON FileDaten "
+                             "BEGIN SELECT RAISE(ABORT, 'Datei gesperrt'); END");
+    press<QToolButton>(browser.get(), "cmdHScroll1M");
+    prompter.answers = {true};
+    press(browser.get(), "cmdDel");
+    ASSERT_EQ(prompter.shown.size(), 4u);
+    EXPECT_TRUE(prompter.shown[3].text.startsWith("Die Datenbank meldet einen Fehler:"));
+    EXPECT_TRUE(prompter.shown[3].text.contains("Datei gesperrt"));
+    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 5"), 1);
+    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 5"), 1);
+    EXPECT_TRUE(browser->isVisible());
+}
+
+TEST_F(HistoryWindows, TypingSearchesFromTheFifthCharacterAndAHitShowsTheJob) {
+    auto browser = openBrowser();
+    bool checked = false;
+    // The search window is modal: it is driven from inside its own event loop.
+    QTimer::singleShot(0, [&] {
+        auto* search = browser->findChild<ui::FrmSearching*>();
+        ASSERT_TRUE(search);
+        EXPECT_EQ(search->windowTitle(), "suchen...");
+        // Beside the browser (60 twips to the right), or against the screen's edge.
+        const int beside = browser->frameGeometry().right() + 1 + 4;
+        const QRect screen = browser->screen()->availableGeometry();
+        if (beside + search->width() <= screen.right() + 1)
+            EXPECT_EQ(search->frameGeometry().left(), beside);
+        else
+            EXPECT_EQ(search->frameGeometry().right(), screen.right());
+        EXPECT_EQ(search->frameGeometry().top(), browser->frameGeometry().top());
+        auto* text = search->findChild<QLineEdit*>("txtSuchen");
+        QSignalSpy finished(search, &ui::FrmSearching::searchFinished);
+        typeInto(text, "NORD"); // four letters: no search
+        EXPECT_FALSE(search->isSearching());
+        typeInto(text, "'"); // the fifth: a quote is an ordinary character
+        ASSERT_TRUE(finished.wait(10000));
+        EXPECT_EQ(search->hits().rowCount(), 0);
+        text->clear();
+        typeInto(text, "süd]");
+        QTest::keyClick(text, Qt::Key_Return); // Enter searches at any length
+        ASSERT_TRUE(finished.wait(10000));
+        while (search->isSearching())
+            ASSERT_TRUE(finished.wait(10000));
+        ASSERT_EQ(search->hits().rowCount(), 1);
+        EXPECT_EQ(search->hits().hits()[0].text, "ansicht [Süd].pdf");
+        test::saveScreenshot(search, QStringLiteral("frmSearching"));
+        auto* list = search->findChild<QTreeView*>("ListView1");
+        const QRect row = list->visualRect(search->hits().index(0, 1));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
+        EXPECT_EQ(box(browser.get(), "txtJobNumber"), "3");
+        EXPECT_EQ(browser->files().rowCount(), 2);
+        checked = true;
+        search->reject();
+    });
+    press(browser.get(), "cmdSearching");
+    EXPECT_TRUE(checked);
+    // Stepping goes on from the job the hit showed.
+    press<QToolButton>(browser.get(), "cmdHScroll1P");
+    EXPECT_EQ(box(browser.get(), "txtJobNumber"), "5");
+}
+
+} // namespace
