@@ -1,6 +1,7 @@
 #include "client/ui/frmoldjobs.h"
 
 #include "client/jobdb/database.h"
+#include "client/ui/filelistcolumns.h"
 #include "client/ui/frmsearching.h"
 #include "client/ui/reportlist.h"
 #include "client/ui/windowplacement.h"
@@ -129,6 +130,7 @@ void FrmOldJobs::buildBoxes(QGridLayout* grid) {
 void FrmOldJobs::buildFileList() {
     fileList_ = makeReportList(this, QStringLiteral("ListView1"), &files_);
     fileList_->setMinimumHeight(140);
+    connect(&files_, &QAbstractItemModel::modelReset, this, &FrmOldJobs::fitColumns);
 }
 
 void FrmOldJobs::buildButtons(QHBoxLayout* row) {
@@ -231,20 +233,9 @@ void FrmOldJobs::showEvent(QShowEvent* event) {
     fitColumns();
 }
 
-// The columns share the list's width: number 1/18, file name 1/4, the processing steps
-// 1/5.5 each; copies and colour keep the width their heading needs.
+// The value columns show their cells whole; the file name takes the rest of the width.
 void FrmOldJobs::fitColumns() {
-    using compose::FileListModel;
-    const int width = fileList_->viewport()->width();
-    QHeaderView* header = fileList_->header();
-    header->resizeSection(FileListModel::Number, qMax(32, width / 18));
-    header->resizeSection(FileListModel::FileName, width / 4);
-    const int shortColumn =
-        qMax(fontMetrics().horizontalAdvance(QStringLiteral("Anzahl")) + 20, width / 16);
-    header->resizeSection(FileListModel::Copies, shortColumn);
-    header->resizeSection(FileListModel::Color, shortColumn);
-    for (int c = FileListModel::Step1; c <= FileListModel::Step3; ++c)
-        header->resizeSection(c, qMax(60, static_cast<int>(width / 5.5)));
+    fitFileListColumns(fileList_);
 }
 
 void openJobHistory(QWidget* parent, const jobdb::Database* db, const QString& databasePath,

@@ -1,6 +1,7 @@
 #include "client/ui/jobpanel.h"
 
 #include "client/compose/choicelists.h"
+#include "client/ui/filelistcolumns.h"
 #include "client/ui/frmaddfile.h"
 
 #include <QComboBox>
@@ -58,13 +59,6 @@ void boundPopup(QComboBox* box, int visibleItems) {
 }
 
 // The widest of the texts, as a column of the file list needs it.
-int widestText(const QFontMetrics& metrics, const QStringList& texts) {
-    int widest = 0;
-    for (const QString& t : texts)
-        widest = qMax(widest, metrics.horizontalAdvance(t));
-    return widest;
-}
-
 QStringList itemsOf(const QComboBox* box) {
     QStringList items;
     for (int i = 0; i < box->count(); ++i)
@@ -311,25 +305,10 @@ void JobPanel::showEvent(QShowEvent* event) {
 // that is left, so the header always reaches the list's right edge.
 void JobPanel::fitColumns() {
     using M = compose::FileListModel;
-    QHeaderView* header = listView1_->header();
-    const QFontMetrics metrics = listView1_->fontMetrics();
-    // Room for the cell's margins and the header's sort marker.
-    const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 16;
-    auto fit = [&](int column, const QStringList& entries) {
-        // The view's own measure of the rows' cells (protected in the tree view).
-        const int cells =
-            static_cast<const QAbstractItemView*>(listView1_)->sizeHintForColumn(column);
-        const int wanted = qMax(qMax(header->sectionSizeHint(column), cells),
-                                widestText(metrics, entries) + padding);
-        header->setSectionResizeMode(column, QHeaderView::Interactive);
-        header->resizeSection(column, wanted);
-    };
-    fit(M::Number, {QStringLiteral("999")});
-    fit(M::Copies, {QStringLiteral("100")});
-    fit(M::Color, itemsOf(cboColor_));
-    for (int i = 0; i < 3; ++i)
-        fit(M::Step1 + i, itemsOf(cboArbeit_[i]));
-    header->setSectionResizeMode(M::FileName, QHeaderView::Stretch);
+    fitFileListColumns(listView1_, {{M::Color, itemsOf(cboColor_)},
+                                    {M::Step1, itemsOf(cboArbeit_[0])},
+                                    {M::Step2, itemsOf(cboArbeit_[1])},
+                                    {M::Step3, itemsOf(cboArbeit_[2])}});
 }
 
 } // namespace kestro::ui

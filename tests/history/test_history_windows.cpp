@@ -9,6 +9,7 @@
 #include "support/uitest.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -211,3 +212,26 @@ TEST_F(HistoryWindows, TypingSearchesFromTheFifthCharacterAndAHitShowsTheJob) {
 }
 
 } // namespace
+
+// The browser's file list shows the values whole and gives the file name the spare width;
+// the header reaches the list's right edge, however wide the window is.
+TEST_F(HistoryWindows, FileListColumnsFitWhatTheyShow) {
+    dbtest::execSql(db.path, QStringLiteral("UPDATE FileDaten SET Color = 'schwarz/weiß', "
+                                            "Verarbeitung3 = 'laminieren' WHERE JobNumber = 7"));
+    auto browser = openBrowser();
+    auto* list = browser->findChild<QTreeView*>(QStringLiteral("ListView1"));
+    QHeaderView* header = list->header();
+    const QFontMetrics metrics = list->fontMetrics();
+    for (const int width : {browser->width(), browser->width() + 300}) {
+        browser->resize(width, browser->height());
+        QTest::qWait(20);
+        EXPECT_GT(header->sectionSize(compose::FileListModel::Color),
+                  metrics.horizontalAdvance(QStringLiteral("schwarz/weiß")));
+        EXPECT_GT(header->sectionSize(compose::FileListModel::Step3),
+                  metrics.horizontalAdvance(QStringLiteral("laminieren")));
+        EXPECT_EQ(header->length(), list->viewport()->width());
+        for (int c = 0; c < compose::FileListModel::ColumnCount; ++c)
+            EXPECT_GE(header->sectionSize(compose::FileListModel::FileName),
+                      header->sectionSize(c));
+    }
+}
