@@ -66,7 +66,7 @@ Database::Database(const QString& path, Mode mode) : name_(nextConnectionName())
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
     db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyWaitMs));
     if (!db.open()) {
         error_ = db.lastError().text();
         qCWarning(lcJobDb) << "database" << path << "cannot be opened:" << error_;
@@ -74,7 +74,7 @@ Database::Database(const QString& path, Mode mode) : name_(nextConnectionName())
     }
     // Reading the schema proves the file is a database and not merely one with a valid
     // header; the journal mode must stay DELETE for files on network shares.
-    if (!execPragma(db, QStringLiteral("PRAGMA busy_timeout = 10000"), &error_) ||
+    if (!execPragma(db, QStringLiteral("PRAGMA busy_timeout = %1").arg(kBusyWaitMs), &error_) ||
         !execPragma(db, QStringLiteral("PRAGMA journal_mode = DELETE"), &error_) ||
         !execPragma(db, QStringLiteral("SELECT count(*) FROM sqlite_master"), &error_)) {
         qCWarning(lcJobDb) << "database" << path << "is not usable:" << error_;
@@ -122,6 +122,28 @@ QStringList Database::columnsOf(const QString& table) const {
     while (q.next())
         out << q.value(0).toString();
     return out;
+}
+
+namespace {
+
+void setBusyWait(const Database& db, int milliseconds) {
+    if (!db.isOpen())
+        return;
+    QSqlDatabase connection = db.connection();
+    QString error;
+    if (!execPragma(connection, QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds),
+                    &error))
+        qCWarning(lcJobDb) << "wait for other writers not set:" << error;
+}
+
+} // namespace
+
+BusyWait::BusyWait(const Database& db, int milliseconds) : db_(db) {
+    setBusyWait(db_, milliseconds);
+}
+
+BusyWait::~BusyWait() {
+    setBusyWait(db_, kBusyWaitMs);
 }
 
 WriteTransaction::WriteTransaction(const QSqlDatabase& db) : db_(db) {

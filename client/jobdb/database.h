@@ -6,6 +6,10 @@
 
 namespace kestro::jobdb {
 
+// How long a write waits for another writer (another workstation, another send) before the
+// engine gives up with "database is locked".
+inline constexpr int kBusyWaitMs = 10000;
+
 // One open connection to a job database file. Every object has its own connection name, so
 // the program-wide connection, the master-data routines and a second process can all hold
 // the same file at once. The file is shared like the Jet file it replaces: the engine waits
@@ -62,6 +66,19 @@ private:
     QSqlDatabase db_;
     bool active_ = false;
     QString error_;
+};
+
+// Shortens (or lengthens) the wait for another writer on one connection while it lives, for
+// work that may as well be done later than hold the caller up; the usual wait returns after.
+class BusyWait {
+public:
+    BusyWait(const Database& db, int milliseconds);
+    ~BusyWait();
+    BusyWait(const BusyWait&) = delete;
+    BusyWait& operator=(const BusyWait&) = delete;
+
+private:
+    const Database& db_;
 };
 
 } // namespace kestro::jobdb
