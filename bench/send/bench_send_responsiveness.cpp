@@ -36,6 +36,8 @@ const char* phaseName(SendPipeline::State s) {
         return "start/checks";
     case SendPipeline::State::RefreshingCatalogue:
         return "catalogue";
+    case SendPipeline::State::Reserving:
+        return "job number";
     case SendPipeline::State::Packing:
         return "packing";
     case SendPipeline::State::Uploading:

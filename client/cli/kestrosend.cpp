@@ -14,8 +14,8 @@
 //   3   delivered, not yet recorded: the shop has the job (stdout as for 0), but the job
 //       database refused the record; it waits in the client data folder and is recorded
 //       by the next send or start
-//   64  bad usage or a malformed job file (copies outside 1 to 100, a NUL in a path,
-//       larger than 4 MB)
+//   64  bad usage or a malformed job file (copies outside 1 to 100, a NUL in a path or
+//       text, larger than 4 MB)
 #include "client/history/sendagain.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
@@ -103,6 +103,8 @@ QString stateText(transfer::SendPipeline::State state) {
     switch (state) {
     case transfer::SendPipeline::State::RefreshingCatalogue:
         return QStringLiteral("Katalog wird geladen ...");
+    case transfer::SendPipeline::State::Reserving:
+        return QStringLiteral("Auftragsnummer wird vergeben ...");
     case transfer::SendPipeline::State::Packing:
         return QStringLiteral("Dateien werden gepackt ...");
     case transfer::SendPipeline::State::Uploading:

@@ -124,6 +124,28 @@ QStringList Database::columnsOf(const QString& table) const {
     return out;
 }
 
+namespace {
+
+void setBusyWait(const Database& db, int milliseconds) {
+    if (!db.isOpen())
+        return;
+    QSqlDatabase connection = db.connection();
+    QString error;
+    if (!execPragma(connection, QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds),
+                    &error))
+        qCWarning(lcJobDb) << "wait for other writers not set:" << error;
+}
+
+} // namespace
+
+BusyWait::BusyWait(const Database& db, int milliseconds) : db_(db) {
+    setBusyWait(db_, milliseconds);
+}
+
+BusyWait::~BusyWait() {
+    setBusyWait(db_, kBusyTimeoutMs);
+}
+
 WriteTransaction::WriteTransaction(const QSqlDatabase& db) : db_(db) {
     QSqlQuery q(db_);
     if (q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {

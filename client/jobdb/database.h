@@ -6,7 +6,8 @@
 
 namespace kestro::jobdb {
 
-// How long a connection waits for another program's lock before it fails.
+// How long a write waits for another writer (another workstation, another send) before the
+// engine gives up with "database is locked".
 inline constexpr int kBusyTimeoutMs = 10000;
 
 // One open connection to a job database file. Every object has its own connection name, so
@@ -65,6 +66,19 @@ private:
     QSqlDatabase db_;
     bool active_ = false;
     QString error_;
+};
+
+// Shortens (or lengthens) the wait for another writer on one connection while it lives, for
+// work that may as well be done later than hold the caller up; the usual wait returns after.
+class BusyWait {
+public:
+    BusyWait(const Database& db, int milliseconds);
+    ~BusyWait();
+    BusyWait(const BusyWait&) = delete;
+    BusyWait& operator=(const BusyWait&) = delete;
+
+private:
+    const Database& db_;
 };
 
 } // namespace kestro::jobdb

@@ -42,6 +42,22 @@ std::optional<qint32> nextNumber(const Database& db, const QString& tableName,
     return static_cast<qint32>(highest + 1);
 }
 
+// Whether a job or a reservation holds the highest number there is, so that none follows.
+bool highestNumberTaken(const Database& db) {
+    QStringList tables{table::JobDaten};
+    if (db.hasTable(table::JobReserviert))
+        tables << table::JobReserviert;
+    for (const QString& name : tables) {
+        QSqlQuery q(db.connection());
+        q.prepare(
+            QStringLiteral("SELECT 1 FROM %1 WHERE JobNumber >= ? LIMIT 1").arg(quoted(name)));
+        q.addBindValue(std::numeric_limits<qint32>::max());
+        if (q.exec() && q.next())
+            return true;
+    }
+    return false;
+}
+
 // The seven values of the address-book row with that number, empty when there is none.
 std::optional<LookupResult> lookUp(const Database& db, const QString& tableName,
                                    const QString& numberColumn, const QString& label,
@@ -138,7 +154,11 @@ std::optional<qint32> JobStore::reserveJobNumber(QString* error) const {
     }
     const auto number = nextJobNumber();
     if (!number) {
-        *error = QStringLiteral("die höchste Auftragsnummer ist nicht lesbar");
+        *error = highestNumberTaken(db_)
+                     ? QStringLiteral("die höchste mögliche Auftragsnummer %1 ist vergeben, eine "
+                                      "weitere kann nicht vergeben werden")
+                           .arg(std::numeric_limits<qint32>::max())
+                     : QStringLiteral("die höchste Auftragsnummer ist nicht lesbar");
         return std::nullopt;
     }
     RowValues row(layout);
@@ -187,7 +207,8 @@ std::optional<LookupResult> JobStore::lookUpProject(const QString& label,
 
 PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const MasterData& master,
                                    const QString& sendTime, const QDate& today,
-                                   const QString& clientDataFolder, Prompter& prompter) const {
+                                   const QString& clientDataFolder, Prompter& prompter,
+                                   qint32 reservedNumber) const {
     const QString sheetPath = paths::join(clientDataFolder, QStringLiteral("JobDaten.txt"));
     // An old sheet must never travel with a new job, whatever happens below.
     if (QFile::exists(sheetPath) && !QFile::remove(sheetPath))
@@ -201,13 +222,10 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
     PreparedJob prepared;
     prepared.sheetPath = sheetPath;
     QString reserveError;
-    const auto number = reserveJobNumber(&reserveError);
+    const auto number = reservedNumber != 0 ? std::optional<qint32>(reservedNumber)
+                                            : reserveJobNumber(&reserveError);
     if (!number)
-        return {std::nullopt,
-                failure(QStringLiteral("Die Datenbank nimmt keinen Auftrag an, der Auftrag wird "
-                                       "nicht gesendet:"),
-                        db_.path() + QStringLiteral(" (") + reserveError + QLatin1Char(')')),
-                true};
+        return {std::nullopt, notWritableText(db_.path(), reserveError), true};
     prepared.jobNumber = *number;
     // From here on a failure gives the number back.
     auto fail = [this, &prepared](const QString& message) {
@@ -246,6 +264,12 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
         return fail(failure(sheetFailure, sheetPath + QStringLiteral(" (") + sheet.errorString() +
                                               QLatin1Char(')')));
     return {prepared, {}};
+}
+
+QString notWritableText(const QString& databasePath, const QString& error) {
+    return failure(
+        QStringLiteral("Die Datenbank nimmt keinen Auftrag an, der Auftrag wird nicht gesendet:"),
+        databasePath + QStringLiteral(" (") + error + QLatin1Char(')'));
 }
 
 JobRows jobRows(const compose::JobSnapshot& job, const MasterData& master,
@@ -352,6 +376,7 @@ RecordResult JobStore::storeJobRows(const JobRows& rows, bool unlessStored) cons
     WriteTransaction tx(db);
     if (!tx.isActive()) {
         result.error = tx.errorText();
+        result.writeRefused = true;
         return result;
     }
     if (unlessStored) {

@@ -40,6 +40,8 @@ struct PrepareResult {
 struct RecordResult {
     bool ok = false;
     bool alreadyRecorded = false; // storeJobRows found the job stored before; nothing added
+    bool writeRefused = false;    // the database took no write at all (held by another writer
+                                  // beyond the wait, read-only): the next job fares no better
     qint32 firstLaufNr = 0;       // LaufNR of the job's first file row
     QString error;
 };
@@ -53,6 +55,10 @@ struct JobRows {
     Values job;
     QList<Values> files;
 };
+
+// "Die Datenbank nimmt keinen Auftrag an, ..." with the file and the engine's reason: the job
+// is refused before anything is sent.
+QString notWritableText(const QString& databasePath, const QString& error);
 
 JobRows jobRows(const compose::JobSnapshot& job, const MasterData& master,
                 const PreparedJob& prepared, const QString& sendTime, const QDate& today,
@@ -85,13 +91,15 @@ public:
     std::optional<LookupResult> lookUpDelivery(const QString& label, Prompter& prompter) const;
     std::optional<LookupResult> lookUpProject(const QString& label, Prompter& prompter) const;
 
-    // Prepare job: reserves the job number, resolves delivery address and project, and writes
-    // the job sheet into `clientDataFolder` + "/JobDaten.txt", replacing an old one. The sheet
-    // is written under a temporary name and renamed, so it is either complete or absent. On
-    // failure the number is given back.
+    // Prepare job: reserves the job number (unless the caller reserved `reservedNumber`
+    // already), resolves delivery address and project, and writes the job sheet into
+    // `clientDataFolder` + "/JobDaten.txt", replacing an old one. The sheet is written under a
+    // temporary name and renamed, so it is either complete or absent. On failure the number
+    // is given back.
     PrepareResult prepareJob(const compose::JobSnapshot& job, const MasterData& master,
                              const QString& sendTime, const QDate& today,
-                             const QString& clientDataFolder, Prompter& prompter) const;
+                             const QString& clientDataFolder, Prompter& prompter,
+                             qint32 reservedNumber = 0) const;
 
     // Record job: the JobDaten row and one FileDaten row per file, all in one transaction
     // (all of the job's rows or none) that also ends the number's reservation. Values that do

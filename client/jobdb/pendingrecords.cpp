@@ -120,28 +120,40 @@ QString keepPendingRecord(const QString& clientDataFolder, const QString& databa
     return path;
 }
 
-PendingReport recordPendingJobs(const Database& db, const QString& clientDataFolder) {
+PendingReport recordPendingJobs(const Database& db, const QString& clientDataFolder,
+                                int busyWaitMs) {
     PendingReport report;
     const QDir folder(pendingRecordsFolder(clientDataFolder));
     if (!folder.exists() || !db.isOpen())
         return report;
     const QString databaseKey = samePathKey(db.path());
     const JobStore store(db);
+    const BusyWait wait(db, busyWaitMs);
+    bool refused = false;
     for (const QString& name :
          folder.entryList({QStringLiteral("Auftrag-*.json")}, QDir::Files, QDir::Name)) {
         const QString path = folder.filePath(name);
         QString error;
         const auto pending = readPending(path, &error);
         if (!pending) {
-            report.problems << path + QStringLiteral(": ") + error;
+            // Another process may have recorded and removed it a moment ago.
+            if (QFile::exists(path))
+                report.problems << path + QStringLiteral(": ") + error;
             continue;
         }
         if (samePathKey(pending->databasePath) != databaseKey)
             continue; // it waits for its own database
+        if (refused) {
+            report.waiting << pending->rows.jobNumber;
+            continue;
+        }
         const RecordResult r = store.storeJobRows(pending->rows, true);
         if (!r.ok) {
+            // A database that refused one write refuses the next as well: the others are
+            // not kept waiting for it again.
             qCWarning(lcJobDb) << "waiting job" << pending->rows.jobNumber
                                << "still not recorded:" << r.error;
+            refused = r.writeRefused;
             report.waiting << pending->rows.jobNumber;
             continue;
         }
@@ -149,16 +161,36 @@ PendingReport recordPendingJobs(const Database& db, const QString& clientDataFol
             store.releaseJobNumber(pending->rows.jobNumber);
         else
             report.recorded << pending->rows.jobNumber;
-        if (!QFile::remove(path))
+        if (!dropPendingRecord(path))
             report.problems << path + QStringLiteral(": cannot be removed");
     }
+    if (refused)
+        qCWarning(lcJobDb) << "the database takes no write; jobs" << report.waiting
+                           << "wait for the next send or start";
     for (const QString& p : report.problems)
         qCWarning(lcJobDb) << "waiting job:" << p;
     return report;
 }
 
+bool dropPendingRecord(const QString& path) {
+    if (QFile::remove(path) || !QFile::exists(path))
+        return true;
+    qCWarning(lcJobDb) << "recorded job's file stays:" << path;
+    return false;
+}
+
 QString pendingRecordedText(qint32 jobNumber) {
     return QStringLiteral("Auftrag %1 wurde in der Datenbank nachgetragen.").arg(jobNumber);
+}
+
+QString stillWaitingText(const QList<qint32>& jobNumbers) {
+    QStringList numbers;
+    for (const qint32 n : jobNumbers)
+        numbers << QString::number(n);
+    return (jobNumbers.size() == 1 ? QStringLiteral("Auftrag %1 wartet")
+                                   : QStringLiteral("Aufträge %1 warten"))
+               .arg(numbers.join(QStringLiteral(", "))) +
+           QStringLiteral(" weiter darauf, in der Datenbank gespeichert zu werden.");
 }
 
 QString notRecordedText(qint32 jobNumber, const QString& archiveName, const QString& error,

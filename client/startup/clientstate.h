@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace kestro::startup {
 
@@ -60,6 +61,8 @@ struct ClientState {
     bool updateRequested = false;
     bool closing = false;
     bool endRequested = false; // the program is to end (another database was chosen)
+    // Lines the start-up has for the main window's status list (waiting jobs it recorded).
+    QStringList startNotices;
 };
 
 } // namespace kestro::startup

@@ -47,13 +47,19 @@ public:
         return jobdb::rebuildDatabase(path, prompter_).swapped;
     }
 
-    void recordPendingJobs(const QString& path, const QString& clientDataFolder) override {
+    QStringList recordPendingJobs(const QString& path, const QString& clientDataFolder) override {
         const jobdb::Database db(path);
         const jobdb::PendingReport report = jobdb::recordPendingJobs(db, clientDataFolder);
+        QStringList lines;
+        for (const qint32 number : report.recorded)
+            lines << jobdb::pendingRecordedText(number);
         if (!report.recorded.isEmpty())
             qCInfo(lcCommon) << "recorded the waiting jobs" << report.recorded;
-        if (!report.waiting.isEmpty())
+        if (!report.waiting.isEmpty()) {
             qCWarning(lcCommon) << "jobs still waiting to be recorded:" << report.waiting;
+            lines << jobdb::stillWaitingText(report.waiting);
+        }
+        return lines;
     }
 
 private:

@@ -125,7 +125,8 @@ bool ClientStartup::run(ClientState& state) {
     if (!settleDatabase(state))
         return false;
     if (state.databaseUsable)
-        seams_.database.recordPendingJobs(state.databasePath, state.clientDataFolder);
+        state.startNotices +=
+            seams_.database.recordPendingJobs(state.databasePath, state.clientDataFolder);
     readSettings(state);
     return true;
 }

@@ -29,7 +29,11 @@ public:
     // path + ".Sicherung"). False when the live file was left as it was.
     virtual bool rebuildAndSwap(const QString& path) = 0;
     // Records the jobs that earlier sends delivered but could not record.
-    virtual void recordPendingJobs(const QString& /*path*/, const QString& /*clientDataFolder*/) {}
+    // Records the jobs that wait to be recorded; the lines for the worker.
+    virtual QStringList recordPendingJobs(const QString& /*path*/,
+                                          const QString& /*clientDataFolder*/) {
+        return {};
+    }
 };
 
 // The start-up of the client up to the point where the main window is shown: identity,

@@ -18,7 +18,7 @@ std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& se
 }
 
 MailCurlHandle::MailCurlHandle(const MailConnectionOptions& options, const std::atomic_bool& abort)
-    : abort_(abort), caFile_(options.caFile.toLocal8Bit()) {
+    : abort_(abort), timeOut_(options.lowSpeedSeconds), caFile_(options.caFile.toLocal8Bit()) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     handle_ = curl_easy_init();
@@ -30,11 +30,17 @@ MailCurlHandle::MailCurlHandle(const MailConnectionOptions& options, const std::
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, options.lowSpeedSeconds);
     // The low-speed check does not cover a server that simply stops answering a command:
-    // libcurl would wait its own two minutes for each reply, and as long again for the
-    // answer to its QUIT. A notification is a few hundred bytes, so the whole dialogue is
-    // bounded by the same time-out, which also cuts the wait for that QUIT short.
+    // libcurl would wait its own two minutes for each reply. A notification is a few hundred
+    // bytes, so the whole dialogue is bounded by the same time-out. CURLOPT_TIMEOUT alone
+    // does not hold: after a reply that never came (the one to the message's final dot)
+    // libcurl keeps the connection and says QUIT when the handle is freed, waiting the
+    // response time-out again for its answer. The progress callback, which libcurl also
+    // calls while it waits for a reply, ends the dialogue at the deadline.
     curl_easy_setopt(handle_, CURLOPT_SERVER_RESPONSE_TIMEOUT, options.lowSpeedSeconds);
     curl_easy_setopt(handle_, CURLOPT_TIMEOUT, options.lowSpeedSeconds);
+    // Closing the connection at the end of the transfer says QUIT inside it, under the
+    // deadline, not later in the handle's clean-up where nothing bounds the wait.
+    curl_easy_setopt(handle_, CURLOPT_FORBID_REUSE, 1L);
     // Encrypt whenever the server offers it; an old server without STARTTLS still works.
     curl_easy_setopt(handle_, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
     if (!caFile_.isEmpty())
@@ -50,16 +56,26 @@ MailCurlHandle::~MailCurlHandle() {
 }
 
 int MailCurlHandle::onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<MailCurlHandle*>(self)->abort_.load() ? 1 : 0;
+    auto* handle = static_cast<MailCurlHandle*>(self);
+    if (handle->abort_.load())
+        return 1;
+    if (std::chrono::steady_clock::now() >= handle->deadline_) {
+        handle->pastDeadline_ = true;
+        return 1;
+    }
+    return 0;
 }
 
 std::optional<QString> MailCurlHandle::perform() {
     if (!handle_)
         return QStringLiteral("libcurl konnte nicht gestartet werden");
     errorBuffer_[0] = '\0';
+    deadline_ = std::chrono::steady_clock::now() + timeOut_;
     const CURLcode code = curl_easy_perform(handle_);
     if (code == CURLE_OK)
         return std::nullopt;
+    if (code == CURLE_ABORTED_BY_CALLBACK && pastDeadline_)
+        return QStringLiteral("keine Antwort des Servers binnen %1 s").arg(timeOut_.count());
     if (code == CURLE_ABORTED_BY_CALLBACK)
         return QStringLiteral("abgebrochen");
     QString text = QString::fromUtf8(curl_easy_strerror(code));

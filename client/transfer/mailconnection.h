@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <curl/curl.h>
 #include <optional>
 
@@ -36,8 +37,9 @@ public:
     MailCurlHandle& operator=(const MailCurlHandle&) = delete;
 
     CURL* get() const { return handle_; }
-    // Runs the transfer; on failure returns the explanation (curl's message, its detail
-    // and the server's last reply code), otherwise nothing.
+    // Runs the transfer, the whole dialogue bounded by the time-out (what libcurl still says
+    // to the server after it, its QUIT, included); on failure returns the explanation (curl's
+    // message, its detail and the server's last reply code), otherwise nothing.
     std::optional<QString> perform();
 
 private:
@@ -45,6 +47,9 @@ private:
 
     CURL* handle_ = nullptr;
     const std::atomic_bool& abort_;
+    std::chrono::seconds timeOut_;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+    bool pastDeadline_ = false;
     QByteArray caFile_;
     char errorBuffer_[CURL_ERROR_SIZE] = {};
 };

@@ -7,13 +7,21 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
+#include <cmath>
 
 namespace kestro::transfer {
 
 namespace {
 
+// A value as a message shows it: a NUL would cut the message where it stands.
+QString visible(const QString& value) {
+    return QString(value).replace(QChar(0), QStringLiteral("\\0"));
+}
+
 // A text member: absent gives `fallback`; a number is taken as its decimal text (copies
-// are often written as 3); anything else is an error.
+// are often written as 3, and 5.5 stays "5.5" for the check that refuses it); anything else
+// is an error.
 std::optional<QString> textMember(const QJsonObject& object, const QString& key,
                                   const QString& fallback, QString& error, const QString& where) {
     const QJsonValue v = object.value(key);
@@ -21,8 +29,14 @@ std::optional<QString> textMember(const QJsonObject& object, const QString& key,
         return fallback;
     if (v.isString())
         return v.toString();
-    if (v.isDouble() && v.toDouble() == double(qint64(v.toDouble())))
-        return QString::number(qint64(v.toDouble()));
+    if (v.isDouble()) {
+        // Only a whole number well inside the range of qint64 is converted to one; a cast of
+        // anything else (1e300) is undefined.
+        const double d = v.toDouble();
+        if (std::abs(d) < 1e15 && d == std::trunc(d))
+            return QString::number(qint64(d));
+        return QString::number(d, 'g', QLocale::FloatingPointShortest);
+    }
     error = QStringLiteral("%1\"%2\" must be a text").arg(where, key);
     return std::nullopt;
 }
@@ -45,8 +59,8 @@ std::optional<compose::FileRow> fileRow(const QJsonValue& value, int index, QStr
     }
     // No file name holds a NUL; the system would read a different, shorter name.
     if (path->contains(QChar(0))) {
-        error = where + QStringLiteral("\"path\" \"%1\" contains a NUL character")
-                            .arg(QString(*path).replace(QChar(0), QStringLiteral("\\0")));
+        error =
+            where + QStringLiteral("\"path\" \"%1\" contains a NUL character").arg(visible(*path));
         return std::nullopt;
     }
     row.fullPath = QFileInfo(*path).absoluteFilePath();
@@ -107,6 +121,20 @@ SendJobFile parseSendJobFile(const QByteArray& json, const QDate& today) {
     const auto date = textMember(o, QStringLiteral("date"), {}, out.error, {});
     if (!project || !delivery || !time || !remarks || !date)
         return out;
+    // The window fills these from its lists and a line edit, none of which can hold a NUL;
+    // a script's NUL would reach the job sheet, the mail and the database.
+    const std::pair<const char*, const QString&> texts[] = {{"project", *project},
+                                                            {"delivery", *delivery},
+                                                            {"time", *time},
+                                                            {"remarks", *remarks},
+                                                            {"date", *date}};
+    for (const auto& [key, text] : texts) {
+        if (text.contains(QChar(0))) {
+            out.error = QStringLiteral("\"%1\" \"%2\" contains a NUL character")
+                            .arg(QLatin1String(key), visible(text));
+            return out;
+        }
+    }
     job.project = *project;
     job.delivery = *delivery;
     job.deadlineTime = *time;
@@ -175,7 +203,8 @@ QString catalogueChoiceProblem(const compose::JobSnapshot& job,
             if (!c.value.isEmpty() && !c.offered.contains(c.value))
                 return QStringLiteral("%1 \"%2\" der Datei %3 steht nicht im Katalog der "
                                       "Druckerei (angeboten: %4).")
-                    .arg(c.what, c.value, row.fullPath, c.offered.join(QStringLiteral(", ")));
+                    .arg(c.what, visible(c.value), row.fullPath,
+                         c.offered.join(QStringLiteral(", ")));
         }
     }
     return {};

@@ -8,6 +8,7 @@
 #include "client/transfer/ftpuploader.h"
 #include "client/transfer/mailnotification.h"
 #include "client/transfer/mailsender.h"
+#include "client/transfer/numberreservation.h"
 #include "client/transfer/progressdisplay.h"
 #include "client/transfer/sendarchive.h"
 #include "client/transfer/transferlog.h"
@@ -19,6 +20,12 @@
 Q_LOGGING_CATEGORY(lcSend, "kestro.send")
 
 namespace kestro::transfer {
+namespace {
+
+// How long the replay of waiting jobs at send time waits for another writer.
+constexpr int kPendingBusyWaitMs = 250;
+
+} // namespace
 
 namespace sendtext {
 
@@ -47,6 +54,8 @@ SendPipeline::SendPipeline(SendEnvironment env, QObject* parent)
     qRegisterMetaType<TransferProgress>();
     qRegisterMetaType<startup::CatalogueLists>();
     catalogue_ = new startup::CatalogueRefresh(this);
+    reservation_ = new NumberReservation(this);
+    connect(reservation_, &NumberReservation::finished, this, &SendPipeline::onReserved);
     connect(catalogue_, &startup::CatalogueRefresh::finished, this, &SendPipeline::onCatalogue);
     uploader_ = new FtpUploader(this);
     showUploadOn(*uploader_, env_.display);
@@ -112,6 +121,8 @@ void SendPipeline::abort() {
     case State::Packing:
         env_.packer.Abort();
         break;
+    case State::Reserving: // ends when the number comes back
+        break;
     case State::Uploading:
         uploader_->abort();
         break;
@@ -162,19 +173,36 @@ void SendPipeline::onCatalogue(bool obtained) {
         return failWithError(folderError);
     // The sheet names each file as it will stand in the archive.
     job_ = withArchiveEntryNames(job_);
-    const jobdb::JobStore store(env_.database);
-    const jobdb::PrepareResult prepared =
-        store.prepareJob(job_, env_.state.master, sendTimeText_, sendTime_.date(),
-                         workFolder_.path(), env_.prompter);
-    if (prepared.notWritable) {
-        // Nothing may go out that could not be recorded.
-        env_.prompter.message(prepared.error, Prompter::Icon::Critical);
-        return end(SendOutcome::Refused, prepared.error);
+    setState(State::Reserving);
+    if (!reservation_->start(env_.database.path()))
+        failWithError(QStringLiteral("Eine Auftragsnummer wird noch vergeben."));
+}
+
+void SendPipeline::onReserved(qint32 number, const QString& error) {
+    if (state_ != State::Reserving) {
+        if (number != 0)
+            jobdb::JobStore(env_.database).releaseJobNumber(number);
+        return;
     }
+    if (number == 0) {
+        // Nothing may go out that could not be recorded.
+        const QString message = jobdb::notWritableText(env_.database.path(), error);
+        env_.prompter.message(message, Prompter::Icon::Critical);
+        return end(SendOutcome::Refused, message);
+    }
+    // Until the job is recorded or waits to be, the end of the send gives the number back
+    // (a second release by prepareJob's own failure path changes nothing).
+    prepared_.jobNumber = number;
+    numberReserved_ = true;
+    if (abort_)
+        return end(SendOutcome::Aborted, sendtext::kAborted);
+    const jobdb::PrepareResult prepared =
+        jobdb::JobStore(env_.database)
+            .prepareJob(job_, env_.state.master, sendTimeText_, sendTime_.date(),
+                        workFolder_.path(), env_.prompter, number);
     if (!prepared.ok())
         return failWithError(prepared.error);
     prepared_ = *prepared.job;
-    numberReserved_ = true;
     result_.jobNumber = prepared_.jobNumber;
     startPacking();
 }
@@ -312,27 +340,33 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
 
 void SendPipeline::notifyShop() {
     setState(State::Notifying);
-    const jobdb::JobStore store(env_.database);
-    const jobdb::RecordResult record =
-        store.recordJob(job_, env_.state.master, prepared_, sendTimeText_, sendTime_.date(),
-                        env_.state.databasePath);
-    result_.recorded = record.ok;
     // Delivered, the number is the shop's: it stays reserved until the job is recorded,
     // whatever becomes of the record now.
     numberReserved_ = false;
-    if (!record.ok) {
-        // The job waits in a file to be recorded by a later send or start; the user hears
-        // of it.
+    // The job is kept in a file before the record is tried, so that a send killed before
+    // the record committed leaves it to the next send or start, and removed once it did.
+    // Whichever records it first, the other finds it recorded and adds nothing.
+    const jobdb::JobRows rows = jobdb::jobRows(job_, env_.state.master, prepared_, sendTimeText_,
+                                               sendTime_.date(), env_.state.databasePath);
+    QString keptError;
+    const QString pendingFile = jobdb::keepPendingRecord(env_.state.clientDataFolder,
+                                                         env_.state.databasePath, rows, &keptError);
+    if (pendingFile.isEmpty())
+        qCWarning(lcSend) << "job" << prepared_.jobNumber
+                          << "not kept before its record:" << keptError;
+    const jobdb::RecordResult record = jobdb::JobStore(env_.database).storeJobRows(rows, true);
+    result_.recorded = record.ok;
+    if (record.ok) {
+        if (!pendingFile.isEmpty())
+            jobdb::dropPendingRecord(pendingFile);
+    } else {
+        // The job waits in its file to be recorded by a later send or start; the user
+        // hears of it.
         qCWarning(lcSend) << "job" << prepared_.jobNumber << "not recorded:" << record.error;
         Q_EMIT statusLine(QStringLiteral("Auftrag %1 konnte nicht gespeichert werden: %2")
                               .arg(prepared_.jobNumber)
                               .arg(record.error));
-        QString keptError;
-        result_.pendingFile = jobdb::keepPendingRecord(
-            env_.state.clientDataFolder, env_.state.databasePath,
-            jobdb::jobRows(job_, env_.state.master, prepared_, sendTimeText_, sendTime_.date(),
-                           env_.state.databasePath),
-            &keptError);
+        result_.pendingFile = pendingFile;
         result_.message = jobdb::notRecordedText(prepared_.jobNumber, result_.archiveName,
                                                  record.error, keptError);
     }
@@ -380,14 +414,14 @@ void SendPipeline::deleteArchive() {
 }
 
 void SendPipeline::recordPendingJobs() {
+    // The jobs only wait a moment for another writer here: they are recorded later anyway,
+    // and the send must not be held up by them.
     const jobdb::PendingReport report =
-        jobdb::recordPendingJobs(env_.database, env_.state.clientDataFolder);
+        jobdb::recordPendingJobs(env_.database, env_.state.clientDataFolder, kPendingBusyWaitMs);
     for (const qint32 number : report.recorded)
         Q_EMIT statusLine(jobdb::pendingRecordedText(number));
-    for (const qint32 number : report.waiting)
-        Q_EMIT statusLine(QStringLiteral("Auftrag %1 wartet weiter darauf, in der Datenbank "
-                                         "gespeichert zu werden.")
-                              .arg(number));
+    if (!report.waiting.isEmpty())
+        Q_EMIT statusLine(jobdb::stillWaitingText(report.waiting));
 }
 
 void SendPipeline::releaseJobNumber() {

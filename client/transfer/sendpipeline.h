@@ -32,6 +32,7 @@ namespace kestro::transfer {
 
 class FtpUploader;
 class MailSender;
+class NumberReservation;
 class TransferDisplay;
 
 // The texts the send shows the user.
@@ -82,7 +83,9 @@ struct SendResult {
 
 // The program-wide things a send reads and changes. The pipeline holds references: they
 // must outlive it. The database is the program-wide connection and is used on the
-// pipeline's thread only for the short prepare and record steps.
+// pipeline's thread only for the short prepare and record steps; the job number, which may
+// wait for another workstation's write lock, is reserved on a connection of its own on a
+// worker thread.
 struct SendEnvironment {
     startup::ClientState& state;
     const DeployConfig& config;
@@ -103,6 +106,7 @@ public:
     enum class State {
         Idle,
         RefreshingCatalogue,
+        Reserving, // taking the job number, off the window's thread
         Packing,
         Uploading,
         Notifying, // recording the job and sending the mail
@@ -146,6 +150,7 @@ Q_SIGNALS:
 private:
     void setState(State state);
     void onCatalogue(bool obtained);
+    void onReserved(qint32 number, const QString& error);
     void startPacking();
     void onPacked(qint32 result);
     // The packer is the window's and is lent for one run: our connections go with it.
@@ -177,6 +182,7 @@ private:
     bool numberReserved_ = false; // prepared_.jobNumber is reserved for this send
     SendResult result_;
     startup::CatalogueRefresh* catalogue_ = nullptr;
+    NumberReservation* reservation_ = nullptr;
     FtpUploader* uploader_ = nullptr;
     MailSender* mail_ = nullptr;
     QList<QMetaObject::Connection> packerConnections_;

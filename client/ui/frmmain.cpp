@@ -175,6 +175,9 @@ void FrmMain::buildCentralArea() {
     lstStatus_->setObjectName(QStringLiteral("lstStatus"));
     lstStatus_->setFixedHeight(lines * 5 + 12);
     statusRow->addWidget(lstStatus_, 2);
+    // What the start-up did unasked (jobs recorded that waited) the worker reads here.
+    for (const QString& line : ctx_.state.startNotices)
+        addStatusLine(line);
     layout->addLayout(statusRow);
 
     setCentralWidget(central);

@@ -3,6 +3,7 @@
 #include "client/jobdb/database.h"
 #include "client/jobdb/pendingrecords.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -10,6 +11,7 @@
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -35,10 +37,14 @@ protected:
                 QString::fromUtf8(p.readAllStandardError())};
     }
 
-    QString jobFile(const QJsonArray& files, const QString& name = QStringLiteral("job.json")) {
-        const QJsonObject job{{QStringLiteral("time"), QStringLiteral("10 : 00")},
-                              {QStringLiteral("remarks"), QStringLiteral("Bitte falten")},
-                              {QStringLiteral("files"), files}};
+    // `members` replace or add members of the job.
+    QString jobFile(const QJsonArray& files, const QString& name = QStringLiteral("job.json"),
+                    const QJsonObject& members = {}) {
+        QJsonObject job{{QStringLiteral("time"), QStringLiteral("10 : 00")},
+                        {QStringLiteral("remarks"), QStringLiteral("Bitte falten")},
+                        {QStringLiteral("files"), files}};
+        for (auto it = members.begin(); it != members.end(); ++it)
+            job.insert(it.key(), it.value());
         return ws.machine.writeFile(name, QJsonDocument(job).toJson());
     }
 
@@ -175,7 +181,11 @@ TEST_F(KestroSendTest, ValuesTheWindowWouldNotOfferAreRefused) {
         f.insert(key, value);
         return jobFile({f}, QStringLiteral("job%1.json").arg(++jobs));
     };
+    auto withJob = [&](const QString& key, const QString& value) {
+        return jobFile({file(plan)}, QStringLiteral("job%1.json").arg(++jobs), {{key, value}});
+    };
     const QString nul = QStringLiteral("/tmp/plan") + QChar(0) + QStringLiteral(".pdf");
+    const QString nulInside = QStringLiteral("far") + QChar(0) + QStringLiteral("big");
     const struct {
         QString job;
         int exitCode;
@@ -188,6 +198,18 @@ TEST_F(KestroSendTest, ValuesTheWindowWouldNotOfferAreRefused) {
          64,
          {QStringLiteral("NUL"), QStringLiteral("files[0]")}},
         {QStringLiteral("/dev/zero"), 64, {QStringLiteral("/dev/zero")}},
+        // A number with a fraction, or one far outside any count, is named as written.
+        {with(QStringLiteral("copies"), 5.5), 64, {plan, QStringLiteral("5.5")}},
+        {with(QStringLiteral("copies"), 1e300), 64, {plan, QStringLiteral("1e+300")}},
+        // A NUL cuts neither the message nor the value; no text the window fills holds one.
+        {with(QStringLiteral("color"), nulInside), 1, {plan, QStringLiteral("far\\0big")}},
+        {withJob(QStringLiteral("project"), QStringLiteral("1 | Neubau") + QChar(0)),
+         64,
+         {QStringLiteral("project")}},
+        {withJob(QStringLiteral("time"), QStringLiteral("10:00") + QChar(0)),
+         64,
+         {QStringLiteral("time")}},
+        {withJob(QStringLiteral("remarks"), nulInside), 64, {QStringLiteral("remarks")}},
         {with(QStringLiteral("color"), QStringLiteral("lila")), 1, {plan, QStringLiteral("lila")}},
         {with(QStringLiteral("steps"), QJsonArray{QStringLiteral("heften"), QStringLiteral("keine"),
                                                   QStringLiteral("tackern")}),
@@ -310,6 +332,83 @@ TEST_F(KestroSendTest, ADeliveredJobTheDatabaseRefusesIsRecordedByTheNextSend) {
         << r.err.toStdString();
     EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2}));
     EXPECT_TRUE(pendingJobs().isEmpty());
+}
+
+// The send is killed (a power cut, a crashed session) after the shop has confirmed the
+// archive, while the record waits for another workstation that holds the database. The shop
+// has job 1; the next send records it, as it records a job whose record failed.
+TEST_F(KestroSendTest, AJobKilledWhileItsRecordWaitsIsRecordedByTheNextSend) {
+    // The shop's slow line (64 KiB/s) holds the upload for two seconds, time enough to take
+    // the lock on a busy machine.
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}))
+        << ws.problem().toStdString();
+    QByteArray noise(128 * 1024, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+
+    QProcess send;
+    send.start(QStringLiteral(KESTRO_SEND_PATH), {jobFile({file(plan)})});
+    kestro::jobdb::Database otherWorkstation(ws.databasePath);
+    bool holding = false;
+    QString err;
+    QElapsedTimer waited;
+    waited.start();
+    // Hold the database once the number is reserved and packing began; the upload needs no
+    // database, the record then waits for the lock.
+    while (waited.elapsed() < 60000 && !err.contains(QStringLiteral("Auftrag wird gespeichert"))) {
+        send.waitForReadyRead(50);
+        err += QString::fromUtf8(send.readAllStandardError());
+        if (!holding && err.contains(QStringLiteral("Dateien werden gepackt"))) {
+            ASSERT_EQ(sql(otherWorkstation, QStringLiteral("BEGIN IMMEDIATE")), QString());
+            holding = true;
+        }
+    }
+    ASSERT_TRUE(holding) << err.toStdString();
+    ASSERT_TRUE(err.contains(QStringLiteral("Auftrag wird gespeichert"))) << err.toStdString();
+    QThread::msleep(500);
+    send.kill();
+    send.waitForFinished();
+    ASSERT_EQ(sql(otherWorkstation, QStringLiteral("ROLLBACK")), QString());
+    ASSERT_EQ(ws.uploadedFiles().size(), 1) << "the shop has job 1";
+
+    const ProcessRun next = run({jobFile({file(plan)}), QStringLiteral("--quiet")});
+    EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
+    EXPECT_EQ(jobNumberIn(next.out), 2);
+    EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2}))
+        << "job 1 reached the shop but is missing from the history";
+}
+
+// Three delivered jobs wait to be recorded while another workstation holds the database.
+// One busy database is enough to know that the others would wait in vain: the send does
+// not wait the lock time-out (10 s) for each of them before its own reservation waits once.
+TEST_F(KestroSendTest, WaitingJobsDoNotEachWaitForABusyDatabase) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+    for (int number = 1; number <= 3; ++number) {
+        kestro::jobdb::JobRows rows;
+        rows.jobNumber = number;
+        rows.job = {{QStringLiteral("JobNumber"), number},
+                    {QStringLiteral("Uhrzeit"), QStringLiteral("101530")}};
+        QString error;
+        ASSERT_FALSE(kestro::jobdb::keepPendingRecord(ws.machine.clientDataFolder(),
+                                                      ws.databasePath, rows, &error)
+                         .isEmpty())
+            << error.toStdString();
+    }
+    kestro::jobdb::Database otherWorkstation(ws.databasePath);
+    ASSERT_EQ(sql(otherWorkstation, QStringLiteral("BEGIN IMMEDIATE")), QString());
+    QElapsedTimer held;
+    held.start();
+    const ProcessRun r = run({jobFile({file(plan)}), QStringLiteral("--quiet")});
+    const qint64 heldMs = held.elapsed();
+    ASSERT_EQ(sql(otherWorkstation, QStringLiteral("ROLLBACK")), QString());
+
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Die Datenbank nimmt keinen Auftrag an")));
+    // Two waits of 10 s at most (the waiting jobs, the reservation), with room for a slow
+    // machine; today's one wait per job is 40 s.
+    EXPECT_LT(heldMs, 25000);
+    EXPECT_EQ(pendingJobs().size(), 3) << "the waiting jobs must still wait";
 }
 
 TEST_F(KestroSendTest, HundredPercentOnlyAfterTheShopConfirmed) {

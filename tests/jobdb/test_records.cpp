@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -380,6 +382,15 @@ TEST_F(JobRecords, ReservedNumbersAreTakenByOneJobOnly) {
     EXPECT_EQ(dbtest::queryRows(dbPath, QStringLiteral("SELECT JobNumber FROM JobReserviert")),
               (QList<QVariantList>{{2}}));
     EXPECT_EQ(store.nextJobNumber(), 3);
+
+    // After the highest number there is, none follows, and the worker is told so.
+    QSqlQuery q(db.connection());
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO JobReserviert (JobNumber) VALUES (2147483647)")))
+        << q.lastError().text().toStdString();
+    const PrepareResult last = prepare();
+    EXPECT_TRUE(last.notWritable);
+    EXPECT_TRUE(last.error.contains(QStringLiteral("höchste mögliche Auftragsnummer 2147483647")))
+        << last.error.toStdString();
 }
 
 namespace {

@@ -179,6 +179,7 @@ TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
 
     Start start;
     ASSERT_TRUE(start.run());
+    EXPECT_EQ(start.state.startNotices, QStringList{jobdb::pendingRecordedText(7)});
     {
         jobdb::Database db(path);
         QSqlQuery q(db.connection());
@@ -200,4 +201,5 @@ TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     QSqlQuery count(db.connection());
     ASSERT_TRUE(count.exec(QStringLiteral("SELECT count(*) FROM JobDaten")) && count.next());
     EXPECT_EQ(count.value(0).toInt(), 1);
+    EXPECT_TRUE(again.state.startNotices.isEmpty());
 }

@@ -5,6 +5,7 @@
 #include "client/compose/filelistmodel.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/recordeditor.h"
+#include "client/jobdb/pendingrecords.h"
 #include "client/startup/settings.h"
 #include "client/ui/frmmain.h"
 #include "client/ui/frmprogresszip.h"
@@ -21,6 +22,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
@@ -405,4 +407,52 @@ TEST(ClientProcess, SigtermEndsItWhileTheMailslotBoxWaits) {
     ASSERT_TRUE(ended) << "still running after SIGTERM: " << client.readAll().toStdString();
     EXPECT_EQ(client.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(client.exitCode(), 0);
+}
+
+// Another workstation holds the database for a few seconds just as the worker presses
+// FTP-Senden, with one delivered job still waiting to be recorded. Recording the waiting job
+// and reserving the number wait for the lock on the window's thread, so the window cannot
+// even repaint until the other workstation lets go (and up to 10 s for each waiting job and
+// once more for the reservation). The job must still go out, and the window stay alive.
+TEST_F(MainWindowSend, TheWindowStaysResponsiveWhileAnotherWorkstationHoldsTheDatabase) {
+    jobdb::JobRows waiting;
+    waiting.jobNumber = 1;
+    waiting.job = {{QStringLiteral("JobNumber"), 1}, {QStringLiteral("Uhrzeit"), "101530"}};
+    QString error;
+    ASSERT_FALSE(
+        jobdb::keepPendingRecord(ws.machine.clientDataFolder(), ws.databasePath, waiting, &error)
+            .isEmpty())
+        << error.toStdString();
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF plan");
+    compose::FileListModel& model = window->jobPanel()->model();
+    model.appendFiles({{QStringLiteral("plan.pdf"), plan}});
+    model.apply({0}, {QStringLiteral("1"), QStringLiteral("farbig"), QStringLiteral("heften"),
+                      QStringLiteral("keine"), QStringLiteral("keine")});
+
+    // The other workstation: a process that holds the write lock for four seconds.
+    QProcess other;
+    other.start(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("import sqlite3, sys, time\n"
+                                "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                "c.execute('BEGIN IMMEDIATE')\n"
+                                "print('LOCKED', flush=True)\n"
+                                "time.sleep(4)\n"
+                                "c.execute('ROLLBACK')\n"),
+                 ws.databasePath});
+    ASSERT_TRUE(other.waitForReadyRead(10000));
+    ASSERT_TRUE(other.readAll().contains("LOCKED"));
+
+    QPushButton* send = button("cmdFTPSend");
+    QElapsedTimer click;
+    click.start();
+    QTest::mouseClick(send, Qt::LeftButton);
+    qint64 longestGap = click.elapsed();
+    ASSERT_TRUE(
+        waitFor([&] { return model.rowCount() == 0 && send->isEnabled(); }, 60000, &longestGap))
+        << prompter.texts().join(QLatin1Char('|')).toStdString();
+    other.waitForFinished(10000);
+    EXPECT_EQ(ws.uploadedFiles().size(), 1);
+    // Not a timing test: a gap of seconds means the window waited for the database.
+    EXPECT_LT(longestGap, 2000);
 }
