@@ -46,4 +46,11 @@ bool readWholeFile(const QString& path, QByteArray* out, qint64 maxBytes) {
     return out->size() <= maxBytes;
 }
 
+QString withoutControlCharacters(QString text) {
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    return text;
+}
+
 } // namespace kestro

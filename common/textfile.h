@@ -17,4 +17,8 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
 // Reads a file up to `maxBytes`; false when it is missing, not a file, larger, or unreadable.
 bool readWholeFile(const QString& path, QByteArray* out, qint64 maxBytes = 16 * 1024 * 1024);
 
+// `text` with every control character (CR, LF, tab, ...) replaced by a blank: for texts
+// read line by line (the job sheet) and for the names that must match them.
+QString withoutControlCharacters(QString text);
+
 } // namespace kestro

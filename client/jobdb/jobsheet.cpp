@@ -2,23 +2,11 @@
 
 #include "common/ansi.h"
 #include "common/germanformat.h"
+#include "common/textfile.h"
 
 #include <QStringList>
 
 namespace kestro::jobdb {
-
-namespace {
-
-// The shop reads the sheet line by line: a line break or any other control character in
-// a remark, the time or a file name would start a line of its own ("JobNummer: 999").
-QString withoutControlCharacters(QString line) {
-    for (QChar& c : line)
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char(' ');
-    return line;
-}
-
-} // namespace
 
 QString projectText(const LookupResult& project) {
     QString text = project.name1.isEmpty() ? QStringLiteral(" ")
@@ -76,6 +64,8 @@ QByteArray jobSheetBytes(const JobSheetContent& c) {
         lines << fileLine(f);
 
     QByteArray out;
+    // The shop reads the sheet line by line: a line break or any other control character in
+    // a remark, the time or a file name would start a line of its own ("JobNummer: 999").
     for (const QString& line : lines)
         out += toAnsi(withoutControlCharacters(line)) + "\r\r\n";
     return out;

@@ -3,16 +3,19 @@
 #include "client/transfer/ftperrors.h"
 #include "client/transfer/ftpreply.h"
 #include "client/transfer/ftpstatus.h"
+#include "common/textfile.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,12 +84,24 @@ QByteArray proxyUrl(const FtpProxySettings& proxy) {
     return "http://" + address.toUtf8();
 }
 
+// Servers take names of at most 255 bytes.
+constexpr qsizetype kMaxRemoteNameBytes = 255;
+
 // A name of this upload's own for the file while it travels: the shop's software takes
-// no ".part" file for a job, and no other upload uses the same one.
+// no ".part" file for a job, and no other upload uses the same one. The archive's name in
+// it is shortened when needed, so that an archive whose own name fits the server never
+// fails for the name it travels under; the unique part keeps it distinct.
 QString partNameFor(const QString& remoteName) {
     const quint64 unique = QRandomGenerator::system()->generate64() & 0xFFFFFFFFFFFFull;
-    return remoteName + QLatin1Char('.') + QString::number(unique, 16).rightJustified(12, '0') +
-           QStringLiteral(".part");
+    const QString tail = QLatin1Char('.') + QString::number(unique, 16).rightJustified(12, '0') +
+                         QStringLiteral(".part");
+    QString base = remoteName;
+    while (!base.isEmpty() && (base + tail).toUtf8().size() > kMaxRemoteNameBytes) {
+        base.chop(1);
+        if (!base.isEmpty() && base.back().isHighSurrogate())
+            base.chop(1);
+    }
+    return base + tail;
 }
 
 // "Muster-071226-100503.zip", 2 -> "Muster-071226-100503-2.zip".
@@ -122,6 +137,29 @@ qint64 listedSize(const QString& line, const QString& name) {
     return numeric ? size : -1;
 }
 
+// The accounts ("user@server/folder") whose server refused a rename in this run.
+std::mutex renameRefusedMutex;
+QSet<QString> renameRefusedAccounts;
+
+bool renameRefusedOn(const QString& account) {
+    const std::lock_guard lock(renameRefusedMutex);
+    return renameRefusedAccounts.contains(account);
+}
+
+void rememberRenameRefused(const QString& account) {
+    const std::lock_guard lock(renameRefusedMutex);
+    renameRefusedAccounts.insert(account);
+}
+
+// Runs `step` with every connection of `curl` opened anew: after a connection broke,
+// libcurl may take the dead one for alive and fail at its first write.
+bool whenReconnected(CURL* curl, const std::function<bool()>& step) {
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    const bool ok = step();
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 0L);
+    return ok;
+}
+
 QString peerAddress(const curl_sockaddr* address) {
     char text[INET6_ADDRSTRLEN] = {};
     if (address->family == AF_INET) {
@@ -135,6 +173,24 @@ QString peerAddress(const curl_sockaddr* address) {
 }
 
 } // namespace
+
+QByteArray partNote(const FtpUploadRequest& request, const QString& partName) {
+    return QStringList{request.server, request.user, request.directory, partName}
+        .join(QLatin1Char('\n'))
+        .toUtf8();
+}
+
+QString stalePartFrom(const QByteArray& note, const FtpUploadRequest& request) {
+    // Only a name of the form this program gives its part files, never a path: the note
+    // lies in a folder on disk and must not make a send delete anything else.
+    static const QRegularExpression partFile(QStringLiteral("^[^/\\\\]+\\.[0-9a-f]{12}\\.part$"));
+    const QStringList fields = QString::fromUtf8(note).split(QLatin1Char('\n'));
+    if (fields.size() != 4 || fields.at(0) != request.server || fields.at(1) != request.user ||
+        fields.at(2) != request.directory || !partFile.match(fields.at(3)).hasMatch() ||
+        !usableRemoteName(fields.at(3)))
+        return {};
+    return fields.at(3);
+}
 
 QString fileNamePart(const QString& localPath) {
     const qsizetype cut =
@@ -230,9 +286,14 @@ FtpUploadResult FtpPutSession::uploadFile() {
     localSize_ = ::fstat(fileno(file), &info) == 0 ? qint64(info.st_size) : 0;
     result.localSize = localSize_;
     CURL* curl = curl_easy_init();
-    if (curl && configure(curl))
+    if (curl && configure(curl)) {
         deliver(curl, file, name, result);
-    else
+        // What killed uploads left goes once this one is settled; a failure to remove
+        // it only leaves it for a later send.
+        if (result.connected && !abandoned_)
+            for (const QString& stale : request_.staleParts)
+                removeRemote(curl, stale);
+    } else
         fail(result, wininet::InternalError);
     // Closing the control connection reports its last status texts after the outcome,
     // as closing the connection handle did.
@@ -244,44 +305,39 @@ FtpUploadResult FtpPutSession::uploadFile() {
 
 void FtpPutSession::deliver(CURL* curl, std::FILE* file, const QString& wanted,
                             FtpUploadResult& result) {
-    const QString partName = partNameFor(wanted);
-    const bool stored = putOneFile(curl, file, partName, result);
-    if (!stored || !confirmStoredSize(curl, partName, result) || aborted_) {
-        if (result.errorCode == 0)
-            fail(result, wininet::OperationCancelled);
-        if (dialogue_.storSent)
-            removeRemote(curl, partName);
-        return;
-    }
     QString finalName;
-    shielded_ = true;
-    const Publish published = publish(curl, partName, wanted, finalName);
-    shielded_ = false;
-    if (published == Publish::Failed) {
-        fail(result, wininet::ConnectionAborted);
-        removeRemote(curl, partName);
-        return;
-    }
-    if (published == Publish::RenameRefused) {
-        // Without a rename the file can only arrive under its final name while it travels.
-        qCInfo(lcFtp) << "the server refuses to rename; uploading under the final name";
-        removeRemote(curl, partName);
-        const auto name = freeName(curl, wanted);
-        if (!name) {
-            fail(result, wininet::ExtendedError);
-            return;
-        }
-        finalName = *name;
-        std::rewind(file);
-        if (!putOneFile(curl, file, finalName, result) ||
-            !confirmStoredSize(curl, finalName, result) || aborted_) {
+    const QString account = accountKey();
+    if (!renameRefusedOn(account)) {
+        const QString partName = partNameFor(wanted);
+        if (!request_.partNoteFile.isEmpty() &&
+            !writeWholeFile(request_.partNoteFile, partNote(request_, partName)))
+            qCWarning(lcFtp) << "cannot note the part file's name in" << request_.partNoteFile;
+        const bool stored = putOneFile(curl, file, partName, result);
+        if (!stored || !confirmStoredSize(curl, partName, result) || aborted_) {
             if (result.errorCode == 0)
                 fail(result, wininet::OperationCancelled);
             if (dialogue_.storSent)
-                removeRemote(curl, finalName);
+                removeRemote(curl, partName);
             return;
         }
+        shielded_ = true;
+        const Publish published = publish(curl, partName, wanted, finalName);
+        shielded_ = false;
+        if (published == Publish::Failed) {
+            fail(result, wininet::ConnectionAborted);
+            removeRemote(curl, partName);
+            return;
+        }
+        if (published == Publish::RenameRefused) {
+            // Remembered for the rest of the program's run: later uploads to this account
+            // go out once, under their final name, instead of twice.
+            qCInfo(lcFtp) << "the server refuses to rename; uploading under the final name";
+            rememberRenameRefused(account);
+            removeRemote(curl, partName);
+        }
     }
+    if (finalName.isEmpty() && !storeUnderFreeName(curl, file, wanted, result, finalName))
+        return;
     if (finalName != wanted)
         qCInfo(lcFtp) << wanted << "was taken on the server; the file is named" << finalName;
     result.remoteName = finalName;
@@ -289,6 +345,50 @@ void FtpPutSession::deliver(CURL* curl, std::FILE* file, const QString& wanted,
     done.confirmed = true;
     observer_.onProgress(done);
     result.delivered = true;
+}
+
+bool FtpPutSession::storeUnderFreeName(CURL* curl, std::FILE* file, const QString& wanted,
+                                       FtpUploadResult& result, QString& finalName) {
+    // Without a rename the file can only travel under its final name. The name is held
+    // by its lock folder while the file goes out, so that a second upload of the same
+    // name takes the next one instead of replacing this file; the size check after the
+    // store then proves the file under the name is this upload's.
+    for (int n = 1; n <= kMaxNumberedNames; ++n) {
+        const QString candidate = n == 1 ? wanted : numberedRemoteName(wanted, n);
+        const Claim claim = claimName(curl, candidate);
+        if (claim == Claim::Broken) {
+            fail(result, wininet::ConnectionAborted);
+            return false;
+        }
+        if (claim == Claim::Taken)
+            continue;
+        if (probe(curl, candidate, true).kind == RemoteFile::Kind::Present) {
+            if (claim == Claim::Held)
+                releaseName(curl, candidate);
+            continue;
+        }
+        std::rewind(file);
+        const bool ok = putOneFile(curl, file, candidate, result) &&
+                        confirmStoredSize(curl, candidate, result) && !aborted_;
+        if (!ok) {
+            if (result.errorCode == 0)
+                fail(result, wininet::OperationCancelled);
+            if (dialogue_.storSent)
+                removeRemote(curl, candidate);
+        }
+        if (claim == Claim::Held)
+            releaseName(curl, candidate);
+        if (ok)
+            finalName = candidate;
+        return ok;
+    }
+    qCWarning(lcFtp) << "no free name for" << wanted;
+    fail(result, wininet::ExtendedError);
+    return false;
+}
+
+QString FtpPutSession::accountKey() const {
+    return request_.user + QLatin1Char('@') + request_.server + request_.directory;
 }
 
 bool FtpPutSession::configure(CURL* curl) {
@@ -435,6 +535,17 @@ FtpPutSession::Publish FtpPutSession::publish(CURL* curl, const QString& partNam
             releaseName(curl, candidate);
         if (taken)
             continue;
+        if (outcome == Publish::Done && claim == Claim::NotHeld) {
+            // Unheld, another upload may have renamed onto the name in the same moment and
+            // replaced this file: a name that does not hold this file's size is no delivery.
+            const RemoteFile stored = probe(curl, candidate, true);
+            if (stored.kind == RemoteFile::Kind::Present && stored.size >= 0 &&
+                stored.size != localSize_) {
+                qCWarning(lcFtp) << candidate << "holds" << stored.size << "bytes, not the"
+                                 << localSize_ << "of this upload: another upload replaced it";
+                return Publish::Failed;
+            }
+        }
         if (outcome == Publish::Done)
             finalName = candidate;
         return outcome;
@@ -449,17 +560,29 @@ FtpPutSession::Claim FtpPutSession::claimName(CURL* curl, const QString& name) {
     // every server, so the upload that creates "<name>.lock" holds the name until it
     // removes it again. A server that lets nobody create folders leaves looking alone.
     const QString lock = name + kClaimSuffix;
-    if (runCommands(curl, {QStringLiteral("MKD ") + lock}))
-        return Claim::Held;
-    if (dialogue_.replies["MKD"].code == 0)
-        return Claim::Broken;
-    return probe(curl, lock, false).kind == RemoteFile::Kind::Present ? Claim::Taken
-                                                                      : Claim::NotHeld;
+    if (name == ownStaleClaim_)
+        return Claim::Held; // this upload's own, which the server would not let it remove
+    // A refused MKD with no lock there may only mean that another upload released it in
+    // between: try again before taking the server for one that lets nobody create folders.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (runCommands(curl, {QStringLiteral("MKD ") + lock}))
+            return Claim::Held;
+        if (dialogue_.replies["MKD"].code == 0)
+            return Claim::Broken;
+        if (probe(curl, lock, false).kind == RemoteFile::Kind::Present)
+            return Claim::Taken;
+    }
+    return Claim::NotHeld;
 }
 
 void FtpPutSession::releaseName(CURL* curl, const QString& name) {
-    if (!runCommands(curl, {QStringLiteral("RMD ") + name + kClaimSuffix}))
-        qCWarning(lcFtp) << "could not remove the claim on" << name << ":" << dialogue_.lastReply;
+    if (runCommands(curl, {QStringLiteral("RMD ") + name + kClaimSuffix})) {
+        if (name == ownStaleClaim_)
+            ownStaleClaim_.clear();
+        return;
+    }
+    qCWarning(lcFtp) << "could not remove the claim on" << name << ":" << dialogue_.lastReply;
+    ownStaleClaim_ = name;
 }
 
 FtpPutSession::Publish FtpPutSession::renameTo(CURL* curl, const QString& partName,
@@ -470,7 +593,21 @@ FtpPutSession::Publish FtpPutSession::renameTo(CURL* curl, const QString& partNa
     if (runCommands(curl, {QStringLiteral("RNFR ") + partName, QStringLiteral("RNTO ") + name}))
         return Publish::Done;
     const FtpReply rnfr = dialogue_.replies["RNFR"];
-    if (rnfr.code == 0 || (rnfr.code == 350 && dialogue_.replies["RNTO"].code == 0))
+    if (rnfr.code == 350 && dialogue_.replies["RNTO"].code == 0) {
+        // The connection broke after RNTO went out: the server may well have renamed
+        // before it vanished. Whole under the name and no part file left means delivered;
+        // reporting a failure would make the worker send the job a second time.
+        const bool renamed = whenReconnected(curl, [&] {
+            const RemoteFile stored = probe(curl, name, true);
+            return stored.kind == RemoteFile::Kind::Present && stored.size == localSize_ &&
+                   probe(curl, partName, true).kind == RemoteFile::Kind::Absent;
+        });
+        if (renamed)
+            qCInfo(lcFtp) << "the server renamed" << partName << "to" << name
+                          << "before the connection broke";
+        return renamed ? Publish::Done : Publish::Failed;
+    }
+    if (rnfr.code == 0)
         return Publish::Failed; // the connection broke
     if (rnfr.code != 350)
         return Publish::RenameRefused;
@@ -478,15 +615,6 @@ FtpPutSession::Publish FtpPutSession::renameTo(CURL* curl, const QString& partNa
     // looked; any other refusal is the rename's.
     taken = probe(curl, name, true).kind == RemoteFile::Kind::Present;
     return Publish::RenameRefused;
-}
-
-std::optional<QString> FtpPutSession::freeName(CURL* curl, const QString& wanted) {
-    for (int n = 1; n <= kMaxNumberedNames; ++n) {
-        const QString candidate = n == 1 ? wanted : numberedRemoteName(wanted, n);
-        if (probe(curl, candidate, true).kind != RemoteFile::Kind::Present)
-            return candidate;
-    }
-    return std::nullopt;
 }
 
 FtpPutSession::RemoteFile FtpPutSession::probe(CURL* curl, const QString& remoteName,
@@ -509,8 +637,14 @@ FtpPutSession::RemoteFile FtpPutSession::probe(CURL* curl, const QString& remote
         static const QRegularExpression sizeFact(QStringLiteral("(?:^|[ ;])size=(\\d+);"),
                                                  QRegularExpression::CaseInsensitiveOption);
         file.kind = RemoteFile::Kind::Present;
-        if (const auto m = sizeFact.match(mlst.text); m.hasMatch())
+        if (const auto m = sizeFact.match(mlst.text); m.hasMatch()) {
             file.size = m.captured(1).toLongLong();
+            return file;
+        }
+        // Facts without a size: a listing may still tell how large the file is.
+        if (const RemoteFile listed = fromListing(curl, remoteName);
+            listed.kind == RemoteFile::Kind::Present)
+            return listed;
         return file;
     }
     if (mlst.code == 550 || mlst.code == 450)
@@ -573,7 +707,13 @@ void FtpPutSession::removeRemote(CURL* curl, const QString& remoteName) {
                      std::min<long>(request_.connectTimeoutSeconds, kCleanupTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                      std::min<long>(request_.responseTimeoutSeconds, kCleanupTimeoutSeconds));
-    const bool removed = runCommands(curl, {QStringLiteral("DELE ") + remoteName});
+    const QStringList dele{QStringLiteral("DELE ") + remoteName};
+    bool removed = runCommands(curl, dele);
+    if (!removed && dialogue_.replies["DELE"].code == 0) {
+        // No answer at all: the connection died with the upload (both connections dropped
+        // at the last byte), and libcurl may not notice before it writes. Try once anew.
+        removed = whenReconnected(curl, [&] { return runCommands(curl, dele); });
+    }
     shielded_ = false;
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(request_.connectTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(request_.responseTimeoutSeconds));

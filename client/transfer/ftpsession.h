@@ -39,7 +39,18 @@ struct FtpUploadRequest {
     int connectTimeoutSeconds = 30;
     int responseTimeoutSeconds = 60; // longest wait for any server reply
     int lowSpeedSeconds = 60;        // give up when nothing moves this long
+    // Where the upload notes the name its file travels under before it sends it, so that
+    // a later send can remove the part file should this process be killed; none if empty.
+    QString partNoteFile;
+    // Part files that killed uploads left in this account's folder, removed after this one.
+    QStringList staleParts;
 };
+
+// The note an upload of `request` writes for its part file `partName`.
+QByteArray partNote(const FtpUploadRequest& request, const QString& partName);
+// The part file a note names, when it was written for the account and folder of
+// `request` and names nothing but a part file of ours; empty otherwise.
+QString stalePartFrom(const QByteArray& note, const FtpUploadRequest& request);
 
 struct FtpUploadResult {
     bool delivered = false; // the server confirmed the whole file and its size matches
@@ -78,9 +89,11 @@ public:
 // folder is atomic), so two uploads never take one name. The shop never sees a half
 // file under an archive's name, and two uploads never replace each other's file. A failed or
 // aborted upload removes its partial file, on a fresh control connection when the first one broke.
-// A server that refuses the rename gets the file under its final name directly, as a plain upload
-// would, and loses it again on failure. abort() may be called from any other thread at any time;
-// once the stored file proved complete, the rename is no longer interrupted.
+// A server that refuses the rename gets the file under its final name directly, the name held
+// by its lock folder meanwhile, and loses it again on failure; the refusal is remembered for
+// the program's run, so only the first upload to such a server goes out twice. abort() may be
+// called from any other thread at any time; once the stored file proved complete, the rename is no
+// longer interrupted.
 class FtpPutSession {
 public:
     FtpPutSession(FtpUploadRequest request, FtpSessionObserver& observer);
@@ -113,7 +126,9 @@ private:
     Claim claimName(CURL* curl, const QString& name);
     void releaseName(CURL* curl, const QString& name);
     Publish renameTo(CURL* curl, const QString& partName, const QString& name, bool& taken);
-    std::optional<QString> freeName(CURL* curl, const QString& wanted);
+    bool storeUnderFreeName(CURL* curl, std::FILE* file, const QString& wanted,
+                            FtpUploadResult& result, QString& finalName);
+    QString accountKey() const;
     RemoteFile probe(CURL* curl, const QString& remoteName, bool askSize);
     RemoteFile fromListing(CURL* curl, const QString& remoteName);
     bool runCommands(CURL* curl, const QStringList& commands);
@@ -144,6 +159,8 @@ private:
     std::mutex socketsMutex_;
     std::map<curl_socket_t, QString> sockets_; // open sockets and their peer address
     int socketsOpened_ = 0;
+    // A name whose lock folder this upload made but the server would not let it remove.
+    QString ownStaleClaim_;
     bool resolving_ = false;
 
     std::FILE* file_ = nullptr;

@@ -16,6 +16,7 @@
 #include "common/prompter.h"
 
 #include <QFile>
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcSend, "kestro.send")
 
@@ -167,7 +168,8 @@ void SendPipeline::onCatalogue(bool obtained) {
     localArchiveName_ = result_.archiveName;
     // Sheet and archive go into a folder of this send's own, so that a second send at the
     // same time on this workstation cannot replace them; what killed sends left goes.
-    removeSendLeftovers(env_.state.clientDataFolder);
+    stalePartNotes_.clear();
+    removeSendLeftovers(env_.state.clientDataFolder, &stalePartNotes_);
     QString folderError;
     if (!workFolder_.create(env_.state.clientDataFolder, &folderError))
         return failWithError(folderError);
@@ -270,6 +272,17 @@ void SendPipeline::onPacked(qint32 result) {
         }
         ++(found ? packed : notPacked);
     }
+    // The job sheet is our own readable file: when even it is not in the archive, the
+    // archive itself could not be written (a name too long, a full disk), not the
+    // worker's files; the counts would blame files that are fine.
+    const auto sheet = std::find_if(entries.begin(), entries.end(), [this](const auto& e) {
+        return e.spec == prepared_.sheetPath;
+    });
+    if (result != 0 && sheet != entries.end() && !sheet->packed)
+        return failWithError(QStringLiteral("Das Archiv %1 kann nicht geschrieben werden: %2")
+                                 .arg(archivePath(), sheet->problem.isEmpty()
+                                                         ? QString::number(result)
+                                                         : sheet->problem));
     if (result != 0 && packed > 0 && !QFile::exists(archivePath()))
         return failWithError(QStringLiteral("Das Archiv %1 wurde nicht geschrieben (Fehler %2).")
                                  .arg(archivePath())
@@ -306,6 +319,12 @@ void SendPipeline::startUpload() {
     request.proxy.user = proxy.user;
     request.proxy.password = proxy.password;
     request.agent = startup::kAppName;
+    // A killed send's part file is known by the note in its work folder; this upload
+    // notes its own, and removes those of killed sends to the same account.
+    request.partNoteFile = paths::join(workFolder_.path(), QString::fromLatin1(kPartNoteName));
+    for (const QByteArray& note : std::as_const(stalePartNotes_))
+        if (const QString stale = stalePartFrom(note, request); !stale.isEmpty())
+            request.staleParts << stale;
     if (!uploader_->start(request))
         failWithError(QStringLiteral("Es läuft noch eine Übertragung."));
 }

@@ -174,8 +174,9 @@ private:
     ChoiceCheck choiceCheck_;
     State state_ = State::Idle;
     bool abort_ = false;
-    compose::JobSnapshot job_;  // with the archive's entry names
-    SendWorkFolder workFolder_; // this send's job sheet and archive
+    compose::JobSnapshot job_;         // with the archive's entry names
+    SendWorkFolder workFolder_;        // this send's job sheet and archive
+    QList<QByteArray> stalePartNotes_; // part-file notes of killed sends' work folders
     QDateTime sendTime_;
     QString sendTimeText_;
     jobdb::PreparedJob prepared_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace kestro::transfer {
@@ -11,7 +13,8 @@ namespace kestro::transfer {
 //
 // The folder is locked (flock) for as long as this object lives; the kernel drops the
 // lock when the process dies, so removeSendLeftovers() can tell a folder left by a killed
-// send from one a running send still uses. The destructor removes the folder.
+// send from one a running send still uses. A mark file written first tells the folder
+// from one the worker named alike. The destructor removes the folder.
 class SendWorkFolder {
 public:
     SendWorkFolder() = default;
@@ -33,9 +36,13 @@ private:
 };
 
 // Removes what sends that were killed while packing or uploading left in the client data
-// folder: work folders no living send holds, and archives ("<company>-ddmmyy-hhmmss.zip",
-// with libzip's temporary files) that sends wrote straight into the folder before work
-// folders existed. Returns how many were removed; every failure is logged.
-int removeSendLeftovers(const QString& clientDataFolder);
+// folder: work folders ("Senden-XXXXXX", real folders of this user holding the mark a send
+// writes first) that no living send holds. Links are never followed, and nothing else in
+// the folder is touched. Returns how many were removed; every failure is logged.
+// The notes (kPartNoteName) the removed folders held are added to `partNotes`.
+int removeSendLeftovers(const QString& clientDataFolder, QList<QByteArray>* partNotes = nullptr);
+
+// The file in a work folder that names the part file the send's upload travels under.
+inline constexpr const char* kPartNoteName = "Teildatei.txt";
 
 } // namespace kestro::transfer

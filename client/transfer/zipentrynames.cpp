@@ -1,12 +1,17 @@
 #include "client/transfer/zipentrynames.h"
 
+#include "common/textfile.h"
+
 #include <QFileInfo>
 
 namespace kestro::zip {
 
 namespace {
+// Two names collide when they look the same: letters of either case, and the composed
+// and decomposed forms of an umlaut ("Mu\u0308ller" from a Mac, "M\u00fcller" from Linux),
+// which the shop's unpacker or the job sheet's reader cannot tell apart.
 QString folded(const QString& name) {
-    return name.toCaseFolded();
+    return name.normalized(QString::NormalizationForm_C).toCaseFolded();
 }
 } // namespace
 
@@ -18,7 +23,10 @@ bool EntryNameAllocator::isTaken(const QString& name) const {
     return taken_.contains(folded(name));
 }
 
-QString EntryNameAllocator::allocate(const QString& wanted) {
+QString EntryNameAllocator::allocate(const QString& raw) {
+    // The job sheet names each file with its control characters as blanks; the entry
+    // must carry the same name, or the shop cannot match the sheet's line to its file.
+    const QString wanted = withoutControlCharacters(raw);
     QString name = wanted;
     for (int n = 2; isTaken(name); ++n)
         name = numberedName(wanted, n);

@@ -12,6 +12,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -422,6 +423,40 @@ TEST_F(KestroSendTest, HundredPercentOnlyAfterTheShopConfirmed) {
     EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
     EXPECT_FALSE(r.err.contains(QStringLiteral("100 %"))) << r.err.toStdString();
     EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(' ').toStdString();
+}
+
+// kestro-send killed (kill -9, a crash, the machine switched off) while the archive
+// travels: its part file stays in the shop's folder, up to the size of the whole archive.
+// The next send on this workstation removes the killed send's local leftovers; it must
+// remove what that send left on the shop's server as well, or the shop's folder fills
+// with part files nobody ever removes.
+TEST_F(KestroSendTest, PartFileOfAKilledSendIsRemovedByTheNextSend) {
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}))
+        << ws.problem().toStdString();
+    QByteArray bytes(16 << 20, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    const QString scan = ws.machine.writeFile(QStringLiteral("scan.tif"), bytes);
+    QProcess killed;
+    killed.setReadChannel(QProcess::StandardError);
+    killed.start(QStringLiteral(KESTRO_SEND_PATH), {jobFile({file(scan)})});
+    QByteArray err;
+    while (!err.contains("Handle created") && killed.waitForReadyRead(30000))
+        err += killed.readAllStandardError();
+    ASSERT_TRUE(err.contains("Handle created")) << err.toStdString();
+    QThread::msleep(1000); // the archive is on its way
+    ASSERT_GT(killed.processId(), 0);
+    ::kill(killed.processId(), SIGKILL);
+    killed.waitForFinished(30000);
+    ASSERT_EQ(ws.uploadedFiles().filter(QStringLiteral(".part")).size(), 1)
+        << ws.uploadedFiles().join(' ').toStdString();
+
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+    const ProcessRun r = run({jobFile({file(plan)})});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty())
+        << ws.archivesLeftLocally().join(' ').toStdString();
+    EXPECT_TRUE(ws.uploadedFiles().filter(QStringLiteral(".part")).isEmpty())
+        << ws.uploadedFiles().join(' ').toStdString();
 }
 
 } // namespace

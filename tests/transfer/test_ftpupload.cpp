@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTimer>
@@ -98,6 +99,43 @@ protected:
 
     // What the shop's folder holds, by name.
     QStringList onServer() const { return QDir(serverRoot()).entryList(QDir::Files, QDir::Name); }
+
+    // Ten uploads of one archive name at once on each account: ten files, none replaced,
+    // each upload told the name its file stands under.
+    void tenUploadsOfOneNameAtOnce(std::initializer_list<const char*> users) {
+        for (const char* user : users) {
+            SCOPED_TRACE(user);
+            QDir(serverRoot()).removeRecursively();
+            QDir().mkpath(serverRoot());
+            std::vector<std::unique_ptr<FtpUploader>> uploaders;
+            QList<FtpUploadResult> results;
+            QEventLoop loop;
+            for (int i = 0; i < 10; ++i) {
+                const QString local = machine.writeFile(QStringLiteral("l%1/job.zip").arg(i),
+                                                        QByteArray(200000 + i, char('a' + i)));
+                auto u = std::make_unique<FtpUploader>();
+                QObject::connect(u.get(), &FtpUploader::finished, &loop,
+                                 [&](const FtpUploadResult& r) {
+                                     results << r;
+                                     if (results.size() == 10)
+                                         loop.quit();
+                                 });
+                ASSERT_TRUE(u->start(request(QString::fromLatin1(user), local)));
+                uploaders.push_back(std::move(u));
+            }
+            QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+            loop.exec();
+            ASSERT_EQ(results.size(), 10);
+            QSet<QString> names;
+            for (const FtpUploadResult& r : results) {
+                EXPECT_TRUE(r.delivered) << r.errorText.toStdString();
+                names << r.remoteName;
+                EXPECT_EQ(QFileInfo(serverRoot() + "/" + r.remoteName).size(), r.localSize);
+            }
+            EXPECT_EQ(names.size(), 10);
+            EXPECT_EQ(onServer().size(), 10) << onServer().join(' ').toStdString();
+        }
+    }
 
     void expectNeverComplete(const Outcome& outcome) {
         EXPECT_TRUE(outcome.finished);
@@ -382,6 +420,67 @@ TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {
     EXPECT_EQ(tunnels[0], "127.0.0.1:" + QByteArray::number(server.port()) +
                               " KestroFTP-Client proxyuser:proxypass");
     EXPECT_TRUE(tunnels[1].endsWith(" KestroFTP-Client proxyuser:proxypass"));
+}
+
+// Hostile servers: each case checks that what the shop's folder holds agrees with what the
+// worker is told. A job reported as not delivered is sent again, so a complete archive left
+// under a job's name then reaches the shop twice; a job reported as delivered must be there.
+
+// The server renamed the part file to the job's name, then vanished before it said so.
+// The archive stands complete under the job's name: reporting it as not delivered makes
+// the worker send the job a second time, and the first copy is never recorded or mailed.
+TEST_F(FtpUploadTest, RenameThatHappenedBeforeTheServerVanishedIsDelivered) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 300000);
+    const Outcome outcome = run(request(QStringLiteral("rntoweg"), local));
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(onServer().join(' ').toStdString(), "job.zip");
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
+    EXPECT_TRUE(outcome.result.delivered) << "the shop holds the complete job, the worker is told: "
+                                          << outcome.result.errorText.toStdString();
+}
+
+// No SIZE, and MLST says the file is there but not how large: the 226 of a server that
+// kept only part of the file must not be trusted while a listing can still tell the size.
+TEST_F(FtpUploadTest, MlstWithoutASizeFallsBackToTheListing) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 200000);
+    const Outcome outcome = run(request(QStringLiteral("kurzmlstohnesize"), local));
+    EXPECT_FALSE(outcome.result.delivered)
+        << "a truncated archive of " << QFileInfo(serverRoot() + "/job.zip").size()
+        << " bytes was reported as delivered";
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
+}
+
+// A long company name: the archive's own name fits the server's 255 bytes, so the job
+// must go out; the name the file travels under must not be what makes it fail.
+TEST_F(FtpUploadTest, ArchiveNameThatFitsTheServerIsDeliveredWhateverItsLength) {
+    const QString name = QString(220, QLatin1Char('A')) + QStringLiteral("-071226-100503.zip");
+    ASSERT_LE(name.toUtf8().size(), 255);
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 1000);
+    FtpUploadRequest r = request(QStringLiteral("kunde"), local);
+    r.remoteName = name;
+    const Outcome outcome = run(r);
+    EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString() << " / "
+                                          << outcome.result.serverLastReply.toStdString();
+    EXPECT_EQ(onServer().join(' ').toStdString(), name.toStdString());
+}
+
+// Ten uploads of one archive name at once (ten sends of one company in one second): ten
+// files, none replaced, each upload told the name its file stands under; also on a server
+// that refuses renames, and on one that lets the account create no folders.
+TEST_F(FtpUploadTest, TenUploadsOfOneNameAtOnceKeepTenFiles) {
+    tenUploadsOfOneNameAtOnce({"kunde", "ohnerename"});
+}
+
+// The server takes the last byte and then drops both connections (a crash, or a router
+// that forgot the idle control connection during a long upload). The failure is reported,
+// but the removal of the part file is tried on the dead control connection only, fails
+// with "Failed sending data to the peer", and is never tried on a fresh one: the part
+// file stays in the shop's folder.
+TEST_F(FtpUploadTest, PartFileGoesWhenTheServerDropsBothConnectionsAtTheLastByte) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), cutAfter);
+    const Outcome outcome = run(request(QStringLiteral("absturz"), local));
+    EXPECT_FALSE(outcome.result.delivered);
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
 }
 
 } // namespace

@@ -365,6 +365,30 @@ TEST_F(SendPipelineTest, ControlCharactersBecomeBlanksOnTheJobSheet) {
         sheet.contains("BEMERKUNGEN - B E M E R K U N G E N: eilig  JobNummer: 999 sofort "));
 }
 
+// The shop matches each line of the job sheet to a file of the archive by its name. A
+// file whose name holds a line break or a tab is listed with a blank on the sheet, so
+// its entry in the archive must carry the same name, or the shop finds a file the sheet
+// does not name and a sheet line without its file.
+TEST_F(SendPipelineTest, EveryFileOfTheArchiveIsNamedOnTheJobSheet) {
+    startShop();
+    const QStringList paths{ws.machine.writeFile(QStringLiteral("zeile\numbruch.pdf"), "%PDF a"),
+                            ws.machine.writeFile(QStringLiteral("mit\ttab.pdf"), "%PDF b")};
+    const SendResult r = send(jobOf(paths));
+
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    const auto entries =
+        kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + r.archiveName);
+    const QString sheet = QString::fromLatin1(entries.value(QStringLiteral("JobDaten.txt")));
+    for (const QString& entry : entries.keys()) {
+        if (entry == QLatin1String("JobDaten.txt"))
+            continue;
+        EXPECT_TRUE(sheet.contains(QLatin1Char(' ') + entry + QLatin1Char(' ')))
+            << "the archive holds \"" << entry.toStdString()
+            << "\", which no line of the sheet names:\n"
+            << sheet.toStdString();
+    }
+}
+
 // Two jobs under one name: the second takes the next free name, and everything that
 // names the archive names it as the shop finds it.
 TEST_F(SendPipelineTest, ArchiveNameTakenOnTheServerGetsTheNextFreeName) {
@@ -392,16 +416,28 @@ TEST_F(SendPipelineTest, ArchiveNameTakenOnTheServerGetsTheNextFreeName) {
     EXPECT_TRUE(log.contains(("Uploading " + name + " completed.").toUtf8()));
 }
 
-TEST_F(SendPipelineTest, LeftoversOfKilledSendsGoAndARunningSendsFolderStays) {
+// What a killed send left goes; what a running send holds, what the worker keeps in the
+// data folder (named like an archive or a work folder) and what a link named like a work
+// folder points to stay.
+TEST_F(SendPipelineTest, LeftoversOfKilledSendsGoAndNothingElse) {
     startShop();
     const QString data = state.clientDataFolder;
-    ws.machine.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/Senden-tot123/"
-                                        "Muster_Bau_GmbH-011226-090000.zip"),
-                         randomBytes(1000));
-    ws.machine.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/"
-                                        "Muster_Bau_GmbH-011226-080000.zip"),
+    const QString dead = QStringLiteral("appdata/Varnholt/KestroFTP-Client/Senden-tot123/");
+    ws.machine.writeFile(dead + QStringLiteral(".kestro-sendung"), "");
+    ws.machine.writeFile(dead + QStringLiteral("Muster_Bau_GmbH-011226-090000.zip"),
                          randomBytes(1000));
     ASSERT_TRUE(QFile::exists(data + "/Senden-tot123")) << data.toStdString();
+    const QStringList kept = {
+        ws.machine.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/"
+                                            "Muster-071226-100503.zip"),
+                             "a copy of last week's job"),
+        ws.machine.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/Senden-Belege/"
+                                            "Lieferschein.pdf"),
+                             "%PDF"),
+        ws.machine.writeFile(QStringLiteral("projekte/Angebot.pdf"), "the worker's only copy"),
+        ws.machine.writeFile(QStringLiteral("projekte/.kestro-sendung"), "")};
+    ASSERT_TRUE(QFile::link(ws.machine.path(QStringLiteral("projekte")),
+                            data + QStringLiteral("/Senden-a1b2c3")));
     SendWorkFolder running;
     QString error;
     ASSERT_TRUE(running.create(data, &error)) << error.toStdString();
@@ -414,9 +450,12 @@ TEST_F(SendPipelineTest, LeftoversOfKilledSendsGoAndARunningSendsFolderStays) {
     ASSERT_EQ(send(jobOf({a})).outcome, SendOutcome::Delivered);
 
     EXPECT_TRUE(QFile::exists(sheet));
+    for (const QString& file : kept)
+        EXPECT_TRUE(QFile::exists(file)) << file.toStdString();
     running.remove();
-    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty())
-        << ws.archivesLeftLocally().join(' ').toStdString();
+    EXPECT_EQ(ws.archivesLeftLocally(),
+              (QStringList{QStringLiteral("Muster-071226-100503.zip"),
+                           QStringLiteral("Senden-a1b2c3"), QStringLiteral("Senden-Belege")}));
 }
 
 TEST_F(SendPipelineTest, AbortMidUploadLeavesNothingOnTheServer) {
@@ -437,6 +476,60 @@ TEST_F(SendPipelineTest, AbortMidUploadLeavesNothingOnTheServer) {
     EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(' ').toStdString();
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
     EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+}
+
+// Closing the main window while the archive travels stops the send as the abort button
+// does (the window aborts, then goes): the shop's folder must not keep the part file of a
+// job that the worker will send again after the next start, even when the server takes a
+// second to accept the login the removal needs.
+// Not yet mended: the pipeline's destruction abandons the upload at once, the removal of
+// the part file included, so that closing the window never waits for the server.
+TEST_F(SendPipelineTest, DISABLED_ClosingTheWindowMidUploadLeavesNoPartFileOnTheServer) {
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("traege")});
+    const QString big = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(16 << 20));
+    QEventLoop loop;
+    bool closed = false;
+    QObject::connect(
+        pipeline.get(), &SendPipeline::progress, &loop, [&](const TransferProgress& p) {
+            if (!closed && pipeline->state() == SendPipeline::State::Uploading && p.done > 0) {
+                closed = true;
+                // What the window's unload and destruction do.
+                QTimer::singleShot(0, &loop, [&] {
+                    pipeline->abort();
+                    pipeline.reset();
+                    loop.quit();
+                });
+            }
+        });
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    QTimer::singleShot(0, &loop, [&] { EXPECT_TRUE(pipeline->start(jobOf({big}))); });
+    loop.exec();
+    ASSERT_TRUE(closed);
+    // The server has time to notice the closed connections.
+    QEventLoop settle;
+    QTimer::singleShot(2000, &settle, &QEventLoop::quit);
+    settle.exec();
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(' ').toStdString();
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty())
+        << ws.archivesLeftLocally().join(' ').toStdString();
+}
+
+// A company name so long that the archive's name does not fit a file name: the archive
+// cannot be written, not the worker's files. The worker is told only "0 Zipped files and
+// 1 not", which blames a file that is fine, and every later job of the company fails the
+// same way; what is wrong must be said (the archive, its name), not only logged.
+TEST_F(SendPipelineTest, ArchiveThatCannotBeWrittenIsNotBlamedOnTheFiles) {
+    startShop();
+    state.master.name = QString(300, QLatin1Char('M'));
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF plan");
+    const SendResult r = send(jobOf({a}));
+
+    EXPECT_NE(r.outcome, SendOutcome::Delivered);
+    const QStringList told = prompter.texts() + statusLines + QStringList{r.message};
+    EXPECT_TRUE(told.filter(QStringLiteral("Archiv")).size() > 0)
+        << "the worker was told only: " << told.join(" | ").toStdString();
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
 }
 
 } // namespace

@@ -255,6 +255,22 @@ TEST_F(ZipPacking, SameFileNameFromTwoFoldersBothArrive) {
     EXPECT_EQ(entries.at("Plan (3).PDF").data, "third");
 }
 
+// "Müller.pdf" from a Linux folder (composed ü) and "Müller.pdf" copied from a Mac
+// (u + combining diaeresis) look the same to everyone: unpacked on a Mac they are one
+// file and the second overwrites the first, and the job sheet lists two identical lines.
+// They must get distinct names as plan.pdf and PLAN.pdf do.
+TEST_F(ZipPacking, NamesThatDifferOnlyInUnicodeFormGetDistinctNames) {
+    const QString composed = QStringLiteral("M\u00FCller.pdf");
+    const QString decomposed = QStringLiteral("Mu\u0308ller.pdf");
+    const QStringList files = {write(QStringLiteral("a/") + composed, "first"),
+                               write(QStringLiteral("b/") + decomposed, "second")};
+    const QStringList planned = plannedEntryNames(files);
+    ASSERT_EQ(planned.size(), 2);
+    EXPECT_NE(planned[0].normalized(QString::NormalizationForm_C),
+              planned[1].normalized(QString::NormalizationForm_C))
+        << "both files are named " << planned[0].toStdString() << " in the archive";
+}
+
 TEST_F(ZipPacking, OneRunPerFileAddsToTheSameArchive) {
     const QStringList files = {write("a/plan.pdf", "first"), write("b/plan.pdf", "second"),
                                write("JobDaten.txt", "Auftrag")};
