@@ -42,8 +42,9 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     const FileRow& row = rows_.at(index.row());
     if (role == Qt::DisplayRole)
         return cell(row, index.column());
-    if (role == Qt::ToolTipRole && index.column() == FileName)
-        return row.fullPath;
+    if (role == Qt::ToolTipRole)
+        // A value too long for its column is shown cut; its tool tip holds it whole.
+        return index.column() == FileName ? row.fullPath : cell(row, index.column());
     return {};
 }
 

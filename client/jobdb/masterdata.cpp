@@ -186,11 +186,15 @@ bool MasterDataStore::saveFtpServer(const QString& ftpServer) const {
 bool saveMasterData(const QString& dbPath, MasterData& data, SettingWriter& settings,
                     QString* error) {
     const MasterDataStore store(dbPath);
-    const bool saved = store.save(data);
-    if (!saved && error)
-        *error = store.errorText();
+    if (!store.save(data)) {
+        // The program keeps the database it has: a path that cannot be written to is no
+        // database to start with next time.
+        if (error)
+            *error = store.errorText();
+        return false;
+    }
     settings.writeSetting(QStringLiteral("Databank"), dbPath);
-    return saved;
+    return true;
 }
 
 bool saveFtpSettings(const QString& dbPath, const QString& ftpServer, const ProxySettings& proxy,

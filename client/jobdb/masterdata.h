@@ -91,7 +91,8 @@ private:
 };
 
 // Save master data as OK does it: the row, then the setting Databank with the database path.
-// False (the engine's reason in `error`) when the row could not be written.
+// False (the engine's reason in `error`) when the row could not be written; Databank then
+// stays as it was.
 bool saveMasterData(const QString& dbPath, MasterData& data, SettingWriter& settings,
                     QString* error = nullptr);
 

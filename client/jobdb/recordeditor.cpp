@@ -91,6 +91,12 @@ std::optional<EditorRecord> RecordEditor::newRecord() {
 }
 
 bool RecordEditor::save(const EditorRecord& record) {
+    // A record beyond the highest number could never be reached again and would block
+    // every later newRecord().
+    if (record.number < 1 || record.number > kHighestNumber) {
+        qCWarning(lcJobDb) << config_.table << "number out of range:" << record.number;
+        return false;
+    }
     QSqlDatabase db = db_.connection();
     WriteTransaction tx(db);
     if (!tx.isActive())

@@ -57,7 +57,8 @@ public:
     std::optional<EditorRecord> newRecord();
     // Writes the texts into the record with that number; when there is none, adds a row that
     // carries the number too, so it can be reached again. A text too long for its column is
-    // left out. False when the database refused.
+    // left out. False when the database refused or the number is
+    // outside 1..kHighestNumber.
     bool save(const EditorRecord& record);
     // The delete button: name 1 becomes "gelöscht am: " and today's short date, the other
     // texts empty, the number kept. Only the shown record changes; save() stores it.

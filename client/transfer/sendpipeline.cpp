@@ -289,8 +289,14 @@ void SendPipeline::onPacked(qint32 result) {
                                  .arg(result));
     result_.packed = packed;
     result_.notPacked = notPacked;
-    if (notPacked > 0)
+    if (notPacked > 0) {
         env_.prompter.message(sendtext::packCounts(packed, notPacked), Prompter::Icon::Exclamation);
+        // The program may have been ended while the box waited: nothing goes out then.
+        if (abort_) {
+            deleteArchive();
+            return end(SendOutcome::Aborted, sendtext::kAborted);
+        }
+    }
     if (packed == 0) {
         deleteArchive();
         return end(SendOutcome::NothingPacked, sendtext::packCounts(packed, notPacked));

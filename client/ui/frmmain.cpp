@@ -28,6 +28,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -58,8 +59,19 @@ FrmMain::FrmMain(MainWindowContext context, QWidget* parent) : QMainWindow(paren
 FrmMain::~FrmMain() {
     // The pipeline goes before the window's widgets: a send still running then can no
     // longer call back into a window that is half gone.
-    if (pipeline_)
-        pipeline_->disconnect(this);
+    if (!pipeline_)
+        return;
+    pipeline_->disconnect(this);
+    // A delivered and recorded job's mail is the shop's only word of it: the program ends
+    // once it went, not in the middle of it. The window is gone for the worker already;
+    // the mail's own time-out bounds the wait.
+    if (pipeline_->state() == transfer::SendPipeline::State::Notifying) {
+        hide();
+        qCInfo(lcSend) << "waiting for the notification mail before the end";
+        QEventLoop mailGone;
+        connect(pipeline_.get(), &transfer::SendPipeline::finished, &mailGone, &QEventLoop::quit);
+        mailGone.exec();
+    }
 }
 
 // The window's size at load: as large as the worker is used to, but never taller or wider
@@ -70,12 +82,24 @@ void FrmMain::fitToScreen() {
     if (const QScreen* s = screen()) {
         const QRect free = s->availableGeometry();
         // The frame (title bar, borders) is not known before the window is shown; allow
-        // for a usual one, and for a task bar where the platform does not report one.
-        const int frameHeight = 40;
+        // for a usual title bar and borders, and for a task bar where the platform does
+        // not report one.
+        const int frameHeight = 40 + 8;
         const int taskBar = free.height() == s->geometry().height() ? 48 : 0;
         size = size.boundedTo(QSize(free.width() - 16, free.height() - frameHeight - taskBar));
     }
     resize(size.expandedTo(minimumSizeHint()));
+}
+
+// The window's place at load: centred across the free area and at its top, so that the
+// room kept for an unreported task bar stays below the window instead of being split
+// above and below it.
+void FrmMain::placeOnScreen() {
+    const QScreen* s = screen();
+    if (!s)
+        return;
+    const QRect free = s->availableGeometry();
+    move(free.left() + qMax(0, (free.width() - frameGeometry().width()) / 2), free.top());
 }
 
 void FrmMain::buildMenus() {
@@ -199,7 +223,7 @@ void FrmMain::buildStatusBar() {
 }
 
 void FrmMain::formLoad() {
-    centerOnScreen(this);
+    placeOnScreen();
     // The program-wide connection stays open for the whole run. A database that could
     // not be rebuilt or opened leaves the window with empty lists.
     if (ctx_.state.databaseUsable && !ctx_.state.databasePath.isEmpty()) {

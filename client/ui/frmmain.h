@@ -104,6 +104,7 @@ private:
     void appendStatusBox(const QString& line);
     void setCaption(const QString& caption);
     void fitToScreen();
+    void placeOnScreen();
 
     MainWindowContext ctx_;
     std::unique_ptr<jobdb::Database> db_;

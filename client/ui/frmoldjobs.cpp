@@ -130,7 +130,8 @@ void FrmOldJobs::buildBoxes(QGridLayout* grid) {
 void FrmOldJobs::buildFileList() {
     fileList_ = makeReportList(this, QStringLiteral("ListView1"), &files_);
     fileList_->setMinimumHeight(140);
-    connect(&files_, &QAbstractItemModel::modelReset, this, &FrmOldJobs::fitColumns);
+    // The value columns show their cells whole; the file name takes the rest of the width.
+    new FileListColumnFitter(fileList_);
 }
 
 void FrmOldJobs::buildButtons(QHBoxLayout* row) {
@@ -221,21 +222,6 @@ void FrmOldJobs::openSearch() {
     FrmSearching search(
         ctx_.db.path(), [this](qint32 number) { showJob(number); }, this);
     search.exec();
-}
-
-void FrmOldJobs::resizeEvent(QResizeEvent* event) {
-    QDialog::resizeEvent(event);
-    fitColumns();
-}
-
-void FrmOldJobs::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    fitColumns();
-}
-
-// The value columns show their cells whole; the file name takes the rest of the width.
-void FrmOldJobs::fitColumns() {
-    fitFileListColumns(fileList_);
 }
 
 void openJobHistory(QWidget* parent, const jobdb::Database* db, const QString& databasePath,

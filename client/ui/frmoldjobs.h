@@ -44,10 +44,6 @@ public:
     const history::HistoryBrowser& browser() const { return browser_; }
     const compose::FileListModel& files() const { return files_; }
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
 private:
     void buildBoxes(QGridLayout* grid);
     void buildFileList();
@@ -57,7 +53,6 @@ private:
     void loadIntoMainWindow();
     void deleteShownJob();
     void openSearch();
-    void fitColumns();
 
     OldJobsContext ctx_;
     history::HistoryStore store_;

@@ -56,7 +56,7 @@ const FlagField kFlags[] = {
 } // namespace
 
 FrmStammdat::FrmStammdat(Context context, QWidget* parent)
-    : QDialog(parent), ctx_(std::move(context)) {
+    : QDialog(parent), ctx_(std::move(context)), databaseInUse_(ctx_.databasePath) {
     setObjectName(QStringLiteral("frmStammdat"));
     setWindowTitle(QStringLiteral("Stammdaten"));
     setModal(true);
@@ -183,6 +183,10 @@ void FrmStammdat::onOk() {
                                              "werden:\r") +
                                   error,
                               Prompter::Icon::Critical, windowTitle());
+        // Choosing the file already named it for the next start; a file that cannot take
+        // the data is not switched to.
+        if (choice_->otherFileChosen())
+            ctx_.settings.writeSetting(QStringLiteral("Databank"), databaseInUse_);
         return;
     }
     if (!choice_->otherFileChosen()) {

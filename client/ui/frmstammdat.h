@@ -41,6 +41,7 @@ private:
 
     Context ctx_;
     std::unique_ptr<jobdb::DatabaseFileChoice> choice_;
+    const QString databaseInUse_; // the file the program runs with
     QLineEdit* text_[19] = {};
     QCheckBox* check_[4] = {};
     QLineEdit* text15_ = nullptr;

@@ -1,6 +1,7 @@
 #include "client/ui/jobpanel.h"
 
 #include "client/compose/choicelists.h"
+#include "client/jobdb/jobrecords.h"
 #include "client/ui/filelistcolumns.h"
 #include "client/ui/frmaddfile.h"
 
@@ -38,17 +39,34 @@ QLabel* caption(const QString& text, QWidget* buddy) {
     return label;
 }
 
+// How a reloaded list finds the entry the worker had chosen.
+enum class Match {
+    Text,         // the same text (catalogue entries)
+    RecordNumber, // the same record number: "N | name" labels whose name may be corrected
+};
+
 // Fills a choice box afresh. What the worker had chosen stays chosen when the new list
 // still holds it (a reloaded list, a refreshed catalogue); otherwise nothing is chosen.
-// A typed text in an editable box is the worker's, too, and stays.
-void replaceItems(QComboBox* box, const QStringList& items) {
-    const QString chosen = box->currentIndex() >= 0 ? box->currentText() : QString();
-    const QString typed = box->isEditable() ? box->currentText() : QString();
+// A text typed into an editable box is the worker's, too, and stays, also after a pick.
+void replaceItems(QComboBox* box, const QStringList& items, Match match = Match::Text) {
+    const QString picked =
+        box->currentIndex() >= 0 ? box->itemText(box->currentIndex()) : QString();
+    const QString shown = box->currentText();
+    const bool typed = box->isEditable() && shown != picked;
     box->clear();
     box->addItems(items);
-    box->setCurrentIndex(chosen.isEmpty() ? -1 : static_cast<int>(items.indexOf(chosen)));
-    if (box->isEditable() && box->currentIndex() < 0)
-        box->setEditText(typed == chosen ? QString() : typed);
+    qsizetype found = picked.isEmpty() ? -1 : items.indexOf(picked);
+    if (found < 0 && match == Match::RecordNumber && !picked.isEmpty()) {
+        const std::optional<qint32> number = jobdb::labelNumber(picked);
+        for (qsizetype i = 0; number && found < 0 && i < items.size(); ++i)
+            if (jobdb::labelNumber(items.at(i)) == number)
+                found = i;
+    }
+    box->setCurrentIndex(static_cast<int>(found));
+    if (typed)
+        box->setEditText(shown);
+    else if (box->isEditable() && found < 0)
+        box->setEditText(QString());
 }
 
 // A drop-down list that opens below its box with a bounded height and scrolled to the
@@ -170,9 +188,15 @@ void JobPanel::buildFileList() {
     listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listView1_->header()->setStretchLastSection(false);
     listView1_->setMinimumHeight(120);
-    // Values applied or loaded may be longer than the catalogue's: the columns follow.
-    connect(&model_, &QAbstractItemModel::dataChanged, this, &JobPanel::fitColumns);
-    connect(&model_, &QAbstractItemModel::modelReset, this, &JobPanel::fitColumns);
+    // The value columns are as wide as their longest possible entry (the catalogue's
+    // texts, or what a row holds).
+    using M = compose::FileListModel;
+    columns_ = new FileListColumnFitter(listView1_, [this] {
+        return std::map<int, QStringList>{{M::Color, itemsOf(cboColor_)},
+                                          {M::Step1, itemsOf(cboArbeit_[0])},
+                                          {M::Step2, itemsOf(cboArbeit_[1])},
+                                          {M::Step3, itemsOf(cboArbeit_[2])}};
+    });
 
     cmdAddFile_ = new QPushButton(QStringLiteral("Dateien &hinzufügen"), this);
     cmdAddFile_->setObjectName(QStringLiteral("cmdAddFile"));
@@ -195,12 +219,12 @@ void JobPanel::buildFileList() {
 
 void JobPanel::setProjects(const QStringList& labels) {
     if (!labels.isEmpty())
-        replaceItems(cboProjekt_, labels);
+        replaceItems(cboProjekt_, labels, Match::RecordNumber);
 }
 
 void JobPanel::setDeliveries(const QStringList& labels) {
     if (!labels.isEmpty())
-        replaceItems(cboLieferAdr_, labels);
+        replaceItems(cboLieferAdr_, labels, Match::RecordNumber);
 }
 
 void JobPanel::setCatalogueLists(const QStringList& colors, const QStringList& work1,
@@ -209,7 +233,7 @@ void JobPanel::setCatalogueLists(const QStringList& colors, const QStringList& w
     replaceItems(cboArbeit_[0], work1);
     replaceItems(cboArbeit_[1], work2);
     replaceItems(cboArbeit_[2], work3);
-    fitColumns();
+    columns_->fitNow();
 }
 
 void JobPanel::clearCatalogueLists() {
@@ -288,27 +312,6 @@ void JobPanel::applyToSelectedRows() {
 
 void JobPanel::deleteFirstSelectedRow() {
     model_.removeFirstOf(selectedRows());
-}
-
-void JobPanel::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    fitColumns();
-}
-
-void JobPanel::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    fitColumns();
-}
-
-// The value columns are as wide as their longest possible entry (the catalogue's texts,
-// or what a row holds), the number column as its digits; the file name takes the width
-// that is left, so the header always reaches the list's right edge.
-void JobPanel::fitColumns() {
-    using M = compose::FileListModel;
-    fitFileListColumns(listView1_, {{M::Color, itemsOf(cboColor_)},
-                                    {M::Step1, itemsOf(cboArbeit_[0])},
-                                    {M::Step2, itemsOf(cboArbeit_[1])},
-                                    {M::Step3, itemsOf(cboArbeit_[2])}});
 }
 
 } // namespace kestro::ui

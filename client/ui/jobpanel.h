@@ -14,6 +14,10 @@ class QToolButton;
 class QTreeView;
 
 namespace kestro::ui {
+class FileListColumnFitter;
+}
+
+namespace kestro::ui {
 
 // The job area of the main window: the job's header fields, the per-file settings, and
 // the file list with its buttons. The rows live in a compose::FileListModel; this widget
@@ -62,15 +66,10 @@ Q_SIGNALS:
     // "Dateien hinzufügen" was pressed; the main window answers with openAddFiles().
     void addFilesRequested();
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
 private:
     void buildHeaderFields();
     void buildFileSettings();
     void buildFileList();
-    void fitColumns();
 
     Prompter& prompter_;
     compose::FileListModel model_;
@@ -86,6 +85,7 @@ private:
     QPushButton* cmdAddFile_ = nullptr;
     QPushButton* cmdAnwenden_ = nullptr;
     QToolButton* image1_ = nullptr;
+    FileListColumnFitter* columns_ = nullptr;
 };
 
 } // namespace kestro::ui

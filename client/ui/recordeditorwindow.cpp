@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +13,44 @@
 #include <QVBoxLayout>
 
 namespace kestro::ui {
+namespace {
+
+// The scroll bar does not step on its own at the arrow keys; the worker at the keyboard
+// steps through the records with them, Home and End reach the first and last.
+class ArrowKeyStepper : public QObject {
+public:
+    explicit ArrowKeyStepper(QScrollBar* bar) : QObject(bar), bar_(bar) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != bar_ || event->type() != QEvent::KeyPress)
+            return false;
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Up:
+            bar_->triggerAction(QAbstractSlider::SliderSingleStepSub);
+            return true;
+        case Qt::Key_Right:
+        case Qt::Key_Down:
+            bar_->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            return true;
+        case Qt::Key_Home:
+            bar_->triggerAction(QAbstractSlider::SliderToMinimum);
+            return true;
+        case Qt::Key_End:
+            bar_->triggerAction(QAbstractSlider::SliderToMaximum);
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QScrollBar* bar_;
+};
+
+} // namespace
+
 namespace {
 
 QPushButton* barButton(QWidget* bar, const QString& name, const QString& text) {
@@ -60,6 +99,10 @@ RecordEditorWindow::RecordEditorWindow(const jobdb::Database& db, jobdb::EditorC
     hScroll1_ = new QScrollBar(Qt::Horizontal, this);
     hScroll1_->setObjectName(QStringLiteral("HScroll1"));
     hScroll1_->setPageStep(1);
+    // A worker at the keyboard tabs to the bar and steps through the records with the
+    // arrow keys.
+    hScroll1_->setFocusPolicy(Qt::StrongFocus);
+    hScroll1_->installEventFilter(new ArrowKeyStepper(hScroll1_));
 
     auto* picButtons = new QWidget(this);
     picButtons->setObjectName(QStringLiteral("picButtons"));
@@ -139,6 +182,15 @@ void RecordEditorWindow::save() {
     if (record.number < 1) {
         prompter_.message(QStringLiteral("Bitte zuerst einen Datensatz wählen oder mit "
                                          "\"Neu\" anlegen."),
+                          Prompter::Icon::Exclamation, windowTitle());
+        return;
+    }
+    if (record.number > jobdb::RecordEditor::kHighestNumber) {
+        // The bar could never reach it, and every later "Neu" would fail.
+        prompter_.message(QStringLiteral("Die Nummer %1 ist zu groß: bitte eine Nummer von 1 "
+                                         "bis %2 eingeben.")
+                              .arg(record.number)
+                              .arg(jobdb::RecordEditor::kHighestNumber),
                           Prompter::Icon::Exclamation, windowTitle());
         return;
     }

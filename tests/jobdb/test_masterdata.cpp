@@ -123,7 +123,7 @@ TEST_F(MasterDataFile, MissingFileLoadsNothingAndSavesNothing) {
     EXPECT_FALSE(MasterDataStore(missing).load(m));
     EXPECT_EQ(m, filled());
     EXPECT_FALSE(saveMasterData(missing, m, settings));
-    EXPECT_EQ(settings.writes, QStringList{QStringLiteral("Databank=") + missing});
+    EXPECT_TRUE(settings.writes.isEmpty()) << "the next start would use a database that failed";
     EXPECT_FALSE(QFile::exists(missing));
 }
 

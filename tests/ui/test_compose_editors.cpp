@@ -1,15 +1,18 @@
 // The project and delivery-address editors against a real database file.
 #include "client/jobdb/creation.h"
 #include "client/jobdb/database.h"
+#include "client/jobdb/recordeditor.h"
 #include "client/ui/recordeditorwindow.h"
 #include "common/germanformat.h"
 #include "support/uitest.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using kestro::jobdb::EditorConfig;
@@ -62,6 +65,20 @@ protected:
         button->click();
     }
     static QScrollBar* scroll(QWidget& w) { return w.findChild<QScrollBar*>("HScroll1"); }
+    // The project editor on "Neubau", "Umbau", "Anbau", shown and active.
+    std::unique_ptr<RecordEditorWindow> openOnThreeProjects() {
+        kestro::jobdb::RecordEditor editor(*db, EditorConfig::projects());
+        for (const char* name : {"Neubau", "Umbau", "Anbau"}) {
+            auto record = editor.newRecord();
+            EXPECT_TRUE(record);
+            record->name1 = QString::fromLatin1(name);
+            EXPECT_TRUE(editor.save(*record));
+        }
+        auto window = open(EditorConfig::projects());
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        return window;
+    }
 
     QTemporaryDir dir;
     QString path;
@@ -209,4 +226,42 @@ TEST_F(EditorTest, DeleteWithNoRecordShownLeavesTheNumberEmpty) {
     press(*window, "cmdDelete");
     EXPECT_EQ(box(*window, "txtProNr")->text(), "");
     EXPECT_TRUE(box(*window, "txtName1")->text().startsWith("gelöscht am: "));
+}
+
+// A worker without a mouse tabs to the scroll bar and steps through the records with the
+// arrow keys.
+TEST_F(EditorTest, TheScrollBarIsReachedWithTabAndStepsWithTheArrowKeys) {
+    auto window = openOnThreeProjects();
+    box(*window, "txtName1")->setFocus();
+    bool reached = false;
+    for (int i = 0; i < 20 && !reached; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached = QApplication::focusWidget() == scroll(*window);
+    }
+    ASSERT_TRUE(reached) << "the scroll bar is not in the tab order";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(box(*window, "txtName1")->text(), "Umbau");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    EXPECT_EQ(box(*window, "txtName1")->text(), "Anbau");
+}
+
+// One digit too many in the number box: Save refuses a record the scroll bar could never
+// reach (it ends at 32767), says why, and "Neu" goes on counting from the highest record.
+TEST_F(EditorTest, ANumberBeyondTheScrollBarIsRefusedAndNewStillWorks) {
+    auto window = openOnThreeProjects();
+    prompter.shown.clear();
+    QLineEdit* number = box(*window, "txtProNr");
+    number->clear();
+    QTest::keyClicks(number, "40000");
+    box(*window, "txtName1")->setText("Tippfehler");
+    press(*window, "cmdSave");
+    EXPECT_EQ(rows("Projekte", "ProNumber").size(), 3)
+        << rows("Projekte", "ProNumber").join(',').toStdString();
+    ASSERT_EQ(prompter.texts().size(), 1);
+    EXPECT_TRUE(prompter.texts().at(0).contains("32767")) << prompter.texts().at(0).toStdString();
+
+    prompter.shown.clear();
+    press(*window, "cmdNew");
+    EXPECT_EQ(number->text(), "4");
+    EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join('|').toStdString();
 }

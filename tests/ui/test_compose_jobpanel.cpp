@@ -256,3 +256,28 @@ TEST_F(JobPanelTest, ChoicesSurviveAReloadWhereTheirEntryStays) {
     EXPECT_EQ(child<QComboBox>("cboColor")->currentIndex(), -1);
     EXPECT_EQ(child<QComboBox>("cboArbeit1")->currentText(), "Falzen");
 }
+
+// A shop with long processing texts: the file name stays readable, the columns stay
+// within the list instead of running off its right edge, and a cut value is whole in its
+// tool tip.
+TEST_F(JobPanelTest, LongCatalogueTextsLeaveTheFileNameReadable) {
+    const QString longStep = "Rückendrahtheftung mit zwei Klammern und Sonderfalz";
+    panel.setCatalogueLists({"SW", "Farbe"}, {"keine", longStep}, {"keine", longStep + " B"},
+                            {"keine", longStep + " C"});
+    const QString name = "Bauplan Erdgeschoss Nord Achse A-F.pdf";
+    panel.model().appendFiles({{name, "/auftrag/plan.pdf"}});
+    clickRow(0);
+    choose("cboArbeit1", longStep);
+    child<QPushButton>("cmdAnwenden")->click();
+    QApplication::processEvents();
+    QHeaderView* header = list()->header();
+    EXPECT_LE(header->length(), list()->viewport()->width())
+        << "the columns run past the list's right edge";
+    EXPECT_GE(header->sectionSize(FileListModel::FileName),
+              list()->fontMetrics().horizontalAdvance(name))
+        << "the file name is cut";
+    const QModelIndex step = list()->model()->index(0, FileListModel::Step1);
+    EXPECT_LT(header->sectionSize(FileListModel::Step1),
+              list()->fontMetrics().horizontalAdvance(longStep));
+    EXPECT_EQ(step.data(Qt::ToolTipRole).toString(), longStep);
+}

@@ -1,6 +1,8 @@
 // A job sent from the main window as a worker sends it: the window loads the shop's
 // catalogue, the rows get their settings, FTP-Senden is pressed, and the archive arrives
 // at the print shop while the window stays responsive; afterwards the file list is empty.
+// Also as a careless worker and a hostile world use it: choices edited in the editors
+// behind the window's back, the program ended in the middle of a send.
 #include "cli/sendworkstation.h"
 #include "client/compose/filelistmodel.h"
 #include "client/jobdb/database.h"
@@ -15,6 +17,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -26,14 +29,20 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace kestro;
 using kestro::test::SendWorkstation;
@@ -58,6 +67,46 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs, qint64* longestGa
         *longestGapMs = std::max(*longestGapMs, gap.restart() - 5);
     }
     return true;
+}
+
+// Message boxes as the tests script them; `onMessage` runs while a box "waits", as a
+// signal or a click elsewhere does while a real box waits for OK.
+class WaitingPrompter : public ScriptedPrompter {
+public:
+    void message(const QString& text, Icon icon, const QString& title = {}) override {
+        ScriptedPrompter::message(text, icon, title);
+        if (onMessage)
+            onMessage(text);
+    }
+    std::function<void(const QString&)> onMessage;
+};
+
+// A loopback port that takes connections and never says a word: a server that hangs.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(fd_, 16) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Waits until `done` holds, running the event loop.
+bool waitFor(const std::function<bool()>& done, int timeoutMs) {
+    qint64 gap = 0;
+    return waitFor(done, timeoutMs, &gap);
 }
 
 // A workstation with a print shop on loopback and the main window loaded on it, the
@@ -109,10 +158,62 @@ protected:
         return lines;
     }
 
+    void addProjects(const QStringList& names) {
+        jobdb::RecordEditor editor(*window->database(), jobdb::EditorConfig::projects());
+        for (const QString& name : names) {
+            auto record = editor.newRecord();
+            ASSERT_TRUE(record);
+            record->name1 = name;
+            ASSERT_TRUE(editor.save(*record));
+        }
+        window->reloadProjects();
+    }
+    // Opens the project editor from the menu; `work` runs in it, then it is closed.
+    void inProjectEditor(const std::function<void(QWidget&)>& work) {
+        QTimer::singleShot(200, [work] {
+            QWidget* editor = QApplication::activeModalWidget();
+            ASSERT_NE(editor, nullptr);
+            work(*editor);
+            editor->findChild<QPushButton*>(QStringLiteral("cmdClose"))->click();
+        });
+        child<QAction>("mnuProjekt")->trigger();
+    }
+    // A job of one real file and, optionally, one that has gone from the disk.
+    void composeJob(bool withMissingFile) {
+        const QString file =
+            ws.machine.writeFile(QStringLiteral("x/plan.pdf"), QByteArray(200000, 'p'));
+        QList<compose::NewFile> files{{QStringLiteral("plan.pdf"), file}};
+        if (withMissingFile)
+            files.append(
+                {QStringLiteral("fehlt.pdf"), ws.machine.path(QStringLiteral("x/fehlt.pdf"))});
+        window->jobPanel()->model().appendFiles(files);
+        QList<int> rows;
+        for (int r = 0; r < files.size(); ++r)
+            rows << r;
+        window->jobPanel()->model().apply(rows, {QStringLiteral("2"), QStringLiteral("farbig"),
+                                                 QStringLiteral("heften"), QStringLiteral("falten"),
+                                                 QStringLiteral("keine")});
+    }
+    int recordedJobs() {
+        int count = -1;
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+            db.setDatabaseName(ws.databasePath);
+            if (db.open()) {
+                QSqlQuery q(db);
+                if (q.exec(QStringLiteral("SELECT count(*) FROM JobDaten")) && q.next())
+                    count = q.value(0).toInt();
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("peek"));
+        return count;
+    }
+
     SendWorkstation ws;
     DeployConfig config;
     startup::ClientState state;
-    ScriptedPrompter prompter;
+    WaitingPrompter prompter;
     test::RecordingWriter writer;
     AlwaysDelivered service;
     std::unique_ptr<ui::FrmMain> window;
@@ -333,14 +434,48 @@ TEST_F(MainWindowSend, FileListColumnsFitWhatTheyShow) {
         EXPECT_GE(header->sectionSize(compose::FileListModel::FileName), header->sectionSize(c));
 }
 
+// The worker picked project 2 and corrects its name in the project editor: the project
+// is still there under its number, so it stays chosen. Today the box is silently empty
+// and the job goes out without a project.
+TEST_F(MainWindowSend, ACorrectedProjectNameKeepsTheProjectChosen) {
+    addProjects({QStringLiteral("Neubau"), QStringLiteral("Umbau")});
+    auto* box = child<QComboBox>("cboProjekt");
+    box->setCurrentIndex(1);
+    ASSERT_EQ(box->currentText(), QStringLiteral("2 | Umbau"));
+    inProjectEditor([](QWidget& editor) {
+        editor.findChild<QScrollBar*>(QStringLiteral("HScroll1"))->setValue(2);
+        editor.findChild<QLineEdit*>(QStringLiteral("txtName1"))
+            ->setText(QStringLiteral("Umbau Nord"));
+        editor.findChild<QPushButton*>(QStringLiteral("cmdSave"))->click();
+    });
+    EXPECT_EQ(window->jobPanel()->snapshot().project, QStringLiteral("2 | Umbau Nord"));
+}
+
+// What the worker typed into the project box after picking an entry is the worker's and
+// survives the list's reload; today the reload wipes it.
+TEST_F(MainWindowSend, TextTypedAfterAPickSurvivesTheListReload) {
+    addProjects({QStringLiteral("Neubau"), QStringLiteral("Umbau")});
+    auto* box = child<QComboBox>("cboProjekt");
+    box->setCurrentIndex(0);
+    box->lineEdit()->setFocus();
+    box->lineEdit()->end(false);
+    QTest::keyClicks(box->lineEdit(), QStringLiteral(" Ost"));
+    ASSERT_EQ(box->currentText(), QStringLiteral("1 | Neubau Ost"));
+    inProjectEditor([](QWidget&) {});
+    EXPECT_EQ(window->jobPanel()->snapshot().project, QStringLiteral("1 | Neubau Ost"));
+}
+
 // On a 1366 x 768 laptop screen the window, with its title bar, stays above a task bar,
 // and the deadline's time list drops down at the chosen time with a bounded height.
 TEST_F(MainWindowSend, FitsALaptopScreenAndTheTimeListOpensAtTheChoice) {
     const QRect screen = window->screen()->geometry();
     ASSERT_EQ(screen.size(), QSize(1366, 768)) << "tests/ui/laptop-screen.json in use";
-    const int titleBar = 40;
+    ASSERT_EQ(window->screen()->availableGeometry(), screen) << "no task bar reported";
+    const int titleBar = 40; // what the window allows for above its frame
     const int taskBar = 48;
-    EXPECT_LE(window->height() + titleBar, screen.height() - taskBar);
+    EXPECT_LE(window->frameGeometry().bottom() + titleBar, screen.height() - taskBar)
+        << "window from y=" << window->frameGeometry().top() << " to "
+        << window->frameGeometry().bottom();
     EXPECT_LE(window->width(), screen.width());
     EXPECT_GE(window->height(), window->minimumSizeHint().height());
 
@@ -455,4 +590,106 @@ TEST_F(MainWindowSend, TheWindowStaysResponsiveWhileAnotherWorkstationHoldsTheDa
     EXPECT_EQ(ws.uploadedFiles().size(), 1);
     // Not a timing test: a gap of seconds means the window waited for the database.
     EXPECT_LT(longestGap, 2000);
+}
+
+// The program is ended (SIGTERM at logout, Ctrl+C) while the "1 Zipped files and 1 not"
+// box waits: the send must stop there. Today it goes on after the box and uploads,
+// records and mails the job from a program the worker closed; when the process ends
+// first, the shop may hold an archive that was never recorded or announced.
+TEST_F(MainWindowSend, EndingTheProgramWhileTheCountsBoxWaitsStopsTheSend) {
+    composeJob(true);
+    bool closed = false;
+    prompter.onMessage = [&](const QString& text) {
+        if (text.contains(QStringLiteral("Zipped files"))) {
+            window->close();
+            closed = true;
+        }
+    };
+    child<QPushButton>("cmdFTPSend")->click();
+    ASSERT_TRUE(waitFor([&] { return closed; }, 30000));
+    waitFor([&] { return child<QPushButton>("cmdFTPSend")->isEnabled(); }, 20000);
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(',').toStdString();
+    EXPECT_EQ(recordedJobs(), 0);
+    EXPECT_TRUE(ws.mails().isEmpty());
+}
+
+// Closing the window (close box, Datei -> Ende, SIGTERM) while the archive goes up to a
+// server that hangs: the abort button deletes the local archive, closing must as well.
+// Today the whole job's archive stays in the client data folder after every such close.
+TEST_F(MainWindowSend, ClosingDuringTheUploadLeavesNoArchiveBehind) {
+    SilentServer hangingFtp;
+    // The shop's targets list names the hanging server with the shop's own catalogue.
+    ws.machine.writeFile(QStringLiteral("shop/web/DevorOrava/FTP-Targets.txt"),
+                         QStringLiteral("%1, %2/shop/Katalog.INI\r\n")
+                             .arg(hangingFtp.address(), ws.value("webServer"))
+                             .toUtf8());
+    state.ftp.server = hangingFtp.address();
+    composeJob(false);
+    child<QPushButton>("cmdFTPSend")->click();
+    ASSERT_TRUE(waitFor(
+        [&] { return window->windowTitle().startsWith(QStringLiteral("Uploading")); }, 30000));
+    QTest::qWait(300);
+    window->close();
+    window.reset(); // the program's end, as after the event loop returned
+    QTest::qWait(300);
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty())
+        << ws.archivesLeftLocally().join(',').toStdString();
+}
+
+// A mail server that answers only after a pause, in front of the shop's: the
+// notification is still on its way when the worker closes the window.
+const char* const kSlowRelay = R"(
+import socket, sys, threading, time
+target = (sys.argv[1], int(sys.argv[2]))
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(8)
+print("PORT %d" % server.getsockname()[1], flush=True)
+def pump(a, b):
+    try:
+        while True:
+            data = a.recv(65536)
+            if not data:
+                break
+            b.sendall(data)
+    except OSError:
+        pass
+    for s in (a, b):
+        try:
+            s.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+def serve(client):
+    time.sleep(1.5)
+    upstream = socket.create_connection(target)
+    threading.Thread(target=pump, args=(upstream, client), daemon=True).start()
+    pump(client, upstream)
+while True:
+    client, _ = server.accept()
+    threading.Thread(target=serve, args=(client,), daemon=True).start()
+)";
+
+// The archive is at the shop and the job recorded; closing the window while the
+// notification mail is on its way must not swallow the mail (the abort button is off by
+// then). Today the close aborts it: the shop holds a job nobody announced.
+TEST_F(MainWindowSend, ClosingWhileTheMailIsOnItsWayStillTellsTheShop) {
+    const QString shopSmtp = ws.value("smtpServer");
+    const qsizetype colon = shopSmtp.lastIndexOf(QLatin1Char(':'));
+    test::PeerProcess relay;
+    ASSERT_TRUE(relay.start(QStringLiteral("/usr/bin/python3"),
+                            {QStringLiteral("-c"), QString::fromLatin1(kSlowRelay),
+                             shopSmtp.left(colon), shopSmtp.mid(colon + 1)}));
+    config.smtpServer = QStringLiteral("127.0.0.1:%1").arg(relay.port());
+    composeJob(false);
+    child<QPushButton>("cmdFTPSend")->click();
+    // The job left the window: uploaded and recorded, the mail goes out now.
+    ASSERT_TRUE(waitFor([&] { return window->jobPanel()->model().rowCount() == 0; }, 30000));
+    QTest::qWait(200);
+    ASSERT_TRUE(ws.mails().isEmpty()) << "the relay should still hold the mail";
+    window->close();
+    window.reset();
+    waitFor([&] { return !ws.mails().isEmpty(); }, 10000);
+    EXPECT_EQ(ws.uploadedFiles().size(), 1);
+    EXPECT_EQ(recordedJobs(), 1);
+    EXPECT_EQ(ws.mails().size(), 1) << "the shop was never told of the delivered job";
 }

@@ -165,6 +165,11 @@ TEST_F(MasterDataWindow, AFailedSaveOrLoadIsShownAndTheWindowStaysOpen) {
                       Qt::LeftButton);
     EXPECT_TRUE(prompter.texts().last().startsWith(
         QStringLiteral("Die Stammdaten konnten nicht gelesen werden:\r")));
+    // OK cannot save into the chosen file either: the next start keeps the database.
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(ends, 0);
+    EXPECT_EQ(writer.writes.last(), QStringLiteral("Databank=") + machine.path("jobs.mdb"));
 }
 
 TEST(MainWindow, MenusAndUnloadSteps) {
