@@ -48,6 +48,7 @@ DeployConfig DeployConfig::load(const QString& path) {
     takeList(ini, "Service", "SettingNames", &c.settingNames);
     takeList(ini, "Service", "Products", &c.products);
     take(ini, "Update", "PublicKey", &c.updatePublicKey);
+    takeList(ini, "Update", "ClientFolders", &c.clientFolders);
     c.updatePublicKey = c.updatePublicKey.trimmed();
     while (c.webServer.endsWith(QLatin1Char('/')))
         c.webServer.chop(1);

@@ -40,6 +40,10 @@ struct DeployConfig {
     // [Update] PublicKey: the maker's Ed25519 public key (base64 of the 32 raw bytes, or of
     // its DER form). When set, an installer starts only with a valid "<address>.sig".
     QString updatePublicKey;
+    // [Update] ClientFolders: folders an installed client lives in, separated by ";". An
+    // update search is made for such a folder whichever program asks; any other folder
+    // only when the asking program is the client program installed in exactly that folder.
+    QStringList clientFolders;
 
     static QString defaultPath();
     static DeployConfig load(const QString& path = defaultPath());

@@ -18,7 +18,8 @@ QString logSafe(const QString& text) {
             out += QStringLiteral("\\t");
         else if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
             out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-        else if (u == 0x2028 || u == 0x2029)
+        else if (u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
+                 (u >= 0x2066 && u <= 0x2069))
             out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
         else
             out += c;

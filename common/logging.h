@@ -11,10 +11,11 @@ Q_DECLARE_LOGGING_CATEGORY(lcRegistry)
 namespace kestro {
 
 // Text from outside (a pipe message, a path a caller named) made safe for a log line:
-// control characters, line and paragraph separators are written as escapes ("\\n",
-// "\\x1b", "\\u2028"), so such text can never start a line of its own. Beyond
-// kLogSafeLength characters only the count of the rest is written, so a caller cannot
-// flood the log with one message.
+// control characters, line and paragraph separators and the marks that turn the
+// direction of text around are written as escapes ("\\n", "\\x1b", "\\u2028",
+// "\\u202e"), so such text can never start a line of its own nor show itself reversed.
+// Beyond kLogSafeLength characters only the count of the rest is written, so a caller
+// cannot flood the log with one message.
 inline constexpr qsizetype kLogSafeLength = 512;
 QString logSafe(const QString& text);
 

@@ -6,9 +6,11 @@
 #include <sys/types.h>
 
 // How a running client makes itself findable by Vellmon, which must close the client's
-// window before it starts an update. Each client keeps two entries in <runtime dir>/clients:
-// "<pid>.client" with its process id and window title, and "<pid>.sock", a datagram socket
-// on which it takes the request "close". Both go when the client ends.
+// window before it starts an update. Each client keeps two entries in its user's own
+// folder <runtime dir>/clients/<uid>: "<pid>.client" with its process id and window
+// title, and "<pid>.sock", a datagram socket on which it takes the request "close". Both
+// go when the client ends. A user's folder belongs to that user and only it may write
+// there, so no other user can take a client's names beforehand.
 namespace kestro::presence {
 
 struct ClientEntry {
@@ -18,8 +20,19 @@ struct ClientEntry {
 
 inline constexpr char kCloseRequest[] = "close";
 
+// The folder of one user's entries.
+QString userFolder(uid_t uid);
+// The entries of process `pid`, in the folder of the user running it (of this process's
+// user when it does not run).
 QString entryFile(pid_t pid);
 QString socketFile(pid_t pid);
+
+// Creates the folder of `uid` if missing, owned by that user, and checks it is that
+// user's own (a real folder owned by the user that no one else may write to). A client
+// makes its own; the service makes them for the machine's users when it starts, before
+// anyone could take such a name first, and for each user who calls it.
+bool prepareUserFolder(uid_t uid);
+void prepareUserFolders();
 
 // Writes (or replaces) the entry of `pid`.
 bool writeEntry(pid_t pid, const QString& title);
@@ -33,10 +46,11 @@ QList<ClientEntry> listClients();
 // entry removed), or until `abort` is set. True when the client closed within that time.
 bool requestClose(const ClientEntry& client, int waitMs, const std::atomic_bool* abort = nullptr);
 
-// Every user may write into the folder, so the server keeps it small: it removes what is
-// not an entry of a running process of the entry's owner (a "<pid>.client" file of at
-// most kMaxEntryBytes, a "<pid>.sock" socket), and keeps at most kMaxEntriesPerUser
-// entries of one user. Returns how many entries it removed.
+// Every user may write into the shared folder, so the server keeps it small: it removes
+// what is not a user's own folder there, and in each user's folder what is not an entry
+// of a running process of that user (a "<pid>.client" file of at most kMaxEntryBytes, a
+// "<pid>.sock" socket), keeping at most kMaxEntriesPerUser entries. Trees of any depth
+// go, no link followed. Returns how many entries it removed.
 inline constexpr int kMaxEntriesPerUser = 16;
 inline constexpr qint64 kMaxEntryBytes = 4096;
 int tidyFolder();

@@ -65,7 +65,8 @@ void CommandDispatcher::dispatch(const QueuedMessage& message) {
                                                                    : Hive::ClassesRoot,
                        w.field3, w.field1, w.field2);
     } else if (m.command == QStringLiteral("searchingUpdate")) {
-        const UpdateRequest request{m.field1, m.field2, m.field3};
+        const UpdateRequest request{m.field1, m.field2, m.field3, message.senderUid,
+                                    message.senderProgram};
         QString why;
         if (isAcceptableUpdateRequest(request, &why))
             Q_EMIT updateRequested(request);

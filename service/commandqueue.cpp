@@ -9,7 +9,7 @@ CommandQueue::CommandQueue() {
 namespace {
 
 qint64 bytesOf(const QueuedMessage& message) {
-    return qint64(message.text.size()) * qint64(sizeof(QChar));
+    return qint64(message.text.size() + message.senderProgram.size()) * qint64(sizeof(QChar));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <functional>
+#include <sys/types.h>
 #include <vector>
 
 namespace kestro::service {
@@ -11,6 +12,11 @@ namespace kestro::service {
 struct QueuedMessage {
     QString text;
     bool trusted = false;
+    // Who sent it, as the kernel tells of the pipe's other end: the user (the mailslot's
+    // senders count as root, who alone may write to it) and the program file it runs,
+    // resolved; empty when not known.
+    uid_t senderUid = 0;
+    QString senderProgram;
     bool isEmpty() const { return text.isEmpty(); }
 };
 

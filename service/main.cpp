@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
     options.settingNames = config.settingNames;
     options.products = config.products;
     options.updatePublicKey = config.updatePublicKey;
+    options.clientFolders = config.clientFolders;
     options.heartbeatMs = readTimerInterval();
     VellmonService service(options, prompter);
 

@@ -51,6 +51,44 @@ bool isAcceptableUpdateRequest(const UpdateRequest& request, QString* why) {
     return true;
 }
 
+std::optional<QString> installedClientFolder(const UpdateRequest& request,
+                                             const QStringList& clientFolders, QString* why) {
+    const QString folder = QFileInfo(request.clientFolder).canonicalFilePath();
+    if (folder.isEmpty()) {
+        *why = QStringLiteral("client folder does not exist: ") + request.clientFolder;
+        return std::nullopt;
+    }
+    for (const QString& listed : clientFolders)
+        if (QFileInfo(listed).canonicalFilePath() == folder)
+            return folder;
+    // The kernel names the program file with its links resolved, as the folder now is.
+    const QFileInfo program(request.requesterProgram);
+    if (!request.requesterProgram.isEmpty() && program.fileName() == clientProgramName() &&
+        program.path() == folder)
+        return folder;
+    *why = QStringLiteral("no installed client in %1: asked by %2, and the folder is not "
+                          "among the deployment file's client folders")
+               .arg(request.clientFolder, request.requesterProgram.isEmpty()
+                                              ? QStringLiteral("an unknown program")
+                                              : request.requesterProgram);
+    return std::nullopt;
+}
+
+bool InstallerStarts::startedLately(const QString& folder) const {
+    const QMutexLocker lock(&mutex_);
+    const auto it = lastStart_.constFind(folder);
+    return it != lastStart_.constEnd() && !it->hasExpired();
+}
+
+bool InstallerStarts::claim(const QString& folder) {
+    const QMutexLocker lock(&mutex_);
+    const auto it = lastStart_.constFind(folder);
+    if (it != lastStart_.constEnd() && !it->hasExpired())
+        return false;
+    lastStart_.insert(folder, QDeadlineTimer(gapMs_));
+    return true;
+}
+
 UpdateSearch::UpdateSearch(Environment env) : env_(std::move(env)) {}
 
 QString UpdateSearch::versionFileUrl(const QString& webServer, const QString& productName) {
@@ -109,9 +147,21 @@ void UpdateSearch::run(const UpdateRequest& request) {
             << logSafe(request.productName);
         return;
     }
-    const std::optional<QString> folder = rootfiles::trustedFolder(request.clientFolder, &why);
+    // From here on the folder as judged, whatever links in the caller's path change to.
+    const std::optional<QString> clientFolder =
+        installedClientFolder(request, env_.clientFolders, &why);
+    if (!clientFolder) {
+        qCWarning(lcService).noquote() << "update request refused:" << logSafe(why);
+        return;
+    }
+    const std::optional<QString> folder = rootfiles::trustedFolder(*clientFolder, &why);
     if (!folder) {
         qCWarning(lcService).noquote() << "update request refused:" << logSafe(why);
+        return;
+    }
+    if (env_.starts && env_.starts->startedLately(*folder)) {
+        qCWarning(lcService).noquote() << "update request refused: an installer was started for"
+                                       << logSafe(*folder) << "a short time ago";
         return;
     }
     const QString downloads = downloadFolder(env_.windowsFolder);
@@ -189,6 +239,11 @@ void UpdateSearch::run(const UpdateRequest& request) {
         // The client is closed only now that its installer is really about to start.
         if (stopping())
             return;
+        if (env_.starts && !env_.starts->claim(*folder)) {
+            qCWarning(lcService).noquote() << "installer not started: another one was started for"
+                                           << logSafe(*folder) << "a short time ago";
+            return;
+        }
         if (env_.closeClient)
             env_.closeClient(request.productName);
         if (stopping())

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QDeadlineTimer>
+#include <QHash>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <optional>
+#include <sys/types.h>
 
 namespace kestro::service {
 
@@ -14,6 +19,38 @@ struct UpdateRequest {
     QString productName;
     QString clientFolder;
     QString currentVersion;
+    // Who asked: its user and the program file it runs (resolved; empty when not known).
+    uid_t requesterUid = 0;
+    QString requesterProgram;
+};
+
+// The file name of the client program as installed.
+inline QString clientProgramName() {
+    return QStringLiteral("KestroClient");
+}
+
+// The request's folder, links resolved, when it is that of an installed client: one of
+// `clientFolders` (the deployment file's list), or the folder the asking program is the
+// client program in. A folder merely owned by root holds no client of its own (/, /etc,
+// /usr/bin), and root must neither write there nor close clients for it. Otherwise
+// nothing, and `why` says why not.
+std::optional<QString> installedClientFolder(const UpdateRequest& request,
+                                             const QStringList& clientFolders, QString* why);
+
+// Remembers when an installer was last started for each client folder: within `gapMs`
+// no second one starts there, so nobody can make root close the clients of that folder
+// and run its installer again and again.
+class InstallerStarts {
+public:
+    explicit InstallerStarts(qint64 gapMs) : gapMs_(gapMs) {}
+    // True (and the start recorded) when no installer started for `folder` lately.
+    bool claim(const QString& folder);
+    bool startedLately(const QString& folder) const;
+
+private:
+    const qint64 gapMs_;
+    mutable QMutex mutex_;
+    QHash<QString, QDeadlineTimer> lastStart_;
 };
 
 // True when the request has the right shape: the product name is a plain file name and
@@ -34,10 +71,11 @@ bool isAcceptableUpdateRequest(const UpdateRequest& request, QString* why);
 class UpdateSearch {
 public:
     struct Environment {
-        QString webServer;     // base of /AutoUpdate/Version/
-        QString windowsFolder; // fallback copy; the service's own download folder below it
-        QStringList products;  // the product names a search may be made for
-        QString publicKey;     // the maker's Ed25519 key; empty: installers are not verified
+        QString webServer;         // base of /AutoUpdate/Version/
+        QString windowsFolder;     // fallback copy; the service's own download folder below it
+        QStringList products;      // the product names a search may be made for
+        QStringList clientFolders; // folders of installed clients, whoever asks for them
+        QString publicKey;         // the maker's Ed25519 key; empty: installers are not verified
         ErrorLog* log = nullptr;
         // Asks the first running client whose title contains the product name to close.
         std::function<void(const QString& productName)> closeClient;
@@ -45,6 +83,8 @@ public:
         std::function<bool(const QString& program, const QString& workingFolder)> startInstaller;
         // Set when the service stops: a running download ends at once.
         const std::atomic_bool* abort = nullptr;
+        // The installers started lately; none: no limit.
+        InstallerStarts* starts = nullptr;
     };
 
     explicit UpdateSearch(Environment env);

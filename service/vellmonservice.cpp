@@ -5,6 +5,7 @@
 #include "service/servicelog.h"
 #include "service/servicepaths.h"
 
+#include <QFile>
 #include <unistd.h>
 
 namespace kestro::service {
@@ -16,6 +17,13 @@ void appendCapped(QString& box, const QString& line, int limit) {
     box += line + QStringLiteral("\r\n");
     if (box.size() > limit)
         box.remove(0, box.size() - limit);
+}
+
+// The program file a process runs, links resolved, as the kernel names it; empty when
+// the process is gone or its program file was removed.
+QString programOfProcess(pid_t pid) {
+    const QString link = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid));
+    return link.endsWith(QStringLiteral(" (deleted)")) ? QString() : link;
 }
 
 } // namespace
@@ -81,6 +89,7 @@ void VellmonService::start() {
     pipe_.setOneLastSlotPerUser(true);
     listen();
     local::makeFolder(local::clientsDir(), 01777);
+    presence::prepareUserFolders();
     // Every user writes there, in /run: what is not a running client's entry goes.
     presence::tidyFolder();
     tidyTimer_.start(kTidyIntervalMs);
@@ -154,9 +163,9 @@ bool VellmonService::isTrustedPeer(qint32 pipe) const {
     return peer.known() && (peer.uid == 0 || peer.uid == ::geteuid());
 }
 
-bool VellmonService::enqueue(const QString& text, bool trusted) {
+bool VellmonService::enqueue(const QueuedMessage& message) {
     // An empty message would only mark a free slot; it is not a command.
-    if (text.isEmpty() || !queue_.append({text, trusted}))
+    if (message.text.isEmpty() || !queue_.append(message))
         return false;
     queueTimer_.start();
     return true;
@@ -170,14 +179,24 @@ void VellmonService::onCalled(qint32 pipe, const QByteArray& request, QByteArray
         qCWarning(lcService) << "setting write refused: too many writes waiting";
         return;
     }
-    if (enqueue(text, isTrustedPeer(pipe)))
+    QueuedMessage message{text, isTrustedPeer(pipe)};
+    const local::PeerCredentials peer = pipe_.peerOf(pipe);
+    message.senderUid = peer.known() ? peer.uid : uid_t(-1);
+    // A caller's clients register in a folder of its own, made here for users not listed
+    // when the service started.
+    if (peer.known() && !preparedUsers_.contains(peer.uid) && presence::prepareUserFolder(peer.uid))
+        preparedUsers_.insert(peer.uid);
+    // Read now, while the caller waits for its answer: later its pid may be another's.
+    if (peer.known() && text.startsWith(QStringLiteral("searchingUpdate")))
+        message.senderProgram = programOfProcess(peer.pid);
+    if (enqueue(message))
         *response = toUtf16Le(QStringLiteral("True"));
 }
 
 void VellmonService::onMailslot() {
     // One message per wake-up, as the poll took one per tick; the socket wakes us again.
     if (const auto text = mailslot_.readNext()) {
-        if (!enqueue(decodeServiceMessage(*text), true))
+        if (!enqueue({decodeServiceMessage(*text), true}))
             qCWarning(lcService) << "mailslot message dropped: the queue is full";
     }
 }
@@ -191,6 +210,7 @@ void VellmonService::startUpdate(const UpdateRequest& request) {
     const UpdateSearch::Environment env{options_.webServer,
                                         windowsFolder(),
                                         options_.products,
+                                        options_.clientFolders,
                                         options_.updatePublicKey,
                                         &errorLog_,
                                         [this](const QString& product) {
@@ -198,16 +218,29 @@ void VellmonService::startUpdate(const UpdateRequest& request) {
                                                                              &stopping_);
                                         },
                                         &startDetachedInstaller,
-                                        &stopping_};
+                                        &stopping_,
+                                        &installerStarts_};
     // Searches run one after another; a caller asking again and again only waits in line
     // up to a few places, so neither memory nor the real client's turn is lost to it.
     if (waitingUpdates_ >= kMaxWaitingUpdates) {
         qCWarning(lcService) << "update request refused: too many searches waiting";
         return;
     }
+    {
+        const QMutexLocker lock(&waitingMutex_);
+        if (waitingPerUser_.value(request.requesterUid) >= kMaxWaitingUpdatesPerUser) {
+            qCWarning(lcService) << "update request refused: user" << request.requesterUid
+                                 << "has a search waiting already";
+            return;
+        }
+        ++waitingPerUser_[request.requesterUid];
+    }
     ++waitingUpdates_;
     updates_.start([this, env, request] {
         UpdateSearch(env).run(request);
+        const QMutexLocker lock(&waitingMutex_);
+        if (--waitingPerUser_[request.requesterUid] <= 0)
+            waitingPerUser_.remove(request.requesterUid);
         --waitingUpdates_;
     });
 }

@@ -11,7 +11,10 @@
 #include "service/registrywriter.h"
 #include "service/shutdown.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QThreadPool>
 #include <QTimer>
 #include <atomic>
@@ -35,6 +38,10 @@ public:
     static constexpr int kTidyIntervalMs = 10000;
     // Update searches waiting or running at most.
     static constexpr int kMaxWaitingUpdates = 4;
+    // ... and of them, asked for by one user.
+    static constexpr int kMaxWaitingUpdatesPerUser = 1;
+    // No second installer starts for the same client folder within this time.
+    static constexpr qint64 kInstallerGapMs = 10 * 60 * 1000;
 
     struct Options {
         QString webServer;
@@ -43,6 +50,7 @@ public:
         QStringList settingNames = DeployConfig().settingNames;
         QStringList products = DeployConfig().products;
         QString updatePublicKey;
+        QStringList clientFolders;
         int heartbeatMs = 1000;
         SystemShutdown::PowerOffAction powerOff = SystemShutdown::defaultAction();
     };
@@ -88,7 +96,7 @@ private:
     void onCalled(qint32 pipe, const QByteArray& request, QByteArray* response);
     void onMailslot();
     void workQueue();
-    bool enqueue(const QString& text, bool trusted);
+    bool enqueue(const QueuedMessage& message);
     void startUpdate(const UpdateRequest& request);
     bool isTrustedPeer(qint32 pipe) const;
 
@@ -109,6 +117,10 @@ private:
     QThreadPool updates_;
     std::atomic_bool stopping_{false};
     std::atomic_int waitingUpdates_{0};
+    QMutex waitingMutex_;
+    QHash<uid_t, int> waitingPerUser_; // guarded by waitingMutex_
+    QSet<uid_t> preparedUsers_;        // whose folder in the clients folder is made
+    InstallerStarts installerStarts_{kInstallerGapMs};
     QString log_;
     QString received_;
 };

@@ -171,6 +171,9 @@ TEST(Logging, ControlCharactersCannotStartALine) {
               QString(kLogSafeLength, QLatin1Char('a')) + QStringLiteral("... (88 more)"));
     EXPECT_EQ(logSafe(QStringLiteral("a\nb\r\tc\x1b[31m\u2028d\\e ü")),
               QStringLiteral("a\\nb\\r\\tc\\x1b[31m\\u2028d\\e ü"));
+    // A name that reads "Update-gpj.exe" shows as "Update-exe.jpg".
+    EXPECT_EQ(logSafe(QStringLiteral("Update-\u202egpj.exe \u2066x\u2069 \u202a\u2029")),
+              QStringLiteral("Update-\\u202egpj.exe \\u2066x\\u2069 \\u202a\\u2029"));
 }
 
 TEST(RegistryStore, KeysAndNamesIgnoreCaseAndTextRoundTrips) {

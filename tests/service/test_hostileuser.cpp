@@ -203,36 +203,134 @@ TEST_F(HostileUser, ClientsFolderCannotBeFilled) {
         builtProgram(QStringLiteral("tests/service/presence_client")),
         {QStringLiteral("KestroFTP-Client"), machine.path(QStringLiteral("client-unloaded"))}));
     const QString clients = machine.runtimeFolder() + QStringLiteral("/clients");
-    const QString ownEntry = QStringLiteral("%1.client").arg(client.process().processId());
-    ASSERT_TRUE(QFile::exists(clients + QLatin1Char('/') + ownEntry));
+    const QString ownEntry = presence::entryFile(pid_t(client.process().processId()));
+    ASSERT_TRUE(QFile::exists(ownEntry));
     vellmon.stop();
-    // Thirty processes of its own with an entry each, entries for processes that are not
-    // its own, a large file and a folder.
+    // In its own folder thirty processes of its own with an entry each, entries for
+    // processes that are not its own, a large file; beside the users' folders a file, a
+    // folder and a folder named for another user.
     const QString pids = home + QStringLiteral("/pids");
-    shellAsNobody(QStringLiteral("cd %1 && for i in $(seq 30); do sleep 20 & "
+    shellAsNobody(QStringLiteral("cd %1 && head -c 1000000 /dev/zero > fill.dat; mkdir sub; "
+                                 "head -c 1000000 /dev/zero > sub/fill.dat; echo 1 > 1.client; "
+                                 "mkdir 4242; mkdir -p 65534 && cd 65534 && "
+                                 "for i in $(seq 30); do sleep 20 & "
                                  "echo \"$!\" > \"$!.client\"; echo $! >> %3; done; "
                                  "echo 1 > 1.client; echo x > %2.sock; "
-                                 "head -c 1000000 /dev/zero > fill.dat; mkdir sub; "
-                                 "head -c 1000000 /dev/zero > sub/fill.dat")
+                                 "head -c 1000000 /dev/zero > fill.dat")
                       .arg(clients)
                       .arg(client.process().processId())
                       .arg(pids));
     ASSERT_TRUE(QFile::exists(clients + QStringLiteral("/fill.dat")));
+    ASSERT_TRUE(QFile::exists(clients + QStringLiteral("/65534/fill.dat")));
     ASSERT_TRUE(startVellmon());
     EXPECT_TRUE(vellmonLogged(QStringLiteral("entries from the clients folder")));
-    const QStringList left = QDir(clients).entryList(QDir::AllEntries | QDir::System |
-                                                     QDir::Hidden | QDir::NoDotAndDotDot);
-    EXPECT_TRUE(left.contains(ownEntry));
+    EXPECT_TRUE(QFile::exists(ownEntry));
+    const auto entries = [](const QString& folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                      QDir::NoDotAndDotDot);
+    };
+    for (const QString& name : entries(clients))
+        EXPECT_EQ(name, QString::number(QFileInfo(clients + QLatin1Char('/') + name).ownerId()));
+    const QStringList left = entries(clients + QStringLiteral("/65534"));
     EXPECT_FALSE(left.contains(QStringLiteral("fill.dat")));
     EXPECT_FALSE(left.contains(QStringLiteral("1.client")));
-    int nobodysEntries = 0;
-    for (const QString& name : left)
-        nobodysEntries += QFileInfo(clients + QLatin1Char('/') + name).ownerId() == kNobody;
-    EXPECT_LE(nobodysEntries, presence::kMaxEntriesPerUser) << left.join(' ').toStdString();
-    EXPECT_FALSE(left.contains(QStringLiteral("sub")));
+    EXPECT_LE(left.size(), presence::kMaxEntriesPerUser) << left.join(' ').toStdString();
     for (const QByteArray& pid : readFile(pids).split('\n'))
         if (pid.toInt() > 0)
             ::kill(pid_t(pid.toInt()), SIGKILL);
+}
+
+// Any folder that only root may change passes the folder check, a system folder holding
+// no client at all included (/etc/logrotate.d, /etc/cron.d, "/" itself), and the version
+// the caller claims is believed. So any local user can make root drop the maker's files
+// into system folders, close another user's running client and run the installer as root
+// whenever it likes, as often as it likes.
+TEST_F(HostileUser, FolderWithoutAClientGetsNoUpdateAndClosesNoClient) {
+    const QString systemFolder = trustedFolder(); // stands in for /etc/logrotate.d
+    PeerProcess victim; // root's client, up to date, with a job being composed
+    ASSERT_TRUE(victim.start(
+        builtProgram(QStringLiteral("tests/service/presence_client")),
+        {QStringLiteral("KestroFTP-Client"), machine.path(QStringLiteral("victim-unloaded"))}));
+    EXPECT_TRUE(sendAsNobody(QStringLiteral("searchingUpdate|KestroFTP-Client|") + systemFolder +
+                             QStringLiteral("|0.0.0"))
+                    .startsWith("RESULT 0 True"));
+    // Given time to carry the search out to its end, were it taken.
+    eventually([&] { return QFile::exists(machine.path(QStringLiteral("owned"))); }, 8000);
+    QThread::msleep(300);
+    EXPECT_EQ(QDir(systemFolder)
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                  .join(' ')
+                  .toStdString(),
+              "");
+    EXPECT_EQ(victim.process().state(), QProcess::Running);
+    EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("victim-unloaded"))));
+    EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("owned"))))
+        << "the installer ran as uid "
+        << readFile(machine.path(QStringLiteral("owned"))).trimmed().toStdString();
+}
+
+// The tidy-up of the clients folder gives up below a depth of 16 folders, so a tree one
+// level deeper stays in /run for good, with whatever it holds: any user fills the
+// machine's memory-backed /run once, and it stays full across Vellmon's restarts.
+TEST_F(HostileUser, DeepFolderTreeDoesNotStayInTheClientsFolder) {
+    const QString clients = machine.runtimeFolder() + QStringLiteral("/clients");
+    vellmon.stop();
+    shellAsNobody(QStringLiteral("cd %1 && p=deep; for i in $(seq 100); do p=$p/d; done; "
+                                 "mkdir -p $p && head -c 4000000 /dev/zero > $p/fill.dat")
+                      .arg(clients));
+    const QString bottom = clients + QStringLiteral("/deep") + QStringLiteral("/d").repeated(100) +
+                           QStringLiteral("/fill.dat");
+    ASSERT_TRUE(QFile::exists(bottom));
+    ASSERT_TRUE(startVellmon());
+    EXPECT_TRUE(vellmonLogged(QStringLiteral("clients folder")));
+    QThread::msleep(500);
+    EXPECT_FALSE(QFile::exists(bottom)) << "4 MB of nobody's stay in /run";
+    EXPECT_FALSE(QFile::exists(clients + QStringLiteral("/deep")));
+}
+
+// Every user shares one world-writable, sticky clients folder, and an entry's name is
+// only its pid. Pids come in order, so a user who takes the names of the next few
+// thousand pids beforehand keeps any other user's client from registering: Vellmon can
+// then never ask that client to close, and an installer replaces it while it runs.
+TEST_F(HostileUser, TakenPidNamesKeepNoOtherClientFromRegistering) {
+    // The colleague has called the service before (or is one of the machine's users).
+    QProcess call;
+    call.start(builtProgram(QStringLiteral("tests/service/pipe_send")),
+               {QStringLiteral("--as-user"), QStringLiteral("1000"), QStringLiteral("klong|")});
+    ASSERT_TRUE(call.waitForFinished(10000));
+    EXPECT_TRUE(call.readAllStandardOutput().startsWith("RESULT 0 True"));
+    vellmon.stop(); // its tidy-up every few seconds only narrows the window
+    const QString clients = machine.runtimeFolder() + QStringLiteral("/clients");
+    // The names of the shared folder, the colleague's folder and the names in it.
+    const QString squat =
+        machine.writeFile(QStringLiteral("squat.py"),
+                          "import os, sys\n"
+                          "last = int(open('/proc/sys/kernel/ns_last_pid').read())\n"
+                          "for folder in (sys.argv[1] + '/1000', sys.argv[1]):\n"
+                          "    try:\n"
+                          "        os.mkdir(folder)\n"
+                          "    except OSError:\n"
+                          "        pass\n"
+                          "    for pid in range(last + 1, last + 3000):\n"
+                          "        for kind in ('client', 'sock'):\n"
+                          "            try:\n"
+                          "                open('%s/%d.%s' % (folder, pid, kind), 'w').close()\n"
+                          "            except OSError:\n"
+                          "                pass\n");
+    QFile::setPermissions(squat, QFile::permissions(squat) | QFile::ReadOther);
+    runAsNobody(QStringLiteral("/usr/bin/python3"), {squat, clients});
+    ASSERT_GT(QDir(clients).entryList(QDir::Files).size(), 1000);
+    PeerProcess colleague; // another user's client starting up
+    ASSERT_TRUE(colleague.start(QStringLiteral("/usr/bin/setpriv"),
+                                {QStringLiteral("--reuid=1000"), QStringLiteral("--regid=1000"),
+                                 QStringLiteral("--clear-groups"),
+                                 builtProgram(QStringLiteral("tests/service/presence_client")),
+                                 QStringLiteral("KestroFTP-Client"),
+                                 QStringLiteral("/nonexistent/unloaded")},
+                                5000))
+        << "the client could not register: " << colleague.output().toStdString();
+    EXPECT_EQ(QFileInfo(presence::entryFile(pid_t(colleague.process().processId()))).ownerId(),
+              1000u);
 }
 
 class HostileFlood : public HostileUser {

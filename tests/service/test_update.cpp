@@ -33,12 +33,18 @@ protected:
         clientFolder = trustedFolder();
         machine.writeFile(QStringLiteral("www/files/Update.exe"), kInstaller);
         machine.writeFile(QStringLiteral("www/files/Slow.exe"), QByteArray(20000, '#'));
+        machine.writeFile(QStringLiteral("www/files/Lagging.exe"), kInstaller);
         ASSERT_TRUE(
             web.startFixture(QStringLiteral("httpserver.py"),
                              {QStringLiteral("--root"), machine.path(QStringLiteral("www")),
                               QStringLiteral("--status"), QStringLiteral("/files/Broken.exe=500"),
-                              QStringLiteral("--slow"), QStringLiteral("/files/Slow.exe=1")}));
-        writeConfig(base(), config);
+                              QStringLiteral("--slow"), QStringLiteral("/files/Slow.exe=1"),
+                              QStringLiteral("--slow"), QStringLiteral("/files/Lagging.exe=0.1")}));
+        // The folder holds no client program; the deployment file names it as a client's.
+        writeConfig(base(),
+                    listFolder
+                        ? config + "\n[Update]\nClientFolders=" + clientFolder.toUtf8() + "\n"
+                        : config);
         ASSERT_TRUE(startVellmon());
     }
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(web.port()); }
@@ -72,8 +78,30 @@ protected:
     QString unloaded() const { return machine.path(QStringLiteral("client-unloaded")); }
 
     QByteArray config;
+    bool listFolder = true;
     QString clientFolder;
     PeerProcess web;
+};
+
+// The client installed in its folder, not named in the deployment file: the program
+// asking is the client program in exactly that folder.
+class InstalledClient : public UpdateInstallation {
+protected:
+    void SetUp() override {
+        listFolder = false;
+        UpdateInstallation::SetUp();
+        program = clientFolder + QStringLiteral("/KestroClient");
+        ASSERT_TRUE(QFile::copy(builtProgram(QStringLiteral("tests/service/pipe_send")), program));
+    }
+    // Asks as the installed client does, with the folder it runs from.
+    QByteArray ask() {
+        QProcess client;
+        client.start(program, {QStringLiteral("searchingUpdate|KestroFTP-Client|") + clientFolder +
+                               QStringLiteral("|1.0.41")});
+        client.waitForFinished(10000);
+        return client.readAllStandardOutput();
+    }
+    QString program;
 };
 
 TEST_F(UpdateInstallation, NewerVersionClosesTheClientAndStartsTheInstaller) {
@@ -102,6 +130,30 @@ TEST_F(UpdateInstallation, NewerVersionClosesTheClientAndStartsTheInstaller) {
                                                  logLine(3, QStringLiteral("UpdateSoft 1")),
                                                  logLine(4, QStringLiteral("UpdateSoft 3")),
                                                  logLine(5, QStringLiteral("UpdateSoft 4"))}));
+}
+
+TEST_F(InstalledClient, GetsItsUpdateOnceAndNoRepeatClosesItAgain) {
+    publish("1.0.42\n" + base().toUtf8() + "/files/Lagging.exe");
+    const QString installer = clientFolder + QStringLiteral("/Update.exe");
+    const QString ran = clientFolder + QStringLiteral("/installer-ran");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(ask().startsWith("RESULT 0 True"));
+    // One search of one user at a time, however often it asks.
+    EXPECT_TRUE(vellmonLogged(QStringLiteral("has a search waiting already")));
+    ASSERT_TRUE(eventually([&] { return QFile::exists(ran); }, 15000))
+        << vellmon.output().toStdString();
+    // Asked again right after, no second installer starts and no client is closed.
+    QFile::remove(installer);
+    QFile::remove(ran);
+    PeerProcess client;
+    ASSERT_TRUE(startClient(client));
+    EXPECT_TRUE(ask().startsWith("RESULT 0 True"));
+    EXPECT_TRUE(vellmonLogged(QStringLiteral("an installer was started for")));
+    QThread::msleep(300);
+    EXPECT_FALSE(QFile::exists(installer));
+    EXPECT_FALSE(QFile::exists(ran));
+    EXPECT_EQ(client.process().state(), QProcess::Running);
+    EXPECT_FALSE(QFile::exists(unloaded()));
 }
 
 TEST_F(UpdateInstallation, SameVersionInstallsNothing) {
