@@ -15,20 +15,10 @@ using kestro::test::SendWorkstation;
 
 namespace {
 
-struct ProcessRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using kestro::test::ProcessRun;
 
 ProcessRun run(const char* program, const QStringList& args) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start(QString::fromUtf8(program), args);
-    p.waitForFinished(180000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return kestro::test::runProgram(QString::fromUtf8(program), args);
 }
 
 ProcessRun jobs(const QStringList& args) {

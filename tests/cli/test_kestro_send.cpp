@@ -21,21 +21,12 @@ using kestro::test::SendWorkstation;
 
 namespace {
 
-struct ProcessRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using kestro::test::ProcessRun;
 
 class KestroSendTest : public ::testing::Test {
 protected:
     ProcessRun run(const QStringList& args) {
-        QProcess p;
-        p.start(QStringLiteral(KESTRO_SEND_PATH), args);
-        p.waitForFinished(180000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return kestro::test::runProgram(QStringLiteral(KESTRO_SEND_PATH), args);
     }
 
     // `members` replace or add members of the job.
