@@ -11,12 +11,43 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestro::test {
 
 inline QString builtProgram(const QString& relative) {
     return qEnvironmentVariable("KESTRO_BINARY_DIR") + QLatin1Char('/') + relative;
+}
+
+// True when `folder` and every folder above it belong to root or to us and nobody else
+// may change them, as Vellmon demands of a client's folder.
+inline bool nobodyElseMayChange(const QString& folder) {
+    QString path = QFileInfo(folder).canonicalFilePath();
+    while (!path.isEmpty()) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 ||
+            (st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)))
+            return false;
+        if (path == QLatin1String("/"))
+            return true;
+        path = QFileInfo(path).path();
+    }
+    return false;
+}
+
+// Where the tests make the folders of "installed" clients: the build tree when nobody else
+// may change it, otherwise (a checkout below the world-writable /tmp) a folder of root's.
+inline QString installedClientsBase() {
+    const QString inBuild = builtProgram(QStringLiteral("tests/service"));
+    if (nobodyElseMayChange(inBuild))
+        return inBuild;
+    const QString base = QStringLiteral("/var/lib/kestro-tests");
+    QDir().mkpath(base);
+    QFile::setPermissions(base, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                    QFile::ExeOther);
+    return base;
 }
 
 // Waits (polling) until `condition` holds; false when `ms` ran out.
@@ -66,11 +97,11 @@ public:
     // A folder that it and every folder above it belong to root (or to the user running
     // the tests) and nobody else may change: where an installed client lives. The
     // temporary folder of the machine is below the world-writable /tmp, so this one lives
-    // in the build tree.
+    // elsewhere (see installedClientsBase).
     QString trustedFolder() {
         if (!trusted_) {
-            trusted_ = std::make_unique<QTemporaryDir>(
-                builtProgram(QStringLiteral("tests/service/installed-XXXXXX")));
+            trusted_ = std::make_unique<QTemporaryDir>(installedClientsBase() +
+                                                       QStringLiteral("/installed-XXXXXX"));
             QFile::setPermissions(trusted_->path(), QFile::ReadOwner | QFile::WriteOwner |
                                                         QFile::ExeOwner | QFile::ReadGroup |
                                                         QFile::ExeGroup | QFile::ReadOther |
