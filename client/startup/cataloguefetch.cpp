@@ -7,7 +7,11 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QUrl>
+#include <cerrno>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcCatalogueFetch, "kestro.startup.catalogue")
 
@@ -20,6 +24,36 @@ std::mutex& fetchMutex() {
     static std::mutex mutex;
     return mutex;
 }
+
+// Fetches of other processes (a second window, kestro-send beside the window, scripts)
+// share the same three files: one process at a time, or one's clean-up removes the list
+// another is about to read. The lock goes with the descriptor, so a killed process holds
+// nothing.
+class FolderFetchLock {
+public:
+    explicit FolderFetchLock(const QString& clientDataFolder) {
+        const QByteArray path =
+            QFile::encodeName(paths::join(clientDataFolder, QLatin1String(kFetchLockName)));
+        fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ < 0) {
+            qCWarning(lcCatalogueFetch).noquote()
+                << "cannot lock" << path << ": fetching without the lock";
+            return;
+        }
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FolderFetchLock() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FolderFetchLock(const FolderFetchLock&) = delete;
+    FolderFetchLock& operator=(const FolderFetchLock&) = delete;
+
+private:
+    static constexpr const char* kFetchLockName = ".Katalog.lock";
+    int fd_ = -1;
+};
 
 QString encoded(const QString& text) {
     return QString::fromLatin1(QUrl::toPercentEncoding(text));
@@ -92,6 +126,7 @@ DownloadOptions downloadOptionsFor(const ProxySettings& proxy) {
 
 CatalogueOutcome obtainCatalogue(const CatalogueRequest& request, const std::atomic_bool* abort) {
     std::lock_guard<std::mutex> lock(fetchMutex());
+    const FolderFetchLock folderLock(request.clientDataFolder);
     const QString targetsFile = paths::join(request.clientDataFolder, kTargetsFileName);
     const QString catalogueFile = paths::join(request.clientDataFolder, kCatalogueFileName);
     const QString logoFile = paths::join(request.clientDataFolder, kLogoFileName);
