@@ -10,7 +10,7 @@
 //
 // PAUSE_MS is the wait before each new attempt; the client waits 2 s on a real line, which
 // on loopback would only measure the pause, not the resume.
-#include "client/transfer/ftpuploader.h"
+#include "bench/ftp/ftpbench.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,24 +34,15 @@ struct Run {
 };
 
 Run upload(const FtpUploadRequest& request) {
-    FtpUploader uploader;
-    QEventLoop loop;
-    FtpUploadResult result;
-    QObject::connect(&uploader, &FtpUploader::finished, &loop, [&](const FtpUploadResult& r) {
-        result = r;
-        loop.quit();
-    });
-    QElapsedTimer clock;
-    clock.start();
-    uploader.start(request);
-    loop.exec();
     Run run;
+    double seconds = 0;
+    const FtpUploadResult result = kestro::bench::timedUpload(request, seconds);
     if (!result.delivered) {
         std::fprintf(stderr, "%s: upload failed: %s\n", qPrintable(request.user),
                      qPrintable(result.errorText));
         return run;
     }
-    run.seconds = double(clock.nsecsElapsed()) / 1e9;
+    run.seconds = seconds;
     run.bytesSent = result.bytesSent;
     return run;
 }
@@ -132,11 +123,7 @@ int main(int argc, char** argv) {
                 QFile::remove(root + QLatin1Char('/') + name);
         }
     }
-    auto median = [](std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        const size_t n = values.size();
-        return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    };
+    using kestro::bench::median;
     const double timeRatio = median(seconds[1]) / median(seconds[0]);
     const double bytesRatio = double(mostSent[1]) / double(archiveBytes);
     std::printf("median    uninterrupted %.2f s   cut %.2f s\n", median(seconds[0]),
