@@ -3,7 +3,7 @@
 // medians, their ratio and the peak memory of this process.
 //
 //   bench_ftp_upload [MB=500] [REPEATS=3]      (run it under nice -n 5)
-#include "client/transfer/ftpuploader.h"
+#include "bench/ftp/ftpbench.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -57,12 +57,6 @@ bool writeArchive(const QString& path, qint64 megabytes) {
     return true;
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 double curlSeconds(const QString& file, const QString& url) {
     QElapsedTimer clock;
     clock.start();
@@ -77,18 +71,8 @@ double curlSeconds(const QString& file, const QString& url) {
 }
 
 double uploaderSeconds(const FtpUploadRequest& request) {
-    FtpUploader uploader;
-    QEventLoop loop;
-    FtpUploadResult result;
-    QObject::connect(&uploader, &FtpUploader::finished, &loop, [&](const FtpUploadResult& r) {
-        result = r;
-        loop.quit();
-    });
-    QElapsedTimer clock;
-    clock.start();
-    uploader.start(request);
-    loop.exec();
-    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    double seconds = 0;
+    const FtpUploadResult result = kestro::bench::timedUpload(request, seconds);
     if (!result.delivered) {
         std::fprintf(stderr, "upload failed: %s\n", qPrintable(result.errorText));
         return -1;
@@ -154,8 +138,8 @@ int main(int argc, char** argv) {
                                            : QStringLiteral("/Muster GmbH-061226-140509.zip")));
         }
     }
-    const double curlMedian = median(curlRates);
-    const double ownMedian = median(ownRates);
+    const double curlMedian = kestro::bench::median(curlRates);
+    const double ownMedian = kestro::bench::median(ownRates);
     std::printf("median    curl -T %8.1f MB/s   uploader %8.1f MB/s   ratio %.3f (target >= 0.9)\n",
                 curlMedian, ownMedian, ownMedian / curlMedian);
     std::printf("memory    RSS before %.1f MB, peak RSS (VmHWM) %.1f MB for a %lld MB file\n",

@@ -312,7 +312,7 @@ void FtpPutSession::deliver(CURL* curl, std::FILE* file, const QString& wanted,
         if (!request_.partNoteFile.isEmpty() &&
             !writeWholeFile(request_.partNoteFile, partNote(request_, partName)))
             qCWarning(lcFtp) << "cannot note the part file's name in" << request_.partNoteFile;
-        const bool stored = putOneFile(curl, file, partName, result);
+        const bool stored = putResumable(curl, file, partName, result);
         if (!stored || !confirmStoredSize(curl, partName, result) || aborted_) {
             if (result.errorCode == 0)
                 fail(result, wininet::OperationCancelled);
@@ -453,28 +453,115 @@ bool FtpPutSession::configure(CURL* curl) {
     return ok;
 }
 
+bool FtpPutSession::putResumable(CURL* curl, std::FILE* file, const QString& partName,
+                                 FtpUploadResult& result) {
+    // A dropped line costs only the bytes the server did not keep: the part file stays,
+    // and the next attempt continues it. Only attempts that get no further count against
+    // the pauses, so a line that drops every few minutes still delivers a large archive.
+    const UploadRetry retry(request_.retryPauses);
+    // One cached control connection: a connection that died with a drop is closed when its
+    // successor comes, instead of waiting for a later command to pick it up and fail.
+    curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);
+    qint64 offset = 0;
+    qint64 reached = 0;
+    bool partStored = false;
+    bool retrying = false;
+    for (int attempt = 1;; retrying = true) {
+        const std::optional<qint64> from =
+            retrying ? resumeOffset(curl, partName) : std::optional<qint64>(0);
+        if (from) {
+            offset = *from;
+            if (offset > 0)
+                observer_.onStatus(resumeNotice(offset));
+            if (offset > reached) {
+                reached = offset;
+                attempt = 1; // this attempt moved the file on
+            }
+            // After a drop libcurl may hold more than one dead connection; each step of a
+            // new attempt gets one of its own.
+            if (!retrying ? putOneFile(curl, file, partName, result, offset)
+                          : whenReconnected(curl, [&] {
+                                return putOneFile(curl, file, partName, result, offset);
+                            }))
+                return true;
+            partStored = partStored || dialogue_.storSent;
+        }
+        const bool dropped = !from || connectionDropped(lastCode_, dialogue_.lastReplyCode);
+        const auto pause = retry.pauseBefore(++attempt);
+        if (!pause || aborted_ || readFailed_ || !partStored || !dropped)
+            break;
+        qCInfo(lcFtp) << "connection dropped; attempt" << attempt << "of" << retry.attempts()
+                      << "in" << pause->count() << "ms";
+        observer_.onStatus(retryNotice(attempt, retry.attempts(), *pause));
+        if (!UploadRetry::wait(*pause, [this] { return interruptible(); })) {
+            fail(result, wininet::OperationCancelled);
+            break;
+        }
+    }
+    // The caller removes the part file when any attempt began it.
+    dialogue_.storSent = partStored;
+    return false;
+}
+
+std::optional<qint64> FtpPutSession::resumeOffset(CURL* curl, const QString& partName) {
+    // REST 0 asks whether the server restarts transfers at all, as FileZilla asks; one that
+    // cannot gets the file anew. Both are answered in binary mode only. A size beyond the archive's
+    // is no part of it either.
+    std::optional<qint64> offset;
+    dialogue_.greeted = false;
+    whenReconnected(curl, [&] {
+        if (!runCommands(curl, {QStringLiteral("TYPE I"), QStringLiteral("*SIZE ") + partName,
+                                QStringLiteral("*REST 0")}))
+            return false;
+        const FtpReply size = dialogue_.replies["SIZE"];
+        bool numeric = false;
+        const qint64 held = size.text.mid(4).trimmed().toLongLong(&numeric);
+        const bool restarts = dialogue_.replies["REST"].code == 350;
+        offset = size.code == 213 && numeric && restarts && held <= localSize_ ? held : 0;
+        if (!restarts || size.code != 213)
+            qCInfo(lcFtp) << "the server cannot resume; the file goes out anew";
+        return true;
+    });
+    return offset;
+}
+
 bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, const QString& remoteName,
-                               FtpUploadResult& result) {
+                               FtpUploadResult& result, qint64 offset) {
     file_ = file;
     readFailed_ = false;
+    resumedAt_ = offset;
     dialogue_.storSent = false;
     dialogue_.storConfirmed = false;
     dialogue_.remoteSize = -1;
+    if (std::fseek(file, long(offset), SEEK_SET) != 0) {
+        qCWarning(lcFtp) << "cannot seek in the file to upload" << request_.localPath;
+        readFailed_ = true;
+        fail(result, wininet::FileNotFound);
+        return false;
+    }
     const QByteArray url = uploadUrl(request_.server, request_.directory, remoteName);
     curl_slist* postQuote =
         curl_slist_append(nullptr, ("*SIZE " + remoteName.toUtf8()).constData());
+    // REST right before STOR: the server keeps what it holds and writes on from there.
+    curl_slist* preQuote =
+        offset > 0 ? curl_slist_append(nullptr, "REST " + QByteArray::number(offset)) : nullptr;
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(curl, CURLOPT_PREQUOTE, preQuote);
     curl_easy_setopt(curl, CURLOPT_POSTQUOTE, postQuote);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(localSize_));
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(localSize_ - offset));
 
     const CURLcode code = curl_easy_perform(curl);
+    lastCode_ = code;
+    curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
     curl_easy_setopt(curl, CURLOPT_POSTQUOTE, nullptr);
+    curl_slist_free_all(preQuote);
     curl_slist_free_all(postQuote);
     curl_off_t sent = 0;
     curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &sent);
-    result.bytesSent = sent;
+    totalSent_ += sent;
+    result.bytesSent = totalSent_;
     result.connected = dialogue_.loggedIn;
     result.serverLastReply = dialogue_.lastReply;
     result.remoteSize = dialogue_.remoteSize;
@@ -756,7 +843,7 @@ bool FtpPutSession::progressed(curl_off_t uploaded) {
     const auto now = RateMeter::Clock::now();
     if (now - lastReport_ >= reportInterval) {
         lastReport_ = now;
-        observer_.onProgress(meter_.sample(uploaded, now));
+        observer_.onProgress(meter_.sample(resumedAt_ + uploaded, now));
     }
     return true;
 }
@@ -775,8 +862,10 @@ void FtpPutSession::traced(curl_infotype type, const char* data, size_t size) {
         }
         if (dialogue_.lastVerb == "STOR") {
             dialogue_.storSent = true;
+            // A resumed attempt continues the bar and the elapsed time where they stood.
+            if (resumedAt_ == 0)
+                meter_.start(localSize_);
             transferring_ = true;
-            meter_.start(localSize_);
         }
         return;
     }

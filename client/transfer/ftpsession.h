@@ -2,6 +2,7 @@
 
 #include "client/transfer/ftpreply.h"
 #include "client/transfer/progressinfo.h"
+#include "client/transfer/uploadretry.h"
 
 #include <QLoggingCategory>
 #include <QMetaType>
@@ -44,6 +45,9 @@ struct FtpUploadRequest {
     QString partNoteFile;
     // Part files that killed uploads left in this account's folder, removed after this one.
     QStringList staleParts;
+    // The pauses before each further attempt after the connection dropped mid-upload; an
+    // attempt that moved the file on starts the count anew.
+    UploadRetry::Pauses retryPauses = UploadRetry::defaultPauses();
 };
 
 // The note an upload of `request` writes for its part file `partName`.
@@ -59,7 +63,7 @@ struct FtpUploadResult {
     QString errorText;      // the text shown for errorCode
     QString serverLastReply;
     qint64 localSize = 0;
-    qint64 bytesSent = 0;
+    qint64 bytesSent = 0;   // over all attempts, so a resumed upload shows what it saved
     qint64 remoteSize = -1; // the size the server names for the stored file, -1 when it gave none
     QString remoteName;     // the name the file finally stands under on the server
 };
@@ -119,8 +123,11 @@ private:
     enum class Claim { Held, Taken, NotHeld, Broken };
 
     void deliver(CURL* curl, std::FILE* file, const QString& wanted, FtpUploadResult& result);
-    bool putOneFile(CURL* curl, std::FILE* file, const QString& remoteName,
-                    FtpUploadResult& result);
+    bool putOneFile(CURL* curl, std::FILE* file, const QString& remoteName, FtpUploadResult& result,
+                    qint64 offset = 0);
+    bool putResumable(CURL* curl, std::FILE* file, const QString& partName,
+                      FtpUploadResult& result);
+    std::optional<qint64> resumeOffset(CURL* curl, const QString& partName);
     bool confirmStoredSize(CURL* curl, const QString& remoteName, FtpUploadResult& result);
     Publish publish(CURL* curl, const QString& partName, const QString& wanted, QString& finalName);
     Claim claimName(CURL* curl, const QString& name);
@@ -165,7 +172,10 @@ private:
 
     std::FILE* file_ = nullptr;
     bool readFailed_ = false;
+    CURLcode lastCode_ = CURLE_OK; // of the last transfer
     qint64 localSize_ = 0;
+    qint64 resumedAt_ = 0; // where the running attempt continues the file
+    qint64 totalSent_ = 0; // over all attempts
     bool transferring_ = false;
     QByteArray listing_;
     RateMeter meter_;

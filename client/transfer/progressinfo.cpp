@@ -36,14 +36,18 @@ TransferProgress RateMeter::sample(qint64 done, Clock::time_point now) {
     return progress;
 }
 
-QString rateText(double bytesPerSecond) {
+QString sizeText(double bytes) {
     constexpr double kb = 1024.0;
     constexpr double mb = 1024.0 * 1024.0;
-    if (bytesPerSecond >= mb)
-        return de::number(bytesPerSecond / mb, 1) + QStringLiteral(" MB/s");
-    if (bytesPerSecond >= kb)
-        return de::number(bytesPerSecond / kb, 1) + QStringLiteral(" KB/s");
-    return de::number(bytesPerSecond, 0) + QStringLiteral(" Byte/s");
+    if (bytes >= mb)
+        return de::number(bytes / mb, 1) + QStringLiteral(" MB");
+    if (bytes >= kb)
+        return de::number(bytes / kb, 1) + QStringLiteral(" KB");
+    return de::number(bytes, 0) + QStringLiteral(" Byte");
+}
+
+QString rateText(double bytesPerSecond) {
+    return sizeText(bytesPerSecond) + QStringLiteral("/s");
 }
 
 QString durationText(qint64 seconds) {

@@ -46,6 +46,9 @@ QString progressDetailText(const TransferProgress& progress);
 // "1,5 MB/s", "812,0 KB/s", "950 Byte/s" (1 KB = 1024 Byte, as the size texts count).
 QString rateText(double bytesPerSecond);
 
+// "412,5 MB", "812,0 KB", "950 Byte" (1 KB = 1024 Byte).
+QString sizeText(double bytes);
+
 // "hh:mm:ss"; hours go past 99 when they must.
 QString durationText(qint64 seconds);
 

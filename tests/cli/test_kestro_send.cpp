@@ -142,6 +142,30 @@ TEST_F(KestroSendTest, RefusedUploadExitsTwo) {
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
 }
 
+// The line drops once mid-upload: the send waits, continues the server's part file and
+// delivers the job whole, recorded once, telling on stderr what happened.
+TEST_F(KestroSendTest, DroppedConnectionIsResumedAndTheJobRecordedOnce) {
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("einmal")}))
+        << ws.problem().toStdString();
+    QByteArray noise(512 * 1024, Qt::Uninitialized);
+    QRandomGenerator(12).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+    const ProcessRun r = run({jobFile({file(plan)})});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(
+        r.err.contains(QStringLiteral("Verbindung unterbrochen – neuer Versuch 2 von 4 in 2 s …")))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Übertragung wird bei 64,0 KB fortgesetzt …")))
+        << r.err.toStdString();
+    ASSERT_EQ(ws.uploadedFiles().size(), 1);
+    const auto entries = kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') +
+                                                  ws.uploadedFiles().first());
+    EXPECT_EQ(entries.value(QStringLiteral("plan.pdf")), noise);
+    EXPECT_EQ(recordedJobNumbers(), QList<int>{1});
+    EXPECT_EQ(ws.mails().size(), 1);
+    EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+}
+
 TEST_F(KestroSendTest, BadUsageAndMalformedJobsExit64) {
     ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
     EXPECT_EQ(run({}).exitCode, 64);

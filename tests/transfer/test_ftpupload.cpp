@@ -63,6 +63,8 @@ protected:
         r.connectTimeoutSeconds = 5;
         r.responseTimeoutSeconds = 10;
         r.lowSpeedSeconds = 10;
+        r.retryPauses = {std::chrono::milliseconds(1), std::chrono::milliseconds(1),
+                         std::chrono::milliseconds(1)};
         return r;
     }
 
@@ -228,7 +230,7 @@ TEST_F(FtpUploadTest, RefusedUploadShowsTheServersReply) {
     EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
 }
 
-TEST_F(FtpUploadTest, ServerThatDropsTheDataConnectionFailsTheUpload) {
+TEST_F(FtpUploadTest, ServerThatDropsAtTheSameByteEveryTimeFailsAfterFourAttempts) {
     // Far more than the socket buffers hold, so the reset meets data still to be sent.
     const QString local = writeLocalFile(QStringLiteral("job.zip"), 8 * 1024 * 1024);
     const Outcome outcome = run(request(QStringLiteral("abbruch"), local));
@@ -238,13 +240,90 @@ TEST_F(FtpUploadTest, ServerThatDropsTheDataConnectionFailsTheUpload) {
     EXPECT_EQ(outcome.result.errorCode, 12030);
     EXPECT_EQ(outcome.result.errorText,
               QStringLiteral("Connection with the server has been terminated."));
-    // The partial file is gone, so the shop never takes it for a job.
+    // Three further attempts, each continuing where the server's copy ends, then no more.
+    const QStringList expected{
+        QStringLiteral("Verbindung unterbrochen – neuer Versuch 2 von 4 in 1 s …"),
+        QStringLiteral("Verbindung unterbrochen – neuer Versuch 3 von 4 in 1 s …"),
+        QStringLiteral("Verbindung unterbrochen – neuer Versuch 4 von 4 in 1 s …"),
+        QStringLiteral("Übertragung wird bei 64,0 KB fortgesetzt …")};
+    for (const QString& line : expected)
+        EXPECT_TRUE(outcome.statuses.contains(line))
+            << line.toStdString() << "\n"
+            << outcome.statuses.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(outcome.statuses.join('|').contains(QStringLiteral("Versuch 5")));
+    // The partial file is gone once the last attempt failed, so the shop never takes it for a job.
     EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
 
     // A crashing server takes the control connection along: the partial file is removed
     // over a new one.
     const Outcome crashed = run(request(QStringLiteral("absturz"), local));
     expectNeverComplete(crashed);
+    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
+}
+
+// A line that drops mid-upload: the upload continues the server's part file where it
+// ends (or starts it anew on a server that cannot restart), the bar goes on from where it
+// stood, and the shop gets the archive whole, once, under its name.
+TEST_F(FtpUploadTest, DroppedConnectionResumesTheUpload) {
+    struct Case {
+        const char* user;
+        bool resumes;    // the server's copy is continued, not sent anew
+        int connections; // data connections the upload needs
+    };
+    const qint64 size = 4 * cutAfter + 1234;
+    for (const Case& c :
+         {Case{"einmal", true, 2}, Case{"ohnerest", false, 2}, Case{"stueckweise", true, 5}}) {
+        SCOPED_TRACE(c.user);
+        const QString local = writeLocalFile(QStringLiteral("job.zip"), size);
+        qint64 lastDone = 0;
+        bool wentBack = false;
+        const Outcome outcome = run(request(QString::fromLatin1(c.user), local),
+                                    [&](FtpUploader&, const TransferProgress& p) {
+                                        wentBack = wentBack || p.done < lastDone;
+                                        lastDone = p.done;
+                                    });
+
+        ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+        EXPECT_EQ(onServer(), QStringList{"job.zip"});
+        EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
+        EXPECT_TRUE(outcome.statuses.contains(
+            QStringLiteral("Verbindung unterbrochen – neuer Versuch 2 von 4 in 1 s …")))
+            << outcome.statuses.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(
+            outcome.statuses.contains(QStringLiteral("Übertragung wird bei 64,0 KB fortgesetzt …")),
+            c.resumes)
+            << outcome.statuses.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(outcome.statuses.filter(QStringLiteral("fortgesetzt")).size(),
+                  c.resumes ? c.connections - 1 : 0);
+        if (c.resumes) {
+            EXPECT_FALSE(wentBack);
+        }
+        EXPECT_TRUE(outcome.progressTexts.contains(QStringLiteral("100 %")));
+        QDir(serverRoot()).removeRecursively();
+        QDir().mkpath(serverRoot());
+    }
+}
+
+TEST_F(FtpUploadTest, AbortDuringTheRetryPauseEndsAtOnce) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 8 * 1024 * 1024);
+    FtpUploadRequest r = request(QStringLiteral("abbruch"), local);
+    r.retryPauses = {std::chrono::seconds(60)};
+    FtpUploader* running = nullptr;
+    QObject context;
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome outcome = run(r, [&](FtpUploader& uploader, const TransferProgress&) {
+        if (!running) {
+            running = &uploader;
+            QObject::connect(&uploader, &FtpUploader::statusText, &context,
+                             [&uploader](const QString& text) {
+                                 if (text.startsWith(QStringLiteral("Verbindung unterbrochen")))
+                                     uploader.abort();
+                             });
+        }
+    });
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    expectNeverComplete(outcome);
+    EXPECT_EQ(outcome.result.errorCode, 12017);
     EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
 }
 
@@ -472,15 +551,14 @@ TEST_F(FtpUploadTest, TenUploadsOfOneNameAtOnceKeepTenFiles) {
 }
 
 // The server takes the last byte and then drops both connections (a crash, or a router
-// that forgot the idle control connection during a long upload). The failure is reported,
-// but the removal of the part file is tried on the dead control connection only, fails
-// with "Failed sending data to the peer", and is never tried on a fresh one: the part
-// file stays in the shop's folder.
-TEST_F(FtpUploadTest, PartFileGoesWhenTheServerDropsBothConnectionsAtTheLastByte) {
+// that forgot the idle control connection during a long upload): the next attempt finds
+// the whole file in the part file, sends nothing more, and delivers it.
+TEST_F(FtpUploadTest, ServerThatDropsBothConnectionsAtTheLastByteStillGetsTheFile) {
     const QString local = writeLocalFile(QStringLiteral("job.zip"), cutAfter);
     const Outcome outcome = run(request(QStringLiteral("absturz"), local));
-    EXPECT_FALSE(outcome.result.delivered);
-    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
+    ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+    EXPECT_EQ(onServer(), QStringList{"job.zip"});
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
 }
 
 } // namespace

@@ -1,0 +1,65 @@
+#include "client/transfer/uploadretry.h"
+
+#include "client/transfer/progressinfo.h"
+
+#include <thread>
+
+namespace kestro::transfer {
+
+using namespace std::chrono_literals;
+
+UploadRetry::Pauses UploadRetry::defaultPauses() {
+    return {2s, 10s, 30s};
+}
+
+std::optional<std::chrono::milliseconds> UploadRetry::pauseBefore(int next) const {
+    if (next < 2 || next > attempts())
+        return std::nullopt;
+    return pauses_.at(std::size_t(next - 2));
+}
+
+bool UploadRetry::wait(std::chrono::milliseconds pause, const std::function<bool()>& stop) {
+    // Short steps, so that the abort button takes effect at once, not after 30 s.
+    constexpr auto step = 50ms;
+    const auto until = std::chrono::steady_clock::now() + pause;
+    while (!stop()) {
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left <= 0ms)
+            return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, step));
+    }
+    return false;
+}
+
+bool connectionDropped(CURLcode code, int lastReplyCode) {
+    switch (code) {
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_WEIRD_SERVER_REPLY: // a reply cut in half
+        return true;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_UPLOAD_FAILED:
+        return lastReplyCode < 400 || lastReplyCode == 426;
+    default:
+        return false;
+    }
+}
+
+QString retryNotice(int next, int attempts, std::chrono::milliseconds pause) {
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(pause).count();
+    return QStringLiteral("Verbindung unterbrochen – neuer Versuch %1 von %2 in %3 s …")
+        .arg(next)
+        .arg(attempts)
+        .arg(seconds);
+}
+
+QString resumeNotice(qint64 offset) {
+    return QStringLiteral("Übertragung wird bei %1 fortgesetzt …").arg(sizeText(double(offset)));
+}
+
+} // namespace kestro::transfer

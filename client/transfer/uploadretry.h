@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <curl/curl.h>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace kestro::transfer {
+
+// How an upload whose connection dropped tries again: the pauses before each further
+// attempt, which failures count as a dropped line, and what the status box says meanwhile.
+class UploadRetry {
+public:
+    using Pauses = std::vector<std::chrono::milliseconds>;
+    // 2 s, 10 s, 30 s: a short glitch is over at once, a restarting router gets its time.
+    static Pauses defaultPauses();
+
+    explicit UploadRetry(Pauses pauses) : pauses_(std::move(pauses)) {}
+
+    // The first attempt and one for each pause.
+    int attempts() const { return int(pauses_.size()) + 1; }
+    // The pause before attempt `next` (counted from 1), none when no attempt is left.
+    std::optional<std::chrono::milliseconds> pauseBefore(int next) const;
+    // Sleeps `pause` in short steps; false as soon as `stop` says the worker gave up.
+    static bool wait(std::chrono::milliseconds pause, const std::function<bool()>& stop);
+
+private:
+    Pauses pauses_;
+};
+
+// True when curl's failure means the line went away (reset, time-out, server gone),
+// not a refusal by the server: only then is another attempt worth it. A 426 is the
+// server telling that it lost the data connection.
+bool connectionDropped(CURLcode code, int lastReplyCode);
+
+// "Verbindung unterbrochen – neuer Versuch 2 von 4 in 10 s …"
+QString retryNotice(int next, int attempts, std::chrono::milliseconds pause);
+// "Übertragung wird bei 412,5 MB fortgesetzt …"
+QString resumeNotice(qint64 offset);
+
+} // namespace kestro::transfer
