@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/startup/ftpencryption.h"
+#include "client/transfer/ftpcertificate.h"
 #include "client/transfer/ftpreply.h"
 #include "client/transfer/progressinfo.h"
 
@@ -35,6 +37,11 @@ struct FtpUploadRequest {
     QString user;
     QString password;
     FtpProxySettings proxy;
+    // Explicit TLS (AUTH TLS) on the control connection and PROT P on the data connections.
+    startup::FtpEncryption encryption = startup::FtpEncryption::Plain;
+    // The SHA-256 fingerprint of the certificate the worker trusted for this server; with
+    // it exactly that certificate is taken, without it the system's authorities decide.
+    QString trustedFingerprint;
     QString agent = QStringLiteral("KestroFTP-Client"); // named to a proxy
     int connectTimeoutSeconds = 30;
     int responseTimeoutSeconds = 60; // longest wait for any server reply
@@ -62,6 +69,9 @@ struct FtpUploadResult {
     qint64 bytesSent = 0;
     qint64 remoteSize = -1; // the size the server names for the stored file, -1 when it gave none
     QString remoteName;     // the name the file finally stands under on the server
+    // The server's certificate when it was refused: unconfirmed, or not the trusted one.
+    CertificateRefusal certificateRefusal = CertificateRefusal::None;
+    PeerCertificate certificate;
 };
 
 // "Uploading Job 1.zip" for Job_1.zip: the bar message of an upload.
@@ -165,6 +175,7 @@ private:
 
     std::FILE* file_ = nullptr;
     bool readFailed_ = false;
+    bool tlsRefused_ = false; // TLS was required and the server did not offer it
     qint64 localSize_ = 0;
     bool transferring_ = false;
     QByteArray listing_;
@@ -187,6 +198,7 @@ private:
         QString dataPeer;
     } dialogue_;
     FtpReplyAssembler replies_;
+    CertificateCheck certificates_;
 };
 
 } // namespace kestro::transfer
