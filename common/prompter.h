@@ -19,6 +19,12 @@ public:
     virtual void message(const QString& text, Icon icon, const QString& title = {}) = 0;
     // A Yes/No box; true for Yes.
     virtual bool askYesNo(const QString& text, Icon icon, const QString& title = {}) = 0;
+    // A box whose two buttons say what they do ("Zertifikat vertrauen", "Abbrechen"); true
+    // for `accept`. Where no such box exists it is the Yes/No box.
+    virtual bool askChoice(const QString& text, Icon icon, const QString& /*accept*/,
+                           const QString& /*reject*/, const QString& title = {}) {
+        return askYesNo(text, icon, title);
+    }
     // An open-file dialog; the empty text when cancelled. `filter` is in the form
     // "Datenbank-Datei (*.mdb)|*.mdb;".
     virtual QString chooseOpenFile(const QString& filter, const QString& initialFolder) = 0;

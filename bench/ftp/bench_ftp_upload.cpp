@@ -1,9 +1,13 @@
 // Uploads one large generated archive to a pyftpdlib server on loopback, alternately with
 // `curl -T` and with the client's uploader, and prints the throughput of each run, the
-// medians, their ratio and the peak memory of this process.
+// medians, their ratio and the peak memory of this process. With --tls the server requires
+// explicit TLS with a self-signed certificate made by openssl; curl runs with --ssl-reqd
+// (and -k), the uploader with "immer (TLS erforderlich)" and the certificate's fingerprint
+// trusted.
 //
-//   bench_ftp_upload [MB=500] [REPEATS=3]      (run it under nice -n 5)
+//   bench_ftp_upload [MB=500] [REPEATS=3] [--tls]      (run it under nice -n 5)
 #include "bench/ftp/ftpbench.h"
+#include "support/selfsigned.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -57,12 +61,14 @@ bool writeArchive(const QString& path, qint64 megabytes) {
     return true;
 }
 
-double curlSeconds(const QString& file, const QString& url) {
+double curlSeconds(const QString& file, const QString& url, bool tls) {
     QElapsedTimer clock;
     clock.start();
     QProcess curl;
-    curl.start(QStringLiteral("curl"),
-               {QStringLiteral("-s"), QStringLiteral("-S"), QStringLiteral("-T"), file, url});
+    QStringList args{QStringLiteral("-s"), QStringLiteral("-S")};
+    if (tls)
+        args << QStringLiteral("--ssl-reqd") << QStringLiteral("-k");
+    curl.start(QStringLiteral("curl"), args + QStringList{QStringLiteral("-T"), file, url});
     if (!curl.waitForFinished(-1) || curl.exitCode() != 0) {
         std::fprintf(stderr, "curl failed: %s\n", curl.readAllStandardError().constData());
         return -1;
@@ -84,10 +90,12 @@ double uploaderSeconds(const FtpUploadRequest& request) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 500;
-    const int repeats = argc > 2 ? QByteArray(argv[2]).toInt() : 3;
+    QStringList args = app.arguments().mid(1);
+    const bool tls = args.removeAll(QStringLiteral("--tls")) > 0;
+    const qint64 megabytes = args.size() > 0 ? args[0].toLongLong() : 500;
+    const int repeats = args.size() > 1 ? args[1].toInt() : 3;
     if (megabytes <= 0 || repeats <= 0) {
-        std::fprintf(stderr, "usage: bench_ftp_upload [MB] [REPEATS]\n");
+        std::fprintf(stderr, "usage: bench_ftp_upload [MB] [REPEATS] [--tls]\n");
         return 64;
     }
 
@@ -100,9 +108,17 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    QStringList serverArgs{QStringLiteral(KESTRO_FTP_FIXTURE), QStringLiteral("--root"), root};
+    QString fingerprint;
+    if (tls) {
+        const QString pem = work.filePath(QStringLiteral("server.pem"));
+        fingerprint = kestro::test::makeSelfSignedCertificate(pem);
+        if (fingerprint.isEmpty())
+            return 1;
+        serverArgs << QStringLiteral("--tls") << pem << QStringLiteral("--tls-required");
+    }
     QProcess server;
-    server.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral(KESTRO_FTP_FIXTURE), QStringLiteral("--root"), root});
+    server.start(QStringLiteral("/usr/bin/python3"), serverArgs);
     if (!server.waitForReadyRead(15000)) {
         std::fprintf(stderr, "FTP fixture did not start\n");
         return 1;
@@ -115,24 +131,30 @@ int main(int argc, char** argv) {
     request.user = QStringLiteral("kunde");
     request.password = QStringLiteral("geheim");
     request.localPath = archive;
+    if (tls) {
+        request.encryption = kestro::startup::FtpEncryption::Required;
+        request.trustedFingerprint = fingerprint;
+    }
 
     const double rssBefore = procStatusMb("VmRSS:");
     std::vector<double> curlRates, ownRates;
-    std::printf("%lld MB archive, %d runs each, loopback pyftpdlib on port %d\n",
-                static_cast<long long>(megabytes), repeats, port);
+    std::printf("%lld MB archive, %d runs each, loopback pyftpdlib on port %d%s\n",
+                static_cast<long long>(megabytes), repeats, port,
+                tls ? ", explicit TLS required" : "");
     for (int run = 0; run < repeats; ++run) {
         // Alternate who goes first so that neither always meets a warmer server.
         for (int turn = 0; turn < 2; ++turn) {
             const bool curlTurn = (run + turn) % 2 == 0;
-            const double seconds = curlTurn
-                                       ? curlSeconds(archive, base + QStringLiteral("%2Fcurl.zip"))
-                                       : uploaderSeconds(request);
+            const double seconds =
+                curlTurn ? curlSeconds(archive, base + QStringLiteral("%2Fcurl.zip"), tls)
+                         : uploaderSeconds(request);
             if (seconds <= 0)
                 return 1;
             const double rate = double(megabytes) / seconds;
             (curlTurn ? curlRates : ownRates).push_back(rate);
-            std::printf("run %d  %-9s %7.2f s  %8.1f MB/s\n", run + 1,
-                        curlTurn ? "curl -T" : "uploader", seconds, rate);
+            std::printf("run %d  %-18s %7.2f s  %8.1f MB/s\n", run + 1,
+                        curlTurn ? (tls ? "curl --ssl-reqd -T" : "curl -T") : "uploader", seconds,
+                        rate);
             std::fflush(stdout);
             QFile::remove(root + (curlTurn ? QStringLiteral("/curl.zip")
                                            : QStringLiteral("/Muster GmbH-061226-140509.zip")));

@@ -1,5 +1,6 @@
 // kestro-send JOB.json [--send-to-default-target] [--quiet]
 // kestro-send --from-job N [--send-to-default-target] [--quiet]
+// kestro-send ... [--trust-fingerprint SHA256:...]
 // kestro-send --help
 //
 // Sends one job, described in a JSON file or taken from the job history, through the same send
@@ -10,7 +11,8 @@
 //       does not offer, default target without the flag, catalogue not obtained, no file
 //       readable, no database or one that takes no write, no such earlier job or one of
 //       its files gone); the reason on stderr
-//   2   the job was not delivered (upload failed, aborted, send broke off)
+//   2   the job was not delivered (upload failed, aborted, send broke off; a server
+//       certificate that is not confirmed: stderr names its fingerprint)
 //   3   delivered, not yet recorded: the shop has the job (stdout as for 0), but the job
 //       database refused the record; it waits in the client data folder and is recorded
 //       by the next send or start
@@ -27,6 +29,7 @@
 #include "client/transfer/progressdisplay.h"
 #include "client/transfer/sendjobfile.h"
 #include "client/transfer/sendpipeline.h"
+#include "client/transfer/trustedcertificates.h"
 #include "common/deployconfig.h"
 #include "common/prompter.h"
 
@@ -70,6 +73,11 @@ public:
             return true;
         }
         message(text, icon, title);
+        return false;
+    }
+    // The certificate and the option that trusts it follow on stderr when the send ends.
+    bool askChoice(const QString&, Icon, const QString&, const QString&,
+                   const QString& = {}) override {
         return false;
     }
     QString chooseOpenFile(const QString&, const QString&) override { return {}; }
@@ -117,12 +125,23 @@ QString stateText(transfer::SendPipeline::State state) {
     return {};
 }
 
+// Nobody is there to look at the certificate: the one who runs the script checks the
+// fingerprint with the shop and trusts it explicitly.
+QString untrustedHint(const transfer::PeerCertificate& certificate) {
+    return QStringLiteral("Zertifikat: %1, ausgestellt von %2, gültig von %3 bis %4.\n"
+                          "Wenn Ihre Druckerei Ihnen den Fingerabdruck SHA256:%5 bestätigt, "
+                          "senden Sie erneut mit der Option --trust-fingerprint SHA256:%5")
+        .arg(certificate.subject, certificate.issuer, certificate.validFrom, certificate.validUntil,
+             certificate.fingerprint);
+}
+
 std::atomic_bool interrupted{false};
 
 struct Options {
     QString jobFile;
     std::optional<qint32> fromJob;
     bool sendToDefaultTarget = false;
+    QString trustFingerprint; // stored for the target before the send
     bool quiet = false;
     bool help = false;
 };
@@ -130,6 +149,7 @@ struct Options {
 const char* const kUsageText =
     "usage: kestro-send JOB.json [--send-to-default-target] [--quiet]\n"
     "       kestro-send --from-job N [--send-to-default-target] [--quiet]\n"
+    "       either with --trust-fingerprint SHA256:... to trust the FTP server's certificate\n"
     "exit codes: 0 delivered, 1 refused, 2 not delivered,\n"
     "            3 delivered but not yet recorded (recorded by the next send or start),\n"
     "            64 bad usage or job file\n";
@@ -144,7 +164,11 @@ std::optional<Options> parseArguments(const QStringList& args) {
             o.quiet = true;
         else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             o.help = true;
-        else if (a == QLatin1String("--from-job") && !o.fromJob && ++i < args.size()) {
+        else if (a == QLatin1String("--trust-fingerprint") && ++i < args.size()) {
+            o.trustFingerprint = args[i];
+            if (transfer::normalizedFingerprint(o.trustFingerprint).isEmpty())
+                return std::nullopt;
+        } else if (a == QLatin1String("--from-job") && !o.fromJob && ++i < args.size()) {
             bool ok = false;
             o.fromJob = args[i].toInt(&ok);
             if (!ok)
@@ -188,6 +212,7 @@ int main(int argc, char** argv) {
     state.clientDataFolder = startup::ClientStartup::prepareClientDataFolder();
     state.databasePath = reader.read(QStringLiteral("Databank"));
     state.proxy = startup::readProxySettings(reader);
+    state.ftp.encryption = startup::readFtpEncryption(reader);
     state.mail = startup::readMailAccountSettings(reader);
     if (state.databasePath.isEmpty()) {
         printErr(QStringLiteral("Es ist keine Datenbank eingestellt. Bitte starten Sie zuerst "
@@ -205,6 +230,14 @@ int main(int argc, char** argv) {
     if (const auto server = store.loadFtpServer(); server && !server->isEmpty())
         state.ftp.server = *server;
     startup::applyFtpDefaults(state.ftp, config);
+    if (!options->trustFingerprint.isEmpty()) {
+        QString error;
+        if (!transfer::TrustedCertificates(state.clientDataFolder)
+                 .trust(state.ftp.server, options->trustFingerprint, &error)) {
+            printErr(error);
+            return kRefused;
+        }
+    }
     if (options->fromJob) {
         // As "Laden" in the history and then "FTP-Senden" would send it.
         const history::JobToSendAgain again =
@@ -258,6 +291,8 @@ int main(int argc, char** argv) {
                          } else if (!prompter.hasShown(r.message) && !r.message.isEmpty()) {
                              printErr(r.message);
                          }
+                         if (r.upload.certificateRefusal == transfer::CertificateRefusal::Untrusted)
+                             printErr(untrustedHint(r.upload.certificate));
                          QCoreApplication::exit(exitCode);
                      });
 

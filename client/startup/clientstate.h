@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/startup/ftpencryption.h"
+
 #include "client/jobdb/masterdata.h"
 
 #include <QByteArray>
@@ -43,6 +45,7 @@ struct FtpSettings {
     QString user;
     QString password;
     QString recipient;
+    FtpEncryption encryption = FtpEncryption::Plain; // FTPTLS
 };
 
 // Program-wide values that the start-up settles and the windows read and change.

@@ -24,6 +24,7 @@ FtpConfigForm formFromSettings(const FtpSettings& ftp, const ProxySettings& prox
     form.user = unlessEqual(ftp.user, config.demoWord);
     form.password = unlessEqual(ftp.password, config.demoWord);
     form.recipient = unlessEqual(ftp.recipient, config.mail);
+    form.encryption = form.server.isEmpty() ? kNewTargetEncryption : ftp.encryption;
     form.useProxy = proxy.useProxy;
     if (proxy.useProxy) {
         form.httpProxy = proxy.httpProxy;
@@ -42,6 +43,7 @@ bool saveFtpConfig(const FtpConfigForm& form, ClientState& state, const DeployCo
     state.ftp.user = form.user;
     state.ftp.password = form.password;
     state.ftp.recipient = form.recipient;
+    state.ftp.encryption = form.encryption;
     state.proxy.useProxy = form.useProxy;
     state.proxy.httpProxy = form.httpProxy;
     state.proxy.httpProxyPort = form.httpProxyPort;
@@ -52,6 +54,7 @@ bool saveFtpConfig(const FtpConfigForm& form, ClientState& state, const DeployCo
     applyFtpDefaults(state.ftp, config);
     const bool saved =
         jobdb::saveFtpSettings(state.databasePath, state.ftp.server, state.proxy, settings);
+    settings.writeSetting(kFtpEncryptionSetting, ftpEncryptionText(state.ftp.encryption));
     if (!saved)
         qCWarning(lcFtpConfig).noquote()
             << "FTP server not stored in" << state.databasePath << "; it holds for this run only";

@@ -16,6 +16,7 @@ struct FtpConfigForm {
     QString user;
     QString password;
     QString recipient;
+    FtpEncryption encryption = kNewTargetEncryption;
     bool useProxy = false;
     QString httpProxy;
     QString httpProxyPort;
@@ -30,15 +31,16 @@ struct FtpConfigForm {
 // The window's contents when it opens. The maker's defaults are not shown, so the user
 // sees what still has to be filled in: the default host, the demo word as user or
 // password, and the maker's address leave their boxes empty (compared without case). The
-// six proxy boxes are filled only while the proxy is on.
+// six proxy boxes are filled only while the proxy is on. A target not configured yet (no
+// server of its own) is offered encryption when the server has it.
 FtpConfigForm formFromSettings(const FtpSettings& ftp, const ProxySettings& proxy,
                                const DeployConfig& config);
 
 // The save half of OK: the boxes go into the program-wide settings, the maker's defaults
 // fill whatever was left empty, and the server goes into FTPDaten.FTPServer of the job
-// database, useProxy to the registry (and, only with the proxy on, the six proxy values;
-// turning the proxy off keeps the old ones stored). False when the database row could not
-// be written (logged by the database layer; the settings still changed).
+// database, the encryption choice and useProxy to the registry (and, only with the proxy on, the
+// six proxy values; turning the proxy off keeps the old ones stored). False when the database row
+// could not be written (logged by the database layer; the settings still changed).
 bool saveFtpConfig(const FtpConfigForm& form, ClientState& state, const DeployConfig& config,
                    SettingWriter& settings);
 

@@ -53,6 +53,10 @@ ProxySettings readProxySettings(const SettingsReader& reader) {
     return p;
 }
 
+FtpEncryption readFtpEncryption(const SettingsReader& reader) {
+    return ftpEncryptionFrom(reader.read(kFtpEncryptionSetting));
+}
+
 MailAccountSettings readMailAccountSettings(const SettingsReader& reader) {
     MailAccountSettings m;
     m.account = reader.read(QStringLiteral("KontoEM"));

@@ -84,6 +84,20 @@ QByteArray proxyUrl(const FtpProxySettings& proxy) {
     return "http://" + address.toUtf8();
 }
 
+// libcurl's level for the target's encryption choice. With TLS on, libcurl protects the
+// data connections as well (PBSZ 0, PROT P), so the job's files never cross in clear.
+long useSslFor(startup::FtpEncryption encryption) {
+    switch (encryption) {
+    case startup::FtpEncryption::WhenOffered:
+        return CURLUSESSL_TRY;
+    case startup::FtpEncryption::Required:
+        return CURLUSESSL_ALL;
+    case startup::FtpEncryption::Plain:
+        break;
+    }
+    return CURLUSESSL_NONE;
+}
+
 // Servers take names of at most 255 bytes.
 constexpr qsizetype kMaxRemoteNameBytes = 255;
 
@@ -242,7 +256,8 @@ struct SessionCallbacks {
 };
 
 FtpPutSession::FtpPutSession(FtpUploadRequest request, FtpSessionObserver& observer)
-    : request_(std::move(request)), observer_(observer) {}
+    : request_(std::move(request)), observer_(observer),
+      certificates_(hostPart(request_.server), request_.trustedFingerprint) {}
 
 void FtpPutSession::abandon() {
     abandoned_ = true;
@@ -432,6 +447,9 @@ bool FtpPutSession::configure(CURL* curl) {
     set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(this));
     set(CURLOPT_CLOSESOCKETFUNCTION, &SessionCallbacks::close);
     set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(this));
+    set(CURLOPT_USE_SSL, useSslFor(request_.encryption));
+    if (request_.encryption != startup::FtpEncryption::Plain)
+        ok = ok && certificates_.applyTo(curl);
     if (request_.proxy.enabled && !request_.proxy.host.trimmed().isEmpty()) {
         const QByteArray proxy = proxyUrl(request_.proxy);
         set(CURLOPT_PROXY, proxy.constData());
@@ -570,6 +588,7 @@ bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, const QString& remot
     if (code != CURLE_OK || readFailed_ || aborted_) {
         qCInfo(lcFtp) << "upload failed:" << curl_easy_strerror(code);
         FtpFailure failure{code, aborted_.load(), dialogue_.lastVerb, dialogue_.lastReplyCode};
+        tlsRefused_ = code == CURLE_USE_SSL_FAILED;
         fail(result, readFailed_ && !aborted_ ? wininet::FileNotFound : wininetCodeFor(failure));
         return false;
     }
@@ -815,6 +834,16 @@ void FtpPutSession::fail(FtpUploadResult& result, int code) {
     result.delivered = false;
     result.errorCode = code;
     result.errorText = internetErrorText(code, dialogue_.lastReply);
+    if (certificates_.refusal() != CertificateRefusal::None) {
+        result.certificateRefusal = certificates_.refusal();
+        result.certificate = certificates_.lastSeen();
+        result.errorText = certificates_.refusalText(hostPart(request_.server));
+    } else if (tlsRefused_) {
+        result.errorText = QStringLiteral("Der Server %1 bietet keine verschlüsselte Verbindung "
+                                          "(TLS) an; eingestellt ist „immer (TLS erforderlich)“. "
+                                          "Die Übertragung wurde nicht begonnen.")
+                               .arg(hostPart(request_.server));
+    }
     observer_.onStatus(result.errorText);
 }
 

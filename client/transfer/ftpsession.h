@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/startup/ftpencryption.h"
+#include "client/transfer/ftpcertificate.h"
 #include "client/transfer/ftpreply.h"
 #include "client/transfer/progressinfo.h"
 #include "client/transfer/uploadretry.h"
@@ -36,6 +38,11 @@ struct FtpUploadRequest {
     QString user;
     QString password;
     FtpProxySettings proxy;
+    // Explicit TLS (AUTH TLS) on the control connection and PROT P on the data connections.
+    startup::FtpEncryption encryption = startup::FtpEncryption::Plain;
+    // The SHA-256 fingerprint of the certificate the worker trusted for this server; with
+    // it exactly that certificate is taken, without it the system's authorities decide.
+    QString trustedFingerprint;
     QString agent = QStringLiteral("KestroFTP-Client"); // named to a proxy
     int connectTimeoutSeconds = 30;
     int responseTimeoutSeconds = 60; // longest wait for any server reply
@@ -66,6 +73,9 @@ struct FtpUploadResult {
     qint64 bytesSent = 0;   // over all attempts, so a resumed upload shows what it saved
     qint64 remoteSize = -1; // the size the server names for the stored file, -1 when it gave none
     QString remoteName;     // the name the file finally stands under on the server
+    // The server's certificate when it was refused: unconfirmed, or not the trusted one.
+    CertificateRefusal certificateRefusal = CertificateRefusal::None;
+    PeerCertificate certificate;
 };
 
 // "Uploading Job 1.zip" for Job_1.zip: the bar message of an upload.
@@ -173,6 +183,7 @@ private:
     std::FILE* file_ = nullptr;
     bool readFailed_ = false;
     CURLcode lastCode_ = CURLE_OK; // of the last transfer
+    bool tlsRefused_ = false; // TLS was required and the server did not offer it
     qint64 localSize_ = 0;
     qint64 resumedAt_ = 0; // where the running attempt continues the file
     qint64 totalSent_ = 0; // over all attempts
@@ -197,6 +208,7 @@ private:
         QString dataPeer;
     } dialogue_;
     FtpReplyAssembler replies_;
+    CertificateCheck certificates_;
 };
 
 } // namespace kestro::transfer

@@ -17,6 +17,15 @@ std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& se
     return (scheme + QStringLiteral("://") + server.trimmed()).toLatin1();
 }
 
+std::optional<QByteArray> smtpServerUrl(const QString& server) {
+    static const QString prefix = QStringLiteral("smtps://");
+    QString address = server.trimmed();
+    if (address.startsWith(prefix, Qt::CaseInsensitive))
+        return mailServerUrl(QStringLiteral("smtps"), address.mid(prefix.size()));
+    const bool port465 = address.endsWith(QStringLiteral(":465"));
+    return mailServerUrl(port465 ? QStringLiteral("smtps") : QStringLiteral("smtp"), address);
+}
+
 MailCurlHandle::MailCurlHandle(const MailConnectionOptions& options, const std::atomic_bool& abort)
     : abort_(abort), timeOut_(options.lowSpeedSeconds), caFile_(options.caFile.toLocal8Bit()) {
     static std::once_flag once;

@@ -27,6 +27,10 @@ struct MailConnectionOptions {
 // Nothing when the setting is empty or carries anything else (user info, paths, blanks).
 std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& server);
 
+// The URL of an SMTP server setting: "smtps://" (TLS from the first byte) for port 465 or
+// a setting written "smtps://host:port", else "smtp://" (STARTTLS when offered).
+std::optional<QByteArray> smtpServerUrl(const QString& server);
+
 // A libcurl easy handle with the shared options set; the handle is freed with the object.
 // `abort` ends a running transfer when it turns true.
 class MailCurlHandle {

@@ -12,6 +12,7 @@
 #include "client/transfer/progressdisplay.h"
 #include "client/transfer/sendarchive.h"
 #include "client/transfer/transferlog.h"
+#include "client/transfer/trustedcertificates.h"
 #include "common/paths.h"
 #include "common/prompter.h"
 
@@ -318,6 +319,9 @@ void SendPipeline::startUpload() {
     request.remoteName = localArchiveName_;
     request.user = env_.state.ftp.user;
     request.password = env_.state.ftp.password;
+    request.encryption = env_.state.ftp.encryption;
+    request.trustedFingerprint =
+        TrustedCertificates(env_.state.clientDataFolder).fingerprintFor(request.server);
     const startup::ProxySettings& proxy = env_.state.proxy;
     request.proxy.enabled = proxy.useProxy;
     request.proxy.host = proxy.ftpProxy;
@@ -339,6 +343,12 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
     if (state_ != State::Uploading)
         return;
     result_.upload = upload;
+    if (!abort_ && upload.certificateRefusal == CertificateRefusal::Untrusted &&
+        trustedByTheWorker(upload)) {
+        // Nothing went out yet: the same archive goes again, to exactly this certificate.
+        startUpload();
+        return;
+    }
     // The local archive goes whatever became of the upload; the next send builds a new one.
     deleteArchive();
     const bool confirmed =
@@ -361,6 +371,21 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
         return end(SendOutcome::Aborted, sendtext::kAborted);
     end(SendOutcome::NotDelivered,
         !upload.connected ? sendtext::kNotTransmitted : upload.errorText);
+}
+
+bool SendPipeline::trustedByTheWorker(const FtpUploadResult& upload) {
+    const QString& server = env_.state.ftp.server;
+    const QString host = trustKey(server).section(QLatin1Char(':'), 0, -2);
+    if (!env_.prompter.askChoice(trustQuestion(host, upload.certificate),
+                                 Prompter::Icon::Exclamation, kTrustButton, kCancelButton))
+        return false;
+    QString error;
+    if (!TrustedCertificates(env_.state.clientDataFolder)
+             .trust(server, upload.certificate.fingerprint, &error)) {
+        env_.prompter.message(error, Prompter::Icon::Critical);
+        return false;
+    }
+    return true;
 }
 
 void SendPipeline::notifyShop() {

@@ -157,6 +157,7 @@ private:
     void releasePacker();
     void startUpload();
     void onUploaded(const FtpUploadResult& upload);
+    bool trustedByTheWorker(const FtpUploadResult& upload);
     void notifyShop();
     void onMailDone();
     // The error handler: a step that broke down ends the send here.

@@ -3,6 +3,7 @@
 #include "client/ui/windowplacement.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -43,6 +44,9 @@ FrmFtpConfig::FrmFtpConfig(Context context, QWidget* parent)
     txtUserProxy_ = addBox(QStringLiteral("txtUserProxy"));
     txtPassProxy_ = addBox(QStringLiteral("txtPassProxy"));
     txtPassProxy_->setEchoMode(QLineEdit::Password);
+    cboEncryption_ = new QComboBox(this);
+    cboEncryption_->setObjectName(QStringLiteral("cboEncryption"));
+    cboEncryption_->addItems(startup::ftpEncryptionChoices());
 
     auto* layout = new QVBoxLayout(this);
 
@@ -66,6 +70,8 @@ FrmFtpConfig::FrmFtpConfig(Context context, QWidget* parent)
     target->addWidget(labelFor(QStringLiteral("E-Mail des Empfängers :"), txtEMailAdr_, this), 4,
                       0);
     target->addWidget(txtEMailAdr_, 4, 1);
+    target->addWidget(labelFor(QStringLiteral("&Verschlüsselung :"), cboEncryption_, this), 5, 0);
+    target->addWidget(cboEncryption_, 5, 1);
     layout->addLayout(target);
 
     chkProxy_ = new QCheckBox(QStringLiteral("Proxyserver verwenden"), this);
@@ -117,6 +123,7 @@ void FrmFtpConfig::fillWindow(const startup::FtpConfigForm& form) {
     txtFTPUser_->setText(form.user);
     txtFTPPW_->setText(form.password);
     txtEMailAdr_->setText(form.recipient);
+    cboEncryption_->setCurrentIndex(int(form.encryption));
     txtProxyH_->setText(form.httpProxy);
     txtProHPort_->setText(form.httpProxyPort);
     txtProxyF_->setText(form.ftpProxy);
@@ -133,6 +140,7 @@ startup::FtpConfigForm FrmFtpConfig::collect() const {
     form.user = txtFTPUser_->text();
     form.password = txtFTPPW_->text();
     form.recipient = txtEMailAdr_->text();
+    form.encryption = startup::FtpEncryption(cboEncryption_->currentIndex());
     form.useProxy = chkProxy_->isChecked();
     form.httpProxy = txtProxyH_->text();
     form.httpProxyPort = txtProHPort_->text();

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -44,6 +45,7 @@ private:
     QLineEdit* txtFTPUser_ = nullptr;
     QLineEdit* txtFTPPW_ = nullptr;
     QLineEdit* txtEMailAdr_ = nullptr;
+    QComboBox* cboEncryption_ = nullptr;
     QCheckBox* chkProxy_ = nullptr;
     QLineEdit* txtProxyH_ = nullptr;
     QLineEdit* txtProHPort_ = nullptr;

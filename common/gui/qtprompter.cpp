@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace kestro::gui {
 namespace {
@@ -46,6 +47,19 @@ bool QtPrompter::askYesNo(const QString& text, Icon icon, const QString& title) 
                     QMessageBox::Yes | QMessageBox::No, parent_);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+bool QtPrompter::askChoice(const QString& text, Icon icon, const QString& accept,
+                           const QString& reject, const QString& title) {
+    QMessageBox box(qtIcon(icon), titleOr(title), displayText(text), QMessageBox::NoButton,
+                    parent_);
+    QPushButton* acceptButton = box.addButton(accept, QMessageBox::AcceptRole);
+    QPushButton* rejectButton = box.addButton(reject, QMessageBox::RejectRole);
+    // Cancelling is the safe answer: Enter alone must not trust a stranger's certificate.
+    box.setDefaultButton(rejectButton);
+    box.setEscapeButton(rejectButton);
+    box.exec();
+    return box.clickedButton() == acceptButton;
 }
 
 QString QtPrompter::chooseOpenFile(const QString& filter, const QString& initialFolder) {

@@ -16,6 +16,8 @@ public:
 
     void message(const QString& text, Icon icon, const QString& title = {}) override;
     bool askYesNo(const QString& text, Icon icon, const QString& title = {}) override;
+    bool askChoice(const QString& text, Icon icon, const QString& accept, const QString& reject,
+                   const QString& title = {}) override;
     QString chooseOpenFile(const QString& filter, const QString& initialFolder) override;
 
     // "Datenbank-Datei (*.mdb)|*.mdb;" → "Datenbank-Datei (*.mdb)"

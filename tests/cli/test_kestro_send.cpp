@@ -2,6 +2,7 @@
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/pendingrecords.h"
+#include "support/selfsigned.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -164,6 +165,49 @@ TEST_F(KestroSendTest, DroppedConnectionIsResumedAndTheJobRecordedOnce) {
     EXPECT_EQ(recordedJobNumbers(), QList<int>{1});
     EXPECT_EQ(ws.mails().size(), 1);
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
+}
+
+// A shop whose FTP server requires TLS with a certificate it made itself: the script is
+// never asked, it ends with the fingerprint and the option that trusts it; trusted once,
+// the certificate is used from then on.
+TEST_F(KestroSendTest, SelfSignedCertificateIsTrustedOnlyByTheOption) {
+    const QString pem = ws.machine.path(QStringLiteral("shop.pem"));
+    const QString fingerprint = kestro::test::makeSelfSignedCertificate(pem);
+    ASSERT_FALSE(fingerprint.isEmpty());
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-tls"), pem})) << ws.problem().toStdString();
+    const QString registryFile =
+        ws.machine.path(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"));
+    QJsonObject registry = QJsonDocument::fromJson(kestro::test::readFile(registryFile)).object();
+    QJsonObject client =
+        registry.value(QStringLiteral("Software\\Varnholt\\KestroFTP\\Client")).toObject();
+    client.insert(QStringLiteral("FTPTLS"), QStringLiteral("2"));
+    registry.insert(QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"), client);
+    ws.machine.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"),
+                         QJsonDocument(registry).toJson());
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+
+    ProcessRun r = run({jobFile({file(plan)})});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("--trust-fingerprint SHA256:") + fingerprint))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("CN=druckerei.test,O=Druckerei Ärmel")));
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_TRUE(ws.mails().isEmpty());
+
+    EXPECT_EQ(run({jobFile({file(plan)}), QStringLiteral("--trust-fingerprint"),
+                   QStringLiteral("SHA256:0000")})
+                  .exitCode,
+              64);
+    r = run({jobFile({file(plan)}), QStringLiteral("--trust-fingerprint"),
+             QStringLiteral("SHA256:") + fingerprint});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = run({jobFile({file(plan)})});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(ws.uploadedFiles().size(), 2);
+    EXPECT_EQ(kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') +
+                                       ws.uploadedFiles().first())
+                  .value(QStringLiteral("plan.pdf")),
+              QByteArray("%PDF-1.4 plan"));
 }
 
 TEST_F(KestroSendTest, BadUsageAndMalformedJobsExit64) {

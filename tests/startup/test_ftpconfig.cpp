@@ -64,5 +64,7 @@ TEST_F(FtpConfigSave, EmptyBoxesStoreTheMakersDefaultsAgain) {
     EXPECT_EQ(state.ftp.user, config.demoWord);
     EXPECT_EQ(state.ftp.password, config.demoWord);
     EXPECT_EQ(state.ftp.recipient, config.mail);
-    EXPECT_EQ(writer.writes, QStringList{QStringLiteral("useProxy=Falsch")});
+    EXPECT_EQ(writer.writes,
+              (QStringList{QStringLiteral("useProxy=Falsch"), QStringLiteral("FTPTLS=1")}));
+    EXPECT_EQ(state.ftp.encryption, FtpEncryption::WhenOffered);
 }

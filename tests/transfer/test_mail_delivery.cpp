@@ -399,6 +399,26 @@ TEST_F(MailOverTls, StartTlsIsUsedWhenTheServerOffersIt) {
                                                    "SMTP DATA tls=yes\n"));
 }
 
+// A mail server that speaks TLS from the first byte (smtps, port 465): written as
+// "smtps://host:port", or on port 465, the message goes over TLS.
+TEST_F(MailOverTls, TlsOnConnectIsUsedForSmtpsServers) {
+    test::PeerProcess implicit;
+    ASSERT_TRUE(implicit.startFixture(QStringLiteral("smtpserver.py"),
+                                      {QStringLiteral("--spool"), spool, QStringLiteral("--log"),
+                                       eventLog, QStringLiteral("--tls-on-connect"), cert, key}))
+        << implicit.output().toStdString();
+    MailJob job = loginJob();
+    job.connection.caFile = cert;
+    job.smtpServer = QStringLiteral("smtps://127.0.0.1:%1").arg(implicit.port());
+    EXPECT_EQ(sendAndWait(sender, job).successes, 1);
+    EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP DATA tls=yes\n"));
+    EXPECT_EQ(smtpServerUrl(QStringLiteral(" mail.example:465")),
+              std::optional<QByteArray>("smtps://mail.example:465"));
+    EXPECT_EQ(smtpServerUrl(QStringLiteral("mail.example:587")),
+              std::optional<QByteArray>("smtp://mail.example:587"));
+    EXPECT_EQ(smtpServerUrl(QStringLiteral("smtps://user@mail.example")), std::nullopt);
+}
+
 TEST_F(MailOverTls, AnUntrustedCertificateStopsTheSendInsteadOfFallingBackToPlainText) {
     const SendRecord record = sendAndWait(sender, loginJob());
     EXPECT_EQ(record.successes, 0);

@@ -11,6 +11,7 @@
 #include "client/transfer/sendpipeline.h"
 #include "client/transfer/sendworkfolder.h"
 #include "client/transfer/transferlog.h"
+#include "support/selfsigned.h"
 
 #include <QEventLoop>
 #include <QRandomGenerator>
@@ -213,6 +214,45 @@ TEST_F(SendPipelineTest, RefusedUploadDeliversNothingAndKeepsTheJob) {
     EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
     EXPECT_TRUE(ws.mails().isEmpty());
     EXPECT_EQ(clears, 0);
+}
+
+// The shop's server requires TLS with a certificate it made itself: the worker is shown it
+// once; "Abbrechen" sends nothing, "Zertifikat vertrauen" sends the job and keeps the
+// trust, so the next send asks no more.
+TEST_F(SendPipelineTest, SelfSignedCertificateIsShownOnceAndTrustedByTheWorker) {
+    const QString pem = ws.machine.path(QStringLiteral("shop.pem"));
+    const QString fingerprint = kestro::test::makeSelfSignedCertificate(pem);
+    ASSERT_FALSE(fingerprint.isEmpty());
+    startShop({QStringLiteral("--ftp-tls"), pem});
+    state.ftp.encryption = startup::FtpEncryption::Required;
+    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), randomBytes(100000));
+
+    SendResult r = send(jobOf({a}));
+    EXPECT_EQ(r.outcome, SendOutcome::NotDelivered);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::Question);
+    EXPECT_TRUE(
+        prompter.shown[0].text.contains(QStringLiteral("SHA-256-Fingerabdruck:\r") + fingerprint))
+        << prompter.shown[0].text.toStdString();
+    EXPECT_TRUE(prompter.shown[0].text.contains(
+        QStringLiteral("Ausgestellt für: CN=druckerei.test,O=Druckerei Ärmel")));
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+
+    prompter.answers = {true};
+    r = send(jobOf({a}));
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    EXPECT_EQ(prompter.shown.size(), 2u);
+    ASSERT_EQ(ws.uploadedFiles().size(), 1);
+    EXPECT_EQ(kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') +
+                                       ws.uploadedFiles().first())
+                  .value(QStringLiteral("plan.pdf")),
+              kestro::test::readFile(a));
+
+    r = send(jobOf({a}));
+    EXPECT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    EXPECT_EQ(prompter.shown.size(), 2u) << "asked once, trusted from then on";
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 2);
 }
 
 TEST_F(SendPipelineTest, TruncatedUploadIsNeverDelivered) {

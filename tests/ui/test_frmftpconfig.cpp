@@ -9,6 +9,7 @@
 
 #include "support/recordingwriter.h"
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -83,6 +84,19 @@ TEST_F(FtpConfigWindow, OpensWithTheDemoValuesHiddenAndTheProxyBoxesOff) {
         EXPECT_TRUE(box(window, name)->isEnabled()) << name;
     chkProxy->click();
     EXPECT_FALSE(box(window, "txtProxyH")->isEnabled());
+
+    // A new target is encrypted when its server offers it; a configured one keeps its choice.
+    EXPECT_TRUE(texts.contains(QStringLiteral("&Verschlüsselung :")));
+    auto* encryption = window.findChild<QComboBox*>(QStringLiteral("cboEncryption"));
+    ASSERT_NE(encryption, nullptr);
+    EXPECT_EQ(encryption->currentText(), QStringLiteral("wenn der Server es anbietet"));
+    EXPECT_EQ(encryption->count(), 3);
+    EXPECT_EQ(encryption->itemText(0), QStringLiteral("nur unverschlüsselt"));
+    EXPECT_EQ(encryption->itemText(2), QStringLiteral("immer (TLS erforderlich)"));
+    state.ftp.server = QStringLiteral("ftp.shop.example");
+    FrmFtpConfig configured({state, config, writer});
+    EXPECT_EQ(configured.findChild<QComboBox*>(QStringLiteral("cboEncryption"))->currentText(),
+              QStringLiteral("nur unverschlüsselt"));
 }
 
 TEST_F(FtpConfigWindow, OkSavesTheTargetAndProxyThenReloadsTheCatalogue) {
@@ -109,13 +123,16 @@ TEST_F(FtpConfigWindow, OkSavesTheTargetAndProxyThenReloadsTheCatalogue) {
     // The proxy boxes hold a proxy nobody runs; the fetch then fails, so drop it again
     // before OK: the values typed stay in the boxes but only useProxy is written.
     window.findChild<QCheckBox*>(QStringLiteral("chkProxy"))->click();
+    window.findChild<QComboBox*>(QStringLiteral("cboEncryption"))->setCurrentIndex(2);
     window.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
 
     ASSERT_TRUE(reloaded.wait(30000));
     const auto outcome = reloaded.at(0).at(0).value<startup::CatalogueOutcome>();
     EXPECT_TRUE(outcome.obtained);
     EXPECT_EQ(outcome.lists.colors, (QStringList{QStringLiteral("farbig"), QStringLiteral("s/w")}));
-    EXPECT_EQ(writer.writes, QStringList{QStringLiteral("useProxy=Falsch")});
+    EXPECT_EQ(writer.writes,
+              (QStringList{QStringLiteral("useProxy=Falsch"), QStringLiteral("FTPTLS=2")}));
+    EXPECT_EQ(state.ftp.encryption, startup::FtpEncryption::Required);
     EXPECT_EQ(jobdb::MasterDataStore(state.databasePath).loadFtpServer(),
               std::optional<QString>(QStringLiteral("ftp.shop.example")));
     EXPECT_EQ(state.ftp.user, QStringLiteral("shopuser"))
@@ -146,7 +163,7 @@ TEST_F(FtpConfigWindow, OkWithTheProxyOnWritesAllSixValues) {
               (QStringList{QStringLiteral("useProxy=Wahr"), QStringLiteral("HProxy=127.0.0.1"),
                            QStringLiteral("FProxy=fp.example"), QStringLiteral("HProxP=1"),
                            QStringLiteral("FProxP=2121"), QStringLiteral("ProxyU=pu"),
-                           QStringLiteral("ProxyP=pp")}));
+                           QStringLiteral("ProxyP=pp"), QStringLiteral("FTPTLS=1")}));
     // Nothing typed: the maker's defaults are stored, and the failed fetch empties the login.
     EXPECT_TRUE(startup::isDefaultFtpHost(state.ftp.server, config));
     EXPECT_TRUE(state.ftp.user.isEmpty());

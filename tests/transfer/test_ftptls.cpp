@@ -1,0 +1,249 @@
+// Uploads over explicit TLS against a real pyftpdlib server on loopback with a certificate
+// made here by openssl: the three encryption choices against servers with and without TLS,
+// and the certificate a shop made itself, trusted by its fingerprint or refused.
+#include "client/transfer/ftpsession.h"
+#include "support/peerprocess.h"
+#include "support/selfsigned.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace kestro::transfer;
+using kestro::startup::FtpEncryption;
+using kestro::test::makeSelfSignedCertificate;
+using kestro::test::PeerProcess;
+using kestro::test::readFile;
+using kestro::test::TestMachine;
+
+namespace {
+
+class Recorder : public FtpSessionObserver {
+public:
+    void onStatus(const QString& text) override { statuses << text; }
+    void onTransferStarted(qint64, const QString&) override {}
+    void onProgress(const TransferProgress&) override {}
+    QStringList statuses;
+};
+
+enum class ServerTls { None, Offered, Required };
+
+class FtpTlsTest : public ::testing::Test {
+protected:
+    void startServer(ServerTls tls, const QString& pem = QString()) {
+        server = std::make_unique<PeerProcess>();
+        QStringList args{QStringLiteral("--root"), serverRoot()};
+        if (tls != ServerTls::None)
+            args << QStringLiteral("--tls") << pem << QStringLiteral("--tls-log") << tlsLog();
+        if (tls == ServerTls::Required)
+            args << QStringLiteral("--tls-required");
+        ASSERT_TRUE(server->startFixture(QStringLiteral("ftpserver.py"), args))
+            << server->output().toStdString();
+    }
+
+    FtpUploadResult send(FtpEncryption encryption, const QString& fingerprint, Recorder& recorder) {
+        FtpUploadRequest r;
+        r.server = QStringLiteral("127.0.0.1:%1").arg(server->port());
+        r.user = QStringLiteral("kunde");
+        r.password = QStringLiteral("geheim");
+        r.localPath = local;
+        r.encryption = encryption;
+        r.trustedFingerprint = fingerprint;
+        r.connectTimeoutSeconds = 5;
+        r.responseTimeoutSeconds = 10;
+        FtpPutSession session(r, recorder);
+        return session.uploadFile();
+    }
+
+    QString serverRoot() const { return machine.path(QStringLiteral("ftproot")); }
+    QString tlsLog() const { return machine.path(QStringLiteral("tls.log")); }
+    QString served() const { return serverRoot() + QStringLiteral("/Job [1] Größe?.zip"); }
+    // How the server saw the last file arrive ("control=tls data=private"); the file
+    // arrives under its travelling name, which the line starts with.
+    QString lastTlsLine() const {
+        const QString line =
+            QString::fromUtf8(readFile(tlsLog())).trimmed().section(QLatin1Char('\n'), -1);
+        return line.mid(line.indexOf(QStringLiteral(" control=")) + 1);
+    }
+
+    void SetUp() override {
+        QDir().mkpath(serverRoot());
+        QByteArray bytes(700 * 1024 + 3, Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * 7919) >> 3);
+        local = machine.writeFile(QStringLiteral("local/Job [1] Größe?.zip"), bytes);
+    }
+
+    TestMachine machine;
+    std::unique_ptr<PeerProcess> server;
+    QString local;
+};
+
+TEST_F(FtpTlsTest, EachChoiceAgainstServersWithAndWithoutTls) {
+    const QString pem = machine.path(QStringLiteral("shop.pem"));
+    const QString fingerprint = makeSelfSignedCertificate(pem);
+    ASSERT_FALSE(fingerprint.isEmpty());
+    struct Case {
+        ServerTls server;
+        FtpEncryption choice;
+        bool delivered;
+        const char* tlsLine; // what the server saw of the upload; empty: no TLS server
+    };
+    const Case cases[] = {
+        {ServerTls::None, FtpEncryption::Plain, true, ""},
+        {ServerTls::None, FtpEncryption::WhenOffered, true, ""},
+        {ServerTls::None, FtpEncryption::Required, false, ""},
+        {ServerTls::Offered, FtpEncryption::Plain, true, "control=clear data=clear"},
+        {ServerTls::Offered, FtpEncryption::WhenOffered, true, "control=tls data=private"},
+        {ServerTls::Offered, FtpEncryption::Required, true, "control=tls data=private"},
+        {ServerTls::Required, FtpEncryption::Plain, false, ""},
+        {ServerTls::Required, FtpEncryption::WhenOffered, true, "control=tls data=private"},
+        {ServerTls::Required, FtpEncryption::Required, true, "control=tls data=private"},
+    };
+    std::optional<ServerTls> running;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "server " << int(c.server) << " choice " << int(c.choice));
+        if (running != c.server) {
+            startServer(c.server, pem);
+            running = c.server;
+        }
+        QFile::remove(served());
+        QFile::remove(tlsLog());
+        Recorder recorder;
+        const FtpUploadResult result = send(c.choice, fingerprint, recorder);
+        EXPECT_EQ(result.delivered, c.delivered) << result.errorText.toStdString();
+        EXPECT_EQ(QFile::exists(served()), c.delivered);
+        if (c.delivered) {
+            EXPECT_EQ(readFile(served()), readFile(local));
+            EXPECT_EQ(lastTlsLine(), QString::fromLatin1(c.tlsLine));
+        } else {
+            EXPECT_TRUE(recorder.statuses.contains(result.errorText));
+            EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Files), QStringList());
+        }
+        if (c.server == ServerTls::None && c.choice == FtpEncryption::Required) {
+            EXPECT_TRUE(result.errorText.contains(
+                QStringLiteral("bietet keine verschlüsselte Verbindung (TLS) an")))
+                << result.errorText.toStdString();
+        }
+    }
+}
+
+TEST_F(FtpTlsTest, SelfSignedCertificateIsTakenOnlyByItsTrustedFingerprint) {
+    const QString firstPem = machine.path(QStringLiteral("first.pem"));
+    const QString first = makeSelfSignedCertificate(firstPem);
+    ASSERT_FALSE(first.isEmpty());
+    startServer(ServerTls::Offered, firstPem);
+
+    // No authority confirms it: nothing goes out, and the worker can be shown what it is.
+    Recorder unknown;
+    FtpUploadResult result = send(FtpEncryption::WhenOffered, QString(), unknown);
+    EXPECT_FALSE(result.delivered);
+    EXPECT_EQ(result.certificateRefusal, CertificateRefusal::Untrusted);
+    EXPECT_EQ(result.certificate.fingerprint, first);
+    EXPECT_EQ(result.certificate.subject, QStringLiteral("CN=druckerei.test,O=Druckerei Ärmel"));
+    EXPECT_EQ(result.certificate.issuer, result.certificate.subject);
+    EXPECT_TRUE(result.certificate.validUntil.endsWith(QStringLiteral("UTC")));
+    EXPECT_TRUE(unknown.statuses.contains(result.errorText));
+    EXPECT_TRUE(result.errorText.contains(first)) << result.errorText.toStdString();
+    EXPECT_FALSE(QFile::exists(served()));
+
+    // Trusted in the form kestro-send takes it on its command line: delivered.
+    Recorder trusted;
+    result = send(FtpEncryption::Required, QStringLiteral("SHA256:") + first, trusted);
+    EXPECT_TRUE(result.delivered) << result.errorText.toStdString();
+    EXPECT_EQ(readFile(served()), readFile(local));
+    QFile::remove(served());
+
+    // The shop's server shows another certificate at the next send: refused, loudly.
+    const QString secondPem = machine.path(QStringLiteral("second.pem"));
+    const QString second = makeSelfSignedCertificate(secondPem);
+    startServer(ServerTls::Offered, secondPem);
+    Recorder changed;
+    result = send(FtpEncryption::WhenOffered, first, changed);
+    EXPECT_FALSE(result.delivered);
+    EXPECT_EQ(result.certificateRefusal, CertificateRefusal::Changed);
+    EXPECT_EQ(result.certificate.fingerprint, second);
+    EXPECT_TRUE(result.errorText.startsWith(
+        QStringLiteral("Achtung: Das Zertifikat des Servers 127.0.0.1 hat sich geändert!")))
+        << result.errorText.toStdString();
+    EXPECT_TRUE(changed.statuses.contains(result.errorText));
+    EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Files), QStringList());
+}
+
+// A certificate an authority of the system signed for the server's address is taken
+// without a word; for another name of the same server it is not. The test's authority
+// joins the system's through SSL_CERT_FILE, which OpenSSL reads with the system store.
+TEST_F(FtpTlsTest, CertificateTheSystemsAuthoritiesConfirmIsTakenSilently) {
+    auto openssl = [this](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(machine.root());
+        p.start(QStringLiteral("openssl"), args);
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    };
+    const QStringList ecKey{
+        QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+        QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    machine.writeFile(QStringLiteral("san.cnf"), "subjectAltName=IP:127.0.0.1\n");
+    ASSERT_TRUE(openssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey +
+                        QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"),
+                                    QStringLiteral("-out"), QStringLiteral("ca.crt"),
+                                    QStringLiteral("-days"), QStringLiteral("2"),
+                                    QStringLiteral("-subj"), QStringLiteral("/CN=Test-CA")}));
+    ASSERT_TRUE(openssl(QStringList{QStringLiteral("req")} + ecKey +
+                        QStringList{QStringLiteral("-keyout"), QStringLiteral("srv.key"),
+                                    QStringLiteral("-out"), QStringLiteral("srv.csr"),
+                                    QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")}));
+    ASSERT_TRUE(openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                         QStringLiteral("srv.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
+                         QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
+                         QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
+                         QStringLiteral("srv.crt"), QStringLiteral("-days"), QStringLiteral("2"),
+                         QStringLiteral("-extfile"), QStringLiteral("san.cnf")}));
+    const QString pem = machine.writeFile(QStringLiteral("srv.pem"),
+                                          readFile(machine.path(QStringLiteral("srv.crt"))) +
+                                              readFile(machine.path(QStringLiteral("srv.key"))));
+    startServer(ServerTls::Offered, pem);
+    const QByteArray before = qgetenv("SSL_CERT_FILE");
+    qputenv("SSL_CERT_FILE", QFile::encodeName(machine.path(QStringLiteral("ca.crt"))));
+
+    Recorder confirmed;
+    FtpUploadResult result = send(FtpEncryption::WhenOffered, QString(), confirmed);
+    EXPECT_TRUE(result.delivered) << result.errorText.toStdString();
+    EXPECT_EQ(result.certificateRefusal, CertificateRefusal::None);
+    EXPECT_EQ(readFile(served()), readFile(local));
+    EXPECT_EQ(lastTlsLine(), QStringLiteral("control=tls data=private"));
+    QFile::remove(served());
+
+    // The certificate names 127.0.0.1, not "localhost".
+    Recorder otherName;
+    FtpUploadRequest r;
+    r.server = QStringLiteral("localhost:%1").arg(server->port());
+    r.user = QStringLiteral("kunde");
+    r.password = QStringLiteral("geheim");
+    r.localPath = local;
+    r.encryption = FtpEncryption::Required;
+    result = FtpPutSession(r, otherName).uploadFile();
+    EXPECT_FALSE(result.delivered);
+    EXPECT_EQ(result.certificateRefusal, CertificateRefusal::Untrusted);
+    EXPECT_FALSE(QFile::exists(served()));
+    if (before.isNull())
+        qunsetenv("SSL_CERT_FILE");
+    else
+        qputenv("SSL_CERT_FILE", before);
+}
+
+TEST(FtpFingerprint, TypedFormsAreNormalizedAndOthersRejected) {
+    const QString canonical = QStringLiteral(
+        "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:"
+        "23:45:67:89");
+    EXPECT_EQ(normalizedFingerprint(QStringLiteral(" sha256:") + canonical.toLower()), canonical);
+    EXPECT_EQ(normalizedFingerprint(QString(canonical).remove(QLatin1Char(':'))), canonical);
+    EXPECT_EQ(normalizedFingerprint(canonical.left(94)), QString());
+    EXPECT_EQ(normalizedFingerprint(QStringLiteral("SHA1:AB:CD")), QString());
+}
+
+} // namespace
