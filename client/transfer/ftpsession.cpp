@@ -447,7 +447,12 @@ bool FtpPutSession::configure(CURL* curl) {
     set(CURLOPT_OPENSOCKETDATA, static_cast<void*>(this));
     set(CURLOPT_CLOSESOCKETFUNCTION, &SessionCallbacks::close);
     set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(this));
-    set(CURLOPT_USE_SSL, useSslFor(request_.encryption));
+    // A server whose certificate the worker trusted has shown it speaks TLS: a refused
+    // AUTH TLS now is a downgrade (by the server or by someone between), never a reason to
+    // send password and job in clear text.
+    const bool pinned = !request_.trustedFingerprint.isEmpty() &&
+                        request_.encryption == startup::FtpEncryption::WhenOffered;
+    set(CURLOPT_USE_SSL, pinned ? long(CURLUSESSL_ALL) : useSslFor(request_.encryption));
     if (request_.encryption != startup::FtpEncryption::Plain)
         ok = ok && certificates_.applyTo(curl);
     if (request_.proxy.enabled && !request_.proxy.host.trimmed().isEmpty()) {

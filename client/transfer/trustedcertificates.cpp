@@ -67,7 +67,7 @@ bool TrustedCertificates::trust(const QString& server, const QString& fingerprin
     const QString key = trustKey(server);
     QStringList lines;
     for (const QString& line : readLines(filePath()))
-        if (line.section(QLatin1Char(' '), 0, 0) != key)
+        if (line.trimmed().section(QLatin1Char(' '), 0, 0) != key)
             lines << line.trimmed();
     lines << key + QLatin1Char(' ') + kPrefix + normalized;
     QSaveFile file(filePath());

@@ -30,6 +30,20 @@ protected:
         return kestro::test::runProgram(QStringLiteral(KESTRO_SEND_PATH), args);
     }
 
+    // The target's "FTPTLS" choice ("0", "1", "2").
+    void setEncryption(const QString& choice) {
+        const QString key = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client");
+        const QString registryFile =
+            ws.machine.path(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"));
+        QJsonObject registry =
+            QJsonDocument::fromJson(kestro::test::readFile(registryFile)).object();
+        QJsonObject client = registry.value(key).toObject();
+        client.insert(QStringLiteral("FTPTLS"), choice);
+        registry.insert(key, client);
+        ws.machine.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"),
+                             QJsonDocument(registry).toJson());
+    }
+
     // `members` replace or add members of the job.
     QString jobFile(const QJsonArray& files, const QString& name = QStringLiteral("job.json"),
                     const QJsonObject& members = {}) {
@@ -208,6 +222,47 @@ TEST_F(KestroSendTest, SelfSignedCertificateIsTrustedOnlyByTheOption) {
                                        ws.uploadedFiles().first())
                   .value(QStringLiteral("plan.pdf")),
               QByteArray("%PDF-1.4 plan"));
+}
+
+// A server whose certificate the worker trusted, that now answers without TLS (or someone
+// between the office and the shop who strips AUTH TLS), must not get the password and the
+// job in clear text just because the target says "wenn der Server es anbietet".
+TEST_F(KestroSendTest, ATrustedServerThatStopsOfferingTlsGetsNothingInClearText) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    setEncryption(QStringLiteral("1"));
+    QFile trusted(ws.machine.clientDataFolder() + QStringLiteral("/trusted-certificates.txt"));
+    ASSERT_TRUE(trusted.open(QIODevice::WriteOnly));
+    trusted.write((ws.value("ftpServer") + QStringLiteral(" SHA256:") +
+                   QString(QStringLiteral("AB")).repeated(32) + QLatin1Char('\n'))
+                      .toUtf8());
+    trusted.close();
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+
+    const ProcessRun r = run({jobFile({file(plan)})});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+}
+
+// A hand-edited trust file whose line for the server is indented: the option that trusts
+// the shop's new certificate must take effect, not leave the old line winning.
+TEST_F(KestroSendTest, TheOptionReplacesAnIndentedOldFingerprint) {
+    const QString pem = ws.machine.path(QStringLiteral("shop.pem"));
+    const QString fingerprint = kestro::test::makeSelfSignedCertificate(pem);
+    ASSERT_FALSE(fingerprint.isEmpty());
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-tls"), pem})) << ws.problem().toStdString();
+    setEncryption(QStringLiteral("2"));
+    QFile trusted(ws.machine.clientDataFolder() + QStringLiteral("/trusted-certificates.txt"));
+    ASSERT_TRUE(trusted.open(QIODevice::WriteOnly));
+    trusted.write((QStringLiteral("  ") + ws.value("ftpServer") + QStringLiteral(" SHA256:") +
+                   QString(QStringLiteral("AB")).repeated(32) + QLatin1Char('\n'))
+                      .toUtf8());
+    trusted.close();
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+
+    const ProcessRun r = run({jobFile({file(plan)}), QStringLiteral("--trust-fingerprint"),
+                              QStringLiteral("SHA256:") + fingerprint});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(ws.uploadedFiles().size(), 1);
 }
 
 TEST_F(KestroSendTest, BadUsageAndMalformedJobsExit64) {
