@@ -6,6 +6,7 @@
 #include "client/ui/frmsearching.h"
 #include "client/ui/jobpanel.h"
 #include "history/historytestdb.h"
+#include "support/filecolumnchecks.h"
 #include "support/uitest.h"
 
 #include <QApplication>
@@ -220,18 +221,9 @@ TEST_F(HistoryWindows, FileListColumnsFitWhatTheyShow) {
                                             "Verarbeitung3 = 'laminieren' WHERE JobNumber = 7"));
     auto browser = openBrowser();
     auto* list = browser->findChild<QTreeView*>(QStringLiteral("ListView1"));
-    QHeaderView* header = list->header();
-    const QFontMetrics metrics = list->fontMetrics();
     for (const int width : {browser->width(), browser->width() + 300}) {
         browser->resize(width, browser->height());
         QTest::qWait(20);
-        EXPECT_GT(header->sectionSize(compose::FileListModel::Color),
-                  metrics.horizontalAdvance(QStringLiteral("schwarz/weiß")));
-        EXPECT_GT(header->sectionSize(compose::FileListModel::Step3),
-                  metrics.horizontalAdvance(QStringLiteral("laminieren")));
-        EXPECT_EQ(header->length(), list->viewport()->width());
-        for (int c = 0; c < compose::FileListModel::ColumnCount; ++c)
-            EXPECT_GE(header->sectionSize(compose::FileListModel::FileName),
-                      header->sectionSize(c));
+        test::expectFileColumnsFit(list);
     }
 }

@@ -6,12 +6,13 @@
 #include "cli/sendworkstation.h"
 #include "client/compose/filelistmodel.h"
 #include "client/jobdb/database.h"
-#include "client/jobdb/recordeditor.h"
 #include "client/jobdb/pendingrecords.h"
+#include "client/jobdb/recordeditor.h"
 #include "client/startup/settings.h"
 #include "client/ui/frmmain.h"
 #include "client/ui/frmprogresszip.h"
 #include "client/ui/jobpanel.h"
+#include "support/filecolumnchecks.h"
 #include "support/recordingwriter.h"
 #include "support/uitest.h"
 
@@ -422,16 +423,7 @@ TEST_F(MainWindowSend, FileListColumnsFitWhatTheyShow) {
     selectAllRows();
     button("cmdAnwenden")->click();
     QTest::qWait(50);
-    auto* list = child<QTreeView>("ListView1");
-    QHeaderView* header = list->header();
-    const QFontMetrics metrics = list->fontMetrics();
-    EXPECT_GT(header->sectionSize(compose::FileListModel::Color),
-              metrics.horizontalAdvance(QStringLiteral("schwarz/weiß")));
-    EXPECT_GT(header->sectionSize(compose::FileListModel::Step3),
-              metrics.horizontalAdvance(QStringLiteral("laminieren")));
-    EXPECT_EQ(header->length(), list->viewport()->width());
-    for (int c = 0; c < compose::FileListModel::ColumnCount; ++c)
-        EXPECT_GE(header->sectionSize(compose::FileListModel::FileName), header->sectionSize(c));
+    test::expectFileColumnsFit(child<QTreeView>("ListView1"));
 }
 
 // The worker picked project 2 and corrects its name in the project editor: the project
