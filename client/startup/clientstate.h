@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <vector>
 
 namespace kestro::startup {
 
@@ -46,6 +48,9 @@ struct FtpSettings {
     QString password;
     QString recipient;
     FtpEncryption encryption = FtpEncryption::Plain; // FTPTLS
+    // The pauses before each further attempt after a dropped line, as a script set them;
+    // empty for the usual 2 s, 10 s, 30 s.
+    std::vector<std::chrono::milliseconds> retryPauses;
 };
 
 // Program-wide values that the start-up settles and the windows read and change.

@@ -181,6 +181,39 @@ TEST_F(KestroSendTest, DroppedConnectionIsResumedAndTheJobRecordedOnce) {
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
 }
 
+// A script that cannot wait 42 s sets its own pauses; a line that drops on every attempt
+// ends after the first and three further attempts with nothing left at the shop or recorded.
+TEST_F(KestroSendTest, RetryPausesOfTheScriptAndALineThatAlwaysDrops) {
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("abbruch")}))
+        << ws.problem().toStdString();
+    QByteArray noise(2 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+    for (const char* bad : {"", "2,x", "-1", "2,,3", "4000", "1,1,1,1,1,1,1,1,1,1,1"}) {
+        const ProcessRun r = run(
+            {jobFile({file(plan)}), QStringLiteral("--retry-pauses"), QString::fromLatin1(bad)});
+        EXPECT_EQ(r.exitCode, 64) << bad;
+        EXPECT_TRUE(r.err.contains(QStringLiteral("--retry-pauses „%1“").arg(bad)))
+            << r.err.toStdString();
+    }
+    EXPECT_TRUE(run({QStringLiteral("--help")}).out.contains(QStringLiteral("--retry-pauses")));
+
+    const ProcessRun r =
+        run({jobFile({file(plan)}), QStringLiteral("--retry-pauses"), QStringLiteral("1, 0,1")});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    for (const QString& line : {QStringLiteral("neuer Versuch 2 von 4 in 1 s"),
+                                QStringLiteral("neuer Versuch 3 von 4 in 0 s"),
+                                QStringLiteral("neuer Versuch 4 von 4 in 1 s")})
+        EXPECT_TRUE(r.err.contains(line)) << line.toStdString() << "\n" << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Versuch 5"))) << r.err.toStdString();
+    EXPECT_TRUE(QDir(ws.value("ftpRoot"))
+                    .entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)
+                    .filter(QRegularExpression(QStringLiteral("\\.(zip|part)$")))
+                    .isEmpty());
+    EXPECT_TRUE(recordedJobNumbers().isEmpty());
+    EXPECT_TRUE(ws.mails().isEmpty());
+}
+
 // A shop whose FTP server requires TLS with a certificate it made itself: the script is
 // never asked, it ends with the fingerprint and the option that trusts it; trusted once,
 // the certificate is used from then on.
