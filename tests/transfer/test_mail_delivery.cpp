@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTimer>
@@ -424,6 +425,45 @@ TEST_F(MailOverTls, AnUntrustedCertificateStopsTheSendInsteadOfFallingBackToPlai
     EXPECT_EQ(record.successes, 0);
     EXPECT_EQ(record.failures.size(), 1);
     EXPECT_FALSE(test::readFile(eventLog).contains("AUTH"));
+}
+
+// A server reached over the network that offers no STARTTLS (or whose offer someone between
+// removed): the password never crosses in clear; a mail without login still goes out.
+// A relay on this machine itself may stay unencrypted (the other tests log in on loopback).
+TEST_F(MailDelivery, APasswordIsNeverSentWithoutTlsToAServerOnTheNetwork) {
+    QString address;
+    for (const QHostAddress& a : QNetworkInterface::allAddresses())
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+            address = a.toString();
+    if (address.isEmpty())
+        GTEST_SKIP() << "this machine has no network address besides loopback";
+    for (const bool login : {true, false}) {
+        SCOPED_TRACE(login);
+        QStringList args{QStringLiteral("--spool"), spool,  QStringLiteral("--log"), eventLog,
+                         QStringLiteral("--host"),  address};
+        if (login)
+            args << QStringLiteral("--auth") << QStringLiteral("100001:abcd1");
+        test::PeerProcess server;
+        ASSERT_TRUE(server.startFixture(QStringLiteral("smtpserver.py"), args))
+            << server.output().toStdString();
+        smtpAddress = address + QStringLiteral(":%1").arg(server.port());
+        MailAccountSettings account = ownAccount();
+        account.smtpLogin = login;
+        account.username = QStringLiteral("100001");
+        account.password = QStringLiteral("abcd1");
+        const SendRecord record = sendAndWait(sender, jobFor(account, QStringLiteral("a.zip")));
+        EXPECT_EQ(record.successes, login ? 0 : 1);
+        EXPECT_FALSE(test::readFile(eventLog).contains("AUTH"));
+        if (login) {
+            ASSERT_EQ(record.failures.size(), 1);
+            EXPECT_TRUE(record.failures.first().contains(
+                QStringLiteral("Der Server bietet keine verschlüsselte Verbindung (STARTTLS) an.")))
+                << record.failures.first().toStdString();
+            EXPECT_FALSE(QFile::exists(spool + QStringLiteral("/1.eml")));
+        } else {
+            EXPECT_TRUE(test::readFile(eventLog).contains("SMTP DATA tls=no"));
+        }
+    }
 }
 
 TEST(MailSenderLifetime, DestroyingTheSenderDuringASendEndsTheThread) {
