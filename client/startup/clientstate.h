@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 namespace kestro::startup {
@@ -38,6 +39,9 @@ struct MailAccountSettings {
     QString password;
     bool popLogin = false;
     bool smtpLogin = false; // GLogin
+    // SMTPTLS: TLS from the connection's first byte ("1") or STARTTLS ("0"); not stored in
+    // configurations older than the choice, which keep deciding by port 465 or "smtps://".
+    std::optional<bool> tlsOnConnect;
 };
 
 // Where and as whom jobs are sent: the server from the database, the login and the

@@ -18,13 +18,13 @@ std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& se
     return (scheme + QStringLiteral("://") + server.trimmed()).toLatin1();
 }
 
-std::optional<QByteArray> smtpServerUrl(const QString& server) {
+std::optional<QByteArray> smtpServerUrl(const QString& server, std::optional<bool> tlsOnConnect) {
     static const QString prefix = QStringLiteral("smtps://");
     QString address = server.trimmed();
     if (address.startsWith(prefix, Qt::CaseInsensitive))
         return mailServerUrl(QStringLiteral("smtps"), address.mid(prefix.size()));
-    const bool port465 = address.endsWith(QStringLiteral(":465"));
-    return mailServerUrl(port465 ? QStringLiteral("smtps") : QStringLiteral("smtp"), address);
+    const bool tls = tlsOnConnect.value_or(address.endsWith(QStringLiteral(":465")));
+    return mailServerUrl(tls ? QStringLiteral("smtps") : QStringLiteral("smtp"), address);
 }
 
 bool loopbackHost(const QByteArray& url) {

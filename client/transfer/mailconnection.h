@@ -40,9 +40,11 @@ inline bool passwordNeedsTls(const QByteArray& url, bool sendsPassword) {
 // Nothing when the setting is empty or carries anything else (user info, paths, blanks).
 std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& server);
 
-// The URL of an SMTP server setting: "smtps://" (TLS from the first byte) for port 465 or
-// a setting written "smtps://host:port", else "smtp://" (STARTTLS when offered).
-std::optional<QByteArray> smtpServerUrl(const QString& server);
+// The URL of an SMTP server setting: "smtps://" (TLS from the first byte) for a setting
+// written "smtps://host:port", or when `tlsOnConnect` says so, or, without that choice,
+// for port 465; else "smtp://" (STARTTLS).
+std::optional<QByteArray> smtpServerUrl(const QString& server,
+                                        std::optional<bool> tlsOnConnect = std::nullopt);
 
 // A libcurl easy handle with the shared options set; the handle is freed with the object.
 // `abort` ends a running transfer when it turns true.

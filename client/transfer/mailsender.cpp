@@ -73,7 +73,7 @@ bool MailSender::send(MailJob job) {
 
 void MailSender::run(const MailJob& job) {
     Q_EMIT progress(0);
-    const std::optional<QByteArray> url = smtpServerUrl(job.smtpServer);
+    const std::optional<QByteArray> url = smtpServerUrl(job.smtpServer, job.tlsOnConnect);
     if (!url) {
         fail(job, QStringLiteral("ungültiger SMTP-Server \"%1\"").arg(job.smtpServer));
         return;

@@ -413,6 +413,17 @@ TEST_F(MailOverTls, TlsOnConnectIsUsedForSmtpsServers) {
     job.smtpServer = QStringLiteral("smtps://127.0.0.1:%1").arg(implicit.port());
     EXPECT_EQ(sendAndWait(sender, job).successes, 1);
     EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP DATA tls=yes\n"));
+    // Ticked "SSL/TLS ab Verbindungsbeginn" on another port: TLS on connect there too.
+    QFile::remove(eventLog);
+    MailAccountSettings account = ownAccount();
+    account.smtpServer = QStringLiteral("127.0.0.1:%1").arg(implicit.port());
+    account.tlsOnConnect = true;
+    MailJob ticked = jobFor(account, QStringLiteral("b.zip"));
+    ticked.connection.caFile = cert;
+    EXPECT_EQ(sendAndWait(sender, ticked).successes, 1);
+    EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP DATA tls=yes\n"));
+    EXPECT_EQ(smtpServerUrl(QStringLiteral("mail.example:465"), false),
+              std::optional<QByteArray>("smtp://mail.example:465"));
     EXPECT_EQ(smtpServerUrl(QStringLiteral(" mail.example:465")),
               std::optional<QByteArray>("smtps://mail.example:465"));
     EXPECT_EQ(smtpServerUrl(QStringLiteral("mail.example:587")),
