@@ -67,7 +67,7 @@ FrmEMail::FrmEMail(const DeployConfig& config, SettingWriter& settings,
     ckTlsOnConnect_->setToolTip(
         QStringLiteral("Verbindung zum SMTP-Server von Anfang an verschlüsseln (SMTPS); "
                        "sonst wird STARTTLS verwendet"));
-    form->insertRow(1, ckTlsOnConnect_);
+    form->insertRow(1, QString(), ckTlsOnConnect_); // under the server it belongs to
     ckLogin_ = new QCheckBox(QStringLiteral("Login"), fraOptional_);
     ckLogin_->setObjectName(QStringLiteral("ckLogin"));
     ckPopLogin_ = new QCheckBox(QStringLiteral("POP Login"), fraOptional_);
