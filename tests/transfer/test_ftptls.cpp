@@ -216,8 +216,9 @@ TEST_F(FtpTlsTest, ReconnectingForAResume) {
         EXPECT_TRUE(log.contains(QStringLiteral("neuer Versuch 2 von 4"))) << log.toStdString();
         if (c.delivered) {
             EXPECT_EQ(readFile(served()), readFile(local));
-            // The broken handshake is one more dropped line: waited for and resumed.
-            EXPECT_EQ(recorder.statuses.filter(QStringLiteral("Verbindung unterbrochen")).size(), 2)
+            // The broken handshake is one more dropped line: waited for and resumed (once or,
+            // when libcurl meets the two breaks on two attempts, twice).
+            EXPECT_GE(recorder.statuses.filter(QStringLiteral("Verbindung unterbrochen")).size(), 2)
                 << log.toStdString();
             continue;
         }
