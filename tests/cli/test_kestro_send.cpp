@@ -257,6 +257,34 @@ TEST_F(KestroSendTest, SelfSignedCertificateIsTrustedOnlyByTheOption) {
               QByteArray("%PDF-1.4 plan"));
 }
 
+// The shop's server shows another certificate when the send reconnects to resume: the
+// script ends at once with the warning, as it would at the first connection.
+TEST_F(KestroSendTest, ACertificateChangedWhileResumingEndsTheSendAtOnce) {
+    const QString pem = ws.machine.path(QStringLiteral("shop.pem"));
+    const QString fingerprint = kestro::test::makeSelfSignedCertificate(pem);
+    const QString laterPem = ws.machine.path(QStringLiteral("later.pem"));
+    ASSERT_FALSE(kestro::test::makeSelfSignedCertificate(laterPem).isEmpty());
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-tls"), pem, QStringLiteral("--ftp-tls-later"),
+                          laterPem, QStringLiteral("--ftp-user"), QStringLiteral("einmal")}))
+        << ws.problem().toStdString();
+    setEncryption(QStringLiteral("2"));
+    QByteArray noise(512 * 1024, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+
+    const ProcessRun r = run({jobFile({file(plan)}), QStringLiteral("--trust-fingerprint"),
+                              QStringLiteral("SHA256:") + fingerprint,
+                              QStringLiteral("--retry-pauses"), QStringLiteral("0,0,0")});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("Achtung: Das Zertifikat des Servers 127.0.0.1 hat sich geändert!")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Versuch 3"))) << r.err.toStdString();
+    EXPECT_TRUE(ws.uploadedFiles().filter(QRegularExpression(QStringLiteral("\\.zip$"))).isEmpty());
+    EXPECT_TRUE(recordedJobNumbers().isEmpty());
+    EXPECT_TRUE(ws.mails().isEmpty());
+}
+
 // A server whose certificate the worker trusted, that now answers without TLS (or someone
 // between the office and the shop who strips AUTH TLS), must not get the password and the
 // job in clear text just because the target says "wenn der Server es anbietet".
