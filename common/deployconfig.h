@@ -35,7 +35,7 @@ struct DeployConfig {
         QStringLiteral("PopLogin"), QStringLiteral("GLogin"),    QStringLiteral("useProxy"),
         QStringLiteral("HProxy"),   QStringLiteral("HProxP"),    QStringLiteral("FProxy"),
         QStringLiteral("FProxP"),   QStringLiteral("ProxyU"),    QStringLiteral("ProxyP"),
-        QStringLiteral("FTPTLS")};
+        QStringLiteral("FTPTLS"),   QStringLiteral("SMTPTLS")};
     // [Service] Products: the product names an update may be searched for, separated by ";".
     QStringList products{QStringLiteral("KestroFTP-Client")};
     // [Update] PublicKey: the maker's Ed25519 public key (base64 of the 32 raw bytes, or of

@@ -1,6 +1,6 @@
 // kestro-send JOB.json [--send-to-default-target] [--quiet]
 // kestro-send --from-job N [--send-to-default-target] [--quiet]
-// kestro-send ... [--trust-fingerprint SHA256:...]
+// kestro-send ... [--trust-fingerprint SHA256:...] [--retry-pauses 2,10,30]
 // kestro-send --help
 //
 // Sends one job, described in a JSON file or taken from the job history, through the same send
@@ -30,6 +30,7 @@
 #include "client/transfer/sendjobfile.h"
 #include "client/transfer/sendpipeline.h"
 #include "client/transfer/trustedcertificates.h"
+#include "client/transfer/uploadretry.h"
 #include "common/deployconfig.h"
 #include "common/prompter.h"
 
@@ -141,7 +142,9 @@ struct Options {
     QString jobFile;
     std::optional<qint32> fromJob;
     bool sendToDefaultTarget = false;
-    QString trustFingerprint; // stored for the target before the send
+    QString trustFingerprint;                  // stored for the target before the send
+    transfer::UploadRetry::Pauses retryPauses; // empty: the usual ones
+    QString badValue;                          // the option whose value is not usable
     bool quiet = false;
     bool help = false;
 };
@@ -150,6 +153,8 @@ const char* const kUsageText =
     "usage: kestro-send JOB.json [--send-to-default-target] [--quiet]\n"
     "       kestro-send --from-job N [--send-to-default-target] [--quiet]\n"
     "       either with --trust-fingerprint SHA256:... to trust the FTP server's certificate\n"
+    "       with --retry-pauses S,S,...: seconds to wait before each further attempt\n"
+    "              after the line dropped (default 2,10,30; at most 10 pauses of 0 to 3600)\n"
     "exit codes: 0 delivered, 1 refused, 2 not delivered,\n"
     "            3 delivered but not yet recorded (recorded by the next send or start),\n"
     "            64 bad usage or job file\n";
@@ -168,6 +173,13 @@ std::optional<Options> parseArguments(const QStringList& args) {
             o.trustFingerprint = args[i];
             if (transfer::normalizedFingerprint(o.trustFingerprint).isEmpty())
                 return std::nullopt;
+        } else if (a == QLatin1String("--retry-pauses") && ++i < args.size()) {
+            const auto pauses = transfer::parseRetryPauses(args[i]);
+            if (!pauses) {
+                o.badValue = QStringLiteral("--retry-pauses „%1“").arg(args[i]);
+                return o;
+            }
+            o.retryPauses = *pauses;
         } else if (a == QLatin1String("--from-job") && !o.fromJob && ++i < args.size()) {
             bool ok = false;
             o.fromJob = args[i].toInt(&ok);
@@ -192,6 +204,13 @@ int main(int argc, char** argv) {
         std::fputs(kUsageText, stderr);
         return kUsage;
     }
+    if (!options->badValue.isEmpty()) {
+        printErr(QStringLiteral("kestro-send: ungültiger Wert für %1: erwartet werden 1 bis 10 "
+                                "Pausen in ganzen Sekunden (0 bis 3600), durch Kommas getrennt, "
+                                "z. B. 2,10,30")
+                     .arg(options->badValue));
+        return kUsage;
+    }
     if (options->help) {
         std::fputs(kUsageText, stdout);
         return kDelivered;
@@ -213,6 +232,7 @@ int main(int argc, char** argv) {
     state.databasePath = reader.read(QStringLiteral("Databank"));
     state.proxy = startup::readProxySettings(reader);
     state.ftp.encryption = startup::readFtpEncryption(reader);
+    state.ftp.retryPauses = options->retryPauses;
     state.mail = startup::readMailAccountSettings(reader);
     if (state.databasePath.isEmpty()) {
         printErr(QStringLiteral("Es ist keine Datenbank eingestellt. Bitte starten Sie zuerst "

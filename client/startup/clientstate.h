@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <optional>
+#include <vector>
 
 namespace kestro::startup {
 
@@ -36,6 +39,9 @@ struct MailAccountSettings {
     QString password;
     bool popLogin = false;
     bool smtpLogin = false; // GLogin
+    // SMTPTLS: TLS from the connection's first byte ("1") or STARTTLS ("0"); not stored in
+    // configurations older than the choice, which keep deciding by port 465 or "smtps://".
+    std::optional<bool> tlsOnConnect;
 };
 
 // Where and as whom jobs are sent: the server from the database, the login and the
@@ -46,6 +52,9 @@ struct FtpSettings {
     QString password;
     QString recipient;
     FtpEncryption encryption = FtpEncryption::Plain; // FTPTLS
+    // The pauses before each further attempt after a dropped line, as a script set them;
+    // empty for the usual 2 s, 10 s, 30 s.
+    std::vector<std::chrono::milliseconds> retryPauses;
 };
 
 // Program-wide values that the start-up settles and the windows read and change.

@@ -69,6 +69,8 @@ MailAccountSettings readMailAccountSettings(const SettingsReader& reader) {
     m.password = reader.read(QStringLiteral("PW"));
     m.popLogin = settingToBool(reader.read(QStringLiteral("PopLogin")));
     m.smtpLogin = settingToBool(reader.read(QStringLiteral("GLogin")));
+    if (const QString tls = reader.read(QStringLiteral("SMTPTLS")); !tls.isEmpty())
+        m.tlsOnConnect = settingToBool(tls);
     return m;
 }
 

@@ -509,7 +509,17 @@ bool FtpPutSession::putResumable(CURL* curl, std::FILE* file, const QString& par
                 return true;
             partStored = partStored || dialogue_.storSent;
         }
-        const bool dropped = !from || connectionDropped(lastCode_, dialogue_.lastReplyCode);
+        // The server refusing the new connection is no line that dropped: the worker
+        // hears why at once, as on the first connection, and nothing is tried again.
+        if (refusedConnection()) {
+            tlsRefused_ = lastCode_ == CURLE_USE_SSL_FAILED;
+            if (!from)
+                fail(result, wininetCodeFor(FtpFailure{lastCode_, false, dialogue_.lastVerb,
+                                                       dialogue_.lastReplyCode}));
+            break;
+        }
+        const bool dropped =
+            !from || connectionDropped(lastCode_, dialogue_.lastReplyCode, dialogue_.lastVerb);
         const auto pause = retry.pauseBefore(++attempt);
         if (!pause || aborted_ || readFailed_ || !partStored || !dropped)
             break;
@@ -524,6 +534,11 @@ bool FtpPutSession::putResumable(CURL* curl, std::FILE* file, const QString& par
     // The caller removes the part file when any attempt began it.
     dialogue_.storSent = partStored;
     return false;
+}
+
+bool FtpPutSession::refusedConnection() const {
+    return certificates_.refusal() != CertificateRefusal::None || lastCode_ == CURLE_LOGIN_DENIED ||
+           lastCode_ == CURLE_USE_SSL_FAILED;
 }
 
 std::optional<qint64> FtpPutSession::resumeOffset(CURL* curl, const QString& partName) {
@@ -801,6 +816,7 @@ bool FtpPutSession::runCommands(CURL* curl, const QStringList& commands) {
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(curl, CURLOPT_QUOTE, list);
     const CURLcode code = curl_easy_perform(curl);
+    lastCode_ = code;
     curl_easy_setopt(curl, CURLOPT_QUOTE, nullptr);
     curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
     curl_slist_free_all(list);

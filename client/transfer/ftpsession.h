@@ -138,6 +138,8 @@ private:
     bool putResumable(CURL* curl, std::FILE* file, const QString& partName,
                       FtpUploadResult& result);
     std::optional<qint64> resumeOffset(CURL* curl, const QString& partName);
+    // The server refused the last connection: its certificate, the login or TLS.
+    bool refusedConnection() const;
     bool confirmStoredSize(CURL* curl, const QString& remoteName, FtpUploadResult& result);
     Publish publish(CURL* curl, const QString& partName, const QString& wanted, QString& finalName);
     Claim claimName(CURL* curl, const QString& name);
@@ -182,8 +184,8 @@ private:
 
     std::FILE* file_ = nullptr;
     bool readFailed_ = false;
-    CURLcode lastCode_ = CURLE_OK; // of the last transfer
-    bool tlsRefused_ = false; // TLS was required and the server did not offer it
+    CURLcode lastCode_ = CURLE_OK; // of the last transfer or commands
+    bool tlsRefused_ = false;      // TLS was required and the server did not offer it
     qint64 localSize_ = 0;
     qint64 resumedAt_ = 0; // where the running attempt continues the file
     qint64 totalSent_ = 0; // over all attempts

@@ -42,6 +42,8 @@ MailAccountSettings effectiveMailAccount(const MailAccountSettings& settings,
     MailAccountSettings account = defaultMailAccount(config);
     account.account = settings.account;
     account.popServer = settings.popServer;
+    // The built-in account's server decides by its own port; the choice was the worker's
+    // for a server of their own.
     return account;
 }
 
@@ -70,6 +72,8 @@ void storeMailAccount(SettingWriter& writer, MailAccountSettings& current,
     writer.writeSetting(QStringLiteral("PW"), unlessDefault(entered.password, config.password));
     writer.writeSetting(QStringLiteral("PopLogin"), flagText(entered.popLogin));
     writer.writeSetting(QStringLiteral("GLogin"), flagText(entered.smtpLogin));
+    if (entered.tlsOnConnect)
+        writer.writeSetting(QStringLiteral("SMTPTLS"), flagText(*entered.tlsOnConnect));
 }
 
 } // namespace kestro::transfer

@@ -1,6 +1,7 @@
 #include "client/transfer/mailconnection.h"
 
 #include <QRegularExpression>
+#include <QUrl>
 #include <mutex>
 
 namespace kestro::transfer {
@@ -17,13 +18,19 @@ std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& se
     return (scheme + QStringLiteral("://") + server.trimmed()).toLatin1();
 }
 
-std::optional<QByteArray> smtpServerUrl(const QString& server) {
+std::optional<QByteArray> smtpServerUrl(const QString& server, std::optional<bool> tlsOnConnect) {
     static const QString prefix = QStringLiteral("smtps://");
     QString address = server.trimmed();
     if (address.startsWith(prefix, Qt::CaseInsensitive))
         return mailServerUrl(QStringLiteral("smtps"), address.mid(prefix.size()));
-    const bool port465 = address.endsWith(QStringLiteral(":465"));
-    return mailServerUrl(port465 ? QStringLiteral("smtps") : QStringLiteral("smtp"), address);
+    const bool tls = tlsOnConnect.value_or(address.endsWith(QStringLiteral(":465")));
+    return mailServerUrl(tls ? QStringLiteral("smtps") : QStringLiteral("smtp"), address);
+}
+
+bool loopbackHost(const QByteArray& url) {
+    const QString host = QUrl(QString::fromLatin1(url)).host().toLower();
+    return host == QLatin1String("localhost") || host == QLatin1String("::1") ||
+           host.startsWith(QLatin1String("127."));
 }
 
 MailCurlHandle::MailCurlHandle(const MailConnectionOptions& options, const std::atomic_bool& abort)
@@ -50,8 +57,11 @@ MailCurlHandle::MailCurlHandle(const MailConnectionOptions& options, const std::
     // Closing the connection at the end of the transfer says QUIT inside it, under the
     // deadline, not later in the handle's clean-up where nothing bounds the wait.
     curl_easy_setopt(handle_, CURLOPT_FORBID_REUSE, 1L);
-    // Encrypt whenever the server offers it; an old server without STARTTLS still works.
-    curl_easy_setopt(handle_, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+    // Encrypt whenever the server offers it; an old server without STARTTLS still works,
+    // unless a password would cross in clear: a STARTTLS stripped by someone between
+    // office and server must not hand them the mail account.
+    curl_easy_setopt(handle_, CURLOPT_USE_SSL,
+                     long(options.requireTls ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     if (!caFile_.isEmpty())
         curl_easy_setopt(handle_, CURLOPT_CAINFO, caFile_.constData());
     curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
@@ -87,6 +97,11 @@ std::optional<QString> MailCurlHandle::perform() {
         return QStringLiteral("keine Antwort des Servers binnen %1 s").arg(timeOut_.count());
     if (code == CURLE_ABORTED_BY_CALLBACK)
         return QStringLiteral("abgebrochen");
+    if (code == CURLE_USE_SSL_FAILED)
+        return QStringLiteral("Der Server bietet keine verschlüsselte Verbindung (STARTTLS) an. "
+                              "Benutzername und Kennwort werden nicht unverschlüsselt gesendet; "
+                              "bitte wählen Sie „SSL/TLS ab Verbindungsbeginn“ oder fragen Sie "
+                              "Ihren Mail-Anbieter nach dem verschlüsselten Zugang.");
     QString text = QString::fromUtf8(curl_easy_strerror(code));
     const QString detail = QString::fromUtf8(errorBuffer_).trimmed();
     if (!detail.isEmpty() && detail != text)

@@ -21,15 +21,30 @@ struct MailConnectionOptions {
     // An extra CA bundle for the server's certificate (a company's own mail server);
     // empty: the system's certificate store.
     QString caFile;
+    // STARTTLS must succeed (a server that offers none is refused) instead of being used
+    // when offered: set whenever a password goes over the connection.
+    bool requireTls = false;
 };
+
+// True when the URL's host is this machine (127.x.x.x, ::1, localhost): nobody between
+// client and server could strip STARTTLS there.
+bool loopbackHost(const QByteArray& url);
+
+// Whether a mail connection to `url` that sends a password must be encrypted: always,
+// except to this machine itself (a local relay that speaks no TLS).
+inline bool passwordNeedsTls(const QByteArray& url, bool sendsPassword) {
+    return sendsPassword && !loopbackHost(url);
+}
 
 // "smtp://host:port" from a server setting of the form host, host:port, [v6] or [v6]:port.
 // Nothing when the setting is empty or carries anything else (user info, paths, blanks).
 std::optional<QByteArray> mailServerUrl(const QString& scheme, const QString& server);
 
-// The URL of an SMTP server setting: "smtps://" (TLS from the first byte) for port 465 or
-// a setting written "smtps://host:port", else "smtp://" (STARTTLS when offered).
-std::optional<QByteArray> smtpServerUrl(const QString& server);
+// The URL of an SMTP server setting: "smtps://" (TLS from the first byte) for a setting
+// written "smtps://host:port", or when `tlsOnConnect` says so, or, without that choice,
+// for port 465; else "smtp://" (STARTTLS).
+std::optional<QByteArray> smtpServerUrl(const QString& server,
+                                        std::optional<bool> tlsOnConnect = std::nullopt);
 
 // A libcurl easy handle with the shared options set; the handle is freed with the object.
 // `abort` ends a running transfer when it turns true.

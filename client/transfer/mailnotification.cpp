@@ -24,6 +24,7 @@ MailJob notificationMailJob(const MailAccountSettings& settings, const DeployCon
     job.message = notificationMessage(account.from, recipient, archiveName);
     job.smtpServer = account.smtpServer;
     job.smtpLogin = account.smtpLogin;
+    job.tlsOnConnect = account.tlsOnConnect;
     job.username = account.username;
     job.password = account.password;
     job.popLogin = account.popLogin;

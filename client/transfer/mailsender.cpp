@@ -73,7 +73,7 @@ bool MailSender::send(MailJob job) {
 
 void MailSender::run(const MailJob& job) {
     Q_EMIT progress(0);
-    const std::optional<QByteArray> url = smtpServerUrl(job.smtpServer);
+    const std::optional<QByteArray> url = smtpServerUrl(job.smtpServer, job.tlsOnConnect);
     if (!url) {
         fail(job, QStringLiteral("ungültiger SMTP-Server \"%1\"").arg(job.smtpServer));
         return;
@@ -107,7 +107,10 @@ void MailSender::run(const MailJob& job) {
 
 std::optional<QString> MailSender::sendSmtp(const MailJob& job, const QByteArray& url,
                                             const QByteArray& content) {
-    MailCurlHandle curl(job.connection, abort_);
+    MailConnectionOptions options = job.connection;
+    options.requireTls =
+        passwordNeedsTls(url, job.smtpLogin && !(job.username.isEmpty() && job.password.isEmpty()));
+    MailCurlHandle curl(options, abort_);
     const QByteArray from = '<' + job.message.fromAddress.toLatin1() + '>';
     RecipientList recipients('<' + job.message.toAddress.toLatin1() + '>');
     const QByteArray user = job.username.toUtf8();

@@ -13,7 +13,8 @@ namespace kestro::transfer {
 // One mail to send: the message, the servers and login, and where failures are logged.
 struct MailJob {
     MailMessage message;
-    QString smtpServer; // host or host:port (25 when none)
+    QString smtpServer;               // host or host:port (25 when none)
+    std::optional<bool> tlsOnConnect; // as smtpServerUrl() takes it
     bool smtpLogin = false;
     QString username;
     QString password;

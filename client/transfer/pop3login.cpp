@@ -8,7 +8,9 @@ std::optional<QString> pop3Login(const QString& server, const QString& user,
     const std::optional<QByteArray> url = mailServerUrl(QStringLiteral("pop3"), server);
     if (!url)
         return QStringLiteral("ungültiger POP3-Server \"%1\"").arg(server);
-    MailCurlHandle curl(options, abort);
+    MailConnectionOptions secured = options;
+    secured.requireTls = passwordNeedsTls(*url, true);
+    MailCurlHandle curl(secured, abort);
     const QByteArray userBytes = user.toUtf8();
     const QByteArray passwordBytes = password.toUtf8();
     const QByteArray address = *url + '/';

@@ -320,6 +320,8 @@ void SendPipeline::startUpload() {
     request.user = env_.state.ftp.user;
     request.password = env_.state.ftp.password;
     request.encryption = env_.state.ftp.encryption;
+    if (!env_.state.ftp.retryPauses.empty())
+        request.retryPauses = env_.state.ftp.retryPauses;
     request.trustedFingerprint =
         TrustedCertificates(env_.state.clientDataFolder).fingerprintFor(request.server);
     const startup::ProxySettings& proxy = env_.state.proxy;

@@ -2,6 +2,8 @@
 
 #include "client/transfer/progressinfo.h"
 
+#include <QStringList>
+
 #include <thread>
 
 namespace kestro::transfer {
@@ -31,8 +33,27 @@ bool UploadRetry::wait(std::chrono::milliseconds pause, const std::function<bool
     return false;
 }
 
-bool connectionDropped(CURLcode code, int lastReplyCode) {
+std::optional<UploadRetry::Pauses> parseRetryPauses(const QString& text) {
+    constexpr int kMostAttempts = 10;
+    constexpr int kLongestSeconds = 3600;
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (text.trimmed().isEmpty() || parts.size() > kMostAttempts)
+        return std::nullopt;
+    UploadRetry::Pauses pauses;
+    for (const QString& part : parts) {
+        bool numeric = false;
+        const int seconds = part.trimmed().toInt(&numeric);
+        if (!numeric || seconds < 0 || seconds > kLongestSeconds)
+            return std::nullopt;
+        pauses.push_back(std::chrono::seconds(seconds));
+    }
+    return pauses;
+}
+
+bool connectionDropped(CURLcode code, int lastReplyCode, const QByteArray& lastVerb) {
     switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+        return !lastVerb.isEmpty() && lastVerb != "AUTH";
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
@@ -41,6 +62,9 @@ bool connectionDropped(CURLcode code, int lastReplyCode) {
     case CURLE_FTP_ACCEPT_TIMEOUT:
     case CURLE_FTP_CANT_GET_HOST:
     case CURLE_FTP_WEIRD_SERVER_REPLY: // a reply cut in half
+    // libcurl's word when neither the EPSV nor the PASV data connection could be opened:
+    // refused, reset, or its TLS handshake broke off
+    case CURLE_FTP_WEIRD_PASV_REPLY:
         return true;
     case CURLE_PARTIAL_FILE:
     case CURLE_UPLOAD_FAILED:

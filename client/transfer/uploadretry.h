@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <chrono>
 #include <curl/curl.h>
@@ -30,10 +31,17 @@ private:
     Pauses pauses_;
 };
 
+// Pauses as a script gives them: whole seconds separated by commas ("2,10,30"), one for
+// each further attempt, at most 10 of at most an hour each; none when the text is not that.
+std::optional<UploadRetry::Pauses> parseRetryPauses(const QString& text);
+
 // True when curl's failure means the line went away (reset, time-out, server gone),
 // not a refusal by the server: only then is another attempt worth it. A 426 is the
-// server telling that it lost the data connection.
-bool connectionDropped(CURLcode code, int lastReplyCode);
+// server telling that it lost the data connection; a 421 (the server closes the control
+// connection) libcurl itself reports as a time-out. `lastVerb` is the command sent last: a TLS
+// handshake that fails after anything but AUTH is a data connection's, which a line
+// that drops breaks as it breaks any other.
+bool connectionDropped(CURLcode code, int lastReplyCode, const QByteArray& lastVerb);
 
 // "Verbindung unterbrochen – neuer Versuch 2 von 4 in 10 s …"
 QString retryNotice(int next, int attempts, std::chrono::milliseconds pause);

@@ -1,6 +1,7 @@
 #include "client/ui/frmemail.h"
 
 #include "client/transfer/mailaccount.h"
+#include "client/transfer/mailconnection.h"
 #include "client/ui/windowplacement.h"
 
 #include <QCheckBox>
@@ -60,6 +61,13 @@ FrmEMail::FrmEMail(const DeployConfig& config, SettingWriter& settings,
     txtPassword_->setEchoMode(QLineEdit::Password);
     for (QLineEdit* box : {txtServer_, txtPopServer_, txtFrom_, txtUsername_, txtPassword_})
         form->addRow(labelOf(this, box), box);
+    ckTlsOnConnect_ =
+        new QCheckBox(QStringLiteral("SSL/TLS ab Verbindungsbeginn (Port 465)"), fraOptional_);
+    ckTlsOnConnect_->setObjectName(QStringLiteral("ckTlsOnConnect"));
+    ckTlsOnConnect_->setToolTip(
+        QStringLiteral("Verbindung zum SMTP-Server von Anfang an verschlüsseln (SMTPS); "
+                       "sonst wird STARTTLS verwendet"));
+    form->insertRow(1, QString(), ckTlsOnConnect_); // under the server it belongs to
     ckLogin_ = new QCheckBox(QStringLiteral("Login"), fraOptional_);
     ckLogin_->setObjectName(QStringLiteral("ckLogin"));
     ckPopLogin_ = new QCheckBox(QStringLiteral("POP Login"), fraOptional_);
@@ -92,6 +100,8 @@ FrmEMail::FrmEMail(const DeployConfig& config, SettingWriter& settings,
     txtPassword_->setText(shown.password);
     ckLogin_->setChecked(shown.smtpLogin);
     ckPopLogin_->setChecked(shown.popLogin);
+    ckTlsOnConnect_->setChecked(shown.tlsOnConnect.value_or(
+        transfer::smtpServerUrl(shown.smtpServer).value_or(QByteArray()).startsWith("smtps:")));
     chkbEMail_->setChecked(shown.account == QStringLiteral("1"));
     setOwnAccount(chkbEMail_->isChecked());
 
@@ -99,6 +109,7 @@ FrmEMail::FrmEMail(const DeployConfig& config, SettingWriter& settings,
     connect(chkbEMail_, &QCheckBox::clicked, this, &FrmEMail::setOwnAccount);
     connect(ckLogin_, &QCheckBox::clicked, this, &FrmEMail::setLoginEnabled);
     connect(ckPopLogin_, &QCheckBox::clicked, this, &FrmEMail::setPopLoginEnabled);
+    connect(txtServer_, &QLineEdit::textEdited, this, &FrmEMail::serverEdited);
     connect(cmdOK_, &QPushButton::clicked, this, &FrmEMail::store);
     centerOnScreen(this);
 }
@@ -127,6 +138,12 @@ void FrmEMail::setPopLoginEnabled(bool on) {
     setEnabledWithLabel(this, txtPopServer_, on);
 }
 
+void FrmEMail::serverEdited(const QString& text) {
+    // Port 465 is TLS on connect everywhere; the worker need not know it.
+    if (text.trimmed().endsWith(QStringLiteral(":465")))
+        ckTlsOnConnect_->setChecked(true);
+}
+
 void FrmEMail::store() {
     startup::MailAccountSettings entered;
     entered.account = chkbEMail_->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
@@ -137,6 +154,7 @@ void FrmEMail::store() {
     entered.password = txtPassword_->text();
     entered.smtpLogin = ckLogin_->isChecked();
     entered.popLogin = ckPopLogin_->isChecked();
+    entered.tlsOnConnect = ckTlsOnConnect_->isChecked();
     transfer::storeMailAccount(settings_, mail_, entered, config_);
     accept();
 }

@@ -31,6 +31,7 @@ private:
     void setOwnAccount(bool on);
     void setLoginEnabled(bool on);
     void setPopLoginEnabled(bool on);
+    void serverEdited(const QString& text);
     void store();
 
     const DeployConfig& config_;
@@ -45,6 +46,7 @@ private:
     QLineEdit* txtPassword_ = nullptr;
     QCheckBox* ckLogin_ = nullptr;
     QCheckBox* ckPopLogin_ = nullptr;
+    QCheckBox* ckTlsOnConnect_ = nullptr;
     QPushButton* cmdOK_ = nullptr;
 };
 

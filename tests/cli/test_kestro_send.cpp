@@ -181,6 +181,39 @@ TEST_F(KestroSendTest, DroppedConnectionIsResumedAndTheJobRecordedOnce) {
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
 }
 
+// A script that cannot wait 42 s sets its own pauses; a line that drops on every attempt
+// ends after the first and three further attempts with nothing left at the shop or recorded.
+TEST_F(KestroSendTest, RetryPausesOfTheScriptAndALineThatAlwaysDrops) {
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("abbruch")}))
+        << ws.problem().toStdString();
+    QByteArray noise(2 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+    for (const char* bad : {"", "2,x", "-1", "2,,3", "4000", "1,1,1,1,1,1,1,1,1,1,1"}) {
+        const ProcessRun r = run(
+            {jobFile({file(plan)}), QStringLiteral("--retry-pauses"), QString::fromLatin1(bad)});
+        EXPECT_EQ(r.exitCode, 64) << bad;
+        EXPECT_TRUE(r.err.contains(QStringLiteral("--retry-pauses „%1“").arg(bad)))
+            << r.err.toStdString();
+    }
+    EXPECT_TRUE(run({QStringLiteral("--help")}).out.contains(QStringLiteral("--retry-pauses")));
+
+    const ProcessRun r =
+        run({jobFile({file(plan)}), QStringLiteral("--retry-pauses"), QStringLiteral("1, 0,1")});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    for (const QString& line : {QStringLiteral("neuer Versuch 2 von 4 in 1 s"),
+                                QStringLiteral("neuer Versuch 3 von 4 in 0 s"),
+                                QStringLiteral("neuer Versuch 4 von 4 in 1 s")})
+        EXPECT_TRUE(r.err.contains(line)) << line.toStdString() << "\n" << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Versuch 5"))) << r.err.toStdString();
+    EXPECT_TRUE(QDir(ws.value("ftpRoot"))
+                    .entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)
+                    .filter(QRegularExpression(QStringLiteral("\\.(zip|part)$")))
+                    .isEmpty());
+    EXPECT_TRUE(recordedJobNumbers().isEmpty());
+    EXPECT_TRUE(ws.mails().isEmpty());
+}
+
 // A shop whose FTP server requires TLS with a certificate it made itself: the script is
 // never asked, it ends with the fingerprint and the option that trusts it; trusted once,
 // the certificate is used from then on.
@@ -222,6 +255,34 @@ TEST_F(KestroSendTest, SelfSignedCertificateIsTrustedOnlyByTheOption) {
                                        ws.uploadedFiles().first())
                   .value(QStringLiteral("plan.pdf")),
               QByteArray("%PDF-1.4 plan"));
+}
+
+// The shop's server shows another certificate when the send reconnects to resume: the
+// script ends at once with the warning, as it would at the first connection.
+TEST_F(KestroSendTest, ACertificateChangedWhileResumingEndsTheSendAtOnce) {
+    const QString pem = ws.machine.path(QStringLiteral("shop.pem"));
+    const QString fingerprint = kestro::test::makeSelfSignedCertificate(pem);
+    const QString laterPem = ws.machine.path(QStringLiteral("later.pem"));
+    ASSERT_FALSE(kestro::test::makeSelfSignedCertificate(laterPem).isEmpty());
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-tls"), pem, QStringLiteral("--ftp-tls-later"),
+                          laterPem, QStringLiteral("--ftp-user"), QStringLiteral("einmal")}))
+        << ws.problem().toStdString();
+    setEncryption(QStringLiteral("2"));
+    QByteArray noise(512 * 1024, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+
+    const ProcessRun r = run({jobFile({file(plan)}), QStringLiteral("--trust-fingerprint"),
+                              QStringLiteral("SHA256:") + fingerprint,
+                              QStringLiteral("--retry-pauses"), QStringLiteral("0,0,0")});
+    EXPECT_EQ(r.exitCode, 2) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("Achtung: Das Zertifikat des Servers 127.0.0.1 hat sich geändert!")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Versuch 3"))) << r.err.toStdString();
+    EXPECT_TRUE(ws.uploadedFiles().filter(QRegularExpression(QStringLiteral("\\.zip$"))).isEmpty());
+    EXPECT_TRUE(recordedJobNumbers().isEmpty());
+    EXPECT_TRUE(ws.mails().isEmpty());
 }
 
 // A server whose certificate the worker trusted, that now answers without TLS (or someone

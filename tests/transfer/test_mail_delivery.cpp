@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTimer>
@@ -412,6 +413,17 @@ TEST_F(MailOverTls, TlsOnConnectIsUsedForSmtpsServers) {
     job.smtpServer = QStringLiteral("smtps://127.0.0.1:%1").arg(implicit.port());
     EXPECT_EQ(sendAndWait(sender, job).successes, 1);
     EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP DATA tls=yes\n"));
+    // Ticked "SSL/TLS ab Verbindungsbeginn" on another port: TLS on connect there too.
+    QFile::remove(eventLog);
+    MailAccountSettings account = ownAccount();
+    account.smtpServer = QStringLiteral("127.0.0.1:%1").arg(implicit.port());
+    account.tlsOnConnect = true;
+    MailJob ticked = jobFor(account, QStringLiteral("b.zip"));
+    ticked.connection.caFile = cert;
+    EXPECT_EQ(sendAndWait(sender, ticked).successes, 1);
+    EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP DATA tls=yes\n"));
+    EXPECT_EQ(smtpServerUrl(QStringLiteral("mail.example:465"), false),
+              std::optional<QByteArray>("smtp://mail.example:465"));
     EXPECT_EQ(smtpServerUrl(QStringLiteral(" mail.example:465")),
               std::optional<QByteArray>("smtps://mail.example:465"));
     EXPECT_EQ(smtpServerUrl(QStringLiteral("mail.example:587")),
@@ -424,6 +436,45 @@ TEST_F(MailOverTls, AnUntrustedCertificateStopsTheSendInsteadOfFallingBackToPlai
     EXPECT_EQ(record.successes, 0);
     EXPECT_EQ(record.failures.size(), 1);
     EXPECT_FALSE(test::readFile(eventLog).contains("AUTH"));
+}
+
+// A server reached over the network that offers no STARTTLS (or whose offer someone between
+// removed): the password never crosses in clear; a mail without login still goes out.
+// A relay on this machine itself may stay unencrypted (the other tests log in on loopback).
+TEST_F(MailDelivery, APasswordIsNeverSentWithoutTlsToAServerOnTheNetwork) {
+    QString address;
+    for (const QHostAddress& a : QNetworkInterface::allAddresses())
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+            address = a.toString();
+    if (address.isEmpty())
+        GTEST_SKIP() << "this machine has no network address besides loopback";
+    for (const bool login : {true, false}) {
+        SCOPED_TRACE(login);
+        QStringList args{QStringLiteral("--spool"), spool,  QStringLiteral("--log"), eventLog,
+                         QStringLiteral("--host"),  address};
+        if (login)
+            args << QStringLiteral("--auth") << QStringLiteral("100001:abcd1");
+        test::PeerProcess server;
+        ASSERT_TRUE(server.startFixture(QStringLiteral("smtpserver.py"), args))
+            << server.output().toStdString();
+        smtpAddress = address + QStringLiteral(":%1").arg(server.port());
+        MailAccountSettings account = ownAccount();
+        account.smtpLogin = login;
+        account.username = QStringLiteral("100001");
+        account.password = QStringLiteral("abcd1");
+        const SendRecord record = sendAndWait(sender, jobFor(account, QStringLiteral("a.zip")));
+        EXPECT_EQ(record.successes, login ? 0 : 1);
+        EXPECT_FALSE(test::readFile(eventLog).contains("AUTH"));
+        if (login) {
+            ASSERT_EQ(record.failures.size(), 1);
+            EXPECT_TRUE(record.failures.first().contains(
+                QStringLiteral("Der Server bietet keine verschlüsselte Verbindung (STARTTLS) an.")))
+                << record.failures.first().toStdString();
+            EXPECT_FALSE(QFile::exists(spool + QStringLiteral("/1.eml")));
+        } else {
+            EXPECT_TRUE(test::readFile(eventLog).contains("SMTP DATA tls=no"));
+        }
+    }
 }
 
 TEST(MailSenderLifetime, DestroyingTheSenderDuringASendEndsTheThread) {

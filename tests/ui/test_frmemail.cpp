@@ -84,7 +84,8 @@ TEST_F(MailWindow, CaptionsAndTheBuiltInAccountWhenNoOwnServerIsSet) {
                                      {"Username", ""},
                                      {"PW", ""},
                                      {"PopLogin", "0"},
-                                     {"GLogin", "0"}}));
+                                     {"GLogin", "0"},
+                                     {"SMTPTLS", "0"}}));
     EXPECT_EQ(mail.account, QStringLiteral("0"));
     EXPECT_EQ(mail.smtpServer, config.smtpServer);
     EXPECT_EQ(window.result(), QDialog::Accepted);
@@ -116,7 +117,8 @@ TEST_F(MailWindow, AnOwnAccountIsShownEnabledAndStoredInOrder) {
                                      {"Username", "buero"},
                                      {"PW", "neu"},
                                      {"PopLogin", "1"},
-                                     {"GLogin", "1"}}));
+                                     {"GLogin", "1"},
+                                     {"SMTPTLS", "0"}}));
     EXPECT_EQ(mail.password, QStringLiteral("neu"));
     EXPECT_TRUE(mail.popLogin);
 }
@@ -153,6 +155,44 @@ TEST_F(MailWindow, TheCheckBoxesEnableTheirBoxesAndKeepTheirContents) {
     EXPECT_EQ(writer.writes.value(3), (QPair<QString, QString>{"From", ""}));
     EXPECT_EQ(mail.from, config.from);
     EXPECT_EQ(mail.account, QStringLiteral("1"));
+}
+
+// TLS on connect: shown as the stored choice, or, where none was stored yet, as the port
+// decided it; typing port 465 ticks it; OK stores it.
+TEST_F(MailWindow, TlsOnConnectFollowsPort465AndIsStored) {
+    struct Case {
+        const char* server;
+        std::optional<bool> stored;
+        bool shown;
+    };
+    for (const Case& c : {Case{"mail.kunde.example:465", std::nullopt, true},
+                          Case{"mail.kunde.example:587", std::nullopt, false},
+                          Case{"mail.kunde.example:2465", true, true}}) {
+        SCOPED_TRACE(c.server);
+        MailAccountSettings mail;
+        mail.account = QStringLiteral("1");
+        mail.smtpServer = QString::fromLatin1(c.server);
+        mail.tlsOnConnect = c.stored;
+        FrmEMail window(config, writer, mail);
+        EXPECT_EQ(check(window, "ckTlsOnConnect")->isChecked(), c.shown);
+    }
+    MailAccountSettings mail;
+    mail.account = QStringLiteral("1");
+    mail.smtpServer = QStringLiteral("mail.kunde.example");
+    FrmEMail window(config, writer, mail);
+    window.show();
+    test::saveScreenshot(&window, QStringLiteral("frmEMail-own"));
+    QCheckBox* tls = check(window, "ckTlsOnConnect");
+    EXPECT_EQ(tls->text(), QStringLiteral("SSL/TLS ab Verbindungsbeginn (Port 465)"));
+    EXPECT_FALSE(tls->isChecked());
+    box(window, "txtServer")->setFocus();
+    box(window, "txtServer")->end(false);
+    QTest::keyClicks(box(window, "txtServer"), QStringLiteral(":465"));
+    EXPECT_TRUE(tls->isChecked());
+    clickOk(window);
+    EXPECT_TRUE(writer.writes.contains(QPair<QString, QString>{"SMTPTLS", "1"}));
+    EXPECT_EQ(mail.tlsOnConnect, std::optional<bool>(true));
+    EXPECT_TRUE(config.settingNames.contains(QStringLiteral("SMTPTLS")));
 }
 
 TEST_F(MailWindow, ClosingWithoutOkChangesNothing) {

@@ -12,8 +12,10 @@
 #include "client/ui/frmmain.h"
 #include "client/ui/frmprogresszip.h"
 #include "client/ui/jobpanel.h"
+#include "common/gui/qtprompter.h"
 #include "support/filecolumnchecks.h"
 #include "support/recordingwriter.h"
+#include "support/selfsigned.h"
 #include "support/uitest.h"
 
 #include <QAbstractItemView>
@@ -25,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -79,7 +82,15 @@ public:
         if (onMessage)
             onMessage(text);
     }
+    // A question with two answers goes to the real message box when set.
+    bool askChoice(const QString& text, Icon icon, const QString& accept, const QString& reject,
+                   const QString& title = {}) override {
+        if (realChoices)
+            return realChoices->askChoice(text, icon, accept, reject, title);
+        return ScriptedPrompter::askChoice(text, icon, accept, reject, title);
+    }
     std::function<void(const QString&)> onMessage;
+    std::unique_ptr<gui::QtPrompter> realChoices;
 };
 
 // A loopback port that takes connections and never says a word: a server that hangs.
@@ -114,8 +125,9 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
 // shop's catalogue already in its lists.
 class MainWindowSend : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    void SetUp() override { startWorkstation({}); }
+    void startWorkstation(const QStringList& shopArgs) {
+        ASSERT_TRUE(ws.start(shopArgs)) << ws.problem().toStdString();
         config = DeployConfig::load(ws.machine.configFile());
         state.clientDataFolder = ws.machine.clientDataFolder();
         state.databasePath = ws.databasePath;
@@ -684,4 +696,75 @@ TEST_F(MainWindowSend, ClosingWhileTheMailIsOnItsWayStillTellsTheShop) {
     EXPECT_EQ(ws.uploadedFiles().size(), 1);
     EXPECT_EQ(recordedJobs(), 1);
     EXPECT_EQ(ws.mails().size(), 1) << "the shop was never told of the delivered job";
+}
+
+namespace {
+
+// The shop's FTP server requires TLS with a certificate it made itself: the worker is asked
+// once, in a real message box.
+class CertificateQuestion : public MainWindowSend {
+protected:
+    void SetUp() override {
+        const QString pem = ws.machine.path(QStringLiteral("shop.pem"));
+        fingerprint = test::makeSelfSignedCertificate(pem);
+        ASSERT_FALSE(fingerprint.isEmpty());
+        state.ftp.encryption = startup::FtpEncryption::Required;
+        startWorkstation({QStringLiteral("--ftp-tls"), pem});
+        prompter.realChoices =
+            std::make_unique<gui::QtPrompter>(QStringLiteral("KestroClient"), window.get());
+    }
+    // Sends the composed job and answers the certificate question with `answer`, as the
+    // worker clicks it; the box's texts as they were shown.
+    QString sendAndAnswer(const QString& answer, const QString& shot) {
+        QString shown;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll.stop();
+            test::saveScreenshot(box, shot);
+            shown = box->text();
+            QStringList buttons;
+            for (QAbstractButton* b : box->buttons())
+                buttons << b->text();
+            EXPECT_EQ(buttons.size(), 2);
+            EXPECT_TRUE(buttons.contains(QStringLiteral("Zertifikat vertrauen")));
+            EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("Abbrechen"));
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == answer)
+                    QTest::mouseClick(b, Qt::LeftButton);
+        });
+        poll.start(20);
+        QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
+        EXPECT_TRUE(
+            waitFor([&] { return !shown.isEmpty() && button("cmdFTPSend")->isEnabled(); }, 60000))
+            << prompter.texts().join(QLatin1Char('|')).toStdString();
+        return shown;
+    }
+    QString trustFile() const {
+        return QString::fromUtf8(kestro::test::readFile(
+            ws.machine.clientDataFolder() + QStringLiteral("/trusted-certificates.txt")));
+    }
+
+    QString fingerprint;
+};
+
+} // namespace
+
+TEST_F(CertificateQuestion, TheWorkerCancelsThenTrustsTheShopsCertificate) {
+    composeJob(false);
+    const QString question = sendAndAnswer(QStringLiteral("Abbrechen"), "certificate-question");
+    EXPECT_TRUE(question.contains(fingerprint)) << question.toStdString();
+    EXPECT_TRUE(question.contains(QStringLiteral("CN=druckerei.test,O=Druckerei Ärmel")));
+    EXPECT_FALSE(trustFile().contains(fingerprint));
+    EXPECT_TRUE(ws.uploadedFiles().isEmpty());
+    EXPECT_EQ(window->jobPanel()->model().rowCount(), 1);
+    EXPECT_EQ(recordedJobs(), 0);
+
+    sendAndAnswer(QStringLiteral("Zertifikat vertrauen"), "certificate-question-2");
+    EXPECT_TRUE(trustFile().contains(fingerprint)) << trustFile().toStdString();
+    ASSERT_TRUE(waitFor([&] { return window->jobPanel()->model().rowCount() == 0; }, 60000));
+    EXPECT_EQ(ws.uploadedFiles().size(), 1);
+    EXPECT_EQ(recordedJobs(), 1);
 }
