@@ -404,6 +404,10 @@ void FrmMain::onSendFinished(const transfer::SendResult& result) {
     cmdFTPSend_->setEnabled(true);
     cmdFTPAbort_->setEnabled(false);
     progressZip_->hide();
+    if (result.notice != transfer::SendNotice::None)
+        ctx_.prompter.message(result.message, result.notice == transfer::SendNotice::Error
+                                                  ? Prompter::Icon::Critical
+                                                  : Prompter::Icon::Exclamation);
     switch (result.outcome) {
     case Outcome::ConfigureTarget:
         openFtpConfig();
