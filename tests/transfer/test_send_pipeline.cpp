@@ -301,7 +301,14 @@ TEST_F(SendPipelineTest, FailedMailIsLoggedAndShownButTheJobCountsAsDelivered) {
 
 TEST_F(SendPipelineTest, ErrorHandlerNamesTheErrorAndClosesTheFtpErrorLog) {
     startShop();
-    const QString big = ws.machine.writeFile(QStringLiteral("gross.tif"), randomBytes(150 << 20));
+    // Sparse: the packer needs far longer for it than the send takes to reach the packing,
+    // yet it costs neither disk nor time to write.
+    const QString big = ws.machine.path(QStringLiteral("gross.tif"));
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(qint64(16) << 30));
+    }
     const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
     // The window's packer is still busy with another archive when the send wants it.
     packer.setZipFile(ws.machine.path(QStringLiteral("anderes.zip")));
@@ -324,8 +331,10 @@ TEST_F(SendPipelineTest, ErrorHandlerNamesTheErrorAndClosesTheFtpErrorLog) {
 }
 
 TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {
-    startShop();
-    const QString big = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(40 << 20));
+    // The abort comes as each step begins; the shop takes 2 MB per second, so an upload
+    // the abort missed would still be on its way.
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("langsam")});
+    const QString big = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(4 << 20));
 
     abortOn(SendPipeline::State::Packing);
     SendResult r = send(jobOf({big}));
