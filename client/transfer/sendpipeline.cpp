@@ -19,8 +19,6 @@
 #include <QFile>
 #include <algorithm>
 
-Q_LOGGING_CATEGORY(lcSend, "kestro.send")
-
 namespace kestro::transfer {
 namespace {
 

@@ -10,11 +10,8 @@
 #include "common/deployconfig.h"
 
 #include <QDateTime>
-#include <QLoggingCategory>
 #include <QObject>
 #include <QPointer>
-
-Q_DECLARE_LOGGING_CATEGORY(lcSend)
 
 namespace kestro {
 class Prompter;

@@ -22,6 +22,7 @@
 using namespace kestro;
 using namespace kestro::transfer;
 using kestro::test::SendWorkstation;
+using kestro::zip::cZip;
 
 namespace {
 
