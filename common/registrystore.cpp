@@ -50,30 +50,29 @@ HiveState readHive(const QString& path, QJsonObject* out) {
     if (!info.exists())
         return HiveState::Missing;
     if (!info.isFile()) {
-        qCWarning(lcRegistry) << "registry file is not a usable file, read as empty:" << path;
+        qCWarning(lcCommon) << "registry file is not a usable file, read as empty:" << path;
         return HiveState::Damaged;
     }
     if (info.size() > kMaxHiveBytes) {
-        qCWarning(lcRegistry) << "registry file larger than" << kMaxHiveBytes
-                              << "bytes, left alone and read as empty:" << path;
+        qCWarning(lcCommon) << "registry file larger than" << kMaxHiveBytes
+                            << "bytes, left alone and read as empty:" << path;
         return HiveState::TooLarge;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcRegistry) << "registry file unreadable, read as empty:" << path
-                              << file.errorString();
+        qCWarning(lcCommon) << "registry file unreadable, read as empty:" << path
+                            << file.errorString();
         return HiveState::Damaged;
     }
     const QByteArray bytes = file.readAll();
     if (bytes.trimmed().isEmpty()) {
-        qCWarning(lcRegistry) << "registry file is empty, read as empty:" << path;
+        qCWarning(lcCommon) << "registry file is empty, read as empty:" << path;
         return HiveState::Damaged;
     }
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
     if (err.error != QJsonParseError::NoError || !doc.isObject()) {
-        qCWarning(lcRegistry) << "registry file damaged, read as empty:" << path
-                              << err.errorString();
+        qCWarning(lcCommon) << "registry file damaged, read as empty:" << path << err.errorString();
         return HiveState::Damaged;
     }
     *out = doc.object();
@@ -115,7 +114,7 @@ void removeOldDamagedCopies(const QString& hivePath) {
     while (copies.size() > kKeptDamagedCopies) {
         const QString oldest = dir.filePath(copies.takeFirst());
         if (!QFile::remove(oldest))
-            qCWarning(lcRegistry) << "cannot remove old damaged registry file" << oldest;
+            qCWarning(lcCommon) << "cannot remove old damaged registry file" << oldest;
     }
 }
 
@@ -155,7 +154,7 @@ std::optional<QString> RegistryStore::read(Hive hive, const QString& keyPath,
 bool RegistryStore::write(Hive hive, const QString& keyPath, const QString& valueName,
                           const QString& value, QString* error) {
     auto fail = [&](const QString& why) {
-        qCWarning(lcRegistry) << "registry write failed:" << why;
+        qCWarning(lcCommon) << "registry write failed:" << why;
         if (error)
             *error = why;
         return false;
@@ -183,7 +182,7 @@ bool RegistryStore::write(Hive hive, const QString& keyPath, const QString& valu
             path + QStringLiteral(".damaged-") +
             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
         if (QFile::rename(path, keep))
-            qCWarning(lcRegistry) << "damaged registry file kept as" << keep;
+            qCWarning(lcCommon) << "damaged registry file kept as" << keep;
         removeOldDamagedCopies(path);
         root = {};
     }

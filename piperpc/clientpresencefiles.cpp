@@ -1,6 +1,7 @@
 #include "piperpc/clientpresencefiles.h"
 
 #include "piperpc/localsocket.h"
+#include "piperpc/piperpclog.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,8 +21,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
-
-Q_LOGGING_CATEGORY(lcPresence, "kestro.presence")
 
 namespace kestro::presence {
 
@@ -97,14 +96,14 @@ bool writeEntry(pid_t pid, const QString& title) {
     local::makeFolder(local::runtimeDir(), 0755);
     local::makeFolder(local::clientsDir(), 01777);
     if (!prepareUserFolder(::geteuid())) {
-        qCWarning(lcPresence).noquote()
+        qCWarning(lcPipe).noquote()
             << "cannot register client:" << userFolder(::geteuid())
             << "is not a folder of this user's own that only it may write to";
         return false;
     }
     QSaveFile file(entryFile(pid));
     if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(lcPresence).noquote() << "cannot register client:" << file.errorString();
+        qCWarning(lcPipe).noquote() << "cannot register client:" << file.errorString();
         return false;
     }
     QString safeTitle = title;
@@ -296,7 +295,7 @@ int tidyUserFolder(int fd, uid_t uid) {
         if (removeTree(fd, native))
             ++removed;
         else
-            qCWarning(lcPresence) << "cannot remove" << name << "from a user's clients folder";
+            qCWarning(lcPipe) << "cannot remove" << name << "from a user's clients folder";
     }
     return removed;
 }
@@ -330,12 +329,12 @@ int tidyFolder() {
         if (removeTree(folderFd, native))
             ++removed;
         else
-            qCWarning(lcPresence) << "cannot remove" << native << "from the clients folder";
+            qCWarning(lcPipe) << "cannot remove" << native << "from the clients folder";
     }
     ::close(folderFd);
     if (removed > 0)
-        qCWarning(lcPresence) << "removed" << removed
-                              << "stray or surplus entries from the clients folder";
+        qCWarning(lcPipe) << "removed" << removed
+                          << "stray or surplus entries from the clients folder";
     return removed;
 }
 
@@ -367,7 +366,7 @@ bool requestClose(const ClientEntry& client, int waitMs, const std::atomic_bool*
     ::close(fd);
     ::close(pathFd);
     if (n <= 0) {
-        qCWarning(lcPresence) << "cannot ask client" << client.pid << "to close:" << strerror(err);
+        qCWarning(lcPipe) << "cannot ask client" << client.pid << "to close:" << strerror(err);
         return false;
     }
     // Like a close message sent and waited for: the window has handled it when it is gone.

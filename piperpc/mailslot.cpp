@@ -2,6 +2,7 @@
 
 #include "common/ansi.h"
 #include "piperpc/localsocket.h"
+#include "piperpc/piperpclog.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,8 +13,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-Q_LOGGING_CATEGORY(lcMailslot, "kestro.mailslot")
 
 namespace kestro {
 
@@ -34,7 +33,7 @@ bool MailslotReceiver::create(const QString& name) {
     local::makeFolder(QFileInfo(path).absolutePath(), 0700);
     const int fd = local::bindSocket(path, SOCK_DGRAM, 0600);
     if (fd < 0) {
-        qCWarning(lcMailslot).noquote()
+        qCWarning(lcPipe).noquote()
             << "cannot create mailslot" << name << "at" << path << ":" << strerror(errno);
         return false;
     }
@@ -63,18 +62,18 @@ std::optional<QString> MailslotReceiver::readNext() {
         const ssize_t n = d.size;
         if (n < 0) {
             if (errno != EAGAIN && errno != EINTR)
-                qCWarning(lcMailslot) << "mailslot read failed:" << strerror(errno);
+                qCWarning(lcPipe) << "mailslot read failed:" << strerror(errno);
             return std::nullopt;
         }
         const uid_t uid = d.senderUid;
         if (uid == uid_t(-1) || (uid != ::geteuid() && uid != 0)) {
-            qCWarning(lcMailslot) << "mailslot message from user" << int(uid)
-                                  << "dropped: only the owner may write";
+            qCWarning(lcPipe) << "mailslot message from user" << int(uid)
+                              << "dropped: only the owner may write";
             continue;
         }
         if (n > kMaxMessageBytes || d.truncated) {
-            qCWarning(lcMailslot) << "mailslot message of" << n << "bytes dropped (limit"
-                                  << kMaxMessageBytes << ")";
+            qCWarning(lcPipe) << "mailslot message of" << n << "bytes dropped (limit"
+                              << kMaxMessageBytes << ")";
             continue;
         }
         if (n == 0)
@@ -102,8 +101,7 @@ bool mailSlotSend(const QString& message, const QString& target) {
     const int err = errno;
     ::close(fd);
     if (n <= 0)
-        qCWarning(lcMailslot).noquote()
-            << "cannot write to mailslot" << target << ":" << strerror(err);
+        qCWarning(lcPipe).noquote() << "cannot write to mailslot" << target << ":" << strerror(err);
     return n > 0;
 }
 

@@ -1,5 +1,7 @@
 #include "piperpc/piperpc.h"
 
+#include "piperpc/piperpclog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,8 +18,6 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
-
-Q_LOGGING_CATEGORY(lcPipe, "kestro.piperpc")
 
 namespace kestro {
 

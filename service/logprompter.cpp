@@ -7,7 +7,7 @@
 namespace kestro::service {
 
 void LogPrompter::message(const QString& text, Icon, const QString&) {
-    writeEventLog(109, 1, text);
+    writeEventLog(EventKind::Failure, text);
     std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
 }

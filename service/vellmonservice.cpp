@@ -112,7 +112,7 @@ bool VellmonService::listen() {
     } catch (const PipeRpcError& e) {
         appendLog(QStringLiteral("Error %1: %2")
                       .arg(QString::number(quint32(e.number()), 16).toUpper(), e.description()));
-        writeEventLog(109, 1, e.description());
+        writeEventLog(EventKind::Failure, e.description());
         return false;
     }
     appendLog(QStringLiteral("Listening: MaxClients=%1, MaxRequest=%2, MaxResponse=%3")
@@ -150,12 +150,12 @@ bool VellmonService::sendTestMessage(const QString& slot, const QString& text) {
 
 void VellmonService::pause() {
     heartbeat_.stop();
-    writeEventLog(1, 109, QStringLiteral("Service ") + QStringLiteral("pausiert"));
+    writeEventLog(EventKind::Paused, QStringLiteral("Service ") + QStringLiteral("pausiert"));
 }
 
 void VellmonService::resume() {
     heartbeat_.start();
-    writeEventLog(4, 110, QStringLiteral("Service fortgefahren"));
+    writeEventLog(EventKind::Continued, QStringLiteral("Service fortgefahren"));
 }
 
 bool VellmonService::isTrustedPeer(qint32 pipe) const {

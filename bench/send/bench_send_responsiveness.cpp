@@ -20,6 +20,7 @@
 
 using namespace kestro;
 using namespace kestro::transfer;
+using kestro::zip::cZip;
 
 namespace {
 

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <sys/resource.h>
 
+using kestro::zip::cZip;
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);

@@ -57,22 +57,12 @@ void printErr(const QString& text) {
 }
 
 // Message boxes become lines on stderr. Nobody is there to answer, so every question is
-// answered No, except the default-target warning, whose Yes ("stop and enter a target")
-// stands unless the caller asked to send to the default target.
+// answered No. The default-target question is never asked here: the pipeline is told
+// beforehand whether the caller wants the maker's target.
 class TerminalPrompter : public Prompter {
 public:
-    explicit TerminalPrompter(bool sendToDefaultTarget) : sendToDefault_(sendToDefaultTarget) {}
-    void message(const QString& text, Icon, const QString& = {}) override {
-        printErr(text);
-        shown_ << text;
-    }
+    void message(const QString& text, Icon, const QString& = {}) override { printErr(text); }
     bool askYesNo(const QString& text, Icon icon, const QString& title = {}) override {
-        if (text == transfer::sendtext::defaultTargetWarning()) {
-            if (sendToDefault_)
-                return false;
-            message(text, icon, title);
-            return true;
-        }
         message(text, icon, title);
         return false;
     }
@@ -82,11 +72,6 @@ public:
         return false;
     }
     QString chooseOpenFile(const QString&, const QString&) override { return {}; }
-    bool hasShown(const QString& text) const { return shown_.contains(text); }
-
-private:
-    bool sendToDefault_;
-    QStringList shown_;
 };
 
 int exitCodeFor(SendOutcome outcome) {
@@ -269,11 +254,14 @@ int main(int argc, char** argv) {
         parsed.job = again.job;
     }
 
-    TerminalPrompter prompter(options->sendToDefaultTarget);
+    TerminalPrompter prompter;
     transfer::TransferDisplay display(state.clientDataFolder);
-    cZip packer;
+    zip::cZip packer;
     transfer::SendPipeline pipeline({state, config, database, prompter, display, packer});
     pipeline.setChoiceCheck(&transfer::catalogueChoiceProblem);
+    pipeline.setDefaultTargetChoice(options->sendToDefaultTarget
+                                        ? transfer::DefaultTargetChoice::Send
+                                        : transfer::DefaultTargetChoice::Refuse);
 
     const bool quiet = options->quiet;
     if (!quiet) {
@@ -299,22 +287,23 @@ int main(int argc, char** argv) {
                          });
     }
     int exitCode = kNotDelivered;
-    QObject::connect(&pipeline, &transfer::SendPipeline::finished,
-                     [&](const transfer::SendResult& r) {
-                         exitCode = exitCodeFor(r.outcome);
-                         if (r.outcome == SendOutcome::Delivered && !r.recorded)
-                             exitCode = kNotRecorded;
-                         if (r.outcome == SendOutcome::Delivered) {
-                             std::printf("Archiv: %s\nAuftragsnummer: %d\n",
-                                         qPrintable(r.archiveName), r.jobNumber);
-                             std::fflush(stdout);
-                         } else if (!prompter.hasShown(r.message) && !r.message.isEmpty()) {
-                             printErr(r.message);
-                         }
-                         if (r.upload.certificateRefusal == transfer::CertificateRefusal::Untrusted)
-                             printErr(untrustedHint(r.upload.certificate));
-                         QCoreApplication::exit(exitCode);
-                     });
+    QObject::connect(
+        &pipeline, &transfer::SendPipeline::finished, [&](const transfer::SendResult& r) {
+            exitCode = exitCodeFor(r.outcome);
+            if (r.outcome == SendOutcome::Delivered && !r.recorded)
+                exitCode = kNotRecorded;
+            if (r.outcome == SendOutcome::Delivered) {
+                std::printf("Archiv: %s\nAuftragsnummer: %d\n", qPrintable(r.archiveName),
+                            r.jobNumber);
+                std::fflush(stdout);
+            }
+            if ((r.outcome != SendOutcome::Delivered || r.notice != transfer::SendNotice::None) &&
+                !r.message.isEmpty())
+                printErr(r.message);
+            if (r.upload.certificateRefusal == transfer::CertificateRefusal::Untrusted)
+                printErr(untrustedHint(r.upload.certificate));
+            QCoreApplication::exit(exitCode);
+        });
 
     // Ctrl+C stops the send as the abort button does: the archive is deleted and nothing
     // is recorded.

@@ -64,37 +64,13 @@ QString buildRebuiltFile(const QString& dbPath, const QString& tmpPath,
             !attach.exec(QStringLiteral("SELECT count(*) FROM old.sqlite_master")))
             return QStringLiteral("die Datei ist nicht lesbar (%1)").arg(attach.lastError().text());
     }
-    QString error;
     {
         WriteTransaction tx(db);
         if (!tx.isActive())
             return QStringLiteral("die neue Datei ist gesperrt (%1)").arg(tx.errorText());
-        for (const TableLayout& layout : tableLayouts()) {
-            QSqlError buildError;
-            if (!buildTable(db, layout, &buildError))
-                return QStringLiteral("die Tabelle %1 kann nicht angelegt werden (%2)")
-                    .arg(layout.name, buildError.text());
-            CopyCount count;
-            if (!copyRows(db, layout, versionText, &count, &error))
-                return QStringLiteral("die Tabelle %1 kann nicht kopiert werden (%2)")
-                    .arg(layout.name, error);
-            if (count.copiedRows != count.oldRows)
-                return QStringLiteral("von %1 Zeilen der Tabelle %2 wurden nur %3 kopiert")
-                    .arg(count.oldRows)
-                    .arg(layout.name)
-                    .arg(count.copiedRows);
-            qCInfo(lcJobDb) << "rebuild copied" << count.copiedRows << "rows of" << layout.name;
-            // A file that recorded no version would be rebuilt at every start; the rebuilt
-            // file records the version it now has.
-            if (layout.name == table::Version && count.copiedRows == 0) {
-                QSqlQuery q(db);
-                q.prepare(QStringLiteral("INSERT INTO main.Version (Version) VALUES (?)"));
-                q.addBindValue(versionText);
-                if (!q.exec())
-                    return QStringLiteral("die Version kann nicht eingetragen werden (%1)")
-                        .arg(q.lastError().text());
-            }
-        }
+        for (const TableLayout& layout : tableLayouts())
+            if (const QString why = buildAndCopyTable(db, layout, versionText); !why.isEmpty())
+                return why;
         if (!tx.commit())
             return QStringLiteral("die neue Datei kann nicht gespeichert werden (%1)")
                 .arg(tx.errorText());

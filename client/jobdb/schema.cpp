@@ -206,51 +206,80 @@ bool createTable(const QString& dbPath, const QString& tableName, Prompter& prom
     return true;
 }
 
+QString buildAndCopyTable(const QSqlDatabase& db, const TableLayout& layout,
+                          const QString& versionText) {
+    QSqlError buildError;
+    if (!buildTable(db, layout, &buildError))
+        return QStringLiteral("die Tabelle %1 kann nicht angelegt werden (%2)")
+            .arg(layout.name, buildError.text());
+    CopyCount count;
+    QString error;
+    if (!copyRows(db, layout, versionText, &count, &error))
+        return QStringLiteral("die Tabelle %1 kann nicht kopiert werden (%2)")
+            .arg(layout.name, error);
+    if (count.copiedRows != count.oldRows)
+        return QStringLiteral("von %1 Zeilen der Tabelle %2 wurden nur %3 kopiert")
+            .arg(count.oldRows)
+            .arg(layout.name)
+            .arg(count.copiedRows);
+    qCInfo(lcJobDb) << "copied" << count.copiedRows << "rows of" << layout.name;
+    if (layout.name == table::Version && count.copiedRows == 0) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("INSERT INTO main.Version (Version) VALUES (?)"));
+        q.addBindValue(versionText);
+        if (!q.exec())
+            return QStringLiteral("die Version kann nicht eingetragen werden (%1)")
+                .arg(q.lastError().text());
+    }
+    return {};
+}
+
 bool copyTable(const QString& newPath, const QString& oldPath, const QString& tableName,
-               Prompter& prompter, const QString& versionText) {
+               QString* error, const QString& versionText) {
+    const auto fail = [&](const QString& why) {
+        qCWarning(lcJobDb) << "table" << tableName << "not copied:" << why;
+        if (error)
+            *error = why;
+        return false;
+    };
     const TableLayout* layout = findLayout(tableName);
     if (!layout)
-        return false;
+        return fail(QStringLiteral("Unbekannte Tabelle ") + tableName);
     Database file(newPath, Database::Mode::CreateIfMissing);
-    if (!file.isOpen()) {
-        showEngineError(prompter, QStringLiteral("3044"),
-                        file.errorText() + QStringLiteral(": ") + newPath);
-        return false;
-    }
+    if (!file.isOpen())
+        return fail(QStringLiteral("die neue Datei %1 kann nicht geöffnet werden (%2)")
+                        .arg(newPath, file.errorText()));
     if (file.hasTable(layout->name))
-        return false;
+        return fail(
+            QStringLiteral("die Tabelle %1 gibt es in %2 schon").arg(layout->name, newPath));
     QSqlDatabase db = file.connection();
     // The old file is attached only when it is a database; a missing or foreign old file
-    // yields a new, empty table.
-    bool attached = false;
+    // yields a new, empty table. One that looks like a database but cannot be attached
+    // would lose its rows: that is a failure.
     if (Database::looksUsable(oldPath)) {
         QSqlQuery attach(db);
         attach.prepare(QStringLiteral("ATTACH DATABASE ? AS old"));
         attach.addBindValue(oldPath);
-        attached = attach.exec();
-        if (!attached)
-            qCWarning(lcJobDb) << "old file" << oldPath << "not readable"
-                               << attach.lastError().text();
+        if (!attach.exec())
+            return fail(QStringLiteral("die Datei %1 ist nicht lesbar (%2)")
+                            .arg(oldPath, attach.lastError().text()));
+    } else {
+        QSqlQuery empty(db);
+        if (!empty.exec(QStringLiteral("ATTACH DATABASE ':memory:' AS old")))
+            return fail(empty.lastError().text());
     }
-    bool built = false;
+    QString why;
     {
         WriteTransaction tx(db);
-        QSqlError error;
-        if (!tx.isActive() || !buildTable(db, *layout, &error)) {
-            showEngineError(prompter, tx.isActive() ? error : db.lastError());
-        } else {
-            CopyCount count;
-            QString copyError;
-            if (attached && !copyRows(db, *layout, versionText, &count, &copyError))
-                qCWarning(lcJobDb) << "rows of" << layout->name << "not copied:" << copyError;
-            built = tx.commit();
-        }
+        if (!tx.isActive())
+            why = QStringLiteral("die neue Datei ist gesperrt (%1)").arg(tx.errorText());
+        else if (why = buildAndCopyTable(db, *layout, versionText); why.isEmpty() && !tx.commit())
+            why = QStringLiteral("die neue Datei kann nicht gespeichert werden (%1)")
+                      .arg(tx.errorText());
     }
-    if (attached) {
-        QSqlQuery detach(db);
-        detach.exec(QStringLiteral("DETACH DATABASE old"));
-    }
-    return built;
+    QSqlQuery detach(db);
+    detach.exec(QStringLiteral("DETACH DATABASE old"));
+    return why.isEmpty() || fail(why);
 }
 
 bool versionMatches(const QString& dbPath, const QString& versionText) {

@@ -44,6 +44,15 @@ struct CopyCount {
 bool copyRows(const QSqlDatabase& db, const TableLayout& layout, const QString& versionText,
               CopyCount* count, QString* error);
 
+// Builds `layout` in "main" and copies the rows of the same table in the attached file "old"
+// into it; a table "old" lacks is built empty. Every row must arrive: a copy that fails or
+// copies fewer rows than the old table holds is a failure. A Version table that ends up
+// without a row gets one with `versionText`, so that the file is not taken for an old one
+// at every start. Runs inside the caller's transaction. The empty text on success, else
+// what went wrong (German, for the user).
+QString buildAndCopyTable(const QSqlDatabase& db, const TableLayout& layout,
+                          const QString& versionText);
+
 // Create table: builds `table` in the file at `dbPath` (creating the file when missing). False
 // when the table already existed or building failed (the engine error is shown). A new
 // Version table gets its one row with `versionText`.
@@ -51,10 +60,11 @@ bool createTable(const QString& dbPath, const QString& table, Prompter& prompter
                  const QString& versionText = programVersionText());
 
 // Copy table: builds `table` in the file at `newPath` and fills it with every row of the same
-// table in `oldPath`, all in one transaction. False when the table already existed in the new
-// file (nothing copied) or building failed (the engine error is shown).
-bool copyTable(const QString& newPath, const QString& oldPath, const QString& table,
-               Prompter& prompter, const QString& versionText = programVersionText());
+// table in `oldPath`, all in one transaction. A missing or foreign old file yields an empty
+// table. False (with `error`) when the table is unknown or already existed in the new file
+// (nothing copied), or when building or copying failed (nothing of the table stays).
+bool copyTable(const QString& newPath, const QString& oldPath, const QString& table, QString* error,
+               const QString& versionText = programVersionText());
 
 // Version check: true when the first Version row of the file, without trailing spaces, equals
 // `versionText`. A missing, damaged or foreign file, a missing table or row: false.

@@ -1,13 +1,12 @@
 #include "client/startup/catalogue.h"
 
+#include "client/startup/startuplog.h"
 #include "common/ansi.h"
 #include "common/inifile.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QRegularExpression>
-
-Q_LOGGING_CATEGORY(lcCatalogue, "kestro.startup.catalogue")
 
 namespace kestro::startup {
 
@@ -74,12 +73,12 @@ QStringList targetLines(const QString& targetsText) {
 CatalogueLists readCatalogueLists(const QString& catalogueFile) {
     CatalogueLists lists;
     if (QFileInfo(catalogueFile).isDir()) {
-        qCWarning(lcCatalogue).noquote() << "catalogue" << catalogueFile << "is a folder; no lists";
+        qCWarning(lcStartup).noquote() << "catalogue" << catalogueFile << "is a folder; no lists";
         return lists;
     }
     const IniFile ini = IniFile::load(catalogueFile, IniFile::Comments::LineOnly, true);
     if (ini.isEmpty())
-        qCInfo(lcCatalogue).noquote() << "catalogue" << catalogueFile << "offers nothing";
+        qCInfo(lcStartup).noquote() << "catalogue" << catalogueFile << "offers nothing";
     lists.colors = readNumberedList(ini, QStringLiteral("ColorMenue"), QStringLiteral("Color"));
     lists.work1 = readNumberedList(ini, QStringLiteral("Work1Menue"), QStringLiteral("Work"));
     lists.work2 = readNumberedList(ini, QStringLiteral("Work2Menue"), QStringLiteral("Work"));

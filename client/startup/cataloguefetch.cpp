@@ -1,5 +1,6 @@
 #include "client/startup/cataloguefetch.h"
 
+#include "client/startup/startuplog.h"
 #include "common/paths.h"
 #include "common/textfile.h"
 
@@ -12,8 +13,6 @@
 #include <mutex>
 #include <sys/file.h>
 #include <unistd.h>
-
-Q_LOGGING_CATEGORY(lcCatalogueFetch, "kestro.startup.catalogue")
 
 namespace kestro::startup {
 
@@ -36,7 +35,7 @@ public:
             QFile::encodeName(paths::join(clientDataFolder, QLatin1String(kFetchLockName)));
         fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ < 0) {
-            qCWarning(lcCatalogueFetch).noquote()
+            qCWarning(lcStartup).noquote()
                 << "cannot lock" << path << ": fetching without the lock";
             return;
         }
@@ -62,8 +61,7 @@ QString encoded(const QString& text) {
 void removeFile(const QString& path) {
     QFile file(path);
     if (file.exists() && !file.remove())
-        qCWarning(lcCatalogueFetch).noquote()
-            << "could not delete" << path << ":" << file.errorString();
+        qCWarning(lcStartup).noquote() << "could not delete" << path << ":" << file.errorString();
 }
 
 CatalogueOutcome failed(CatalogueOutcome outcome, const QString& reason,
@@ -71,7 +69,7 @@ CatalogueOutcome failed(CatalogueOutcome outcome, const QString& reason,
     removeFile(catalogueFile);
     outcome.obtained = false;
     outcome.failure = reason;
-    qCWarning(lcCatalogueFetch).noquote() << "catalogue not obtained:" << reason;
+    qCWarning(lcStartup).noquote() << "catalogue not obtained:" << reason;
     return outcome;
 }
 
@@ -170,7 +168,7 @@ CatalogueOutcome obtainCatalogue(const CatalogueRequest& request, const std::ato
             downloadToFile(proxiedUrl(outcome.logoUrl, request.proxy), logoFile, options);
         outcome.logoDownloaded = logo.ok();
         if (!logo.ok())
-            qCInfo(lcCatalogueFetch).noquote() << "no logo:" << logo.error;
+            qCInfo(lcStartup).noquote() << "no logo:" << logo.error;
     }
 
     outcome.obtained = true;

@@ -1,5 +1,6 @@
 #include "client/startup/clientpresence.h"
 
+#include "client/startup/startuplog.h"
 #include "piperpc/clientpresencefiles.h"
 #include "piperpc/localsocket.h"
 
@@ -12,8 +13,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-Q_LOGGING_CATEGORY(lcPresenceClient, "kestro.startup.presence")
 
 namespace kestro::startup {
 
@@ -34,7 +33,7 @@ ClientPresence::ClientPresence(const QString& windowTitle, QObject* parent) : QO
         return;
     fd_ = local::bindSocket(presence::socketFile(pid), SOCK_DGRAM, 0666);
     if (fd_ < 0) {
-        qCWarning(lcPresenceClient) << "client cannot be found by the service:" << strerror(errno);
+        qCWarning(lcStartup) << "client cannot be found by the service:" << strerror(errno);
         presence::removeEntry(pid);
         return;
     }
@@ -68,7 +67,7 @@ void ClientPresence::readRequests() {
         const bool allowed =
             uid != uid_t(-1) && (uid == 0 || uid == ::geteuid() || uid == serviceUser());
         if (!allowed) {
-            qCWarning(lcPresenceClient) << "close request from user" << int(uid) << "ignored";
+            qCWarning(lcStartup) << "close request from user" << int(uid) << "ignored";
             continue;
         }
         if (QByteArray(data, int(n)) == presence::kCloseRequest)

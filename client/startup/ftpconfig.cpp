@@ -2,10 +2,9 @@
 
 #include "client/jobdb/masterdata.h"
 #include "client/startup/ftpdefaults.h"
+#include "client/startup/startuplog.h"
 
 #include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcFtpConfig, "kestro.startup.ftpconfig")
 
 namespace kestro::startup {
 
@@ -56,7 +55,7 @@ bool saveFtpConfig(const FtpConfigForm& form, ClientState& state, const DeployCo
         jobdb::saveFtpSettings(state.databasePath, state.ftp.server, state.proxy, settings);
     settings.writeSetting(kFtpEncryptionSetting, ftpEncryptionText(state.ftp.encryption));
     if (!saved)
-        qCWarning(lcFtpConfig).noquote()
+        qCWarning(lcStartup).noquote()
             << "FTP server not stored in" << state.databasePath << "; it holds for this run only";
     return saved;
 }

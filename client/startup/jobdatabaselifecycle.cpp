@@ -5,6 +5,7 @@
 #include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/rebuild.h"
 #include "client/jobdb/schema.h"
+#include "client/startup/startuplog.h"
 #include "common/logging.h"
 
 namespace kestro::startup {
@@ -54,9 +55,9 @@ public:
         for (const qint32 number : report.recorded)
             lines << jobdb::pendingRecordedText(number);
         if (!report.recorded.isEmpty())
-            qCInfo(lcCommon) << "recorded the waiting jobs" << report.recorded;
+            qCInfo(lcStartup) << "recorded the waiting jobs" << report.recorded;
         if (!report.waiting.isEmpty()) {
-            qCWarning(lcCommon) << "jobs still waiting to be recorded:" << report.waiting;
+            qCWarning(lcStartup) << "jobs still waiting to be recorded:" << report.waiting;
             lines << jobdb::stillWaitingText(report.waiting);
         }
         return lines;

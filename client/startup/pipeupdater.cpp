@@ -1,10 +1,9 @@
 #include "client/startup/pipeupdater.h"
 
+#include "client/startup/startuplog.h"
 #include "common/servicemessage.h"
 
 #include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcPipeUpdater, "kestro.startup.pipeupdater")
 
 namespace kestro::startup {
 
@@ -20,7 +19,7 @@ bool PipeUpdater::send(const QString& message) {
     QByteArray response(200, '\0');
     lastError_ = pipe_.pipeCall(toUtf16Le(message), response);
     if (lastError_ != 0)
-        qCWarning(lcPipeUpdater) << "service message not delivered, system error" << lastError_;
+        qCWarning(lcStartup) << "service message not delivered, system error" << lastError_;
     return lastError_ == 0;
 }
 

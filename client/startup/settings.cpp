@@ -1,5 +1,6 @@
 #include "client/startup/settings.h"
 
+#include "client/startup/startuplog.h"
 #include "common/logging.h"
 #include "common/servicemessage.h"
 
@@ -19,7 +20,7 @@ QString SettingsReader::read(const QString& name) const {
     // The value had to fit a 150-character buffer with room to spare; one that fills
     // it is taken as not there.
     if (value.size() >= kSettingBufferChars) {
-        qCWarning(lcCommon) << "setting" << name << "is 150 characters or longer and is ignored";
+        qCWarning(lcStartup) << "setting" << name << "is 150 characters or longer and is ignored";
         return {};
     }
     return value;
@@ -86,7 +87,7 @@ ServiceSettingWriter::ServiceSettingWriter(ServiceMessageSender& sender, Prompte
 void ServiceSettingWriter::writeSetting(const QString& name, const QString& value) {
     const bool delivered = sender_.send(keySchreibenMessage(name, value));
     if (!delivered)
-        qCWarning(lcCommon) << "setting" << name << "not delivered to the service";
+        qCWarning(lcStartup) << "setting" << name << "not delivered to the service";
     reportServiceDelivery(delivered, prompter_);
 }
 

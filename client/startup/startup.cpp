@@ -1,6 +1,7 @@
 #include "client/startup/startup.h"
 
 #include "client/startup/ftpdefaults.h"
+#include "client/startup/startuplog.h"
 #include "common/fileexists.h"
 #include "common/logging.h"
 #include "common/paths.h"
@@ -31,14 +32,14 @@ void ClientStartup::removeStaleCacheFile() {
                           kAppName + QStringLiteral(".txt");
     const QString found = existingFilePath(stale);
     if (!found.isEmpty() && !QFile::remove(found))
-        qCWarning(lcCommon) << "cannot remove stale cache file" << found;
+        qCWarning(lcStartup) << "cannot remove stale cache file" << found;
 }
 
 QString ClientStartup::prepareClientDataFolder() {
     const QString varnholt = paths::appData() + QStringLiteral("/Varnholt");
     const QString folder = varnholt + QLatin1Char('/') + kAppName;
     if (!QDir().mkpath(varnholt))
-        qCWarning(lcCommon) << "cannot create" << varnholt;
+        qCWarning(lcStartup) << "cannot create" << varnholt;
     // Version.txt records the version that first set the folder up; VERtoday.txt the
     // version of the latest start.
     if (fileExists(folder + QStringLiteral("/Version.txt"))) {
@@ -49,7 +50,7 @@ QString ClientStartup::prepareClientDataFolder() {
         writeWholeFile(today, versionLine());
     } else {
         if (!QDir().mkpath(folder))
-            qCWarning(lcCommon) << "cannot create" << folder;
+            qCWarning(lcStartup) << "cannot create" << folder;
         writeWholeFile(folder + QStringLiteral("/Version.txt"), versionLine());
     }
     return folder;
@@ -96,8 +97,8 @@ bool ClientStartup::settleDatabase(ClientState& state) {
     if (!seams_.database.isCurrentVersion(state.databasePath) &&
         !seams_.database.rebuildAndSwap(state.databasePath)) {
         // The old file is kept untouched; this run goes on as if it could not be opened.
-        qCWarning(lcCommon) << "database left as it was after a failed rebuild:"
-                            << state.databasePath;
+        qCWarning(lcStartup) << "database left as it was after a failed rebuild:"
+                             << state.databasePath;
         state.databaseUsable = false;
     }
     return true;

@@ -1,13 +1,12 @@
 #include "client/startup/updatecheck.h"
 
 #include "client/startup/cataloguefetch.h"
+#include "client/startup/startuplog.h"
 #include "common/ansi.h"
 #include "common/paths.h"
 #include "common/textfile.h"
 
 #include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcUpdateCheck, "kestro.startup.updatecheck")
 
 namespace kestro::startup {
 
@@ -43,7 +42,7 @@ void UpdateCheck::start() {
     DownloadOptions options = downloadOptionsFor(config_.proxy);
     options.maxBytes = 16 * 1024 * 1024;
     if (!download_.start(versionFileUrl(), localFile(), options))
-        qCDebug(lcUpdateCheck) << "update check already running";
+        qCDebug(lcStartup) << "update check already running";
 }
 
 void UpdateCheck::onDownloaded(const DownloadResult& result) {
@@ -52,7 +51,7 @@ void UpdateCheck::onDownloaded(const DownloadResult& result) {
     if (result.ok() && readWholeFile(localFile(), &content))
         offered = isUpdateOffered(content, config_.running);
     else
-        qCInfo(lcUpdateCheck).noquote() << "no update check:" << result.error;
+        qCInfo(lcStartup).noquote() << "no update check:" << result.error;
     if (offered)
         Q_EMIT updateOffered();
     Q_EMIT finished(offered);

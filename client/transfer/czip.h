@@ -143,6 +143,3 @@ private:
 };
 
 } // namespace kestro::zip
-
-// The class name the client's code was written with.
-using kestro::zip::cZip;

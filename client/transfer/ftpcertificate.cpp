@@ -1,5 +1,7 @@
 #include "client/transfer/ftpcertificate.h"
 
+#include "client/transfer/ftpsession.h"
+
 #include <QDateTime>
 #include <QHostAddress>
 #include <QLoggingCategory>
@@ -13,8 +15,6 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
-
-Q_LOGGING_CATEGORY(lcCertificate, "kestro.transfer.certificate", QtInfoMsg)
 
 namespace kestro::transfer {
 
@@ -85,8 +85,8 @@ QString trustQuestion(const QString& host, const PeerCertificate& certificate) {
 CertificateCheck::CertificateCheck(QString host, const QString& trustedFingerprint)
     : host_(std::move(host)), trusted_(normalizedFingerprint(trustedFingerprint)) {
     if (!trustedFingerprint.isEmpty() && trusted_.isEmpty())
-        qCWarning(lcCertificate) << "the trusted fingerprint for" << host_
-                                 << "is no SHA-256 fingerprint and is ignored";
+        qCWarning(lcFtp) << "the trusted fingerprint for" << host_
+                         << "is no SHA-256 fingerprint and is ignored";
 }
 
 bool CertificateCheck::applyTo(CURL* curl) {
@@ -109,7 +109,7 @@ CURLcode CertificateCheck::prepareContext(CURL*, void* sslContext, void* self) {
     // against them here, with the server's name, unless a fingerprint is trusted.
     auto* check = static_cast<CertificateCheck*>(self);
     if (check->trusted_.isEmpty() && SSL_CTX_set_default_verify_paths(context) != 1)
-        qCWarning(lcCertificate) << "cannot load the system's certificate authorities";
+        qCWarning(lcFtp) << "cannot load the system's certificate authorities";
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     SSL_CTX_set_cert_verify_callback(context, &CertificateCheck::verifyChain, self);
     return CURLE_OK;
@@ -131,8 +131,8 @@ int CertificateCheck::verify(x509_store_ctx_st* store) {
             refusal_ = CertificateRefusal::None;
             return 1;
         }
-        qCWarning(lcCertificate).noquote() << "certificate of" << host_ << "changed: trusted"
-                                           << trusted_ << "got" << seen_.fingerprint;
+        qCWarning(lcFtp).noquote() << "certificate of" << host_ << "changed: trusted" << trusted_
+                                   << "got" << seen_.fingerprint;
         refusal_ = CertificateRefusal::Changed;
         X509_STORE_CTX_set_error(store, X509_V_ERR_CERT_REJECTED);
         return 0;
@@ -147,9 +147,9 @@ int CertificateCheck::verify(x509_store_ctx_st* store) {
         refusal_ = CertificateRefusal::None;
         return 1;
     }
-    qCInfo(lcCertificate).noquote()
-        << "certificate of" << host_ << "not confirmed by the system's authorities:"
-        << X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+    qCInfo(lcFtp).noquote() << "certificate of" << host_
+                            << "not confirmed by the system's authorities:"
+                            << X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
     refusal_ = CertificateRefusal::Untrusted;
     return 0;
 }

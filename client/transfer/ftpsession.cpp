@@ -20,7 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcFtp, "kestro.transfer.ftp", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcFtp, "kestro.ftp", QtInfoMsg)
 
 namespace kestro::transfer {
 

@@ -4,6 +4,8 @@
 
 namespace kestro::transfer {
 
+using startup::MailAccountSettings;
+
 namespace {
 
 QString flagText(bool on) {

@@ -8,9 +8,9 @@
 #include <QFile>
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(lcMailNotification, "kestro.transfer.mail.notification")
-
 namespace kestro::transfer {
+
+using startup::MailAccountSettings;
 
 QString mailErrorLogPath(const QString& clientDataFolder) {
     return paths::join(clientDataFolder, QStringLiteral("MailErr.Log"));
@@ -41,7 +41,7 @@ bool sendJobMail(MailSender& sender, const MailAccountSettings& settings,
     QDir().mkpath(clientDataFolder);
     QFile log(job.errorLogPath);
     if (!log.open(QIODevice::Append))
-        qCWarning(lcMailNotification) << "cannot open" << job.errorLogPath << log.errorString();
+        qCWarning(lcMail) << "cannot open" << job.errorLogPath << log.errorString();
     log.close();
     if (sender.send(job))
         return true;

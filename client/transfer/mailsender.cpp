@@ -7,7 +7,7 @@
 #include <QLoggingCategory>
 #include <cstring>
 
-Q_LOGGING_CATEGORY(lcMail, "kestro.transfer.mail")
+Q_LOGGING_CATEGORY(lcMail, "kestro.mail")
 
 namespace kestro::transfer {
 

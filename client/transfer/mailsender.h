@@ -3,10 +3,14 @@
 #include "client/transfer/mailconnection.h"
 #include "client/transfer/mailmessage.h"
 
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <atomic>
 #include <thread>
+
+// Diagnostics of the notification mail.
+Q_DECLARE_LOGGING_CATEGORY(lcMail)
 
 namespace kestro::transfer {
 

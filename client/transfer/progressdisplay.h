@@ -44,8 +44,8 @@ public:
     // confirmed the file) and the rate and time left.
     void showTransferProgress(const kestro::transfer::TransferProgress& progress);
 
-    // "" at the start of every send; "100 %" proves delivery.
-    void clearProgressText() { progressText_.clear(); }
+    // The percentage the bar reads, for showing only: whether a job was delivered is the
+    // upload result's to say.
     QString progressText() const { return progressText_; }
     QString infoPanel() const { return infoPanel_; }
     QString barMessage() const { return barMessage_; }

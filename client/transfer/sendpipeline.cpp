@@ -19,8 +19,6 @@
 #include <QFile>
 #include <algorithm>
 
-Q_LOGGING_CATEGORY(lcSend, "kestro.send")
-
 namespace kestro::transfer {
 namespace {
 
@@ -96,8 +94,7 @@ bool SendPipeline::start(const compose::JobSnapshot& job) {
     abort_ = false;
     result_ = SendResult();
 
-    if (startup::isDefaultFtpHost(env_.state.ftp.server, env_.config) &&
-        env_.prompter.askYesNo(sendtext::defaultTargetWarning(), Prompter::Icon::Critical)) {
+    if (startup::isDefaultFtpHost(env_.state.ftp.server, env_.config) && stopsAtDefaultTarget()) {
         // The window opens the FTP configuration and then says the job may be sent.
         Q_EMIT finished(SendResult{SendOutcome::ConfigureTarget, sendtext::defaultTargetWarning()});
         return true;
@@ -106,11 +103,22 @@ bool SendPipeline::start(const compose::JobSnapshot& job) {
     recordPendingJobs();
     sendTime_ = clock_();
     sendTimeText_ = sendTime_.time().toString(QStringLiteral("HHmmss"));
-    env_.display.clearProgressText();
     job_ = job;
     setState(State::RefreshingCatalogue);
     if (!catalogue_->start(startup::catalogueRequestFor(env_.state, env_.config)))
         failWithError(QStringLiteral("Der Katalog wird noch geladen."));
+    return true;
+}
+
+bool SendPipeline::stopsAtDefaultTarget() {
+    switch (defaultTarget_) {
+    case DefaultTargetChoice::Ask:
+        return env_.prompter.askYesNo(sendtext::defaultTargetWarning(), Prompter::Icon::Critical);
+    case DefaultTargetChoice::Send:
+        return false;
+    case DefaultTargetChoice::Refuse:
+        break;
+    }
     return true;
 }
 
@@ -150,19 +158,15 @@ void SendPipeline::onCatalogue(bool obtained) {
     Q_EMIT catalogueRefreshed(catalogue_->outcome().lists);
 
     if (job_.files.isEmpty()) {
-        env_.prompter.message(sendtext::kNoFiles, Prompter::Icon::Exclamation);
-        return end(SendOutcome::NoFiles, sendtext::kNoFiles);
+        return end(SendOutcome::NoFiles, sendtext::kNoFiles, SendNotice::Warning);
     }
     if (!compose::isComplete(job_.files)) {
-        env_.prompter.message(sendtext::kIncomplete, Prompter::Icon::Exclamation);
-        return end(SendOutcome::Incomplete, sendtext::kIncomplete);
+        return end(SendOutcome::Incomplete, sendtext::kIncomplete, SendNotice::Warning);
     }
     if (choiceCheck_) {
         if (const QString refusal = choiceCheck_(job_, catalogue_->outcome().lists);
-            !refusal.isEmpty()) {
-            env_.prompter.message(refusal, Prompter::Icon::Exclamation);
-            return end(SendOutcome::Refused, refusal);
-        }
+            !refusal.isEmpty())
+            return end(SendOutcome::Refused, refusal, SendNotice::Warning);
     }
 
     result_.archiveName = archiveName(env_.state.master.name, sendTime_);
@@ -189,9 +193,8 @@ void SendPipeline::onReserved(qint32 number, const QString& error) {
     }
     if (number == 0) {
         // Nothing may go out that could not be recorded.
-        const QString message = jobdb::notWritableText(env_.database.path(), error);
-        env_.prompter.message(message, Prompter::Icon::Critical);
-        return end(SendOutcome::Refused, message);
+        return end(SendOutcome::Refused, jobdb::notWritableText(env_.database.path(), error),
+                   SendNotice::Error);
     }
     // Until the job is recorded or waits to be, the end of the send gives the number back
     // (a second release by prepareJob's own failure path changes nothing).
@@ -290,17 +293,19 @@ void SendPipeline::onPacked(qint32 result) {
                                  .arg(result));
     result_.packed = packed;
     result_.notPacked = notPacked;
+    if (packed == 0) {
+        deleteArchive();
+        return end(SendOutcome::NothingPacked, sendtext::packCounts(packed, notPacked),
+                   SendNotice::Warning);
+    }
     if (notPacked > 0) {
+        // The worker sees what is missing before the rest goes out.
         env_.prompter.message(sendtext::packCounts(packed, notPacked), Prompter::Icon::Exclamation);
         // The program may have been ended while the box waited: nothing goes out then.
         if (abort_) {
             deleteArchive();
             return end(SendOutcome::Aborted, sendtext::kAborted);
         }
-    }
-    if (packed == 0) {
-        deleteArchive();
-        return end(SendOutcome::NothingPacked, sendtext::packCounts(packed, notPacked));
     }
     startUpload();
 }
@@ -353,9 +358,9 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
     }
     // The local archive goes whatever became of the upload; the next send builds a new one.
     deleteArchive();
-    const bool confirmed =
-        env_.display.progressText().compare(QStringLiteral("100 %"), Qt::CaseInsensitive) == 0;
-    if (upload.delivered && confirmed) {
+    // Delivery is what the uploader established (the server confirmed the full size),
+    // never what the bar happens to read.
+    if (upload.delivered) {
         if (upload.remoteName != result_.archiveName) {
             // Another job took the name first (a send in the same second); the logs and
             // the mail name the archive as the shop finds it.
@@ -434,10 +439,8 @@ void SendPipeline::notifyShop() {
 void SendPipeline::onMailDone() {
     if (state_ != State::Notifying)
         return;
-    if (!result_.recorded) {
-        env_.prompter.message(result_.message, Prompter::Icon::Exclamation);
-        return end(SendOutcome::Delivered, result_.message);
-    }
+    if (!result_.recorded)
+        return end(SendOutcome::Delivered, result_.message, SendNotice::Warning);
     end(SendOutcome::Delivered, sendtext::uploadCompleted(result_.archiveName));
 }
 
@@ -448,10 +451,11 @@ void SendPipeline::failWithError(const QString& description) {
     end(SendOutcome::Failed, description);
 }
 
-void SendPipeline::end(SendOutcome outcome, const QString& message) {
+void SendPipeline::end(SendOutcome outcome, const QString& message, SendNotice notice) {
     releaseJobNumber();
     result_.outcome = outcome;
     result_.message = message;
+    result_.notice = notice;
     workFolder_.remove();
     setState(State::Idle);
     Q_EMIT finished(result_);

@@ -10,11 +10,8 @@
 #include "common/deployconfig.h"
 
 #include <QDateTime>
-#include <QLoggingCategory>
 #include <QObject>
 #include <QPointer>
-
-Q_DECLARE_LOGGING_CATEGORY(lcSend)
 
 namespace kestro {
 class Prompter;
@@ -67,9 +64,26 @@ enum class SendOutcome {
     Failed,               // the send broke off with an error (the error handler's case)
 };
 
+// What a send does when the FTP target is still the maker's default, that is nobody
+// entered the shop's own target.
+enum class DefaultTargetChoice {
+    Ask,    // the worker is asked whether to stop and enter a target (the window)
+    Send,   // the send goes on to the maker (a script that asked for it)
+    Refuse, // the send ends with ConfigureTarget and the warning as its message
+};
+
+// How the end of a send is to be brought to the worker: the pipeline decides, the window
+// (a box) or a script (a line on stderr) shows `message`.
+enum class SendNotice {
+    None,    // nothing beyond the status lines already shown
+    Warning, // a box the worker must see: the job was not sent as asked, or is not recorded
+    Error,   // the same for a fault of the workstation (a database that takes no write)
+};
+
 struct SendResult {
     SendOutcome outcome = SendOutcome::Failed;
-    QString message;     // German, for the user
+    QString message; // German, for the user
+    SendNotice notice = SendNotice::None;
     QString archiveName; // as it finally stands on the server once delivered
     qint32 jobNumber = 0;
     int packed = 0;
@@ -116,8 +130,10 @@ public:
     SendPipeline(SendEnvironment env, QObject* parent = nullptr);
     ~SendPipeline() override;
 
-    // Starts sending `job`; false (and nothing done) while a send runs. Questions and
-    // messages go through the prompter during this call and later steps.
+    // Starts sending `job`; false (and nothing done) while a send runs. The questions
+    // asked on the way (the default target, an unconfirmed certificate) and the note of
+    // files that could not be packed go through the prompter; how the send ended, and
+    // whether the worker must be told, comes with finished().
     bool start(const compose::JobSnapshot& job);
     // The abort button: stops packing or the upload; harmless when idle.
     void abort();
@@ -134,6 +150,8 @@ public:
     using ChoiceCheck =
         std::function<QString(const compose::JobSnapshot&, const startup::CatalogueLists&)>;
     void setChoiceCheck(ChoiceCheck check) { choiceCheck_ = std::move(check); }
+    // Ask unless set: a program without a worker to answer decides beforehand.
+    void setDefaultTargetChoice(DefaultTargetChoice choice) { defaultTarget_ = choice; }
 
 Q_SIGNALS:
     void stateChanged(kestro::transfer::SendPipeline::State state);
@@ -149,6 +167,8 @@ Q_SIGNALS:
 
 private:
     void setState(State state);
+    // True when a send to the maker's default target is to stop here.
+    bool stopsAtDefaultTarget();
     void onCatalogue(bool obtained);
     void onReserved(qint32 number, const QString& error);
     void startPacking();
@@ -162,7 +182,7 @@ private:
     void onMailDone();
     // The error handler: a step that broke down ends the send here.
     void failWithError(const QString& description);
-    void end(SendOutcome outcome, const QString& message);
+    void end(SendOutcome outcome, const QString& message, SendNotice notice = SendNotice::None);
     void deleteArchive();
     // Records the jobs that earlier sends delivered but could not record.
     void recordPendingJobs();
@@ -173,6 +193,7 @@ private:
     SendEnvironment env_;
     std::function<QDateTime()> clock_;
     ChoiceCheck choiceCheck_;
+    DefaultTargetChoice defaultTarget_ = DefaultTargetChoice::Ask;
     State state_ = State::Idle;
     bool abort_ = false;
     compose::JobSnapshot job_;         // with the archive's entry names

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-Q_LOGGING_CATEGORY(lcWorkFolder, "kestro.send.workfolder")
+Q_LOGGING_CATEGORY(lcSend, "kestro.send")
 
 namespace kestro::transfer {
 
@@ -97,7 +97,7 @@ bool removeTree(int parentFd, const QString& name, int fd, const QString& path) 
     if (removeContents(fd) &&
         ::unlinkat(parentFd, QFile::encodeName(name).constData(), AT_REMOVEDIR) == 0)
         return true;
-    qCWarning(lcWorkFolder) << "cannot remove the leftover" << path << std::strerror(errno);
+    qCWarning(lcSend) << "cannot remove the leftover" << path << std::strerror(errno);
     return false;
 }
 
@@ -171,7 +171,7 @@ void SendWorkFolder::remove() {
         removeTree(parentFd, info.fileName(), fd_, path_);
         ::close(parentFd);
     } else {
-        qCWarning(lcWorkFolder) << "cannot remove the work folder" << path_;
+        qCWarning(lcSend) << "cannot remove the work folder" << path_;
     }
     ::close(fd_);
     fd_ = -1;
@@ -208,8 +208,7 @@ int removeSendLeftovers(const QString& clientDataFolder, QList<QByteArray>* part
         if (leftover && removeTree(dataFd, name, fd, folder.filePath(name))) {
             if (partNotes && !note.isEmpty())
                 *partNotes << note;
-            qCInfo(lcWorkFolder) << "removed the leftover of a killed send"
-                                 << folder.filePath(name);
+            qCInfo(lcSend) << "removed the leftover of a killed send" << folder.filePath(name);
             ++removed;
         }
         ::close(fd);

@@ -2,7 +2,11 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QLoggingCategory>
 #include <QString>
+
+// Diagnostics of a send: its steps, its work folder, what it leaves behind.
+Q_DECLARE_LOGGING_CATEGORY(lcSend)
 
 namespace kestro::transfer {
 

@@ -1,14 +1,13 @@
 #include "client/transfer/trustedcertificates.h"
 
 #include "client/transfer/ftpcertificate.h"
+#include "client/transfer/ftpsession.h"
 #include "common/paths.h"
 
 #include <QFile>
 #include <QLoggingCategory>
 #include <QSaveFile>
 #include <QStringList>
-
-Q_LOGGING_CATEGORY(lcTrust, "kestro.transfer.trust", QtInfoMsg)
 
 namespace kestro::transfer {
 
@@ -21,7 +20,7 @@ QStringList readLines(const QString& path) {
     if (!file.exists())
         return {};
     if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcTrust) << "cannot read" << path << file.errorString();
+        qCWarning(lcFtp) << "cannot read" << path << file.errorString();
         return {};
     }
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -79,7 +78,7 @@ bool TrustedCertificates::trust(const QString& server, const QString& fingerprin
                          .arg(filePath(), file.errorString());
         return false;
     }
-    qCInfo(lcTrust).noquote() << "trusting" << normalized << "for" << key;
+    qCInfo(lcFtp).noquote() << "trusting" << normalized << "for" << key;
     return true;
 }
 

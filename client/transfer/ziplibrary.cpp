@@ -11,7 +11,7 @@
 #include <optional>
 #include <zip.h>
 
-Q_LOGGING_CATEGORY(lcZip, "kestro.transfer.zip")
+Q_LOGGING_CATEGORY(lcZip, "kestro.zip")
 
 namespace kestro::zip {
 

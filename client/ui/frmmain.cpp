@@ -21,6 +21,7 @@
 #include "client/ui/frmstartordner.h"
 #include "client/ui/jobpanel.h"
 #include "client/ui/recordeditorwindow.h"
+#include "client/ui/uilog.h"
 #include "client/ui/windowplacement.h"
 #include "common/germanformat.h"
 #include "common/logging.h"
@@ -67,7 +68,7 @@ FrmMain::~FrmMain() {
     // the mail's own time-out bounds the wait.
     if (pipeline_->state() == transfer::SendPipeline::State::Notifying) {
         hide();
-        qCInfo(lcSend) << "waiting for the notification mail before the end";
+        qCInfo(lcUi) << "waiting for the notification mail before the end";
         QEventLoop mailGone;
         connect(pipeline_.get(), &transfer::SendPipeline::finished, &mailGone, &QEventLoop::quit);
         mailGone.exec();
@@ -229,7 +230,7 @@ void FrmMain::formLoad() {
     if (ctx_.state.databaseUsable && !ctx_.state.databasePath.isEmpty()) {
         db_ = std::make_unique<jobdb::Database>(ctx_.state.databasePath);
         if (!db_->isOpen()) {
-            qCWarning(lcCommon) << "database not opened:" << db_->errorText();
+            qCWarning(lcUi) << "database not opened:" << db_->errorText();
             db_.reset();
         }
     }
@@ -286,15 +287,15 @@ void FrmMain::onCatalogue(bool obtained) {
     if (!obtained) {
         // The colour and processing lists stay empty and the deadline is not touched.
         jobPanel_->clearCatalogueLists();
-        qCInfo(lcCommon) << "catalogue not obtained:" << catalogue_->outcome().failure;
+        qCInfo(lcUi) << "catalogue not obtained:" << catalogue_->outcome().failure;
         emit catalogueLoaded(false);
         return;
     }
     showCatalogue(catalogue_->outcome().lists);
     jobPanel_->setDeadlineDate(QDate::currentDate());
     // The demo and support look for this line: the lists are filled and the logo is up.
-    qCInfo(lcCommon) << "catalogue loaded; logo"
-                     << (picture1_->pixmap().isNull() ? "missing" : "shown");
+    qCInfo(lcUi) << "catalogue loaded; logo"
+                 << (picture1_->pixmap().isNull() ? "missing" : "shown");
     emit catalogueLoaded(true);
 }
 
@@ -404,6 +405,10 @@ void FrmMain::onSendFinished(const transfer::SendResult& result) {
     cmdFTPSend_->setEnabled(true);
     cmdFTPAbort_->setEnabled(false);
     progressZip_->hide();
+    if (result.notice != transfer::SendNotice::None)
+        ctx_.prompter.message(result.message, result.notice == transfer::SendNotice::Error
+                                                  ? Prompter::Icon::Critical
+                                                  : Prompter::Icon::Exclamation);
     switch (result.outcome) {
     case Outcome::ConfigureTarget:
         openFtpConfig();

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -38,6 +39,18 @@ protected:
             db, QStringLiteral("INSERT INTO Stammdaten (Name, MwSt) VALUES ('Firma  ', '16')"));
         dbtest::execSql(
             db, QStringLiteral("INSERT INTO LieferAdr (LiefNumber, Name1) VALUES (1, 'Lager')"));
+    }
+
+    // Many rows, then the pages in the middle of the file damaged; the header stays valid,
+    // so the file opens and only reading the rows fails.
+    void makeDamagedOldFile() {
+        makeTypicalOldFile();
+        dbtest::seedJobs(db, 2000, 3);
+        QFile f(db);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        const qint64 size = f.size();
+        f.seek(size / 2);
+        f.write(QByteArray(int(size / 4), '\x5a'));
     }
 
     void expectNoQuestions() {
@@ -171,15 +184,7 @@ TEST_F(Rebuild, LeftoverRebuiltFileIsRemovedFirst) {
 }
 
 TEST_F(Rebuild, UnreadableOldFileKeepsTheLiveFileAndTellsTheUser) {
-    makeTypicalOldFile();
-    dbtest::seedJobs(db, 2000, 3);
-    // Damage the pages in the middle of the file; the header stays valid.
-    QFile f(db);
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    const qint64 size = f.size();
-    f.seek(size / 2);
-    f.write(QByteArray(int(size / 4), '\x5a'));
-    f.close();
+    makeDamagedOldFile();
     const QByteArray before = test::readFile(db);
 
     const StartupDatabase out = prepareDatabase(db, prompter);
@@ -264,12 +269,45 @@ TEST_F(Rebuild, KilledRebuildNeverLosesARow) {
 TEST_F(Rebuild, CopyTableFillsANewTableOnceOnly) {
     makeTypicalOldFile();
     const QString target = machine.path(QStringLiteral("kopie.mdb"));
-    EXPECT_TRUE(copyTable(target, db, QStringLiteral("FileDaten"), prompter));
-    EXPECT_FALSE(copyTable(target, db, QStringLiteral("filedaten"), prompter))
+    QString error;
+    EXPECT_TRUE(copyTable(target, db, QStringLiteral("FileDaten"), &error)) << error.toStdString();
+    EXPECT_FALSE(copyTable(target, db, QStringLiteral("filedaten"), &error))
         << "a table already in the new file is neither rebuilt nor refilled";
-    EXPECT_TRUE(copyTable(target, db, QStringLiteral("Projekte"), prompter))
+    EXPECT_TRUE(copyTable(target, db, QStringLiteral("Projekte"), &error))
         << "a table the old file lacks is built empty";
     EXPECT_EQ(dbtest::rowCount(target, QStringLiteral("FileDaten")), 75);
     EXPECT_EQ(dbtest::rowCount(target, QStringLiteral("Projekte")), 0);
-    EXPECT_TRUE(prompter.shown.empty());
+}
+
+// Rows that cannot be read are a failed copy, never an empty table reported as copied: by
+// copyTable, and by the rebuild at start, which keeps the old file as it was.
+TEST_F(Rebuild, TableThatCannotBeReadFailsTheCopyAndTheRebuild) {
+    const std::function<void()> damages[] = {
+        [this] { makeDamagedOldFile(); },
+        // A FileDaten whose rows fail to read while the file itself is sound.
+        [this] {
+            makeTypicalOldFile();
+            dbtest::execSql(db, QStringLiteral("DROP TABLE FileDaten"));
+            dbtest::execSql(db, QStringLiteral("CREATE VIEW FileDaten AS SELECT "
+                                               "abs(-9223372036854775807 - 1) AS JobNumber"));
+        },
+    };
+    for (const auto& damage : damages) {
+        for (const QString& p : {db, backupPath(db), rebuildPath(db)})
+            QFile::remove(p);
+        damage();
+        const QString target = machine.path(QStringLiteral("kopie.mdb"));
+        QFile::remove(target);
+        QString error;
+        EXPECT_FALSE(copyTable(target, db, QStringLiteral("FileDaten"), &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("FileDaten"))) << error.toStdString();
+        EXPECT_FALSE(Database(target).hasTable(QStringLiteral("FileDaten")));
+
+        const QByteArray before = test::readFile(db);
+        ScriptedPrompter told;
+        EXPECT_EQ(prepareDatabase(db, told).kind, StartupDatabase::Kind::Unusable);
+        EXPECT_EQ(test::readFile(db), before) << "the old file stays as it was";
+        EXPECT_FALSE(QFile::exists(backupPath(db)));
+        EXPECT_EQ(told.shown.size(), 1u);
+    }
 }

@@ -20,6 +20,7 @@
 
 using namespace kestro;
 using namespace kestro::transfer;
+using kestro::startup::MailAccountSettings;
 using kestro::test::PeerProcess;
 using kestro::test::TestMachine;
 

@@ -22,6 +22,7 @@
 using namespace kestro;
 using namespace kestro::transfer;
 using kestro::test::SendWorkstation;
+using kestro::zip::cZip;
 
 namespace {
 
@@ -168,18 +169,24 @@ TEST_F(SendPipelineTest, RefusedJobsStopBeforeAnythingIsPacked) {
     startShop();
     const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
 
+    // Each refusal is for the worker to see; the pipeline itself opens no box.
     SendResult r = send(jobOf({}));
     EXPECT_EQ(r.outcome, SendOutcome::NoFiles);
+    EXPECT_EQ(r.message, sendtext::kNoFiles);
+    EXPECT_EQ(r.notice, SendNotice::Warning);
     compose::JobSnapshot incomplete = jobOf({a});
     incomplete.files[0].color.clear();
     r = send(incomplete);
     EXPECT_EQ(r.outcome, SendOutcome::Incomplete);
-    EXPECT_EQ(prompter.texts(), (QStringList{sendtext::kNoFiles, sendtext::kIncomplete}));
+    EXPECT_EQ(r.message, sendtext::kIncomplete);
+    EXPECT_EQ(r.notice, SendNotice::Warning);
 
     // Nothing that can be read: counted, told, no upload, no archive left.
     r = send(jobOf({ws.machine.path(QStringLiteral("fehlt.pdf"))}));
     EXPECT_EQ(r.outcome, SendOutcome::NothingPacked);
-    EXPECT_EQ(prompter.texts().last(), QStringLiteral("0 Zipped files and 1 not"));
+    EXPECT_EQ(r.message, QStringLiteral("0 Zipped files and 1 not"));
+    EXPECT_EQ(r.notice, SendNotice::Warning);
+    EXPECT_TRUE(prompter.shown.empty()) << prompter.texts().join('\n').toStdString();
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
     EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
@@ -189,7 +196,7 @@ TEST_F(SendPipelineTest, DefaultTargetWarnsAndYesStopsTheSend) {
     startShop({}, QStringLiteral("FTP.Varnholt.example"));
     const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
     prompter.answers = {true};
-    const SendResult r = send(jobOf({a}));
+    SendResult r = send(jobOf({a}));
     EXPECT_EQ(r.outcome, SendOutcome::ConfigureTarget);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, sendtext::defaultTargetWarning());
@@ -198,6 +205,15 @@ TEST_F(SendPipelineTest, DefaultTargetWarnsAndYesStopsTheSend) {
     // No: the send goes on; the maker's host is not in the shop's targets list, so the
     // catalogue is not obtained and the send ends without a word.
     prompter.answers = {false};
+    EXPECT_EQ(send(jobOf({a})).outcome, SendOutcome::CatalogueNotObtained);
+    EXPECT_EQ(prompter.shown.size(), 2u);
+
+    // A program without anyone to ask decides beforehand; nothing is asked then.
+    pipeline->setDefaultTargetChoice(DefaultTargetChoice::Refuse);
+    r = send(jobOf({a}));
+    EXPECT_EQ(r.outcome, SendOutcome::ConfigureTarget);
+    EXPECT_EQ(r.message, sendtext::defaultTargetWarning());
+    pipeline->setDefaultTargetChoice(DefaultTargetChoice::Send);
     EXPECT_EQ(send(jobOf({a})).outcome, SendOutcome::CatalogueNotObtained);
     EXPECT_EQ(prompter.shown.size(), 2u);
 }
@@ -286,7 +302,14 @@ TEST_F(SendPipelineTest, FailedMailIsLoggedAndShownButTheJobCountsAsDelivered) {
 
 TEST_F(SendPipelineTest, ErrorHandlerNamesTheErrorAndClosesTheFtpErrorLog) {
     startShop();
-    const QString big = ws.machine.writeFile(QStringLiteral("gross.tif"), randomBytes(150 << 20));
+    // Sparse: the packer needs far longer for it than the send takes to reach the packing,
+    // yet it costs neither disk nor time to write.
+    const QString big = ws.machine.path(QStringLiteral("gross.tif"));
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(qint64(16) << 30));
+    }
     const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
     // The window's packer is still busy with another archive when the send wants it.
     packer.setZipFile(ws.machine.path(QStringLiteral("anderes.zip")));
@@ -309,8 +332,10 @@ TEST_F(SendPipelineTest, ErrorHandlerNamesTheErrorAndClosesTheFtpErrorLog) {
 }
 
 TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {
-    startShop();
-    const QString big = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(40 << 20));
+    // The abort comes as each step begins; the shop takes 2 MB per second, so an upload
+    // the abort missed would still be on its way.
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("langsam")});
+    const QString big = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(4 << 20));
 
     abortOn(SendPipeline::State::Packing);
     SendResult r = send(jobOf({big}));

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+using kestro::zip::cZip;
+
 namespace {
 
 constexpr qint64 kBigSize = (qint64(4) << 30) + 123456789; // past the 32-bit limit

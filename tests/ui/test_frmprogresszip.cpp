@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 using kestro::ui::FrmProgressZip;
+using kestro::zip::cZip;
 
 namespace {
 

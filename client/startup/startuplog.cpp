@@ -1,0 +1,3 @@
+#include "client/startup/startuplog.h"
+
+Q_LOGGING_CATEGORY(lcStartup, "kestro.startup")

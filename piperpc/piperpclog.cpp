@@ -1,0 +1,3 @@
+#include "piperpc/piperpclog.h"
+
+Q_LOGGING_CATEGORY(lcPipe, "kestro.piperpc")
