@@ -4,6 +4,7 @@
 #include "common/textfile.h"
 #include "service/servicelog.h"
 #include "service/servicepaths.h"
+#include "service/unittemplate.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,36 +38,8 @@ QString unitFile() {
 }
 
 QString unitText(const QString& executable) {
-    return QStringLiteral("[Unit]\n"
-                          "Description=%1\n"
-                          "After=network.target\n"
-                          "\n"
-                          "[Service]\n"
-                          "Type=simple\n"
-                          "ExecStart=%2\n"
-                          "ExecReload=/bin/kill -USR2 $MAINPID\n"
-                          "Environment=VELLMON_RUNTIME_DIR=/run/vellmon\n"
-                          "RuntimeDirectory=vellmon\n"
-                          "RuntimeDirectoryMode=0755\n"
-                          "StateDirectory=vellmon\n"
-                          "Restart=on-failure\n"
-                          // An update search ends at once on a stop.
-                          "TimeoutStopSec=15\n"
-                          // Hardening that leaves the installer (a root child of the
-                          // service) free to write /usr, /opt and /etc, but not to gain
-                          // privileges, read or change home folders or touch the kernel.
-                          "PrivateTmp=yes\n"
-                          "ProtectHome=read-only\n"
-                          "NoNewPrivileges=yes\n"
-                          "ProtectKernelTunables=yes\n"
-                          "ProtectKernelModules=yes\n"
-                          "ProtectControlGroups=yes\n"
-                          "RestrictRealtime=yes\n"
-                          "LockPersonality=yes\n"
-                          "\n"
-                          "[Install]\n"
-                          "WantedBy=multi-user.target\n")
-        .arg(kDisplayName, executable);
+    return QString::fromUtf8(kUnitTemplate)
+        .replace(QLatin1String(kUnitExecutablePlaceholder), executable);
 }
 
 namespace {

@@ -13,7 +13,8 @@ SwitchAction parseSwitches(const QString& argumentString);
 QString argumentString(const QStringList& argumentsWithoutProgram);
 
 // The systemd unit that registers Vellmon: described as "UpdateManager Varnholt", with a
-// runtime folder for its sockets and a state folder for its error log.
+// runtime folder for its sockets and a state folder for its error log. Made from the same
+// template as the unit the package installs, so both carry the same hardening.
 QString unitText(const QString& executable);
 QString unitFile();
 
