@@ -1,0 +1,208 @@
+// The Debian package as an administrator meets it: built by CPack, checked by lintian,
+// installed with dpkg on this machine, upgraded over itself, removed and purged. It
+// installs into the real system (a throw-away container in CI), which is why it runs
+// only with `scripts/test --heavy`: `dpkg --root` would run the maintainer scripts in a
+// chroot of the temporary root, which would need a whole Debian system there.
+#include "common/registrystore.h"
+#include "packaging/installedtree.h"
+#include "support/peerprocess.h"
+#include "support/testenv.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kestro;
+using namespace kestro::test;
+
+namespace {
+
+const QString kPackage = QStringLiteral("kestroftp");
+const QString kEnabledLink =
+    QStringLiteral("/etc/systemd/system/multi-user.target.wants/vellmon.service");
+const QString kConfig = QStringLiteral("/etc/varnholt/kestro.conf");
+const QString kRegistry = QStringLiteral("/var/lib/varnholt/registry");
+const QString kVellmonState = QStringLiteral("/var/lib/vellmon");
+
+ProgramRun dpkg(const QStringList& args) {
+    return run(QStringLiteral("dpkg"), args);
+}
+
+bool packageInstalled() {
+    return run(QStringLiteral("dpkg-query"),
+               {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), kPackage})
+        .out.contains(QStringLiteral("installed"));
+}
+
+// The file's SHA-256, or "missing".
+std::string sha256(const QString& path) {
+    if (!QFileInfo::exists(path))
+        return "missing";
+    return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(bytes);
+}
+
+class DebianPackage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_FAIL() << "the package test installs into the system and must run as root";
+        // A package left by an earlier run that broke off would hide what this run installs.
+        if (packageInstalled()) {
+            ASSERT_EQ(dpkg({QStringLiteral("--purge"), kPackage}).exitCode, 0);
+        }
+    }
+    void TearDown() override {
+        if (packageInstalled())
+            dpkg({QStringLiteral("--purge"), kPackage});
+        for (const QString& db : jobDatabases())
+            QFile::remove(db);
+        QDir().rmdir(kRegistry);
+        QDir().rmdir(QStringLiteral("/var/lib/varnholt"));
+        QDir().rmdir(kVellmonState);
+    }
+
+    // Job databases where an administrator might well have put them: none may be lost.
+    static QStringList jobDatabases() {
+        return {QStringLiteral("/var/lib/varnholt/Auftraege.mdb"),
+                kRegistry + QStringLiteral("/Auftraege.mdb"),
+                kVellmonState + QStringLiteral("/jobs.mdb")};
+    }
+
+    QString buildPackage() {
+        const ProgramRun cpack =
+            run(QStringLiteral(KESTRO_CPACK),
+                {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                 qEnvironmentVariable("KESTRO_BINARY_DIR") + QStringLiteral("/CPackConfig.cmake"),
+                 QStringLiteral("-B"), out_.path()});
+        EXPECT_EQ(cpack.exitCode, 0) << cpack.out.toStdString() << cpack.err.toStdString();
+        const QStringList debs = QDir(out_.path()).entryList({QStringLiteral("*.deb")});
+        return debs.size() == 1 ? out_.filePath(debs.first()) : QString();
+    }
+
+    QTemporaryDir out_;
+};
+
+} // namespace
+
+TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
+    const QString deb = buildPackage();
+    ASSERT_FALSE(deb.isEmpty());
+
+    const ProgramRun lintian = run(QStringLiteral("lintian"), {deb});
+    EXPECT_EQ(lintian.exitCode, 0) << lintian.out.toStdString() << lintian.err.toStdString();
+    std::printf("lintian:\n%s", qPrintable(lintian.out));
+    const ProgramRun depends = dpkg({QStringLiteral("-f"), deb, QStringLiteral("Depends")});
+    EXPECT_TRUE(depends.out.contains(QStringLiteral("libqt6core6"))) << depends.out.toStdString();
+    EXPECT_TRUE(depends.out.contains(QStringLiteral("libcurl4"))) << depends.out.toStdString();
+
+    // Install.
+    ProgramRun install = dpkg({QStringLiteral("-i"), deb});
+    ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
+    for (const QString& file : kPackagedFiles)
+        EXPECT_TRUE(QFileInfo::exists(QLatin1Char('/') + file)) << file.toStdString();
+    EXPECT_EQ(QFileInfo(kEnabledLink).symLinkTarget(),
+              QStringLiteral("/lib/systemd/system/vellmon.service"));
+    const QFileInfo registry(kRegistry);
+    EXPECT_TRUE(registry.isDir());
+    EXPECT_EQ(registry.ownerId(), 0u);
+    struct stat st {};
+    ASSERT_EQ(::stat(qPrintable(kRegistry), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_TRUE(run(QStringLiteral("dpkg-query"),
+                    {QStringLiteral("-W"), QStringLiteral("-f=${Conffiles}"), kPackage})
+                    .out.contains(kConfig));
+
+    const ProgramRun help = run(QStringLiteral("/usr/bin/kestro-send"), {QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("usage: kestro-send")))
+        << help.out.toStdString();
+    {
+        const QTemporaryDir runtime;
+        EnvGuard env;
+        env.set("VELLMON_READY_LINE", QStringLiteral("1"));
+        env.set("VELLMON_RUNTIME_DIR", runtime.path());
+        PeerProcess vellmon;
+        EXPECT_TRUE(vellmon.start(QStringLiteral("/usr/bin/Vellmon"), {}))
+            << vellmon.output().toStdString();
+        EXPECT_TRUE(QFileInfo::exists(runtime.filePath(QStringLiteral("pipe/vellmon"))));
+    }
+
+    // What a machine gathers in use: settings in the store (written by the installed
+    // Vellmon itself), Vellmon's state, an administrator's change to the deployment file,
+    // and job databases, one of them the one the settings name.
+    const QTemporaryDir units;
+    QProcessEnvironment unitEnv;
+    unitEnv.insert(QStringLiteral("VELLMON_UNIT_DIR"), units.path());
+    ASSERT_EQ(
+        run(QStringLiteral("/usr/bin/Vellmon"), {QStringLiteral("-install")}, unitEnv).exitCode, 0);
+    for (const QString& db : jobDatabases()) {
+        QFile::remove(db);
+        QDir().mkpath(QFileInfo(db).path());
+        const ProgramRun seed = run(QStringLiteral(KESTRO_DEMO_SEED_PATH), {db});
+        ASSERT_EQ(seed.exitCode, 0) << seed.err.toStdString();
+    }
+    ASSERT_TRUE(RegistryStore(kRegistry).write(
+        Hive::LocalMachine, QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
+        QStringLiteral("Databank"), jobDatabases().first()));
+    writeFile(kVellmonState + QStringLiteral("/ErrUpDm.log"), "07.12.2026 Fehler\r\n");
+    const QByteArray adminConfig = readFile(kConfig) + "\n[Maker]\nFtpHost=ftp.druckerei.example\n";
+    writeFile(kConfig, adminConfig);
+    QMap<QString, std::string> jobs;
+    for (const QString& db : jobDatabases())
+        jobs.insert(db, sha256(db));
+    const QByteArray store = readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json"));
+    ASSERT_TRUE(store.contains("Databank"));
+
+    // Upgrade over itself: everything stays, the unit stays enabled.
+    install = dpkg({QStringLiteral("-i"), deb});
+    ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
+    EXPECT_EQ(readFile(kConfig), adminConfig);
+    EXPECT_FALSE(QFileInfo::exists(kConfig + QStringLiteral(".dpkg-dist")));
+    EXPECT_EQ(readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json")), store);
+    EXPECT_TRUE(QFileInfo::exists(kVellmonState + QStringLiteral("/ErrUpDm.log")));
+    EXPECT_TRUE(QFileInfo(kEnabledLink).isSymLink());
+    for (const QString& db : jobDatabases())
+        EXPECT_EQ(sha256(db), jobs.value(db)) << db.toStdString();
+    // The installed program finds the database through the kept settings.
+    EXPECT_EQ(run(QStringLiteral("/usr/bin/kestro-jobs"), {QStringLiteral("list")}).exitCode, 0);
+    for (const QString& db : jobDatabases())
+        jobs.insert(db, sha256(db));
+
+    // Remove: the programs and the unit's enablement go, configuration and state stay.
+    const ProgramRun remove = dpkg({QStringLiteral("-r"), kPackage});
+    ASSERT_EQ(remove.exitCode, 0) << remove.out.toStdString() << remove.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/Vellmon")));
+    EXPECT_FALSE(QFileInfo(kEnabledLink).isSymLink());
+    EXPECT_EQ(readFile(kConfig), adminConfig);
+    EXPECT_EQ(readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json")), store);
+
+    // Purge: configuration, store and Vellmon's state go; the job databases stay untouched.
+    const ProgramRun purge = dpkg({QStringLiteral("--purge"), kPackage});
+    ASSERT_EQ(purge.exitCode, 0) << purge.out.toStdString() << purge.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(kConfig));
+    EXPECT_FALSE(QFileInfo::exists(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json")));
+    EXPECT_FALSE(QFileInfo::exists(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json.lock")));
+    EXPECT_FALSE(QFileInfo::exists(kVellmonState + QStringLiteral("/ErrUpDm.log")));
+    EXPECT_FALSE(QFileInfo(kEnabledLink).isSymLink());
+    for (const QString& db : jobDatabases())
+        EXPECT_EQ(sha256(db), jobs.value(db)) << db.toStdString();
+    EXPECT_EQ(QDir(kRegistry)
+                  .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden)
+                  .join(u' ')
+                  .toStdString(),
+              "Auftraege.mdb");
+}
