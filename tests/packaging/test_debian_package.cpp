@@ -82,15 +82,22 @@ protected:
                 kVellmonState + QStringLiteral("/jobs.mdb")};
     }
 
-    QString buildPackage() {
-        const ProgramRun cpack =
-            run(QStringLiteral(KESTRO_CPACK),
-                {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-                 qEnvironmentVariable("KESTRO_BINARY_DIR") + QStringLiteral("/CPackConfig.cmake"),
-                 QStringLiteral("-B"), out_.path()});
+    // The package of this build, or with another version number (an older release).
+    QString buildPackage(const QString& version = {}) {
+        const QString folder = out_.filePath(version.isEmpty() ? QStringLiteral("this") : version);
+        QStringList args{QStringLiteral("-G"),
+                         QStringLiteral("DEB"),
+                         QStringLiteral("--config"),
+                         qEnvironmentVariable("KESTRO_BINARY_DIR") +
+                             QStringLiteral("/CPackConfig.cmake"),
+                         QStringLiteral("-B"),
+                         folder};
+        if (!version.isEmpty())
+            args << QStringLiteral("-D") << QStringLiteral("CPACK_PACKAGE_VERSION=") + version;
+        const ProgramRun cpack = run(QStringLiteral(KESTRO_CPACK), args);
         EXPECT_EQ(cpack.exitCode, 0) << cpack.out.toStdString() << cpack.err.toStdString();
-        const QStringList debs = QDir(out_.path()).entryList({QStringLiteral("*.deb")});
-        return debs.size() == 1 ? out_.filePath(debs.first()) : QString();
+        const QStringList debs = QDir(folder).entryList({QStringLiteral("*.deb")});
+        return debs.size() == 1 ? QDir(folder).filePath(debs.first()) : QString();
     }
 
     QTemporaryDir out_;
@@ -101,6 +108,8 @@ protected:
 TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     const QString deb = buildPackage();
     ASSERT_FALSE(deb.isEmpty());
+    const QString older = buildPackage(QStringLiteral("0.9.0"));
+    ASSERT_FALSE(older.isEmpty());
 
     const ProgramRun lintian = run(QStringLiteral("lintian"), {deb});
     EXPECT_EQ(lintian.exitCode, 0) << lintian.out.toStdString() << lintian.err.toStdString();
@@ -109,8 +118,8 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libqt6core6"))) << depends.out.toStdString();
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libcurl4"))) << depends.out.toStdString();
 
-    // Install.
-    ProgramRun install = dpkg({QStringLiteral("-i"), deb});
+    // Install (an older release, to be upgraded below).
+    ProgramRun install = dpkg({QStringLiteral("-i"), older});
     ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
     for (const QString& file : kPackagedFiles)
         EXPECT_TRUE(QFileInfo::exists(QLatin1Char('/') + file)) << file.toStdString();
@@ -167,16 +176,23 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     const QByteArray store = readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json"));
     ASSERT_TRUE(store.contains("Databank"));
 
-    // Upgrade over itself: everything stays, the unit stays enabled.
-    install = dpkg({QStringLiteral("-i"), deb});
-    ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
-    EXPECT_EQ(readFile(kConfig), adminConfig);
-    EXPECT_FALSE(QFileInfo::exists(kConfig + QStringLiteral(".dpkg-dist")));
-    EXPECT_EQ(readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json")), store);
-    EXPECT_TRUE(QFileInfo::exists(kVellmonState + QStringLiteral("/ErrUpDm.log")));
-    EXPECT_TRUE(QFileInfo(kEnabledLink).isSymLink());
-    for (const QString& db : jobDatabases())
-        EXPECT_EQ(sha256(db), jobs.value(db)) << db.toStdString();
+    // Upgrade to this release, then install it over itself: everything stays, the unit
+    // stays enabled.
+    for (const QString& next : {deb, deb}) {
+        install = dpkg({QStringLiteral("-i"), next});
+        ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
+        EXPECT_EQ(run(QStringLiteral("dpkg-query"),
+                      {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), kPackage})
+                      .out,
+                  QStringLiteral(KESTRO_VERSION));
+        EXPECT_EQ(readFile(kConfig), adminConfig);
+        EXPECT_FALSE(QFileInfo::exists(kConfig + QStringLiteral(".dpkg-dist")));
+        EXPECT_EQ(readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json")), store);
+        EXPECT_TRUE(QFileInfo::exists(kVellmonState + QStringLiteral("/ErrUpDm.log")));
+        EXPECT_TRUE(QFileInfo(kEnabledLink).isSymLink());
+        for (const QString& db : jobDatabases())
+            EXPECT_EQ(sha256(db), jobs.value(db)) << db.toStdString();
+    }
     // The installed program finds the database through the kept settings.
     EXPECT_EQ(run(QStringLiteral("/usr/bin/kestro-jobs"), {QStringLiteral("list")}).exitCode, 0);
     for (const QString& db : jobDatabases())
