@@ -2,8 +2,6 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -37,26 +35,5 @@ inline const QStringList kPackagedFiles{
     QStringLiteral("usr/share/man/man1/kestro-send.1.gz"),
     QStringLiteral("usr/share/man/man8/Vellmon.8.gz"),
 };
-
-struct ProgramRun {
-    int exitCode = -1; // -1: crashed or did not end in time
-    QString out;
-    QString err;
-};
-
-// Runs a program to its end (at most ten minutes) with extra environment variables.
-inline ProgramRun run(const QString& program, const QStringList& args,
-                      const QProcessEnvironment& extra = {}) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(extra);
-    p.setProcessEnvironment(env);
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start(program, args);
-    p.waitForFinished(600000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
 
 } // namespace kestro::test

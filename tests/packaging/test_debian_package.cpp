@@ -6,6 +6,7 @@
 #include "common/registrystore.h"
 #include "packaging/installedtree.h"
 #include "support/peerprocess.h"
+#include "support/programrun.h"
 #include "support/testenv.h"
 
 #include <QCryptographicHash>
@@ -29,13 +30,13 @@ const QString kConfig = QStringLiteral("/etc/varnholt/kestro.conf");
 const QString kRegistry = QStringLiteral("/var/lib/varnholt/registry");
 const QString kVellmonState = QStringLiteral("/var/lib/vellmon");
 
-ProgramRun dpkg(const QStringList& args) {
-    return run(QStringLiteral("dpkg"), args);
+ProcessRun dpkg(const QStringList& args) {
+    return runProgram(QStringLiteral("dpkg"), args);
 }
 
 bool packageInstalled() {
-    return run(QStringLiteral("dpkg-query"),
-               {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), kPackage})
+    return runProgram(QStringLiteral("dpkg-query"),
+                      {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), kPackage})
         .out.contains(QStringLiteral("installed"));
 }
 
@@ -94,7 +95,7 @@ protected:
                          folder};
         if (!version.isEmpty())
             args << QStringLiteral("-D") << QStringLiteral("CPACK_PACKAGE_VERSION=") + version;
-        const ProgramRun cpack = run(QStringLiteral(KESTRO_CPACK), args);
+        const ProcessRun cpack = runProgram(QStringLiteral(KESTRO_CPACK), args);
         EXPECT_EQ(cpack.exitCode, 0) << cpack.out.toStdString() << cpack.err.toStdString();
         const QStringList debs = QDir(folder).entryList({QStringLiteral("*.deb")});
         return debs.size() == 1 ? QDir(folder).filePath(debs.first()) : QString();
@@ -111,15 +112,15 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     const QString older = buildPackage(QStringLiteral("0.9.0"));
     ASSERT_FALSE(older.isEmpty());
 
-    const ProgramRun lintian = run(QStringLiteral("lintian"), {deb});
+    const ProcessRun lintian = runProgram(QStringLiteral("lintian"), {deb});
     EXPECT_EQ(lintian.exitCode, 0) << lintian.out.toStdString() << lintian.err.toStdString();
     std::printf("lintian:\n%s", qPrintable(lintian.out));
-    const ProgramRun depends = dpkg({QStringLiteral("-f"), deb, QStringLiteral("Depends")});
+    const ProcessRun depends = dpkg({QStringLiteral("-f"), deb, QStringLiteral("Depends")});
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libqt6core6"))) << depends.out.toStdString();
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libcurl4"))) << depends.out.toStdString();
 
     // Install (an older release, to be upgraded below).
-    ProgramRun install = dpkg({QStringLiteral("-i"), older});
+    ProcessRun install = dpkg({QStringLiteral("-i"), older});
     ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
     for (const QString& file : kPackagedFiles)
         EXPECT_TRUE(QFileInfo::exists(QLatin1Char('/') + file)) << file.toStdString();
@@ -131,11 +132,12 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     struct stat st {};
     ASSERT_EQ(::stat(qPrintable(kRegistry), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
-    EXPECT_TRUE(run(QStringLiteral("dpkg-query"),
-                    {QStringLiteral("-W"), QStringLiteral("-f=${Conffiles}"), kPackage})
+    EXPECT_TRUE(runProgram(QStringLiteral("dpkg-query"),
+                           {QStringLiteral("-W"), QStringLiteral("-f=${Conffiles}"), kPackage})
                     .out.contains(kConfig));
 
-    const ProgramRun help = run(QStringLiteral("/usr/bin/kestro-send"), {QStringLiteral("--help")});
+    const ProcessRun help =
+        runProgram(QStringLiteral("/usr/bin/kestro-send"), {QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith(QStringLiteral("usage: kestro-send")))
         << help.out.toStdString();
@@ -156,12 +158,13 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     const QTemporaryDir units;
     QProcessEnvironment unitEnv;
     unitEnv.insert(QStringLiteral("VELLMON_UNIT_DIR"), units.path());
-    ASSERT_EQ(
-        run(QStringLiteral("/usr/bin/Vellmon"), {QStringLiteral("-install")}, unitEnv).exitCode, 0);
+    ASSERT_EQ(runProgram(QStringLiteral("/usr/bin/Vellmon"), {QStringLiteral("-install")}, unitEnv)
+                  .exitCode,
+              0);
     for (const QString& db : jobDatabases()) {
         QFile::remove(db);
         QDir().mkpath(QFileInfo(db).path());
-        const ProgramRun seed = run(QStringLiteral(KESTRO_DEMO_SEED_PATH), {db});
+        const ProcessRun seed = runProgram(QStringLiteral(KESTRO_DEMO_SEED_PATH), {db});
         ASSERT_EQ(seed.exitCode, 0) << seed.err.toStdString();
     }
     ASSERT_TRUE(RegistryStore(kRegistry).write(
@@ -181,8 +184,8 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     for (const QString& next : {deb, deb}) {
         install = dpkg({QStringLiteral("-i"), next});
         ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
-        EXPECT_EQ(run(QStringLiteral("dpkg-query"),
-                      {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), kPackage})
+        EXPECT_EQ(runProgram(QStringLiteral("dpkg-query"),
+                             {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), kPackage})
                       .out,
                   QStringLiteral(KESTRO_VERSION));
         EXPECT_EQ(readFile(kConfig), adminConfig);
@@ -194,12 +197,13 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
             EXPECT_EQ(sha256(db), jobs.value(db)) << db.toStdString();
     }
     // The installed program finds the database through the kept settings.
-    EXPECT_EQ(run(QStringLiteral("/usr/bin/kestro-jobs"), {QStringLiteral("list")}).exitCode, 0);
+    EXPECT_EQ(runProgram(QStringLiteral("/usr/bin/kestro-jobs"), {QStringLiteral("list")}).exitCode,
+              0);
     for (const QString& db : jobDatabases())
         jobs.insert(db, sha256(db));
 
     // Remove: the programs and the unit's enablement go, configuration and state stay.
-    const ProgramRun remove = dpkg({QStringLiteral("-r"), kPackage});
+    const ProcessRun remove = dpkg({QStringLiteral("-r"), kPackage});
     ASSERT_EQ(remove.exitCode, 0) << remove.out.toStdString() << remove.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/Vellmon")));
     EXPECT_FALSE(QFileInfo(kEnabledLink).isSymLink());
@@ -207,7 +211,7 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     EXPECT_EQ(readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json")), store);
 
     // Purge: configuration, store and Vellmon's state go; the job databases stay untouched.
-    const ProgramRun purge = dpkg({QStringLiteral("--purge"), kPackage});
+    const ProcessRun purge = dpkg({QStringLiteral("--purge"), kPackage});
     ASSERT_EQ(purge.exitCode, 0) << purge.out.toStdString() << purge.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(kConfig));
     EXPECT_FALSE(QFileInfo::exists(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json")));

@@ -3,6 +3,7 @@
 // default.
 #include "common/deployconfig.h"
 #include "packaging/installedtree.h"
+#include "support/programrun.h"
 #include "support/testenv.h"
 
 #include <QFile>
@@ -20,10 +21,10 @@ class InstallRules : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         root_ = new QTemporaryDir;
-        installRun_ = new ProgramRun(
-            run(QStringLiteral(KESTRO_CMAKE),
-                {QStringLiteral("--install"), qEnvironmentVariable("KESTRO_BINARY_DIR"),
-                 QStringLiteral("--prefix"), root_->path()}));
+        installRun_ = new ProcessRun(
+            runProgram(QStringLiteral(KESTRO_CMAKE),
+                       {QStringLiteral("--install"), qEnvironmentVariable("KESTRO_BINARY_DIR"),
+                        QStringLiteral("--prefix"), root_->path()}));
     }
     static void TearDownTestSuite() {
         delete installRun_;
@@ -33,10 +34,10 @@ protected:
     static QString installed(const QString& relative) { return root_->filePath(relative); }
 
     static QTemporaryDir* root_;
-    static ProgramRun* installRun_;
+    static ProcessRun* installRun_;
 };
 QTemporaryDir* InstallRules::root_ = nullptr;
-ProgramRun* InstallRules::installRun_ = nullptr;
+ProcessRun* InstallRules::installRun_ = nullptr;
 
 // Every value of a deployment, in one list, so two configurations compare field by field.
 QStringList values(const DeployConfig& c) {
@@ -90,7 +91,7 @@ TEST_F(InstallRules, InstalledUnitIsTheOneVellmonInstallWrites) {
     env.insert(QStringLiteral("VELLMON_UNIT_DIR"), machine.filePath(QStringLiteral("units")));
     env.insert(QStringLiteral("VARNHOLT_REGISTRY"), machine.filePath(QStringLiteral("registry")));
     const QString vellmon = installed(QStringLiteral("usr/bin/Vellmon"));
-    const ProgramRun install = run(vellmon, {QStringLiteral("-install")}, env);
+    const ProcessRun install = runProgram(vellmon, {QStringLiteral("-install")}, env);
     ASSERT_EQ(install.exitCode, 0) << install.err.toStdString();
 
     QByteArray written = readFile(machine.filePath(QStringLiteral("units/vellmon.service")));
