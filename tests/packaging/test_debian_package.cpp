@@ -69,7 +69,7 @@ protected:
     void TearDown() override {
         if (packageInstalled())
             dpkg({QStringLiteral("--purge"), kPackage});
-        for (const QString& db : jobDatabases())
+        for (const QString& db : seeded_)
             QFile::remove(db);
         QDir().rmdir(kRegistry);
         QDir().rmdir(QStringLiteral("/var/lib/varnholt"));
@@ -102,6 +102,7 @@ protected:
     }
 
     QTemporaryDir out_;
+    QStringList seeded_; // the job databases this test made
 };
 
 } // namespace
@@ -162,8 +163,10 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
                   .exitCode,
               0);
     for (const QString& db : jobDatabases()) {
-        QFile::remove(db);
+        // Somebody's real job database is never replaced, not even by this test.
+        ASSERT_FALSE(QFileInfo::exists(db)) << db.toStdString() << " exists already";
         QDir().mkpath(QFileInfo(db).path());
+        seeded_ << db;
         const ProcessRun seed = runProgram(QStringLiteral(KESTRO_DEMO_SEED_PATH), {db});
         ASSERT_EQ(seed.exitCode, 0) << seed.err.toStdString();
     }
