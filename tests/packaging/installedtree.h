@@ -31,6 +31,7 @@ inline const QStringList kPackagedFiles{
     QStringLiteral("usr/share/doc/kestroftp/changelog.gz"),
     QStringLiteral("usr/share/doc/kestroftp/copyright"),
     QStringLiteral("usr/share/icons/hicolor/scalable/apps/kestroftp.svg"),
+    QStringLiteral("usr/share/man/man1/KestroClient.1.gz"),
     QStringLiteral("usr/share/man/man1/kestro-jobs.1.gz"),
     QStringLiteral("usr/share/man/man1/kestro-send.1.gz"),
     QStringLiteral("usr/share/man/man8/Vellmon.8.gz"),
