@@ -229,3 +229,112 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
                   .toStdString(),
               "Auftraege.mdb");
 }
+
+namespace {
+
+QString packageStatus() {
+    return runProgram(QStringLiteral("dpkg-query"),
+                      {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), kPackage})
+        .out;
+}
+
+} // namespace
+
+// Before the package an administrator had to write the deployment file by hand. Installing
+// over it from a script (stdin empty, as apt under DEBIAN_FRONTEND=noninteractive or a
+// deployment tool runs dpkg) must neither stop at a question nor lose that file.
+TEST_F(DebianPackage, DISABLED_InstallsOverAHandWrittenDeploymentFileWithoutAsking) {
+    ASSERT_FALSE(QFileInfo::exists(kConfig)) << "a real deployment file exists here";
+    const QString deb = buildPackage();
+    ASSERT_FALSE(deb.isEmpty());
+    const QByteArray handWritten = "[Maker]\nFtpHost=ftp.druckerei.example\n";
+    writeFile(kConfig, handWritten);
+
+    const ProcessRun install = dpkg({QStringLiteral("-i"), deb});
+    EXPECT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
+    EXPECT_EQ(packageStatus().toStdString(), "install ok installed");
+    EXPECT_EQ(readFile(kConfig), handWritten);
+    EXPECT_TRUE(QFileInfo(kRegistry).isDir());
+
+    dpkg({QStringLiteral("--purge"), kPackage});
+    QFile::remove(kConfig + QStringLiteral(".dpkg-new"));
+    QFile::remove(kConfig);
+    QDir().rmdir(QStringLiteral("/etc/varnholt"));
+}
+
+// A copy of the store kept by an administrator in a folder named after the hive file:
+// purge removes Vellmon's own files and nothing else, and still ends.
+TEST_F(DebianPackage, DISABLED_PurgesPastAFolderNamedLikeTheStoresFiles) {
+    const QString deb = buildPackage();
+    ASSERT_FALSE(deb.isEmpty());
+    ProcessRun run = dpkg({QStringLiteral("-i"), deb});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QString backup = kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json.sicherung");
+    const QString db = backup + QStringLiteral("/Auftraege.mdb");
+    ASSERT_TRUE(QDir().mkpath(backup));
+    seeded_ << db;
+    ASSERT_EQ(runProgram(QStringLiteral(KESTRO_DEMO_SEED_PATH), {db}).exitCode, 0);
+    const std::string jobs = sha256(db);
+
+    run = dpkg({QStringLiteral("--purge"), kPackage});
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_EQ(packageStatus().toStdString(), "");
+    EXPECT_EQ(sha256(db), jobs);
+
+    QFile::remove(db);
+    QDir().rmdir(backup);
+    dpkg({QStringLiteral("--purge"), kPackage});
+}
+
+// A machine set up by hand before the package, with a folder every user could write: a
+// user's link where the store's folder belongs must not make the installation hand root's
+// ownership and mode to the folder it points at, nor keep the store there.
+TEST_F(DebianPackage, DISABLED_NeverFollowsAUsersLinkWhereTheStoreBelongs) {
+    const QString varnholt = QStringLiteral("/var/lib/varnholt");
+    ASSERT_FALSE(QFileInfo::exists(varnholt)) << "a real store exists here";
+    const QString deb = buildPackage();
+    ASSERT_FALSE(deb.isEmpty());
+    const QTemporaryDir victim;
+    ASSERT_EQ(::chmod(qPrintable(victim.path()), 01777), 0);
+    ASSERT_EQ(::chown(qPrintable(victim.path()), 65534, 65534), 0);
+    ASSERT_TRUE(QDir().mkdir(varnholt));
+    ASSERT_EQ(::chmod(qPrintable(varnholt), 0777), 0);
+    const ProcessRun link =
+        runProgram(QStringLiteral("setpriv"),
+                   {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                    QStringLiteral("--clear-groups"), QStringLiteral("ln"), QStringLiteral("-s"),
+                    victim.path(), kRegistry});
+    ASSERT_EQ(link.exitCode, 0) << link.err.toStdString();
+
+    const ProcessRun install = dpkg({QStringLiteral("-i"), deb});
+    EXPECT_EQ(install.exitCode, 0) << install.err.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(qPrintable(victim.path()), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 01777u);
+    EXPECT_EQ(st.st_uid, 65534u);
+    ASSERT_EQ(::lstat(qPrintable(kRegistry), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, 0u);
+
+    dpkg({QStringLiteral("--purge"), kPackage});
+    if (QFileInfo(kRegistry).isSymLink())
+        QFile::remove(kRegistry);
+}
+
+// An administrator who disabled the service keeps it disabled when the package is
+// removed and installed again, as over an upgrade.
+TEST_F(DebianPackage, DISABLED_KeepsTheServiceDisabledOverRemoveAndInstall) {
+    const QString deb = buildPackage();
+    ASSERT_FALSE(deb.isEmpty());
+    ASSERT_EQ(dpkg({QStringLiteral("-i"), deb}).exitCode, 0);
+    ASSERT_TRUE(QFileInfo(kEnabledLink).isSymLink());
+    const ProcessRun disable =
+        runProgram(QStringLiteral("systemctl"),
+                   {QStringLiteral("disable"), QStringLiteral("vellmon.service")});
+    ASSERT_EQ(disable.exitCode, 0) << disable.err.toStdString();
+    ASSERT_FALSE(QFileInfo(kEnabledLink).isSymLink());
+
+    ASSERT_EQ(dpkg({QStringLiteral("-r"), kPackage}).exitCode, 0);
+    ASSERT_EQ(dpkg({QStringLiteral("-i"), deb}).exitCode, 0);
+    EXPECT_FALSE(QFileInfo(kEnabledLink).isSymLink());
+}
