@@ -37,6 +37,11 @@ QString unitFile() {
     return QDir(unitFolder()).filePath(kServiceName.toLower() + QStringLiteral(".service"));
 }
 
+QString packageUnitFile() {
+    return QStringLiteral("/lib/systemd/system/") + kServiceName.toLower() +
+           QStringLiteral(".service");
+}
+
 QString unitText(const QString& executable) {
     return QString::fromUtf8(kUnitTemplate)
         .replace(QLatin1String(kUnitExecutablePlaceholder), executable);
@@ -63,6 +68,15 @@ bool runSystemctl(const QStringList& args, QString* error) {
 } // namespace
 
 bool installService(const QString& executable, QString* error) {
+    // A unit in /etc would hide the package's and keep this program running after the
+    // package upgrades the one in /usr/bin.
+    if (isSystemUnitFolder() && QFile::exists(packageUnitFile())) {
+        *error = QStringLiteral("%1 is installed by the package kestroftp; its unit in %2 "
+                                "would be hidden by one in %3. Use: systemctl enable --now %1")
+                     .arg(kServiceName.toLower() + QStringLiteral(".service"), packageUnitFile(),
+                          unitFolder());
+        return false;
+    }
     if (!QDir().mkpath(unitFolder())) {
         *error = QStringLiteral("cannot create ") + unitFolder();
         return false;

@@ -29,6 +29,7 @@ const QString kEnabledLink =
 const QString kConfig = QStringLiteral("/etc/varnholt/kestro.conf");
 const QString kRegistry = QStringLiteral("/var/lib/varnholt/registry");
 const QString kVellmonState = QStringLiteral("/var/lib/vellmon");
+const QString kEtcUnit = QStringLiteral("/etc/systemd/system/vellmon.service");
 
 ProcessRun dpkg(const QStringList& args) {
     return runProgram(QStringLiteral("dpkg"), args);
@@ -65,12 +66,22 @@ protected:
         if (packageInstalled()) {
             ASSERT_EQ(dpkg({QStringLiteral("--purge"), kPackage}).exitCode, 0);
         }
+        ASSERT_FALSE(QFileInfo::exists(kEtcUnit)) << "a real unit in /etc exists here";
     }
     void TearDown() override {
         if (packageInstalled())
             dpkg({QStringLiteral("--purge"), kPackage});
         for (const QString& db : seeded_)
             QFile::remove(db);
+        // What the installation moved aside for this test.
+        for (const QString& aside : QDir(QStringLiteral("/etc/systemd/system"))
+                                        .entryList({QStringLiteral("vellmon.service.*")}))
+            QFile::remove(QStringLiteral("/etc/systemd/system/") + aside);
+        QFile::remove(kEtcUnit);
+        for (const QString& aside :
+             QDir(QStringLiteral("/var/lib/varnholt"))
+                 .entryList({QStringLiteral("registry.*")}, QDir::System | QDir::AllEntries))
+            QFile::remove(QStringLiteral("/var/lib/varnholt/") + aside);
         QDir().rmdir(kRegistry);
         QDir().rmdir(QStringLiteral("/var/lib/varnholt"));
         QDir().rmdir(kVellmonState);
@@ -120,9 +131,33 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libqt6core6"))) << depends.out.toStdString();
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libcurl4"))) << depends.out.toStdString();
 
+    // A unit written by an earlier "Vellmon -install", which would hide the package's.
+    {
+        const QTemporaryDir written;
+        QProcessEnvironment unitEnv;
+        unitEnv.insert(QStringLiteral("VELLMON_UNIT_DIR"), written.path());
+        unitEnv.insert(QStringLiteral("VARNHOLT_REGISTRY"), written.filePath(QStringLiteral("registry")));
+        ASSERT_EQ(runProgram(qEnvironmentVariable("KESTRO_BINARY_DIR") +
+                                 QStringLiteral("/service/Vellmon"),
+                             {QStringLiteral("-install")}, unitEnv)
+                      .exitCode,
+                  0);
+        ASSERT_TRUE(QFile::copy(written.filePath(QStringLiteral("vellmon.service")), kEtcUnit));
+    }
+
     // Install (an older release, to be upgraded below).
     ProcessRun install = dpkg({QStringLiteral("-i"), older});
     ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(kEtcUnit));
+    EXPECT_TRUE(install.err.contains(QStringLiteral("was moved aside")))
+        << install.err.toStdString();
+    // Nor may "Vellmon -install" put one there now.
+    const ProcessRun selfInstall =
+        runProgram(QStringLiteral("/usr/bin/Vellmon"), {QStringLiteral("-install")});
+    EXPECT_EQ(selfInstall.exitCode, 1);
+    EXPECT_TRUE(selfInstall.err.contains(QStringLiteral("installed by the package kestroftp")))
+        << selfInstall.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(kEtcUnit));
     for (const QString& file : kPackagedFiles)
         EXPECT_TRUE(QFileInfo::exists(QLatin1Char('/') + file)) << file.toStdString();
     EXPECT_EQ(QFileInfo(kEnabledLink).symLinkTarget(),
@@ -205,11 +240,11 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     for (const QString& db : jobDatabases())
         jobs.insert(db, sha256(db));
 
-    // Remove: the programs and the unit's enablement go, configuration and state stay.
+    // Remove: the programs go and the unit is masked; configuration and state stay.
     const ProcessRun remove = dpkg({QStringLiteral("-r"), kPackage});
     ASSERT_EQ(remove.exitCode, 0) << remove.out.toStdString() << remove.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/usr/bin/Vellmon")));
-    EXPECT_FALSE(QFileInfo(kEnabledLink).isSymLink());
+    EXPECT_EQ(QFileInfo(kEtcUnit).symLinkTarget(), QStringLiteral("/dev/null"));
     EXPECT_EQ(readFile(kConfig), adminConfig);
     EXPECT_EQ(readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json")), store);
 
@@ -221,6 +256,7 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     EXPECT_FALSE(QFileInfo::exists(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json.lock")));
     EXPECT_FALSE(QFileInfo::exists(kVellmonState + QStringLiteral("/ErrUpDm.log")));
     EXPECT_FALSE(QFileInfo(kEnabledLink).isSymLink());
+    EXPECT_FALSE(QFileInfo(kEtcUnit).isSymLink());
     for (const QString& db : jobDatabases())
         EXPECT_EQ(sha256(db), jobs.value(db)) << db.toStdString();
     EXPECT_EQ(QDir(kRegistry)
@@ -243,7 +279,7 @@ QString packageStatus() {
 // Before the package an administrator had to write the deployment file by hand. Installing
 // over it from a script (stdin empty, as apt under DEBIAN_FRONTEND=noninteractive or a
 // deployment tool runs dpkg) must neither stop at a question nor lose that file.
-TEST_F(DebianPackage, DISABLED_InstallsOverAHandWrittenDeploymentFileWithoutAsking) {
+TEST_F(DebianPackage, InstallsOverAHandWrittenDeploymentFileWithoutAsking) {
     ASSERT_FALSE(QFileInfo::exists(kConfig)) << "a real deployment file exists here";
     const QString deb = buildPackage();
     ASSERT_FALSE(deb.isEmpty());
@@ -264,7 +300,7 @@ TEST_F(DebianPackage, DISABLED_InstallsOverAHandWrittenDeploymentFileWithoutAski
 
 // A copy of the store kept by an administrator in a folder named after the hive file:
 // purge removes Vellmon's own files and nothing else, and still ends.
-TEST_F(DebianPackage, DISABLED_PurgesPastAFolderNamedLikeTheStoresFiles) {
+TEST_F(DebianPackage, PurgesPastAFolderNamedLikeTheStoresFiles) {
     const QString deb = buildPackage();
     ASSERT_FALSE(deb.isEmpty());
     ProcessRun run = dpkg({QStringLiteral("-i"), deb});
@@ -289,7 +325,7 @@ TEST_F(DebianPackage, DISABLED_PurgesPastAFolderNamedLikeTheStoresFiles) {
 // A machine set up by hand before the package, with a folder every user could write: a
 // user's link where the store's folder belongs must not make the installation hand root's
 // ownership and mode to the folder it points at, nor keep the store there.
-TEST_F(DebianPackage, DISABLED_NeverFollowsAUsersLinkWhereTheStoreBelongs) {
+TEST_F(DebianPackage, NeverFollowsAUsersLinkWhereTheStoreBelongs) {
     const QString varnholt = QStringLiteral("/var/lib/varnholt");
     ASSERT_FALSE(QFileInfo::exists(varnholt)) << "a real store exists here";
     const QString deb = buildPackage();
@@ -308,6 +344,7 @@ TEST_F(DebianPackage, DISABLED_NeverFollowsAUsersLinkWhereTheStoreBelongs) {
 
     const ProcessRun install = dpkg({QStringLiteral("-i"), deb});
     EXPECT_EQ(install.exitCode, 0) << install.err.toStdString();
+    EXPECT_TRUE(install.err.contains(QStringLiteral("moved aside"))) << install.err.toStdString();
     struct stat st {};
     ASSERT_EQ(::stat(qPrintable(victim.path()), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 01777u);
@@ -323,7 +360,7 @@ TEST_F(DebianPackage, DISABLED_NeverFollowsAUsersLinkWhereTheStoreBelongs) {
 
 // An administrator who disabled the service keeps it disabled when the package is
 // removed and installed again, as over an upgrade.
-TEST_F(DebianPackage, DISABLED_KeepsTheServiceDisabledOverRemoveAndInstall) {
+TEST_F(DebianPackage, KeepsTheServiceDisabledOverRemoveAndInstall) {
     const QString deb = buildPackage();
     ASSERT_FALSE(deb.isEmpty());
     ASSERT_EQ(dpkg({QStringLiteral("-i"), deb}).exitCode, 0);
