@@ -128,3 +128,30 @@ TEST_F(InstallRules, DeploymentFileShowsEveryKeyWithItsDefault) {
         EXPECT_NE(changed[i], defaults[i])
             << "no key for value " << i << ": " << defaults[i].toStdString();
 }
+
+// An administrator who installs again (`cmake --install` as root over a running machine)
+// keeps the deployment file; staging a package always takes the default.
+TEST_F(InstallRules, InstallingAgainKeepsTheAdministratorsDeploymentFile) {
+    const QString conf = installed(QStringLiteral("etc/varnholt/kestro.conf"));
+    const QByteArray shipped = readFile(conf);
+    const QByteArray own = "[Maker]\nFtpHost=ftp.druckerei.example\n";
+    {
+        QFile f(conf);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(own);
+    }
+    const auto install = [&](const QProcessEnvironment& env, const QString& prefix) {
+        const ProcessRun run =
+            runProgram(QStringLiteral(KESTRO_CMAKE),
+                       {QStringLiteral("--install"), qEnvironmentVariable("KESTRO_BINARY_DIR"),
+                        QStringLiteral("--prefix"), prefix},
+                       env);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    };
+    install({}, root_->path());
+    EXPECT_EQ(readFile(conf), own);
+    QProcessEnvironment staging;
+    staging.insert(QStringLiteral("DESTDIR"), root_->path());
+    install(staging, QStringLiteral("/"));
+    EXPECT_EQ(readFile(conf), shipped);
+}
