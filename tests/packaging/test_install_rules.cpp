@@ -100,8 +100,9 @@ TEST_F(InstallRules, InstalledUnitIsTheOneVellmonInstallWrites) {
     const QByteArray packaged =
         readFile(installed(QStringLiteral("lib/systemd/system/vellmon.service")));
     EXPECT_EQ(packaged, written);
-    for (const char* hardening : {"\nPrivateTmp=yes\n", "\nProtectHome=read-only\n",
-                                  "\nNoNewPrivileges=yes\n", "\nTimeoutStopSec=15\n"})
+    for (const char* hardening :
+         {"\nPrivateTmp=yes\n", "\nProtectHome=read-only\n", "\nNoNewPrivileges=yes\n",
+          "\nTimeoutStopSec=15\n", "\nRestrictNamespaces=yes\n", "\nAfter=network-online.target\n"})
         EXPECT_TRUE(packaged.contains(hardening)) << hardening;
 }
 
