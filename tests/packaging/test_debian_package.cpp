@@ -30,6 +30,20 @@ const QString kConfig = QStringLiteral("/etc/varnholt/kestro.conf");
 const QString kRegistry = QStringLiteral("/var/lib/varnholt/registry");
 const QString kVellmonState = QStringLiteral("/var/lib/vellmon");
 const QString kEtcUnit = QStringLiteral("/etc/systemd/system/vellmon.service");
+// What "Vellmon -install" of the release before the package wrote.
+const QByteArray kEarlierInstallUnit = "[Unit]\nDescription=UpdateManager Varnholt\n"
+                                       "After=network.target\n\n[Service]\nType=simple\n"
+                                       "ExecStart=/opt/kestro/Vellmon\n"
+                                       "ExecReload=/bin/kill -USR2 $MAINPID\n"
+                                       "Environment=VELLMON_RUNTIME_DIR=/run/vellmon\n"
+                                       "RuntimeDirectory=vellmon\nRuntimeDirectoryMode=0755\n"
+                                       "StateDirectory=vellmon\nRestart=on-failure\n"
+                                       "TimeoutStopSec=15\nPrivateTmp=yes\n"
+                                       "ProtectHome=read-only\nNoNewPrivileges=yes\n"
+                                       "ProtectKernelTunables=yes\nProtectKernelModules=yes\n"
+                                       "ProtectControlGroups=yes\nRestrictRealtime=yes\n"
+                                       "LockPersonality=yes\n\n[Install]\n"
+                                       "WantedBy=multi-user.target\n";
 
 ProcessRun dpkg(const QStringList& args) {
     return runProgram(QStringLiteral("dpkg"), args);
@@ -131,19 +145,8 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libqt6core6"))) << depends.out.toStdString();
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libcurl4"))) << depends.out.toStdString();
 
-    // A unit written by an earlier "Vellmon -install", which would hide the package's.
-    {
-        const QTemporaryDir written;
-        QProcessEnvironment unitEnv;
-        unitEnv.insert(QStringLiteral("VELLMON_UNIT_DIR"), written.path());
-        unitEnv.insert(QStringLiteral("VARNHOLT_REGISTRY"), written.filePath(QStringLiteral("registry")));
-        ASSERT_EQ(runProgram(qEnvironmentVariable("KESTRO_BINARY_DIR") +
-                                 QStringLiteral("/service/Vellmon"),
-                             {QStringLiteral("-install")}, unitEnv)
-                      .exitCode,
-                  0);
-        ASSERT_TRUE(QFile::copy(written.filePath(QStringLiteral("vellmon.service")), kEtcUnit));
-    }
+    // A unit an earlier release's "Vellmon -install" wrote, which would hide the package's.
+    writeFile(kEtcUnit, kEarlierInstallUnit);
 
     // Install (an older release, to be upgraded below).
     ProcessRun install = dpkg({QStringLiteral("-i"), older});
@@ -158,6 +161,7 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     EXPECT_TRUE(selfInstall.err.contains(QStringLiteral("installed by the package kestroftp")))
         << selfInstall.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(kEtcUnit));
+
     for (const QString& file : kPackagedFiles)
         EXPECT_TRUE(QFileInfo::exists(QLatin1Char('/') + file)) << file.toStdString();
     EXPECT_EQ(QFileInfo(kEnabledLink).symLinkTarget(),
@@ -217,11 +221,27 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     const QByteArray store = readFile(kRegistry + QStringLiteral("/HKEY_LOCAL_MACHINE.json"));
     ASSERT_TRUE(store.contains("Databank"));
 
+    // The one this release's "Vellmon -install" writes, found on the upgrade.
+    {
+        const QTemporaryDir written;
+        QProcessEnvironment unitEnv;
+        unitEnv.insert(QStringLiteral("VELLMON_UNIT_DIR"), written.path());
+        unitEnv.insert(QStringLiteral("VARNHOLT_REGISTRY"),
+                       written.filePath(QStringLiteral("registry")));
+        ASSERT_EQ(runProgram(qEnvironmentVariable("KESTRO_BINARY_DIR") +
+                                 QStringLiteral("/service/Vellmon"),
+                             {QStringLiteral("-install")}, unitEnv)
+                      .exitCode,
+                  0);
+        ASSERT_TRUE(QFile::copy(written.filePath(QStringLiteral("vellmon.service")), kEtcUnit));
+    }
+
     // Upgrade to this release, then install it over itself: everything stays, the unit
     // stays enabled.
     for (const QString& next : {deb, deb}) {
         install = dpkg({QStringLiteral("-i"), next});
         ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(kEtcUnit));
         EXPECT_EQ(runProgram(QStringLiteral("dpkg-query"),
                              {QStringLiteral("-W"), QStringLiteral("-f=${Version}"), kPackage})
                       .out,
