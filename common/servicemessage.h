@@ -33,6 +33,10 @@ QString keySchreibenMessage(const QString& valueName, const QString& value);
 QString searchingUpdateMessage(const QString& productName, const QString& clientFolder,
                                const QString& version);
 
+// Vellmon's answer to an update request for a client the system's package manager
+// installed: such a client is updated by the package manager, never by an installer.
+inline const QString kPackageManagedAnswer = QStringLiteral("PackageManaged");
+
 // On the pipe a message travels as UTF-16LE bytes without terminator.
 QByteArray toUtf16Le(const QString& text);
 // Odd trailing bytes are dropped.

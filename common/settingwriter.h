@@ -20,6 +20,8 @@ class ServiceMessageSender {
 public:
     virtual ~ServiceMessageSender() = default;
     virtual bool send(const QString& message) = 0;
+    // What the receiver answered to the last message delivered (empty when not known).
+    virtual QString lastAnswer() const { return {}; }
 };
 
 } // namespace kestro

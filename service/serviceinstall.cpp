@@ -4,6 +4,7 @@
 #include "common/textfile.h"
 #include "service/servicelog.h"
 #include "service/servicepaths.h"
+#include "service/unittemplate.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,37 +37,14 @@ QString unitFile() {
     return QDir(unitFolder()).filePath(kServiceName.toLower() + QStringLiteral(".service"));
 }
 
+QString packageUnitFile() {
+    return QStringLiteral("/lib/systemd/system/") + kServiceName.toLower() +
+           QStringLiteral(".service");
+}
+
 QString unitText(const QString& executable) {
-    return QStringLiteral("[Unit]\n"
-                          "Description=%1\n"
-                          "After=network.target\n"
-                          "\n"
-                          "[Service]\n"
-                          "Type=simple\n"
-                          "ExecStart=%2\n"
-                          "ExecReload=/bin/kill -USR2 $MAINPID\n"
-                          "Environment=VELLMON_RUNTIME_DIR=/run/vellmon\n"
-                          "RuntimeDirectory=vellmon\n"
-                          "RuntimeDirectoryMode=0755\n"
-                          "StateDirectory=vellmon\n"
-                          "Restart=on-failure\n"
-                          // An update search ends at once on a stop.
-                          "TimeoutStopSec=15\n"
-                          // Hardening that leaves the installer (a root child of the
-                          // service) free to write /usr, /opt and /etc, but not to gain
-                          // privileges, read or change home folders or touch the kernel.
-                          "PrivateTmp=yes\n"
-                          "ProtectHome=read-only\n"
-                          "NoNewPrivileges=yes\n"
-                          "ProtectKernelTunables=yes\n"
-                          "ProtectKernelModules=yes\n"
-                          "ProtectControlGroups=yes\n"
-                          "RestrictRealtime=yes\n"
-                          "LockPersonality=yes\n"
-                          "\n"
-                          "[Install]\n"
-                          "WantedBy=multi-user.target\n")
-        .arg(kDisplayName, executable);
+    return QString::fromUtf8(kUnitTemplate)
+        .replace(QLatin1String(kUnitExecutablePlaceholder), executable);
 }
 
 namespace {
@@ -90,6 +68,15 @@ bool runSystemctl(const QStringList& args, QString* error) {
 } // namespace
 
 bool installService(const QString& executable, QString* error) {
+    // A unit in /etc would hide the package's and keep this program running after the
+    // package upgrades the one in /usr/bin.
+    if (isSystemUnitFolder() && QFile::exists(packageUnitFile())) {
+        *error = QStringLiteral("%1 is installed by the package kestroftp; its unit in %2 "
+                                "would be hidden by one in %3. Use: systemctl enable --now %1")
+                     .arg(kServiceName.toLower() + QStringLiteral(".service"), packageUnitFile(),
+                          unitFolder());
+        return false;
+    }
     if (!QDir().mkpath(unitFolder())) {
         *error = QStringLiteral("cannot create ") + unitFolder();
         return false;

@@ -74,6 +74,18 @@ std::optional<QString> installedClientFolder(const UpdateRequest& request,
     return std::nullopt;
 }
 
+bool isPackageManagedFolder(const QString& folder) {
+    const QString top = folder.section(QLatin1Char('/'), 1, 1);
+    // /usr/local is the administrator's own, which the package manager never touches.
+    if (top == QStringLiteral("usr") &&
+        folder.section(QLatin1Char('/'), 2, 2) == QStringLiteral("local"))
+        return false;
+    return folder.startsWith(QLatin1Char('/')) &&
+           (top == QStringLiteral("usr") || top == QStringLiteral("bin") ||
+            top == QStringLiteral("sbin") || top == QStringLiteral("etc") ||
+            top == QStringLiteral("boot") || top.startsWith(QStringLiteral("lib")));
+}
+
 bool InstallerStarts::startedLately(const QString& folder) const {
     const QMutexLocker lock(&mutex_);
     const auto it = lastStart_.constFind(folder);
@@ -152,6 +164,12 @@ void UpdateSearch::run(const UpdateRequest& request) {
         installedClientFolder(request, env_.clientFolders, &why);
     if (!clientFolder) {
         qCWarning(lcService).noquote() << "update request refused:" << logSafe(why);
+        return;
+    }
+    if (isPackageManagedFolder(*clientFolder)) {
+        qCWarning(lcService).noquote()
+            << "update request refused: the package manager updates the client in"
+            << logSafe(*clientFolder);
         return;
     }
     const std::optional<QString> folder = rootfiles::trustedFolder(*clientFolder, &why);

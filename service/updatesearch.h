@@ -37,6 +37,13 @@ inline QString clientProgramName() {
 std::optional<QString> installedClientFolder(const UpdateRequest& request,
                                              const QStringList& clientFolders, QString* why);
 
+// True when `folder` (absolute, links resolved) is one of the system's own folders,
+// which the package manager keeps: /usr (but not /usr/local), /bin, /sbin, /lib*, /etc,
+// /boot and everything below them. A client there came with the system's package; an installer run by root
+// would put files there that the package manager does not know, survive a purge and
+// overwrite packaged programs, so no update is made for such a folder.
+bool isPackageManagedFolder(const QString& folder);
+
 // Remembers when an installer was last started for each client folder: within `gapMs`
 // no second one starts there, so nobody can make root close the clients of that folder
 // and run its installer again and again.

@@ -1,11 +1,14 @@
 #include "service/vellmonservice.h"
 
+#include "common/logging.h"
 #include "common/servicemessage.h"
 #include "piperpc/clientpresencefiles.h"
 #include "service/servicelog.h"
 #include "service/servicepaths.h"
+#include "service/updatesearch.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <unistd.h>
 
 namespace kestro::service {
@@ -186,9 +189,21 @@ void VellmonService::onCalled(qint32 pipe, const QByteArray& request, QByteArray
     // when the service started.
     if (peer.known() && !preparedUsers_.contains(peer.uid) && presence::prepareUserFolder(peer.uid))
         preparedUsers_.insert(peer.uid);
-    // Read now, while the caller waits for its answer: later its pid may be another's.
-    if (peer.known() && text.startsWith(QStringLiteral("searchingUpdate")))
-        message.senderProgram = programOfProcess(peer.pid);
+    if (text.startsWith(QStringLiteral("searchingUpdate"))) {
+        // The caller hears at once that no installer will come for a packaged client;
+        // the search itself checks again, with the folder it then finds.
+        const QString folder = QFileInfo(splitServiceMessage(text).field2).canonicalFilePath();
+        if (!folder.isEmpty() && isPackageManagedFolder(folder)) {
+            qCWarning(lcService).noquote()
+                << "update request refused: the package manager updates the client in"
+                << logSafe(folder);
+            *response = toUtf16Le(kPackageManagedAnswer);
+            return;
+        }
+        // Read now, while the caller waits for its answer: later its pid may be another's.
+        if (peer.known())
+            message.senderProgram = programOfProcess(peer.pid);
+    }
     if (enqueue(message))
         *response = toUtf16Le(QStringLiteral("True"));
 }

@@ -1,11 +1,12 @@
 // kestro-jobs list [--last N] | show N | search TEXT | delete N [--yes]   [--json]
+// kestro-jobs --help
 //
 // The job history for scripts and the shop's IT people, on the same settings and job
 // database as the window: the jobs the browser steps through, one job with its files, the
 // search window's hits in its order, and the browser's delete (the job row and all its file
 // rows in one transaction). Text output is aligned columns; --json prints one object per
 // job with its files (search: one object per hit). Exit codes:
-//   0   done (list: also with no jobs)
+//   0   done (list: also with no jobs; --help: the usage printed)
 //   1   not found (no such job, no hit), refused (delete not confirmed), no database
 //   64  bad usage
 #include "client/history/historystore.h"
@@ -66,6 +67,7 @@ struct Options {
     int last = 0;
     bool json = false;
     bool yes = false;
+    bool help = false;
 };
 
 std::optional<qint32> jobNumberArgument(const QString& text) {
@@ -79,7 +81,10 @@ std::optional<Options> parseArguments(const QStringList& args) {
     QStringList positional;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (a == QLatin1String("--json")) {
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            o.help = true;
+            return o;
+        } else if (a == QLatin1String("--json")) {
             o.json = true;
         } else if (a == QLatin1String("--yes")) {
             o.yes = true;
@@ -349,6 +354,10 @@ int main(int argc, char** argv) {
     if (!options) {
         printErr(QString::fromLatin1(kUsageText));
         return kUsage;
+    }
+    if (options->help) {
+        printOut(QString::fromLatin1(kUsageText) + QLatin1Char('\n'));
+        return kDone;
     }
     const QString databasePath = startup::SettingsReader().read(QStringLiteral("Databank"));
     if (databasePath.isEmpty()) {

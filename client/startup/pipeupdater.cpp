@@ -18,6 +18,7 @@ bool PipeUpdater::send(const QString& message) {
     pipe_.setPipeName(QStringLiteral("Vellmon"));
     QByteArray response(200, '\0');
     lastError_ = pipe_.pipeCall(toUtf16Le(message), response);
+    lastAnswer_ = lastError_ == 0 ? fromUtf16Le(response) : QString();
     if (lastError_ != 0)
         qCWarning(lcStartup) << "service message not delivered, system error" << lastError_;
     return lastError_ == 0;
@@ -25,10 +26,15 @@ bool PipeUpdater::send(const QString& message) {
 
 bool requestUpdate(ServiceMessageSender& sender, Prompter& prompter, const QString& appName,
                    const QString& startFolder, const QString& versionText) {
-    if (sender.send(searchingUpdateMessage(appName, startFolder, versionText)))
-        return true;
-    prompter.message(undeliveredMessageText(), Prompter::Icon::Critical);
-    return false;
+    if (!sender.send(searchingUpdateMessage(appName, startFolder, versionText))) {
+        prompter.message(undeliveredMessageText(), Prompter::Icon::Critical);
+        return false;
+    }
+    if (sender.lastAnswer() == kPackageManagedAnswer) {
+        prompter.message(packageManagedUpdateText(), Prompter::Icon::Information);
+        return false;
+    }
+    return true;
 }
 
 } // namespace kestro::startup

@@ -8,6 +8,7 @@
 #include "client/jobdb/masterdata.h"
 #include "common/prompter.h"
 #include "support/peerprocess.h"
+#include "support/programrun.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -97,24 +98,6 @@ private:
     QJsonObject info_;
     QString problem_;
 };
-
-// What a program run as a script run leaves: its exit code (-1 when it crashed or did not
-// end within three minutes) and its output. Standard input is empty, as under cron.
-struct ProcessRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-inline ProcessRun runProgram(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.start(program, args);
-    p.waitForFinished(180000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
 
 // Every entry of a zip archive with its bytes, read with libzip.
 inline QMap<QString, QByteArray> zipEntries(const QString& path) {

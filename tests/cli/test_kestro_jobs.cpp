@@ -175,6 +175,13 @@ TEST_F(KestroJobsTest, BadUsageExits64) {
         EXPECT_EQ(jobs(args).exitCode, 64) << args.join(' ').toStdString();
     EXPECT_EQ(run(KESTRO_SEND_PATH, {"--from-job"}).exitCode, 64);
     EXPECT_EQ(run(KESTRO_SEND_PATH, {"--from-job", "1", "job.json"}).exitCode, 64);
+    // Asked for, the usage is the answer, not a mistake.
+    for (const QString& help : {QStringLiteral("--help"), QStringLiteral("-h")}) {
+        const ProcessRun asked = jobs({help});
+        EXPECT_EQ(asked.exitCode, 0);
+        EXPECT_TRUE(asked.out.startsWith(QStringLiteral("usage: kestro-jobs list")))
+            << asked.out.toStdString();
+    }
 }
 
 } // namespace

@@ -30,7 +30,7 @@ const QByteArray kInstaller = "#!/bin/sh\ncat update.ini > installer-ran\n";
 class UpdateInstallation : public ::testing::Test, public VellmonMachine {
 protected:
     void SetUp() override {
-        clientFolder = trustedFolder();
+        clientFolder = packaged ? packaged->path() : trustedFolder();
         machine.writeFile(QStringLiteral("www/files/Update.exe"), kInstaller);
         machine.writeFile(QStringLiteral("www/files/Slow.exe"), QByteArray(20000, '#'));
         machine.writeFile(QStringLiteral("www/files/Lagging.exe"), kInstaller);
@@ -79,6 +79,7 @@ protected:
 
     QByteArray config;
     bool listFolder = true;
+    std::unique_ptr<QTemporaryDir> packaged; // a client folder of the system's instead
     QString clientFolder;
     PeerProcess web;
 };
@@ -130,6 +131,41 @@ TEST_F(UpdateInstallation, NewerVersionClosesTheClientAndStartsTheInstaller) {
                                                  logLine(3, QStringLiteral("UpdateSoft 1")),
                                                  logLine(4, QStringLiteral("UpdateSoft 3")),
                                                  logLine(5, QStringLiteral("UpdateSoft 4"))}));
+}
+
+// A client the system's package installed, in one of the folders the package manager
+// keeps: no installer of the maker's may write there, and the worker learns why.
+class PackagedClient : public InstalledClient {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "a folder below /usr/lib needs root";
+        packaged = std::make_unique<QTemporaryDir>(QStringLiteral("/usr/lib/kestro-test-XXXXXX"));
+        ASSERT_TRUE(packaged->isValid());
+        QFile::setPermissions(packaged->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadGroup |
+                                                    QFile::ExeGroup | QFile::ReadOther |
+                                                    QFile::ExeOther);
+        InstalledClient::SetUp();
+    }
+};
+
+TEST_F(PackagedClient, IsLeftToThePackageManagerAndTheWorkerToldSo) {
+    publish("1.0.42\n" + base().toUtf8() + "/files/Update.exe");
+    PeerProcess client;
+    ASSERT_TRUE(startClient(client));
+    EXPECT_TRUE(ask().startsWith("RESULT 0 PackageManaged")) << vellmon.output().toStdString();
+    startup::PipeUpdater updater;
+    ScriptedPrompter prompter;
+    EXPECT_FALSE(startup::requestUpdate(updater, prompter, QStringLiteral("KestroFTP-Client"),
+                                        clientFolder, QStringLiteral("1.0.41")));
+    EXPECT_EQ(prompter.texts(), QStringList{startup::packageManagedUpdateText()});
+    EXPECT_TRUE(vellmonLogged(QStringLiteral("the package manager updates the client in"), 2));
+    QThread::msleep(300);
+    EXPECT_EQ(QDir(clientFolder).entryList(QDir::Files),
+              QStringList{QStringLiteral("KestroClient")});
+    EXPECT_EQ(client.process().state(), QProcess::Running);
+    EXPECT_FALSE(QFile::exists(unloaded()));
 }
 
 TEST_F(InstalledClient, GetsItsUpdateOnceAndNoRepeatClosesItAgain) {
