@@ -6,9 +6,9 @@
 // loop was held up at most and how often it missed 100 ms, per phase of the send.
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
-#include "client/transfer/czip.h"
-#include "client/transfer/progressdisplay.h"
-#include "client/transfer/sendpipeline.h"
+#include "client/send/progressdisplay.h"
+#include "client/send/sendpipeline.h"
+#include "client/zip/czip.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

@@ -3,14 +3,14 @@
 // is left on the workstation after an abort or a failed upload.
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
+#include "client/mail/mailnotification.h"
+#include "client/send/progressdisplay.h"
+#include "client/send/sendarchive.h"
+#include "client/send/sendpipeline.h"
+#include "client/send/sendworkfolder.h"
 #include "client/startup/catalogue.h"
-#include "client/transfer/czip.h"
-#include "client/transfer/mailnotification.h"
-#include "client/transfer/progressdisplay.h"
-#include "client/transfer/sendarchive.h"
-#include "client/transfer/sendpipeline.h"
-#include "client/transfer/sendworkfolder.h"
-#include "client/transfer/transferlog.h"
+#include "client/zip/czip.h"
+#include "common/transferlog.h"
 #include "support/selfsigned.h"
 
 #include <QEventLoop>
