@@ -30,7 +30,6 @@
 #include "client/startup/ftpdefaults.h"
 #include "client/startup/settings.h"
 #include "client/startup/startup.h"
-#include "client/zip/czip.h"
 #include "common/deployconfig.h"
 #include "common/prompter.h"
 
@@ -255,9 +254,7 @@ int main(int argc, char** argv) {
     }
 
     TerminalPrompter prompter;
-    transfer::TransferDisplay display(state.clientDataFolder);
-    zip::cZip packer;
-    transfer::SendPipeline pipeline({state, config, database, prompter, display, packer});
+    transfer::SendPipeline pipeline({state, config, database, prompter});
     pipeline.setChoiceCheck(&transfer::catalogueChoiceProblem);
     pipeline.setDefaultTargetChoice(options->sendToDefaultTarget
                                         ? transfer::DefaultTargetChoice::Send

@@ -53,27 +53,29 @@ SendPipeline::SendPipeline(SendEnvironment env, QObject* parent)
     qRegisterMetaType<SendResult>();
     qRegisterMetaType<TransferProgress>();
     qRegisterMetaType<startup::CatalogueLists>();
+    display_ = new TransferDisplay(env_.state.clientDataFolder, this);
+    packer_ = new zip::cZip(this);
     catalogue_ = new startup::CatalogueRefresh(this);
     reservation_ = new NumberReservation(this);
     connect(reservation_, &NumberReservation::finished, this, &SendPipeline::onReserved);
     connect(catalogue_, &startup::CatalogueRefresh::finished, this, &SendPipeline::onCatalogue);
     uploader_ = new FtpUploader(this);
-    showUploadOn(*uploader_, env_.display);
+    showUploadOn(*uploader_, *display_);
     connect(uploader_, &FtpUploader::progress, this, &SendPipeline::progress);
     connect(uploader_, &FtpUploader::finished, this, &SendPipeline::onUploaded);
     mail_ = new MailSender(this);
     connect(mail_, &MailSender::status, this, &SendPipeline::statusLine);
     connect(mail_, &MailSender::sendSuccessful, this, [this] { result_.mailSent = true; });
     connect(mail_, &MailSender::finished, this, &SendPipeline::onMailDone);
-    connect(&env_.display, &TransferDisplay::statusLineAdded, this, &SendPipeline::statusLine);
+    connect(display_, &TransferDisplay::statusLineAdded, this, &SendPipeline::statusLine);
 }
 
 SendPipeline::~SendPipeline() {
-    // The packer belongs to the window and may outlive us: stop a running run, and let
-    // no signal of it reach a destroyed pipeline.
+    // The packer goes with us: stop a running run, and let no signal of it reach a
+    // pipeline being destroyed.
     releasePacker();
     if (state_ == State::Packing)
-        env_.packer.Abort();
+        packer_->Abort();
     releaseJobNumber();
 }
 
@@ -129,7 +131,7 @@ void SendPipeline::abort() {
         catalogue_->abort();
         break;
     case State::Packing:
-        env_.packer.Abort();
+        packer_->Abort();
         break;
     case State::Reserving: // ends when the number comes back
         break;
@@ -215,8 +217,8 @@ void SendPipeline::onReserved(qint32 number, const QString& error) {
 
 void SendPipeline::startPacking() {
     setState(State::Packing);
-    env_.display.showFtpStatus(sendtext::kCompressing);
-    zip::cZip& z = env_.packer;
+    display_->showFtpStatus(sendtext::kCompressing);
+    zip::cZip& z = *packer_;
     z.setEncrypt(false);
     z.setAddComment(false);
     z.setZipFile(archivePath());
@@ -257,7 +259,7 @@ void SendPipeline::onPacked(qint32 result) {
         deleteArchive();
         return end(SendOutcome::Aborted, sendtext::kAborted);
     }
-    const zip::cZip& z = env_.packer;
+    const zip::cZip& z = *packer_;
     int packed = 0;
     int notPacked = 0;
     const QList<zip::ZpEntryReport> entries = z.Entries();
@@ -365,7 +367,7 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
             // Another job took the name first (a send in the same second); the logs and
             // the mail name the archive as the shop finds it.
             result_.archiveName = upload.remoteName;
-            env_.display.showFtpStatus(
+            display_->showFtpStatus(
                 QStringLiteral("Archiv auf dem Server umbenannt in %1, der Name %2 war "
                                "schon vergeben.")
                     .arg(upload.remoteName, localArchiveName_));
@@ -373,7 +375,7 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
         return notifyShop();
     }
     if (!upload.connected)
-        env_.display.showFtpStatus(sendtext::kNotTransmitted);
+        display_->showFtpStatus(sendtext::kNotTransmitted);
     if (abort_)
         return end(SendOutcome::Aborted, sendtext::kAborted);
     end(SendOutcome::NotDelivered,
@@ -428,7 +430,7 @@ void SendPipeline::notifyShop() {
                                                  record.error, keptError);
     }
     Q_EMIT clearJob();
-    env_.display.showFtpStatus(sendtext::uploadCompleted(result_.archiveName));
+    display_->showFtpStatus(sendtext::uploadCompleted(result_.archiveName));
     result_.mailAttempted =
         sendJobMail(*mail_, env_.state.mail, env_.config, env_.state.ftp.recipient,
                     result_.archiveName, env_.state.clientDataFolder);
@@ -446,7 +448,7 @@ void SendPipeline::onMailDone() {
 
 void SendPipeline::failWithError(const QString& description) {
     qCWarning(lcSend) << "send failed:" << description;
-    env_.display.showSendFailure(description);
+    display_->showSendFailure(description);
     deleteArchive();
     end(SendOutcome::Failed, description);
 }

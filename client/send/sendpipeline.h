@@ -105,8 +105,6 @@ struct SendEnvironment {
     const DeployConfig& config;
     const jobdb::Database& database;
     Prompter& prompter;
-    TransferDisplay& display;
-    zip::cZip& packer;
 };
 
 // Sends one job: target warning, catalogue refresh, checks, job sheet, packing, upload,
@@ -114,6 +112,8 @@ struct SendEnvironment {
 // clear the job. Runs as a chain of asynchronous steps on the object's thread: the
 // catalogue fetch, the packing, the upload and the mail run on worker threads and come
 // back through queued signals, so the window's event loop never waits on them.
+// It owns what it drives (the packer, the uploader, the mail sender and the progress
+// display), so that a program holds the pipeline and nothing else of a send.
 class SendPipeline : public QObject {
     Q_OBJECT
 public:
@@ -139,6 +139,8 @@ public:
     void abort();
 
     State state() const { return state_; }
+    // The bar, "Info" panel and status box of the send, for a window to draw.
+    const TransferDisplay& display() const { return *display_; }
     bool isRunning() const { return state_ != State::Idle; }
     QString archivePath() const;
 
@@ -173,7 +175,7 @@ private:
     void onReserved(qint32 number, const QString& error);
     void startPacking();
     void onPacked(qint32 result);
-    // The packer is the window's and is lent for one run: our connections go with it.
+    // Our connections to the packer last one run: a later run connects anew.
     void releasePacker();
     void startUpload();
     void onUploaded(const FtpUploadResult& upload);
@@ -204,6 +206,8 @@ private:
     jobdb::PreparedJob prepared_;
     bool numberReserved_ = false; // prepared_.jobNumber is reserved for this send
     SendResult result_;
+    TransferDisplay* display_ = nullptr;
+    zip::cZip* packer_ = nullptr;
     startup::CatalogueRefresh* catalogue_ = nullptr;
     NumberReservation* reservation_ = nullptr;
     FtpUploader* uploader_ = nullptr;
