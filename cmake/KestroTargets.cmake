@@ -8,13 +8,18 @@ function(kestro_target_settings target)
         $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 endfunction()
 
-# add_kestro_library(name SOURCES ... LIBS ...): one library target per folder.
+# add_kestro_library(name SOURCES ... LIBS ... [PRIVATE_LIBS ...]): one library target per
+# folder. LIBS are what its headers need and pass on to callers; PRIVATE_LIBS only its
+# sources use.
 function(add_kestro_library name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PRIVATE_LIBS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
     kestro_target_settings(${name})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    if(ARG_PRIVATE_LIBS)
+        target_link_libraries(${name} PRIVATE ${ARG_PRIVATE_LIBS})
+    endif()
     set_target_properties(${name} PROPERTIES AUTOMOC ON POSITION_INDEPENDENT_CODE ON)
 endfunction()
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the FTP benchmarks share: one timed upload through the client's uploader, and medians.
-#include "client/transfer/ftpuploader.h"
+#include "client/ftp/ftpuploader.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -6,9 +6,7 @@
 // loop was held up at most and how often it missed 100 ms, per phase of the send.
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
-#include "client/transfer/czip.h"
-#include "client/transfer/progressdisplay.h"
-#include "client/transfer/sendpipeline.h"
+#include "client/send/sendpipeline.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -20,7 +18,6 @@
 
 using namespace kestro;
 using namespace kestro::transfer;
-using kestro::zip::cZip;
 
 namespace {
 
@@ -87,9 +84,7 @@ int main(int argc, char** argv) {
     const DeployConfig config = DeployConfig::load(ws.machine.configFile());
     const jobdb::Database database(ws.databasePath);
     ScriptedPrompter prompter;
-    TransferDisplay display(state.clientDataFolder);
-    cZip packer;
-    SendPipeline pipeline({state, config, database, prompter, display, packer});
+    SendPipeline pipeline({state, config, database, prompter});
 
     std::map<SendPipeline::State, PhaseFigures> phases;
     SendPipeline::State phase = SendPipeline::State::Idle;

@@ -2,7 +2,7 @@
 // one run) and prints the wall time, the archive size and the peak memory.
 //
 //   bench_zip_pack [--level N] ARCHIVE FILE...
-#include "client/transfer/czip.h"
+#include "client/zip/czip.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -18,19 +18,18 @@
 //       by the next send or start
 //   64  bad usage or a malformed job file (copies outside 1 to 100, a NUL in a path or
 //       text, larger than 4 MB)
+#include "client/ftp/trustedcertificates.h"
+#include "client/ftp/uploadretry.h"
 #include "client/history/sendagain.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
+#include "client/send/progressdisplay.h"
+#include "client/send/sendjobfile.h"
+#include "client/send/sendpipeline.h"
 #include "client/startup/clientstate.h"
 #include "client/startup/ftpdefaults.h"
 #include "client/startup/settings.h"
 #include "client/startup/startup.h"
-#include "client/transfer/czip.h"
-#include "client/transfer/progressdisplay.h"
-#include "client/transfer/sendjobfile.h"
-#include "client/transfer/sendpipeline.h"
-#include "client/transfer/trustedcertificates.h"
-#include "client/transfer/uploadretry.h"
 #include "common/deployconfig.h"
 #include "common/prompter.h"
 
@@ -255,9 +254,7 @@ int main(int argc, char** argv) {
     }
 
     TerminalPrompter prompter;
-    transfer::TransferDisplay display(state.clientDataFolder);
-    zip::cZip packer;
-    transfer::SendPipeline pipeline({state, config, database, prompter, display, packer});
+    transfer::SendPipeline pipeline({state, config, database, prompter});
     pipeline.setChoiceCheck(&transfer::catalogueChoiceProblem);
     pipeline.setDefaultTargetChoice(options->sendToDefaultTarget
                                         ? transfer::DefaultTargetChoice::Send

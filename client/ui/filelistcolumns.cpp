@@ -102,4 +102,18 @@ void FileListColumnFitter::fitNow() {
     header->setSectionResizeMode(M::FileName, QHeaderView::Stretch);
 }
 
+QTreeView* newFileListView(QAbstractItemModel* model, QWidget* parent) {
+    auto* list = new QTreeView(parent);
+    list->setObjectName(QStringLiteral("ListView1"));
+    list->setModel(model);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->header()->setStretchLastSection(false);
+    return list;
+}
+
 } // namespace kestro::ui

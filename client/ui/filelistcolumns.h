@@ -6,7 +6,9 @@
 #include <functional>
 #include <map>
 
+class QAbstractItemModel;
 class QTreeView;
+class QWidget;
 
 namespace kestro::ui {
 
@@ -47,5 +49,10 @@ inline constexpr double fileNameShare = 0.4;
 // The widths that fit `wanted` into `room` by cutting the widest first: every width above
 // a common cap is lowered to it. Widths that already fit are returned as they are.
 std::map<int, int> capWidths(const std::map<int, int>& wanted, int room);
+
+// A flat list of files in rows, as both file lists show them (the job's files, the file
+// window's folder): named "ListView1", whole rows selected, several at once, nothing
+// edited in place, no tree decoration, the last column not stretched.
+QTreeView* newFileListView(QAbstractItemModel* model, QWidget* parent);
 
 } // namespace kestro::ui

@@ -1,6 +1,7 @@
 #include "client/ui/frmaddfile.h"
 
 #include "client/ui/compose_foldertree.h"
+#include "client/ui/filelistcolumns.h"
 #include "client/ui/windowplacement.h"
 #include "common/paths.h"
 
@@ -22,16 +23,7 @@ FrmAddFile::FrmAddFile(const QString& startFolder, QWidget* parent)
     folderTree_ = new FolderTree(this);
     folderTree_->setObjectName(QStringLiteral("FolderTreeview1"));
 
-    listView1_ = new QTreeView(this);
-    listView1_->setObjectName(QStringLiteral("ListView1"));
-    listView1_->setModel(&files_);
-    listView1_->setRootIsDecorated(false);
-    listView1_->setItemsExpandable(false);
-    listView1_->setUniformRowHeights(true);
-    listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    listView1_->header()->setStretchLastSection(false);
+    listView1_ = newFileListView(&files_, this);
     listView1_->header()->setSectionResizeMode(compose::FolderListingModel::Name,
                                                QHeaderView::Stretch);
     listView1_->header()->resizeSection(compose::FolderListingModel::Size, 110);

@@ -1,7 +1,7 @@
 #include "client/ui/frmemail.h"
 
-#include "client/transfer/mailaccount.h"
-#include "client/transfer/mailconnection.h"
+#include "client/mail/mailaccount.h"
+#include "client/mail/mailconnection.h"
 #include "client/ui/windowplacement.h"
 
 #include <QCheckBox>

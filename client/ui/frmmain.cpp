@@ -1,17 +1,16 @@
 #include "client/ui/frmmain.h"
 
+#include "client/ftp/ftpsession.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/listloaders.h"
 #include "client/jobdb/masterdata.h"
 #include "client/jobdb/recordeditor.h"
+#include "client/send/progressdisplay.h"
+#include "client/send/sendpipeline.h"
 #include "client/startup/cataloguefetch.h"
 #include "client/startup/clientpresence.h"
 #include "client/startup/pipeupdater.h"
 #include "client/startup/updatecheck.h"
-#include "client/transfer/czip.h"
-#include "client/transfer/ftpsession.h"
-#include "client/transfer/progressdisplay.h"
-#include "client/transfer/sendpipeline.h"
 #include "client/ui/frmemail.h"
 #include "client/ui/frmftpconfig.h"
 #include "client/ui/frminfo.h"
@@ -63,6 +62,7 @@ FrmMain::~FrmMain() {
     if (!pipeline_)
         return;
     pipeline_->disconnect(this);
+    pipeline_->display().disconnect(this);
     // A delivered and recorded job's mail is the shop's only word of it: the program ends
     // once it went, not in the middle of it. The window is gone for the worker already;
     // the mail's own time-out bounds the wait.
@@ -322,28 +322,25 @@ void FrmMain::showLogo() {
 }
 
 void FrmMain::setUpSend() {
+    connect(cmdFTPSend_, &QPushButton::clicked, this, &FrmMain::onSendClicked);
+    if (!db_)
+        return;
+    pipeline_ = std::make_unique<transfer::SendPipeline>(
+        transfer::SendEnvironment{ctx_.state, ctx_.config, *db_, ctx_.prompter});
     // The status displays follow the transfer log and progress of every send.
-    display_ = std::make_unique<transfer::TransferDisplay>(ctx_.state.clientDataFolder);
-    connect(display_.get(), &transfer::TransferDisplay::barChanged, this,
+    const transfer::TransferDisplay* display = &pipeline_->display();
+    connect(display, &transfer::TransferDisplay::barChanged, this,
             [this](double value, double maximum, const QString& text) {
                 picProgress_->setRange(0, 1000);
                 picProgress_->setValue(maximum > 0 ? int(1000.0 * value / maximum) : 0);
                 picProgress_->setFormat(text.isEmpty() ? QStringLiteral("%p %") : text);
             });
-    connect(display_.get(), &transfer::TransferDisplay::infoPanelChanged, panelInfo_,
-            &QLabel::setText);
+    connect(display, &transfer::TransferDisplay::infoPanelChanged, panelInfo_, &QLabel::setText);
     // The transfer's status texts go into the status box; the status list keeps the
     // pipeline's other lines (the mail's), so that no line shows twice.
-    connect(display_.get(), &transfer::TransferDisplay::statusLineAdded, this,
-            &FrmMain::appendStatusBox);
-    connect(display_.get(), &transfer::TransferDisplay::progressDetailChanged, lblTransferRate_,
+    connect(display, &transfer::TransferDisplay::statusLineAdded, this, &FrmMain::appendStatusBox);
+    connect(display, &transfer::TransferDisplay::progressDetailChanged, lblTransferRate_,
             &QLabel::setText);
-    connect(cmdFTPSend_, &QPushButton::clicked, this, &FrmMain::onSendClicked);
-    if (!db_)
-        return;
-    packer_ = std::make_unique<zip::cZip>();
-    pipeline_ = std::make_unique<transfer::SendPipeline>(transfer::SendEnvironment{
-        ctx_.state, ctx_.config, *db_, ctx_.prompter, *display_, *packer_});
     transfer::SendPipeline* pipeline = pipeline_.get();
     progressZip_ = new FrmProgressZip(this);
     progressZip_->setWindowModality(Qt::WindowModal);
@@ -368,7 +365,7 @@ void FrmMain::setUpSend() {
             });
     connect(pipeline, &transfer::SendPipeline::statusLine, this, [this](const QString& line) {
         // The pipeline passes the transfer's texts on as well; those are in the box.
-        if (!display_->isShowingStatus())
+        if (!pipeline_->display().isShowingStatus())
             addStatusLine(line);
     });
     connect(pipeline, &transfer::SendPipeline::catalogueRefreshed, this, &FrmMain::showCatalogue);

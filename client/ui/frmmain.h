@@ -19,12 +19,8 @@ class QTimer;
 namespace kestro::jobdb {
 class Database;
 }
-namespace kestro::zip {
-class cZip;
-}
 namespace kestro::transfer {
 class SendPipeline;
-class TransferDisplay;
 struct SendResult;
 } // namespace kestro::transfer
 namespace kestro::startup {
@@ -124,10 +120,7 @@ private:
     startup::CatalogueRefresh* catalogue_ = nullptr;
     startup::UpdateCheck* updateCheck_ = nullptr;
     startup::ClientPresence* presence_ = nullptr;
-    // The pipeline drives the display and the packer: it is declared after them so that
-    // it goes first when the window goes, and never reaches for either once destroyed.
-    std::unique_ptr<transfer::TransferDisplay> display_;
-    std::unique_ptr<zip::cZip> packer_;
+    // The send with all it drives: packer, upload, mail and the progress display.
     std::unique_ptr<transfer::SendPipeline> pipeline_;
     FrmProgressZip* progressZip_ = nullptr;
     bool unloadedOnce_ = false;

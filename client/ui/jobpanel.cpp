@@ -176,17 +176,8 @@ void JobPanel::buildFileSettings() {
 }
 
 void JobPanel::buildFileList() {
-    listView1_ = new QTreeView(this);
-    listView1_->setObjectName(QStringLiteral("ListView1"));
-    listView1_->setModel(&model_);
-    listView1_->setRootIsDecorated(false);
-    listView1_->setItemsExpandable(false);
-    listView1_->setUniformRowHeights(true);
+    listView1_ = newFileListView(&model_, this);
     listView1_->setAlternatingRowColors(true);
-    listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    listView1_->header()->setStretchLastSection(false);
     listView1_->setMinimumHeight(120);
     // The value columns are as wide as their longest possible entry (the catalogue's
     // texts, or what a row holds).

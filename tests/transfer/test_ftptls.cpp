@@ -1,7 +1,7 @@
 // Uploads over explicit TLS against a real pyftpdlib server on loopback with a certificate
 // made here by openssl: the three encryption choices against servers with and without TLS,
 // and the certificate a shop made itself, trusted by its fingerprint or refused.
-#include "client/transfer/ftpsession.h"
+#include "client/ftp/ftpsession.h"
 #include "support/peerprocess.h"
 #include "support/selfsigned.h"
 #include "support/testenv.h"

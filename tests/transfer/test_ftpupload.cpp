@@ -1,8 +1,8 @@
 // Uploads against a real pyftpdlib server on loopback: what lands on the server, what the
 // user reads in the status box and the transfer log, and when the bar may say "100 %".
-#include "client/transfer/ftpuploader.h"
-#include "client/transfer/progressdisplay.h"
-#include "client/transfer/transferlog.h"
+#include "client/ftp/ftpuploader.h"
+#include "client/send/progressdisplay.h"
+#include "common/transferlog.h"
 #include "support/peerprocess.h"
 #include "support/testenv.h"
 

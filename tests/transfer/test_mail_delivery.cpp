@@ -1,8 +1,8 @@
 // The notification mail against real servers on loopback: an aiosmtpd SMTP server and
 // our POP3 fixture. What the shop's mail server receives, and what the user and the mail
 // error log see when it goes wrong.
-#include "client/transfer/mailnotification.h"
-#include "client/transfer/mailsender.h"
+#include "client/mail/mailnotification.h"
+#include "client/mail/mailsender.h"
 #include "support/peerprocess.h"
 #include "support/testenv.h"
 

@@ -1,7 +1,7 @@
 // The mail as bytes, read back by an independent reader (Python's email package), for
 // the texts the notification itself never has: long, multi-line, non-ASCII bodies with
 // lines that SMTP would otherwise mangle.
-#include "client/transfer/mailmessage.h"
+#include "client/mail/mailmessage.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

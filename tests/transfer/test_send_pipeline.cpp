@@ -3,14 +3,13 @@
 // is left on the workstation after an abort or a failed upload.
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
+#include "client/mail/mailnotification.h"
+#include "client/send/progressdisplay.h"
+#include "client/send/sendarchive.h"
+#include "client/send/sendpipeline.h"
+#include "client/send/sendworkfolder.h"
 #include "client/startup/catalogue.h"
-#include "client/transfer/czip.h"
-#include "client/transfer/mailnotification.h"
-#include "client/transfer/progressdisplay.h"
-#include "client/transfer/sendarchive.h"
-#include "client/transfer/sendpipeline.h"
-#include "client/transfer/sendworkfolder.h"
-#include "client/transfer/transferlog.h"
+#include "common/transferlog.h"
 #include "support/selfsigned.h"
 
 #include <QEventLoop>
@@ -22,7 +21,6 @@
 using namespace kestro;
 using namespace kestro::transfer;
 using kestro::test::SendWorkstation;
-using kestro::zip::cZip;
 
 namespace {
 
@@ -52,9 +50,8 @@ protected:
         state.master.name = kestro::test::kCompany;
         config = DeployConfig::load(ws.machine.configFile());
         database = std::make_unique<jobdb::Database>(ws.databasePath);
-        display = std::make_unique<TransferDisplay>(state.clientDataFolder);
-        pipeline = std::make_unique<SendPipeline>(
-            SendEnvironment{state, config, *database, prompter, *display, packer});
+        pipeline =
+            std::make_unique<SendPipeline>(SendEnvironment{state, config, *database, prompter});
         pipeline->setClock([] { return kSendTime; });
         QObject::connect(pipeline.get(), &SendPipeline::statusLine,
                          [this](const QString& line) { statusLines << line; });
@@ -103,9 +100,7 @@ protected:
     startup::ClientState state;
     DeployConfig config;
     ScriptedPrompter prompter;
-    cZip packer;
     std::unique_ptr<jobdb::Database> database;
-    std::unique_ptr<TransferDisplay> display;
     std::unique_ptr<SendPipeline> pipeline;
     QStringList statusLines;
     int clears = 0;
@@ -277,7 +272,7 @@ TEST_F(SendPipelineTest, TruncatedUploadIsNeverDelivered) {
     const QString a = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(300000));
     const SendResult r = send(jobOf({a}));
     EXPECT_EQ(r.outcome, SendOutcome::NotDelivered);
-    EXPECT_NE(display->progressText(), QStringLiteral("100 %"));
+    EXPECT_NE(pipeline->display().progressText(), QStringLiteral("100 %"));
     EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
     EXPECT_TRUE(ws.mails().isEmpty());
     EXPECT_EQ(clears, 0);
@@ -302,33 +297,19 @@ TEST_F(SendPipelineTest, FailedMailIsLoggedAndShownButTheJobCountsAsDelivered) {
 
 TEST_F(SendPipelineTest, ErrorHandlerNamesTheErrorAndClosesTheFtpErrorLog) {
     startShop();
-    // Sparse: the packer needs far longer for it than the send takes to reach the packing,
-    // yet it costs neither disk nor time to write.
-    const QString big = ws.machine.path(QStringLiteral("gross.tif"));
-    {
-        QFile f(big);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.resize(qint64(16) << 30));
-    }
+    // A company name longer than a file name may be: the archive cannot be written.
+    state.master.name = QString(300, QLatin1Char('M'));
     const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF");
-    // The window's packer is still busy with another archive when the send wants it.
-    packer.setZipFile(ws.machine.path(QStringLiteral("anderes.zip")));
-    packer.ClearFileSpecs();
-    packer.AddFileSpec(big);
-    ASSERT_TRUE(packer.StartZip());
     const SendResult r = send(jobOf({a}));
-    packer.Abort();
     EXPECT_EQ(r.outcome, SendOutcome::Failed);
-    EXPECT_EQ(display->infoPanel(), QStringLiteral("FTP-Status: ") + r.message);
+    EXPECT_TRUE(r.message.contains(QStringLiteral("kann nicht geschrieben werden")))
+        << r.message.toStdString();
+    EXPECT_EQ(pipeline->display().infoPanel(), QStringLiteral("FTP-Status: ") + r.message);
     EXPECT_EQ(kestro::test::readFile(ftpErrorLogPath(state.clientDataFolder)),
               QByteArray("errproxy:: \r\r\nEnd ErrLog: \r\r\n"));
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
     EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
-    QEventLoop wait;
-    QObject::connect(&packer, &cZip::Finished, &wait, &QEventLoop::quit);
-    if (packer.IsRunning())
-        wait.exec();
 }
 
 TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {

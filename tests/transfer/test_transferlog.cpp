@@ -1,11 +1,11 @@
 // The transfer log and error log as files on disk, and what the progress display tells
 // the window: percentages, the "Info" panel, the status box, the rate and time left.
-#include "client/transfer/ftperrors.h"
-#include "client/transfer/ftpreply.h"
-#include "client/transfer/ftpsession.h"
-#include "client/transfer/ftpstatus.h"
-#include "client/transfer/progressdisplay.h"
-#include "client/transfer/transferlog.h"
+#include "client/ftp/ftperrors.h"
+#include "client/ftp/ftpreply.h"
+#include "client/ftp/ftpsession.h"
+#include "client/ftp/ftpstatus.h"
+#include "client/send/progressdisplay.h"
+#include "common/transferlog.h"
 #include "support/testenv.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 // A file over 4 GB (sparse, so it costs no disk) packs into a ZIP64 archive that libzip,
 // Info-ZIP's unzip and Python's zipfile all read with the right size and CRC.
-#include "client/transfer/czip.h"
+#include "client/zip/czip.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,7 +1,7 @@
 // The zip packer as the send pipeline and the shop see it: archives on disk, read back
 // with libzip and with two independent readers (Info-ZIP's unzip and Python's zipfile).
-#include "client/transfer/czip.h"
-#include "client/transfer/zipentrynames.h"
+#include "client/zip/czip.h"
+#include "client/zip/zipentrynames.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The packing window as the worker sees it, driven by a real packing run.
-#include "client/transfer/czip.h"
 #include "client/ui/frmprogresszip.h"
+#include "client/zip/czip.h"
 #include "support/uitest.h"
 
 #include <QDir>
