@@ -195,6 +195,28 @@ TEST_F(MailWindow, TlsOnConnectFollowsPort465AndIsStored) {
     EXPECT_TRUE(config.settingNames.contains(QStringLiteral("SMTPTLS")));
 }
 
+// The worker types port 465, sees it is wrong and corrects it to 587 (STARTTLS): the box
+// that typing 465 ticked must not stay ticked, or every notification goes to the STARTTLS
+// port as TLS on connect and fails.
+TEST_F(MailWindow, DISABLED_CorrectingPort465ToAnotherUnticksWhatTypingTicked) {
+    MailAccountSettings mail;
+    mail.account = QStringLiteral("1");
+    mail.smtpServer = QStringLiteral("mail.kunde.example");
+    FrmEMail window(config, writer, mail);
+    window.show();
+    QLineEdit* server = box(window, "txtServer");
+    server->setFocus();
+    server->end(false);
+    QTest::keyClicks(server, QStringLiteral(":465"));
+    ASSERT_TRUE(check(window, "ckTlsOnConnect")->isChecked());
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(server, Qt::Key_Backspace);
+    QTest::keyClicks(server, QStringLiteral("587"));
+    EXPECT_FALSE(check(window, "ckTlsOnConnect")->isChecked());
+    clickOk(window);
+    EXPECT_FALSE(writer.writes.contains(QPair<QString, QString>{"SMTPTLS", "1"}));
+}
+
 TEST_F(MailWindow, ClosingWithoutOkChangesNothing) {
     MailAccountSettings mail;
     FrmEMail window(config, writer, mail);
