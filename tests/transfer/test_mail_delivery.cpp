@@ -480,7 +480,7 @@ TEST_F(MailDelivery, APasswordIsNeverSentWithoutTlsToAServerOnTheNetwork) {
 
 // Only an address of this machine is exempt: a host name that merely begins with "127."
 // is looked up like any other and may lie anywhere on the network.
-TEST(MailPasswordTls, DISABLED_HostNamesThatLookLikeLoopbackStillNeedTls) {
+TEST(MailPasswordTls, HostNamesThatLookLikeLoopbackStillNeedTls) {
     EXPECT_TRUE(passwordNeedsTls("smtp://127.mail.example:587", true));
     EXPECT_TRUE(passwordNeedsTls("smtp://127.0.0.1.mail.example", true));
     EXPECT_FALSE(passwordNeedsTls("smtp://127.0.0.1:25", true));
