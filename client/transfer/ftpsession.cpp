@@ -55,6 +55,16 @@ bool usableRemoteName(const QString& name) {
            !name.contains(QLatin1Char('\n')) && !name.contains(QChar(0));
 }
 
+// The server with its host as certificates name it: "Shop.Example.:21" is
+// "shop.example:21" (a resolver that reads /etc/hosts knows no name with the dot).
+QString canonicalServer(const QString& server) {
+    if (server.startsWith(QLatin1Char('[')))
+        return server;
+    const qsizetype colon = server.indexOf(QLatin1Char(':'));
+    return canonicalHost(server.left(colon < 0 ? server.size() : colon)) +
+           (colon < 0 ? QString() : server.mid(colon));
+}
+
 // ftp://server/%2Fdir/name: curl changes into "/" first (then into each folder of the
 // directory) and stores the file under its bare name there.
 QByteArray uploadUrl(const QString& server, QString directory, const QString& name) {
@@ -67,7 +77,7 @@ QByteArray uploadUrl(const QString& server, QString directory, const QString& na
     for (const QString& folder : folders)
         path += QUrl::toPercentEncoding(folder) + '/';
     path += QUrl::toPercentEncoding(name);
-    return "ftp://" + server.toUtf8() + path;
+    return "ftp://" + canonicalServer(server).toUtf8() + path;
 }
 
 QByteArray proxyUrl(const FtpProxySettings& proxy) {

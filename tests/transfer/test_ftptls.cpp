@@ -301,7 +301,7 @@ TEST_F(FtpTlsTest, CertificateTheSystemsAuthoritiesConfirmIsTakenSilently) {
 
 // The same server written as a fully qualified name with its trailing dot, or in capitals:
 // the certificate an authority signed for "localhost" is still taken without a word.
-TEST_F(FtpTlsTest, DISABLED_AuthoritySignedCertificateForTheHostWrittenOtherwise) {
+TEST_F(FtpTlsTest, AuthoritySignedCertificateForTheHostWrittenOtherwise) {
     auto openssl = [this](const QStringList& args) {
         QProcess p;
         p.setWorkingDirectory(machine.root());
@@ -367,7 +367,7 @@ protected:
     TestMachine machine;
 };
 
-TEST_F(TrustFileTest, DISABLED_TwoSendsTrustingAtOnceKeepBothFingerprints) {
+TEST_F(TrustFileTest, TwoSendsTrustingAtOnceKeepBothFingerprints) {
     const TrustedCertificates trusted(folder());
     auto trustMany = [&](int first) {
         for (int n = first; n < first + 40; ++n)
@@ -383,7 +383,7 @@ TEST_F(TrustFileTest, DISABLED_TwoSendsTrustingAtOnceKeepBothFingerprints) {
     EXPECT_EQ(kept, 80);
 }
 
-TEST_F(TrustFileTest, DISABLED_HostWrittenOtherwiseAndLinesEditedByHandAreTheSameServer) {
+TEST_F(TrustFileTest, HostWrittenOtherwiseAndLinesEditedByHandAreTheSameServer) {
     const TrustedCertificates trusted(folder());
     ASSERT_TRUE(trusted.trust(QStringLiteral("shop.example"), fingerprint(1)));
     // A fully qualified name with its trailing dot is the same host.
@@ -400,7 +400,7 @@ TEST_F(TrustFileTest, DISABLED_HostWrittenOtherwiseAndLinesEditedByHandAreTheSam
     EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("third.example")), fingerprint(3));
 }
 
-TEST(FtpFingerprint, DISABLED_FormsThatToolsPrintAreTaken) {
+TEST(FtpFingerprint, FormsThatToolsPrintAreTaken) {
     const QString canonical = QStringLiteral(
         "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:"
         "23:45:67:89");
