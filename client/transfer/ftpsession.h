@@ -129,7 +129,8 @@ private:
         enum class Kind { Unknown, Absent, Present } kind = Kind::Unknown;
         qint64 size = -1;
     };
-    enum class Publish { Done, RenameRefused, Failed };
+    // LineDropped: the connection broke before the rename could be done or refused.
+    enum class Publish { Done, RenameRefused, LineDropped, Failed };
     enum class Claim { Held, Taken, NotHeld, Broken };
 
     void deliver(CURL* curl, std::FILE* file, const QString& wanted, FtpUploadResult& result);
@@ -137,11 +138,15 @@ private:
                     qint64 offset = 0);
     bool putResumable(CURL* curl, std::FILE* file, const QString& partName,
                       FtpUploadResult& result);
-    std::optional<qint64> resumeOffset(CURL* curl, const QString& partName);
+    std::optional<qint64> resumeOffset(CURL* curl, const QString& partName, qint64 limit);
+    bool tailMatches(CURL* curl, const QString& partName, qint64 held);
+    bool resumedToFullSize(CURL* curl, const QString& partName);
     // The server refused the last connection: its certificate, the login or TLS.
     bool refusedConnection() const;
     bool confirmStoredSize(CURL* curl, const QString& remoteName, FtpUploadResult& result);
     Publish publish(CURL* curl, const QString& partName, const QString& wanted, QString& finalName);
+    Publish publishAcrossDrops(CURL* curl, const QString& partName, const QString& wanted,
+                               QString& finalName);
     Claim claimName(CURL* curl, const QString& name);
     void releaseName(CURL* curl, const QString& name);
     Publish renameTo(CURL* curl, const QString& partName, const QString& name, bool& taken);
