@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
     state.clientDataFolder = startup::ClientStartup::prepareClientDataFolder();
     state.databasePath = reader.read(QStringLiteral("Databank"));
     state.proxy = startup::readProxySettings(reader);
-    state.ftp.encryption = startup::readFtpEncryption(reader);
+    state.ftp.encryption = startup::readFtpEncryption(reader, &state.ftp.unknownEncryption);
     state.ftp.retryPauses = options->retryPauses;
     state.mail = startup::readMailAccountSettings(reader);
     if (state.databasePath.isEmpty()) {

@@ -15,6 +15,7 @@
 #include "client/transfer/trustedcertificates.h"
 #include "common/paths.h"
 #include "common/prompter.h"
+#include "common/textfile.h"
 
 #include <QFile>
 #include <algorithm>
@@ -320,6 +321,10 @@ void SendPipeline::startUpload() {
     request.user = env_.state.ftp.user;
     request.password = env_.state.ftp.password;
     request.encryption = env_.state.ftp.encryption;
+    if (!env_.state.ftp.unknownEncryption.isEmpty())
+        qCWarning(lcFtp).noquote()
+            << "FTPTLS is" << env_.state.ftp.unknownEncryption
+            << "- none of 0, 1, 2; sending unencrypted as without the setting";
     if (!env_.state.ftp.retryPauses.empty())
         request.retryPauses = env_.state.ftp.retryPauses;
     request.trustedFingerprint =
@@ -347,7 +352,14 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
     result_.upload = upload;
     if (!abort_ && upload.certificateRefusal == CertificateRefusal::Untrusted &&
         trustedByTheWorker(upload)) {
-        // Nothing went out yet: the same archive goes again, to exactly this certificate.
+        // The same archive goes again, to exactly this certificate. A resume that met the
+        // certificate may have left a part file; the new upload notes its own part in the
+        // same note, so the old one is handed on to be removed once the new one is settled.
+        QByteArray note;
+        if (readWholeFile(paths::join(workFolder_.path(), QString::fromLatin1(kPartNoteName)),
+                          &note, 4096) &&
+            !note.isEmpty())
+            stalePartNotes_ << note;
         startUpload();
         return;
     }

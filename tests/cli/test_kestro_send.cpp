@@ -118,6 +118,18 @@ TEST_F(KestroSendTest, DeliveredJobPrintsArchiveAndJobNumber) {
     EXPECT_FALSE(again.err.contains(QStringLiteral(" %"))) << again.err.toStdString();
 }
 
+// A hand-edited or future FTPTLS value: sent as before the setting existed, and the log
+// says so at the send.
+TEST_F(KestroSendTest, AnEncryptionValueOfNoChoiceSendsUnencryptedAndIsLogged) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    setEncryption(QStringLiteral("ja"));
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+    const ProcessRun r = run({jobFile({file(plan)})});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(ws.uploadedFiles().size(), 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("FTPTLS is ja"))) << r.err.toStdString();
+}
+
 TEST_F(KestroSendTest, RefusedJobsExitOneWithTheGermanMessage) {
     ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
     const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
