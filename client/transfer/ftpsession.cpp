@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcFtp, "kestro.transfer.ftp", QtInfoMsg)
 
@@ -614,22 +615,41 @@ std::optional<qint64> FtpPutSession::resumeOffset(CURL* curl, const QString& par
         const FtpReply size = dialogue_.replies["SIZE"];
         bool numeric = false;
         const qint64 held = size.text.mid(4).trimmed().toLongLong(&numeric);
-        const bool restarts = dialogue_.replies["REST"].code == 350;
-        const bool believable = numeric && held >= 0 && held <= limit &&
-                                (held == 0 || tailMatches(curl, partName, held));
-        offset = size.code == 213 && believable && restarts ? held : 0;
-        if (!restarts || size.code != 213)
+        offset = 0;
+        if (dialogue_.replies["REST"].code != 350 || size.code != 213) {
             qCInfo(lcFtp) << "the server cannot resume; the file goes out anew";
-        else if (!believable)
+            return true;
+        }
+        if (!numeric || held < 0 || held > limit) {
             qCWarning(lcFtp) << "the server names" << size.text.mid(4).trimmed()
-                             << "bytes of the part file, this upload got" << limit
-                             << "out: not trusted; the file goes out anew";
+                             << "bytes of the part file, this upload can continue only up to"
+                             << limit << ": the file goes out anew";
+            return true;
+        }
+        if (held == 0)
+            return true;
+        switch (readBackTail(curl, partName, held)) {
+        case Tail::Broken:
+            offset.reset(); // one more dropped line
+            return false;
+        case Tail::Differs:
+            qCWarning(lcFtp) << "the part file does not end in this upload's bytes before byte"
+                             << held << ": the file goes out anew";
+            return true;
+        case Tail::Unreadable:
+            qCInfo(lcFtp) << "the server does not let the part file be read back; taking its"
+                          << "size of" << held << "bytes";
+            break;
+        case Tail::Same:
+            break;
+        }
+        offset = held;
         return true;
     });
     return offset;
 }
 
-bool FtpPutSession::tailMatches(CURL* curl, const QString& partName, qint64 held) {
+FtpPutSession::Tail FtpPutSession::readBackTail(CURL* curl, const QString& partName, qint64 held) {
     // Even a size within what this upload sent may count bytes the server never wrote (a
     // size taken before the data reached the disk): the bytes before the point to continue
     // from must be the archive's own, or the shop would get a file with a gap in it.
@@ -638,24 +658,31 @@ bool FtpPutSession::tailMatches(CURL* curl, const QString& partName, qint64 held
     if (!file_ || ::pread(fileno(file_), expected.data(), size_t(length), off_t(held - length)) !=
                       ssize_t(length)) {
         qCWarning(lcFtp) << "cannot read the file to upload" << request_.localPath;
-        return false;
+        return Tail::Differs;
     }
     const QByteArray url = uploadUrl(request_.server, request_.directory, partName);
     const QByteArray range = QByteArray::number(held - length) + '-' + QByteArray::number(held - 1);
     listing_.clear();
+    dialogue_.replies.clear();
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(curl, CURLOPT_RANGE, range.constData());
     const CURLcode code = curl_easy_perform(curl);
+    lastCode_ = code;
     curl_easy_setopt(curl, CURLOPT_RANGE, nullptr);
-    const bool same = code == CURLE_OK && listing_ == expected;
-    if (!same)
-        qCWarning(lcFtp) << "the end of" << partName << "before byte" << held
-                         << "is not this upload's:" << listing_.size() << "of" << length
-                         << "bytes read back," << curl_easy_strerror(code);
-    listing_.clear();
-    return same;
+    const int retr = dialogue_.replies["RETR"].code;
+    const QByteArray got = std::exchange(listing_, QByteArray());
+    if (code == CURLE_OK)
+        return got == expected ? Tail::Same : Tail::Differs;
+    // A drop box whose account may not download (550) cannot show its bytes; any other
+    // refusal (554: no such position) says the file is not as the server claimed.
+    if (retr == 550)
+        return Tail::Unreadable;
+    if (retr >= 400)
+        return Tail::Differs;
+    qCInfo(lcFtp) << "reading back the end of" << partName << "failed:" << curl_easy_strerror(code);
+    return Tail::Broken;
 }
 
 bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, const QString& remoteName,

@@ -139,7 +139,9 @@ private:
     bool putResumable(CURL* curl, std::FILE* file, const QString& partName,
                       FtpUploadResult& result);
     std::optional<qint64> resumeOffset(CURL* curl, const QString& partName, qint64 limit);
-    bool tailMatches(CURL* curl, const QString& partName, qint64 held);
+    // What reading back the end of a part file showed.
+    enum class Tail { Same, Differs, Unreadable, Broken };
+    Tail readBackTail(CURL* curl, const QString& partName, qint64 held);
     bool resumedToFullSize(CURL* curl, const QString& partName);
     // The server refused the last connection: its certificate, the login or TLS.
     bool refusedConnection() const;
