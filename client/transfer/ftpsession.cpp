@@ -360,6 +360,7 @@ void FtpPutSession::deliver(CURL* curl, std::FILE* file, const QString& wanted,
             fail(result, aborted_ ? wininet::OperationCancelled : wininet::ConnectionAborted);
             qCWarning(lcFtp) << "the line stayed down while" << partName
                              << "was being renamed; the complete part file stays";
+            result.partLeft = partName;
             return;
         }
         if (published == Publish::Failed) {

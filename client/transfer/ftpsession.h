@@ -73,6 +73,9 @@ struct FtpUploadResult {
     qint64 bytesSent = 0;   // over all attempts, so a resumed upload shows what it saved
     qint64 remoteSize = -1; // the size the server names for the stored file, -1 when it gave none
     QString remoteName;     // the name the file finally stands under on the server
+    // A complete part file the upload had to leave on the server: the line stayed down
+    // while it was being renamed. Its note must outlive the send, so a later one removes it.
+    QString partLeft;
     // The server's certificate when it was refused: unconfirmed, or not the trusted one.
     CertificateRefusal certificateRefusal = CertificateRefusal::None;
     PeerCertificate certificate;

@@ -171,6 +171,7 @@ void SendPipeline::onCatalogue(bool obtained) {
     // Sheet and archive go into a folder of this send's own, so that a second send at the
     // same time on this workstation cannot replace them; what killed sends left goes.
     stalePartNotes_.clear();
+    partLeft_ = false;
     removeSendLeftovers(env_.state.clientDataFolder, &stalePartNotes_);
     QString folderError;
     if (!workFolder_.create(env_.state.clientDataFolder, &folderError))
@@ -365,6 +366,7 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
     }
     // The local archive goes whatever became of the upload; the next send builds a new one.
     deleteArchive();
+    partLeft_ = !upload.partLeft.isEmpty();
     const bool confirmed =
         env_.display.progressText().compare(QStringLiteral("100 %"), Qt::CaseInsensitive) == 0;
     if (upload.delivered && confirmed) {
@@ -464,7 +466,10 @@ void SendPipeline::end(SendOutcome outcome, const QString& message) {
     releaseJobNumber();
     result_.outcome = outcome;
     result_.message = message;
-    workFolder_.remove();
+    if (partLeft_)
+        workFolder_.leaveToNextSend();
+    else
+        workFolder_.remove();
     setState(State::Idle);
     Q_EMIT finished(result_);
 }

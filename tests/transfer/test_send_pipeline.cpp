@@ -306,6 +306,24 @@ TEST_F(SendPipelineTest, TrustingACertificateMetWhileResumingLeavesNoPartFile) {
     EXPECT_TRUE(parts.isEmpty()) << parts.join(' ').toStdString();
 }
 
+// The whole archive arrived, and the line stays down through every attempt to rename it:
+// the complete part file is not deleted for that, and the next send removes it once it
+// delivered its own.
+TEST_F(SendPipelineTest, APartFileTheRenameCouldNotTakeIsRemovedByTheNextSend) {
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("mkdlange")});
+    state.ftp.retryPauses = {std::chrono::milliseconds(1), std::chrono::milliseconds(1),
+                             std::chrono::milliseconds(1)};
+    const QString a = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(300000));
+    const QDir shop(ws.value("ftpRoot"));
+    EXPECT_EQ(send(jobOf({a})).outcome, SendOutcome::NotDelivered);
+    EXPECT_EQ(shop.entryList({QStringLiteral("*.part")}, QDir::Files).size(), 1);
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+
+    const SendResult r = send(jobOf({a}));
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    EXPECT_EQ(shop.entryList(QDir::Files), QStringList{r.archiveName});
+}
+
 TEST_F(SendPipelineTest, TruncatedUploadIsNeverDelivered) {
     // The server keeps only part of the file and still confirms it.
     startShop({QStringLiteral("--ftp-user"), QStringLiteral("kuerzer")});
