@@ -128,7 +128,7 @@ struct Options {
     bool sendToDefaultTarget = false;
     QString trustFingerprint;                  // stored for the target before the send
     transfer::UploadRetry::Pauses retryPauses; // empty: the usual ones
-    QString badValue;                          // the option whose value is not usable
+    QString badValue;                          // the message naming an unusable option value
     bool quiet = false;
     bool help = false;
 };
@@ -155,12 +155,24 @@ std::optional<Options> parseArguments(const QStringList& args) {
             o.help = true;
         else if (a == QLatin1String("--trust-fingerprint") && ++i < args.size()) {
             o.trustFingerprint = args[i];
-            if (transfer::normalizedFingerprint(o.trustFingerprint).isEmpty())
-                return std::nullopt;
+            if (transfer::normalizedFingerprint(o.trustFingerprint).isEmpty()) {
+                o.badValue =
+                    QStringLiteral("kestro-send: ungültiger Wert für --trust-fingerprint „%1“: "
+                                   "erwartet wird ein SHA-256-Fingerabdruck aus 32 Bytes in "
+                                   "Hexadezimalziffern, z. B. SHA256:AB:CD:…, wie ihn "
+                                   "kestro-send oder „openssl x509 -noout -fingerprint -sha256“ "
+                                   "ausgibt")
+                        .arg(args[i]);
+                return o;
+            }
         } else if (a == QLatin1String("--retry-pauses") && ++i < args.size()) {
             const auto pauses = transfer::parseRetryPauses(args[i]);
             if (!pauses) {
-                o.badValue = QStringLiteral("--retry-pauses „%1“").arg(args[i]);
+                o.badValue =
+                    QStringLiteral("kestro-send: ungültiger Wert für --retry-pauses „%1“: "
+                                   "erwartet werden 1 bis 10 Pausen in ganzen Sekunden (0 bis "
+                                   "3600), durch Kommas getrennt, z. B. 2,10,30")
+                        .arg(args[i]);
                 return o;
             }
             o.retryPauses = *pauses;
@@ -189,10 +201,7 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     if (!options->badValue.isEmpty()) {
-        printErr(QStringLiteral("kestro-send: ungültiger Wert für %1: erwartet werden 1 bis 10 "
-                                "Pausen in ganzen Sekunden (0 bis 3600), durch Kommas getrennt, "
-                                "z. B. 2,10,30")
-                     .arg(options->badValue));
+        printErr(options->badValue);
         return kUsage;
     }
     if (options->help) {
@@ -215,7 +224,7 @@ int main(int argc, char** argv) {
     state.clientDataFolder = startup::ClientStartup::prepareClientDataFolder();
     state.databasePath = reader.read(QStringLiteral("Databank"));
     state.proxy = startup::readProxySettings(reader);
-    state.ftp.encryption = startup::readFtpEncryption(reader);
+    state.ftp.encryption = startup::readFtpEncryption(reader, &state.ftp.unknownEncryption);
     state.ftp.retryPauses = options->retryPauses;
     state.mail = startup::readMailAccountSettings(reader);
     if (state.databasePath.isEmpty()) {

@@ -60,10 +60,14 @@ PeerCertificate describe(X509* certificate) {
 } // namespace
 
 QString normalizedFingerprint(QString text) {
+    // As people copy it: "SHA256:…", or openssl's "sha256 Fingerprint=…", bytes separated
+    // by colons or blanks, in either case.
+    static const QRegularExpression label(QStringLiteral("^SHA-?256(?::|\\s*Fingerprint\\s*=)"),
+                                          QRegularExpression::CaseInsensitiveOption);
     text = text.trimmed();
-    if (text.startsWith(QLatin1String("SHA256:"), Qt::CaseInsensitive))
-        text = text.mid(7);
-    text.remove(QLatin1Char(':'));
+    text.remove(label);
+    static const QRegularExpression separators(QStringLiteral("[:\\s]"));
+    text.remove(separators);
     static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{64}$"));
     if (!hex.match(text).hasMatch())
         return {};
@@ -82,8 +86,15 @@ QString trustQuestion(const QString& host, const PeerCertificate& certificate) {
              certificate.validUntil, certificate.fingerprint);
 }
 
-CertificateCheck::CertificateCheck(QString host, const QString& trustedFingerprint)
-    : host_(std::move(host)), trusted_(normalizedFingerprint(trustedFingerprint)) {
+QString canonicalHost(const QString& host) {
+    QString canonical = host.trimmed().toLower();
+    if (canonical.endsWith(QLatin1Char('.')))
+        canonical.chop(1);
+    return canonical;
+}
+
+CertificateCheck::CertificateCheck(const QString& host, const QString& trustedFingerprint)
+    : host_(canonicalHost(host)), trusted_(normalizedFingerprint(trustedFingerprint)) {
     if (!trustedFingerprint.isEmpty() && trusted_.isEmpty())
         qCWarning(lcFtp) << "the trusted fingerprint for" << host_
                          << "is no SHA-256 fingerprint and is ignored";

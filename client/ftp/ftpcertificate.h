@@ -18,9 +18,14 @@ struct PeerCertificate {
     bool known() const { return !fingerprint.isEmpty(); }
 };
 
-// A fingerprint as typed or stored ("SHA256:ab:cd…", "ABCD…") in the form
-// PeerCertificate::fingerprint has; empty when it is no SHA-256 fingerprint.
+// A fingerprint as typed, stored or printed by tools ("SHA256:ab:cd…", "ABCD…",
+// "sha256 Fingerprint=AB:CD…", "AB CD …") in the form PeerCertificate::fingerprint has;
+// empty when it is no SHA-256 fingerprint.
 QString normalizedFingerprint(QString text);
+
+// A host name as certificates and the trust file compare it: lower case, without the
+// trailing dot of a fully qualified name ("Shop.Example." is "shop.example").
+QString canonicalHost(const QString& host);
 
 // What the worker is asked before a certificate no authority confirms is trusted for
 // `host`, and the two answers.
@@ -44,7 +49,7 @@ class CertificateCheck {
 public:
     // `host` is the server's name or address as the target names it (without a port);
     // `trustedFingerprint` in any form normalizedFingerprint() takes, empty for none.
-    CertificateCheck(QString host, const QString& trustedFingerprint);
+    CertificateCheck(const QString& host, const QString& trustedFingerprint);
 
     // Sets the handle's options; false when libcurl refused one.
     bool applyTo(CURL* curl);

@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcFtp, "kestro.ftp", QtInfoMsg)
 
@@ -55,6 +56,16 @@ bool usableRemoteName(const QString& name) {
            !name.contains(QLatin1Char('\n')) && !name.contains(QChar(0));
 }
 
+// The server with its host as certificates name it: "Shop.Example.:21" is
+// "shop.example:21" (a resolver that reads /etc/hosts knows no name with the dot).
+QString canonicalServer(const QString& server) {
+    if (server.startsWith(QLatin1Char('[')))
+        return server;
+    const qsizetype colon = server.indexOf(QLatin1Char(':'));
+    return canonicalHost(server.left(colon < 0 ? server.size() : colon)) +
+           (colon < 0 ? QString() : server.mid(colon));
+}
+
 // ftp://server/%2Fdir/name: curl changes into "/" first (then into each folder of the
 // directory) and stores the file under its bare name there.
 QByteArray uploadUrl(const QString& server, QString directory, const QString& name) {
@@ -67,7 +78,7 @@ QByteArray uploadUrl(const QString& server, QString directory, const QString& na
     for (const QString& folder : folders)
         path += QUrl::toPercentEncoding(folder) + '/';
     path += QUrl::toPercentEncoding(name);
-    return "ftp://" + server.toUtf8() + path;
+    return "ftp://" + canonicalServer(server).toUtf8() + path;
 }
 
 QByteArray proxyUrl(const FtpProxySettings& proxy) {
@@ -135,6 +146,10 @@ constexpr int kMaxNumberedNames = 999;
 
 // The removal of a partial file must not hold the user long after a failure.
 constexpr long kCleanupTimeoutSeconds = 15;
+
+// How much of the part file's end is read back before an upload continues it: a server
+// that names more than it holds, or holds other bytes, shows it in the last few.
+constexpr qint64 kTailCheckBytes = 64 * 1024;
 
 // The size in a line of a directory listing that ends with `name`: the fifth field of a
 // Unix listing ("-rw-r--r-- 1 ftp ftp 12345 Dec 07 10:05 name"), the third of an MS-DOS
@@ -336,8 +351,18 @@ void FtpPutSession::deliver(CURL* curl, std::FILE* file, const QString& wanted,
             return;
         }
         shielded_ = true;
-        const Publish published = publish(curl, partName, wanted, finalName);
+        const Publish published = publishAcrossDrops(curl, partName, wanted, finalName);
         shielded_ = false;
+        if (published == Publish::LineDropped) {
+            // The whole archive is on the server under its part name: deleting it would
+            // throw away a complete upload. The shop's software takes no ".part" file, and
+            // the part note lets the next send remove it.
+            fail(result, aborted_ ? wininet::OperationCancelled : wininet::ConnectionAborted);
+            qCWarning(lcFtp) << "the line stayed down while" << partName
+                             << "was being renamed; the complete part file stays";
+            result.partLeft = partName;
+            return;
+        }
         if (published == Publish::Failed) {
             fail(result, wininet::ConnectionAborted);
             removeRemote(curl, partName);
@@ -487,11 +512,20 @@ bool FtpPutSession::putResumable(CURL* curl, std::FILE* file, const QString& par
     curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);
     qint64 offset = 0;
     qint64 reached = 0;
+    // How far into the file this upload itself got its bytes out: the server cannot hold
+    // more of them, whatever its SIZE says.
+    qint64 gotOut = 0;
+    // Cleared once a resumed attempt left the file at a wrong size: the server took REST
+    // and did not keep to it, so every further attempt of this upload starts at byte 0.
+    bool resumes = true;
+    bool anew = true; // the next attempt starts at byte 0 on the connection as it is
     bool partStored = false;
-    bool retrying = false;
-    for (int attempt = 1;; retrying = true) {
+    for (int attempt = 1;;) {
+        const bool retrying = !anew;
         const std::optional<qint64> from =
-            retrying ? resumeOffset(curl, partName) : std::optional<qint64>(0);
+            anew ? std::optional<qint64>(0)
+                 : resumeOffset(curl, partName, resumes ? std::min(gotOut, localSize_) : 0);
+        anew = false;
         if (from) {
             offset = *from;
             if (offset > 0)
@@ -502,12 +536,26 @@ bool FtpPutSession::putResumable(CURL* curl, std::FILE* file, const QString& par
             }
             // After a drop libcurl may hold more than one dead connection; each step of a
             // new attempt gets one of its own.
-            if (!retrying ? putOneFile(curl, file, partName, result, offset)
-                          : whenReconnected(curl, [&] {
-                                return putOneFile(curl, file, partName, result, offset);
-                            }))
-                return true;
+            const qint64 sentBefore = totalSent_;
+            const bool stored = !retrying
+                                    ? putOneFile(curl, file, partName, result, offset)
+                                    : whenReconnected(curl, [&] {
+                                          return putOneFile(curl, file, partName, result, offset);
+                                      });
+            gotOut = std::max(gotOut, offset + (totalSent_ - sentBefore));
             partStored = partStored || dialogue_.storSent;
+            if (stored && (offset == 0 || resumedToFullSize(curl, partName)))
+                return true;
+            if (stored) {
+                qCWarning(lcFtp) << "resumed at" << offset << "the server holds"
+                                 << dialogue_.remoteSize << "of" << localSize_
+                                 << "bytes: it does not resume; the file goes out anew";
+                observer_.onStatus(QStringLiteral("Der Server hat die Übertragung nicht "
+                                                  "fortgesetzt – die Datei wird neu gesendet …"));
+                resumes = false;
+                anew = true;
+                continue;
+            }
         }
         // The server refusing the new connection is no line that dropped: the worker
         // hears why at once, as on the first connection, and nothing is tried again.
@@ -536,15 +584,29 @@ bool FtpPutSession::putResumable(CURL* curl, std::FILE* file, const QString& par
     return false;
 }
 
+bool FtpPutSession::resumedToFullSize(CURL* curl, const QString& partName) {
+    // A server that answers REST and then writes from the start (or from anywhere else)
+    // leaves a file of the wrong size: caught here, while the upload can still send it
+    // anew, not only by the final size check.
+    if (dialogue_.remoteSize < 0) {
+        const RemoteFile stored = probe(curl, partName, true);
+        if (stored.kind == RemoteFile::Kind::Present && stored.size >= 0)
+            dialogue_.remoteSize = stored.size;
+    }
+    return dialogue_.remoteSize < 0 || dialogue_.remoteSize == localSize_;
+}
+
 bool FtpPutSession::refusedConnection() const {
     return certificates_.refusal() != CertificateRefusal::None || lastCode_ == CURLE_LOGIN_DENIED ||
            lastCode_ == CURLE_USE_SSL_FAILED;
 }
 
-std::optional<qint64> FtpPutSession::resumeOffset(CURL* curl, const QString& partName) {
+std::optional<qint64> FtpPutSession::resumeOffset(CURL* curl, const QString& partName,
+                                                  qint64 limit) {
     // REST 0 asks whether the server restarts transfers at all, as FileZilla asks; one that
-    // cannot gets the file anew. Both are answered in binary mode only. A size beyond the archive's
-    // is no part of it either.
+    // cannot gets the file anew. Both are answered in binary mode only. A size beyond what
+    // this upload sent (`limit`), or a negative one, is no part of it: continuing there
+    // would leave a gap the server fills with zeros, so the file goes out anew.
     std::optional<qint64> offset;
     dialogue_.greeted = false;
     whenReconnected(curl, [&] {
@@ -554,13 +616,74 @@ std::optional<qint64> FtpPutSession::resumeOffset(CURL* curl, const QString& par
         const FtpReply size = dialogue_.replies["SIZE"];
         bool numeric = false;
         const qint64 held = size.text.mid(4).trimmed().toLongLong(&numeric);
-        const bool restarts = dialogue_.replies["REST"].code == 350;
-        offset = size.code == 213 && numeric && restarts && held <= localSize_ ? held : 0;
-        if (!restarts || size.code != 213)
+        offset = 0;
+        if (dialogue_.replies["REST"].code != 350 || size.code != 213) {
             qCInfo(lcFtp) << "the server cannot resume; the file goes out anew";
+            return true;
+        }
+        if (!numeric || held < 0 || held > limit) {
+            qCWarning(lcFtp) << "the server names" << size.text.mid(4).trimmed()
+                             << "bytes of the part file, this upload can continue only up to"
+                             << limit << ": the file goes out anew";
+            return true;
+        }
+        if (held == 0)
+            return true;
+        switch (readBackTail(curl, partName, held)) {
+        case Tail::Broken:
+            offset.reset(); // one more dropped line
+            return false;
+        case Tail::Differs:
+            qCWarning(lcFtp) << "the part file does not end in this upload's bytes before byte"
+                             << held << ": the file goes out anew";
+            return true;
+        case Tail::Unreadable:
+            qCInfo(lcFtp) << "the server does not let the part file be read back; taking its"
+                          << "size of" << held << "bytes";
+            break;
+        case Tail::Same:
+            break;
+        }
+        offset = held;
         return true;
     });
     return offset;
+}
+
+FtpPutSession::Tail FtpPutSession::readBackTail(CURL* curl, const QString& partName, qint64 held) {
+    // Even a size within what this upload sent may count bytes the server never wrote (a
+    // size taken before the data reached the disk): the bytes before the point to continue
+    // from must be the archive's own, or the shop would get a file with a gap in it.
+    const qint64 length = std::min(held, kTailCheckBytes);
+    QByteArray expected(length, Qt::Uninitialized);
+    if (!file_ || ::pread(fileno(file_), expected.data(), size_t(length), off_t(held - length)) !=
+                      ssize_t(length)) {
+        qCWarning(lcFtp) << "cannot read the file to upload" << request_.localPath;
+        return Tail::Differs;
+    }
+    const QByteArray url = uploadUrl(request_.server, request_.directory, partName);
+    const QByteArray range = QByteArray::number(held - length) + '-' + QByteArray::number(held - 1);
+    listing_.clear();
+    dialogue_.replies.clear();
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 0L);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(curl, CURLOPT_RANGE, range.constData());
+    const CURLcode code = curl_easy_perform(curl);
+    lastCode_ = code;
+    curl_easy_setopt(curl, CURLOPT_RANGE, nullptr);
+    const int retr = dialogue_.replies["RETR"].code;
+    const QByteArray got = std::exchange(listing_, QByteArray());
+    if (code == CURLE_OK)
+        return got == expected ? Tail::Same : Tail::Differs;
+    // A drop box whose account may not download (550) cannot show its bytes; any other
+    // refusal (554: no such position) says the file is not as the server claimed.
+    if (retr == 550)
+        return Tail::Unreadable;
+    if (retr >= 400)
+        return Tail::Differs;
+    qCInfo(lcFtp) << "reading back the end of" << partName << "failed:" << curl_easy_strerror(code);
+    return Tail::Broken;
 }
 
 bool FtpPutSession::putOneFile(CURL* curl, std::FILE* file, const QString& remoteName,
@@ -646,13 +769,36 @@ bool FtpPutSession::confirmStoredSize(CURL* curl, const QString& remoteName,
     return false;
 }
 
+FtpPutSession::Publish FtpPutSession::publishAcrossDrops(CURL* curl, const QString& partName,
+                                                         const QString& wanted,
+                                                         QString& finalName) {
+    // The file is complete and confirmed; a line that drops while it gets its name costs
+    // a reconnect, with the same pauses as a drop during the upload, not the upload.
+    const UploadRetry retry(request_.retryPauses);
+    Publish published = publish(curl, partName, wanted, finalName);
+    for (int attempt = 1; published == Publish::LineDropped && !refusedConnection();) {
+        const auto pause = retry.pauseBefore(++attempt);
+        if (!pause || aborted_)
+            break;
+        qCInfo(lcFtp) << "connection dropped while renaming; attempt" << attempt << "of"
+                      << retry.attempts() << "in" << pause->count() << "ms";
+        observer_.onStatus(retryNotice(attempt, retry.attempts(), *pause));
+        if (!UploadRetry::wait(*pause, [this] { return aborted_.load(); }))
+            break;
+        // One fresh connection, which the rename's commands then share.
+        if (whenReconnected(curl, [&] { return runCommands(curl, {}); }))
+            published = publish(curl, partName, wanted, finalName);
+    }
+    return published;
+}
+
 FtpPutSession::Publish FtpPutSession::publish(CURL* curl, const QString& partName,
                                               const QString& wanted, QString& finalName) {
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
         const QString candidate = n == 1 ? wanted : numberedRemoteName(wanted, n);
         const Claim claim = claimName(curl, candidate);
         if (claim == Claim::Broken)
-            return Publish::Failed;
+            return Publish::LineDropped;
         if (claim == Claim::Taken)
             continue;
         bool taken = false;
@@ -731,10 +877,11 @@ FtpPutSession::Publish FtpPutSession::renameTo(CURL* curl, const QString& partNa
         if (renamed)
             qCInfo(lcFtp) << "the server renamed" << partName << "to" << name
                           << "before the connection broke";
-        return renamed ? Publish::Done : Publish::Failed;
+        // Not renamed: the complete part file is still there to be renamed anew.
+        return renamed ? Publish::Done : Publish::LineDropped;
     }
     if (rnfr.code == 0)
-        return Publish::Failed; // the connection broke
+        return Publish::LineDropped;
     if (rnfr.code != 350)
         return Publish::RenameRefused;
     // A server that does not replace files refuses a name another upload took since we

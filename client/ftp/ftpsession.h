@@ -73,6 +73,9 @@ struct FtpUploadResult {
     qint64 bytesSent = 0;   // over all attempts, so a resumed upload shows what it saved
     qint64 remoteSize = -1; // the size the server names for the stored file, -1 when it gave none
     QString remoteName;     // the name the file finally stands under on the server
+    // A complete part file the upload had to leave on the server: the line stayed down
+    // while it was being renamed. Its note must outlive the send, so a later one removes it.
+    QString partLeft;
     // The server's certificate when it was refused: unconfirmed, or not the trusted one.
     CertificateRefusal certificateRefusal = CertificateRefusal::None;
     PeerCertificate certificate;
@@ -129,7 +132,8 @@ private:
         enum class Kind { Unknown, Absent, Present } kind = Kind::Unknown;
         qint64 size = -1;
     };
-    enum class Publish { Done, RenameRefused, Failed };
+    // LineDropped: the connection broke before the rename could be done or refused.
+    enum class Publish { Done, RenameRefused, LineDropped, Failed };
     enum class Claim { Held, Taken, NotHeld, Broken };
 
     void deliver(CURL* curl, std::FILE* file, const QString& wanted, FtpUploadResult& result);
@@ -137,11 +141,17 @@ private:
                     qint64 offset = 0);
     bool putResumable(CURL* curl, std::FILE* file, const QString& partName,
                       FtpUploadResult& result);
-    std::optional<qint64> resumeOffset(CURL* curl, const QString& partName);
+    std::optional<qint64> resumeOffset(CURL* curl, const QString& partName, qint64 limit);
+    // What reading back the end of a part file showed.
+    enum class Tail { Same, Differs, Unreadable, Broken };
+    Tail readBackTail(CURL* curl, const QString& partName, qint64 held);
+    bool resumedToFullSize(CURL* curl, const QString& partName);
     // The server refused the last connection: its certificate, the login or TLS.
     bool refusedConnection() const;
     bool confirmStoredSize(CURL* curl, const QString& remoteName, FtpUploadResult& result);
     Publish publish(CURL* curl, const QString& partName, const QString& wanted, QString& finalName);
+    Publish publishAcrossDrops(CURL* curl, const QString& partName, const QString& wanted,
+                               QString& finalName);
     Claim claimName(CURL* curl, const QString& name);
     void releaseName(CURL* curl, const QString& name);
     Publish renameTo(CURL* curl, const QString& partName, const QString& name, bool& taken);

@@ -1,5 +1,6 @@
 #include "client/mail/mailconnection.h"
 
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QUrl>
 #include <mutex>
@@ -28,9 +29,10 @@ std::optional<QByteArray> smtpServerUrl(const QString& server, std::optional<boo
 }
 
 bool loopbackHost(const QByteArray& url) {
+    // Only an address that is this machine's by its form: a name such as
+    // "127.mail.example" is looked up like any other and may lie anywhere on the network.
     const QString host = QUrl(QString::fromLatin1(url)).host().toLower();
-    return host == QLatin1String("localhost") || host == QLatin1String("::1") ||
-           host.startsWith(QLatin1String("127."));
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
 }
 
 MailCurlHandle::MailCurlHandle(const MailConnectionOptions& options, const std::atomic_bool& abort)

@@ -26,7 +26,8 @@ struct MailConnectionOptions {
     bool requireTls = false;
 };
 
-// True when the URL's host is this machine (127.x.x.x, ::1, localhost): nobody between
+// True when the URL's host is this machine (an address in 127.0.0.0/8, ::1, or exactly
+// "localhost"): nobody between
 // client and server could strip STARTTLS there.
 bool loopbackHost(const QByteArray& url);
 

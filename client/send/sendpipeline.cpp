@@ -14,6 +14,7 @@
 #include "client/zip/czip.h"
 #include "common/paths.h"
 #include "common/prompter.h"
+#include "common/textfile.h"
 #include "common/transferlog.h"
 
 #include <QFile>
@@ -176,6 +177,7 @@ void SendPipeline::onCatalogue(bool obtained) {
     // Sheet and archive go into a folder of this send's own, so that a second send at the
     // same time on this workstation cannot replace them; what killed sends left goes.
     stalePartNotes_.clear();
+    partLeft_ = false;
     removeSendLeftovers(env_.state.clientDataFolder, &stalePartNotes_);
     QString folderError;
     if (!workFolder_.create(env_.state.clientDataFolder, &folderError))
@@ -327,6 +329,10 @@ void SendPipeline::startUpload() {
     request.user = env_.state.ftp.user;
     request.password = env_.state.ftp.password;
     request.encryption = env_.state.ftp.encryption;
+    if (!env_.state.ftp.unknownEncryption.isEmpty())
+        qCWarning(lcFtp).noquote()
+            << "FTPTLS is" << env_.state.ftp.unknownEncryption
+            << "- none of 0, 1, 2; sending unencrypted as without the setting";
     if (!env_.state.ftp.retryPauses.empty())
         request.retryPauses = env_.state.ftp.retryPauses;
     request.trustedFingerprint =
@@ -354,12 +360,20 @@ void SendPipeline::onUploaded(const FtpUploadResult& upload) {
     result_.upload = upload;
     if (!abort_ && upload.certificateRefusal == CertificateRefusal::Untrusted &&
         trustedByTheWorker(upload)) {
-        // Nothing went out yet: the same archive goes again, to exactly this certificate.
+        // The same archive goes again, to exactly this certificate. A resume that met the
+        // certificate may have left a part file; the new upload notes its own part in the
+        // same note, so the old one is handed on to be removed once the new one is settled.
+        QByteArray note;
+        if (readWholeFile(paths::join(workFolder_.path(), QString::fromLatin1(kPartNoteName)),
+                          &note, 4096) &&
+            !note.isEmpty())
+            stalePartNotes_ << note;
         startUpload();
         return;
     }
     // The local archive goes whatever became of the upload; the next send builds a new one.
     deleteArchive();
+    partLeft_ = !upload.partLeft.isEmpty();
     // Delivery is what the uploader established (the server confirmed the full size),
     // never what the bar happens to read.
     if (upload.delivered) {
@@ -458,7 +472,10 @@ void SendPipeline::end(SendOutcome outcome, const QString& message, SendNotice n
     result_.outcome = outcome;
     result_.message = message;
     result_.notice = notice;
-    workFolder_.remove();
+    if (partLeft_)
+        workFolder_.leaveToNextSend();
+    else
+        workFolder_.remove();
     setState(State::Idle);
     Q_EMIT finished(result_);
 }

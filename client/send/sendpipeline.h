@@ -201,6 +201,7 @@ private:
     compose::JobSnapshot job_;         // with the archive's entry names
     SendWorkFolder workFolder_;        // this send's job sheet and archive
     QList<QByteArray> stalePartNotes_; // part-file notes of killed sends' work folders
+    bool partLeft_ = false; // the upload left a part file: its note goes to the next send
     QDateTime sendTime_;
     QString sendTimeText_;
     jobdb::PreparedJob prepared_;

@@ -161,6 +161,14 @@ bool SendWorkFolder::create(const QString& clientDataFolder, QString* error) {
     return false;
 }
 
+void SendWorkFolder::leaveToNextSend() {
+    if (fd_ < 0)
+        return;
+    ::close(fd_); // drops the lock
+    fd_ = -1;
+    path_.clear();
+}
+
 void SendWorkFolder::remove() {
     if (fd_ < 0)
         return;

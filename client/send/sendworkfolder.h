@@ -31,6 +31,9 @@ public:
     bool create(const QString& clientDataFolder, QString* error);
     // Removes the folder and everything in it; harmless when there is none.
     void remove();
+    // Lets go of the folder without removing it: unlocked, the next send takes it for a
+    // killed send's, removes it, and removes the part file its note names.
+    void leaveToNextSend();
     bool isValid() const { return fd_ >= 0; }
     QString path() const { return path_; }
 

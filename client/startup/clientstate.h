@@ -52,6 +52,9 @@ struct FtpSettings {
     QString password;
     QString recipient;
     FtpEncryption encryption = FtpEncryption::Plain; // FTPTLS
+    // An FTPTLS value that is none of the choices (edited by hand, or by a later version):
+    // sent unencrypted as before the choice existed, and said in the log at every send.
+    QString unknownEncryption;
     // The pauses before each further attempt after a dropped line, as a script set them;
     // empty for the usual 2 s, 10 s, 30 s.
     std::vector<std::chrono::milliseconds> retryPauses;

@@ -43,6 +43,7 @@ bool saveFtpConfig(const FtpConfigForm& form, ClientState& state, const DeployCo
     state.ftp.password = form.password;
     state.ftp.recipient = form.recipient;
     state.ftp.encryption = form.encryption;
+    state.ftp.unknownEncryption.clear();
     state.proxy.useProxy = form.useProxy;
     state.proxy.httpProxy = form.httpProxy;
     state.proxy.httpProxyPort = form.httpProxyPort;

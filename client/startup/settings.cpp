@@ -54,8 +54,14 @@ ProxySettings readProxySettings(const SettingsReader& reader) {
     return p;
 }
 
-FtpEncryption readFtpEncryption(const SettingsReader& reader) {
-    return ftpEncryptionFrom(reader.read(kFtpEncryptionSetting));
+FtpEncryption readFtpEncryption(const SettingsReader& reader, QString* unknown) {
+    const QString text = reader.read(kFtpEncryptionSetting);
+    const FtpEncryption encryption = ftpEncryptionFrom(text);
+    if (unknown)
+        *unknown = !text.trimmed().isEmpty() && ftpEncryptionText(encryption) != text.trimmed()
+                       ? text
+                       : QString();
+    return encryption;
 }
 
 MailAccountSettings readMailAccountSettings(const SettingsReader& reader) {

@@ -28,8 +28,9 @@ bool settingToBool(const QString& text);
 // TPProxy: on only for exactly "True" or "Wahr"; then the six values follow.
 ProxySettings readProxySettings(const SettingsReader& reader);
 MailAccountSettings readMailAccountSettings(const SettingsReader& reader);
-// FTPTLS: how uploads to the shop are encrypted.
-FtpEncryption readFtpEncryption(const SettingsReader& reader);
+// FTPTLS: how uploads to the shop are encrypted. A value that is none of the choices is
+// taken as unencrypted and handed to `unknown`.
+FtpEncryption readFtpEncryption(const SettingsReader& reader, QString* unknown = nullptr);
 
 // Hands every write to Vellmon as a "KeySchreiben" message. When it cannot be delivered,
 // the user is told once per write; the caller's in-memory value stays changed.

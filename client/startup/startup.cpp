@@ -106,7 +106,7 @@ bool ClientStartup::settleDatabase(ClientState& state) {
 
 void ClientStartup::readSettings(ClientState& state) const {
     state.proxy = readProxySettings(reader_);
-    state.ftp.encryption = readFtpEncryption(reader_);
+    state.ftp.encryption = readFtpEncryption(reader_, &state.ftp.unknownEncryption);
     applyFtpDefaults(state.ftp, config_);
     state.startFolder = reader_.read(QStringLiteral("FolderDir"));
     if (state.startFolder.isEmpty())

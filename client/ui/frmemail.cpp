@@ -100,8 +100,8 @@ FrmEMail::FrmEMail(const DeployConfig& config, SettingWriter& settings,
     txtPassword_->setText(shown.password);
     ckLogin_->setChecked(shown.smtpLogin);
     ckPopLogin_->setChecked(shown.popLogin);
-    ckTlsOnConnect_->setChecked(shown.tlsOnConnect.value_or(
-        transfer::smtpServerUrl(shown.smtpServer).value_or(QByteArray()).startsWith("smtps:")));
+    ckTlsOnConnect_->setChecked(shown.tlsOnConnect.value_or(tlsByPort(shown.smtpServer)));
+    tlsShown_ = ckTlsOnConnect_->isChecked();
     chkbEMail_->setChecked(shown.account == QStringLiteral("1"));
     setOwnAccount(chkbEMail_->isChecked());
 
@@ -110,6 +110,7 @@ FrmEMail::FrmEMail(const DeployConfig& config, SettingWriter& settings,
     connect(ckLogin_, &QCheckBox::clicked, this, &FrmEMail::setLoginEnabled);
     connect(ckPopLogin_, &QCheckBox::clicked, this, &FrmEMail::setPopLoginEnabled);
     connect(txtServer_, &QLineEdit::textEdited, this, &FrmEMail::serverEdited);
+    connect(ckTlsOnConnect_, &QCheckBox::clicked, this, [this] { tlsClicked_ = true; });
     connect(cmdOK_, &QPushButton::clicked, this, &FrmEMail::store);
     centerOnScreen(this);
 }
@@ -138,10 +139,16 @@ void FrmEMail::setPopLoginEnabled(bool on) {
     setEnabledWithLabel(this, txtPopServer_, on);
 }
 
+bool FrmEMail::tlsByPort(const QString& server) {
+    return transfer::smtpServerUrl(server).value_or(QByteArray()).startsWith("smtps:");
+}
+
 void FrmEMail::serverEdited(const QString& text) {
-    // Port 465 is TLS on connect everywhere; the worker need not know it.
-    if (text.trimmed().endsWith(QStringLiteral(":465")))
-        ckTlsOnConnect_->setChecked(true);
+    // Port 465 is TLS on connect everywhere; the worker need not know it. The box follows
+    // the port both ways, so a 465 typed and corrected leaves nothing ticked, until the
+    // worker decides by clicking it.
+    if (!tlsClicked_)
+        ckTlsOnConnect_->setChecked(tlsByPort(text));
 }
 
 void FrmEMail::store() {
@@ -154,7 +161,11 @@ void FrmEMail::store() {
     entered.password = txtPassword_->text();
     entered.smtpLogin = ckLogin_->isChecked();
     entered.popLogin = ckPopLogin_->isChecked();
-    entered.tlsOnConnect = ckTlsOnConnect_->isChecked();
+    // Stored only as the worker's choice: a box that still shows what the port implies
+    // leaves an older configuration without the setting, which then follows the port.
+    const bool tls = ckTlsOnConnect_->isChecked();
+    if (tlsClicked_ || tls != tlsShown_ || mail_.tlsOnConnect)
+        entered.tlsOnConnect = tls;
     transfer::storeMailAccount(settings_, mail_, entered, config_);
     accept();
 }

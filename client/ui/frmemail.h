@@ -31,6 +31,7 @@ private:
     void setOwnAccount(bool on);
     void setLoginEnabled(bool on);
     void setPopLoginEnabled(bool on);
+    static bool tlsByPort(const QString& server);
     void serverEdited(const QString& text);
     void store();
 
@@ -47,6 +48,8 @@ private:
     QCheckBox* ckLogin_ = nullptr;
     QCheckBox* ckPopLogin_ = nullptr;
     QCheckBox* ckTlsOnConnect_ = nullptr;
+    bool tlsShown_ = false;   // the box as the window opened
+    bool tlsClicked_ = false; // the worker decided; typing no longer moves the box
     QPushButton* cmdOK_ = nullptr;
 };
 

@@ -118,6 +118,18 @@ TEST_F(KestroSendTest, DeliveredJobPrintsArchiveAndJobNumber) {
     EXPECT_FALSE(again.err.contains(QStringLiteral(" %"))) << again.err.toStdString();
 }
 
+// A hand-edited or future FTPTLS value: sent as before the setting existed, and the log
+// says so at the send.
+TEST_F(KestroSendTest, AnEncryptionValueOfNoChoiceSendsUnencryptedAndIsLogged) {
+    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+    setEncryption(QStringLiteral("ja"));
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
+    const ProcessRun r = run({jobFile({file(plan)})});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(ws.uploadedFiles().size(), 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("FTPTLS is ja"))) << r.err.toStdString();
+}
+
 TEST_F(KestroSendTest, RefusedJobsExitOneWithTheGermanMessage) {
     ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
     const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
@@ -241,12 +253,15 @@ TEST_F(KestroSendTest, SelfSignedCertificateIsTrustedOnlyByTheOption) {
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
     EXPECT_TRUE(ws.mails().isEmpty());
 
-    EXPECT_EQ(run({jobFile({file(plan)}), QStringLiteral("--trust-fingerprint"),
-                   QStringLiteral("SHA256:0000")})
-                  .exitCode,
-              64);
     r = run({jobFile({file(plan)}), QStringLiteral("--trust-fingerprint"),
-             QStringLiteral("SHA256:") + fingerprint});
+             QStringLiteral("SHA256:0000")});
+    EXPECT_EQ(r.exitCode, 64);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("ungültiger Wert für --trust-fingerprint "
+                                              "„SHA256:0000“")))
+        << r.err.toStdString();
+    // As openssl prints it, in lower case.
+    r = run({jobFile({file(plan)}), QStringLiteral("--trust-fingerprint"),
+             QStringLiteral("sha256 Fingerprint=") + fingerprint.toLower()});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     r = run({jobFile({file(plan)})});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();

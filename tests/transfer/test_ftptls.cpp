@@ -2,15 +2,18 @@
 // made here by openssl: the three encryption choices against servers with and without TLS,
 // and the certificate a shop made itself, trusted by its fingerprint or refused.
 #include "client/ftp/ftpsession.h"
+#include "client/ftp/trustedcertificates.h"
 #include "support/peerprocess.h"
 #include "support/selfsigned.h"
 #include "support/testenv.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 using namespace kestro::transfer;
 using kestro::startup::FtpEncryption;
@@ -296,6 +299,52 @@ TEST_F(FtpTlsTest, CertificateTheSystemsAuthoritiesConfirmIsTakenSilently) {
         qputenv("SSL_CERT_FILE", before);
 }
 
+// The same server written as a fully qualified name with its trailing dot, or in capitals:
+// the certificate an authority signed for "localhost" is still taken without a word.
+TEST_F(FtpTlsTest, AuthoritySignedCertificateForTheHostWrittenOtherwise) {
+    auto openssl = [this](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(machine.root());
+        p.start(QStringLiteral("openssl"), args);
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    };
+    auto run = [&](const char* line) {
+        return openssl(QString::fromLatin1(line).split(QLatin1Char(' ')));
+    };
+    machine.writeFile(QStringLiteral("san.cnf"), "subjectAltName=DNS:localhost\n");
+    ASSERT_TRUE(run("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                    "-keyout ca.key -out ca.crt -days 2 -subj /CN=Test-CA"));
+    ASSERT_TRUE(run("req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                    "-keyout srv.key -out srv.csr -subj /CN=localhost"));
+    ASSERT_TRUE(run("x509 -req -in srv.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
+                    "-out srv.crt -days 2 -extfile san.cnf"));
+    const QString pem = machine.writeFile(QStringLiteral("srv.pem"),
+                                          readFile(machine.path(QStringLiteral("srv.crt"))) +
+                                              readFile(machine.path(QStringLiteral("srv.key"))));
+    startServer(ServerTls::Offered, pem);
+    const QByteArray before = qgetenv("SSL_CERT_FILE");
+    qputenv("SSL_CERT_FILE", QFile::encodeName(machine.path(QStringLiteral("ca.crt"))));
+    for (const char* host : {"localhost", "LocalHost", "localhost."}) {
+        SCOPED_TRACE(host);
+        QFile::remove(served());
+        Recorder recorder;
+        FtpUploadRequest r;
+        r.server = QStringLiteral("%1:%2").arg(QLatin1String(host)).arg(server->port());
+        r.user = QStringLiteral("kunde");
+        r.password = QStringLiteral("geheim");
+        r.localPath = local;
+        r.encryption = FtpEncryption::Required;
+        const FtpUploadResult result = FtpPutSession(r, recorder).uploadFile();
+        EXPECT_TRUE(result.delivered) << result.errorText.toStdString();
+        EXPECT_EQ(result.certificateRefusal, CertificateRefusal::None);
+        EXPECT_EQ(readFile(served()), readFile(local));
+    }
+    if (before.isNull())
+        qunsetenv("SSL_CERT_FILE");
+    else
+        qputenv("SSL_CERT_FILE", before);
+}
+
 TEST(FtpFingerprint, TypedFormsAreNormalizedAndOthersRejected) {
     const QString canonical = QStringLiteral(
         "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:"
@@ -304,6 +353,62 @@ TEST(FtpFingerprint, TypedFormsAreNormalizedAndOthersRejected) {
     EXPECT_EQ(normalizedFingerprint(QString(canonical).remove(QLatin1Char(':'))), canonical);
     EXPECT_EQ(normalizedFingerprint(canonical.left(94)), QString());
     EXPECT_EQ(normalizedFingerprint(QStringLiteral("SHA1:AB:CD")), QString());
+}
+
+// The trust file as people and scripts treat it: two sends that trust at once, a host
+// written another way, a line edited by hand.
+class TrustFileTest : public ::testing::Test {
+protected:
+    QString folder() const { return machine.path(QStringLiteral("data")); }
+    void SetUp() override { QDir().mkpath(folder()); }
+    static QString fingerprint(int n) {
+        return normalizedFingerprint(QStringLiteral("%1").arg(n, 64, 16, QLatin1Char('0')));
+    }
+    TestMachine machine;
+};
+
+TEST_F(TrustFileTest, TwoSendsTrustingAtOnceKeepBothFingerprints) {
+    const TrustedCertificates trusted(folder());
+    auto trustMany = [&](int first) {
+        for (int n = first; n < first + 40; ++n)
+            EXPECT_TRUE(trusted.trust(QStringLiteral("shop%1.example").arg(n), fingerprint(n)));
+    };
+    std::thread one(trustMany, 0);
+    std::thread two(trustMany, 100);
+    one.join();
+    two.join();
+    int kept = 0;
+    for (int n = 0; n < 140; ++n)
+        kept += trusted.fingerprintFor(QStringLiteral("shop%1.example").arg(n)).isEmpty() ? 0 : 1;
+    EXPECT_EQ(kept, 80);
+}
+
+TEST_F(TrustFileTest, HostWrittenOtherwiseAndLinesEditedByHandAreTheSameServer) {
+    const TrustedCertificates trusted(folder());
+    ASSERT_TRUE(trusted.trust(QStringLiteral("shop.example"), fingerprint(1)));
+    // A fully qualified name with its trailing dot is the same host.
+    EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("Shop.Example.")), fingerprint(1));
+    EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("shop.example.:21")), fingerprint(1));
+    // A line an administrator wrote with a tab, in an editor that saves CRLF.
+    QFile file(trusted.filePath());
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("other.example:990\tSHA256:" + fingerprint(2).toLatin1() + "\r\n");
+    // A host written in capitals by hand.
+    file.write("Third.Example:21 SHA256:" + fingerprint(3).toLatin1() + "\n");
+    file.close();
+    EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("other.example:990")), fingerprint(2));
+    EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("third.example")), fingerprint(3));
+}
+
+TEST(FtpFingerprint, FormsThatToolsPrintAreTaken) {
+    const QString canonical = QStringLiteral(
+        "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:"
+        "23:45:67:89");
+    // openssl x509 -noout -fingerprint -sha256
+    EXPECT_EQ(normalizedFingerprint(QStringLiteral("sha256 Fingerprint=") + canonical), canonical);
+    // a certificate viewer that separates the bytes by spaces
+    EXPECT_EQ(normalizedFingerprint(QString(canonical).replace(QLatin1Char(':'), QLatin1Char(' '))),
+              canonical);
 }
 
 } // namespace

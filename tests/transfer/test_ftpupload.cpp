@@ -274,7 +274,9 @@ TEST_F(FtpUploadTest, DroppedConnectionResumesTheUpload) {
     for (const Case& c :
          {Case{"einmal", true, 2}, Case{"ohnerest", false, 2}, Case{"stueckweise", true, 5},
           // the server closes with 421 (libcurl: a time-out): resumed as after a reset
-          Case{"dienstende", true, 2}}) {
+          Case{"dienstende", true, 2},
+          // a drop box that lets nobody read the part file back is taken at its size
+          Case{"einwurf", true, 2}}) {
         SCOPED_TRACE(c.user);
         const QString local = writeLocalFile(QStringLiteral("job.zip"), size);
         qint64 lastDone = 0;
@@ -304,6 +306,37 @@ TEST_F(FtpUploadTest, DroppedConnectionResumesTheUpload) {
         QDir(serverRoot()).removeRecursively();
         QDir().mkpath(serverRoot());
     }
+}
+
+// A server that, after the drop, names more bytes of the part file than this upload ever
+// sent (a lie, or a size counted before the data reached the disk), or that takes REST and
+// then writes from the start: the shop must get the archive byte for byte, or nothing.
+TEST_F(FtpUploadTest, ResumeNeverDeliversAnArchiveWithAGapOrAShift) {
+    const qint64 size = 4 * cutAfter + 1234;
+    for (const char* user : {"uebertreibt", "restluege"}) {
+        SCOPED_TRACE(user);
+        const QString local = writeLocalFile(QStringLiteral("job.zip"), size);
+        const Outcome outcome = run(request(QString::fromLatin1(user), local));
+        if (outcome.result.delivered) {
+            EXPECT_EQ(kestro::test::readFile(serverRoot() + "/" + outcome.result.remoteName),
+                      kestro::test::readFile(local));
+        }
+        // Starting the file anew delivers it; the server's copy is not to be trusted.
+        EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+        QDir(serverRoot()).removeRecursively();
+        QDir().mkpath(serverRoot());
+    }
+}
+
+// The whole archive arrived; the line drops while the upload holds the name for the rename.
+// The file on the server is complete: reconnecting and renaming delivers the job, where
+// giving up makes the worker send all of it again.
+TEST_F(FtpUploadTest, LineDroppingDuringTheRenameStepIsResumedToo) {
+    const QString local = writeLocalFile(QStringLiteral("job.zip"), 4 * cutAfter);
+    const Outcome outcome = run(request(QStringLiteral("mkdweg"), local));
+    ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
+    EXPECT_EQ(onServer(), QStringList{"job.zip"});
+    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
 }
 
 TEST_F(FtpUploadTest, LoginRefusedWhenReconnectingEndsAtOnceWithTheLoginError) {

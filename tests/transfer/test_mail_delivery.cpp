@@ -1,6 +1,7 @@
 // The notification mail against real servers on loopback: an aiosmtpd SMTP server and
 // our POP3 fixture. What the shop's mail server receives, and what the user and the mail
 // error log see when it goes wrong.
+#include "client/mail/mailconnection.h"
 #include "client/mail/mailnotification.h"
 #include "client/mail/mailsender.h"
 #include "support/peerprocess.h"
@@ -476,6 +477,14 @@ TEST_F(MailDelivery, APasswordIsNeverSentWithoutTlsToAServerOnTheNetwork) {
             EXPECT_TRUE(test::readFile(eventLog).contains("SMTP DATA tls=no"));
         }
     }
+}
+
+// Only an address of this machine is exempt: a host name that merely begins with "127."
+// is looked up like any other and may lie anywhere on the network.
+TEST(MailPasswordTls, HostNamesThatLookLikeLoopbackStillNeedTls) {
+    EXPECT_TRUE(passwordNeedsTls("smtp://127.mail.example:587", true));
+    EXPECT_TRUE(passwordNeedsTls("smtp://127.0.0.1.mail.example", true));
+    EXPECT_FALSE(passwordNeedsTls("smtp://127.0.0.1:25", true));
 }
 
 TEST(MailSenderLifetime, DestroyingTheSenderDuringASendEndsTheThread) {

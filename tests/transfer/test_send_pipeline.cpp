@@ -12,7 +12,10 @@
 #include "common/transferlog.h"
 #include "support/selfsigned.h"
 
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QTimer>
@@ -264,6 +267,72 @@ TEST_F(SendPipelineTest, SelfSignedCertificateIsShownOnceAndTrustedByTheWorker) 
     EXPECT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
     EXPECT_EQ(prompter.shown.size(), 2u) << "asked once, trusted from then on";
     EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 2);
+}
+
+// The line drops, and the server the system's authorities confirmed shows a certificate
+// of its own when the upload reconnects: the worker is asked, trusts it, and the job goes
+// out anew. The part file the first upload left must not stay on the shop's server.
+TEST_F(SendPipelineTest, TrustingACertificateMetWhileResumingLeavesNoPartFile) {
+    const QString root = ws.machine.path(QString());
+    auto openssl = [&](const char* line) {
+        QProcess p;
+        p.setWorkingDirectory(root);
+        p.start(QStringLiteral("openssl"), QString::fromLatin1(line).split(QLatin1Char(' ')));
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    };
+    ws.machine.writeFile(QStringLiteral("san.cnf"), "subjectAltName=IP:127.0.0.1\n");
+    ASSERT_TRUE(openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                        "-keyout ca.key -out ca.crt -days 2 -subj /CN=Test-CA"));
+    ASSERT_TRUE(openssl("req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                        "-keyout srv.key -out srv.csr -subj /CN=127.0.0.1"));
+    ASSERT_TRUE(openssl("x509 -req -in srv.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
+                        "-out srv.crt -days 2 -extfile san.cnf"));
+    const QString confirmed = ws.machine.writeFile(
+        QStringLiteral("srv.pem"),
+        kestro::test::readFile(ws.machine.path(QStringLiteral("srv.crt"))) +
+            kestro::test::readFile(ws.machine.path(QStringLiteral("srv.key"))));
+    const QString later = ws.machine.path(QStringLiteral("later.pem"));
+    ASSERT_FALSE(kestro::test::makeSelfSignedCertificate(later).isEmpty());
+    const QByteArray before = qgetenv("SSL_CERT_FILE");
+    qputenv("SSL_CERT_FILE", QFile::encodeName(ws.machine.path(QStringLiteral("ca.crt"))));
+    // The server closes the control connection as well: the first upload cannot remove its
+    // part file over a connection that takes the old certificate.
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("dienstende"),
+               QStringLiteral("--ftp-tls"), confirmed, QStringLiteral("--ftp-tls-later"), later});
+    state.ftp.encryption = startup::FtpEncryption::Required;
+    state.ftp.retryPauses = {std::chrono::milliseconds(1), std::chrono::milliseconds(1),
+                             std::chrono::milliseconds(1)};
+    prompter.answers = {true};
+    const QString a = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(300000));
+    const SendResult r = send(jobOf({a}));
+    if (before.isNull())
+        qunsetenv("SSL_CERT_FILE");
+    else
+        qputenv("SSL_CERT_FILE", before);
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    EXPECT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(ws.uploadedFiles(), QStringList{r.archiveName});
+    const QStringList parts =
+        QDir(ws.value("ftpRoot")).entryList({QStringLiteral("*.part")}, QDir::Files);
+    EXPECT_TRUE(parts.isEmpty()) << parts.join(' ').toStdString();
+}
+
+// The whole archive arrived, and the line stays down through every attempt to rename it:
+// the complete part file is not deleted for that, and the next send removes it once it
+// delivered its own.
+TEST_F(SendPipelineTest, APartFileTheRenameCouldNotTakeIsRemovedByTheNextSend) {
+    startShop({QStringLiteral("--ftp-user"), QStringLiteral("mkdlange")});
+    state.ftp.retryPauses = {std::chrono::milliseconds(1), std::chrono::milliseconds(1),
+                             std::chrono::milliseconds(1)};
+    const QString a = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(300000));
+    const QDir shop(ws.value("ftpRoot"));
+    EXPECT_EQ(send(jobOf({a})).outcome, SendOutcome::NotDelivered);
+    EXPECT_EQ(shop.entryList({QStringLiteral("*.part")}, QDir::Files).size(), 1);
+    EXPECT_EQ(rowCount(QStringLiteral("JobDaten")), 0);
+
+    const SendResult r = send(jobOf({a}));
+    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
+    EXPECT_EQ(shop.entryList(QDir::Files), QStringList{r.archiveName});
 }
 
 TEST_F(SendPipelineTest, TruncatedUploadIsNeverDelivered) {

@@ -75,7 +75,8 @@ TEST_F(MailWindow, CaptionsAndTheBuiltInAccountWhenNoOwnServerIsSet) {
     EXPECT_EQ(box(window, "txtUsername")->text(), config.username);
     EXPECT_EQ(box(window, "txtPassword")->text(), config.password);
 
-    // OK unchanged: "0", and the built-in values are never stored.
+    // OK unchanged: "0", and the built-in values are never stored, nor a TLS choice the
+    // worker did not make.
     clickOk(window);
     EXPECT_EQ(writer.writes, (Writes{{"KontoEM", "0"},
                                      {"PopServer", ""},
@@ -84,8 +85,7 @@ TEST_F(MailWindow, CaptionsAndTheBuiltInAccountWhenNoOwnServerIsSet) {
                                      {"Username", ""},
                                      {"PW", ""},
                                      {"PopLogin", "0"},
-                                     {"GLogin", "0"},
-                                     {"SMTPTLS", "0"}}));
+                                     {"GLogin", "0"}}));
     EXPECT_EQ(mail.account, QStringLiteral("0"));
     EXPECT_EQ(mail.smtpServer, config.smtpServer);
     EXPECT_EQ(window.result(), QDialog::Accepted);
@@ -117,8 +117,7 @@ TEST_F(MailWindow, AnOwnAccountIsShownEnabledAndStoredInOrder) {
                                      {"Username", "buero"},
                                      {"PW", "neu"},
                                      {"PopLogin", "1"},
-                                     {"GLogin", "1"},
-                                     {"SMTPTLS", "0"}}));
+                                     {"GLogin", "1"}}));
     EXPECT_EQ(mail.password, QStringLiteral("neu"));
     EXPECT_TRUE(mail.popLogin);
 }
@@ -193,6 +192,42 @@ TEST_F(MailWindow, TlsOnConnectFollowsPort465AndIsStored) {
     EXPECT_TRUE(writer.writes.contains(QPair<QString, QString>{"SMTPTLS", "1"}));
     EXPECT_EQ(mail.tlsOnConnect, std::optional<bool>(true));
     EXPECT_TRUE(config.settingNames.contains(QStringLiteral("SMTPTLS")));
+}
+
+// The worker types port 465, sees it is wrong and corrects it to 587 (STARTTLS): the box
+// that typing 465 ticked must not stay ticked, or every notification goes to the STARTTLS
+// port as TLS on connect and fails.
+TEST_F(MailWindow, CorrectingPort465ToAnotherUnticksWhatTypingTicked) {
+    MailAccountSettings mail;
+    mail.account = QStringLiteral("1");
+    mail.smtpServer = QStringLiteral("mail.kunde.example");
+    FrmEMail window(config, writer, mail);
+    window.show();
+    QLineEdit* server = box(window, "txtServer");
+    server->setFocus();
+    server->end(false);
+    QTest::keyClicks(server, QStringLiteral(":465"));
+    ASSERT_TRUE(check(window, "ckTlsOnConnect")->isChecked());
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(server, Qt::Key_Backspace);
+    QTest::keyClicks(server, QStringLiteral("587"));
+    EXPECT_FALSE(check(window, "ckTlsOnConnect")->isChecked());
+    clickOk(window);
+    EXPECT_FALSE(writer.writes.contains(QPair<QString, QString>{"SMTPTLS", "1"}));
+
+    // A configuration from before the box, on port 465, confirmed unchanged: the port
+    // still decides, no setting pins it.
+    writer.writes.clear();
+    MailAccountSettings old;
+    old.account = QStringLiteral("1");
+    old.smtpServer = QStringLiteral("mail.kunde.example:465");
+    FrmEMail oldWindow(config, writer, old);
+    oldWindow.show();
+    ASSERT_TRUE(check(oldWindow, "ckTlsOnConnect")->isChecked());
+    clickOk(oldWindow);
+    for (const auto& write : writer.writes)
+        EXPECT_NE(write.first, QStringLiteral("SMTPTLS")) << write.second.toStdString();
+    EXPECT_EQ(old.tlsOnConnect, std::nullopt);
 }
 
 TEST_F(MailWindow, ClosingWithoutOkChangesNothing) {
