@@ -80,18 +80,19 @@ FrmFtpConfig::FrmFtpConfig(Context context, QWidget* parent)
 
     auto* proxyBox = new QGroupBox(QStringLiteral("Proxy :"), this);
     auto* proxy = new QGridLayout(proxyBox);
-    proxy->addWidget(labelFor(QStringLiteral("HTTP :"), httpProxyBox_, proxyBox), 0, 0);
-    proxy->addWidget(httpProxyBox_, 0, 1);
-    proxy->addWidget(labelFor(QStringLiteral("Port :"), httpProxyPortBox_, proxyBox), 0, 2);
-    proxy->addWidget(httpProxyPortBox_, 0, 3);
-    proxy->addWidget(labelFor(QStringLiteral("FTP :"), ftpProxyBox_, proxyBox), 1, 0);
-    proxy->addWidget(ftpProxyBox_, 1, 1);
-    proxy->addWidget(labelFor(QStringLiteral("Port :"), ftpProxyPortBox_, proxyBox), 1, 2);
-    proxy->addWidget(ftpProxyPortBox_, 1, 3);
-    proxy->addWidget(labelFor(QStringLiteral("&Username :"), proxyUserBox_, proxyBox), 2, 0);
-    proxy->addWidget(proxyUserBox_, 2, 1);
-    proxy->addWidget(labelFor(QStringLiteral("&Kennwort :"), proxyPasswordBox_, proxyBox), 3, 0);
-    proxy->addWidget(proxyPasswordBox_, 3, 1);
+    // One row per proxy setting: its box, and for the two proxies their port beside it.
+    auto addProxyRow = [&](int row, const QString& caption, QLineEdit* box, QLineEdit* port) {
+        proxy->addWidget(labelFor(caption, box, proxyBox), row, 0);
+        proxy->addWidget(box, row, 1);
+        if (!port)
+            return;
+        proxy->addWidget(labelFor(QStringLiteral("Port :"), port, proxyBox), row, 2);
+        proxy->addWidget(port, row, 3);
+    };
+    addProxyRow(0, QStringLiteral("HTTP :"), httpProxyBox_, httpProxyPortBox_);
+    addProxyRow(1, QStringLiteral("FTP :"), ftpProxyBox_, ftpProxyPortBox_);
+    addProxyRow(2, QStringLiteral("&Username :"), proxyUserBox_, nullptr);
+    addProxyRow(3, QStringLiteral("&Kennwort :"), proxyPasswordBox_, nullptr);
     layout->addWidget(proxyBox);
 
     okButton_ = new QPushButton(QStringLiteral("&OK"), this);
