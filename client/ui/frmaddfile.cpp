@@ -23,28 +23,28 @@ FrmAddFile::FrmAddFile(const QString& startFolder, QWidget* parent)
     folderTree_ = new FolderTree(this);
     folderTree_->setObjectName(QStringLiteral("FolderTreeview1"));
 
-    listView1_ = newFileListView(&files_, this);
-    listView1_->header()->setSectionResizeMode(compose::FolderListingModel::Name,
-                                               QHeaderView::Stretch);
-    listView1_->header()->resizeSection(compose::FolderListingModel::Size, 110);
+    fileList_ = newFileListView(&files_, this);
+    fileList_->header()->setSectionResizeMode(compose::FolderListingModel::Name,
+                                              QHeaderView::Stretch);
+    fileList_->header()->resizeSection(compose::FolderListingModel::Size, 110);
 
-    cmdOK_ = new QPushButton(QStringLiteral("&OK"), this);
-    cmdOK_->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK_->setDefault(true);
-    cmdCancel_ = new QPushButton(QStringLiteral("&Abbrechen"), this);
-    cmdCancel_->setObjectName(QStringLiteral("cmdCancel"));
+    okButton_ = new QPushButton(QStringLiteral("&OK"), this);
+    okButton_->setObjectName(QStringLiteral("cmdOK"));
+    okButton_->setDefault(true);
+    cancelButton_ = new QPushButton(QStringLiteral("&Abbrechen"), this);
+    cancelButton_->setObjectName(QStringLiteral("cmdCancel"));
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     splitter->addWidget(folderTree_);
-    splitter->addWidget(listView1_);
+    splitter->addWidget(fileList_);
     splitter->setStretchFactor(0, 2);
     splitter->setStretchFactor(1, 3);
     splitter->setChildrenCollapsible(false);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(cmdOK_);
-    buttons->addWidget(cmdCancel_);
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
     layout->addLayout(buttons);
@@ -56,9 +56,9 @@ FrmAddFile::FrmAddFile(const QString& startFolder, QWidget* parent)
         filling_ = false;
         Q_EMIT fillingFinished();
     });
-    connect(cmdOK_, &QPushButton::clicked, this, &FrmAddFile::takeSelectedFiles);
-    connect(cmdCancel_, &QPushButton::clicked, this, &QDialog::reject);
-    connect(listView1_, &QTreeView::doubleClicked, this, &FrmAddFile::takeSelectedFiles);
+    connect(okButton_, &QPushButton::clicked, this, &FrmAddFile::takeSelectedFiles);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(fileList_, &QTreeView::doubleClicked, this, &FrmAddFile::takeSelectedFiles);
 
     folderTree_->setCurrentPath(startFolder);
     connect(folderTree_, &FolderTree::currentPathChanged, this, [this](const QString& folder) {
@@ -78,7 +78,7 @@ void FrmAddFile::showFolder(const QString& folder) {
 
 void FrmAddFile::takeSelectedFiles() {
     QList<int> rows;
-    for (const QModelIndex& index : listView1_->selectionModel()->selectedRows())
+    for (const QModelIndex& index : fileList_->selectionModel()->selectedRows())
         rows << index.row();
     std::sort(rows.begin(), rows.end());
     chosen_.clear();

@@ -28,7 +28,7 @@ public:
     // The folder whose files are shown (the tree's folder).
     QString currentFolder() const { return currentFolder_; }
     bool isFilling() const { return filling_; }
-    QTreeView* fileList() const { return listView1_; }
+    QTreeView* fileList() const { return fileList_; }
     FolderTree* folderTree() const { return folderTree_; }
 
 Q_SIGNALS:
@@ -42,9 +42,9 @@ private:
     compose::FolderLister lister_;
     compose::FolderListingModel files_;
     FolderTree* folderTree_ = nullptr;
-    QTreeView* listView1_ = nullptr;
-    QPushButton* cmdOK_ = nullptr;
-    QPushButton* cmdCancel_ = nullptr;
+    QTreeView* fileList_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
     QString currentFolder_;
     QList<compose::NewFile> chosen_;
     bool filling_ = false;

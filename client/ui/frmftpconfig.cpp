@@ -32,21 +32,21 @@ FrmFtpConfig::FrmFtpConfig(Context context, QWidget* parent)
     setWindowTitle(QStringLiteral("FTP - konfiguration"));
     setModal(true);
 
-    txtFTPServer_ = addBox(QStringLiteral("txtFTPServer"));
-    txtFTPUser_ = addBox(QStringLiteral("txtFTPUser"));
-    txtFTPPW_ = addBox(QStringLiteral("txtFTPPW"));
-    txtFTPPW_->setEchoMode(QLineEdit::Password);
-    txtEMailAdr_ = addBox(QStringLiteral("txtEMailAdr"));
-    txtProxyH_ = addBox(QStringLiteral("txtProxyH"));
-    txtProHPort_ = addBox(QStringLiteral("txtProHPort"));
-    txtProxyF_ = addBox(QStringLiteral("txtProxyF"));
-    txtProFPort_ = addBox(QStringLiteral("txtProFPort"));
-    txtUserProxy_ = addBox(QStringLiteral("txtUserProxy"));
-    txtPassProxy_ = addBox(QStringLiteral("txtPassProxy"));
-    txtPassProxy_->setEchoMode(QLineEdit::Password);
-    cboEncryption_ = new QComboBox(this);
-    cboEncryption_->setObjectName(QStringLiteral("cboEncryption"));
-    cboEncryption_->addItems(startup::ftpEncryptionChoices());
+    serverBox_ = addBox(QStringLiteral("txtFTPServer"));
+    userBox_ = addBox(QStringLiteral("txtFTPUser"));
+    passwordBox_ = addBox(QStringLiteral("txtFTPPW"));
+    passwordBox_->setEchoMode(QLineEdit::Password);
+    mailAddressBox_ = addBox(QStringLiteral("txtEMailAdr"));
+    httpProxyBox_ = addBox(QStringLiteral("txtProxyH"));
+    httpProxyPortBox_ = addBox(QStringLiteral("txtProHPort"));
+    ftpProxyBox_ = addBox(QStringLiteral("txtProxyF"));
+    ftpProxyPortBox_ = addBox(QStringLiteral("txtProFPort"));
+    proxyUserBox_ = addBox(QStringLiteral("txtUserProxy"));
+    proxyPasswordBox_ = addBox(QStringLiteral("txtPassProxy"));
+    proxyPasswordBox_->setEchoMode(QLineEdit::Password);
+    encryptionBox_ = new QComboBox(this);
+    encryptionBox_->setObjectName(QStringLiteral("cboEncryption"));
+    encryptionBox_->addItems(startup::ftpEncryptionChoices());
 
     auto* layout = new QVBoxLayout(this);
 
@@ -58,52 +58,53 @@ FrmFtpConfig::FrmFtpConfig(Context context, QWidget* parent)
     layout->addWidget(hint);
 
     auto* target = new QGridLayout;
-    target->addWidget(labelFor(QStringLiteral("FTP-&Server :"), txtFTPServer_, this), 0, 0);
-    target->addWidget(txtFTPServer_, 0, 1);
+    target->addWidget(labelFor(QStringLiteral("FTP-&Server :"), serverBox_, this), 0, 0);
+    target->addWidget(serverBox_, 0, 1);
     auto* example = new QLabel(QStringLiteral("z. B. ftp.ihre-druckerei.example"), this);
     example->setObjectName(QStringLiteral("lblExample"));
     target->addWidget(example, 1, 1);
-    target->addWidget(labelFor(QStringLiteral("&Username :"), txtFTPUser_, this), 2, 0);
-    target->addWidget(txtFTPUser_, 2, 1);
-    target->addWidget(labelFor(QStringLiteral("&Kennwort :"), txtFTPPW_, this), 3, 0);
-    target->addWidget(txtFTPPW_, 3, 1);
-    target->addWidget(labelFor(QStringLiteral("E-Mail des Empfängers :"), txtEMailAdr_, this), 4,
+    target->addWidget(labelFor(QStringLiteral("&Username :"), userBox_, this), 2, 0);
+    target->addWidget(userBox_, 2, 1);
+    target->addWidget(labelFor(QStringLiteral("&Kennwort :"), passwordBox_, this), 3, 0);
+    target->addWidget(passwordBox_, 3, 1);
+    target->addWidget(labelFor(QStringLiteral("E-Mail des Empfängers :"), mailAddressBox_, this), 4,
                       0);
-    target->addWidget(txtEMailAdr_, 4, 1);
-    target->addWidget(labelFor(QStringLiteral("&Verschlüsselung :"), cboEncryption_, this), 5, 0);
-    target->addWidget(cboEncryption_, 5, 1);
+    target->addWidget(mailAddressBox_, 4, 1);
+    target->addWidget(labelFor(QStringLiteral("&Verschlüsselung :"), encryptionBox_, this), 5, 0);
+    target->addWidget(encryptionBox_, 5, 1);
     layout->addLayout(target);
 
-    chkProxy_ = new QCheckBox(QStringLiteral("Proxyserver verwenden"), this);
-    chkProxy_->setObjectName(QStringLiteral("chkProxy"));
-    layout->addWidget(chkProxy_);
+    useProxyCheck_ = new QCheckBox(QStringLiteral("Proxyserver verwenden"), this);
+    useProxyCheck_->setObjectName(QStringLiteral("chkProxy"));
+    layout->addWidget(useProxyCheck_);
 
     auto* proxyBox = new QGroupBox(QStringLiteral("Proxy :"), this);
     auto* proxy = new QGridLayout(proxyBox);
-    proxy->addWidget(labelFor(QStringLiteral("HTTP :"), txtProxyH_, proxyBox), 0, 0);
-    proxy->addWidget(txtProxyH_, 0, 1);
-    proxy->addWidget(labelFor(QStringLiteral("Port :"), txtProHPort_, proxyBox), 0, 2);
-    proxy->addWidget(txtProHPort_, 0, 3);
-    proxy->addWidget(labelFor(QStringLiteral("FTP :"), txtProxyF_, proxyBox), 1, 0);
-    proxy->addWidget(txtProxyF_, 1, 1);
-    proxy->addWidget(labelFor(QStringLiteral("Port :"), txtProFPort_, proxyBox), 1, 2);
-    proxy->addWidget(txtProFPort_, 1, 3);
-    proxy->addWidget(labelFor(QStringLiteral("&Username :"), txtUserProxy_, proxyBox), 2, 0);
-    proxy->addWidget(txtUserProxy_, 2, 1);
-    proxy->addWidget(labelFor(QStringLiteral("&Kennwort :"), txtPassProxy_, proxyBox), 3, 0);
-    proxy->addWidget(txtPassProxy_, 3, 1);
+    // One row per proxy setting: its box, and for the two proxies their port beside it.
+    auto addProxyRow = [&](int row, const QString& caption, QLineEdit* box, QLineEdit* port) {
+        proxy->addWidget(labelFor(caption, box, proxyBox), row, 0);
+        proxy->addWidget(box, row, 1);
+        if (!port)
+            return;
+        proxy->addWidget(labelFor(QStringLiteral("Port :"), port, proxyBox), row, 2);
+        proxy->addWidget(port, row, 3);
+    };
+    addProxyRow(0, QStringLiteral("HTTP :"), httpProxyBox_, httpProxyPortBox_);
+    addProxyRow(1, QStringLiteral("FTP :"), ftpProxyBox_, ftpProxyPortBox_);
+    addProxyRow(2, QStringLiteral("&Username :"), proxyUserBox_, nullptr);
+    addProxyRow(3, QStringLiteral("&Kennwort :"), proxyPasswordBox_, nullptr);
     layout->addWidget(proxyBox);
 
-    cmdOK_ = new QPushButton(QStringLiteral("&OK"), this);
-    cmdOK_->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK_->setDefault(true);
+    okButton_ = new QPushButton(QStringLiteral("&OK"), this);
+    okButton_->setObjectName(QStringLiteral("cmdOK"));
+    okButton_->setDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(cmdOK_);
+    buttons->addWidget(okButton_);
     layout->addLayout(buttons);
 
-    connect(chkProxy_, &QCheckBox::toggled, this, &FrmFtpConfig::onProxyToggled);
-    connect(cmdOK_, &QPushButton::clicked, this, &FrmFtpConfig::onOk);
+    connect(useProxyCheck_, &QCheckBox::toggled, this, &FrmFtpConfig::onProxyToggled);
+    connect(okButton_, &QPushButton::clicked, this, &FrmFtpConfig::onOk);
     connect(&confirmation_, &startup::FtpConfigConfirmation::finished, this,
             &FrmFtpConfig::onConfirmed);
 
@@ -119,41 +120,41 @@ QLineEdit* FrmFtpConfig::addBox(const QString& name) {
 }
 
 void FrmFtpConfig::fillWindow(const startup::FtpConfigForm& form) {
-    txtFTPServer_->setText(form.server);
-    txtFTPUser_->setText(form.user);
-    txtFTPPW_->setText(form.password);
-    txtEMailAdr_->setText(form.recipient);
-    cboEncryption_->setCurrentIndex(int(form.encryption));
-    txtProxyH_->setText(form.httpProxy);
-    txtProHPort_->setText(form.httpProxyPort);
-    txtProxyF_->setText(form.ftpProxy);
-    txtProFPort_->setText(form.ftpProxyPort);
-    txtUserProxy_->setText(form.proxyUser);
-    txtPassProxy_->setText(form.proxyPassword);
-    chkProxy_->setChecked(form.useProxy);
+    serverBox_->setText(form.server);
+    userBox_->setText(form.user);
+    passwordBox_->setText(form.password);
+    mailAddressBox_->setText(form.recipient);
+    encryptionBox_->setCurrentIndex(int(form.encryption));
+    httpProxyBox_->setText(form.httpProxy);
+    httpProxyPortBox_->setText(form.httpProxyPort);
+    ftpProxyBox_->setText(form.ftpProxy);
+    ftpProxyPortBox_->setText(form.ftpProxyPort);
+    proxyUserBox_->setText(form.proxyUser);
+    proxyPasswordBox_->setText(form.proxyPassword);
+    useProxyCheck_->setChecked(form.useProxy);
     onProxyToggled(form.useProxy);
 }
 
 startup::FtpConfigForm FrmFtpConfig::collect() const {
     startup::FtpConfigForm form;
-    form.server = txtFTPServer_->text();
-    form.user = txtFTPUser_->text();
-    form.password = txtFTPPW_->text();
-    form.recipient = txtEMailAdr_->text();
-    form.encryption = startup::FtpEncryption(cboEncryption_->currentIndex());
-    form.useProxy = chkProxy_->isChecked();
-    form.httpProxy = txtProxyH_->text();
-    form.httpProxyPort = txtProHPort_->text();
-    form.ftpProxy = txtProxyF_->text();
-    form.ftpProxyPort = txtProFPort_->text();
-    form.proxyUser = txtUserProxy_->text();
-    form.proxyPassword = txtPassProxy_->text();
+    form.server = serverBox_->text();
+    form.user = userBox_->text();
+    form.password = passwordBox_->text();
+    form.recipient = mailAddressBox_->text();
+    form.encryption = startup::FtpEncryption(encryptionBox_->currentIndex());
+    form.useProxy = useProxyCheck_->isChecked();
+    form.httpProxy = httpProxyBox_->text();
+    form.httpProxyPort = httpProxyPortBox_->text();
+    form.ftpProxy = ftpProxyBox_->text();
+    form.ftpProxyPort = ftpProxyPortBox_->text();
+    form.proxyUser = proxyUserBox_->text();
+    form.proxyPassword = proxyPasswordBox_->text();
     return form;
 }
 
 void FrmFtpConfig::onProxyToggled(bool checked) {
-    for (QLineEdit* box :
-         {txtProxyH_, txtProHPort_, txtProxyF_, txtProFPort_, txtUserProxy_, txtPassProxy_})
+    for (QLineEdit* box : {httpProxyBox_, httpProxyPortBox_, ftpProxyBox_, ftpProxyPortBox_,
+                           proxyUserBox_, proxyPasswordBox_})
         box->setEnabled(checked);
 }
 

@@ -41,19 +41,19 @@ private:
 
     Context ctx_;
     startup::FtpConfigConfirmation confirmation_;
-    QLineEdit* txtFTPServer_ = nullptr;
-    QLineEdit* txtFTPUser_ = nullptr;
-    QLineEdit* txtFTPPW_ = nullptr;
-    QLineEdit* txtEMailAdr_ = nullptr;
-    QComboBox* cboEncryption_ = nullptr;
-    QCheckBox* chkProxy_ = nullptr;
-    QLineEdit* txtProxyH_ = nullptr;
-    QLineEdit* txtProHPort_ = nullptr;
-    QLineEdit* txtProxyF_ = nullptr;
-    QLineEdit* txtProFPort_ = nullptr;
-    QLineEdit* txtUserProxy_ = nullptr;
-    QLineEdit* txtPassProxy_ = nullptr;
-    QPushButton* cmdOK_ = nullptr;
+    QLineEdit* serverBox_ = nullptr;
+    QLineEdit* userBox_ = nullptr;
+    QLineEdit* passwordBox_ = nullptr;
+    QLineEdit* mailAddressBox_ = nullptr;
+    QComboBox* encryptionBox_ = nullptr;
+    QCheckBox* useProxyCheck_ = nullptr;
+    QLineEdit* httpProxyBox_ = nullptr;
+    QLineEdit* httpProxyPortBox_ = nullptr;
+    QLineEdit* ftpProxyBox_ = nullptr;
+    QLineEdit* ftpProxyPortBox_ = nullptr;
+    QLineEdit* proxyUserBox_ = nullptr;
+    QLineEdit* proxyPasswordBox_ = nullptr;
+    QPushButton* okButton_ = nullptr;
 };
 
 } // namespace kestro::ui

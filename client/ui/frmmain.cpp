@@ -157,49 +157,49 @@ void FrmMain::buildCentralArea() {
     jobPanel_ = new JobPanel(ctx_.prompter, central);
     connect(jobPanel_, &JobPanel::addFilesRequested, this, &FrmMain::openAddFiles);
     top->addWidget(jobPanel_, 1);
-    picture1_ = new QLabel(central);
-    picture1_->setObjectName(QStringLiteral("Picture1"));
-    picture1_->setFixedSize(200, 120);
-    picture1_->setAlignment(Qt::AlignCenter);
-    top->addWidget(picture1_, 0, Qt::AlignTop);
+    logo_ = new QLabel(central);
+    logo_->setObjectName(QStringLiteral("Picture1"));
+    logo_->setFixedSize(200, 120);
+    logo_->setAlignment(Qt::AlignCenter);
+    top->addWidget(logo_, 0, Qt::AlignTop);
     layout->addLayout(top, 1);
 
     auto* sendRow = new QHBoxLayout;
-    cmdFTPSend_ = new QPushButton(QStringLiteral("FTP-&Senden"), central);
-    cmdFTPSend_->setObjectName(QStringLiteral("cmdFTPSend"));
-    cmdFTPAbort_ = new QPushButton(QStringLiteral("FTP-Abbruch"), central);
-    cmdFTPAbort_->setObjectName(QStringLiteral("cmdFTPAbort"));
-    cmdFTPAbort_->setEnabled(false);
-    picProgress_ = new QProgressBar(central);
-    picProgress_->setObjectName(QStringLiteral("picProgress"));
-    picProgress_->setRange(0, 100);
-    picProgress_->setValue(0);
-    picProgress_->setFormat(QStringLiteral("%p %"));
-    sendRow->addWidget(cmdFTPSend_);
-    sendRow->addWidget(cmdFTPAbort_);
-    sendRow->addWidget(picProgress_, 1);
+    sendButton_ = new QPushButton(QStringLiteral("FTP-&Senden"), central);
+    sendButton_->setObjectName(QStringLiteral("cmdFTPSend"));
+    abortButton_ = new QPushButton(QStringLiteral("FTP-Abbruch"), central);
+    abortButton_->setObjectName(QStringLiteral("cmdFTPAbort"));
+    abortButton_->setEnabled(false);
+    progressBar_ = new QProgressBar(central);
+    progressBar_->setObjectName(QStringLiteral("picProgress"));
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    progressBar_->setFormat(QStringLiteral("%p %"));
+    sendRow->addWidget(sendButton_);
+    sendRow->addWidget(abortButton_);
+    sendRow->addWidget(progressBar_, 1);
     // Rate and time left of the upload, beside the bar they belong to.
-    lblTransferRate_ = new QLabel(central);
-    lblTransferRate_->setObjectName(QStringLiteral("lblTransferRate"));
-    lblTransferRate_->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 28);
-    sendRow->addWidget(lblTransferRate_);
+    transferRateLabel_ = new QLabel(central);
+    transferRateLabel_->setObjectName(QStringLiteral("lblTransferRate"));
+    transferRateLabel_->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 28);
+    sendRow->addWidget(transferRateLabel_);
     layout->addLayout(sendRow);
 
     // The status box grows with every status text of every send for the whole run; the
     // newest line is always in view. The status list below holds the mail's lines.
     auto* statusRow = new QHBoxLayout;
-    txtStatus_ = new QPlainTextEdit(central);
-    txtStatus_->setObjectName(QStringLiteral("txtStatus"));
-    txtStatus_->setReadOnly(true);
-    txtStatus_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    statusText_ = new QPlainTextEdit(central);
+    statusText_->setObjectName(QStringLiteral("txtStatus"));
+    statusText_->setReadOnly(true);
+    statusText_->setLineWrapMode(QPlainTextEdit::NoWrap);
     const int lines = fontMetrics().lineSpacing();
-    txtStatus_->setFixedHeight(lines * 5 + 12);
-    statusRow->addWidget(txtStatus_, 3);
+    statusText_->setFixedHeight(lines * 5 + 12);
+    statusRow->addWidget(statusText_, 3);
     // The status list keeps its place above the window's bottom edge when it is resized.
-    lstStatus_ = new QListWidget(central);
-    lstStatus_->setObjectName(QStringLiteral("lstStatus"));
-    lstStatus_->setFixedHeight(lines * 5 + 12);
-    statusRow->addWidget(lstStatus_, 2);
+    statusList_ = new QListWidget(central);
+    statusList_->setObjectName(QStringLiteral("lstStatus"));
+    statusList_->setFixedHeight(lines * 5 + 12);
+    statusRow->addWidget(statusList_, 2);
     // What the start-up did unasked (jobs recorded that waited) the worker reads here.
     for (const QString& line : ctx_.state.startNotices)
         addStatusLine(line);
@@ -244,11 +244,11 @@ void FrmMain::formLoad() {
     connect(presence_, &startup::ClientPresence::closeRequested, this, &QWidget::close);
 
     // The update check runs once, half a second after the window has loaded.
-    timer1_ = new QTimer(this);
-    timer1_->setSingleShot(true);
-    timer1_->setInterval(500);
-    connect(timer1_, &QTimer::timeout, this, &FrmMain::runUpdateCheck);
-    timer1_->start();
+    updateCheckDelay_ = new QTimer(this);
+    updateCheckDelay_->setSingleShot(true);
+    updateCheckDelay_->setInterval(500);
+    connect(updateCheckDelay_, &QTimer::timeout, this, &FrmMain::runUpdateCheck);
+    updateCheckDelay_->start();
 }
 
 void FrmMain::loadMasterDataAndLists() {
@@ -294,8 +294,7 @@ void FrmMain::onCatalogue(bool obtained) {
     showCatalogue(catalogue_->outcome().lists);
     jobPanel_->setDeadlineDate(QDate::currentDate());
     // The demo and support look for this line: the lists are filled and the logo is up.
-    qCInfo(lcUi) << "catalogue loaded; logo"
-                 << (picture1_->pixmap().isNull() ? "missing" : "shown");
+    qCInfo(lcUi) << "catalogue loaded; logo" << (logo_->pixmap().isNull() ? "missing" : "shown");
     emit catalogueLoaded(true);
 }
 
@@ -317,12 +316,11 @@ void FrmMain::openFtpConfig() {
 void FrmMain::showLogo() {
     QPixmap logo;
     if (logo.load(paths::join(ctx_.state.clientDataFolder, startup::kLogoFileName)))
-        picture1_->setPixmap(
-            logo.scaled(picture1_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        logo_->setPixmap(logo.scaled(logo_->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 void FrmMain::setUpSend() {
-    connect(cmdFTPSend_, &QPushButton::clicked, this, &FrmMain::onSendClicked);
+    connect(sendButton_, &QPushButton::clicked, this, &FrmMain::onSendClicked);
     if (!db_)
         return;
     pipeline_ = std::make_unique<transfer::SendPipeline>(
@@ -331,22 +329,22 @@ void FrmMain::setUpSend() {
     const transfer::TransferDisplay* display = &pipeline_->display();
     connect(display, &transfer::TransferDisplay::barChanged, this,
             [this](double value, double maximum, const QString& text) {
-                picProgress_->setRange(0, 1000);
-                picProgress_->setValue(maximum > 0 ? int(1000.0 * value / maximum) : 0);
-                picProgress_->setFormat(text.isEmpty() ? QStringLiteral("%p %") : text);
+                progressBar_->setRange(0, 1000);
+                progressBar_->setValue(maximum > 0 ? int(1000.0 * value / maximum) : 0);
+                progressBar_->setFormat(text.isEmpty() ? QStringLiteral("%p %") : text);
             });
     connect(display, &transfer::TransferDisplay::infoPanelChanged, panelInfo_, &QLabel::setText);
     // The transfer's status texts go into the status box; the status list keeps the
     // pipeline's other lines (the mail's), so that no line shows twice.
     connect(display, &transfer::TransferDisplay::statusLineAdded, this, &FrmMain::appendStatusBox);
-    connect(display, &transfer::TransferDisplay::progressDetailChanged, lblTransferRate_,
+    connect(display, &transfer::TransferDisplay::progressDetailChanged, transferRateLabel_,
             &QLabel::setText);
     transfer::SendPipeline* pipeline = pipeline_.get();
     progressZip_ = new FrmProgressZip(this);
     progressZip_->setWindowModality(Qt::WindowModal);
     connect(progressZip_, &FrmProgressZip::abortRequested, pipeline,
             &transfer::SendPipeline::abort);
-    connect(cmdFTPAbort_, &QPushButton::clicked, pipeline, &transfer::SendPipeline::abort);
+    connect(abortButton_, &QPushButton::clicked, pipeline, &transfer::SendPipeline::abort);
     connect(pipeline, &transfer::SendPipeline::stateChanged, this,
             [this](transfer::SendPipeline::State state) {
                 using State = transfer::SendPipeline::State;
@@ -388,19 +386,19 @@ void FrmMain::onSendClicked() {
     }
     if (pipeline_->isRunning())
         return;
-    lblTransferRate_->clear();
-    cmdFTPSend_->setEnabled(false);
-    cmdFTPAbort_->setEnabled(true);
+    transferRateLabel_->clear();
+    sendButton_->setEnabled(false);
+    abortButton_->setEnabled(true);
     if (!pipeline_->start(jobPanel_->snapshot())) {
-        cmdFTPSend_->setEnabled(true);
-        cmdFTPAbort_->setEnabled(false);
+        sendButton_->setEnabled(true);
+        abortButton_->setEnabled(false);
     }
 }
 
 void FrmMain::onSendFinished(const transfer::SendResult& result) {
     using Outcome = transfer::SendOutcome;
-    cmdFTPSend_->setEnabled(true);
-    cmdFTPAbort_->setEnabled(false);
+    sendButton_->setEnabled(true);
+    abortButton_->setEnabled(false);
     progressZip_->hide();
     if (result.notice != transfer::SendNotice::None)
         ctx_.prompter.message(result.message, result.notice == transfer::SendNotice::Error
@@ -428,16 +426,16 @@ void FrmMain::onSendFinished(const transfer::SendResult& result) {
 
 void FrmMain::appendStatusBox(const QString& line) {
     // An outcome the transfer already reported in the same words is not repeated.
-    const QString last = txtStatus_->document()->lastBlock().text();
+    const QString last = statusText_->document()->lastBlock().text();
     if (line.isEmpty() || line == last)
         return;
-    txtStatus_->appendPlainText(line);
-    txtStatus_->verticalScrollBar()->setValue(txtStatus_->verticalScrollBar()->maximum());
+    statusText_->appendPlainText(line);
+    statusText_->verticalScrollBar()->setValue(statusText_->verticalScrollBar()->maximum());
 }
 
 void FrmMain::addStatusLine(const QString& line) {
-    lstStatus_->addItem(line);
-    lstStatus_->scrollToBottom();
+    statusList_->addItem(line);
+    statusList_->scrollToBottom();
 }
 
 void FrmMain::runUpdateCheck() {

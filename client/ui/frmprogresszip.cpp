@@ -20,50 +20,50 @@ FrmProgressZip::FrmProgressZip(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("progress.."));
 
     auto* layout = new QVBoxLayout(this);
-    label1_ = new QLabel(QStringLiteral("Dateien werden komprimiert !"), this);
-    label1_->setObjectName(QStringLiteral("Label1"));
+    headline_ = new QLabel(QStringLiteral("Dateien werden komprimiert !"), this);
+    headline_->setObjectName(QStringLiteral("Label1"));
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
-    label1_->setFont(font);
-    layout->addWidget(label1_, 0, Qt::AlignHCenter);
+    headline_->setFont(font);
+    layout->addWidget(headline_, 0, Qt::AlignHCenter);
 
-    bar_ = new QProgressBar(this);
-    bar_->setObjectName(QStringLiteral("ProgressBar1"));
-    bar_->setRange(0, kBarSteps);
-    bar_->setValue(0);
-    bar_->setTextVisible(false);
-    layout->addWidget(bar_);
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setRange(0, kBarSteps);
+    progressBar_->setValue(0);
+    progressBar_->setTextVisible(false);
+    layout->addWidget(progressBar_);
 
-    abort_ = new QPushButton(QStringLiteral("Abbrechen"), this);
-    abort_->setObjectName(QStringLiteral("cmdAbort"));
-    abort_->setAutoDefault(false);
-    layout->addWidget(abort_, 0, Qt::AlignHCenter);
-    connect(abort_, &QPushButton::clicked, this, [this] {
-        abort_->setEnabled(false); // one abort is enough
+    abortButton_ = new QPushButton(QStringLiteral("Abbrechen"), this);
+    abortButton_->setObjectName(QStringLiteral("cmdAbort"));
+    abortButton_->setAutoDefault(false);
+    layout->addWidget(abortButton_, 0, Qt::AlignHCenter);
+    connect(abortButton_, &QPushButton::clicked, this, [this] {
+        abortButton_->setEnabled(false); // one abort is enough
         Q_EMIT abortRequested();
     });
 
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(kReadyTimerMs);
-    connect(timer1_, &QTimer::timeout, this, [this] { setReady(true); });
+    readyDelay_ = new QTimer(this);
+    readyDelay_->setObjectName(QStringLiteral("Timer1"));
+    readyDelay_->setInterval(kReadyTimerMs);
+    connect(readyDelay_, &QTimer::timeout, this, [this] { setReady(true); });
     setMinimumWidth(320);
 }
 
 void FrmProgressZip::setProgress(qint64 done, qint64 total) {
     const qint64 value = total > 0 ? std::clamp<qint64>(done * kBarSteps / total, 0, kBarSteps) : 0;
-    bar_->setValue(int(value));
+    progressBar_->setValue(int(value));
 }
 
 void FrmProgressZip::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     centerOnScreen(this);
-    abort_->setEnabled(true);
-    timer1_->start();
+    abortButton_->setEnabled(true);
+    readyDelay_->start();
 }
 
 void FrmProgressZip::hideEvent(QHideEvent* event) {
-    timer1_->stop();
+    readyDelay_->stop();
     setReady(false);
     QDialog::hideEvent(event);
 }

@@ -36,10 +36,10 @@ protected:
 private:
     void setReady(bool ready);
 
-    QLabel* label1_ = nullptr;
-    QProgressBar* bar_ = nullptr;
-    QPushButton* abort_ = nullptr;
-    QTimer* timer1_ = nullptr;
+    QLabel* headline_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QPushButton* abortButton_ = nullptr;
+    QTimer* readyDelay_ = nullptr;
     bool ready_ = false;
 };
 

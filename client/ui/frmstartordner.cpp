@@ -21,45 +21,45 @@ FrmStartOrdner::FrmStartOrdner(SettingWriter& settings, QString& startFolder, QS
     setWindowTitle(QStringLiteral("Startordner"));
     setModal(true);
 
-    treeview1_ = new FolderTree(this);
-    treeview1_->setObjectName(QStringLiteral("Treeview1"));
-    txtStartOrdner_ = new QLineEdit(startFolder, this);
-    txtStartOrdner_->setObjectName(QStringLiteral("txtStartOrdner"));
+    folderTree_ = new FolderTree(this);
+    folderTree_->setObjectName(QStringLiteral("Treeview1"));
+    startFolderBox_ = new QLineEdit(startFolder, this);
+    startFolderBox_->setObjectName(QStringLiteral("txtStartOrdner"));
     auto* label = new QLabel(QStringLiteral("Startordner:"), this);
-    label->setBuddy(txtStartOrdner_);
-    chkLastStartOrdner_ =
+    label->setBuddy(startFolderBox_);
+    rememberFolderCheck_ =
         new QCheckBox(QStringLiteral("Startordner ist der zuletzt verwendete !"), this);
-    chkLastStartOrdner_->setObjectName(QStringLiteral("chkLastStartOrdner"));
-    chkLastStartOrdner_->setChecked(compose::rememberFlagFromText(rememberFlag));
-    cmdOK_ = new QPushButton(QStringLiteral("&OK"), this);
-    cmdOK_->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK_->setDefault(true);
-    cmdCancel_ = new QPushButton(QStringLiteral("&Abbrechen"), this);
-    cmdCancel_->setObjectName(QStringLiteral("cmdCancel"));
+    rememberFolderCheck_->setObjectName(QStringLiteral("chkLastStartOrdner"));
+    rememberFolderCheck_->setChecked(compose::rememberFlagFromText(rememberFlag));
+    okButton_ = new QPushButton(QStringLiteral("&OK"), this);
+    okButton_->setObjectName(QStringLiteral("cmdOK"));
+    okButton_->setDefault(true);
+    cancelButton_ = new QPushButton(QStringLiteral("&Abbrechen"), this);
+    cancelButton_->setObjectName(QStringLiteral("cmdCancel"));
 
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(label);
-    folderRow->addWidget(txtStartOrdner_, 1);
+    folderRow->addWidget(startFolderBox_, 1);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(chkLastStartOrdner_);
+    buttons->addWidget(rememberFolderCheck_);
     buttons->addStretch(1);
-    buttons->addWidget(cmdOK_);
-    buttons->addWidget(cmdCancel_);
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(treeview1_, 1);
+    layout->addWidget(folderTree_, 1);
     layout->addLayout(folderRow);
     layout->addLayout(buttons);
     setMinimumSize(520, 460); // the centring fits the window to its contents
 
-    treeview1_->setCurrentPath(startFolder);
-    connect(treeview1_, &FolderTree::currentPathChanged, txtStartOrdner_, &QLineEdit::setText);
-    connect(cmdOK_, &QPushButton::clicked, this, &FrmStartOrdner::store);
-    connect(cmdCancel_, &QPushButton::clicked, this, &QDialog::reject);
+    folderTree_->setCurrentPath(startFolder);
+    connect(folderTree_, &FolderTree::currentPathChanged, startFolderBox_, &QLineEdit::setText);
+    connect(okButton_, &QPushButton::clicked, this, &FrmStartOrdner::store);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
     centerOnScreen(this);
 }
 
 void FrmStartOrdner::store() {
-    const compose::StartFolder chosen{txtStartOrdner_->text(), chkLastStartOrdner_->isChecked()};
+    const compose::StartFolder chosen{startFolderBox_->text(), rememberFolderCheck_->isChecked()};
     startFolder_ = chosen.folder;
     rememberFlag_ = compose::rememberFlagText(chosen.rememberLast);
     compose::storeStartFolder(settings_, chosen);

@@ -24,7 +24,7 @@ public:
     FrmStartOrdner(SettingWriter& settings, QString& startFolder, QString& rememberFlag,
                    QWidget* parent = nullptr);
 
-    FolderTree* folderTree() const { return treeview1_; }
+    FolderTree* folderTree() const { return folderTree_; }
 
 private:
     void store();
@@ -32,11 +32,11 @@ private:
     SettingWriter& settings_;
     QString& startFolder_;
     QString& rememberFlag_;
-    FolderTree* treeview1_ = nullptr;
-    QLineEdit* txtStartOrdner_ = nullptr;
-    QCheckBox* chkLastStartOrdner_ = nullptr;
-    QPushButton* cmdOK_ = nullptr;
-    QPushButton* cmdCancel_ = nullptr;
+    FolderTree* folderTree_ = nullptr;
+    QLineEdit* startFolderBox_ = nullptr;
+    QCheckBox* rememberFolderCheck_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
 };
 
 } // namespace kestro::ui

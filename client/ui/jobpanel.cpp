@@ -97,133 +97,133 @@ JobPanel::JobPanel(Prompter& prompter, QWidget* parent)
     fields->setColumnStretch(1, 3);
     fields->setColumnStretch(4, 2);
     fields->setColumnMinimumWidth(2, 24);
-    fields->addWidget(caption(QStringLiteral("Projekt:"), cboProjekt_), 0, 0);
-    fields->addWidget(cboProjekt_, 0, 1);
-    fields->addWidget(caption(QStringLiteral("Lieferanschrift:"), cboLieferAdr_), 1, 0);
-    fields->addWidget(cboLieferAdr_, 1, 1);
+    fields->addWidget(caption(QStringLiteral("Projekt:"), projectBox_), 0, 0);
+    fields->addWidget(projectBox_, 0, 1);
+    fields->addWidget(caption(QStringLiteral("Lieferanschrift:"), deliveryAddressBox_), 1, 0);
+    fields->addWidget(deliveryAddressBox_, 1, 1);
     auto* deadline = new QHBoxLayout;
-    deadline->addWidget(dtPicker1_, 1);
-    deadline->addWidget(cboTime_, 1);
-    fields->addWidget(caption(QStringLiteral("Termin:"), dtPicker1_), 2, 0);
+    deadline->addWidget(deadlineDate_, 1);
+    deadline->addWidget(deadlineTimeBox_, 1);
+    fields->addWidget(caption(QStringLiteral("Termin:"), deadlineDate_), 2, 0);
     fields->addLayout(deadline, 2, 1);
-    fields->addWidget(caption(QStringLiteral("Bemerkungen:"), txtBemerk_), 3, 0);
-    fields->addWidget(txtBemerk_, 3, 1, 2, 1, Qt::AlignTop);
+    fields->addWidget(caption(QStringLiteral("Bemerkungen:"), remarksBox_), 3, 0);
+    fields->addWidget(remarksBox_, 3, 1, 2, 1, Qt::AlignTop);
 
-    fields->addWidget(caption(QStringLiteral("Anzahl:"), cboAnzahl_), 0, 3);
-    fields->addWidget(cboAnzahl_, 0, 4);
-    fields->addWidget(caption(QStringLiteral("Color:"), cboColor_), 1, 3);
-    fields->addWidget(cboColor_, 1, 4);
+    fields->addWidget(caption(QStringLiteral("Anzahl:"), copiesBox_), 0, 3);
+    fields->addWidget(copiesBox_, 0, 4);
+    fields->addWidget(caption(QStringLiteral("Color:"), colourBox_), 1, 3);
+    fields->addWidget(colourBox_, 1, 4);
     for (int i = 0; i < 3; ++i) {
-        fields->addWidget(caption(QStringLiteral("Verarbeitung %1:").arg(i + 1), cboArbeit_[i]),
+        fields->addWidget(caption(QStringLiteral("Verarbeitung %1:").arg(i + 1), stepBoxes_[i]),
                           2 + i, 3);
-        fields->addWidget(cboArbeit_[i], 2 + i, 4);
+        fields->addWidget(stepBoxes_[i], 2 + i, 4);
     }
-    fields->addWidget(cmdAnwenden_, 5, 4, Qt::AlignRight);
+    fields->addWidget(applyButton_, 5, 4, Qt::AlignRight);
 
     auto* fileButtons = new QHBoxLayout;
-    fileButtons->addWidget(cmdAddFile_);
+    fileButtons->addWidget(addFileButton_);
     fileButtons->addStretch(1);
-    fileButtons->addWidget(image1_);
+    fileButtons->addWidget(deleteButton_);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(fields);
-    layout->addWidget(listView1_, 1);
+    layout->addWidget(fileList_, 1);
     layout->addLayout(fileButtons);
 
-    setTabOrder(cboProjekt_, cboLieferAdr_);
-    setTabOrder(cboLieferAdr_, dtPicker1_);
-    setTabOrder(dtPicker1_, cboTime_);
-    setTabOrder(cboTime_, txtBemerk_);
-    setTabOrder(txtBemerk_, cboAnzahl_);
-    setTabOrder(cboAnzahl_, cboColor_);
-    setTabOrder(cboColor_, cboArbeit_[0]);
-    setTabOrder(cboArbeit_[0], cboArbeit_[1]);
-    setTabOrder(cboArbeit_[1], cboArbeit_[2]);
-    setTabOrder(cboArbeit_[2], cmdAnwenden_);
-    setTabOrder(cmdAnwenden_, listView1_);
-    setTabOrder(listView1_, cmdAddFile_);
-    setTabOrder(cmdAddFile_, image1_);
+    setTabOrder(projectBox_, deliveryAddressBox_);
+    setTabOrder(deliveryAddressBox_, deadlineDate_);
+    setTabOrder(deadlineDate_, deadlineTimeBox_);
+    setTabOrder(deadlineTimeBox_, remarksBox_);
+    setTabOrder(remarksBox_, copiesBox_);
+    setTabOrder(copiesBox_, colourBox_);
+    setTabOrder(colourBox_, stepBoxes_[0]);
+    setTabOrder(stepBoxes_[0], stepBoxes_[1]);
+    setTabOrder(stepBoxes_[1], stepBoxes_[2]);
+    setTabOrder(stepBoxes_[2], applyButton_);
+    setTabOrder(applyButton_, fileList_);
+    setTabOrder(fileList_, addFileButton_);
+    setTabOrder(addFileButton_, deleteButton_);
 }
 
 void JobPanel::buildHeaderFields() {
     const QString optional = QStringLiteral("Optional");
     // Project and delivery address may also be typed, as the job store accepts a free text.
-    cboProjekt_ = choiceBox(this, QStringLiteral("cboProjekt"), optional, true);
-    cboLieferAdr_ = choiceBox(this, QStringLiteral("cboLieferAdr"), optional, true);
-    cboProjekt_->setMinimumContentsLength(24);
-    dtPicker1_ = new QDateEdit(QDate::currentDate(), this);
-    dtPicker1_->setObjectName(QStringLiteral("DTPicker1"));
-    dtPicker1_->setCalendarPopup(true);
-    dtPicker1_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-    cboTime_ = choiceBox(this, QStringLiteral("cboTime"), optional, false);
-    cboTime_->setPlaceholderText(compose::noTimeChosenText());
-    boundPopup(cboTime_, 16);
-    txtBemerk_ = new QLineEdit(this);
-    txtBemerk_->setObjectName(QStringLiteral("txtBemerk"));
+    projectBox_ = choiceBox(this, QStringLiteral("cboProjekt"), optional, true);
+    deliveryAddressBox_ = choiceBox(this, QStringLiteral("cboLieferAdr"), optional, true);
+    projectBox_->setMinimumContentsLength(24);
+    deadlineDate_ = new QDateEdit(QDate::currentDate(), this);
+    deadlineDate_->setObjectName(QStringLiteral("DTPicker1"));
+    deadlineDate_->setCalendarPopup(true);
+    deadlineDate_->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    deadlineTimeBox_ = choiceBox(this, QStringLiteral("cboTime"), optional, false);
+    deadlineTimeBox_->setPlaceholderText(compose::noTimeChosenText());
+    boundPopup(deadlineTimeBox_, 16);
+    remarksBox_ = new QLineEdit(this);
+    remarksBox_->setObjectName(QStringLiteral("txtBemerk"));
 }
 
 void JobPanel::buildFileSettings() {
     const QString required = QStringLiteral("Pflichtfeld");
-    cboAnzahl_ = choiceBox(this, QStringLiteral("cboAnzahl"), required, false);
-    boundPopup(cboAnzahl_, 16);
-    cboColor_ = choiceBox(this, QStringLiteral("cboColor"), required, false);
+    copiesBox_ = choiceBox(this, QStringLiteral("cboAnzahl"), required, false);
+    boundPopup(copiesBox_, 16);
+    colourBox_ = choiceBox(this, QStringLiteral("cboColor"), required, false);
     for (int i = 0; i < 3; ++i)
-        cboArbeit_[i] = choiceBox(this, QStringLiteral("cboArbeit%1").arg(i + 1), required, false);
-    cmdAnwenden_ = new QPushButton(QStringLiteral("&Anwenden"), this);
-    cmdAnwenden_->setObjectName(QStringLiteral("cmdAnwenden"));
-    connect(cmdAnwenden_, &QPushButton::clicked, this, &JobPanel::applyToSelectedRows);
+        stepBoxes_[i] = choiceBox(this, QStringLiteral("cboArbeit%1").arg(i + 1), required, false);
+    applyButton_ = new QPushButton(QStringLiteral("&Anwenden"), this);
+    applyButton_->setObjectName(QStringLiteral("cmdAnwenden"));
+    connect(applyButton_, &QPushButton::clicked, this, &JobPanel::applyToSelectedRows);
 }
 
 void JobPanel::buildFileList() {
-    listView1_ = newFileListView(&model_, this);
-    listView1_->setAlternatingRowColors(true);
-    listView1_->setMinimumHeight(120);
+    fileList_ = newFileListView(&model_, this);
+    fileList_->setAlternatingRowColors(true);
+    fileList_->setMinimumHeight(120);
     // The value columns are as wide as their longest possible entry (the catalogue's
     // texts, or what a row holds).
     using M = compose::FileListModel;
-    columns_ = new FileListColumnFitter(listView1_, [this] {
-        return std::map<int, QStringList>{{M::Color, itemsOf(cboColor_)},
-                                          {M::Step1, itemsOf(cboArbeit_[0])},
-                                          {M::Step2, itemsOf(cboArbeit_[1])},
-                                          {M::Step3, itemsOf(cboArbeit_[2])}};
+    columns_ = new FileListColumnFitter(fileList_, [this] {
+        return std::map<int, QStringList>{{M::Color, itemsOf(colourBox_)},
+                                          {M::Step1, itemsOf(stepBoxes_[0])},
+                                          {M::Step2, itemsOf(stepBoxes_[1])},
+                                          {M::Step3, itemsOf(stepBoxes_[2])}};
     });
 
-    cmdAddFile_ = new QPushButton(QStringLiteral("Dateien &hinzufügen"), this);
-    cmdAddFile_->setObjectName(QStringLiteral("cmdAddFile"));
-    connect(cmdAddFile_, &QPushButton::clicked, this, &JobPanel::addFilesRequested);
+    addFileButton_ = new QPushButton(QStringLiteral("Dateien &hinzufügen"), this);
+    addFileButton_->setObjectName(QStringLiteral("cmdAddFile"));
+    connect(addFileButton_, &QPushButton::clicked, this, &JobPanel::addFilesRequested);
 
-    image1_ = new QToolButton(this);
-    image1_->setObjectName(QStringLiteral("Image1"));
-    image1_->setToolTip(QStringLiteral("löscht die markierte Zeile"));
-    image1_->setAccessibleName(QStringLiteral("Zeile löschen"));
-    image1_->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
-    image1_->setIconSize(QSize(24, 24));
-    image1_->setAutoRaise(true);
-    connect(image1_, &QToolButton::clicked, this, &JobPanel::deleteFirstSelectedRow);
+    deleteButton_ = new QToolButton(this);
+    deleteButton_->setObjectName(QStringLiteral("Image1"));
+    deleteButton_->setToolTip(QStringLiteral("löscht die markierte Zeile"));
+    deleteButton_->setAccessibleName(QStringLiteral("Zeile löschen"));
+    deleteButton_->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
+    deleteButton_->setIconSize(QSize(24, 24));
+    deleteButton_->setAutoRaise(true);
+    connect(deleteButton_, &QToolButton::clicked, this, &JobPanel::deleteFirstSelectedRow);
 
     // The Delete key in the list does what the delete image does.
-    auto* del = new QShortcut(QKeySequence::Delete, listView1_);
+    auto* del = new QShortcut(QKeySequence::Delete, fileList_);
     del->setContext(Qt::WidgetShortcut);
     connect(del, &QShortcut::activated, this, &JobPanel::deleteFirstSelectedRow);
 }
 
 void JobPanel::setProjects(const QStringList& labels) {
     if (!labels.isEmpty())
-        replaceItems(cboProjekt_, labels, Match::RecordNumber);
+        replaceItems(projectBox_, labels, Match::RecordNumber);
 }
 
 void JobPanel::setDeliveries(const QStringList& labels) {
     if (!labels.isEmpty())
-        replaceItems(cboLieferAdr_, labels, Match::RecordNumber);
+        replaceItems(deliveryAddressBox_, labels, Match::RecordNumber);
 }
 
 void JobPanel::setCatalogueLists(const QStringList& colors, const QStringList& work1,
                                  const QStringList& work2, const QStringList& work3) {
-    replaceItems(cboColor_, colors);
-    replaceItems(cboArbeit_[0], work1);
-    replaceItems(cboArbeit_[1], work2);
-    replaceItems(cboArbeit_[2], work3);
+    replaceItems(colourBox_, colors);
+    replaceItems(stepBoxes_[0], work1);
+    replaceItems(stepBoxes_[1], work2);
+    replaceItems(stepBoxes_[2], work3);
     columns_->fitNow();
 }
 
@@ -232,22 +232,22 @@ void JobPanel::clearCatalogueLists() {
 }
 
 void JobPanel::setDeadlineDate(const QDate& date) {
-    dtPicker1_->setDate(date);
+    deadlineDate_->setDate(date);
 }
 
 void JobPanel::fillFixedLists() {
-    replaceItems(cboAnzahl_, compose::copiesChoices());
-    replaceItems(cboTime_, compose::deadlineTimes());
+    replaceItems(copiesBox_, compose::copiesChoices());
+    replaceItems(deadlineTimeBox_, compose::deadlineTimes());
 }
 
 compose::JobSnapshot JobPanel::snapshot() const {
     compose::JobSnapshot job;
-    job.project = cboProjekt_->currentText();
-    job.delivery = cboLieferAdr_->currentText();
-    job.deadlineDate = dtPicker1_->date();
-    job.deadlineTime =
-        cboTime_->currentIndex() < 0 ? compose::noTimeChosenText() : cboTime_->currentText();
-    job.remarks = txtBemerk_->text();
+    job.project = projectBox_->currentText();
+    job.delivery = deliveryAddressBox_->currentText();
+    job.deadlineDate = deadlineDate_->date();
+    job.deadlineTime = deadlineTimeBox_->currentIndex() < 0 ? compose::noTimeChosenText()
+                                                            : deadlineTimeBox_->currentText();
+    job.remarks = remarksBox_->text();
     job.files = model_.rows();
     return job;
 }
@@ -258,19 +258,19 @@ void JobPanel::clearFiles() {
 
 void JobPanel::clearJob() {
     model_.clear();
-    txtBemerk_->clear();
+    remarksBox_->clear();
 }
 
 void JobPanel::loadJob(const compose::JobSnapshot& job) {
     if (!job.project.isEmpty())
-        cboProjekt_->setCurrentText(job.project);
+        projectBox_->setCurrentText(job.project);
     if (!job.delivery.isEmpty())
-        cboLieferAdr_->setCurrentText(job.delivery);
+        deliveryAddressBox_->setCurrentText(job.delivery);
     if (job.deadlineDate.isValid())
-        dtPicker1_->setDate(job.deadlineDate);
+        deadlineDate_->setDate(job.deadlineDate);
     if (!job.deadlineTime.isEmpty())
-        cboTime_->setCurrentIndex(cboTime_->findText(job.deadlineTime));
-    txtBemerk_->setText(job.remarks);
+        deadlineTimeBox_->setCurrentIndex(deadlineTimeBox_->findText(job.deadlineTime));
+    remarksBox_->setText(job.remarks);
     model_.setRows(job.files);
 }
 
@@ -284,7 +284,7 @@ void JobPanel::openAddFiles(QString& startFolder) {
 
 QList<int> JobPanel::selectedRows() const {
     QList<int> rows;
-    for (const QModelIndex& index : listView1_->selectionModel()->selectedRows())
+    for (const QModelIndex& index : fileList_->selectionModel()->selectedRows())
         rows << index.row();
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -296,9 +296,9 @@ void JobPanel::applyToSelectedRows() {
                           Prompter::Icon::Exclamation);
         return;
     }
-    model_.apply(selectedRows(),
-                 {cboAnzahl_->currentText(), cboColor_->currentText(), cboArbeit_[0]->currentText(),
-                  cboArbeit_[1]->currentText(), cboArbeit_[2]->currentText()});
+    model_.apply(selectedRows(), {copiesBox_->currentText(), colourBox_->currentText(),
+                                  stepBoxes_[0]->currentText(), stepBoxes_[1]->currentText(),
+                                  stepBoxes_[2]->currentText()});
 }
 
 void JobPanel::deleteFirstSelectedRow() {

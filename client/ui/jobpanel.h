@@ -73,18 +73,18 @@ private:
 
     Prompter& prompter_;
     compose::FileListModel model_;
-    QComboBox* cboProjekt_ = nullptr;
-    QComboBox* cboLieferAdr_ = nullptr;
-    QDateEdit* dtPicker1_ = nullptr;
-    QComboBox* cboTime_ = nullptr;
-    QLineEdit* txtBemerk_ = nullptr;
-    QComboBox* cboAnzahl_ = nullptr;
-    QComboBox* cboColor_ = nullptr;
-    QComboBox* cboArbeit_[3] = {};
-    QTreeView* listView1_ = nullptr;
-    QPushButton* cmdAddFile_ = nullptr;
-    QPushButton* cmdAnwenden_ = nullptr;
-    QToolButton* image1_ = nullptr;
+    QComboBox* projectBox_ = nullptr;
+    QComboBox* deliveryAddressBox_ = nullptr;
+    QDateEdit* deadlineDate_ = nullptr;
+    QComboBox* deadlineTimeBox_ = nullptr;
+    QLineEdit* remarksBox_ = nullptr;
+    QComboBox* copiesBox_ = nullptr;
+    QComboBox* colourBox_ = nullptr;
+    QComboBox* stepBoxes_[3] = {};
+    QTreeView* fileList_ = nullptr;
+    QPushButton* addFileButton_ = nullptr;
+    QPushButton* applyButton_ = nullptr;
+    QToolButton* deleteButton_ = nullptr;
     FileListColumnFitter* columns_ = nullptr;
 };
 

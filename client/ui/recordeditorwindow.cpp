@@ -82,62 +82,63 @@ RecordEditorWindow::RecordEditorWindow(const jobdb::Database& db, jobdb::EditorC
         fields->addWidget(edit, row, 1);
         return edit;
     };
-    txtNr_ = addField(projects ? QStringLiteral("txtProNr") : QStringLiteral("txtLiefNr"),
-                      cfg.numberLabel, 0);
-    txtNr_->setValidator(new QIntValidator(0, jobdb::RecordEditor::kHighestNumber, txtNr_));
-    txtNr_->setMaximumWidth(120);
+    numberBox_ = addField(projects ? QStringLiteral("txtProNr") : QStringLiteral("txtLiefNr"),
+                          cfg.numberLabel, 0);
+    numberBox_->setValidator(new QIntValidator(0, jobdb::RecordEditor::kHighestNumber, numberBox_));
+    numberBox_->setMaximumWidth(120);
     for (int i = 0; i < 3; ++i)
-        txtName_[i] = addField(QStringLiteral("txtName%1").arg(i + 1),
-                               QStringLiteral("Name&%1").arg(i + 1), 1 + i);
-    txtStra_ = addField(QStringLiteral("txtStra"), QStringLiteral("&Straße"), 4);
-    txtPLZOrt_ = addField(QStringLiteral("txtPLZOrt"), QStringLiteral("PL&Z + Ort"), 5);
-    txtAnsp_ = addField(QStringLiteral("txtAnsp"), QStringLiteral("&Ansprech"), 6);
-    for (QLineEdit* edit : {txtName_[0], txtName_[1], txtName_[2], txtStra_, txtPLZOrt_, txtAnsp_})
+        nameBoxes_[i] = addField(QStringLiteral("txtName%1").arg(i + 1),
+                                 QStringLiteral("Name&%1").arg(i + 1), 1 + i);
+    streetBox_ = addField(QStringLiteral("txtStra"), QStringLiteral("&Straße"), 4);
+    postcodeCityBox_ = addField(QStringLiteral("txtPLZOrt"), QStringLiteral("PL&Z + Ort"), 5);
+    contactBox_ = addField(QStringLiteral("txtAnsp"), QStringLiteral("&Ansprech"), 6);
+    for (QLineEdit* edit :
+         {nameBoxes_[0], nameBoxes_[1], nameBoxes_[2], streetBox_, postcodeCityBox_, contactBox_})
         edit->setMaxLength(80); // the columns hold 80 characters
     fields->setColumnStretch(1, 1);
 
-    hScroll1_ = new QScrollBar(Qt::Horizontal, this);
-    hScroll1_->setObjectName(QStringLiteral("HScroll1"));
-    hScroll1_->setPageStep(1);
+    recordScroller_ = new QScrollBar(Qt::Horizontal, this);
+    recordScroller_->setObjectName(QStringLiteral("HScroll1"));
+    recordScroller_->setPageStep(1);
     // A worker at the keyboard tabs to the bar and steps through the records with the
     // arrow keys.
-    hScroll1_->setFocusPolicy(Qt::StrongFocus);
-    hScroll1_->installEventFilter(new ArrowKeyStepper(hScroll1_));
+    recordScroller_->setFocusPolicy(Qt::StrongFocus);
+    recordScroller_->installEventFilter(new ArrowKeyStepper(recordScroller_));
 
-    auto* picButtons = new QWidget(this);
-    picButtons->setObjectName(QStringLiteral("picButtons"));
-    auto* barLayout = new QHBoxLayout(picButtons);
+    auto* buttonBar = new QWidget(this);
+    buttonBar->setObjectName(QStringLiteral("picButtons"));
+    auto* barLayout = new QHBoxLayout(buttonBar);
     barLayout->setContentsMargins(0, 0, 0, 0);
-    QPushButton* cmdNew = barButton(picButtons, QStringLiteral("cmdNew"), QStringLiteral("&Neu"));
-    QPushButton* cmdSave =
-        barButton(picButtons, QStringLiteral("cmdSave"), QStringLiteral("&Speichern"));
-    QPushButton* cmdDelete =
-        barButton(picButtons, QStringLiteral("cmdDelete"), QStringLiteral("&Löschen"));
+    QPushButton* newButton = barButton(buttonBar, QStringLiteral("cmdNew"), QStringLiteral("&Neu"));
+    QPushButton* saveButton =
+        barButton(buttonBar, QStringLiteral("cmdSave"), QStringLiteral("&Speichern"));
+    QPushButton* deleteButton =
+        barButton(buttonBar, QStringLiteral("cmdDelete"), QStringLiteral("&Löschen"));
     barLayout->addStretch(1);
-    QPushButton* cmdClose =
-        barButton(picButtons, QStringLiteral("cmdClose"), QStringLiteral("S&chließen"));
+    QPushButton* closeButton =
+        barButton(buttonBar, QStringLiteral("cmdClose"), QStringLiteral("S&chließen"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(fields);
-    layout->addWidget(hScroll1_);
-    layout->addWidget(picButtons);
+    layout->addWidget(recordScroller_);
+    layout->addWidget(buttonBar);
     setMinimumWidth(480);
 
     // Load: the scroll bar reaches up to the highest number and stands on the first
     // record, which the window shows at once; one click then reaches its neighbour,
     // and a table of one record shows that record.
     const qint32 highest = editor_.maximumNumber();
-    hScroll1_->setRange(highest > 0 ? 1 : 0, highest);
+    recordScroller_->setRange(highest > 0 ? 1 : 0, highest);
     if (const qint32 first = editor_.firstNumber(); first > 0) {
-        hScroll1_->setValue(first);
+        recordScroller_->setValue(first);
         seekX(first);
     }
 
-    connect(hScroll1_, &QScrollBar::valueChanged, this, &RecordEditorWindow::seekX);
-    connect(cmdNew, &QPushButton::clicked, this, &RecordEditorWindow::newRecord);
-    connect(cmdSave, &QPushButton::clicked, this, &RecordEditorWindow::save);
-    connect(cmdDelete, &QPushButton::clicked, this, &RecordEditorWindow::markDeleted);
-    connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+    connect(recordScroller_, &QScrollBar::valueChanged, this, &RecordEditorWindow::seekX);
+    connect(newButton, &QPushButton::clicked, this, &RecordEditorWindow::newRecord);
+    connect(saveButton, &QPushButton::clicked, this, &RecordEditorWindow::save);
+    connect(deleteButton, &QPushButton::clicked, this, &RecordEditorWindow::markDeleted);
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
     // However the window closes, the main window's list reflects what was saved.
     connect(this, &QDialog::finished, this,
             [this] { Q_EMIT listReloadRequested(editor_.config().listToReload); });
@@ -150,19 +151,20 @@ void RecordEditorWindow::seekX(qint32 number) {
 }
 
 jobdb::EditorRecord RecordEditorWindow::shownRecord() const {
-    return {txtNr_->text().toInt(), txtName_[0]->text(), txtName_[1]->text(), txtName_[2]->text(),
-            txtStra_->text(),       txtPLZOrt_->text(),  txtAnsp_->text()};
+    return {numberBox_->text().toInt(), nameBoxes_[0]->text(), nameBoxes_[1]->text(),
+            nameBoxes_[2]->text(),      streetBox_->text(),    postcodeCityBox_->text(),
+            contactBox_->text()};
 }
 
 void RecordEditorWindow::showRecord(const jobdb::EditorRecord& record) {
     // No record shown (0) leaves the number box empty rather than showing a number 0.
-    txtNr_->setText(record.number > 0 ? QString::number(record.number) : QString());
-    txtName_[0]->setText(record.name1);
-    txtName_[1]->setText(record.name2);
-    txtName_[2]->setText(record.name3);
-    txtStra_->setText(record.street);
-    txtPLZOrt_->setText(record.plzOrt);
-    txtAnsp_->setText(record.contact);
+    numberBox_->setText(record.number > 0 ? QString::number(record.number) : QString());
+    nameBoxes_[0]->setText(record.name1);
+    nameBoxes_[1]->setText(record.name2);
+    nameBoxes_[2]->setText(record.name3);
+    streetBox_->setText(record.street);
+    postcodeCityBox_->setText(record.plzOrt);
+    contactBox_->setText(record.contact);
 }
 
 void RecordEditorWindow::newRecord() {
@@ -173,8 +175,8 @@ void RecordEditorWindow::newRecord() {
         return;
     }
     showRecord(*record);
-    hScroll1_->setRange(1, record->number);
-    hScroll1_->setValue(record->number);
+    recordScroller_->setRange(1, record->number);
+    recordScroller_->setValue(record->number);
 }
 
 void RecordEditorWindow::save() {
@@ -199,8 +201,8 @@ void RecordEditorWindow::save() {
                           Prompter::Icon::Critical, windowTitle());
         return;
     }
-    if (record.number > hScroll1_->maximum())
-        hScroll1_->setMaximum(record.number);
+    if (record.number > recordScroller_->maximum())
+        recordScroller_->setMaximum(record.number);
 }
 
 void RecordEditorWindow::markDeleted() {

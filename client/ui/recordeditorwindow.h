@@ -40,12 +40,12 @@ private:
 
     jobdb::RecordEditor editor_;
     Prompter& prompter_;
-    QLineEdit* txtNr_ = nullptr;
-    QLineEdit* txtName_[3] = {};
-    QLineEdit* txtStra_ = nullptr;
-    QLineEdit* txtPLZOrt_ = nullptr;
-    QLineEdit* txtAnsp_ = nullptr;
-    QScrollBar* hScroll1_ = nullptr;
+    QLineEdit* numberBox_ = nullptr;
+    QLineEdit* nameBoxes_[3] = {};
+    QLineEdit* streetBox_ = nullptr;
+    QLineEdit* postcodeCityBox_ = nullptr;
+    QLineEdit* contactBox_ = nullptr;
+    QScrollBar* recordScroller_ = nullptr;
 };
 
 } // namespace kestro::ui

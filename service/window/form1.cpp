@@ -21,76 +21,77 @@ Form1::Form1(VellmonService& service, QWidget* parent) : QWidget(parent), servic
         return w;
     };
 
-    txt_MySlot = new QLineEdit(VellmonService::defaultMailslotName());
-    named(txt_MySlot, "txt_MySlot");
-    cmd_CreateSlot = new QPushButton(QStringLiteral("Erstellen"));
-    named(cmd_CreateSlot, "cmd_CreateSlot");
-    txt_RecMsg = new QPlainTextEdit;
-    named(txt_RecMsg, "txt_RecMsg");
-    txt_RecMsg->setReadOnly(true);
+    ownSlotBox_ = new QLineEdit(VellmonService::defaultMailslotName());
+    named(ownSlotBox_, "txt_MySlot");
+    createSlotButton_ = new QPushButton(QStringLiteral("Erstellen"));
+    named(createSlotButton_, "cmd_CreateSlot");
+    receivedText_ = new QPlainTextEdit;
+    named(receivedText_, "txt_RecMsg");
+    receivedText_->setReadOnly(true);
     auto* server = new QGroupBox(QStringLiteral("Server"));
     auto* serverForm = new QFormLayout(server);
-    serverForm->addRow(QStringLiteral("MailSlot:"), txt_MySlot);
-    serverForm->addRow(QString(), cmd_CreateSlot);
-    serverForm->addRow(QStringLiteral("Empfangen:"), txt_RecMsg);
+    serverForm->addRow(QStringLiteral("MailSlot:"), ownSlotBox_);
+    serverForm->addRow(QString(), createSlotButton_);
+    serverForm->addRow(QStringLiteral("Empfangen:"), receivedText_);
 
-    txt_SendSlot = new QLineEdit(VellmonService::defaultMailslotName());
-    named(txt_SendSlot, "txt_SendSlot");
-    txt_SendMsg = new QLineEdit(QStringLiteral("Text1"));
-    named(txt_SendMsg, "txt_SendMsg");
-    cmd_SendMsg = new QPushButton(QStringLiteral("Senden"));
-    named(cmd_SendMsg, "cmd_SendMsg");
+    targetSlotBox_ = new QLineEdit(VellmonService::defaultMailslotName());
+    named(targetSlotBox_, "txt_SendSlot");
+    messageBox_ = new QLineEdit(QStringLiteral("Text1"));
+    named(messageBox_, "txt_SendMsg");
+    sendButton_ = new QPushButton(QStringLiteral("Senden"));
+    named(sendButton_, "cmd_SendMsg");
     auto* client = new QGroupBox(QStringLiteral("Client"));
     auto* clientForm = new QFormLayout(client);
-    clientForm->addRow(QStringLiteral("MailSlot:"), txt_SendSlot);
-    clientForm->addRow(QStringLiteral("Sendetext:"), txt_SendMsg);
-    clientForm->addRow(QString(), cmd_SendMsg);
+    clientForm->addRow(QStringLiteral("MailSlot:"), targetSlotBox_);
+    clientForm->addRow(QStringLiteral("Sendetext:"), messageBox_);
+    clientForm->addRow(QString(), sendButton_);
 
-    cmdListen = new QPushButton(QStringLiteral("Listen"));
-    named(cmdListen, "cmdListen");
-    cmdClosePipe = new QPushButton(QStringLiteral("ClosePipe"));
-    named(cmdClosePipe, "cmdClosePipe");
-    Text1 = new QPlainTextEdit;
-    named(Text1, "Text1");
-    Text1->setReadOnly(true);
-    Text1->setFont(QFont(QStringLiteral("Courier New")));
-    LogDel = new QPushButton(QStringLiteral("LogDEL"));
-    named(LogDel, "LogDel");
-    cmd_CloseProg = new QPushButton(QStringLiteral("Beenden"));
-    named(cmd_CloseProg, "cmd_CloseProg");
+    listenButton_ = new QPushButton(QStringLiteral("Listen"));
+    named(listenButton_, "cmdListen");
+    closePipeButton_ = new QPushButton(QStringLiteral("ClosePipe"));
+    named(closePipeButton_, "cmdClosePipe");
+    logView_ = new QPlainTextEdit;
+    named(logView_, "Text1");
+    logView_->setReadOnly(true);
+    logView_->setFont(QFont(QStringLiteral("Courier New")));
+    clearLogButton_ = new QPushButton(QStringLiteral("LogDEL"));
+    named(clearLogButton_, "LogDel");
+    quitButton_ = new QPushButton(QStringLiteral("Beenden"));
+    named(quitButton_, "cmd_CloseProg");
 
     auto* pipeRow = new QHBoxLayout;
-    pipeRow->addWidget(cmdListen);
-    pipeRow->addWidget(cmdClosePipe);
+    pipeRow->addWidget(listenButton_);
+    pipeRow->addWidget(closePipeButton_);
     pipeRow->addStretch();
-    pipeRow->addWidget(LogDel);
-    pipeRow->addWidget(cmd_CloseProg);
+    pipeRow->addWidget(clearLogButton_);
+    pipeRow->addWidget(quitButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(server);
     layout->addWidget(client);
     layout->addLayout(pipeRow);
-    layout->addWidget(Text1);
+    layout->addWidget(logView_);
 
-    Text1->setPlainText(service_.logText());
-    txt_RecMsg->setPlainText(service_.receivedText());
+    logView_->setPlainText(service_.logText());
+    receivedText_->setPlainText(service_.receivedText());
     setListening(service_.pipe().state() == PipeRpc::pstListening);
 
-    connect(&service_, &VellmonService::logChanged, Text1, &QPlainTextEdit::setPlainText);
-    connect(&service_, &VellmonService::receivedChanged, txt_RecMsg, &QPlainTextEdit::setPlainText);
+    connect(&service_, &VellmonService::logChanged, logView_, &QPlainTextEdit::setPlainText);
+    connect(&service_, &VellmonService::receivedChanged, receivedText_,
+            &QPlainTextEdit::setPlainText);
     connect(&service_, &VellmonService::listeningChanged, this, &Form1::setListening);
-    connect(cmd_CreateSlot, &QPushButton::clicked, this,
-            [this] { service_.createSlot(txt_MySlot->text()); });
-    connect(cmd_SendMsg, &QPushButton::clicked, this,
-            [this] { service_.sendTestMessage(txt_SendSlot->text(), txt_SendMsg->text()); });
-    connect(cmdListen, &QPushButton::clicked, this, [this] { service_.listen(); });
-    connect(cmdClosePipe, &QPushButton::clicked, this, [this] { service_.closePipe(); });
-    connect(LogDel, &QPushButton::clicked, this, [this] { service_.clearLog(); });
-    connect(cmd_CloseProg, &QPushButton::clicked, this, &QWidget::close);
+    connect(createSlotButton_, &QPushButton::clicked, this,
+            [this] { service_.createSlot(ownSlotBox_->text()); });
+    connect(sendButton_, &QPushButton::clicked, this,
+            [this] { service_.sendTestMessage(targetSlotBox_->text(), messageBox_->text()); });
+    connect(listenButton_, &QPushButton::clicked, this, [this] { service_.listen(); });
+    connect(closePipeButton_, &QPushButton::clicked, this, [this] { service_.closePipe(); });
+    connect(clearLogButton_, &QPushButton::clicked, this, [this] { service_.clearLog(); });
+    connect(quitButton_, &QPushButton::clicked, this, &QWidget::close);
 }
 
 void Form1::setListening(bool listening) {
-    cmdListen->setEnabled(!listening);
-    cmdClosePipe->setEnabled(listening);
+    listenButton_->setEnabled(!listening);
+    closePipeButton_->setEnabled(listening);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -28,17 +28,17 @@ private:
     void setListening(bool listening);
 
     VellmonService& service_;
-    QLineEdit* txt_MySlot;
-    QPushButton* cmd_CreateSlot;
-    QPlainTextEdit* txt_RecMsg;
-    QLineEdit* txt_SendSlot;
-    QLineEdit* txt_SendMsg;
-    QPushButton* cmd_SendMsg;
-    QPushButton* cmdListen;
-    QPushButton* cmdClosePipe;
-    QPlainTextEdit* Text1;
-    QPushButton* LogDel;
-    QPushButton* cmd_CloseProg;
+    QLineEdit* ownSlotBox_ = nullptr;
+    QPushButton* createSlotButton_ = nullptr;
+    QPlainTextEdit* receivedText_ = nullptr;
+    QLineEdit* targetSlotBox_ = nullptr;
+    QLineEdit* messageBox_ = nullptr;
+    QPushButton* sendButton_ = nullptr;
+    QPushButton* listenButton_ = nullptr;
+    QPushButton* closePipeButton_ = nullptr;
+    QPlainTextEdit* logView_ = nullptr;
+    QPushButton* clearLogButton_ = nullptr;
+    QPushButton* quitButton_ = nullptr;
 };
 
 } // namespace kestro::service

@@ -73,16 +73,16 @@ TEST_F(FtpConfigWindow, OpensWithTheDemoValuesHiddenAndTheProxyBoxesOff) {
     EXPECT_EQ(window.findChild<QPushButton*>(QStringLiteral("cmdOK"))->text(),
               QStringLiteral("&OK"));
 
-    auto* chkProxy = window.findChild<QCheckBox*>(QStringLiteral("chkProxy"));
-    ASSERT_NE(chkProxy, nullptr);
-    EXPECT_EQ(chkProxy->text(), QStringLiteral("Proxyserver verwenden"));
-    EXPECT_FALSE(chkProxy->isChecked());
+    auto* useProxy = window.findChild<QCheckBox*>(QStringLiteral("chkProxy"));
+    ASSERT_NE(useProxy, nullptr);
+    EXPECT_EQ(useProxy->text(), QStringLiteral("Proxyserver verwenden"));
+    EXPECT_FALSE(useProxy->isChecked());
     for (const char* name : kProxyBoxes)
         EXPECT_FALSE(box(window, name)->isEnabled()) << name;
-    chkProxy->click();
+    useProxy->click();
     for (const char* name : kProxyBoxes)
         EXPECT_TRUE(box(window, name)->isEnabled()) << name;
-    chkProxy->click();
+    useProxy->click();
     EXPECT_FALSE(box(window, "txtProxyH")->isEnabled());
 
     // A new target is encrypted when its server offers it; a configured one keeps its choice.
