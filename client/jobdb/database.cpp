@@ -1,5 +1,7 @@
 #include "client/jobdb/database.h"
 
+#include "client/jobdb/address.h"
+#include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
 
 #include <QDir>
@@ -53,6 +55,10 @@ bool Database::looksUsable(const QString& path, QString* why) {
 }
 
 Database::Database(const QString& path, Mode mode) : name_(nextConnectionName()), path_(path) {
+    if (isServerAddress(path)) {
+        openServer();
+        return;
+    }
     const QFileInfo info(path);
     const bool creating = mode == Mode::CreateIfMissing && !info.exists();
     if (!creating && !looksUsable(path, &error_)) {
@@ -84,6 +90,55 @@ Database::Database(const QString& path, Mode mode) : name_(nextConnectionName())
     open_ = true;
 }
 
+void Database::openServer() {
+    engine_ = Engine::Postgres;
+    const auto address = parseServerAddress(path_, &error_);
+    if (!address) {
+        qCWarning(lcJobDb) << "database" << shownDatabank(path_) << "not opened:" << error_;
+        return;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
+    if (!db.isValid()) {
+        error_ = QStringLiteral("Der PostgreSQL-Treiber (libqt6sql6-psql) ist nicht installiert.");
+        qCWarning(lcJobDb) << "database" << shownDatabank(path_) << "not opened:" << error_;
+        return;
+    }
+    db.setHostName(address->host);
+    db.setPort(address->port);
+    db.setUserName(address->user);
+    // Without a password in the address libpq looks in ~/.pgpass.
+    if (!address->password.isEmpty())
+        db.setPassword(address->password);
+    db.setDatabaseName(address->databaseName);
+    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kBusyTimeoutMs / 1000));
+    if (!db.open()) {
+        error_ = db.lastError().text();
+        qCWarning(lcJobDb) << "database" << shownDatabank(path_) << "cannot be opened:" << error_;
+        return;
+    }
+    // A lock held by another workstation is waited for as long as the embedded engine waits
+    // for a file lock; the texts are compared and folded as UTF-8.
+    QSqlQuery q(db);
+    if (!execPragma(db, QStringLiteral("SET lock_timeout = %1").arg(kBusyTimeoutMs), &error_) ||
+        !execPragma(db, QStringLiteral("SET client_min_messages = warning"), &error_) ||
+        !q.exec(QStringLiteral("SHOW server_encoding")) || !q.next()) {
+        if (error_.isEmpty())
+            error_ = q.lastError().text();
+        qCWarning(lcJobDb) << "database" << shownDatabank(path_) << "is not usable:" << error_;
+        db.close();
+        return;
+    }
+    if (q.value(0).toString().compare(QLatin1String("UTF8"), Qt::CaseInsensitive) != 0) {
+        error_ = QStringLiteral("Die Datenbank ist nicht in UTF8 angelegt (%1); bitte mit "
+                                "ENCODING 'UTF8' anlegen.")
+                     .arg(q.value(0).toString());
+        qCWarning(lcJobDb) << "database" << shownDatabank(path_) << "not usable:" << error_;
+        db.close();
+        return;
+    }
+    open_ = true;
+}
+
 Database::~Database() {
     {
         QSqlDatabase db = QSqlDatabase::database(name_, false);
@@ -102,8 +157,11 @@ bool Database::hasTable(const QString& table) const {
     if (!open_)
         return false;
     QSqlQuery q(connection());
-    q.prepare(QStringLiteral(
-        "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE"));
+    q.prepare(engine_ == Engine::Postgres
+                  ? QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema = "
+                                   "current_schema() AND table_name = lower(?)")
+                  : QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name "
+                                   "= ? COLLATE NOCASE"));
     q.addBindValue(table);
     return q.exec() && q.next();
 }
@@ -113,7 +171,11 @@ QStringList Database::columnsOf(const QString& table) const {
     if (!open_)
         return out;
     QSqlQuery q(connection());
-    q.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
+    q.prepare(engine_ == Engine::Postgres
+                  ? QStringLiteral("SELECT column_name FROM information_schema.columns WHERE "
+                                   "table_schema = current_schema() AND table_name = lower(?) "
+                                   "AND column_name <> 'rowid' ORDER BY ordinal_position")
+                  : QStringLiteral("SELECT name FROM pragma_table_info(?)"));
     q.addBindValue(table);
     if (!q.exec()) {
         qCWarning(lcJobDb) << "columns of" << table << "unreadable:" << q.lastError().text();
@@ -131,8 +193,10 @@ void setBusyWait(const Database& db, int milliseconds) {
         return;
     QSqlDatabase connection = db.connection();
     QString error;
-    if (!execPragma(connection, QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds),
-                    &error))
+    const QString sql = db.engine() == Engine::Postgres
+                            ? QStringLiteral("SET lock_timeout = %1").arg(milliseconds)
+                            : QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds);
+    if (!execPragma(connection, sql, &error))
         qCWarning(lcJobDb) << "wait for other writers not set:" << error;
 }
 
@@ -148,11 +212,16 @@ BusyWait::~BusyWait() {
 
 WriteTransaction::WriteTransaction(const QSqlDatabase& db) : db_(db) {
     QSqlQuery q(db_);
-    if (q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+    for (const QString& sql : dialectOf(db_).beginWrite) {
+        if (!q.exec(sql)) {
+            error_ = q.lastError().text();
+            qCWarning(lcJobDb) << "transaction not started:" << error_;
+            if (active_)
+                q.exec(QStringLiteral("ROLLBACK"));
+            active_ = false;
+            return;
+        }
         active_ = true;
-    } else {
-        error_ = q.lastError().text();
-        qCWarning(lcJobDb) << "transaction not started:" << error_;
     }
 }
 

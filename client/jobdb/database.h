@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/jobdb/dialect.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -10,11 +12,12 @@ namespace kestro::jobdb {
 // engine gives up with "database is locked".
 inline constexpr int kBusyTimeoutMs = 10000;
 
-// One open connection to a job database file. Every object has its own connection name, so
-// the program-wide connection, the master-data routines and a second process can all hold
-// the same file at once. The file is shared like the Jet file it replaces: the engine waits
-// up to ten seconds for another writer instead of failing, and the rollback journal stays in
-// DELETE mode (never WAL, which does not work on network shares).
+// One open connection to a job database file, or to a PostgreSQL server when `path` is a
+// postgresql:// address (see address.h); the server waits as long for a lock. Every object has its
+// own connection name, so the program-wide connection, the master-data routines and a second
+// process can all hold the same file at once. The file is shared like the Jet file it replaces: the
+// engine waits up to ten seconds for another writer instead of failing, and the rollback journal
+// stays in DELETE mode (never WAL, which does not work on network shares).
 //
 // A path that is missing (when not asked to create), a folder, an empty file, or a file
 // that is not an SQLite database does not open: isOpen() is false, errorText() says why and
@@ -29,6 +32,7 @@ public:
     Database& operator=(const Database&) = delete;
 
     bool isOpen() const { return open_; }
+    Engine engine() const { return engine_; }
     QString path() const { return path_; }
     QString errorText() const { return error_; }
     // The Qt connection; use it only on the thread that made this object.
@@ -43,8 +47,12 @@ public:
     static bool looksUsable(const QString& path, QString* why = nullptr);
 
 private:
+    // Opens a postgresql:// address with the server driver.
+    void openServer();
+
     QString name_;
     QString path_;
+    Engine engine_ = Engine::Sqlite;
     QString error_;
     bool open_ = false;
 };

@@ -1,6 +1,7 @@
 #include "client/jobdb/jobrecords.h"
 
 #include "client/jobdb/database.h"
+#include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
 #include "client/jobdb/rowvalues.h"
 #include "client/jobdb/schema.h"
@@ -346,9 +347,10 @@ QVariant valueOf(const JobRows::Values& values, const QString& column) {
 // Whether the job's row, by number, date and time, is in the table already.
 std::optional<bool> isStored(const QSqlDatabase& db, const JobRows& rows) {
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE JobNumber = ? AND Datum IS ? AND "
-                             "Uhrzeit IS ? LIMIT 1")
-                  .arg(quoted(table::JobDaten)));
+    const QString sameAs = dialectOf(db).sameAs;
+    q.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE JobNumber = ? AND Datum %2 ? AND "
+                             "Uhrzeit %2 ? LIMIT 1")
+                  .arg(quoted(table::JobDaten), sameAs));
     q.addBindValue(rows.jobNumber);
     for (const char* column : {"Datum", "Uhrzeit"}) {
         QVariant stored;

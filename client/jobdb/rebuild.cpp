@@ -1,7 +1,10 @@
 #include "client/jobdb/rebuild.h"
 
+#include "client/jobdb/address.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/jobdblog.h"
+#include "client/jobdb/schema.h"
+#include "client/jobdb/searchindex.h"
 #include "common/prompter.h"
 
 #include <QFile>
@@ -111,10 +114,43 @@ QString failureMessage(const QString& dbPath, const QString& reason) {
         .arg(dbPath, reason);
 }
 
+// The rebuild on a server: one transaction under the write lock, so that the other
+// workstations' writes wait for it and never see half the tables.
+QString rebuildServer(const QString& address, const QString& versionText) {
+    const Database db(address);
+    if (!db.isOpen())
+        return QStringLiteral("der Server ist nicht erreichbar (%1)").arg(db.errorText());
+    QString error;
+    {
+        WriteTransaction tx(db.connection());
+        if (!tx.isActive())
+            return QStringLiteral("die Datenbank ist gesperrt (%1)").arg(tx.errorText());
+        if (!completeServerTables(db, versionText, &error))
+            return QStringLiteral("die Tabellen können nicht angelegt werden (%1)").arg(error);
+        if (!tx.commit())
+            return QStringLiteral("die Tabellen können nicht gespeichert werden (%1)")
+                .arg(tx.errorText());
+    }
+    if (!ensureSearchIndex(db.connection(), &error))
+        qCWarning(lcJobDb) << "search on the server without its index:" << error;
+    return {};
+}
+
 } // namespace
 
 RebuildResult rebuildDatabase(const QString& dbPath, Prompter& prompter,
                               const QString& versionText) {
+    if (isServerAddress(dbPath)) {
+        if (const QString error = rebuildServer(dbPath, versionText); !error.isEmpty()) {
+            RebuildResult r;
+            r.message = failureMessage(shownDatabank(dbPath), error);
+            qCWarning(lcJobDb) << "rebuild of" << shownDatabank(dbPath) << "failed:" << error;
+            prompter.message(r.message, Prompter::Icon::Critical, programTitle());
+            return r;
+        }
+        qCInfo(lcJobDb) << "tables on" << shownDatabank(dbPath) << "made current";
+        return {true, {}};
+    }
     const QString tmp = rebuildPath(dbPath);
     const QString backup = backupPath(dbPath);
     auto fail = [&](const QString& reason) {
@@ -150,6 +186,8 @@ RebuildResult rebuildDatabase(const QString& dbPath, Prompter& prompter,
 }
 
 bool finishInterruptedSwap(const QString& dbPath, const QString& versionText) {
+    if (isServerAddress(dbPath))
+        return false;
     const QString tmp = rebuildPath(dbPath);
     if (QFileInfo::exists(dbPath) || !QFileInfo::exists(backupPath(dbPath)) ||
         !QFileInfo::exists(tmp))
