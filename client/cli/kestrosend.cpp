@@ -19,6 +19,7 @@
 //   64  bad usage or a malformed job file (copies outside 1 to 100, a NUL in a path or
 //       text, larger than 4 MB)
 #include "client/history/sendagain.h"
+#include "client/jobdb/address.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
 #include "client/startup/clientstate.h"
@@ -222,7 +223,7 @@ int main(int argc, char** argv) {
     const jobdb::Database database(state.databasePath);
     if (!database.isOpen()) {
         printErr(QStringLiteral("Die Datenbank %1 kann nicht geöffnet werden: %2")
-                     .arg(state.databasePath, database.errorText()));
+                     .arg(jobdb::shownDatabank(state.databasePath), database.errorText()));
         return kRefused;
     }
     const jobdb::MasterDataStore store(state.databasePath);

@@ -72,7 +72,10 @@ Database::Database(const QString& path, Mode mode) : name_(nextConnectionName())
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
     db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    const bool readOnly = mode == Mode::ReadOnly;
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1%2")
+                             .arg(kBusyTimeoutMs)
+                             .arg(readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     if (!db.open()) {
         error_ = db.lastError().text();
         qCWarning(lcJobDb) << "database" << path << "cannot be opened:" << error_;
@@ -81,7 +84,7 @@ Database::Database(const QString& path, Mode mode) : name_(nextConnectionName())
     // Reading the schema proves the file is a database and not merely one with a valid
     // header; the journal mode must stay DELETE for files on network shares.
     if (!execPragma(db, QStringLiteral("PRAGMA busy_timeout = %1").arg(kBusyTimeoutMs), &error_) ||
-        !execPragma(db, QStringLiteral("PRAGMA journal_mode = DELETE"), &error_) ||
+        (!readOnly && !execPragma(db, QStringLiteral("PRAGMA journal_mode = DELETE"), &error_)) ||
         !execPragma(db, QStringLiteral("SELECT count(*) FROM sqlite_master"), &error_)) {
         qCWarning(lcJobDb) << "database" << path << "is not usable:" << error_;
         db.close();

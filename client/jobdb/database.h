@@ -24,7 +24,8 @@ inline constexpr int kBusyTimeoutMs = 10000;
 // a log line is written. Nothing here ever crashes on a bad file.
 class Database {
 public:
-    enum class Mode { ExistingOnly, CreateIfMissing };
+    // ReadOnly opens a file so that nothing, not even its journal, is written.
+    enum class Mode { ExistingOnly, CreateIfMissing, ReadOnly };
 
     explicit Database(const QString& path, Mode mode = Mode::ExistingOnly);
     ~Database();

@@ -1,5 +1,6 @@
 #include "client/jobdb/jobrecords.h"
 
+#include "client/jobdb/address.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
@@ -218,7 +219,7 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
                         sheetPath)};
     const QString dbFailure = QStringLiteral("Die Datenbank kann nicht abgefragt werden:");
     if (!db_.isOpen())
-        return {std::nullopt, failure(dbFailure, db_.path())};
+        return {std::nullopt, failure(dbFailure, shownDatabank(db_.path()))};
 
     PreparedJob prepared;
     prepared.sheetPath = sheetPath;
@@ -235,11 +236,11 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
     };
     const auto delivery = lookUpDelivery(job.delivery, prompter);
     if (!delivery)
-        return fail(failure(dbFailure, db_.path()));
+        return fail(failure(dbFailure, shownDatabank(db_.path())));
     prepared.delivery = *delivery;
     const auto project = lookUpProject(job.project, prompter);
     if (!project)
-        return fail(failure(dbFailure, db_.path()));
+        return fail(failure(dbFailure, shownDatabank(db_.path())));
     prepared.project = *project;
 
     JobSheetContent content;
@@ -270,7 +271,7 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
 QString notWritableText(const QString& databasePath, const QString& error) {
     return failure(
         QStringLiteral("Die Datenbank nimmt keinen Auftrag an, der Auftrag wird nicht gesendet:"),
-        databasePath + QStringLiteral(" (") + error + QLatin1Char(')'));
+        shownDatabank(databasePath) + QStringLiteral(" (") + error + QLatin1Char(')'));
 }
 
 JobRows jobRows(const compose::JobSnapshot& job, const MasterData& master,
@@ -297,7 +298,7 @@ JobRows jobRows(const compose::JobSnapshot& job, const MasterData& master,
         {QStringLiteral("Telefon"), master.phone},
         {QStringLiteral("email"), master.email},
         {QStringLiteral("Web"), master.web},
-        {QStringLiteral("PfadFile"), databasePath},
+        {QStringLiteral("PfadFile"), shownDatabank(databasePath)},
         {QStringLiteral("Datum"), de::twoDigitYearDate(today)},
         {QStringLiteral("Uhrzeit"), sendTime},
         {QStringLiteral("Memo"), job.remarks},
