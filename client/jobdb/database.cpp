@@ -7,9 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <atomic>
+#include <optional>
+#include <sys/stat.h>
 
 namespace kestro::jobdb {
 namespace {
@@ -31,7 +35,47 @@ bool execPragma(QSqlDatabase& db, const QString& sql, QString* error) {
     return true;
 }
 
+// The file each open connection opened, by device and inode: a rebuild on another
+// workstation renames it aside and puts the rebuilt file in its place, and a connection
+// still holding the old one must not write there.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> fileIdOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+QMutex openedFilesLock;
+QHash<QString, FileId>& openedFiles() {
+    static QHash<QString, FileId> files;
+    return files;
+}
+
+// False when the file at the connection's path is no longer the one it opened.
+bool stillTheOpenedFile(const QSqlDatabase& db) {
+    std::optional<FileId> opened;
+    {
+        QMutexLocker lock(&openedFilesLock);
+        const auto it = openedFiles().constFind(db.connectionName());
+        if (it == openedFiles().cend())
+            return true;
+        opened = *it;
+    }
+    return fileIdOf(db.databaseName()) == opened;
+}
+
 } // namespace
+
+QString swappedFileText() {
+    return QStringLiteral("Die Datenbank wurde inzwischen auf eine neue Programmversion umgebaut. "
+                          "Bitte starten Sie das Programm neu.");
+}
 
 bool Database::looksUsable(const QString& path, QString* why) {
     auto fail = [why](const QString& reason) {
@@ -90,6 +134,10 @@ Database::Database(const QString& path, Mode mode) : name_(nextConnectionName())
         db.close();
         return;
     }
+    if (const auto id = fileIdOf(path)) {
+        QMutexLocker lock(&openedFilesLock);
+        openedFiles().insert(name_, *id);
+    }
     open_ = true;
 }
 
@@ -143,6 +191,10 @@ void Database::openServer() {
 }
 
 Database::~Database() {
+    {
+        QMutexLocker lock(&openedFilesLock);
+        openedFiles().remove(name_);
+    }
     {
         QSqlDatabase db = QSqlDatabase::database(name_, false);
         if (db.isOpen())
@@ -225,6 +277,14 @@ WriteTransaction::WriteTransaction(const QSqlDatabase& db) : db_(db) {
             return;
         }
         active_ = true;
+    }
+    // Holding the write lock, the file at the path cannot change any more: a connection on
+    // a file that was swapped out writes nothing.
+    if (active_ && dialectOf(db_).engine == Engine::Sqlite && !stillTheOpenedFile(db_)) {
+        q.exec(QStringLiteral("ROLLBACK"));
+        active_ = false;
+        error_ = swappedFileText();
+        qCWarning(lcJobDb) << "file" << db_.databaseName() << "was swapped by a rebuild";
     }
 }
 

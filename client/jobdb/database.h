@@ -58,8 +58,13 @@ private:
     bool open_ = false;
 };
 
+// "Die Datenbank wurde inzwischen ... umgebaut": a write on a connection whose file a rebuild
+// (on this or another workstation) has renamed aside and replaced.
+QString swappedFileText();
+
 // A write transaction that takes the file's write lock at once (BEGIN IMMEDIATE), so that two
-// processes never deadlock upgrading read locks. Rolled back unless commit() succeeded.
+// processes never deadlock upgrading read locks. Rolled back unless commit() succeeded. Not
+// started (swappedFileText()) when the connection's file has been swapped by a rebuild.
 class WriteTransaction {
 public:
     explicit WriteTransaction(const QSqlDatabase& db);

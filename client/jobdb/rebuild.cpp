@@ -9,8 +9,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace kestro::jobdb {
@@ -69,9 +71,19 @@ QString buildRebuiltFile(const QString& dbPath, const QString& tmpPath,
     }
     QString error;
     {
-        WriteTransaction tx(db);
-        if (!tx.isActive())
-            return QStringLiteral("die neue Datei ist gesperrt (%1)").arg(tx.errorText());
+        // The new file is this process's alone, and the live file is held by the caller
+        // for writing: a deferred transaction only reads it.
+        QSqlQuery begin(db);
+        if (!begin.exec(QStringLiteral("BEGIN")))
+            return QStringLiteral("die neue Datei ist gesperrt (%1)").arg(begin.lastError().text());
+        struct Rollback {
+            QSqlDatabase db;
+            bool done = false;
+            ~Rollback() {
+                if (!done)
+                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            }
+        } rollback{db};
         for (const TableLayout& layout : tableLayouts()) {
             QSqlError buildError;
             if (!buildTable(db, layout, &buildError))
@@ -98,9 +110,11 @@ QString buildRebuiltFile(const QString& dbPath, const QString& tmpPath,
                         .arg(q.lastError().text());
             }
         }
-        if (!tx.commit())
+        QSqlQuery commit(db);
+        if (!commit.exec(QStringLiteral("COMMIT")))
             return QStringLiteral("die neue Datei kann nicht gespeichert werden (%1)")
-                .arg(tx.errorText());
+                .arg(commit.lastError().text());
+        rollback.done = true;
     }
     QSqlQuery detach(db);
     detach.exec(QStringLiteral("DETACH DATABASE old"));
@@ -164,6 +178,18 @@ RebuildResult rebuildDatabase(const QString& dbPath, Prompter& prompter,
 
     if (!removeWithJournal(tmp))
         return fail(QStringLiteral("die alte Datei %1 lässt sich nicht entfernen").arg(tmp));
+    // The live file is held for writing from the copy to the swap: another workstation's
+    // write waits, and then finds the file swapped and is refused, instead of landing in
+    // the file kept aside after the copy was taken.
+    const Database live(dbPath);
+    std::optional<WriteTransaction> hold;
+    if (live.isOpen()) {
+        hold.emplace(live.connection());
+        if (!hold->isActive())
+            return fail(QStringLiteral("die Datenbank wird gerade von einem anderen Arbeitsplatz "
+                                       "beschrieben. Bitte warten Sie einen Moment und starten "
+                                       "Sie das Programm dann erneut"));
+    }
     if (const QString error = buildRebuiltFile(dbPath, tmp, versionText); !error.isEmpty())
         return fail(error);
     if (!syncPath(tmp, false))
