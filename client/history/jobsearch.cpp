@@ -58,20 +58,13 @@ void foldFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_text(ctx, reinterpret_cast<const char*>(out), o, sqlite3_free);
 }
 
-sqlite3* handleOf(const QSqlDatabase& db) {
-    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
-    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(v.constData());
-}
-
 // Lets the engine ask `cancelled` every few thousand steps while the guard lives, and while
 // it waits for another program's lock: a search that is no longer wanted must not hold its
 // window (or the window's closing) for the whole lock timeout.
 class CancelGuard {
 public:
-    CancelGuard(sqlite3* handle, const std::function<bool()>& cancelled)
-        : handle_(cancelled ? handle : nullptr), cancelled_(cancelled) {
+    CancelGuard(const QSqlDatabase& db, const std::function<bool()>& cancelled)
+        : db_(db), handle_(cancelled ? jobdb::sqliteHandle(db) : nullptr), cancelled_(cancelled) {
         if (!handle_)
             return;
         sqlite3_progress_handler(handle_, 4000, &CancelGuard::poll, this);
@@ -81,7 +74,7 @@ public:
         if (!handle_)
             return;
         sqlite3_progress_handler(handle_, 0, nullptr, nullptr);
-        sqlite3_busy_timeout(handle_, jobdb::kBusyTimeoutMs);
+        jobdb::installLockWait(db_);
     }
     CancelGuard(const CancelGuard&) = delete;
     CancelGuard& operator=(const CancelGuard&) = delete;
@@ -102,6 +95,7 @@ private:
         sqlite3_sleep(kLockPollMs);
         return 1;
     }
+    QSqlDatabase db_;
     sqlite3* handle_;
     const std::function<bool()>& cancelled_;
     bool fired_ = false;
@@ -186,7 +180,7 @@ bool runQuery(QSqlQuery& q, const QString& pattern, const QString& match, Search
 } // namespace
 
 bool installSearchFolding(const QSqlDatabase& db) {
-    sqlite3* handle = handleOf(db);
+    sqlite3* handle = jobdb::sqliteHandle(db);
     return handle &&
            sqlite3_create_function_v2(
                handle, "kestro_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
@@ -206,7 +200,7 @@ SearchOutcome searchJobs(const QSqlDatabase& db, const QString& text,
     // A server's texts cannot hold a NUL, so a text with one finds nothing there.
     if (server && text.contains(QChar(0)))
         return out;
-    const CancelGuard guard(handleOf(db), cancelled);
+    const CancelGuard guard(db, cancelled);
     const QString folded = foldForSearch(text);
     const QString pattern = QLatin1Char('%') + folded + QLatin1Char('%');
     const bool asciiPattern = isAscii(folded);

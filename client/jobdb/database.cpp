@@ -5,14 +5,19 @@
 #include "client/jobdb/jobdblog.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
+#include <QRandomGenerator>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <atomic>
+#include <memory>
 #include <optional>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 namespace kestro::jobdb {
@@ -57,6 +62,31 @@ QHash<QString, FileId>& openedFiles() {
     return files;
 }
 
+// How long a connection waits for another writer, and since when it waits.
+struct LockWait {
+    int timeoutMs = kBusyTimeoutMs;
+    QElapsedTimer waiting;
+};
+
+QHash<QString, std::shared_ptr<LockWait>>& lockWaits() {
+    static QHash<QString, std::shared_ptr<LockWait>> waits;
+    return waits;
+}
+
+// SQLite's own wait backs off to 100 ms between tries, so with several workstations writing
+// one that has waited long keeps losing the lock to those that just came and can be told
+// "database is locked" while the others go on. Short, jittered tries keep every waiting
+// writer in the race, up to the same time-out.
+int waitForWriter(void* state, int attempt) {
+    auto* wait = static_cast<LockWait*>(state);
+    if (attempt == 0)
+        wait->waiting.start();
+    if (wait->waiting.elapsed() >= wait->timeoutMs)
+        return 0;
+    sqlite3_sleep(1 + int(QRandomGenerator::global()->bounded(4)));
+    return 1;
+}
+
 // False when the file at the connection's path is no longer the one it opened.
 bool stillTheOpenedFile(const QSqlDatabase& db) {
     std::optional<FileId> opened;
@@ -71,6 +101,28 @@ bool stillTheOpenedFile(const QSqlDatabase& db) {
 }
 
 } // namespace
+
+sqlite3* sqliteHandle(const QSqlDatabase& db) {
+    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
+    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(v.constData());
+}
+
+void installLockWait(const QSqlDatabase& db) {
+    sqlite3* handle = sqliteHandle(db);
+    if (!handle)
+        return;
+    std::shared_ptr<LockWait> wait;
+    {
+        QMutexLocker lock(&openedFilesLock);
+        std::shared_ptr<LockWait>& slot = lockWaits()[db.connectionName()];
+        if (!slot)
+            slot = std::make_shared<LockWait>();
+        wait = slot;
+    }
+    sqlite3_busy_handler(handle, &waitForWriter, wait.get());
+}
 
 QString swappedFileText() {
     return QStringLiteral("Die Datenbank wurde inzwischen auf eine neue Programmversion umgebaut. "
@@ -127,8 +179,8 @@ Database::Database(const QString& path, Mode mode) : name_(nextConnectionName())
     }
     // Reading the schema proves the file is a database and not merely one with a valid
     // header; the journal mode must stay DELETE for files on network shares.
-    if (!execPragma(db, QStringLiteral("PRAGMA busy_timeout = %1").arg(kBusyTimeoutMs), &error_) ||
-        (!readOnly && !execPragma(db, QStringLiteral("PRAGMA journal_mode = DELETE"), &error_)) ||
+    installLockWait(db);
+    if ((!readOnly && !execPragma(db, QStringLiteral("PRAGMA journal_mode = DELETE"), &error_)) ||
         !execPragma(db, QStringLiteral("SELECT count(*) FROM sqlite_master"), &error_)) {
         qCWarning(lcJobDb) << "database" << path << "is not usable:" << error_;
         db.close();
@@ -192,8 +244,12 @@ void Database::openServer() {
 
 Database::~Database() {
     {
+        QSqlDatabase db = QSqlDatabase::database(name_, false);
+        if (sqlite3* handle = sqliteHandle(db))
+            sqlite3_busy_handler(handle, nullptr, nullptr);
         QMutexLocker lock(&openedFilesLock);
         openedFiles().remove(name_);
+        lockWaits().remove(name_);
     }
     {
         QSqlDatabase db = QSqlDatabase::database(name_, false);
@@ -247,11 +303,14 @@ void setBusyWait(const Database& db, int milliseconds) {
     if (!db.isOpen())
         return;
     QSqlDatabase connection = db.connection();
+    if (db.engine() == Engine::Sqlite) {
+        QMutexLocker lock(&openedFilesLock);
+        if (const auto wait = lockWaits().value(connection.connectionName()))
+            wait->timeoutMs = milliseconds;
+        return;
+    }
     QString error;
-    const QString sql = db.engine() == Engine::Postgres
-                            ? QStringLiteral("SET lock_timeout = %1").arg(milliseconds)
-                            : QStringLiteral("PRAGMA busy_timeout = %1").arg(milliseconds);
-    if (!execPragma(connection, sql, &error))
+    if (!execPragma(connection, QStringLiteral("SET lock_timeout = %1").arg(milliseconds), &error))
         qCWarning(lcJobDb) << "wait for other writers not set:" << error;
 }
 

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+struct sqlite3;
+
 namespace kestro::jobdb {
 
 // How long a write waits for another writer (another workstation, another send) before the
@@ -57,6 +59,13 @@ private:
     QString error_;
     bool open_ = false;
 };
+
+// The engine's handle of an SQLite connection; nullptr for any other.
+sqlite3* sqliteHandle(const QSqlDatabase& db);
+
+// Puts the job database's wait for other writers (up to kBusyTimeoutMs, or what a BusyWait
+// set) back on an SQLite connection of a Database, after someone replaced it.
+void installLockWait(const QSqlDatabase& db);
 
 // "Die Datenbank wurde inzwischen ... umgebaut": a write on a connection whose file a rebuild
 // (on this or another workstation) has renamed aside and replaced.

@@ -15,6 +15,7 @@
 #include "support/peerprocess.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 
 using kestro::test::SendWorkstation;
 
@@ -215,11 +216,17 @@ TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWa
     const QString second = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
     r = jobs({QStringLiteral("copy-to"), second, QStringLiteral("--yes")});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(kestro::startup::SettingsReader().read(QStringLiteral("Databank")), second);
+    EXPECT_EQ(fileSum(), before) << "the file was changed";
+    // Vellmon writes the setting once it has answered the call.
+    QElapsedTimer waited;
+    waited.start();
+    while (kestro::startup::SettingsReader().read(QStringLiteral("Databank")) != second &&
+           waited.elapsed() < 10000)
+        QThread::msleep(20);
+    ASSERT_EQ(kestro::startup::SettingsReader().read(QStringLiteral("Databank")), second);
     r = jobs({QStringLiteral("search"), QStringLiteral("ärger")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("1  ")));
-    EXPECT_EQ(fileSum(), before) << "the file was changed";
 }
 
 TEST_F(KestroJobsTest, BadUsageExits64) {

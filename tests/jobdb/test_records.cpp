@@ -346,13 +346,14 @@ TEST_P(JobRecords, TwoProcessesRecordingAtOnceLoseNothing) {
     EXPECT_TRUE(perJob.isEmpty());
 }
 
-// Eight processes reserving numbers at the same moment never take the same one.
+// Eight processes reserving numbers at the same moment never take the same one, and none
+// is turned away while the others keep taking the lock.
 TEST_P(JobRecords, ProcessesReservingAtOnceTakeDistinctNumbers) {
     const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/jobdb_helper");
     std::vector<std::unique_ptr<QProcess>> helpers;
     for (int i = 0; i < 8; ++i) {
         helpers.push_back(std::make_unique<QProcess>());
-        helpers.back()->start(helper, {QStringLiteral("reserve"), dbPath, QStringLiteral("25")});
+        helpers.back()->start(helper, {QStringLiteral("reserve"), dbPath, QStringLiteral("150")});
     }
     for (auto& p : helpers) {
         ASSERT_TRUE(p->waitForFinished(120000));
@@ -361,7 +362,7 @@ TEST_P(JobRecords, ProcessesReservingAtOnceTakeDistinctNumbers) {
     const auto numbers = dbtest::queryRows(
         dbPath, QStringLiteral("SELECT count(DISTINCT JobNumber), min(JobNumber), max(JobNumber), "
                                "count(*) FROM JobReserviert"));
-    EXPECT_EQ(numbers[0], (QVariantList{200, 1, 200, 200}));
+    EXPECT_EQ(numbers[0], (QVariantList{1200, 1, 1200, 1200}));
 }
 
 // A failed send gives its number back; a recorded job ends its reservation; a number that is
