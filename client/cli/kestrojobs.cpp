@@ -1,21 +1,29 @@
 // kestro-jobs list [--last N] | show N | search TEXT | delete N [--yes]   [--json]
+// kestro-jobs copy-to postgresql://user@host[:port]/dbname [--yes]
 // kestro-jobs --help
 //
 // The job history for scripts and the shop's IT people, on the same settings and job
 // database as the window: the jobs the browser steps through, one job with its files, the
 // search window's hits in its order, and the browser's delete (the job row and all its file
 // rows in one transaction). Text output is aligned columns; --json prints one object per
-// job with its files (search: one object per hit). Exit codes:
+// job with its files (search: one object per hit). copy-to copies the job-database file
+// into an empty PostgreSQL database, checks every table, and then offers to point Databank
+// at the server (through Vellmon, as every setting). Exit codes:
 //   0   done (list: also with no jobs; --help: the usage printed)
-//   1   not found (no such job, no hit), refused (delete not confirmed), no database
+//   1   not found (no such job, no hit), refused (delete not confirmed), no database,
+//       copy refused or failed (nothing is left on the server then)
 //   64  bad usage
 #include "client/history/historystore.h"
 #include "client/history/jobsearch.h"
+#include "client/jobdb/address.h"
+#include "client/jobdb/copyto.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/listloaders.h"
 #include "client/jobdb/schema.h"
 #include "client/jobdb/searchindex.h"
+#include "client/startup/pipeupdater.h"
 #include "client/startup/settings.h"
+#include "common/servicemessage.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -38,7 +46,9 @@ constexpr int kUsage = 64;
 const char* const kUsageText = "usage: kestro-jobs list [--last N] [--json]\n"
                                "       kestro-jobs show N [--json]\n"
                                "       kestro-jobs search TEXT [--json]\n"
-                               "       kestro-jobs delete N [--yes]";
+                               "       kestro-jobs delete N [--yes]\n"
+                               "       kestro-jobs copy-to postgresql://user@host[:port]/dbname "
+                               "[--yes]";
 
 // Writes every byte, a NUL included: a value of the file must never cut the output short.
 void printOut(const QString& text) {
@@ -57,7 +67,7 @@ QString readFailure(const QString& databasePath, const QString& engineError) {
     if (!jobdb::versionMatches(databasePath))
         return QStringLiteral("Die Datenbank %1 stammt von einer anderen Programmversion. Bitte "
                               "starten Sie zuerst den KestroFTP-Client, der sie umbaut.")
-            .arg(databasePath);
+            .arg(jobdb::shownDatabank(databasePath));
     return QStringLiteral("Die Datenbank kann nicht gelesen werden: ") + engineError;
 }
 
@@ -111,12 +121,13 @@ std::optional<Options> parseArguments(const QStringList& args) {
     if (takesArgument)
         o.argument = positional.first();
     if ((o.last > 0 && o.command != QLatin1String("list")) ||
-        (o.yes && o.command != QLatin1String("delete")) ||
-        (o.json && o.command == QLatin1String("delete")))
+        (o.yes && o.command != QLatin1String("delete") && o.command != QLatin1String("copy-to")) ||
+        (o.json && (o.command == QLatin1String("delete") || o.command == QLatin1String("copy-to"))))
         return std::nullopt;
     if (o.command == QLatin1String("show") || o.command == QLatin1String("delete"))
         return jobNumberArgument(o.argument) ? std::optional<Options>(o) : std::nullopt;
-    if (o.command == QLatin1String("list") || o.command == QLatin1String("search"))
+    if (o.command == QLatin1String("list") || o.command == QLatin1String("search") ||
+        o.command == QLatin1String("copy-to"))
         return o;
     return std::nullopt;
 }
@@ -313,10 +324,10 @@ int search(const jobdb::Database& db, const Options& o) {
     return kDone;
 }
 
-bool confirmedOnTerminal() {
+bool confirmedOnTerminal(const QString& question) {
     if (!::isatty(STDIN_FILENO))
         return false;
-    std::fprintf(stderr, "Soll der Datensatz wirklich gelöscht werden ? ! [j/N] ");
+    std::fprintf(stderr, "%s [j/N] ", qPrintable(question));
     std::fflush(stderr);
     QTextStream in(stdin);
     const QString answer = in.readLine().trimmed().toLower();
@@ -326,7 +337,8 @@ bool confirmedOnTerminal() {
 
 int remove(const history::HistoryStore& store, const Options& o) {
     const qint32 number = *jobNumberArgument(o.argument);
-    if (!o.yes && !confirmedOnTerminal()) {
+    if (!o.yes &&
+        !confirmedOnTerminal(QStringLiteral("Soll der Datensatz wirklich gelöscht werden ? !"))) {
         printErr(QStringLiteral("Der Auftrag %1 wurde nicht gelöscht (bestätigen mit --yes).")
                      .arg(number));
         return kNotFound;
@@ -343,6 +355,36 @@ int remove(const history::HistoryStore& store, const Options& o) {
     }
     printOut(QStringLiteral("Auftrag %1 gelöscht, %2 Dateizeilen.\n")
                  .arg(QString::number(number), QString::number(deleted.filesDeleted)));
+    return kDone;
+}
+
+// Copies, checks, and only then offers the switch; the file is opened read-only.
+int copyTo(const QString& databasePath, const Options& o) {
+    const QString shown = jobdb::shownDatabank(o.argument);
+    printErr(QStringLiteral("Kopiere %1 nach %2 ...").arg(databasePath, shown));
+    const jobdb::CopyReport report = jobdb::copyToServer(databasePath, o.argument, &printErr);
+    if (!report.ok) {
+        printErr(report.error);
+        return kNotFound;
+    }
+    QList<QStringList> rows{{QStringLiteral("Tabelle"), QStringLiteral("Zeilen"),
+                             QStringLiteral("Prüfsumme (SHA-256)")}};
+    for (const jobdb::TableCheck& t : report.tables)
+        rows << QStringList{t.table, QString::number(t.targetRows),
+                            QString::fromLatin1(t.targetSum)};
+    printOut(alignedTable(rows));
+    printOut(QStringLiteral("Alle Tabellen stimmen überein.\n"));
+    if (!o.yes &&
+        !confirmedOnTerminal(QStringLiteral("Soll Databank jetzt auf %1 zeigen?").arg(shown))) {
+        printErr(QStringLiteral("Databank bleibt %1 (umstellen mit --yes).").arg(databasePath));
+        return kDone;
+    }
+    startup::PipeUpdater service;
+    if (!service.send(keySchreibenMessage(QStringLiteral("Databank"), o.argument))) {
+        printErr(startup::undeliveredMessageText());
+        return kNotFound;
+    }
+    printErr(QStringLiteral("Databank zeigt jetzt auf %1.").arg(shown));
     return kDone;
 }
 
@@ -365,10 +407,12 @@ int main(int argc, char** argv) {
                                 "den KestroFTP-Client."));
         return kNotFound;
     }
+    if (options->command == QLatin1String("copy-to"))
+        return copyTo(databasePath, *options);
     const jobdb::Database db(databasePath);
     if (!db.isOpen()) {
         printErr(QStringLiteral("Die Datenbank %1 kann nicht geöffnet werden: %2")
-                     .arg(databasePath, db.errorText()));
+                     .arg(jobdb::shownDatabank(databasePath), db.errorText()));
         return kNotFound;
     }
     const history::HistoryStore store(db);

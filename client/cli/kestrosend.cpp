@@ -21,6 +21,7 @@
 #include "client/ftp/trustedcertificates.h"
 #include "client/ftp/uploadretry.h"
 #include "client/history/sendagain.h"
+#include "client/jobdb/address.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
 #include "client/send/progressdisplay.h"
@@ -235,7 +236,7 @@ int main(int argc, char** argv) {
     const jobdb::Database database(state.databasePath);
     if (!database.isOpen()) {
         printErr(QStringLiteral("Die Datenbank %1 kann nicht geöffnet werden: %2")
-                     .arg(state.databasePath, database.errorText()));
+                     .arg(jobdb::shownDatabank(state.databasePath), database.errorText()));
         return kRefused;
     }
     const jobdb::MasterDataStore store(state.databasePath);

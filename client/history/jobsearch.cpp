@@ -58,20 +58,13 @@ void foldFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_text(ctx, reinterpret_cast<const char*>(out), o, sqlite3_free);
 }
 
-sqlite3* handleOf(const QSqlDatabase& db) {
-    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
-    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(v.constData());
-}
-
 // Lets the engine ask `cancelled` every few thousand steps while the guard lives, and while
 // it waits for another program's lock: a search that is no longer wanted must not hold its
 // window (or the window's closing) for the whole lock timeout.
 class CancelGuard {
 public:
-    CancelGuard(sqlite3* handle, const std::function<bool()>& cancelled)
-        : handle_(cancelled ? handle : nullptr), cancelled_(cancelled) {
+    CancelGuard(const QSqlDatabase& db, const std::function<bool()>& cancelled)
+        : db_(db), handle_(cancelled ? jobdb::sqliteHandle(db) : nullptr), cancelled_(cancelled) {
         if (!handle_)
             return;
         sqlite3_progress_handler(handle_, 4000, &CancelGuard::poll, this);
@@ -81,7 +74,7 @@ public:
         if (!handle_)
             return;
         sqlite3_progress_handler(handle_, 0, nullptr, nullptr);
-        sqlite3_busy_timeout(handle_, jobdb::kBusyTimeoutMs);
+        jobdb::installLockWait(db_);
     }
     CancelGuard(const CancelGuard&) = delete;
     CancelGuard& operator=(const CancelGuard&) = delete;
@@ -102,6 +95,7 @@ private:
         sqlite3_sleep(kLockPollMs);
         return 1;
     }
+    QSqlDatabase db_;
     sqlite3* handle_;
     const std::function<bool()>& cancelled_;
     bool fired_ = false;
@@ -132,17 +126,21 @@ QString indexQuery(const QString& folded) {
 
 // A column's test. SQLite's own LIKE folds A-Z; the folding maps no other character onto
 // one of A-Z and keeps every character one character, so for a pattern of plain ASCII the
-// engine's LIKE gives the same answer without the function call per value.
-QString columnLike(const QString& table, const QString& column, bool asciiPattern) {
-    const QString test = asciiPattern ? QStringLiteral("%1.%2 LIKE p.pat")
-                                      : QStringLiteral("kestro_fold(%1.%2) LIKE p.pat");
-    return test.arg(table, jobdb::quoted(column));
+// engine's LIKE gives the same answer without the function call per value. The server's
+// LIKE folds nothing, so there every value goes through kestro_fold().
+QString columnLike(const jobdb::Dialect& dialect, const QString& table, const QString& column,
+                   bool asciiPattern) {
+    const QString test = asciiPattern && dialect.likeFoldsAscii
+                             ? QStringLiteral("%1.%2 LIKE p.pat")
+                             : QStringLiteral("kestro_fold(%1.%2) LIKE p.pat");
+    return test.arg(table, jobdb::quoted(column)) + dialect.likeTail;
 }
 
-QString anyColumnLike(const QStringList& columns, const QString& table, bool asciiPattern) {
+QString anyColumnLike(const jobdb::Dialect& dialect, const QStringList& columns,
+                      const QString& table, bool asciiPattern) {
     QStringList tests;
     for (const QString& c : columns)
-        tests << columnLike(table, c, asciiPattern);
+        tests << columnLike(dialect, table, c, asciiPattern);
     return QLatin1Char('(') + tests.join(QStringLiteral(" OR ")) + QLatin1Char(')');
 }
 
@@ -150,9 +148,17 @@ bool isAscii(const QString& text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
-QString restrictedTo(const QString& table, const QString& indexTable, bool useIndex) {
+// The index's narrowing: the FTS5 table's candidates, or on the server the folded joined
+// text, which holds the pattern whenever one of its columns does (the trigram index
+// answers that test).
+QString restrictedTo(const jobdb::Dialect& dialect, const QString& table, const QString& indexTable,
+                     bool useIndex) {
     if (!useIndex)
         return {};
+    if (dialect.engine == jobdb::Engine::Postgres)
+        return QStringLiteral(" AND kestro_fold(%1) LIKE ?%2")
+            .arg(jobdb::serverSearchText(table, indexTable == jobdb::searchindex::FileTable),
+                 dialect.likeTail);
     return QStringLiteral(" AND %1.rowid IN (SELECT rowid FROM %2 WHERE %2 MATCH ?)")
         .arg(table, jobdb::quoted(indexTable));
 }
@@ -173,20 +179,8 @@ bool runQuery(QSqlQuery& q, const QString& pattern, const QString& match, Search
 
 } // namespace
 
-QString foldForSearch(const QString& text) {
-    QString out = text;
-    for (QChar& c : out) {
-        const char16_t u = c.unicode();
-        if ((u >= u'A' && u <= u'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7))
-            c = QChar(char16_t(u + 0x20));
-        else if (u == 0x1E9E)
-            c = QChar(char16_t(0xDF));
-    }
-    return out;
-}
-
 bool installSearchFolding(const QSqlDatabase& db) {
-    sqlite3* handle = handleOf(db);
+    sqlite3* handle = jobdb::sqliteHandle(db);
     return handle &&
            sqlite3_create_function_v2(
                handle, "kestro_fold", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
@@ -197,27 +191,37 @@ SearchOutcome searchJobs(const QSqlDatabase& db, const QString& text,
                          const std::function<bool()>& cancelled, bool useIndex) {
     SearchOutcome out;
     out.text = text;
-    if (!installSearchFolding(db)) {
+    const jobdb::Dialect& dialect = jobdb::dialectOf(db);
+    const bool server = dialect.engine == jobdb::Engine::Postgres;
+    if (!server && !installSearchFolding(db)) {
         out.error = QStringLiteral("Die Datenbank kann nicht durchsucht werden.");
         return out;
     }
-    const CancelGuard guard(handleOf(db), cancelled);
+    // A server's texts cannot hold a NUL, so a text with one finds nothing there.
+    if (server && text.contains(QChar(0)))
+        return out;
+    const CancelGuard guard(db, cancelled);
     const QString folded = foldForSearch(text);
     const QString pattern = QLatin1Char('%') + folded + QLatin1Char('%');
     const bool asciiPattern = isAscii(folded);
     // FTS5 refuses a query holding a NUL; such a text is rare enough to read every row.
-    const QString match = useIndex && !folded.contains(QChar(0)) ? indexQuery(folded) : QString();
+    // The server narrows by the pattern itself (no NUL can be stored in its texts).
+    const QString match = !useIndex || folded.contains(QChar(0)) ? QString()
+                          : server                               ? pattern
+                                                                 : indexQuery(folded);
     out.usedIndex = !match.isEmpty() && jobdb::hasSearchIndex(db);
     const QString jobMatch = out.usedIndex ? match : QString();
 
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(
-        QStringLiteral("WITH p(pat) AS (SELECT ?) SELECT j.JobNumber, j.Projekt, j.Datum, "
-                       "j.Kostenstelle FROM JobDaten j, p WHERE %1%2 "
+        QStringLiteral("WITH p(pat) AS (SELECT CAST(? AS TEXT)) SELECT j.JobNumber, j.Projekt, "
+                       "j.Datum, j.Kostenstelle FROM JobDaten j, p WHERE %1%2 "
                        "ORDER BY j.JobNumber DESC, j.rowid DESC")
-            .arg(anyColumnLike(jobdb::searchedJobColumns(), QStringLiteral("j"), asciiPattern),
-                 restrictedTo(QStringLiteral("j"), jobdb::searchindex::JobTable, out.usedIndex)));
+            .arg(anyColumnLike(dialect, jobdb::searchedJobColumns(), QStringLiteral("j"),
+                               asciiPattern),
+                 restrictedTo(dialect, QStringLiteral("j"), jobdb::searchindex::JobTable,
+                              out.usedIndex)));
     if (!runQuery(q, pattern, jobMatch, out, guard))
         return out;
     while (q.next())
@@ -225,17 +229,19 @@ SearchOutcome searchJobs(const QSqlDatabase& db, const QString& text,
                          cleanText(q.value(2)), cleanText(q.value(3))});
 
     q.prepare(
-        QStringLiteral("WITH p(pat) AS (SELECT ?) SELECT f.JobNumber, f.Filename "
+        QStringLiteral("WITH p(pat) AS (SELECT CAST(? AS TEXT)) SELECT f.JobNumber, f.Filename "
                        "FROM FileDaten f, p WHERE %1%2 ORDER BY f.LaufNR DESC, f.rowid DESC")
-            .arg(columnLike(QStringLiteral("f"), QStringLiteral("Filename"), asciiPattern),
-                 restrictedTo(QStringLiteral("f"), jobdb::searchindex::FileTable, out.usedIndex)));
+            .arg(columnLike(dialect, QStringLiteral("f"), QStringLiteral("Filename"), asciiPattern),
+                 restrictedTo(dialect, QStringLiteral("f"), jobdb::searchindex::FileTable,
+                              out.usedIndex)));
     if (!runQuery(q, pattern, jobMatch, out, guard))
         return out;
     while (q.next())
         out.hits.append(
             {SearchHit::Kind::File, cleanText(q.value(0)), cleanText(q.value(1)), {}, {}});
-    // The engine may have finished just as a newer search came.
-    if (guard.fired())
+    // The engine may have finished just as a newer search came; a server's statement runs
+    // to its end, and its hits are dropped here.
+    if (guard.fired() || (server && cancelled && cancelled()))
         out.cancelled = true;
     return out;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "client/jobdb/searchindex.h"
+
 #include <QList>
 #include <QMetaType>
 #include <QSqlDatabase>
@@ -32,7 +34,7 @@ struct SearchOutcome {
 // The case folding of the search: A-Z and the upper-case letters of Latin-1 (Ä, Ö, Ü, É,
 // ...) become lower case, capital sharp s becomes ß. Everything else stays, so "STRASSE"
 // finds "strasse" but "strasse" does not find "Straße".
-QString foldForSearch(const QString& text);
+using jobdb::foldForSearch;
 
 // Makes the folding available to statements on this connection as kestro_fold(x). False
 // when the connection is not an SQLite one.
@@ -48,7 +50,9 @@ bool installSearchFolding(const QSqlDatabase& db);
 //
 // Uses the substring index when the file has it and the text holds a run of three
 // characters without wildcards; the hits are the same either way. `cancelled` is asked
-// now and then while the engine works; when it answers true the search stops.
+// now and then while the engine works; when it answers true the search stops. On a
+// PostgreSQL server a running statement is not interrupted: it ends (the trigram index keeps
+// it short) and its hits are marked cancelled, so the caller drops them.
 SearchOutcome searchJobs(const QSqlDatabase& db, const QString& text,
                          const std::function<bool()>& cancelled = {}, bool useIndex = true);
 

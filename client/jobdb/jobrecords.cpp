@@ -1,6 +1,8 @@
 #include "client/jobdb/jobrecords.h"
 
+#include "client/jobdb/address.h"
 #include "client/jobdb/database.h"
+#include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
 #include "client/jobdb/rowvalues.h"
 #include "client/jobdb/schema.h"
@@ -217,7 +219,7 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
                         sheetPath)};
     const QString dbFailure = QStringLiteral("Die Datenbank kann nicht abgefragt werden:");
     if (!db_.isOpen())
-        return {std::nullopt, failure(dbFailure, db_.path())};
+        return {std::nullopt, failure(dbFailure, shownDatabank(db_.path()))};
 
     PreparedJob prepared;
     prepared.sheetPath = sheetPath;
@@ -234,11 +236,11 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
     };
     const auto delivery = lookUpDelivery(job.delivery, prompter);
     if (!delivery)
-        return fail(failure(dbFailure, db_.path()));
+        return fail(failure(dbFailure, shownDatabank(db_.path())));
     prepared.delivery = *delivery;
     const auto project = lookUpProject(job.project, prompter);
     if (!project)
-        return fail(failure(dbFailure, db_.path()));
+        return fail(failure(dbFailure, shownDatabank(db_.path())));
     prepared.project = *project;
 
     JobSheetContent content;
@@ -269,7 +271,7 @@ PrepareResult JobStore::prepareJob(const compose::JobSnapshot& job, const Master
 QString notWritableText(const QString& databasePath, const QString& error) {
     return failure(
         QStringLiteral("Die Datenbank nimmt keinen Auftrag an, der Auftrag wird nicht gesendet:"),
-        databasePath + QStringLiteral(" (") + error + QLatin1Char(')'));
+        shownDatabank(databasePath) + QStringLiteral(" (") + error + QLatin1Char(')'));
 }
 
 JobRows jobRows(const compose::JobSnapshot& job, const MasterData& master,
@@ -296,7 +298,7 @@ JobRows jobRows(const compose::JobSnapshot& job, const MasterData& master,
         {QStringLiteral("Telefon"), master.phone},
         {QStringLiteral("email"), master.email},
         {QStringLiteral("Web"), master.web},
-        {QStringLiteral("PfadFile"), databasePath},
+        {QStringLiteral("PfadFile"), shownDatabank(databasePath)},
         {QStringLiteral("Datum"), de::twoDigitYearDate(today)},
         {QStringLiteral("Uhrzeit"), sendTime},
         {QStringLiteral("Memo"), job.remarks},
@@ -346,9 +348,10 @@ QVariant valueOf(const JobRows::Values& values, const QString& column) {
 // Whether the job's row, by number, date and time, is in the table already.
 std::optional<bool> isStored(const QSqlDatabase& db, const JobRows& rows) {
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE JobNumber = ? AND Datum IS ? AND "
-                             "Uhrzeit IS ? LIMIT 1")
-                  .arg(quoted(table::JobDaten)));
+    const QString sameAs = dialectOf(db).sameAs;
+    q.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE JobNumber = ? AND Datum %2 ? AND "
+                             "Uhrzeit %2 ? LIMIT 1")
+                  .arg(quoted(table::JobDaten), sameAs));
     q.addBindValue(rows.jobNumber);
     for (const char* column : {"Datum", "Uhrzeit"}) {
         QVariant stored;

@@ -1,13 +1,18 @@
 #include "client/jobdb/rebuild.h"
 
+#include "client/jobdb/address.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/jobdblog.h"
+#include "client/jobdb/schema.h"
+#include "client/jobdb/searchindex.h"
 #include "common/prompter.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace kestro::jobdb {
@@ -65,7 +70,9 @@ QString buildRebuiltFile(const QString& dbPath, const QString& tmpPath,
             return QStringLiteral("die Datei ist nicht lesbar (%1)").arg(attach.lastError().text());
     }
     {
-        WriteTransaction tx(db);
+        // The new file is this process's alone, and the live file is held by the caller
+        // for writing: a deferred transaction only reads it.
+        WriteTransaction tx(db, WriteTransaction::Start::Deferred);
         if (!tx.isActive())
             return QStringLiteral("die neue Datei ist gesperrt (%1)").arg(tx.errorText());
         for (const TableLayout& layout : tableLayouts())
@@ -87,10 +94,43 @@ QString failureMessage(const QString& dbPath, const QString& reason) {
         .arg(dbPath, reason);
 }
 
+// The rebuild on a server: one transaction under the write lock, so that the other
+// workstations' writes wait for it and never see half the tables.
+QString rebuildServer(const QString& address, const QString& versionText) {
+    const Database db(address);
+    if (!db.isOpen())
+        return QStringLiteral("der Server ist nicht erreichbar (%1)").arg(db.errorText());
+    QString error;
+    {
+        WriteTransaction tx(db.connection());
+        if (!tx.isActive())
+            return QStringLiteral("die Datenbank ist gesperrt (%1)").arg(tx.errorText());
+        if (!completeServerTables(db, versionText, &error))
+            return QStringLiteral("die Tabellen können nicht angelegt werden (%1)").arg(error);
+        if (!tx.commit())
+            return QStringLiteral("die Tabellen können nicht gespeichert werden (%1)")
+                .arg(tx.errorText());
+    }
+    if (!ensureSearchIndex(db.connection(), &error))
+        qCWarning(lcJobDb) << "search on the server without its index:" << error;
+    return {};
+}
+
 } // namespace
 
 RebuildResult rebuildDatabase(const QString& dbPath, Prompter& prompter,
                               const QString& versionText) {
+    if (isServerAddress(dbPath)) {
+        if (const QString error = rebuildServer(dbPath, versionText); !error.isEmpty()) {
+            RebuildResult r;
+            r.message = failureMessage(shownDatabank(dbPath), error);
+            qCWarning(lcJobDb) << "rebuild of" << shownDatabank(dbPath) << "failed:" << error;
+            prompter.message(r.message, Prompter::Icon::Critical, programTitle());
+            return r;
+        }
+        qCInfo(lcJobDb) << "tables on" << shownDatabank(dbPath) << "made current";
+        return {true, {}};
+    }
     const QString tmp = rebuildPath(dbPath);
     const QString backup = backupPath(dbPath);
     auto fail = [&](const QString& reason) {
@@ -104,6 +144,18 @@ RebuildResult rebuildDatabase(const QString& dbPath, Prompter& prompter,
 
     if (!removeWithJournal(tmp))
         return fail(QStringLiteral("die alte Datei %1 lässt sich nicht entfernen").arg(tmp));
+    // The live file is held for writing from the copy to the swap: another workstation's
+    // write waits, and then finds the file swapped and is refused, instead of landing in
+    // the file kept aside after the copy was taken.
+    const Database live(dbPath);
+    std::optional<WriteTransaction> hold;
+    if (live.isOpen()) {
+        hold.emplace(live.connection());
+        if (!hold->isActive())
+            return fail(QStringLiteral("die Datenbank wird gerade von einem anderen Arbeitsplatz "
+                                       "beschrieben. Bitte warten Sie einen Moment und starten "
+                                       "Sie das Programm dann erneut"));
+    }
     if (const QString error = buildRebuiltFile(dbPath, tmp, versionText); !error.isEmpty())
         return fail(error);
     if (!syncPath(tmp, false))
@@ -126,6 +178,8 @@ RebuildResult rebuildDatabase(const QString& dbPath, Prompter& prompter,
 }
 
 bool finishInterruptedSwap(const QString& dbPath, const QString& versionText) {
+    if (isServerAddress(dbPath))
+        return false;
     const QString tmp = rebuildPath(dbPath);
     if (QFileInfo::exists(dbPath) || !QFileInfo::exists(backupPath(dbPath)) ||
         !QFileInfo::exists(tmp))

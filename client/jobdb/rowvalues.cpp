@@ -63,6 +63,10 @@ QString cleanText(const QVariant& value) {
 }
 
 QString quoted(const QString& identifier) {
+    return quotedAsIs(identifier.toLower());
+}
+
+QString quotedAsIs(const QString& identifier) {
     QString s = identifier;
     s.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + s + QLatin1Char('"');

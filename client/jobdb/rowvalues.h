@@ -45,7 +45,13 @@ bool insertRow(const QSqlDatabase& db, const RowValues& row, QString* error = nu
 bool updateRow(const QSqlDatabase& db, const RowValues& row, qint64 rowid,
                QString* error = nullptr);
 
-// The identifier in double quotes, for table and column names from the layouts.
+// The identifier in double quotes, for naming the tables and columns of the layouts in a
+// query. In lower case: the embedded engine matches names without regard to case, and the
+// server's tables are built with lower-case names (which is also what it makes of a name
+// written without quotes).
 QString quoted(const QString& identifier);
+// The identifier in double quotes as written, for building an object under that name in
+// the embedded engine.
+QString quotedAsIs(const QString& identifier);
 
 } // namespace kestro::jobdb

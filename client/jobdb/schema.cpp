@@ -1,8 +1,10 @@
 #include "client/jobdb/schema.h"
 
 #include "client/jobdb/database.h"
+#include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
 #include "client/jobdb/rowvalues.h"
+#include "client/jobdb/searchindex.h"
 #include "common/prompter.h"
 
 #include <QRegularExpression>
@@ -13,16 +15,21 @@ namespace {
 
 // Declared types chosen so that SQLite's type affinity matches the column's type code and
 // the code and size can be read back from the file.
-QString declaredType(const ColumnSpec& c) {
+QString declaredType(const Dialect& dialect, const ColumnSpec& c) {
     switch (c.type) {
     case ColumnType::Long:
-        return QStringLiteral("INTEGER");
+        return dialect.longType;
     case ColumnType::Text:
-        return QStringLiteral("VARCHAR(%1)").arg(c.size);
+        return dialect.textType.arg(c.size);
     case ColumnType::Memo:
-        return QStringLiteral("TEXT");
+        return dialect.memoType;
     }
     return {};
+}
+
+// A name as the engine stores it for an object built under it.
+QString declaredName(const Dialect& dialect, const QString& name) {
+    return dialect.lowerCaseNames ? quoted(name) : quotedAsIs(name);
 }
 
 // The expression that turns an old value into what the new column accepts, Null when it
@@ -98,22 +105,72 @@ void showEngineError(Prompter& prompter, const QSqlError& error) {
 }
 
 bool buildTable(const QSqlDatabase& db, const TableLayout& layout, QSqlError* error) {
+    const Dialect& dialect = dialectOf(db);
     QStringList cols;
     for (const ColumnSpec& c : layout.columns)
-        cols << quoted(c.name) + QLatin1Char(' ') + declaredType(c);
+        cols << declaredName(dialect, c.name) + QLatin1Char(' ') + declaredType(dialect, c);
+    if (!dialect.rowNumberColumn.isEmpty())
+        cols << dialect.rowNumberColumn;
     QSqlQuery q(db);
+    // The search's folding is made with the tables it searches.
+    if (dialect.engine == Engine::Postgres &&
+        (layout.name == table::JobDaten || layout.name == table::FileDaten) &&
+        !q.exec(serverFoldFunctionSql())) {
+        *error = q.lastError();
+        return false;
+    }
     if (!q.exec(QStringLiteral("CREATE TABLE %1 (%2)")
-                    .arg(quoted(layout.name), cols.join(QStringLiteral(", "))))) {
+                    .arg(declaredName(dialect, layout.name), cols.join(QStringLiteral(", "))))) {
         *error = q.lastError();
         return false;
     }
     for (const QString& col : layout.indexed) {
         if (!q.exec(QStringLiteral("CREATE INDEX %1 ON %2 (%3)")
-                        .arg(quoted(layout.name + QLatin1Char('_') + col), quoted(layout.name),
-                             quoted(col)))) {
+                        .arg(declaredName(dialect, layout.name + QLatin1Char('_') + col),
+                             declaredName(dialect, layout.name), declaredName(dialect, col)))) {
             *error = q.lastError();
             return false;
         }
+    }
+    return true;
+}
+
+bool completeServerTables(const Database& file, const QString& versionText, QString* error) {
+    QSqlDatabase db = file.connection();
+    const Dialect& dialect = dialectOf(db);
+    QSqlQuery q(db);
+    auto run = [&q, error](const QString& sql) {
+        if (q.exec(sql))
+            return true;
+        *error = q.lastError().text();
+        return false;
+    };
+    for (const TableLayout& layout : tableLayouts()) {
+        if (!file.hasTable(layout.name)) {
+            QSqlError buildError;
+            if (!buildTable(db, layout, &buildError)) {
+                *error = buildError.text();
+                return false;
+            }
+            continue;
+        }
+        const QStringList present = file.columnsOf(layout.name);
+        for (const ColumnSpec& c : layout.columns) {
+            if (!present.contains(c.name, Qt::CaseInsensitive) &&
+                !run(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                         .arg(quoted(layout.name), declaredName(dialect, c.name),
+                              declaredType(dialect, c))))
+                return false;
+        }
+    }
+    if (!run(QStringLiteral("DELETE FROM ") + quoted(table::Version)))
+        return false;
+    q.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (?)")
+                  .arg(quoted(table::Version), quoted(QStringLiteral("Version"))));
+    q.addBindValue(versionText);
+    if (!q.exec()) {
+        *error = q.lastError().text();
+        return false;
     }
     return true;
 }

@@ -12,6 +12,8 @@ class Prompter;
 
 namespace kestro::jobdb {
 
+class Database;
+
 // The version text of this program ("1.0.41"), recorded in the Version table of every file it
 // builds. A file recording another text is rebuilt at start-up.
 QString programVersionText();
@@ -29,6 +31,12 @@ void showEngineError(Prompter& prompter, const QSqlError& error);
 // Builds the table in the connection's main file with the layout's columns, types and sizes
 // (and its look-up indexes). Runs inside the caller's transaction when there is one.
 bool buildTable(const QSqlDatabase& db, const TableLayout& layout, QSqlError* error);
+
+// The version rebuild on a PostgreSQL server, in the caller's transaction: builds each table
+// of the layouts that is missing, adds the columns a table lacks (rows keep their values)
+// and records `versionText` as the one Version row. The rows stay where they are: a server
+// table has no file to swap. False with `error` when the server refused.
+bool completeServerTables(const Database& db, const QString& versionText, QString* error);
 
 // The outcome of copying one table's rows from the attached file "old" into "main".
 struct CopyCount {

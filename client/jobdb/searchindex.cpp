@@ -1,6 +1,7 @@
 #include "client/jobdb/searchindex.h"
 
 #include "client/jobdb/database.h"
+#include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
 #include "client/jobdb/rowvalues.h"
 #include "client/jobdb/tablelayout.h"
@@ -18,7 +19,7 @@ namespace {
 QString joinedText(const QString& row, const QStringList& columns) {
     QStringList parts;
     for (const QString& c : columns)
-        parts << QStringLiteral("coalesce(%1.%2, '')").arg(row, quoted(c));
+        parts << QStringLiteral("coalesce(%1.%2, '')").arg(row, quotedAsIs(c));
     return parts.join(QStringLiteral(" || char(10) || "));
 }
 
@@ -46,13 +47,13 @@ QString stampChange(const IndexSpec& s, const char* row, int sign) {
     const QString op = sign > 0 ? QStringLiteral("+") : QStringLiteral("-");
     return QStringLiteral("UPDATE %1 SET Zeilen = Zeilen %2 1, Summe = Summe %2 %3.rowid "
                           "WHERE Tabelle = '%4';")
-        .arg(quoted(searchindex::StampTable), op, QLatin1String(row), s.sourceTable);
+        .arg(quotedAsIs(searchindex::StampTable), op, QLatin1String(row), s.sourceTable);
 }
 
 QStringList createStatements(const IndexSpec& s) {
-    const QString index = quoted(s.indexTable);
-    const QString source = quoted(s.sourceTable);
-    const QString stamp = quoted(searchindex::StampTable);
+    const QString index = quotedAsIs(s.indexTable);
+    const QString source = quotedAsIs(s.sourceTable);
+    const QString stamp = quotedAsIs(searchindex::StampTable);
     const QString insertNew = QStringLiteral("INSERT INTO %1 (rowid, txt) VALUES (new.rowid, %2);")
                                   .arg(index, joinedText(QStringLiteral("new"), s.columns));
     // The index keeps no copy of the texts; a row leaves it by naming the text it went in with.
@@ -74,11 +75,11 @@ QStringList createStatements(const IndexSpec& s) {
                        "count(*), coalesce(sum(rowid), 0) FROM %3")
             .arg(stamp, s.sourceTable, source),
         QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 %4 END")
-            .arg(quoted(triggerName(s, "ai")), source, insertNew, stampIn),
+            .arg(quotedAsIs(triggerName(s, "ai")), source, insertNew, stampIn),
         QStringLiteral("CREATE TRIGGER %1 AFTER DELETE ON %2 BEGIN %3 %4 END")
-            .arg(quoted(triggerName(s, "ad")), source, deleteOld, stampOut),
+            .arg(quotedAsIs(triggerName(s, "ad")), source, deleteOld, stampOut),
         QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE ON %2 BEGIN %3 %4 %5 %6 END")
-            .arg(quoted(triggerName(s, "au")), source, deleteOld, stampOut, insertNew, stampIn),
+            .arg(quotedAsIs(triggerName(s, "au")), source, deleteOld, stampOut, insertNew, stampIn),
     };
 }
 
@@ -106,7 +107,7 @@ bool stampMatches(const QSqlDatabase& db, const IndexSpec& s) {
     q.prepare(QStringLiteral("SELECT t.n = st.Zeilen AND t.s = st.Summe FROM (SELECT "
                              "count(*) AS n, coalesce(sum(rowid), 0) AS s FROM %1) t, %2 st "
                              "WHERE st.Tabelle = ?")
-                  .arg(quoted(s.sourceTable), quoted(searchindex::StampTable)));
+                  .arg(quotedAsIs(s.sourceTable), quotedAsIs(searchindex::StampTable)));
     q.addBindValue(s.sourceTable);
     return q.exec() && q.next() && q.value(0).toBool();
 }
@@ -126,6 +127,91 @@ bool run(QSqlQuery& q, const QString& sql, QString* error) {
 
 } // namespace
 
+QString serverFoldFunctionSql() {
+    QString from;
+    for (char16_t u = 1; u < 0x2000; ++u) {
+        const QString c(QChar{u});
+        if (foldForSearch(c) != c)
+            from += c;
+    }
+    return QStringLiteral("CREATE OR REPLACE FUNCTION kestro_fold(text) RETURNS text LANGUAGE sql "
+                          "IMMUTABLE STRICT PARALLEL SAFE AS $f$SELECT translate($1, '%1', "
+                          "'%2')$f$")
+        .arg(from, foldForSearch(from));
+}
+
+namespace {
+
+QString serverIndexName(const IndexSpec& s) {
+    return s.indexTable.toLower();
+}
+
+bool hasServerIndex(const QSqlDatabase& db) {
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT count(*) FROM pg_indexes WHERE schemaname = current_schema() "
+                             "AND indexname IN (?, ?)"));
+    for (const IndexSpec& s : specs())
+        q.addBindValue(serverIndexName(s));
+    return q.exec() && q.next() && q.value(0).toInt() == 2;
+}
+
+bool ensureServerSearch(const QSqlDatabase& db, QString* error) {
+    QSqlQuery q(db);
+    {
+        // Two workstations replacing the function at once would collide.
+        WriteTransaction tx(db);
+        if (!tx.isActive() || !run(q, serverFoldFunctionSql(), error) || !tx.commit()) {
+            if (error && error->isEmpty())
+                *error = tx.errorText();
+            return false;
+        }
+    }
+    if (hasServerIndex(db))
+        return true;
+    // Without the right to install the extension the search still works, reading every row.
+    if (!q.exec(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"))) {
+        qCWarning(lcJobDb) << "no trigram index, the search reads every row:"
+                           << q.lastError().text();
+        return true;
+    }
+    for (const IndexSpec& s : specs()) {
+        const bool files = s.sourceTable == table::FileDaten;
+        if (!run(q,
+                 QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 USING gin (kestro_fold(%3) "
+                                "gin_trgm_ops)")
+                     .arg(quoted(serverIndexName(s)), quoted(s.sourceTable),
+                          serverSearchText({}, files)),
+                 error))
+            return false;
+    }
+    qCInfo(lcJobDb) << "trigram search index built on the server";
+    return true;
+}
+
+} // namespace
+
+QString serverSearchText(const QString& row, bool files) {
+    const QStringList columns =
+        files ? QStringList{QStringLiteral("Filename")} : searchedJobColumns();
+    const QString prefix = row.isEmpty() ? QString() : row + QLatin1Char('.');
+    QStringList parts;
+    for (const QString& c : columns)
+        parts << QStringLiteral("coalesce(%1%2, '')").arg(prefix, quoted(c));
+    return QLatin1Char('(') + parts.join(QStringLiteral(" || chr(10) || ")) + QLatin1Char(')');
+}
+
+QString foldForSearch(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if ((u >= u'A' && u <= u'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7))
+            c = QChar(char16_t(u + 0x20));
+        else if (u == 0x1E9E)
+            c = QChar(char16_t(0xDF));
+    }
+    return out;
+}
+
 const QStringList& searchedJobColumns() {
     static const QStringList columns{QStringLiteral("Kostenstelle"), QStringLiteral("Projekt"),
                                      QStringLiteral("User"),         QStringLiteral("PCName"),
@@ -138,6 +224,8 @@ const QStringList& searchedJobColumns() {
 }
 
 bool hasSearchIndex(const QSqlDatabase& db) {
+    if (engineOf(db) == Engine::Postgres)
+        return hasServerIndex(db);
     for (const IndexSpec& s : specs()) {
         bool queried = false;
         if (presentObjects(db, s, &queried) != objectNames(s).size())
@@ -147,6 +235,8 @@ bool hasSearchIndex(const QSqlDatabase& db) {
 }
 
 bool ensureSearchIndex(const QSqlDatabase& db, QString* error) {
+    if (engineOf(db) == Engine::Postgres)
+        return ensureServerSearch(db, error);
     const QList<IndexSpec> all = specs();
     if (std::all_of(all.begin(), all.end(), [&db](const IndexSpec& s) {
             bool queried = false;
@@ -171,9 +261,9 @@ bool ensureSearchIndex(const QSqlDatabase& db, QString* error) {
         }
         // A partly built or stale index is built afresh.
         for (const QString& name : objectNames(s).mid(1))
-            if (!run(q, QStringLiteral("DROP TRIGGER IF EXISTS ") + quoted(name), error))
+            if (!run(q, QStringLiteral("DROP TRIGGER IF EXISTS ") + quotedAsIs(name), error))
                 return false;
-        if (!run(q, QStringLiteral("DROP TABLE IF EXISTS ") + quoted(s.indexTable), error))
+        if (!run(q, QStringLiteral("DROP TABLE IF EXISTS ") + quotedAsIs(s.indexTable), error))
             return false;
         for (const QString& sql : createStatements(s))
             if (!run(q, sql, error))

@@ -26,6 +26,20 @@ inline const QString StampTable = QStringLiteral("SucheStand");
 // The fourteen JobDaten columns the job search looks at, in the search's order.
 const QStringList& searchedJobColumns();
 
+// The search's case folding: A-Z, U+00C0 to U+00DE without U+00D7 (the multiplication sign)
+// to their small letters, and U+1E9E (capital sharp s) to U+00DF. Every character stays one
+// character.
+QString foldForSearch(const QString& text);
+
+// On a PostgreSQL server the index is a trigram index (pg_trgm) over the folded, joined
+// texts, and the folding is the SQL function kestro_fold(text), made with the tables from
+// the same rule. This is that joined text of the job row (or, with `files`, of the file row)
+// under the alias `row`, as the index holds it: a search narrows by it before its own test.
+QString serverSearchText(const QString& row, bool files);
+// The statement that makes (or replaces) kestro_fold() on a server: a translate() over every
+// character the rule changes, so that the server folds exactly as foldForSearch() does.
+QString serverFoldFunctionSql();
+
 // True when both index tables are in the file and their triggers sit on the indexed tables.
 bool hasSearchIndex(const QSqlDatabase& db);
 
@@ -34,6 +48,8 @@ bool hasSearchIndex(const QSqlDatabase& db);
 // tables. An index that no longer fits its table (rows renumbered by a dump read back,
 // rows written while its triggers sat on a table renamed aside) is built afresh. False (with
 // `error`) when the engine refused, for example on a read-only file; the file is then unchanged.
+// On a server: makes kestro_fold() and, where pg_trgm is there or may be installed, the two
+// trigram indexes; without the extension the search reads every row, with the same hits.
 bool ensureSearchIndex(const QSqlDatabase& db, QString* error = nullptr);
 
 } // namespace kestro::jobdb

@@ -1,5 +1,6 @@
 #include "client/startup/startup.h"
 
+#include "client/jobdb/address.h"
 #include "client/startup/ftpdefaults.h"
 #include "client/startup/startuplog.h"
 #include "common/fileexists.h"
@@ -92,7 +93,8 @@ bool ClientStartup::settleDatabase(ClientState& state) {
     if (state.databasePath.isEmpty())
         return chooseOnFirstStart(state);
     seams_.database.recoverInterrupted(state.databasePath);
-    if (!fileExists(state.databasePath))
+    // A server's tables are made by the version rebuild below; only a file can be missing.
+    if (!jobdb::isServerAddress(state.databasePath) && !fileExists(state.databasePath))
         return createMissing(state);
     if (!seams_.database.isCurrentVersion(state.databasePath) &&
         !seams_.database.rebuildAndSwap(state.databasePath)) {

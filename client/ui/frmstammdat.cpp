@@ -1,5 +1,6 @@
 #include "client/ui/frmstammdat.h"
 
+#include "client/jobdb/address.h"
 #include "client/ui/windowplacement.h"
 
 #include <QCheckBox>
@@ -143,7 +144,8 @@ void FrmStammdat::fillWindow() {
                                          : state == 2 ? Qt::PartiallyChecked
                                                       : Qt::Unchecked);
     }
-    text15_->setText(ctx_.databasePath);
+    // A server address keeps its password out of sight; the window keeps the full text.
+    text15_->setText(jobdb::shownDatabank(ctx_.databasePath));
 }
 
 void FrmStammdat::collect() {
@@ -152,19 +154,20 @@ void FrmStammdat::collect() {
             ctx_.master.*(f->member) = text_[f->control]->text();
     }
     ctx_.master.vatRate = jobdb::parseVatRate(text_[4]->text()).value_or(0.0f);
+    // The database box is read-only and shows the address without its password; the
+    // database in use is the one chosen, not the text shown.
     for (const FlagField& f : kFlags) {
         const Qt::CheckState cs = check_[f.control]->checkState();
         ctx_.master.*(f.member) = jobdb::flagDigit(cs == Qt::Checked            ? 1
                                                    : cs == Qt::PartiallyChecked ? 2
                                                                                 : 0);
     }
-    ctx_.databasePath = text15_->text();
 }
 
 void FrmStammdat::onDatabank() {
-    const QString path = choice_->choose(text15_->text());
+    const QString path = choice_->choose(ctx_.databasePath);
     ctx_.databasePath = path;
-    text15_->setText(path);
+    text15_->setText(jobdb::shownDatabank(path));
     const jobdb::MasterDataStore store(path);
     if (!store.load(ctx_.master))
         ctx_.prompter.message(QStringLiteral("Die Stammdaten konnten nicht gelesen werden:\r") +

@@ -7,6 +7,7 @@
 #include "client/jobdb/creation.h"
 #include "client/jobdb/masterdata.h"
 #include "common/prompter.h"
+#include "jobdb/jobdbtestutil.h"
 #include "support/peerprocess.h"
 #include "support/programrun.h"
 #include "support/testenv.h"
@@ -26,9 +27,11 @@ inline const QString kCompany = QStringLiteral("Muster/Bau\\GmbH");
 class SendWorkstation {
 public:
     // Starts the shop (extra arguments go to printshop.py) and prepares the workstation
-    // with `ftpServer` as its target (the shop's own when empty). False when something
-    // could not be set up; `problem()` says what.
-    bool start(const QStringList& shopArgs = {}, const QString& ftpServer = {}) {
+    // with `ftpServer` as its target (the shop's own when empty), its job database a file
+    // or a database on the test server. False when something could not be set up;
+    // `problem()` says what.
+    bool start(const QStringList& shopArgs = {}, const QString& ftpServer = {},
+               jobdb::Engine engine = jobdb::Engine::Sqlite) {
         if (!shop_.startFixture(QStringLiteral("printshop.py"),
                                 QStringList{QStringLiteral("--root"), machine.path("shop")} +
                                     shopArgs))
@@ -45,8 +48,10 @@ public:
                                          "Password=geheim\n")
                               .arg(value("webServer"), value("smtpServer"))
                               .toUtf8());
-        databasePath = machine.path(QStringLiteral("drive/KestroJobs.mdb"));
         QDir().mkpath(machine.systemDrive());
+        databasePath = engine == jobdb::Engine::Sqlite
+                           ? machine.path(QStringLiteral("drive/KestroJobs.mdb"))
+                           : dbtest::freshDatabank(engine, machine.systemDrive());
         QDir().mkpath(machine.clientDataFolder());
         ScriptedPrompter prompter;
         if (!jobdb::createAllTables(databasePath, prompter))

@@ -9,7 +9,13 @@
 #include <gtest/gtest.h>
 
 #include "client/jobdb/database.h"
+#include "client/startup/settings.h"
+#include "common/registrystore.h"
 #include "jobdb/jobdbtestutil.h"
+#include "support/peerprocess.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 
 using kestro::test::SendWorkstation;
 
@@ -167,11 +173,68 @@ TEST_F(KestroJobsTest, SendAgainFromTheHistoryThenDelete) {
         jobs({QStringLiteral("delete"), QStringLiteral("2"), QStringLiteral("--yes")}).exitCode, 1);
 }
 
+// The history moves to a server: copied and checked, the file untouched, a second copy into
+// the now filled database refused; Databank changes only when confirmed, through Vellmon.
+TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWas) {
+    execSql("INSERT INTO LieferAdr (LiefNumber, Name1, Street) VALUES (12, 'Baustelle Süd', "
+            "'Weg 1')");
+    execSql("UPDATE JobDaten SET Memo = 'Zeile 1' || char(10) || 'C:\\pfad\\Ärger 50%'");
+    auto fileSum = [this] {
+        return QCryptographicHash::hash(kestro::test::readFile(ws.databasePath),
+                                        QCryptographicHash::Sha256);
+    };
+    const QByteArray before = fileSum();
+    const QString target = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
+    ASSERT_FALSE(target.isEmpty());
+
+    ProcessRun r = jobs({QStringLiteral("copy-to"), target});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Alle Tabellen stimmen überein.")))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Databank bleibt"))) << r.err.toStdString();
+    const auto copied = kestro::dbtest::queryRows(
+        target, QStringLiteral("SELECT j.Memo, (SELECT count(*) FROM FileDaten), (SELECT Name1 "
+                               "FROM LieferAdr) FROM JobDaten j"));
+    ASSERT_EQ(copied.size(), 1);
+    EXPECT_EQ(copied[0], (QVariantList{QStringLiteral("Zeile 1\nC:\\pfad\\Ärger 50%"), 2,
+                                       QStringLiteral("Baustelle Süd")}));
+    EXPECT_EQ(kestro::startup::SettingsReader().read(QStringLiteral("Databank")), ws.databasePath);
+
+    r = jobs({QStringLiteral("copy-to"), target, QStringLiteral("--yes")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("ist nicht leer: die Tabelle JobDaten")))
+        << r.err.toStdString();
+
+    // Confirmed: Vellmon writes the setting, and the history is read from the server.
+    ws.machine.env().set("SystemRoot", ws.machine.path(QStringLiteral("windows")));
+    ws.machine.env().set("VELLMON_UNIT_DIR", ws.machine.path(QStringLiteral("units")));
+    ws.machine.env().set("VELLMON_READY_LINE", QStringLiteral("1"));
+    kestro::test::PeerProcess vellmon;
+    ASSERT_TRUE(vellmon.start(
+        qEnvironmentVariable("KESTRO_BINARY_DIR") + QStringLiteral("/service/Vellmon"), {}))
+        << vellmon.output().toStdString();
+    const QString second = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
+    r = jobs({QStringLiteral("copy-to"), second, QStringLiteral("--yes")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(fileSum(), before) << "the file was changed";
+    // Vellmon writes the setting once it has answered the call.
+    QElapsedTimer waited;
+    waited.start();
+    while (kestro::startup::SettingsReader().read(QStringLiteral("Databank")) != second &&
+           waited.elapsed() < 10000)
+        QThread::msleep(20);
+    ASSERT_EQ(kestro::startup::SettingsReader().read(QStringLiteral("Databank")), second);
+    r = jobs({QStringLiteral("search"), QStringLiteral("ärger")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("1  ")));
+}
+
 TEST_F(KestroJobsTest, BadUsageExits64) {
     for (const QStringList& args :
          {QStringList{}, QStringList{"show"}, QStringList{"show", "eins"},
           QStringList{"frobnicate"}, QStringList{"list", "--last", "0"},
-          QStringList{"search", "a", "b"}, QStringList{"delete", "1", "--json"}})
+          QStringList{"search", "a", "b"}, QStringList{"delete", "1", "--json"},
+          QStringList{"copy-to"}, QStringList{"copy-to", "postgresql://a@b/c", "--json"}})
         EXPECT_EQ(jobs(args).exitCode, 64) << args.join(' ').toStdString();
     EXPECT_EQ(run(KESTRO_SEND_PATH, {"--from-job"}).exitCode, 64);
     EXPECT_EQ(run(KESTRO_SEND_PATH, {"--from-job", "1", "job.json"}).exitCode, 64);

@@ -2,6 +2,7 @@
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/pendingrecords.h"
+#include "support/pgserver.h"
 #include "support/selfsigned.h"
 
 #include <QElapsedTimer>
@@ -98,8 +99,14 @@ int jobNumberIn(const QString& text, const QString& label = QStringLiteral("Auft
         .toInt();
 }
 
-TEST_F(KestroSendTest, DeliveredJobPrintsArchiveAndJobNumber) {
-    ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
+// The sends whose outcome is the same on a database file and on a server.
+class KestroSendBothEngines : public KestroSendTest,
+                              public ::testing::WithParamInterface<kestro::jobdb::Engine> {};
+INSTANTIATE_TEST_SUITE_P(BothEngines, KestroSendBothEngines, kestro::dbtest::bothEngines(),
+                         kestro::dbtest::engineName);
+
+TEST_P(KestroSendBothEngines, DeliveredJobPrintsArchiveAndJobNumber) {
+    ASSERT_TRUE(ws.start({}, {}, GetParam())) << ws.problem().toStdString();
     const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF-1.4 plan");
     const ProcessRun r = run({jobFile({file(plan)})});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -423,8 +430,9 @@ TEST_F(KestroSendTest, ValuesTheWindowWouldNotOfferAreRefused) {
 // overlapping on the shop's slow line: every job gets a number of its own, is recorded under
 // it, and reaches the shop under a name of its own, with its own file and its number on its
 // sheet; nothing is left behind on the server or locally.
-TEST_F(KestroSendTest, EightSendsAtOnceTakeEightNumbersAndEightNames) {
-    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}))
+TEST_P(KestroSendBothEngines, EightSendsAtOnceTakeEightNumbersAndEightNames) {
+    ASSERT_TRUE(
+        ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}, {}, GetParam()))
         << ws.problem().toStdString();
     constexpr int kSends = 8;
     QByteArray noise(256 * 1024, Qt::Uninitialized);
@@ -567,6 +575,47 @@ TEST_F(KestroSendTest, AJobKilledWhileItsRecordWaitsIsRecordedByTheNextSend) {
     EXPECT_EQ(jobNumberIn(next.out), 2);
     EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2}))
         << "job 1 reached the shop but is missing from the history";
+}
+
+// The server goes away (stopped at once, as by a pulled cable) while the job is on its way
+// to the shop: the job is delivered, kept in the client data folder (exit 3), and recorded
+// under its number by the next send once the server is back.
+TEST_F(KestroSendTest, AJobDeliveredWhileTheServerIsGoneIsRecordedWhenItIsBack) {
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}, {},
+                         kestro::jobdb::Engine::Postgres))
+        << ws.problem().toStdString();
+    kestro::test::PgServer* server = kestro::test::PgServer::shared();
+    ASSERT_TRUE(server);
+    QByteArray noise(128 * 1024, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+
+    QProcess send;
+    send.start(QStringLiteral(KESTRO_SEND_PATH), {jobFile({file(plan)})});
+    QString err;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 60000 && !err.contains(QStringLiteral("Dateien werden gepackt"))) {
+        send.waitForReadyRead(50);
+        err += QString::fromUtf8(send.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains(QStringLiteral("Dateien werden gepackt"))) << err.toStdString();
+    server->stop();
+    ASSERT_TRUE(send.waitForFinished(120000));
+    err += QString::fromUtf8(send.readAllStandardError());
+    const bool back = server->start();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(send.exitCode(), 3) << err.toStdString();
+    EXPECT_EQ(jobNumberIn(QString::fromUtf8(send.readAllStandardOutput())), 1);
+    ASSERT_EQ(ws.uploadedFiles().size(), 1) << "the shop has job 1";
+    EXPECT_EQ(pendingJobs().size(), 1);
+    EXPECT_EQ(recordedJobNumbers(), QList<int>()) << err.toStdString();
+
+    const ProcessRun next = run({jobFile({file(plan)}), QStringLiteral("--quiet")});
+    EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
+    EXPECT_EQ(jobNumberIn(next.out), 2);
+    EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2}));
+    EXPECT_TRUE(pendingJobs().isEmpty());
 }
 
 // Three delivered jobs wait to be recorded while another workstation holds the database.

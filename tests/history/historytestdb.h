@@ -22,8 +22,8 @@ struct HistoryJob {
 
 class HistoryDb {
 public:
-    HistoryDb() {
-        path = dir.filePath(QStringLiteral("jobs.mdb"));
+    explicit HistoryDb(jobdb::Engine engine = jobdb::Engine::Sqlite) {
+        path = dbtest::freshDatabank(engine, dir.path());
         ScriptedPrompter quiet;
         if (!jobdb::createAllTables(path, quiet))
             ADD_FAILURE() << "database not created";

@@ -2,6 +2,7 @@
 
 #include "client/jobdb/rowvalues.h"
 #include "client/jobdb/tablelayout.h"
+#include "support/pgserver.h"
 
 #include <QFile>
 #include <QSqlError>
@@ -23,6 +24,12 @@ namespace {
 
 QSqlQuery run(const Database& db, const QString& sql, const QVariantList& binds) {
     QSqlQuery q(db.connection());
+    // A server prepares only queries and row changes; a statement without values runs as is.
+    if (binds.isEmpty()) {
+        if (!q.exec(sql))
+            die(sql + QStringLiteral(": ") + q.lastError().text());
+        return q;
+    }
     if (!q.prepare(sql))
         die(sql + QStringLiteral(": ") + q.lastError().text());
     for (const QVariant& v : binds)
@@ -33,6 +40,23 @@ QSqlQuery run(const Database& db, const QString& sql, const QVariantList& binds)
 }
 
 } // namespace
+
+QString freshDatabank(Engine engine, const QString& folder) {
+    if (engine == Engine::Sqlite)
+        return folder + QStringLiteral("/jobs.mdb");
+    QString why;
+    test::PgServer* server = test::PgServer::shared(&why);
+    if (!server) {
+        ADD_FAILURE() << "PostgreSQL server not started: " << why.toStdString();
+        return {};
+    }
+    static int counter = 0;
+    return server->createDatabase(QStringLiteral("jobs%1").arg(++counter));
+}
+
+std::string engineName(const ::testing::TestParamInfo<Engine>& info) {
+    return info.param == Engine::Postgres ? "PostgreSQL" : "SQLite";
+}
 
 QList<OldTable> allTables() {
     QList<OldTable> out;

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <gtest/gtest.h>
+#include <string>
 
 namespace kestro::dbtest {
 
@@ -30,6 +32,16 @@ qint64 rowCount(const QString& path, const QString& table);
 
 // Fills JobDaten and FileDaten with `jobs` jobs of `filesPerJob` files each, in one transaction.
 void seedJobs(const QString& path, int jobs, int filesPerJob);
+
+// A fresh, empty job database of that engine for one test: a path below `folder` for the
+// embedded engine, or a new database on the test program's PostgreSQL server (started on
+// first use; the test fails when it cannot start).
+QString freshDatabank(jobdb::Engine engine, const QString& folder);
+// "SQLite" / "PostgreSQL", for the names of tests run on both engines.
+std::string engineName(const ::testing::TestParamInfo<jobdb::Engine>& info);
+inline auto bothEngines() {
+    return ::testing::Values(jobdb::Engine::Sqlite, jobdb::Engine::Postgres);
+}
 
 // The expected file of that name below tests/jobdb/expected.
 QByteArray expectedFile(const QString& name);

@@ -266,6 +266,44 @@ TEST_F(Rebuild, KilledRebuildNeverLosesARow) {
     }
 }
 
+// Another workstation had the file open before a newer version rebuilt and swapped it: its
+// next write must not land in the file now kept aside, where nobody would see the job.
+// It is refused in German (the send keeps the job pending), and a new connection writes
+// into the rebuilt file.
+TEST_F(Rebuild, AWorkstationStillHoldingTheSwappedFileWritesNothingIntoIt) {
+    makeTypicalOldFile();
+    Database otherWorkstation(db);
+    ASSERT_TRUE(otherWorkstation.isOpen());
+    const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/jobdb_helper");
+    ASSERT_EQ(QProcess::execute(helper, {QStringLiteral("rebuild"), db}), 0);
+
+    JobRows rows;
+    rows.jobNumber = 900;
+    rows.job = {{QStringLiteral("JobNumber"), 900},
+                {QStringLiteral("Projekt"), QStringLiteral("spät")}};
+    const RecordResult stale = JobStore(otherWorkstation).storeJobRows(rows);
+    EXPECT_FALSE(stale.ok);
+    EXPECT_TRUE(stale.writeRefused);
+    EXPECT_TRUE(stale.error.contains(QStringLiteral("umgebaut"))) << stale.error.toStdString();
+    EXPECT_EQ(
+        dbtest::queryRows(backupPath(db),
+                          QStringLiteral("SELECT count(*) FROM JobDaten WHERE JobNumber = 900"))
+            .value(0)
+            .value(0)
+            .toInt(),
+        0)
+        << "the job went into the file kept aside";
+
+    Database reopened(db);
+    EXPECT_TRUE(JobStore(reopened).storeJobRows(rows).ok);
+    EXPECT_EQ(
+        dbtest::queryRows(db, QStringLiteral("SELECT count(*) FROM JobDaten WHERE JobNumber = 900"))
+            .value(0)
+            .value(0)
+            .toInt(),
+        1);
+}
+
 TEST_F(Rebuild, CopyTableFillsANewTableOnceOnly) {
     makeTypicalOldFile();
     const QString target = machine.path(QStringLiteral("kopie.mdb"));

@@ -10,7 +10,9 @@
 #include "support/testenv.h"
 #include "support/uitest.h"
 
+#include "support/pgserver.h"
 #include "support/recordingwriter.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
@@ -113,6 +115,21 @@ TEST_F(MasterDataWindow, OkSavesTheRecordTheVatRuleAndDatabank) {
     FrmStammdat again(context());
     EXPECT_EQ(again.findChild<QLineEdit*>(QStringLiteral("Text4"))->text(), QStringLiteral("19"));
     EXPECT_TRUE(again.findChild<QCheckBox*>(QStringLiteral("Check3"))->isChecked());
+}
+
+// A server address shows without its password, and OK keeps the address as it was set.
+TEST_F(MasterDataWindow, AServerAddressIsShownWithoutItsPassword) {
+    test::PgServer* server = test::PgServer::shared();
+    ASSERT_TRUE(server);
+    const QString plain = server->createDatabase(QStringLiteral("stammdaten"));
+    ASSERT_FALSE(plain.isEmpty());
+    dbPath = QString(plain).replace(QStringLiteral("kestro@"), QStringLiteral("kestro:Ge%2Fheim@"));
+    ASSERT_TRUE(jobdb::createAllTables(dbPath, prompter));
+    FrmStammdat window(context());
+    EXPECT_EQ(window.findChild<QLineEdit*>(QStringLiteral("Text15"))->text(), plain);
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+    EXPECT_EQ(writer.writes.last(), QStringLiteral("Databank=") + dbPath);
 }
 
 TEST_F(MasterDataWindow, ChoosingAnotherFileSavesThereAndEndsTheProgram) {
