@@ -222,6 +222,39 @@ TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWa
     EXPECT_EQ(fileSum(), before) << "the file was changed";
 }
 
+// A company's server address is long (a generated password, a full host name): copy-to
+// switches Databank to it, and every later start must then find the history there, not
+// take the setting as missing (a new empty file would number jobs from 1 again).
+TEST_F(KestroJobsTest, DISABLED_ALongServerAddressSwitchedToIsReadBack) {
+    ws.machine.env().set("SystemRoot", ws.machine.path(QStringLiteral("windows")));
+    ws.machine.env().set("VELLMON_UNIT_DIR", ws.machine.path(QStringLiteral("units")));
+    ws.machine.env().set("VELLMON_READY_LINE", QStringLiteral("1"));
+    kestro::test::PeerProcess vellmon;
+    ASSERT_TRUE(vellmon.start(
+        qEnvironmentVariable("KESTRO_BINARY_DIR") + QStringLiteral("/service/Vellmon"), {}))
+        << vellmon.output().toStdString();
+    const QString plain = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
+    ASSERT_FALSE(plain.isEmpty());
+    // The test server trusts every login, so the password only makes the address long
+    // (about 185 characters, as a generated password and a full host name make it).
+    QString target = plain;
+    target.replace(QStringLiteral("postgresql://kestro@"),
+                   QStringLiteral("postgresql://kestro:%1@").arg(QString(120, QLatin1Char('x'))));
+    ProcessRun r = jobs({QStringLiteral("copy-to"), target, QStringLiteral("--yes")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_TRUE(r.err.contains(QStringLiteral("Databank zeigt jetzt auf"))) << r.err.toStdString();
+    // Vellmon writes the setting a moment after it took the message.
+    for (int i = 0;
+         i < 50 && kestro::startup::SettingsReader().read(QStringLiteral("Databank")) != target;
+         ++i)
+        QThread::msleep(100);
+    EXPECT_EQ(kestro::startup::SettingsReader().read(QStringLiteral("Databank")).toStdString(),
+              target.toStdString())
+        << "reported as switched, but the setting is not read back";
+    r = jobs({QStringLiteral("show"), QStringLiteral("1")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+}
+
 TEST_F(KestroJobsTest, BadUsageExits64) {
     for (const QStringList& args :
          {QStringList{}, QStringList{"show"}, QStringList{"show", "eins"},
