@@ -18,10 +18,12 @@
 #include "client/jobdb/copyto.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/listloaders.h"
+#include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/schema.h"
 #include "client/jobdb/searchindex.h"
 #include "client/startup/pipeupdater.h"
 #include "client/startup/settings.h"
+#include "client/startup/startup.h"
 #include "common/servicemessage.h"
 
 #include <QCoreApplication>
@@ -356,7 +358,22 @@ int remove(const history::HistoryStore& store, const Options& o) {
 // Copies, checks, and only then offers the switch; the file is opened read-only.
 int copyTo(const QString& databasePath, const Options& o) {
     const QString shown = jobdb::shownDatabank(o.argument);
-    printErr(QStringLiteral("Kopiere %1 nach %2 ...").arg(databasePath, shown));
+    // A delivered job waiting to be recorded waits for the file: copied before it is recorded,
+    // it would be missing on the server, and recorded afterwards, missing from the copy.
+    const int waiting =
+        jobdb::pendingJobCount(startup::ClientStartup::clientDataFolderPath(), databasePath);
+    if (waiting > 0) {
+        printErr(QStringLiteral("Es %1 noch darauf, in %2 gespeichert zu werden; das nächste "
+                                "Senden oder der nächste Start des Clients trägt %3 nach. Bitte "
+                                "kopieren Sie danach.")
+                     .arg(waiting == 1 ? QStringLiteral("wartet 1 Auftrag")
+                                       : QStringLiteral("warten %1 Aufträge").arg(waiting),
+                          jobdb::shownDatabank(databasePath),
+                          waiting == 1 ? QStringLiteral("ihn") : QStringLiteral("sie")));
+        return kNotFound;
+    }
+    printErr(
+        QStringLiteral("Kopiere %1 nach %2 ...").arg(jobdb::shownDatabank(databasePath), shown));
     const jobdb::CopyReport report = jobdb::copyToServer(databasePath, o.argument, &printErr);
     if (!report.ok) {
         printErr(report.error);
@@ -371,7 +388,8 @@ int copyTo(const QString& databasePath, const Options& o) {
     printOut(QStringLiteral("Alle Tabellen stimmen überein.\n"));
     if (!o.yes &&
         !confirmedOnTerminal(QStringLiteral("Soll Databank jetzt auf %1 zeigen?").arg(shown))) {
-        printErr(QStringLiteral("Databank bleibt %1 (umstellen mit --yes).").arg(databasePath));
+        printErr(QStringLiteral("Databank bleibt %1 (umstellen mit --yes).")
+                     .arg(jobdb::shownDatabank(databasePath)));
         return kDone;
     }
     startup::PipeUpdater service;

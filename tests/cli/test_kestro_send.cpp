@@ -609,7 +609,7 @@ TEST_F(KestroSendTest, DISABLED_AJobDeliveredWhileTheServerStallsEndsAndIsKeptPe
 // A job kept while the server was gone waits for that server, not for the text of its
 // address: after the administrator gave the login a password (the same server, database
 // and user, the address now written with it), the next send records it.
-TEST_F(KestroSendTest, DISABLED_AJobKeptForTheServerIsRecordedAfterTheAddressGotAPassword) {
+TEST_F(KestroSendTest, AJobKeptForTheServerIsRecordedAfterTheAddressGotAPassword) {
     ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}, {},
                          kestro::jobdb::Engine::Postgres))
         << ws.problem().toStdString();
