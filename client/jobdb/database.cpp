@@ -3,12 +3,14 @@
 #include "client/jobdb/address.h"
 #include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
+#include "client/jobdb/serverconnection.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <atomic>
@@ -55,6 +57,25 @@ QMutex openedFilesLock;
 QHash<QString, FileId>& openedFiles() {
     static QHash<QString, FileId> files;
     return files;
+}
+
+// The connections with a write transaction under way (guarded by openedFilesLock).
+QSet<QString>& writingConnections() {
+    static QSet<QString> names;
+    return names;
+}
+
+bool inWriteTransaction(const QString& connectionName) {
+    QMutexLocker lock(&openedFilesLock);
+    return writingConnections().contains(connectionName);
+}
+
+void noteWriting(const QString& connectionName, bool writing) {
+    QMutexLocker lock(&openedFilesLock);
+    if (writing)
+        writingConnections().insert(connectionName);
+    else
+        writingConnections().remove(connectionName);
 }
 
 // False when the file at the connection's path is no longer the one it opened.
@@ -161,7 +182,7 @@ void Database::openServer() {
     if (!address->password.isEmpty())
         db.setPassword(address->password);
     db.setDatabaseName(address->databaseName);
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kBusyTimeoutMs / 1000));
+    db.setConnectOptions(serverConnectOptions(*address));
     if (!db.open()) {
         error_ = db.lastError().text();
         qCWarning(lcJobDb) << "database" << shownDatabank(path_) << "cannot be opened:" << error_;
@@ -170,8 +191,7 @@ void Database::openServer() {
     // A lock held by another workstation is waited for as long as the embedded engine waits
     // for a file lock; the texts are compared and folded as UTF-8.
     QSqlQuery q(db);
-    if (!execPragma(db, QStringLiteral("SET lock_timeout = %1").arg(kBusyTimeoutMs), &error_) ||
-        !execPragma(db, QStringLiteral("SET client_min_messages = warning"), &error_) ||
+    if (!startServerSession(db, kBusyTimeoutMs, &error_) ||
         !q.exec(QStringLiteral("SHOW server_encoding")) || !q.next()) {
         if (error_.isEmpty())
             error_ = q.lastError().text();
@@ -187,6 +207,7 @@ void Database::openServer() {
         db.close();
         return;
     }
+    watchServerConnection(db);
     open_ = true;
 }
 
@@ -195,6 +216,7 @@ Database::~Database() {
         QMutexLocker lock(&openedFilesLock);
         openedFiles().remove(name_);
     }
+    unwatchServerConnection(name_);
     {
         QSqlDatabase db = QSqlDatabase::database(name_, false);
         if (db.isOpen())
@@ -205,7 +227,25 @@ Database::~Database() {
 }
 
 QSqlDatabase Database::connection() const {
-    return QSqlDatabase::database(name_, false);
+    QSqlDatabase db = QSqlDatabase::database(name_, false);
+    // A workstation keeps its connection all day; a server restarted in between ended it.
+    // Every statement asks for the connection first, so an ended one is opened again here,
+    // once, before the statement fails on it; never inside a write transaction, whose
+    // earlier statements died with the old connection.
+    if (engine_ == Engine::Postgres && open_ && serverConnectionLost(db) &&
+        !inWriteTransaction(name_)) {
+        qCWarning(lcJobDb) << "the server ended the connection to" << shownDatabank(path_)
+                           << "; opening it again";
+        unwatchServerConnection(name_);
+        db.close();
+        QString error;
+        if (!db.open() || !startServerSession(db, kBusyTimeoutMs, &error))
+            qCWarning(lcJobDb) << "connection to" << shownDatabank(path_)
+                               << "not opened again:" << db.lastError().text() << error;
+        else
+            watchServerConnection(db);
+    }
+    return db;
 }
 
 bool Database::hasTable(const QString& table) const {
@@ -266,6 +306,7 @@ BusyWait::~BusyWait() {
 }
 
 WriteTransaction::WriteTransaction(const QSqlDatabase& db) : db_(db) {
+    noteWriting(db_.connectionName(), true);
     QSqlQuery q(db_);
     for (const QString& sql : dialectOf(db_).beginWrite) {
         if (!q.exec(sql)) {
@@ -289,6 +330,7 @@ WriteTransaction::WriteTransaction(const QSqlDatabase& db) : db_(db) {
 }
 
 WriteTransaction::~WriteTransaction() {
+    noteWriting(db_.connectionName(), false);
     if (!active_)
         return;
     QSqlQuery q(db_);

@@ -472,7 +472,7 @@ TEST(ServerAddressTyping, TheVersionCheckOfANewServerLogsNoPassword) {
 
 // The administrator demands an encrypted line (sslmode=require) and the server offers none:
 // the connection must not go ahead in clear text as if the demand had not been written.
-TEST(ServerAddressTyping, DISABLED_ARequiredEncryptedLineIsNotDroppedSilently) {
+TEST(ServerAddressTyping, ARequiredEncryptedLineIsNotDroppedSilently) {
     const QString address = dbtest::freshDatabank(Engine::Postgres, {});
     ASSERT_FALSE(address.isEmpty());
     ASSERT_TRUE(Database(address).isOpen()) << "the plain address must work";
@@ -487,7 +487,7 @@ class JobRecordsOnServer : public JobRecords {};
 INSTANTIATE_TEST_SUITE_P(Server, JobRecordsOnServer, ::testing::Values(Engine::Postgres),
                          dbtest::engineName);
 
-TEST_P(JobRecordsOnServer, DISABLED_AJobAfterTheServerWasRestartedIsRecorded) {
+TEST_P(JobRecordsOnServer, AJobAfterTheServerWasRestartedIsRecorded) {
     Database db(dbPath);
     JobStore store(db);
     const JobSnapshot job = richJob();
