@@ -10,7 +10,8 @@
 // at the server (through Vellmon, as every setting). Exit codes:
 //   0   done (list: also with no jobs)
 //   1   not found (no such job, no hit), refused (delete not confirmed), no database,
-//       copy refused or failed (nothing is left on the server then)
+//       copy refused or failed (nothing is left on the server then), the switch of
+//       Databank not read back within 5 s (the copy stays on the server)
 //   64  bad usage
 #include "client/history/historystore.h"
 #include "client/history/jobsearch.h"
@@ -27,10 +28,12 @@
 #include "common/servicemessage.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <QThread>
 #include <cstdio>
 #include <unistd.h>
 
@@ -355,9 +358,31 @@ int remove(const history::HistoryStore& store, const Options& o) {
     return kDone;
 }
 
+constexpr int kReadBackMs = 5000;
+
+// Whether the setting `name` reads as `value` within kReadBackMs.
+bool settingReadBack(const QString& name, const QString& value) {
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (startup::SettingsReader().read(name) == value)
+            return true;
+        if (waited.elapsed() >= kReadBackMs)
+            return false;
+        QThread::msleep(50);
+    }
+}
+
 // Copies, checks, and only then offers the switch; the file is opened read-only.
 int copyTo(const QString& databasePath, const Options& o) {
     const QString shown = jobdb::shownDatabank(o.argument);
+    // Switched to, an address the client cannot read back would leave every later start
+    // without the history: refused before anything is copied.
+    if (!settingFits(o.argument)) {
+        printErr(settingTooLongText(QStringLiteral("Databank"), o.argument) +
+                 QStringLiteral(" Ein Kennwort gehört dann nach ~/.pgpass statt in die Adresse."));
+        return kNotFound;
+    }
     // A delivered job waiting to be recorded waits for the file: copied before it is recorded,
     // it would be missing on the server, and recorded afterwards, missing from the copy.
     const int waiting =
@@ -395,6 +420,16 @@ int copyTo(const QString& databasePath, const Options& o) {
     startup::PipeUpdater service;
     if (!service.send(keySchreibenMessage(QStringLiteral("Databank"), o.argument))) {
         printErr(startup::undeliveredMessageText());
+        return kNotFound;
+    }
+    // Vellmon takes the message and writes a moment later: only a setting read back is
+    // reported as switched.
+    if (!settingReadBack(QStringLiteral("Databank"), o.argument)) {
+        printErr(QStringLiteral("Vellmon hat die Einstellung Databank nicht innerhalb von %1 s "
+                                "geschrieben; sie zeigt weiter auf %2. Bitte prüfen Sie das "
+                                "Protokoll von Vellmon und stellen Sie erneut um.")
+                     .arg(kReadBackMs / 1000)
+                     .arg(jobdb::shownDatabank(databasePath)));
         return kNotFound;
     }
     printErr(QStringLiteral("Databank zeigt jetzt auf %1.").arg(shown));
