@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "client/jobdb/database.h"
+#include "client/jobdb/pendingrecords.h"
 #include "client/startup/settings.h"
 #include "common/registrystore.h"
 #include "jobdb/jobdbtestutil.h"
@@ -220,6 +221,30 @@ TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWa
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("1  ")));
     EXPECT_EQ(fileSum(), before) << "the file was changed";
+}
+
+// A delivered job still waiting to be recorded in the file would be missing from the copy:
+// copy-to refuses, says how many wait and what records them, and copies nothing.
+TEST_F(KestroJobsTest, CopyToRefusesWhileADeliveredJobWaitsForTheFile) {
+    kestro::jobdb::JobRows waiting;
+    waiting.jobNumber = 2;
+    waiting.job = {{QStringLiteral("JobNumber"), 2}};
+    QString error;
+    ASSERT_FALSE(kestro::jobdb::keepPendingRecord(ws.machine.clientDataFolder(), ws.databasePath,
+                                                  waiting, &error)
+                     .isEmpty())
+        << error.toStdString();
+    const QString target = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
+    ASSERT_FALSE(target.isEmpty());
+    const ProcessRun r = jobs({QStringLiteral("copy-to"), target, QStringLiteral("--yes")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("wartet 1 Auftrag"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("nächste Senden"))) << r.err.toStdString();
+    EXPECT_TRUE(kestro::dbtest::queryRows(target, QStringLiteral("SELECT 1 FROM "
+                                                                 "information_schema.tables WHERE "
+                                                                 "table_name = 'jobdaten'"))
+                    .isEmpty())
+        << "copied although jobs wait";
 }
 
 // A company's server address is long (a generated password, a full host name): a setting
