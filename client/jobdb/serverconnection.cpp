@@ -165,4 +165,18 @@ void unwatchServerConnection(const QString& connectionName) {
     StallWatch::instance().remove(connectionName);
 }
 
+UnboundedStatements::UnboundedStatements(const QSqlDatabase& db) : db_(db) {
+    unwatchServerConnection(db_.connectionName());
+    QSqlQuery q(db_);
+    if (!q.exec(QStringLiteral("SET statement_timeout = 0")))
+        qCWarning(lcJobDb) << "statement time-out not lifted:" << q.lastError().text();
+}
+
+UnboundedStatements::~UnboundedStatements() {
+    QSqlQuery q(db_);
+    if (!q.exec(QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs)))
+        qCWarning(lcJobDb) << "statement time-out not set again:" << q.lastError().text();
+    watchServerConnection(db_);
+}
+
 } // namespace kestro::jobdb

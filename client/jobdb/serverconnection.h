@@ -36,4 +36,17 @@ bool serverConnectionLost(const QSqlDatabase& db);
 void watchServerConnection(const QSqlDatabase& db);
 void unwatchServerConnection(const QString& connectionName);
 
+// Lifts the statement time-out and the watch of one server connection while it lives, for a
+// statement that rightly runs long (an index over the whole history); both return after.
+class UnboundedStatements {
+public:
+    explicit UnboundedStatements(const QSqlDatabase& db);
+    ~UnboundedStatements();
+    UnboundedStatements(const UnboundedStatements&) = delete;
+    UnboundedStatements& operator=(const UnboundedStatements&) = delete;
+
+private:
+    QSqlDatabase db_;
+};
+
 } // namespace kestro::jobdb
