@@ -572,7 +572,10 @@ QList<pid_t> serverProcesses(const QString& address) {
 // without a reset): its connections stay open and answer nothing. The delivered job must
 // not hang the send for ever: it ends, keeps the job pending (exit 3), and says so.
 TEST_F(KestroSendTest, AJobDeliveredWhileTheServerStallsEndsAndIsKeptPending) {
-    ASSERT_TRUE(ws.start({}, {}, kestro::jobdb::Engine::Postgres)) << ws.problem().toStdString();
+    // The slow line holds the upload long enough to stall the server before the record.
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}, {},
+                         kestro::jobdb::Engine::Postgres))
+        << ws.problem().toStdString();
     QByteArray noise(128 * 1024, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
     const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
