@@ -11,7 +11,8 @@
 // at the server (through Vellmon, as every setting). Exit codes:
 //   0   done (list: also with no jobs; --help: the usage printed)
 //   1   not found (no such job, no hit), refused (delete not confirmed), no database,
-//       copy refused or failed (nothing is left on the server then)
+//       copy refused or failed (nothing is left on the server then), the switch of
+//       Databank not read back within 5 s (the copy stays on the server)
 //   64  bad usage
 #include "client/history/historystore.h"
 #include "client/history/jobsearch.h"
@@ -19,17 +20,21 @@
 #include "client/jobdb/copyto.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/listloaders.h"
+#include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/schema.h"
 #include "client/jobdb/searchindex.h"
 #include "client/startup/pipeupdater.h"
 #include "client/startup/settings.h"
+#include "client/startup/startup.h"
 #include "common/servicemessage.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
+#include <QThread>
 #include <cstdio>
 #include <unistd.h>
 
@@ -358,10 +363,47 @@ int remove(const history::HistoryStore& store, const Options& o) {
     return kDone;
 }
 
+constexpr int kReadBackMs = 5000;
+
+// Whether the setting `name` reads as `value` within kReadBackMs.
+bool settingReadBack(const QString& name, const QString& value) {
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (startup::SettingsReader().read(name) == value)
+            return true;
+        if (waited.elapsed() >= kReadBackMs)
+            return false;
+        QThread::msleep(50);
+    }
+}
+
 // Copies, checks, and only then offers the switch; the file is opened read-only.
 int copyTo(const QString& databasePath, const Options& o) {
     const QString shown = jobdb::shownDatabank(o.argument);
-    printErr(QStringLiteral("Kopiere %1 nach %2 ...").arg(databasePath, shown));
+    // Switched to, an address the client cannot read back would leave every later start
+    // without the history: refused before anything is copied.
+    if (!settingFits(o.argument)) {
+        printErr(settingTooLongText(QStringLiteral("Databank"), o.argument) +
+                 QStringLiteral(" Ein Kennwort gehört dann nach ~/.pgpass statt in die Adresse."));
+        return kNotFound;
+    }
+    // A delivered job waiting to be recorded waits for the file: copied before it is recorded,
+    // it would be missing on the server, and recorded afterwards, missing from the copy.
+    const int waiting =
+        jobdb::pendingJobCount(startup::ClientStartup::clientDataFolderPath(), databasePath);
+    if (waiting > 0) {
+        printErr(QStringLiteral("Es %1 noch darauf, in %2 gespeichert zu werden; das nächste "
+                                "Senden oder der nächste Start des Clients trägt %3 nach. Bitte "
+                                "kopieren Sie danach.")
+                     .arg(waiting == 1 ? QStringLiteral("wartet 1 Auftrag")
+                                       : QStringLiteral("warten %1 Aufträge").arg(waiting),
+                          jobdb::shownDatabank(databasePath),
+                          waiting == 1 ? QStringLiteral("ihn") : QStringLiteral("sie")));
+        return kNotFound;
+    }
+    printErr(
+        QStringLiteral("Kopiere %1 nach %2 ...").arg(jobdb::shownDatabank(databasePath), shown));
     const jobdb::CopyReport report = jobdb::copyToServer(databasePath, o.argument, &printErr);
     if (!report.ok) {
         printErr(report.error);
@@ -376,12 +418,23 @@ int copyTo(const QString& databasePath, const Options& o) {
     printOut(QStringLiteral("Alle Tabellen stimmen überein.\n"));
     if (!o.yes &&
         !confirmedOnTerminal(QStringLiteral("Soll Databank jetzt auf %1 zeigen?").arg(shown))) {
-        printErr(QStringLiteral("Databank bleibt %1 (umstellen mit --yes).").arg(databasePath));
+        printErr(QStringLiteral("Databank bleibt %1 (umstellen mit --yes).")
+                     .arg(jobdb::shownDatabank(databasePath)));
         return kDone;
     }
     startup::PipeUpdater service;
     if (!service.send(keySchreibenMessage(QStringLiteral("Databank"), o.argument))) {
         printErr(startup::undeliveredMessageText());
+        return kNotFound;
+    }
+    // Vellmon takes the message and writes a moment later: only a setting read back is
+    // reported as switched.
+    if (!settingReadBack(QStringLiteral("Databank"), o.argument)) {
+        printErr(QStringLiteral("Vellmon hat die Einstellung Databank nicht innerhalb von %1 s "
+                                "geschrieben; sie zeigt weiter auf %2. Bitte prüfen Sie das "
+                                "Protokoll von Vellmon und stellen Sie erneut um.")
+                     .arg(kReadBackMs / 1000)
+                     .arg(jobdb::shownDatabank(databasePath)));
         return kNotFound;
     }
     printErr(QStringLiteral("Databank zeigt jetzt auf %1.").arg(shown));

@@ -1,4 +1,5 @@
 #include "client/jobdb/creation.h"
+#include "client/jobdb/address.h"
 
 #include "client/jobdb/database.h"
 #include "client/jobdb/jobdblog.h"
@@ -17,7 +18,7 @@ void addSearchIndex(const QString& dbPath) {
     const Database file(dbPath);
     QString error;
     if (file.isOpen() && !ensureSearchIndex(file.connection(), &error))
-        qCWarning(lcJobDb) << "search index not added to" << dbPath << error;
+        qCWarning(lcJobDb) << "search index not added to" << shownDatabank(dbPath) << error;
 }
 
 } // namespace

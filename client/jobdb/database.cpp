@@ -3,6 +3,7 @@
 #include "client/jobdb/address.h"
 #include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
+#include "client/jobdb/serverconnection.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -85,6 +87,25 @@ int waitForWriter(void* state, int attempt) {
         return 0;
     sqlite3_sleep(1 + int(QRandomGenerator::global()->bounded(4)));
     return 1;
+}
+
+// The connections with a write transaction under way (guarded by openedFilesLock).
+QSet<QString>& writingConnections() {
+    static QSet<QString> names;
+    return names;
+}
+
+bool inWriteTransaction(const QString& connectionName) {
+    QMutexLocker lock(&openedFilesLock);
+    return writingConnections().contains(connectionName);
+}
+
+void noteWriting(const QString& connectionName, bool writing) {
+    QMutexLocker lock(&openedFilesLock);
+    if (writing)
+        writingConnections().insert(connectionName);
+    else
+        writingConnections().remove(connectionName);
 }
 
 // False when the file at the connection's path is no longer the one it opened.
@@ -213,7 +234,7 @@ void Database::openServer() {
     if (!address->password.isEmpty())
         db.setPassword(address->password);
     db.setDatabaseName(address->databaseName);
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kBusyTimeoutMs / 1000));
+    db.setConnectOptions(serverConnectOptions(*address));
     if (!db.open()) {
         error_ = db.lastError().text();
         qCWarning(lcJobDb) << "database" << shownDatabank(path_) << "cannot be opened:" << error_;
@@ -222,8 +243,7 @@ void Database::openServer() {
     // A lock held by another workstation is waited for as long as the embedded engine waits
     // for a file lock; the texts are compared and folded as UTF-8.
     QSqlQuery q(db);
-    if (!execPragma(db, QStringLiteral("SET lock_timeout = %1").arg(kBusyTimeoutMs), &error_) ||
-        !execPragma(db, QStringLiteral("SET client_min_messages = warning"), &error_) ||
+    if (!startServerSession(db, kBusyTimeoutMs, &error_) ||
         !q.exec(QStringLiteral("SHOW server_encoding")) || !q.next()) {
         if (error_.isEmpty())
             error_ = q.lastError().text();
@@ -239,6 +259,7 @@ void Database::openServer() {
         db.close();
         return;
     }
+    watchServerConnection(db);
     open_ = true;
 }
 
@@ -251,6 +272,7 @@ Database::~Database() {
         openedFiles().remove(name_);
         lockWaits().remove(name_);
     }
+    unwatchServerConnection(name_);
     {
         QSqlDatabase db = QSqlDatabase::database(name_, false);
         if (db.isOpen())
@@ -261,7 +283,25 @@ Database::~Database() {
 }
 
 QSqlDatabase Database::connection() const {
-    return QSqlDatabase::database(name_, false);
+    QSqlDatabase db = QSqlDatabase::database(name_, false);
+    // A workstation keeps its connection all day; a server restarted in between ended it.
+    // Every statement asks for the connection first, so an ended one is opened again here,
+    // once, before the statement fails on it; never inside a write transaction, whose
+    // earlier statements died with the old connection.
+    if (engine_ == Engine::Postgres && open_ && serverConnectionLost(db) &&
+        !inWriteTransaction(name_)) {
+        qCWarning(lcJobDb) << "the server ended the connection to" << shownDatabank(path_)
+                           << "; opening it again";
+        unwatchServerConnection(name_);
+        db.close();
+        QString error;
+        if (!db.open() || !startServerSession(db, kBusyTimeoutMs, &error))
+            qCWarning(lcJobDb) << "connection to" << shownDatabank(path_)
+                               << "not opened again:" << db.lastError().text() << error;
+        else
+            watchServerConnection(db);
+    }
+    return db;
 }
 
 bool Database::hasTable(const QString& table) const {
@@ -325,6 +365,7 @@ BusyWait::~BusyWait() {
 }
 
 WriteTransaction::WriteTransaction(const QSqlDatabase& db, Start start) : db_(db) {
+    noteWriting(db_.connectionName(), true);
     QSqlQuery q(db_);
     const QStringList begin =
         start == Start::Deferred ? QStringList{QStringLiteral("BEGIN")} : dialectOf(db_).beginWrite;
@@ -351,6 +392,7 @@ WriteTransaction::WriteTransaction(const QSqlDatabase& db, Start start) : db_(db
 }
 
 WriteTransaction::~WriteTransaction() {
+    noteWriting(db_.connectionName(), false);
     if (!active_)
         return;
     QSqlQuery q(db_);

@@ -24,6 +24,19 @@
 namespace kestro::jobdb {
 namespace {
 
+// PfadFile names the database a job was recorded in, in 25 characters: a server's address
+// never fits, so a server is named by its host and database (no user, no password), cut to
+// the column if need be. A file path stays as it is (one too long is left out, as always).
+QString recordedDatabank(const QString& databasePath) {
+    if (!isServerAddress(databasePath))
+        return databasePath;
+    const auto address = parseServerAddress(databasePath, nullptr);
+    if (!address)
+        return {};
+    const ColumnSpec* column = findLayout(table::JobDaten)->column(QStringLiteral("PfadFile"));
+    return (address->host + QLatin1Char('/') + address->databaseName).left(column->size);
+}
+
 const QString kSeparator = QStringLiteral(" | ");
 
 // Highest non-zero value of a number column + 1, read from the end of its index.
@@ -298,7 +311,7 @@ JobRows jobRows(const compose::JobSnapshot& job, const MasterData& master,
         {QStringLiteral("Telefon"), master.phone},
         {QStringLiteral("email"), master.email},
         {QStringLiteral("Web"), master.web},
-        {QStringLiteral("PfadFile"), shownDatabank(databasePath)},
+        {QStringLiteral("PfadFile"), recordedDatabank(databasePath)},
         {QStringLiteral("Datum"), de::twoDigitYearDate(today)},
         {QStringLiteral("Uhrzeit"), sendTime},
         {QStringLiteral("Memo"), job.remarks},

@@ -221,7 +221,13 @@ QString restartMessage() {
 
 QString DatabaseFileChoice::choose(const QString& shownPath) {
     const QString chosen = prompter_.chooseOpenFile(databaseFileFilter(), paths::systemDrive());
-    if (!chosen.isEmpty())
+    // A path the client could not read back would leave the next start without a database.
+    if (!chosen.isEmpty() && !settingFits(chosen))
+        prompter_.message(settingTooLongText(QStringLiteral("Databank"), chosen) +
+                              QStringLiteral("\rBitte legen Sie die Datenbank in einen Ordner "
+                                             "mit kürzerem Pfad."),
+                          Prompter::Icon::Critical);
+    else if (!chosen.isEmpty())
         path_ = chosen;
     settings_.writeSetting(QStringLiteral("Databank"), path_);
     if (shownPath != path_)

@@ -1,5 +1,6 @@
 #include "client/jobdb/pendingrecords.h"
 
+#include "client/jobdb/address.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/jobdblog.h"
 #include "common/paths.h"
@@ -18,12 +19,6 @@ namespace {
 
 // A waiting job is a few kilobytes; anything far larger in the folder is not one of ours.
 constexpr qint64 kMaxPendingBytes = 64 * 1024 * 1024;
-
-QString samePathKey(const QString& path) {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
-}
 
 QJsonArray valuesToJson(const JobRows::Values& values) {
     QJsonArray out;
@@ -101,7 +96,8 @@ QString keepPendingRecord(const QString& clientDataFolder, const QString& databa
     QJsonArray files;
     for (const JobRows::Values& f : rows.files)
         files.append(valuesToJson(f));
-    const QJsonObject o{{QStringLiteral("database"), databasePath},
+    // The password stays out of the file: the job is recorded through the address in use then.
+    const QJsonObject o{{QStringLiteral("database"), shownDatabank(databasePath)},
                         {QStringLiteral("jobNumber"), rows.jobNumber},
                         {QStringLiteral("job"), valuesToJson(rows.job)},
                         {QStringLiteral("files"), files}};
@@ -126,7 +122,7 @@ PendingReport recordPendingJobs(const Database& db, const QString& clientDataFol
     const QDir folder(pendingRecordsFolder(clientDataFolder));
     if (!folder.exists() || !db.isOpen())
         return report;
-    const QString databaseKey = samePathKey(db.path());
+    const QString databaseKey = databaseIdentity(db.path());
     const JobStore store(db);
     const BusyWait wait(db, busyWaitMs);
     bool refused = false;
@@ -141,7 +137,7 @@ PendingReport recordPendingJobs(const Database& db, const QString& clientDataFol
                 report.problems << path + QStringLiteral(": ") + error;
             continue;
         }
-        if (samePathKey(pending->databasePath) != databaseKey)
+        if (databaseIdentity(pending->databasePath) != databaseKey)
             continue; // it waits for its own database
         if (refused) {
             report.waiting << pending->rows.jobNumber;
@@ -170,6 +166,20 @@ PendingReport recordPendingJobs(const Database& db, const QString& clientDataFol
     for (const QString& p : report.problems)
         qCWarning(lcJobDb) << "waiting job:" << p;
     return report;
+}
+
+int pendingJobCount(const QString& clientDataFolder, const QString& databank) {
+    const QDir folder(pendingRecordsFolder(clientDataFolder));
+    const QString databaseKey = databaseIdentity(databank);
+    int count = 0;
+    for (const QString& name :
+         folder.entryList({QStringLiteral("Auftrag-*.json")}, QDir::Files, QDir::Name)) {
+        QString error;
+        const auto pending = readPending(folder.filePath(name), &error);
+        if (pending && databaseIdentity(pending->databasePath) == databaseKey)
+            ++count;
+    }
+    return count;
 }
 
 bool dropPendingRecord(const QString& path) {

@@ -15,8 +15,8 @@ namespace kestro::jobdb {
 // later send or start records them under the number the shop already has. Their number stays
 // reserved in the meantime, so no other job takes it.
 //
-// Each file is JSON: the database it belongs to and the job's rows as record job would have
-// written them.
+// Each file is JSON: the database it belongs to (a server address without its password) and the
+// job's rows as record job would have written them.
 
 // The folder of the waiting jobs: client data folder + "/Nachzutragen".
 QString pendingRecordsFolder(const QString& clientDataFolder);
@@ -40,6 +40,10 @@ struct PendingReport {
 // refused write ends the run, and the jobs not tried yet wait on with it.
 PendingReport recordPendingJobs(const Database& db, const QString& clientDataFolder,
                                 int busyWaitMs = kBusyTimeoutMs);
+
+// How many jobs wait to be recorded in the database `databank` (the same server whatever its
+// password, or the same file).
+int pendingJobCount(const QString& clientDataFolder, const QString& databank);
 
 // Removes the file of a job that its own send has recorded; one that a replay of another
 // process removed first is fine. False (logged) when it stays.

@@ -91,7 +91,7 @@ QString failureMessage(const QString& dbPath, const QString& reason) {
     return QStringLiteral("Die Datenbank \"%1\" konnte nicht auf die neue Programmversion "
                           "umgestellt werden:\r%2.\rDie bisherige Datei bleibt unverändert "
                           "erhalten.")
-        .arg(dbPath, reason);
+        .arg(shownDatabank(dbPath), reason);
 }
 
 // The rebuild on a server: one transaction under the write lock, so that the other

@@ -1,4 +1,5 @@
 #include "client/jobdb/schema.h"
+#include "client/jobdb/address.h"
 
 #include "client/jobdb/database.h"
 #include "client/jobdb/dialect.h"
@@ -346,7 +347,8 @@ bool versionMatches(const QString& dbPath, const QString& versionText) {
     QSqlQuery q(file.connection());
     if (!q.exec(QStringLiteral("SELECT Version FROM Version ORDER BY rowid LIMIT 1")) ||
         !q.next()) {
-        qCInfo(lcJobDb) << "no version recorded in" << dbPath << q.lastError().text();
+        qCInfo(lcJobDb) << "no version recorded in" << shownDatabank(dbPath)
+                        << q.lastError().text();
         return false;
     }
     return cleanText(q.value(0)) == versionText;

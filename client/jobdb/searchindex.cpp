@@ -4,6 +4,7 @@
 #include "client/jobdb/dialect.h"
 #include "client/jobdb/jobdblog.h"
 #include "client/jobdb/rowvalues.h"
+#include "client/jobdb/serverconnection.h"
 #include "client/jobdb/tablelayout.h"
 
 #include <QSqlError>
@@ -174,6 +175,8 @@ bool ensureServerSearch(const QSqlDatabase& db, QString* error) {
                            << q.lastError().text();
         return true;
     }
+    // Over a long history the index takes longer than any single statement may.
+    const UnboundedStatements longBuild(db);
     for (const IndexSpec& s : specs()) {
         const bool files = s.sourceTable == table::FileDaten;
         if (!run(q,

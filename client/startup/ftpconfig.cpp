@@ -1,4 +1,5 @@
 #include "client/startup/ftpconfig.h"
+#include "client/jobdb/address.h"
 
 #include "client/jobdb/masterdata.h"
 #include "client/startup/ftpdefaults.h"
@@ -57,7 +58,8 @@ bool saveFtpConfig(const FtpConfigForm& form, ClientState& state, const DeployCo
     settings.writeSetting(kFtpEncryptionSetting, ftpEncryptionText(state.ftp.encryption));
     if (!saved)
         qCWarning(lcStartup).noquote()
-            << "FTP server not stored in" << state.databasePath << "; it holds for this run only";
+            << "FTP server not stored in" << jobdb::shownDatabank(state.databasePath)
+            << "; it holds for this run only";
     return saved;
 }
 

@@ -8,10 +8,6 @@
 
 namespace kestro::startup {
 
-namespace {
-constexpr qsizetype kSettingBufferChars = 150;
-}
-
 SettingsReader::SettingsReader(RegistryStore store) : store_(std::move(store)) {}
 
 QString SettingsReader::read(const QString& name) const {
@@ -19,7 +15,7 @@ QString SettingsReader::read(const QString& name) const {
         store_.read(Hive::LocalMachine, kSettingsKeyPath, name).value_or(QString());
     // The value had to fit a 150-character buffer with room to spare; one that fills
     // it is taken as not there.
-    if (value.size() >= kSettingBufferChars) {
+    if (!settingFits(value)) {
         qCWarning(lcStartup) << "setting" << name << "is 150 characters or longer and is ignored";
         return {};
     }

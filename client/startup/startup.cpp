@@ -36,9 +36,13 @@ void ClientStartup::removeStaleCacheFile() {
         qCWarning(lcStartup) << "cannot remove stale cache file" << found;
 }
 
+QString ClientStartup::clientDataFolderPath() {
+    return paths::appData() + QStringLiteral("/Varnholt/") + kAppName;
+}
+
 QString ClientStartup::prepareClientDataFolder() {
     const QString varnholt = paths::appData() + QStringLiteral("/Varnholt");
-    const QString folder = varnholt + QLatin1Char('/') + kAppName;
+    const QString folder = clientDataFolderPath();
     if (!QDir().mkpath(varnholt))
         qCWarning(lcStartup) << "cannot create" << varnholt;
     // Version.txt records the version that first set the folder up; VERtoday.txt the
@@ -100,7 +104,7 @@ bool ClientStartup::settleDatabase(ClientState& state) {
         !seams_.database.rebuildAndSwap(state.databasePath)) {
         // The old file is kept untouched; this run goes on as if it could not be opened.
         qCWarning(lcStartup) << "database left as it was after a failed rebuild:"
-                             << state.databasePath;
+                             << jobdb::shownDatabank(state.databasePath);
         state.databaseUsable = false;
     }
     return true;

@@ -58,6 +58,8 @@ public:
     // Single steps, public for the tests that check them one by one.
     static void removeStaleCacheFile();
     static QString prepareClientDataFolder();
+    // The folder prepareClientDataFolder makes, for tools that only read it.
+    static QString clientDataFolderPath();
     bool settleDatabase(ClientState& state);
     void readSettings(ClientState& state) const;
 

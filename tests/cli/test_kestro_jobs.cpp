@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "client/jobdb/database.h"
+#include "client/jobdb/pendingrecords.h"
 #include "client/startup/settings.h"
 #include "common/registrystore.h"
 #include "jobdb/jobdbtestutil.h"
@@ -227,6 +228,64 @@ TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWa
     r = jobs({QStringLiteral("search"), QStringLiteral("ärger")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("1  ")));
+}
+
+// A delivered job still waiting to be recorded in the file would be missing from the copy:
+// copy-to refuses, says how many wait and what records them, and copies nothing.
+TEST_F(KestroJobsTest, CopyToRefusesWhileADeliveredJobWaitsForTheFile) {
+    kestro::jobdb::JobRows waiting;
+    waiting.jobNumber = 2;
+    waiting.job = {{QStringLiteral("JobNumber"), 2}};
+    QString error;
+    ASSERT_FALSE(kestro::jobdb::keepPendingRecord(ws.machine.clientDataFolder(), ws.databasePath,
+                                                  waiting, &error)
+                     .isEmpty())
+        << error.toStdString();
+    const QString target = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
+    ASSERT_FALSE(target.isEmpty());
+    const ProcessRun r = jobs({QStringLiteral("copy-to"), target, QStringLiteral("--yes")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("wartet 1 Auftrag"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("nächste Senden"))) << r.err.toStdString();
+    EXPECT_TRUE(kestro::dbtest::queryRows(target, QStringLiteral("SELECT 1 FROM "
+                                                                 "information_schema.tables WHERE "
+                                                                 "table_name = 'jobdaten'"))
+                    .isEmpty())
+        << "copied although jobs wait";
+}
+
+// A company's server address is long (a generated password, a full host name): a setting
+// that long is not read back by the client, which would then take Databank as missing (a new
+// empty file would number jobs from 1 again). copy-to refuses it before copying or switching,
+// and says why; the history stays where it is.
+TEST_F(KestroJobsTest, ALongServerAddressIsRefusedBeforeAnythingIsSwitched) {
+    ws.machine.env().set("SystemRoot", ws.machine.path(QStringLiteral("windows")));
+    ws.machine.env().set("VELLMON_UNIT_DIR", ws.machine.path(QStringLiteral("units")));
+    ws.machine.env().set("VELLMON_READY_LINE", QStringLiteral("1"));
+    kestro::test::PeerProcess vellmon;
+    ASSERT_TRUE(vellmon.start(
+        qEnvironmentVariable("KESTRO_BINARY_DIR") + QStringLiteral("/service/Vellmon"), {}))
+        << vellmon.output().toStdString();
+    const QString plain = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
+    ASSERT_FALSE(plain.isEmpty());
+    // The test server trusts every login, so the password only makes the address long
+    // (about 185 characters, as a generated password and a full host name make it).
+    QString target = plain;
+    target.replace(QStringLiteral("postgresql://kestro@"),
+                   QStringLiteral("postgresql://kestro:%1@").arg(QString(120, QLatin1Char('x'))));
+    ProcessRun r = jobs({QStringLiteral("copy-to"), target, QStringLiteral("--yes")});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("höchstens 149 Zeichen"))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Databank zeigt jetzt auf")));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("xxxxxxxx"))) << "the password was shown";
+    EXPECT_EQ(kestro::startup::SettingsReader().read(QStringLiteral("Databank")), ws.databasePath);
+    EXPECT_TRUE(kestro::dbtest::queryRows(plain, QStringLiteral("SELECT 1 FROM "
+                                                                "information_schema.tables WHERE "
+                                                                "table_name = 'jobdaten'"))
+                    .isEmpty())
+        << "copied although refused";
+    r = jobs({QStringLiteral("show"), QStringLiteral("1")});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
 }
 
 TEST_F(KestroJobsTest, BadUsageExits64) {

@@ -618,6 +618,130 @@ TEST_F(KestroSendTest, AJobDeliveredWhileTheServerIsGoneIsRecordedWhenItIsBack) 
     EXPECT_TRUE(pendingJobs().isEmpty());
 }
 
+// The pid of the server behind `address`, asked before the send so that stalling it later
+// takes no connection of its own.
+pid_t postmasterOf(const QString& address) {
+    QString dataDir;
+    {
+        const kestro::jobdb::Database db(address);
+        QSqlQuery q(db.connection());
+        if (q.exec(QStringLiteral("SHOW data_directory")) && q.next())
+            dataDir = q.value(0).toString();
+    }
+    QFile pidFile(dataDir + QStringLiteral("/postmaster.pid"));
+    if (dataDir.isEmpty() || !pidFile.open(QIODevice::ReadOnly))
+        return 0;
+    return pid_t(pidFile.readLine().trimmed().toInt());
+}
+
+// The server and all its children (the connections) as they are now.
+QList<pid_t> serverProcesses(pid_t postmaster) {
+    QList<pid_t> out{postmaster};
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toInt() == postmaster)
+            out << pid_t(entry.toInt());
+    }
+    return out;
+}
+
+// The server stalls while the job is on its way (a paused machine, a line that drops
+// without a reset): its connections stay open and answer nothing. The delivered job must
+// not hang the send for ever: it ends, keeps the job pending (exit 3), and says so.
+TEST_F(KestroSendTest, AJobDeliveredWhileTheServerStallsEndsAndIsKeptPending) {
+    // The slow line holds the upload long enough to stall the server before the record.
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}, {},
+                         kestro::jobdb::Engine::Postgres))
+        << ws.problem().toStdString();
+    QByteArray noise(128 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+    const pid_t postmaster = postmasterOf(ws.databasePath);
+    ASSERT_GT(postmaster, 0);
+
+    QProcess send;
+    send.start(QStringLiteral(KESTRO_SEND_PATH), {jobFile({file(plan)})});
+    QString err;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 60000 && !err.contains(QStringLiteral("Dateien werden gepackt"))) {
+        send.waitForReadyRead(50);
+        err += QString::fromUtf8(send.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains(QStringLiteral("Dateien werden gepackt"))) << err.toStdString();
+    const QList<pid_t> server = serverProcesses(postmaster);
+    ASSERT_GT(server.size(), 1);
+    for (const pid_t pid : server)
+        ::kill(pid, SIGSTOP);
+    const bool ended = send.waitForFinished(90000);
+    for (const pid_t pid : server)
+        ::kill(pid, SIGCONT);
+    if (!ended) {
+        send.kill();
+        send.waitForFinished();
+    }
+    err += QString::fromUtf8(send.readAllStandardError());
+    ASSERT_TRUE(ended) << "kestro-send still waits for the stalled server after 90 s: "
+                       << err.toStdString();
+    EXPECT_EQ(send.exitCode(), 3) << err.toStdString();
+    EXPECT_EQ(ws.uploadedFiles().size(), 1);
+    EXPECT_EQ(pendingJobs().size() + recordedJobNumbers().size(), 1);
+}
+
+// A job kept while the server was gone waits for that server, not for the text of its
+// address: after the administrator gave the login a password (the same server, database
+// and user, the address now written with it), the next send records it.
+TEST_F(KestroSendTest, AJobKeptForTheServerIsRecordedAfterTheAddressGotAPassword) {
+    ASSERT_TRUE(ws.start({QStringLiteral("--ftp-user"), QStringLiteral("schnecke")}, {},
+                         kestro::jobdb::Engine::Postgres))
+        << ws.problem().toStdString();
+    kestro::test::PgServer* server = kestro::test::PgServer::shared();
+    ASSERT_TRUE(server);
+    QByteArray noise(128 * 1024, Qt::Uninitialized);
+    QRandomGenerator(9).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), noise);
+
+    QProcess send;
+    send.start(QStringLiteral(KESTRO_SEND_PATH), {jobFile({file(plan)})});
+    QString err;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 60000 && !err.contains(QStringLiteral("Dateien werden gepackt"))) {
+        send.waitForReadyRead(50);
+        err += QString::fromUtf8(send.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains(QStringLiteral("Dateien werden gepackt"))) << err.toStdString();
+    server->stop();
+    ASSERT_TRUE(send.waitForFinished(120000));
+    ASSERT_TRUE(server->start());
+    ASSERT_EQ(send.exitCode(), 3) << err.toStdString();
+    ASSERT_EQ(pendingJobs().size(), 1);
+
+    // The test server trusts every login: the password changes only the address's text.
+    const QString key = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client");
+    const QString registryFile =
+        ws.machine.path(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"));
+    QJsonObject registry = QJsonDocument::fromJson(kestro::test::readFile(registryFile)).object();
+    QJsonObject client = registry.value(key).toObject();
+    QString withPassword = client.value(QStringLiteral("Databank")).toString();
+    ASSERT_TRUE(withPassword.startsWith(QStringLiteral("postgresql://kestro@")));
+    withPassword.replace(QStringLiteral("kestro@"), QStringLiteral("kestro:Sommer2027@"));
+    client.insert(QStringLiteral("Databank"), withPassword);
+    registry.insert(key, client);
+    ws.machine.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"),
+                         QJsonDocument(registry).toJson());
+    ws.databasePath = withPassword;
+
+    const ProcessRun next = run({jobFile({file(plan)}), QStringLiteral("--quiet")});
+    EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
+    EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2})) << "job 1 is delivered but not recorded";
+    EXPECT_TRUE(pendingJobs().isEmpty());
+}
+
 // Three delivered jobs wait to be recorded while another workstation holds the database.
 // One busy database is enough to know that the others would wait in vain: the send does
 // not wait the lock time-out (10 s) for each of them before its own reservation waits once.

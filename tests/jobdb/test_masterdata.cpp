@@ -177,6 +177,22 @@ TEST_F(MasterDataFile, CancelledChoiceRewritesTheUnchangedPath) {
     EXPECT_EQ(settings.writes, QStringList{QStringLiteral("Databank=") + db});
 }
 
+// A file in a folder so deep that its path fills the client's setting buffer would be taken
+// as no database at the next start: it is refused with the reason, the old one stays.
+TEST_F(MasterDataFile, AFileWhosePathDoesNotFitTheSettingIsNotChosen) {
+    const QString deep = machine.path(QString(60, QLatin1Char('o')) + QLatin1Char('/') +
+                                      QString(60, QLatin1Char('p')) + QStringLiteral("/jobs.mdb"));
+    ASSERT_GE(deep.size(), 150);
+    prompter.files = {deep};
+    DatabaseFileChoice choice(db, prompter, settings);
+    EXPECT_EQ(choice.choose(db), db);
+    EXPECT_FALSE(choice.otherFileChosen());
+    EXPECT_EQ(settings.writes, QStringList{QStringLiteral("Databank=") + db});
+    ASSERT_EQ(prompter.shown.size(), 2);
+    EXPECT_TRUE(prompter.shown[1].text.contains(QStringLiteral("höchstens 149 Zeichen")))
+        << prompter.shown[1].text.toStdString();
+}
+
 class Editor : public MasterDataFile {};
 
 TEST_F(Editor, NewNumbersFollowTheHighestAndDoNotFillGaps) {
