@@ -144,6 +144,10 @@ TEST_F(DebianPackage, InstallsUpgradesKeepingEverythingAndPurgesAllButTheJobs) {
     const ProcessRun depends = dpkg({QStringLiteral("-f"), deb, QStringLiteral("Depends")});
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libqt6core6"))) << depends.out.toStdString();
     EXPECT_TRUE(depends.out.contains(QStringLiteral("libcurl4"))) << depends.out.toStdString();
+    EXPECT_TRUE(depends.out.contains(QStringLiteral("libpq5"))) << depends.out.toStdString();
+    const ProcessRun recommends = dpkg({QStringLiteral("-f"), deb, QStringLiteral("Recommends")});
+    EXPECT_TRUE(recommends.out.contains(QStringLiteral("libqt6sql6-psql")))
+        << recommends.out.toStdString();
 
     // A unit an earlier release's "Vellmon -install" wrote, which would hide the package's.
     writeFile(kEtcUnit, kEarlierInstallUnit);
