@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
@@ -538,6 +539,56 @@ TEST(ServerAddressTyping, AUnixSocketFolderAsHostConnectsThroughTheSocket) {
     QSqlQuery q(db.connection());
     ASSERT_TRUE(q.exec(QStringLiteral("SELECT inet_server_addr() IS NULL")) && q.next());
     EXPECT_TRUE(q.value(0).toBool()) << "connected over TCP, not through the socket";
+}
+
+// A company's server asks for a password. Without one in the address it comes from the
+// worker's ~/.pgpass, as the README tells administrators to keep it; written into the
+// address it works too; a wrong one is refused without being shown.
+TEST(ServerAddressTyping, APasswordComesFromPgpassOrFromTheAddress) {
+    const QString address = dbtest::freshDatabank(Engine::Postgres, {});
+    ASSERT_FALSE(address.isEmpty());
+    const QString role = QString::fromLatin1(test::PgServer::kPasswordRole);
+    {
+        const Database admin(address);
+        QSqlQuery q(admin.connection());
+        if (!q.exec(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'Sommer2027'").arg(role))) {
+            ASSERT_TRUE(q.exec(QStringLiteral("ALTER ROLE %1 PASSWORD 'Sommer2027'").arg(role)))
+                << q.lastError().text().toStdString();
+        }
+    }
+    const QString port = address.section(QLatin1Char(':'), 2).section(QLatin1Char('/'), 0, 0);
+    const QString database = address.section(QLatin1Char('/'), -1);
+    const QString withoutPassword =
+        QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(role, port, database);
+
+    QTemporaryDir home;
+    const QByteArray previousHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    const Database noPassword(withoutPassword);
+    EXPECT_FALSE(noPassword.isOpen()) << "the server let the role in without a password";
+
+    QFile pgpass(home.filePath(QStringLiteral(".pgpass")));
+    ASSERT_TRUE(pgpass.open(QIODevice::WriteOnly));
+    pgpass.write(
+        QStringLiteral("127.0.0.1:%1:%2:%3:Sommer2027\n").arg(port, database, role).toUtf8());
+    pgpass.close();
+    ASSERT_TRUE(pgpass.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    const Database fromPgpass(withoutPassword);
+    EXPECT_TRUE(fromPgpass.isOpen()) << fromPgpass.errorText().toStdString();
+    ASSERT_TRUE(pgpass.remove());
+
+    QString inAddress = withoutPassword;
+    inAddress.replace(role + QLatin1Char('@'), role + QStringLiteral(":Sommer2027@"));
+    const Database fromAddress(inAddress);
+    EXPECT_TRUE(fromAddress.isOpen()) << fromAddress.errorText().toStdString();
+
+    QString wrong = withoutPassword;
+    wrong.replace(role + QLatin1Char('@'), role + QStringLiteral(":Winter2026@"));
+    const Database refused(wrong);
+    EXPECT_FALSE(refused.isOpen());
+    EXPECT_FALSE(refused.errorText().contains(QStringLiteral("Winter2026")))
+        << refused.errorText().toStdString();
+    qputenv("HOME", previousHome);
 }
 
 // An option the program does not pass on is refused by name, not dropped.

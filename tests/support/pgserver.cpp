@@ -3,6 +3,7 @@
 #include "support/tinyproxy.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -70,6 +71,16 @@ bool PgServer::start(QString* error) {
                   QStringLiteral("--no-sync")},
                  error))
             return false;
+        // Every login is trusted but one: kPasswordRole must show its password, from the
+        // address or from ~/.pgpass, as on a company's server.
+        QFile hba(dir_->filePath(QStringLiteral("data/pg_hba.conf")));
+        if (!hba.open(QIODevice::ReadWrite))
+            return false;
+        const QByteArray rules = hba.readAll();
+        hba.seek(0);
+        hba.write("host all " + QByteArray(kPasswordRole) + " 127.0.0.1/32 scram-sha-256\n" +
+                  rules);
+        hba.close();
         made_ = true;
     }
     const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 "

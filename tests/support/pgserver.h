@@ -7,12 +7,15 @@
 namespace kestro::test {
 
 // A real PostgreSQL 15 server for the tests: a cluster made with initdb in a temporary
-// folder, started with pg_ctl on a free loopback port with trust authentication and UTF8
-// texts. The server refuses to run as root, so under root the folder belongs to nobody
-// (65534) and the programs run as nobody. Stopped (and the folder removed) when the object
-// dies, also after a failed test.
+// folder, started with pg_ctl on a free loopback port with trust authentication (but for
+// kPasswordRole) and UTF8 texts. The server refuses to run as root, so under root the folder
+// belongs to nobody (65534) and the programs run as nobody. Stopped (and the folder removed) when
+// the object dies, also after a failed test.
 class PgServer {
 public:
+    // The one login that must give a password (scram-sha-256); the tests make the role.
+    static constexpr const char* kPasswordRole = "buero";
+
     PgServer() = default;
     ~PgServer();
     PgServer(const PgServer&) = delete;
