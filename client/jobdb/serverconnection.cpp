@@ -8,10 +8,12 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <condition_variable>
+#include <cstring>
 #include <libpq-fe.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -37,6 +39,34 @@ QString quotedOption(const QString& key, const QString& value) {
     return key + QStringLiteral("='") + v + QLatin1Char('\'');
 }
 
+// Both ends of a TCP line: libpq closes its socket when the line breaks, and the number
+// may then be handed to any other socket of the process (an FTP upload, the mail). The watch
+// shuts down only the line it was given.
+struct LineEnds {
+    sockaddr_storage local{};
+    sockaddr_storage peer{};
+};
+
+std::optional<LineEnds> lineEndsOf(int fd) {
+    LineEnds ends;
+    socklen_t localSize = sizeof ends.local;
+    socklen_t peerSize = sizeof ends.peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&ends.local), &localSize) != 0 ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&ends.peer), &peerSize) != 0)
+        return std::nullopt;
+    return ends;
+}
+
+bool sameLine(const LineEnds& a, const LineEnds& b) {
+    return std::memcmp(&a.local, &b.local, sizeof a.local) == 0 &&
+           std::memcmp(&a.peer, &b.peer, sizeof a.peer) == 0;
+}
+
+struct WatchedLine {
+    int fd = -1;
+    LineEnds ends;
+};
+
 // The lines being watched, by connection name, and the one thread that watches them.
 class StallWatch {
 public:
@@ -45,9 +75,9 @@ public:
         return watch;
     }
 
-    void add(const QString& name, int fd) {
+    void add(const QString& name, int fd, const LineEnds& ends) {
         std::lock_guard lock(mutex_);
-        lines_.insert(name, fd);
+        lines_.insert(name, WatchedLine{fd, ends});
         if (!thread_.joinable())
             thread_ = std::thread([this] { run(); });
     }
@@ -72,7 +102,13 @@ private:
         std::unique_lock lock(mutex_);
         while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
             for (auto it = lines_.begin(); it != lines_.end();) {
-                if (!stalled(it.value())) {
+                const std::optional<LineEnds> now = lineEndsOf(it.value().fd);
+                if (!now || !sameLine(*now, it.value().ends)) {
+                    // libpq has closed the line; the next statement opens a new one.
+                    it = lines_.erase(it);
+                    continue;
+                }
+                if (!stalled(it.value().fd)) {
                     ++it;
                     continue;
                 }
@@ -81,7 +117,7 @@ private:
                     << "s; connection" << it.key() << "given up";
                 // The waiting call sees the end of the line and returns with an error; the
                 // descriptor stays libpq's to close.
-                ::shutdown(it.value(), SHUT_RDWR);
+                ::shutdown(it.value().fd, SHUT_RDWR);
                 it = lines_.erase(it);
             }
         }
@@ -99,7 +135,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    QHash<QString, int> lines_;
+    QHash<QString, WatchedLine> lines_;
     std::thread thread_;
     bool stopping_ = false;
 };
@@ -153,12 +189,10 @@ void watchServerConnection(const QSqlDatabase& db) {
     if (!conn)
         return;
     const int fd = PQsocket(conn);
-    sockaddr_storage address{};
-    socklen_t size = sizeof address;
-    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-        (address.ss_family != AF_INET && address.ss_family != AF_INET6))
+    const std::optional<LineEnds> ends = fd < 0 ? std::nullopt : lineEndsOf(fd);
+    if (!ends || (ends->local.ss_family != AF_INET && ends->local.ss_family != AF_INET6))
         return;
-    StallWatch::instance().add(db.connectionName(), fd);
+    StallWatch::instance().add(db.connectionName(), fd, *ends);
 }
 
 void unwatchServerConnection(const QString& connectionName) {
