@@ -38,19 +38,21 @@ private:
     const DeployConfig& config_;
     SettingWriter& settings_;
     startup::MailAccountSettings& mail_;
-    QCheckBox* chkbEMail_ = nullptr;
-    QGroupBox* fraOptional_ = nullptr;
-    QLineEdit* txtServer_ = nullptr;
-    QLineEdit* txtPopServer_ = nullptr;
-    QLineEdit* txtFrom_ = nullptr;
-    QLineEdit* txtUsername_ = nullptr;
-    QLineEdit* txtPassword_ = nullptr;
-    QCheckBox* ckLogin_ = nullptr;
-    QCheckBox* ckPopLogin_ = nullptr;
-    QCheckBox* ckTlsOnConnect_ = nullptr;
+    // Each widget keeps its old control name (chkbEMail, txtServer, ...) as objectName.
+    // Ticked: the account in the group below is used, not the built-in one.
+    QCheckBox* ownAccountCheck_ = nullptr;
+    QGroupBox* ownAccountGroup_ = nullptr;
+    QLineEdit* smtpServerBox_ = nullptr;
+    QLineEdit* popServerBox_ = nullptr;
+    QLineEdit* senderBox_ = nullptr;
+    QLineEdit* userBox_ = nullptr;
+    QLineEdit* passwordBox_ = nullptr;
+    QCheckBox* smtpLoginCheck_ = nullptr;
+    QCheckBox* popLoginCheck_ = nullptr;
+    QCheckBox* tlsOnConnectCheck_ = nullptr;
     bool tlsShown_ = false;   // the box as the window opened
     bool tlsClicked_ = false; // the worker decided; typing no longer moves the box
-    QPushButton* cmdOK_ = nullptr;
+    QPushButton* okButton_ = nullptr;
 };
 
 } // namespace kestro::ui

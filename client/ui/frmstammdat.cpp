@@ -6,8 +6,6 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,43 +15,7 @@
 
 namespace kestro::ui {
 namespace {
-
-// The text boxes: control number, caption, member of the record.
-struct TextField {
-    int control;
-    const char* caption;
-    QString jobdb::MasterData::*member;
-};
-
 using M = jobdb::MasterData;
-const TextField kLeftColumn[] = {
-    {1, "Firmenname:", &M::name},
-    {2, "Straße:", &M::street},
-    {3, "PLZ + Ort:", &M::plz},
-    {18, "Ansprechpartner:", &M::contact},
-    {5, "Steuernummer:", &M::taxNumber},
-    {6, "UsSt-Ident-Nr:", &M::vatId},
-    {16, "Kostenstelle:", &M::costCentre},
-    {17, "Projekt:", &M::project},
-};
-const TextField kRightColumn[] = {
-    {9, "Telefon:", &M::phone}, {8, "Fax:", &M::fax},
-    {7, "Funk:", &M::mobile},   {11, "E-Mail:", &M::email},
-    {12, "www:", &M::web},      {10, "Bankname:", &M::bankName},
-    {13, "BLZ:", &M::bankCode}, {14, "Kto Nr.:", &M::accountNumber},
-};
-
-struct FlagField {
-    int control;
-    const char* caption;
-    QString jobdb::MasterData::*member;
-};
-const FlagField kFlags[] = {
-    {1, "Barzahler erhalten Netto als Brutto:", &M::cashPayerNetAsGross},
-    {2, "ArtikelStammdaten beinhalten die Bruttopreise", &M::grossPrices},
-    {3, "in der Listenansicht Projekte nach Name1 sortieren", &M::sortProjectsByName1},
-};
-
 } // namespace
 
 FrmStammdat::FrmStammdat(Context context, QWidget* parent)
@@ -66,61 +28,71 @@ FrmStammdat::FrmStammdat(Context context, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     auto* columns = new QHBoxLayout;
-    auto makeForm = [&](const auto& fields) {
-        auto* form = new QFormLayout;
-        for (const TextField& f : fields) {
-            auto* edit = new QLineEdit(this);
-            edit->setObjectName(QStringLiteral("Text%1").arg(f.control));
-            text_[f.control] = edit;
-            auto* label = new QLabel(QString::fromUtf8(f.caption), this);
-            label->setBuddy(edit);
-            form->addRow(label, edit);
-        }
-        return form;
-    };
-    auto* left = makeForm(kLeftColumn);
-    auto* right = makeForm(kRightColumn);
+    auto* left = new QFormLayout;
+    companyBox_ = addTextRow(left, QStringLiteral("Text1"), QStringLiteral("Firmenname:"));
+    streetBox_ = addTextRow(left, QStringLiteral("Text2"), QStringLiteral("Straße:"));
+    postcodeTownBox_ = addTextRow(left, QStringLiteral("Text3"), QStringLiteral("PLZ + Ort:"));
+    contactBox_ = addTextRow(left, QStringLiteral("Text18"), QStringLiteral("Ansprechpartner:"));
+    taxNumberBox_ = addTextRow(left, QStringLiteral("Text5"), QStringLiteral("Steuernummer:"));
+    vatIdBox_ = addTextRow(left, QStringLiteral("Text6"), QStringLiteral("UsSt-Ident-Nr:"));
+    costCentreBox_ = addTextRow(left, QStringLiteral("Text16"), QStringLiteral("Kostenstelle:"));
+    projectBox_ = addTextRow(left, QStringLiteral("Text17"), QStringLiteral("Projekt:"));
+    auto* right = new QFormLayout;
+    phoneBox_ = addTextRow(right, QStringLiteral("Text9"), QStringLiteral("Telefon:"));
+    faxBox_ = addTextRow(right, QStringLiteral("Text8"), QStringLiteral("Fax:"));
+    mobileBox_ = addTextRow(right, QStringLiteral("Text7"), QStringLiteral("Funk:"));
+    emailBox_ = addTextRow(right, QStringLiteral("Text11"), QStringLiteral("E-Mail:"));
+    webBox_ = addTextRow(right, QStringLiteral("Text12"), QStringLiteral("www:"));
+    bankNameBox_ = addTextRow(right, QStringLiteral("Text10"), QStringLiteral("Bankname:"));
+    bankCodeBox_ = addTextRow(right, QStringLiteral("Text13"), QStringLiteral("BLZ:"));
+    accountNumberBox_ = addTextRow(right, QStringLiteral("Text14"), QStringLiteral("Kto Nr.:"));
     // The VAT rate: a number with a decimal comma, so it always converts.
-    auto* vat = new QLineEdit(this);
-    vat->setObjectName(QStringLiteral("Text4"));
-    vat->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("^\\d{0,2}([,.]\\d{0,2})?$")), vat));
-    vat->setMaximumWidth(60);
-    text_[4] = vat;
-    left->addRow(new QLabel(QStringLiteral("MwSt:"), this), vat);
+    vatRateBox_ = new QLineEdit(this);
+    vatRateBox_->setObjectName(QStringLiteral("Text4"));
+    vatRateBox_->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("^\\d{0,2}([,.]\\d{0,2})?$")), vatRateBox_));
+    vatRateBox_->setMaximumWidth(60);
+    left->addRow(new QLabel(QStringLiteral("MwSt:"), this), vatRateBox_);
     columns->addLayout(left, 1);
     columns->addSpacing(16);
     columns->addLayout(right, 1);
     layout->addLayout(columns);
 
-    for (const FlagField& f : kFlags) {
-        auto* box = new QCheckBox(QString::fromUtf8(f.caption), this);
-        box->setObjectName(QStringLiteral("Check%1").arg(f.control));
+    auto addCheck = [&](const QString& name, const QString& caption) {
+        auto* box = new QCheckBox(caption, this);
+        box->setObjectName(name);
         box->setTristate(false);
-        check_[f.control] = box;
         layout->addWidget(box);
-    }
+        return box;
+    };
+    cashPayerNetAsGrossCheck_ =
+        addCheck(QStringLiteral("Check1"), QStringLiteral("Barzahler erhalten Netto als Brutto:"));
+    grossPricesCheck_ = addCheck(QStringLiteral("Check2"),
+                                 QStringLiteral("ArtikelStammdaten beinhalten die Bruttopreise"));
+    sortProjectsByName1Check_ =
+        addCheck(QStringLiteral("Check3"),
+                 QStringLiteral("in der Listenansicht Projekte nach Name1 sortieren"));
 
     auto* dbRow = new QHBoxLayout;
     auto* dbLabel = new QLabel(QStringLiteral("Datenbank:"), this);
-    text15_ = new QLineEdit(this);
-    text15_->setObjectName(QStringLiteral("Text15"));
+    databasePathBox_ = new QLineEdit(this);
+    databasePathBox_->setObjectName(QStringLiteral("Text15"));
     // The path changes only through the file dialog, which also tells the user that the
     // program restarts with the new file.
-    text15_->setReadOnly(true);
-    auto* databank = new QPushButton(QStringLiteral("&auswählen"), this);
-    databank->setObjectName(QStringLiteral("cmdDatabank"));
-    connect(databank, &QPushButton::clicked, this, &FrmStammdat::onDatabank);
+    databasePathBox_->setReadOnly(true);
+    auto* chooseButton = new QPushButton(QStringLiteral("&auswählen"), this);
+    chooseButton->setObjectName(QStringLiteral("cmdDatabank"));
+    connect(chooseButton, &QPushButton::clicked, this, &FrmStammdat::chooseDatabase);
     dbRow->addWidget(dbLabel);
-    dbRow->addWidget(text15_, 1);
-    dbRow->addWidget(databank);
+    dbRow->addWidget(databasePathBox_, 1);
+    dbRow->addWidget(chooseButton);
     layout->addLayout(dbRow);
 
     auto* buttons = new QDialogButtonBox(this);
-    auto* ok = buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &FrmStammdat::onOk);
+    auto* okButton = buttons->addButton(QStringLiteral("&OK"), QDialogButtonBox::AcceptRole);
+    okButton->setObjectName(QStringLiteral("cmdOK"));
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &FrmStammdat::save);
     layout->addWidget(buttons);
 
     resize(760, sizeHint().height());
@@ -130,44 +102,78 @@ FrmStammdat::FrmStammdat(Context context, QWidget* parent)
 
 FrmStammdat::~FrmStammdat() = default;
 
+QLineEdit* FrmStammdat::addTextRow(QFormLayout* form, const QString& name, const QString& caption) {
+    auto* box = new QLineEdit(this);
+    box->setObjectName(name);
+    auto* label = new QLabel(caption, this);
+    label->setBuddy(box);
+    form->addRow(label, box);
+    return box;
+}
+
+std::array<FrmStammdat::TextBinding, 16> FrmStammdat::textBindings() const {
+    return {{
+        {companyBox_, &M::name},
+        {streetBox_, &M::street},
+        {postcodeTownBox_, &M::plz},
+        {contactBox_, &M::contact},
+        {taxNumberBox_, &M::taxNumber},
+        {vatIdBox_, &M::vatId},
+        {costCentreBox_, &M::costCentre},
+        {projectBox_, &M::project},
+        {phoneBox_, &M::phone},
+        {faxBox_, &M::fax},
+        {mobileBox_, &M::mobile},
+        {emailBox_, &M::email},
+        {webBox_, &M::web},
+        {bankNameBox_, &M::bankName},
+        {bankCodeBox_, &M::bankCode},
+        {accountNumberBox_, &M::accountNumber},
+    }};
+}
+
+std::array<FrmStammdat::FlagBinding, 3> FrmStammdat::flagBindings() const {
+    return {{
+        {cashPayerNetAsGrossCheck_, &M::cashPayerNetAsGross},
+        {grossPricesCheck_, &M::grossPrices},
+        {sortProjectsByName1Check_, &M::sortProjectsByName1},
+    }};
+}
+
 void FrmStammdat::fillWindow() {
-    for (const auto* fields : {std::begin(kLeftColumn), std::begin(kRightColumn)}) {
-        for (const TextField* f = fields; f != fields + 8; ++f)
-            text_[f->control]->setText(ctx_.master.*(f->member));
-    }
-    text_[4]->setText(jobdb::vatRateText(ctx_.master.vatRate));
-    for (const FlagField& f : kFlags) {
+    for (const auto& [box, value] : textBindings())
+        box->setText(ctx_.master.*value);
+    vatRateBox_->setText(jobdb::vatRateText(ctx_.master.vatRate));
+    for (const auto& [box, flag] : flagBindings()) {
         // Stored digits: 0 unchecked, 1 checked, 2 greyed.
-        const int state = jobdb::flagState(ctx_.master.*(f.member));
-        check_[f.control]->setTristate(state == 2);
-        check_[f.control]->setCheckState(state == 1   ? Qt::Checked
-                                         : state == 2 ? Qt::PartiallyChecked
-                                                      : Qt::Unchecked);
+        const int state = jobdb::flagState(ctx_.master.*flag);
+        box->setTristate(state == 2);
+        box->setCheckState(state == 1   ? Qt::Checked
+                           : state == 2 ? Qt::PartiallyChecked
+                                        : Qt::Unchecked);
     }
     // A server address keeps its password out of sight; the window keeps the full text.
-    text15_->setText(jobdb::shownDatabank(ctx_.databasePath));
+    databasePathBox_->setText(jobdb::shownDatabank(ctx_.databasePath));
 }
 
 void FrmStammdat::collect() {
-    for (const auto* fields : {std::begin(kLeftColumn), std::begin(kRightColumn)}) {
-        for (const TextField* f = fields; f != fields + 8; ++f)
-            ctx_.master.*(f->member) = text_[f->control]->text();
-    }
-    ctx_.master.vatRate = jobdb::parseVatRate(text_[4]->text()).value_or(0.0f);
+    for (const auto& [box, value] : textBindings())
+        ctx_.master.*value = box->text();
+    ctx_.master.vatRate = jobdb::parseVatRate(vatRateBox_->text()).value_or(0.0f);
     // The database box is read-only and shows the address without its password; the
     // database in use is the one chosen, not the text shown.
-    for (const FlagField& f : kFlags) {
-        const Qt::CheckState cs = check_[f.control]->checkState();
-        ctx_.master.*(f.member) = jobdb::flagDigit(cs == Qt::Checked            ? 1
-                                                   : cs == Qt::PartiallyChecked ? 2
-                                                                                : 0);
+    for (const auto& [box, flag] : flagBindings()) {
+        const Qt::CheckState cs = box->checkState();
+        ctx_.master.*flag = jobdb::flagDigit(cs == Qt::Checked            ? 1
+                                             : cs == Qt::PartiallyChecked ? 2
+                                                                          : 0);
     }
 }
 
-void FrmStammdat::onDatabank() {
+void FrmStammdat::chooseDatabase() {
     const QString path = choice_->choose(ctx_.databasePath);
     ctx_.databasePath = path;
-    text15_->setText(jobdb::shownDatabank(path));
+    databasePathBox_->setText(jobdb::shownDatabank(path));
     const jobdb::MasterDataStore store(path);
     if (!store.load(ctx_.master))
         ctx_.prompter.message(QStringLiteral("Die Stammdaten konnten nicht gelesen werden:\r") +
@@ -176,7 +182,7 @@ void FrmStammdat::onDatabank() {
     fillWindow();
 }
 
-void FrmStammdat::onOk() {
+void FrmStammdat::save() {
     collect();
     QString error;
     if (!jobdb::saveMasterData(ctx_.databasePath, ctx_.master, ctx_.settings, &error)) {

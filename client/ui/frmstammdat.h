@@ -5,10 +5,13 @@
 #include "common/settingwriter.h"
 
 #include <QDialog>
+#include <array>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class QCheckBox;
+class QFormLayout;
 class QLineEdit;
 
 namespace kestro::ui {
@@ -35,16 +38,43 @@ public:
     void fillWindow();
 
 private:
-    void onDatabank();
-    void onOk();
+    // A text box and the value of the record it shows.
+    using TextBinding = std::pair<QLineEdit*, QString jobdb::MasterData::*>;
+    // A check box and the flag of the record it shows.
+    using FlagBinding = std::pair<QCheckBox*, QString jobdb::MasterData::*>;
+
+    QLineEdit* addTextRow(QFormLayout* form, const QString& name, const QString& caption);
+    std::array<TextBinding, 16> textBindings() const;
+    std::array<FlagBinding, 3> flagBindings() const;
+    void chooseDatabase();
+    void save();
     void collect();
 
     Context ctx_;
     std::unique_ptr<jobdb::DatabaseFileChoice> choice_;
     const QString databaseInUse_; // the file the program runs with
-    QLineEdit* text_[19] = {};
-    QCheckBox* check_[4] = {};
-    QLineEdit* text15_ = nullptr;
+    // Each widget keeps its old control name (Text1, Check1, ...) as objectName.
+    QLineEdit* companyBox_ = nullptr;
+    QLineEdit* streetBox_ = nullptr;
+    QLineEdit* postcodeTownBox_ = nullptr;
+    QLineEdit* contactBox_ = nullptr;
+    QLineEdit* taxNumberBox_ = nullptr;
+    QLineEdit* vatIdBox_ = nullptr;
+    QLineEdit* vatRateBox_ = nullptr;
+    QLineEdit* costCentreBox_ = nullptr;
+    QLineEdit* projectBox_ = nullptr;
+    QLineEdit* phoneBox_ = nullptr;
+    QLineEdit* faxBox_ = nullptr;
+    QLineEdit* mobileBox_ = nullptr;
+    QLineEdit* emailBox_ = nullptr;
+    QLineEdit* webBox_ = nullptr;
+    QLineEdit* bankNameBox_ = nullptr;
+    QLineEdit* bankCodeBox_ = nullptr;
+    QLineEdit* accountNumberBox_ = nullptr;
+    QCheckBox* cashPayerNetAsGrossCheck_ = nullptr;
+    QCheckBox* grossPricesCheck_ = nullptr;
+    QCheckBox* sortProjectsByName1Check_ = nullptr;
+    QLineEdit* databasePathBox_ = nullptr;
 };
 
 } // namespace kestro::ui
