@@ -1,9 +1,6 @@
 // Sends one service message the way the client does and prints "RESULT <error> <reply>";
-// with --mailslot it writes the message to Vellmon's mailslot instead.
-// With --as-user UID (when started as root) it first becomes that user, to play a
-// local user who is neither root nor the service's own user.
-//
-// Two more modes play a hostile user:
+// with --mailslot it writes the message to Vellmon's mailslot instead. The tests start it
+// through setpriv to play another local user. Two more modes play a hostile user:
 //   --flood COUNT CHARS KEY   COUNT single calls "KeySchreiben|F<pid>-<i>|<CHARS x's>|KEY";
 //                             prints "RESULT <answered True> <other>"
 //   --hold SECONDS EVERY_MS   keeps one connection open and sends "klong|" on it every
@@ -16,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -31,15 +27,7 @@ quint32 callOnce(kestro::PipeRpc& pipe, const QString& text, QString* reply) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    if (args.size() >= 2 && args.at(0) == QStringLiteral("--as-user")) {
-        const uid_t uid = uid_t(args.at(1).toUInt());
-        if (::setgid(uid) != 0 || ::setuid(uid) != 0) {
-            std::puts("RESULT setuid-failed");
-            return 2;
-        }
-        args = args.mid(2);
-    }
+    const QStringList args = app.arguments().mid(1);
     if (args.value(0) == QStringLiteral("--mailslot")) {
         const bool sent =
             kestro::mailSlotSend(args.value(1), QStringLiteral("//./mailslot/Vellmon/AllVersion"));
