@@ -97,8 +97,8 @@ TEST_F(VellmonChannel, ClientSettingsReachTheRegistryStore) {
     ASSERT_TRUE(updater.send(keySchreibenMessage(u"Databank"_s, u"/srv/kestro/jobs.mdb"_s)));
     EXPECT_TRUE(settles(u"Databank"_s, u"/srv/kestro/jobs.mdb"_s));
     // A value may hold "|" (a password): the key path is what follows the last one.
-    ASSERT_TRUE(updater.send(keySchreibenMessage(u"ProxyP"_s, u"pa|ss|"_s)));
-    EXPECT_TRUE(settles(u"ProxyP"_s, u"pa|ss|"_s));
+    ASSERT_TRUE(updater.send(keySchreibenMessage(u"ProxyP"_s, u"|pa||ss|"_s)));
+    EXPECT_TRUE(settles(u"ProxyP"_s, u"|pa||ss|"_s));
     // Subkeys of other allowed keys are created.
     EXPECT_EQ(callVellmon(u"KeySchreiben|Wert|a|b|Software\\Varnholt\\Extra\\Neu"_s), u"True"_s);
     EXPECT_TRUE(settles(u"Wert"_s, u"a|b"_s, u"Software\\Varnholt\\Extra\\Neu"_s));
@@ -112,21 +112,41 @@ TEST_F(VellmonChannel, ClientSettingsReachTheRegistryStore) {
     EXPECT_TRUE(settles(u"PopServer"_s, u"ja"_s));
 }
 
-TEST_F(VellmonChannel, WritesOutsideTheAllowListAreRefused) {
-    for (const QString& message :
-         {u"KeySchreiben|Run|evil|Software\\Microsoft\\Windows\\Run"_s,
-          u"KeySchreiben|X|1|Software\\Varnholt\\KestroFTP\\Client\\..\\..\\Other"_s,
-          u"KeySchreiben|X|1|Software\\Varnholt"_s,
-          u"KeySchreibenClasses|X|1|exefile\\shell\\open\\command"_s,
-          u"KeySchreibenClasses|Typ|Auftrag|.kjob"_s})
+// Only the allowed keys and their subkeys are written, whatever case or path tricks a
+// key is spelt with, and below the client's key only the client's own settings.
+TEST_F(VellmonChannel, OnlyAllowedKeysAreWritten) {
+    const QString extra = u"Software\\Varnholt\\Extra"_s;
+    // The command, the key, and whether the write is carried out.
+    const std::tuple<QString, QString, bool> writes[] = {
+        {u"KeySchreiben"_s, u"SOFTWARE\\varnholt\\EXTRA"_s, true},
+        {u"KeySchreiben"_s, extra + u"\\Sub"_s, true},
+        {u"KeySchreibenClasses"_s, u".kjob"_s, true},
+        {u"KeySchreiben"_s, extra + u"X"_s, false},
+        {u"KeySchreiben"_s, u"Software\\Varnholt"_s, false},
+        {u"KeySchreiben"_s, extra + u"\\"_s, false},
+        {u"KeySchreiben"_s, extra + u"\\..\\X"_s, false},
+        {u"KeySchreiben"_s, kClientKey + u"\\..\\..\\Other"_s, false},
+        {u"KeySchreiben"_s, u"Software\\Microsoft\\Windows\\Run"_s, false},
+        {u"KeySchreiben"_s, kClientKey, false}, // "W<n>" is no setting of the client
+        {u"KeySchreibenClasses"_s, u"exefile\\shell\\open\\command"_s, false}};
+    int row = 0;
+    for (const auto& [command, key, allowed] : writes) {
+        const QString message = u"%1|W%2|v%2.|%3"_s.arg(command).arg(row++).arg(key);
         EXPECT_EQ(callVellmon(message), u"True"_s) << message.toStdString();
-    ASSERT_TRUE(eventually(
-        [&] { return settingValue(u"Typ"_s, u".kjob"_s, Hive::ClassesRoot) == u"Auftrag"_s; }));
-    const QByteArray hklm = readFile(machine.registryFolder() + u"/HKEY_LOCAL_MACHINE.json"_s);
-    const QByteArray hkcr = readFile(machine.registryFolder() + u"/HKEY_CLASSES_ROOT.json"_s);
-    EXPECT_FALSE(hklm.contains("evil"));
-    EXPECT_FALSE(hklm.contains("Other"));
-    EXPECT_FALSE(hkcr.contains("exefile"));
+    }
+    // Written in order: once the last write is in, every row has been carried out.
+    EXPECT_EQ(callVellmon(u"KeySchreiben|Last|1|"_s + extra), u"True"_s);
+    ASSERT_TRUE(settles(u"Last"_s, u"1"_s, extra));
+    const QByteArray stored = readFile(machine.registryFolder() + u"/HKEY_LOCAL_MACHINE.json"_s) +
+                              readFile(machine.registryFolder() + u"/HKEY_CLASSES_ROOT.json"_s);
+    row = 0;
+    for (const auto& [command, key, allowed] : writes) {
+        const Hive hive = command.endsWith(u"Classes"_s) ? Hive::ClassesRoot : Hive::LocalMachine;
+        const QString value = u"v%1."_s.arg(row);
+        EXPECT_EQ(settingValue(u"W%1"_s.arg(row++), key, hive) == value, allowed)
+            << key.toStdString();
+        EXPECT_EQ(stored.contains(value.toUtf8()), allowed) << key.toStdString();
+    }
 }
 
 // The mailslot feeds the same queue as the pipe, and only its owner may write to it.
