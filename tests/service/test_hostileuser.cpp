@@ -37,7 +37,7 @@ protected:
         machine.writeFile(
             u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s,
             u"9.9.9\nhttp://127.0.0.1:%1/files/Update.exe"_s.arg(maker.port()).toUtf8());
-        writeConfig(u"http://127.0.0.1:%1"_s.arg(maker.port()), config);
+        writeConfig(u"http://127.0.0.1:%1"_s.arg(maker.port()));
         ASSERT_TRUE(startVellmon());
     }
     QString evilUrl() const { return u"http://127.0.0.1:%1/evil.sh"_s.arg(attackerWeb.port()); }
@@ -60,7 +60,6 @@ protected:
         EXPECT_FALSE(QFile::exists(unloadedMarker));
     }
 
-    QByteArray config;
     QString home;
     PeerProcess maker;
     PeerProcess attackerWeb;
@@ -266,16 +265,12 @@ for folder in (sys.argv[1] + '/1000', sys.argv[1]):
               1000u);
 }
 
-class HostileFlood : public HostileUser {
-protected:
-    void SetUp() override {
-        config = "[Service]\nRegistryWriteAllow=Software\\Varnholt\\KestroFTP\\Client;"
-                 "Software\\Varnholt\\Extra\n";
-        HostileUser::SetUp();
-    }
-};
-
-TEST_F(HostileFlood, WritesCannotGrowTheServiceWithoutBound) {
+TEST_F(HostileUser, FloodedWritesCannotGrowTheServiceWithoutBound) {
+    vellmon.stop();
+    writeConfig(u"http://127.0.0.1:%1"_s.arg(maker.port()),
+                "[Service]\nRegistryWriteAllow=Software\\Varnholt\\KestroFTP\\Client;"
+                "Software\\Varnholt\\Extra\n");
+    ASSERT_TRUE(startVellmon());
     const qint64 before = statusKb(vellmon.process().processId(), "VmHWM:");
     // 6,000 writes of 20 KB, each to a value of its own.
     QProcess flooder;
