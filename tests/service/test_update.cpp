@@ -140,6 +140,10 @@ const EndedSearch kEndedSearches[] = {
     // An installer half-fetched when the service stops must never start.
     {"StopDuringDownload", "2.0.0\nBASE/files/Slow.exe", "", "1.0.41", 4, "UpdateSoft 3", true}};
 
+void PrintTo(const EndedSearch& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class EndedSearches : public UpdateInstallation,
                       public ::testing::WithParamInterface<EndedSearch> {};
 
