@@ -257,7 +257,7 @@ for folder in (sys.argv[1] + '/1000', sys.argv[1]):
     PeerProcess colleague; // another user's client starting up
     ASSERT_TRUE(colleague.start(u"/usr/bin/setpriv"_s,
                                 {u"--reuid=1000"_s, u"--regid=1000"_s, u"--clear-groups"_s,
-                                 builtProgram(u"tests/service/presence_client"_s),
+                                 builtProgram(u"tests/service/pipe_send"_s), u"--present"_s,
                                  u"KestroFTP-Client"_s, u"/nonexistent/unloaded"_s},
                                 5000))
         << "the client could not register: " << colleague.output().toStdString();

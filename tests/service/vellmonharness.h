@@ -130,8 +130,8 @@ public:
     // A running client registered as `title`; it writes `unloadedMarker` when asked to close.
     static bool startClient(PeerProcess& client, const QString& title,
                             const QString& unloadedMarker) {
-        return client.start(builtProgram(QStringLiteral("tests/service/presence_client")),
-                            {title, unloadedMarker});
+        return client.start(builtProgram(QStringLiteral("tests/service/pipe_send")),
+                            {QStringLiteral("--present"), title, unloadedMarker});
     }
 
     // A folder that it and every folder above it belong to root (or to the user running
