@@ -41,66 +41,92 @@ protected:
         ASSERT_TRUE(startVellmon());
     }
     QString evilUrl() const { return u"http://127.0.0.1:%1/evil.sh"_s.arg(attackerWeb.port()); }
-    // Nobody plants what `script` makes in its home, then asks for an update there.
-    void plantAndAsk(const QString& script, const QString& product = u"KestroFTP-Client"_s) {
-        shellAsNobody(script);
-        EXPECT_TRUE(sendAsNobody(u"searchingUpdate|%1|%2|1.0.0"_s.arg(product, home))
-                        .startsWith("RESULT 0 True"));
-    }
-    // Vellmon logged `refusal`; nothing the attacker set up ran, and its server was never
-    // asked for its program.
-    void expectRefusedAndNothingRan(const QString& refusal) {
-        EXPECT_TRUE(vellmonLogged(refusal));
-        QThread::msleep(500);
-        EXPECT_FALSE(QFile::exists(machine.path(u"owned"_s)));
-        EXPECT_FALSE(readFile(machine.path(u"evil.log"_s)).contains("evil.sh"));
-    }
-    void expectClientStillOpen(PeerProcess& client, const QString& unloadedMarker) {
-        EXPECT_EQ(client.process().state(), QProcess::Running);
-        EXPECT_FALSE(QFile::exists(unloadedMarker));
-    }
-
     QString home;
     PeerProcess maker;
     PeerProcess attackerWeb;
 };
 
-TEST_F(HostileUser, PlantedVersionCopyRunsNothingAsRoot) {
-    // The maker's server does not answer for this product; a planted copy would be read.
-    QFile::remove(machine.path(u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s));
-    plantAndAsk(u"printf '9.9.9\\n%1' > KestroFTP-Client-update.txt"_s.arg(evilUrl()));
-    expectRefusedAndNothingRan(u"update request refused"_s);
+// An update request of nobody's that Vellmon must refuse.
+struct Attack {
+    const char* name;
+    const char* plant; // shell run as nobody in its home; EVIL: the attacker's program's
+                       // address, ROOT: the machine's folder, where root's files lie
+    const char* product;
+    bool systemFolder; // asks for a folder of root's that holds no client, not its home
+    const char* version;
+    const char* refusal;      // what Vellmon logs
+    int settleMs;             // what a search would need to run an installer, were it taken
+    bool makerSilent = false; // the maker's server offers no version file
+};
+void PrintTo(const Attack& attack, std::ostream* out) {
+    *out << attack.name;
 }
 
-TEST_F(HostileUser, PlantedLinksOverwriteNoRootFile) {
-    const QStringList planted{u"update.ini"_s, u"KestroFTP-Client-update.txt"_s, u"Update.exe"_s};
-    QString script;
-    for (const QString& name : planted)
-        script += u"ln -s %1 %2; "_s.arg(machine.writeFile(u"root-"_s + name, "keep\n"), name);
-    plantAndAsk(script);
-    expectRefusedAndNothingRan(u"update request refused"_s);
-    for (const QString& name : planted)
+const Attack kAttacks[] = {
+    // The maker's server does not answer for this product; a planted copy would be read.
+    {"PlantedVersionCopy", "printf '9.9.9\\nEVIL' > KestroFTP-Client-update.txt",
+     "KestroFTP-Client", false, "1.0.0", "update request refused", 500, true},
+    // Root would write the version copy, hint and installer through links to its own files.
+    {"PlantedLinks",
+     "for f in update.ini KestroFTP-Client-update.txt Update.exe; do "
+     "ln -s ROOT/root-$f $f; done",
+     "KestroFTP-Client", false, "1.0.0", "update request refused", 500},
+    // FIFOs would stall the search, and with it the service's stop.
+    {"Fifo", "mkfifo update.ini KestroFTP-Client-update.txt", "KestroFTP-Client", false, "1.0.0",
+     "update request refused", 500},
+    // Another program registers like a client: its window would be closed, the "installer" run.
+    {"ForeignProduct", "printf '9.9.9\\nEVIL' > Texteditor-update.txt", "Texteditor", false,
+     "1.0.0", "product not named", 500},
+    // Any folder only root may change once passed, a system folder holding no client included
+    // (/etc/logrotate.d, "/"), and the claimed version was believed: any local user could make
+    // root drop the maker's files into system folders, close another user's client and run
+    // the installer as root as often as it liked.
+    {"FolderWithoutAClient", "", "KestroFTP-Client", true, "0.0.0", "update request refused",
+     8000}};
+
+class HostileUpdateRequest : public HostileUser, public ::testing::WithParamInterface<Attack> {};
+
+TEST_P(HostileUpdateRequest, RunsNothingChangesNothingAndClosesNoClient) {
+    const Attack& attack = GetParam();
+    const QStringList victims{u"update.ini"_s, u"KestroFTP-Client-update.txt"_s, u"Update.exe"_s};
+    for (const QString& name : victims)
+        machine.writeFile(u"root-"_s + name, "keep\n");
+    if (attack.makerSilent)
+        QFile::remove(machine.path(u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s));
+    shellAsNobody(QString::fromUtf8(attack.plant)
+                      .replace(u"EVIL"_s, evilUrl())
+                      .replace(u"ROOT"_s, machine.root()));
+    const QString folder = attack.systemFolder ? trustedFolder() : home;
+    const auto entries = [&] {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                      QDir::NoDotAndDotDot);
+    };
+    const QStringList before = entries();
+    PeerProcess client; // another user's window of the product, with work in it
+    const QString product = QString::fromLatin1(attack.product);
+    const QString unloaded = machine.path(u"client-unloaded"_s);
+    ASSERT_TRUE(startClient(client, product + u" - Brief.txt"_s, unloaded));
+    EXPECT_TRUE(sendAsNobody(u"searchingUpdate|%1|%2|%3"_s.arg(product, folder, attack.version))
+                    .startsWith("RESULT 0 True"));
+    EXPECT_TRUE(vellmonLogged(QString::fromLatin1(attack.refusal)));
+    const QString owned = machine.path(u"owned"_s);
+    eventually([&] { return QFile::exists(owned); }, attack.settleMs);
+    EXPECT_FALSE(QFile::exists(owned)) << "ran as uid " << readFile(owned).toStdString();
+    EXPECT_FALSE(readFile(machine.path(u"evil.log"_s)).contains("evil.sh"));
+    EXPECT_EQ(entries(), before);
+    for (const QString& name : victims)
         EXPECT_EQ(readFile(machine.path(u"root-"_s + name)), QByteArray("keep\n"))
             << name.toStdString();
-}
-
-TEST_F(HostileUser, FifoStallsNeitherTheSearchNorTheStop) {
-    plantAndAsk(u"mkfifo update.ini KestroFTP-Client-update.txt"_s);
-    EXPECT_TRUE(vellmonLogged(u"update request refused"_s));
+    EXPECT_EQ(client.process().state(), QProcess::Running);
+    EXPECT_FALSE(QFile::exists(unloaded));
+    // The service still answers, and stops at once.
     EXPECT_EQ(callVellmon(u"klong|"_s), u"True"_s);
     vellmon.process().terminate();
     EXPECT_TRUE(vellmon.process().waitForFinished(5000));
-    expectRefusedAndNothingRan(u"update request refused"_s);
 }
 
-TEST_F(HostileUser, ForeignProductClosesNoClient) {
-    PeerProcess editor; // another user's program that registers like a client
-    const QString unloaded = machine.path(u"editor-unloaded"_s);
-    ASSERT_TRUE(startClient(editor, u"Texteditor - Brief.txt"_s, unloaded));
-    plantAndAsk(u"printf '9.9.9\\n%1' > Texteditor-update.txt"_s.arg(evilUrl()), u"Texteditor"_s);
-    expectRefusedAndNothingRan(u"product not named"_s);
-    expectClientStillOpen(editor, unloaded);
-}
+INSTANTIATE_TEST_SUITE_P(, HostileUpdateRequest, ::testing::ValuesIn(kAttacks),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HostileUser, SettingsCannotBeWipedOrPadded) {
     ASSERT_EQ(callVellmon(u"KeySchreiben|Databank|/srv/kestro/jobs.db|"_s + kClientKey), u"True"_s);
@@ -202,31 +228,6 @@ TEST_F(HostileUser, ClientsFolderCannotBeFilled) {
     for (const QByteArray& pid : readFile(pids).split('\n'))
         if (pid.toInt() > 0)
             ::kill(pid_t(pid.toInt()), SIGKILL);
-}
-
-// Any folder that only root may change once passed the folder check, a system folder
-// holding no client at all included (/etc/logrotate.d, "/" itself), and the claimed version
-// was believed: any local user could make root drop the maker's files into system folders,
-// close another user's client and run the installer as root as often as it liked.
-TEST_F(HostileUser, FolderWithoutAClientGetsNoUpdateAndClosesNoClient) {
-    const QString systemFolder = trustedFolder(); // stands in for /etc/logrotate.d
-    PeerProcess victim; // root's client, up to date, with a job being composed
-    const QString unloaded = machine.path(u"victim-unloaded"_s);
-    ASSERT_TRUE(startClient(victim, u"KestroFTP-Client"_s, unloaded));
-    EXPECT_TRUE(sendAsNobody(u"searchingUpdate|KestroFTP-Client|%1|0.0.0"_s.arg(systemFolder))
-                    .startsWith("RESULT 0 True"));
-    // Given time to carry the search out to its end, were it taken.
-    eventually([&] { return QFile::exists(machine.path(u"owned"_s)); }, 8000);
-    QThread::msleep(300);
-    EXPECT_EQ(QDir(systemFolder)
-                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-                  .join(' ')
-                  .toStdString(),
-              "");
-    expectClientStillOpen(victim, unloaded);
-    EXPECT_FALSE(QFile::exists(machine.path(u"owned"_s)))
-        << "the installer ran as uid "
-        << readFile(machine.path(u"owned"_s)).trimmed().toStdString();
 }
 
 // All users once shared one clients folder with entries named by pid only: a user who took
