@@ -187,24 +187,19 @@ public:
     }
     QByteArray sendAsNobody(const QString& message) { return sendAs({message}); }
 
-    // True once Vellmon's own log (its standard error) holds `text` `times` times.
-    bool vellmonLogged(const QString& text, int times = 1, int ms = 5000) {
-        return eventually(
-            [&] {
-                vellmon.process().waitForReadyRead(20);
-                return vellmon.output().count(text) >= times;
-            },
-            ms);
-    }
-    // Waits for `process` while reading Vellmon's log, as the journal would.
-    bool finishesReadingLog(const std::function<bool()>& finished, int ms = 120000) {
+    // Waits until `condition` holds, reading Vellmon's log (its standard error) meanwhile
+    // as the journal would.
+    bool readingLogUntil(const std::function<bool()>& condition, int ms = 5000) {
         return eventually(
             [&] {
                 vellmon.process().waitForReadyRead(20);
                 vellmon.output();
-                return finished();
+                return condition();
             },
             ms);
+    }
+    bool vellmonLogged(const QString& text, int times = 1) {
+        return readingLogUntil([&] { return vellmon.output().count(text) >= times; });
     }
 
     TestMachine machine;
