@@ -231,7 +231,9 @@ TEST_F(InstalledClient, GetsItsUpdateOnceAndNoRepeatClosesItAgain) {
     expectStillOpen(client);
 }
 
-// The maker signs its installers; Vellmon holds the public key.
+// The maker signs its installers; Vellmon holds the public key. Beside the signed installer
+// the server offers one with another installer's signature, one with a damaged signature
+// and one with none.
 class SignedUpdate : public UpdateInstallation {
 protected:
     void SetUp() override {
@@ -242,30 +244,27 @@ protected:
         ASSERT_TRUE(keygen.waitForFinished(10000));
         config = keygen.readAllStandardOutput();
         ASSERT_TRUE(config.startsWith("[Update]\nPublicKey=")) << config.toStdString();
-        machine.writeFile(u"www/files/Update.exe"_s, kInstaller);
-        machine.writeFile(u"www/files/Other.exe"_s, "#!/bin/sh\ntouch evil-ran\n");
-        for (const QString& name : {u"Update.exe"_s, u"Other.exe"_s}) {
+        const QByteArray evil = "#!/bin/sh\ntouch evil-ran\n";
+        for (const char* name : {"Update.exe", "Other.exe"}) {
             QProcess sign;
             sign.start(tool, {u"sign"_s, machine.path(u"keys/update-key.pem"_s),
-                              machine.path(u"www/files/"_s + name)});
-            ASSERT_TRUE(sign.waitForFinished(10000));
-            ASSERT_EQ(sign.exitCode(), 0);
+                              machine.writeFile(u"www/files/"_s + name, kInstaller)});
+            ASSERT_TRUE(sign.waitForFinished(10000) && sign.exitCode() == 0);
         }
+        for (const char* name : {"Swapped.exe", "Damaged.exe", "Bare.exe"})
+            machine.writeFile(u"www/files/"_s + name, evil);
+        QFile::copy(machine.path(u"www/files/Other.exe.sig"_s),
+                    machine.path(u"www/files/Swapped.exe.sig"_s));
+        machine.writeFile(u"www/files/Damaged.exe.sig"_s, QByteArray(64, 'x'));
         UpdateInstallation::SetUp();
     }
 };
 
 TEST_F(SignedUpdate, OnlyAnInstallerWithItsOwnValidSignatureStarts) {
-    // A signature of another installer, a damaged one, or none at all: nothing starts.
-    const auto file = [&](const char* name) { return machine.path(u"www/files/"_s + name); };
-    QFile::rename(file("Update.exe.sig"), file("Good.sig"));
-    QFile::copy(file("Other.exe.sig"), file("Update.exe.sig"));
-    machine.writeFile(u"www/files/Other.exe.sig"_s, QByteArray(64, 'x'));
-    machine.writeFile(u"www/files/Bare.exe"_s, "#!/bin/sh\ntouch evil-ran\n");
     PeerProcess client;
     ASSERT_TRUE(startWorkersClient(client));
     int refusals = 0;
-    for (const char* installer : {"Update.exe", "Other.exe", "Bare.exe"}) {
+    for (const char* installer : {"Swapped.exe", "Damaged.exe", "Bare.exe"}) {
         publishInstaller(installer);
         ASSERT_TRUE(requestUpdate());
         ASSERT_TRUE(vellmonLogged(u"installer refused"_s, ++refusals));
@@ -275,8 +274,6 @@ TEST_F(SignedUpdate, OnlyAnInstallerWithItsOwnValidSignatureStarts) {
                 << installer << " " << name.toStdString();
         EXPECT_EQ(client.process().state(), QProcess::Running);
     }
-    QFile::remove(file("Update.exe.sig"));
-    QFile::rename(file("Good.sig"), file("Update.exe.sig"));
     publishInstaller("Update.exe");
     ASSERT_TRUE(requestUpdate());
     EXPECT_TRUE(
