@@ -12,26 +12,27 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 using namespace kestro;
+using namespace Qt::StringLiterals;
 using kestro::test::TestMachine;
 
+namespace {
+
 TEST(Ansi, GermanTextAndUnmappableCharacters) {
-    EXPECT_EQ(toAnsi(QStringLiteral("Straße Köln €")), QByteArray("Stra\xDF"
-                                                                  "e K\xF6ln \x80"));
+    EXPECT_EQ(toAnsi(u"Straße Köln €"_s), QByteArray("Stra\xDF"
+                                                     "e K\xF6ln \x80"));
     // Polish, Czech and an emoji (a surrogate pair) each become a single '?'.
-    EXPECT_EQ(toAnsi(QStringLiteral("Łódź Říčany 😀!")), QByteArray("?\xF3"
-                                                                   "d? ?\xED?any ?!"));
+    EXPECT_EQ(toAnsi(u"Łódź Říčany 😀!"_s), QByteArray("?\xF3"
+                                                      "d? ?\xED?any ?!"));
     EXPECT_EQ(fromAnsi(QByteArray("Stra\xDF"
                                   "e \x80\x9F")),
-              QStringLiteral("Straße €Ÿ"));
+              u"Straße €Ÿ"_s);
     QByteArray all;
     for (int b = 0; b < 256; ++b)
         all.append(char(b));
@@ -42,245 +43,212 @@ TEST(Ansi, GermanTextAndUnmappableCharacters) {
 
 TEST(FileExists, ComparesNameWithoutCaseAndOnlyPlainFiles) {
     TestMachine m;
-    const QString file = m.writeFile(QStringLiteral("d/Version.txt"), "x");
-    EXPECT_TRUE(fileExists(file));
-    EXPECT_TRUE(fileExists(m.path(QStringLiteral("d/VERSION.TXT"))));
-    EXPECT_FALSE(fileExists(m.path(QStringLiteral("d/Version.tx"))));
-    EXPECT_FALSE(fileExists(m.path(QStringLiteral("d"))));
-    EXPECT_FALSE(fileExists(m.path(QStringLiteral("nowhere/Version.txt"))));
+    m.writeFile(u"d/Version.txt"_s, "x");
+    for (const QString& name : {u"d/Version.txt"_s, u"d/VERSION.TXT"_s})
+        EXPECT_TRUE(fileExists(m.path(name))) << name.toStdString();
+    for (const QString& name : {u"d/Version.tx"_s, u"d"_s, u"nowhere/Version.txt"_s})
+        EXPECT_FALSE(fileExists(m.path(name))) << name.toStdString();
     EXPECT_FALSE(fileExists(QString()));
 }
 
 TEST(Paths, EnvironmentFirstThenXdgAndHome) {
     test::EnvGuard env;
-    env.set("APPDATA", QStringLiteral("/tmp/a/"));
-    env.set("LOCALAPPDATA", QStringLiteral("C:\\x\\y"));
-    env.set("SystemDrive", QStringLiteral("/srv"));
-    EXPECT_EQ(paths::appData(), QStringLiteral("/tmp/a"));
-    EXPECT_EQ(paths::localAppData(), QStringLiteral("C:/x/y"));
-    EXPECT_EQ(paths::systemDrive(), QStringLiteral("/srv"));
+    env.set("APPDATA", u"/tmp/a/"_s);
+    env.set("LOCALAPPDATA", u"C:\\x\\y"_s);
+    env.set("SystemDrive", u"/srv"_s);
+    EXPECT_EQ(paths::appData(), u"/tmp/a"_s);
+    EXPECT_EQ(paths::localAppData(), u"C:/x/y"_s);
+    EXPECT_EQ(paths::systemDrive(), u"/srv"_s);
     env.unset("APPDATA");
-    env.set("XDG_DATA_HOME", QStringLiteral("/xdg/data"));
-    EXPECT_EQ(paths::appData(), QStringLiteral("/xdg/data"));
+    env.set("XDG_DATA_HOME", u"/xdg/data"_s);
+    EXPECT_EQ(paths::appData(), u"/xdg/data"_s);
     env.unset("SystemDrive");
     EXPECT_EQ(paths::systemDrive(), QDir::homePath());
-    EXPECT_EQ(paths::join(QStringLiteral("/"), QStringLiteral("f")), QStringLiteral("/f"));
-    EXPECT_EQ(paths::join(QStringLiteral("/a"), QStringLiteral("f")), QStringLiteral("/a/f"));
+    EXPECT_EQ(paths::join(u"/"_s, u"f"_s), u"/f"_s);
+    EXPECT_EQ(paths::join(u"/a"_s, u"f"_s), u"/a/f"_s);
 }
 
 TEST(GermanFormat, DatesTimesAndNumbers) {
-    EXPECT_EQ(de::shortDate(QDate(2026, 12, 6)), QStringLiteral("06.12.2026"));
-    EXPECT_EQ(de::twoDigitYearDate(QDate(2026, 12, 6)), QStringLiteral("06.12.26"));
-    EXPECT_EQ(de::longTime(QTime(14, 5, 9)), QStringLiteral("14:05:09"));
-    EXPECT_EQ(de::compactTime(QTime(9, 5, 0)), QStringLiteral("090500"));
-    EXPECT_EQ(de::number(1234.5, 2), QStringLiteral("1.234,50"));
-    EXPECT_EQ(de::number(1.5, 2), QStringLiteral("1,50"));
-    EXPECT_EQ(de::number(1.5625, 0), QStringLiteral("2"));
-    EXPECT_EQ(de::number(2.5, 0), QStringLiteral("3"));
-    EXPECT_EQ(de::number(1234567.0, 0, false), QStringLiteral("1234567"));
+    EXPECT_EQ(de::shortDate(QDate(2026, 12, 6)), u"06.12.2026"_s);
+    EXPECT_EQ(de::twoDigitYearDate(QDate(2026, 12, 6)), u"06.12.26"_s);
+    EXPECT_EQ(de::longTime(QTime(14, 5, 9)), u"14:05:09"_s);
+    EXPECT_EQ(de::compactTime(QTime(9, 5, 0)), u"090500"_s);
+    EXPECT_EQ(de::number(1234.5, 2), u"1.234,50"_s);
+    EXPECT_EQ(de::number(1.5, 2), u"1,50"_s);
+    EXPECT_EQ(de::number(1.5625, 0), u"2"_s);
+    EXPECT_EQ(de::number(2.5, 0), u"3"_s);
+    EXPECT_EQ(de::number(1234567.0, 0, false), u"1234567"_s);
 }
 
-TEST(IniFile, ProfileSemantics) {
-    const QByteArray text = "; comment\r\n[ColorMenue]\r\nColor1 = farbig \r\nCOLOR1=second\r\n"
-                            "Color2=\"s/w\"\r\n[ftp]\r\nUser=kunde;1\r\nPW=" +
-                            QByteArray(200, 'x') + "\r\n";
-    const IniFile ini = IniFile::parse(text);
-    EXPECT_EQ(ini.value(QStringLiteral("colormenue"), QStringLiteral("color1")),
-              QStringLiteral("farbig"));
-    EXPECT_EQ(ini.value(QStringLiteral("ColorMenue"), QStringLiteral("Color2")),
-              QStringLiteral("s/w"));
-    EXPECT_EQ(ini.value(QStringLiteral("FTP"), QStringLiteral("User")), QStringLiteral("kunde;1"));
-    EXPECT_EQ(profileValue(ini, QStringLiteral("FTP"), QStringLiteral("PW")).size(), 131);
-    EXPECT_EQ(ini.value(QStringLiteral("FTP"), QStringLiteral("Mail")), QString());
-    EXPECT_EQ(ini.value(QStringLiteral("Nope"), QStringLiteral("User")), QString());
+TEST(IniFile, ProfileSemanticsAndDamagedFiles) {
+    const IniFile ini = IniFile::parse(
+        "; comment\r\n[ColorMenue]\r\nColor1 = farbig \r\nCOLOR1=second\r\nColor2=\"s/w\"\r\n"
+        "[ftp]\r\nUser=kunde;1\r\nPW=" +
+        QByteArray(200, 'x') + "\r\n");
+    EXPECT_EQ(ini.value(u"colormenue"_s, u"color1"_s), u"farbig"_s);
+    EXPECT_EQ(ini.value(u"ColorMenue"_s, u"Color2"_s), u"s/w"_s);
+    EXPECT_EQ(ini.value(u"FTP"_s, u"User"_s), u"kunde;1"_s);
+    EXPECT_EQ(profileValue(ini, u"FTP"_s, u"PW"_s).size(), 131);
+    EXPECT_EQ(ini.value(u"FTP"_s, u"Mail"_s), QString());
+    EXPECT_EQ(ini.value(u"Nope"_s, u"User"_s), QString());
     // ANSI and UTF-8 files give the same text.
-    EXPECT_EQ(IniFile::parse("[A]\nk=Gr\xFC"
-                             "n")
-                  .value(QStringLiteral("a"), QStringLiteral("k")),
-              QStringLiteral("Grün"));
-    EXPECT_EQ(IniFile::parse("[A]\nk=Gr\xC3\xBCn").value(QStringLiteral("a"), QStringLiteral("k")),
-              QStringLiteral("Grün"));
+    for (const QByteArray& text : {QByteArray("[A]\nk=Gr\xFC"
+                                              "n"),
+                                   QByteArray("[A]\nk=Gr\xC3\xBCn")})
+        EXPECT_EQ(IniFile::parse(text).value(u"a"_s, u"k"_s), u"Grün"_s);
+    // Missing, a folder, binary or empty: read as empty.
+    TestMachine m;
+    QDir().mkpath(m.path(u"folder.ini"_s));
+    for (const QString& file :
+         {m.path(u"missing.ini"_s), m.path(u"folder.ini"_s),
+          m.writeFile(u"bin.ini"_s, QByteArray("[A]\0k=v", 7)), m.writeFile(u"empty.ini"_s, "")})
+        EXPECT_TRUE(IniFile::load(file).isEmpty()) << file.toStdString();
 }
 
-TEST(IniFile, DamagedOrOddFilesReadAsEmpty) {
+TEST(DeployConfig, OverridesWithTrailingCommentsAndDefaultsForTheRest) {
     TestMachine m;
-    EXPECT_TRUE(IniFile::load(m.path(QStringLiteral("missing.ini"))).isEmpty());
-    QDir().mkpath(m.path(QStringLiteral("folder.ini")));
-    EXPECT_TRUE(IniFile::load(m.path(QStringLiteral("folder.ini"))).isEmpty());
-    EXPECT_TRUE(
-        IniFile::load(m.writeFile(QStringLiteral("bin.ini"), QByteArray("[A]\0k=v", 7))).isEmpty());
-    EXPECT_TRUE(IniFile::load(m.writeFile(QStringLiteral("empty.ini"), "")).isEmpty());
-}
-
-TEST(DeployConfig, DefaultsAndOverridesWithTrailingComments) {
-    TestMachine m;
-    const DeployConfig defaults = DeployConfig::load(m.configFile());
-    EXPECT_EQ(defaults.webServer, QStringLiteral("http://www.varnholt.example"));
-    EXPECT_EQ(defaults.password, QStringLiteral("abcd1"));
-    m.writeFile(QStringLiteral("kestro.conf"),
+    m.writeFile(u"kestro.conf"_s,
                 "[Maker]\nWebServer=http://127.0.0.1:8080/   ; base\nFtpHost=127.0.0.1:2121\n"
                 "[Service]\nRegistryWriteAllow=Software\\A; Software\\B\n");
     const DeployConfig c = DeployConfig::load(m.configFile());
-    EXPECT_EQ(c.webServer, QStringLiteral("http://127.0.0.1:8080"));
-    EXPECT_EQ(c.ftpHost, QStringLiteral("127.0.0.1:2121"));
-    EXPECT_EQ(c.mail, QStringLiteral("info@varnholt.example"));
-    EXPECT_EQ(c.registryWriteAllow,
-              (QStringList{QStringLiteral("Software\\A"), QStringLiteral("Software\\B")}));
+    EXPECT_EQ(c.webServer, u"http://127.0.0.1:8080"_s);
+    EXPECT_EQ(c.ftpHost, u"127.0.0.1:2121"_s);
+    EXPECT_EQ(c.mail, u"info@varnholt.example"_s);
+    EXPECT_EQ(c.registryWriteAllow, (QStringList{u"Software\\A"_s, u"Software\\B"_s}));
 }
 
+// How a message splits into command and three fields. A setting's value may hold '|':
+// there the key path is what follows the last one.
 TEST(ServiceMessage, BuildAndSplit) {
-    EXPECT_EQ(
-        keySchreibenMessage(QStringLiteral("Databank"), QStringLiteral("/srv/j.mdb")),
-        QStringLiteral("KeySchreiben|Databank|/srv/j.mdb|Software\\Varnholt\\KestroFTP\\Client"));
-    ServiceMessage m = splitServiceMessage(QStringLiteral("KeySchreiben|N|T|Soft|ware"));
-    EXPECT_EQ(m.command, QStringLiteral("KeySchreiben"));
-    EXPECT_EQ(m.field1, QStringLiteral("N"));
-    EXPECT_EQ(m.field2, QStringLiteral("T"));
-    EXPECT_EQ(m.field3, QStringLiteral("Soft|ware"));
-    m = splitServiceMessage(QStringLiteral("klong"));
-    EXPECT_TRUE(m.command.isEmpty());
-    EXPECT_EQ(splitServiceMessage(QStringLiteral("klong|")).command, QStringLiteral("klong"));
-    m = splitServiceMessage(QStringLiteral("ShowForm|True"));
-    EXPECT_EQ(m.command, QStringLiteral("ShowForm"));
-    EXPECT_TRUE(m.field1.isEmpty());
-    EXPECT_EQ(m.field3, QStringLiteral("True"));
-    EXPECT_EQ(splitServiceMessage(QStringLiteral("ShowForm|True||")).field1,
-              QStringLiteral("True"));
-    const QString text = QStringLiteral("Grüße|€");
+    EXPECT_EQ(keySchreibenMessage(u"Databank"_s, u"/srv/j.mdb"_s),
+              u"KeySchreiben|Databank|/srv/j.mdb|Software\\Varnholt\\KestroFTP\\Client"_s);
+    const auto fields = [](const ServiceMessage& m) {
+        return QStringList{m.command, m.field1, m.field2, m.field3};
+    };
+    const std::pair<QString, QStringList> plain[] = {
+        {u"KeySchreiben|N|T|Soft|ware"_s, {u"KeySchreiben"_s, u"N"_s, u"T"_s, u"Soft|ware"_s}},
+        {u"klong"_s, {{}, {}, {}, u"klong"_s}},
+        {u"klong|"_s, {u"klong"_s, {}, {}, {}}},
+        {u"ShowForm|True"_s, {u"ShowForm"_s, {}, {}, u"True"_s}},
+        {u"ShowForm|True||"_s, {u"ShowForm"_s, u"True"_s, {}, {}}}};
+    for (const auto& [text, expected] : plain)
+        EXPECT_EQ(fields(splitServiceMessage(text)), expected) << text.toStdString();
+    const std::pair<QString, QStringList> settings[] = {
+        {keySchreibenMessage(u"ProxyP"_s, u"|pa|ss|"_s),
+         {u"KeySchreiben"_s, u"ProxyP"_s, u"|pa|ss|"_s, kSettingsKeyPath}},
+        {u"KeySchreiben|N|T|K"_s, {u"KeySchreiben"_s, u"N"_s, u"T"_s, u"K"_s}}};
+    for (const auto& [text, expected] : settings)
+        EXPECT_EQ(fields(splitSettingMessage(text)), expected) << text.toStdString();
+    EXPECT_EQ(splitSettingMessage(u"KeySchreiben|N|T"_s).field3, u"T"_s);
+
+    const QString text = u"Grüße|€"_s;
     EXPECT_EQ(toUtf16Le(text).size(), text.size() * 2);
     EXPECT_EQ(fromUtf16Le(toUtf16Le(text)), text);
-    EXPECT_EQ(toUtf16Le(QStringLiteral("True")), QByteArray("T\0r\0u\0e\0", 8));
-    EXPECT_EQ(fromUtf16Le(QByteArray("A\0B", 3)), QStringLiteral("A"));
+    EXPECT_EQ(toUtf16Le(u"True"_s), QByteArray("T\0r\0u\0e\0", 8));
+    EXPECT_EQ(fromUtf16Le(QByteArray("A\0B", 3)), u"A"_s);
 }
 
-TEST(ServiceMessage, SettingValuesMayHoldBars) {
-    const ServiceMessage m = splitSettingMessage(
-        keySchreibenMessage(QStringLiteral("ProxyP"), QStringLiteral("|pa|ss|")));
-    EXPECT_EQ(m.command, QStringLiteral("KeySchreiben"));
-    EXPECT_EQ(m.field1, QStringLiteral("ProxyP"));
-    EXPECT_EQ(m.field2, QStringLiteral("|pa|ss|"));
-    EXPECT_EQ(m.field3, kSettingsKeyPath);
-    const ServiceMessage plain = splitSettingMessage(QStringLiteral("KeySchreiben|N|T|K"));
-    EXPECT_EQ(plain.field2, QStringLiteral("T"));
-    EXPECT_EQ(plain.field3, QStringLiteral("K"));
-    EXPECT_EQ(splitSettingMessage(QStringLiteral("KeySchreiben|N|T")).field3, QStringLiteral("T"));
-}
-
+// Text from a message cannot begin a line of the log, nor flood it, nor reverse its
+// direction to disguise a name.
 TEST(Logging, ControlCharactersCannotStartALine) {
-    EXPECT_EQ(logSafe(QString(kLogSafeLength + 88, QLatin1Char('a'))),
-              QString(kLogSafeLength, QLatin1Char('a')) + QStringLiteral("... (88 more)"));
-    EXPECT_EQ(logSafe(QStringLiteral("a\nb\r\tc\x1b[31m\u2028d\\e ü")),
-              QStringLiteral("a\\nb\\r\\tc\\x1b[31m\\u2028d\\e ü"));
+    EXPECT_EQ(logSafe(QString(kLogSafeLength + 88, u'a')),
+              QString(kLogSafeLength, u'a') + u"... (88 more)"_s);
+    EXPECT_EQ(logSafe(u"a\nb\r\tc\x1b[31m\u2028d\\e ü"_s), u"a\\nb\\r\\tc\\x1b[31m\\u2028d\\e ü"_s);
     // A name that reads "Update-gpj.exe" shows as "Update-exe.jpg".
-    EXPECT_EQ(logSafe(QStringLiteral("Update-\u202egpj.exe \u2066x\u2069 \u202a\u2029")),
-              QStringLiteral("Update-\\u202egpj.exe \\u2066x\\u2069 \\u202a\\u2029"));
+    EXPECT_EQ(logSafe(u"Update-\u202egpj.exe \u2066x\u2069 \u202a\u2029"_s),
+              u"Update-\\u202egpj.exe \\u2066x\\u2069 \\u202a\\u2029"_s);
 }
 
-TEST(RegistryStore, KeysAndNamesIgnoreCaseAndTextRoundTrips) {
+const QString kClientKey = u"Software\\Varnholt\\KestroFTP\\Client"_s;
+
+class Store : public ::testing::Test {
+protected:
+    std::optional<QString> read(const QString& key, const QString& name,
+                                Hive hive = Hive::LocalMachine) {
+        return reg.read(hive, key, name);
+    }
+    bool write(const QString& key, const QString& name, const QString& value) {
+        return reg.write(Hive::LocalMachine, key, name, value);
+    }
+    void damage() { m.writeFile(u"registry/HKEY_LOCAL_MACHINE.json"_s, "{ damaged"); }
+    qsizetype damagedCopies() const {
+        return QDir(m.registryFolder()).entryList({u"*.damaged-*"_s}).size();
+    }
     TestMachine m;
-    RegistryStore reg(m.registryFolder());
-    EXPECT_FALSE(reg.read(Hive::LocalMachine, QStringLiteral("Software\\X"), QStringLiteral("A")));
-    const QString odd = QStringLiteral("Ä \"quoted\" \\ | \t\r\n😀 end  ");
-    ASSERT_TRUE(reg.write(Hive::LocalMachine,
-                          QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
-                          QStringLiteral("Databank"), odd));
-    EXPECT_EQ(reg.read(Hive::LocalMachine, QStringLiteral("software\\varnholt\\kestroftp\\client"),
-                       QStringLiteral("DATABANK")),
-              odd);
-    ASSERT_TRUE(reg.write(Hive::LocalMachine,
-                          QStringLiteral("SOFTWARE\\Varnholt\\KestroFTP\\Client"),
-                          QStringLiteral("databank"), QStringLiteral("new")));
-    EXPECT_EQ(reg.read(Hive::LocalMachine, QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
-                       QStringLiteral("Databank")),
-              QStringLiteral("new"));
-    EXPECT_FALSE(reg.read(Hive::ClassesRoot,
-                          QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
-                          QStringLiteral("Databank")));
+    RegistryStore reg{m.registryFolder()};
+};
+
+TEST_F(Store, KeysAndNamesIgnoreCaseAndTextRoundTrips) {
+    EXPECT_FALSE(read(u"Software\\X"_s, u"A"_s));
+    const QString odd = u"Ä \"quoted\" \\ | \t\r\n😀 end  "_s;
+    ASSERT_TRUE(write(kClientKey, u"Databank"_s, odd));
+    EXPECT_EQ(read(u"software\\varnholt\\kestroftp\\client"_s, u"DATABANK"_s), odd);
+    ASSERT_TRUE(write(u"SOFTWARE\\Varnholt\\KestroFTP\\Client"_s, u"databank"_s, u"new"_s));
+    EXPECT_EQ(read(kClientKey, u"Databank"_s), u"new"_s);
+    EXPECT_FALSE(read(kClientKey, u"Databank"_s, Hive::ClassesRoot));
     // The key is kept as first written, once.
     const QByteArray json = test::readFile(reg.hiveFile(Hive::LocalMachine));
     EXPECT_TRUE(json.contains("Software\\\\Varnholt\\\\KestroFTP\\\\Client"));
     EXPECT_EQ(json.count("Varnholt"), 1);
-    EXPECT_FALSE(
-        reg.write(Hive::LocalMachine, QStringLiteral("K"), QStringLiteral("V"), QString(QChar(0))));
+    EXPECT_FALSE(write(u"K"_s, u"V"_s, QString(QChar(0))));
 }
 
-TEST(RegistryStore, DamagedFilesReadAsEmptyAndAreKeptOnWrite) {
-    TestMachine m;
-    RegistryStore reg(m.registryFolder());
+TEST_F(Store, DamagedFilesReadAsEmptyAndOnlyTheNewestThreeAreKept) {
     for (const QByteArray& junk :
          {QByteArray(""), QByteArray("{\"Software\": "), QByteArray("[1,2]")}) {
-        m.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"), junk);
-        EXPECT_FALSE(reg.read(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A")));
+        m.writeFile(u"registry/HKEY_LOCAL_MACHINE.json"_s, junk);
+        EXPECT_FALSE(read(u"Software"_s, u"A"_s)) << junk.constData();
     }
-    ASSERT_TRUE(reg.write(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A"),
-                          QStringLiteral("1")));
-    EXPECT_EQ(reg.read(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A")),
-              QStringLiteral("1"));
-    const QStringList kept = QDir(m.registryFolder()).entryList({QStringLiteral("*.damaged-*")});
-    EXPECT_EQ(kept.size(), 1);
-    // A folder where the hive file should be reads as empty and cannot be written.
-    QDir().mkpath(m.registryFolder() + QStringLiteral("/HKEY_CLASSES_ROOT.json"));
-    EXPECT_FALSE(reg.read(Hive::ClassesRoot, QStringLiteral("K"), QStringLiteral("V")));
-}
-
-TEST(RegistryStore, OnlyTheNewestDamagedCopiesAreKept) {
-    TestMachine m;
-    RegistryStore reg(m.registryFolder());
+    ASSERT_TRUE(write(u"Software"_s, u"A"_s, u"1"_s));
+    EXPECT_EQ(read(u"Software"_s, u"A"_s), u"1"_s);
+    EXPECT_EQ(damagedCopies(), 1);
     for (int i = 0; i < 6; ++i) {
-        m.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"), "{ damaged");
-        ASSERT_TRUE(reg.write(Hive::LocalMachine, QStringLiteral("Software"), QStringLiteral("A"),
-                              QString::number(i)));
+        damage();
+        ASSERT_TRUE(write(u"Software"_s, u"A"_s, QString::number(i)));
         QThread::msleep(2); // the copies are told apart by the time in their names
     }
-    EXPECT_EQ(QDir(m.registryFolder()).entryList({QStringLiteral("*.damaged-*")}).size(), 3);
+    EXPECT_EQ(damagedCopies(), 3);
+    // A folder where the hive file should be reads as empty and cannot be written.
+    QDir().mkpath(m.registryFolder() + u"/HKEY_CLASSES_ROOT.json"_s);
+    EXPECT_FALSE(read(u"K"_s, u"V"_s, Hive::ClassesRoot));
 }
 
-TEST(RegistryStore, AWritePastTheLimitIsRefusedAndTheStoreKept) {
-    TestMachine m;
-    RegistryStore reg(m.registryFolder());
-    const QString key = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client");
-    ASSERT_TRUE(reg.write(Hive::LocalMachine, key, QStringLiteral("Databank"),
-                          QStringLiteral("/srv/jobs.mdb")));
+TEST_F(Store, AWritePastTheLimitIsRefusedAndTheStoreKept) {
+    ASSERT_TRUE(write(kClientKey, u"Databank"_s, u"/srv/jobs.mdb"_s));
     // Fill the store to just below its limit with values of another key.
-    const QString chunk(6 * 1024 * 1024, QLatin1Char('x'));
+    const QString chunk(6 * 1024 * 1024, u'x');
     int written = 0;
-    while (reg.write(Hive::LocalMachine, QStringLiteral("Software\\Fill"),
-                     QStringLiteral("V%1").arg(written), chunk))
+    while (write(u"Software\\Fill"_s, u"V%1"_s.arg(written), chunk))
         ASSERT_LT(++written, 20);
     EXPECT_EQ(written, 10);
     EXPECT_LE(QFileInfo(reg.hiveFile(Hive::LocalMachine)).size(), RegistryStore::kMaxHiveBytes);
-    EXPECT_EQ(reg.read(Hive::LocalMachine, key, QStringLiteral("Databank")),
-              QStringLiteral("/srv/jobs.mdb"));
-    EXPECT_TRUE(reg.write(Hive::LocalMachine, key, QStringLiteral("Databank"),
-                          QStringLiteral("/srv/neu.mdb")));
-    EXPECT_EQ(reg.read(Hive::LocalMachine, key, QStringLiteral("Databank")),
-              QStringLiteral("/srv/neu.mdb"));
-    EXPECT_TRUE(QDir(m.registryFolder()).entryList({QStringLiteral("*.damaged-*")}).isEmpty());
+    EXPECT_EQ(read(kClientKey, u"Databank"_s), u"/srv/jobs.mdb"_s);
+    EXPECT_TRUE(write(kClientKey, u"Databank"_s, u"/srv/neu.mdb"_s));
+    EXPECT_EQ(read(kClientKey, u"Databank"_s), u"/srv/neu.mdb"_s);
+    EXPECT_EQ(damagedCopies(), 0);
 }
 
-TEST(RegistryStore, ConcurrentWritersFromSeveralProcessesLoseNothing) {
-    TestMachine m;
-    // Two processes write 40 values each into the same key at the same time.
+TEST_F(Store, ConcurrentWritersFromSeveralProcessesLoseNothing) {
+    // Two processes and a thread write 40 values each into the same key at the same time.
     auto writer = [&](const QString& prefix) {
-        RegistryStore reg(m.registryFolder());
+        RegistryStore own(m.registryFolder());
         for (int i = 0; i < 40; ++i)
-            reg.write(Hive::LocalMachine, QStringLiteral("Software\\K"),
-                      prefix + QString::number(i), QString::number(i));
+            own.write(Hive::LocalMachine, u"Software\\K"_s, prefix + QString::number(i),
+                      QString::number(i));
     };
     const pid_t child = fork();
     if (child == 0) {
-        writer(QStringLiteral("child"));
+        writer(u"child"_s);
         _exit(0);
     }
-    std::thread t([&] { writer(QStringLiteral("thread")); });
-    writer(QStringLiteral("parent"));
+    std::thread t([&] { writer(u"thread"_s); });
+    writer(u"parent"_s);
     t.join();
     int status = 0;
     waitpid(child, &status, 0);
-    RegistryStore reg(m.registryFolder());
-    for (const char* prefix : {"child", "thread", "parent"})
+    for (const QString& prefix : {u"child"_s, u"thread"_s, u"parent"_s})
         for (int i = 0; i < 40; ++i)
-            EXPECT_EQ(reg.read(Hive::LocalMachine, QStringLiteral("Software\\K"),
-                               QString::fromLatin1(prefix) + QString::number(i)),
-                      QString::number(i));
+            EXPECT_EQ(read(u"Software\\K"_s, prefix + QString::number(i)), QString::number(i));
 }
+
+} // namespace

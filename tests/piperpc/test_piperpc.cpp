@@ -6,41 +6,51 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using namespace kestro;
+using namespace Qt::StringLiterals;
 using kestro::test::PeerProcess;
 using kestro::test::TestMachine;
 
 namespace {
 
-QString peerProgram() {
-    return qEnvironmentVariable("KESTRO_BINARY_DIR") +
-           QStringLiteral("/tests/piperpc/pipeserver_peer");
-}
+// A call that must be refused: what it does, and the error number and text expected.
+struct Refusal {
+    std::function<void()> action;
+    qint32 number;
+    QString text;
+};
 
-// Expects `action` to throw a PipeRpcError with number 5 and `text`.
-template <typename F> void expectError(F action, qint32 number, const QString& text) {
-    try {
-        action();
-        ADD_FAILURE() << "no error raised, expected: " << text.toStdString();
-    } catch (const PipeRpcError& e) {
-        EXPECT_EQ(e.number(), number);
-        EXPECT_EQ(e.description(), text);
-        EXPECT_EQ(PipeRpcError::source(), QStringLiteral("PipeRPC"));
+void expectRefused(const std::vector<Refusal>& refusals) {
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.text.toStdString());
+        try {
+            r.action();
+            ADD_FAILURE() << "no error raised";
+        } catch (const PipeRpcError& e) {
+            EXPECT_EQ(e.number(), r.number);
+            EXPECT_EQ(e.description(), r.text);
+            EXPECT_EQ(PipeRpcError::source(), u"PipeRPC"_s);
+        }
     }
 }
 
+// A pipe server in its own process (pipeserver_peer) that prints every event as a line.
 class PipeServerPeer {
 public:
-    bool start(const QStringList& args) { return peer.start(peerProgram(), args); }
-    // Waits until the server printed `line` (a whole line) and returns true.
-    bool waitForLine(const QString& line, int ms = 5000) {
-        QDeadlineTimer deadline(ms);
-        while (!lines().contains(line)) {
+    bool start(const QStringList& args) {
+        return peer.start(
+            qEnvironmentVariable("KESTRO_BINARY_DIR") + u"/tests/piperpc/pipeserver_peer"_s, args);
+    }
+    // Waits until the server printed `line` (a whole line) `times` times; true if it did.
+    bool waitForLine(const QString& line, int times = 1) {
+        QDeadlineTimer deadline(5000);
+        while (events().count(line) < times) {
             if (deadline.hasExpired())
                 return false;
             peer.process().waitForReadyRead(50);
@@ -48,11 +58,10 @@ public:
         return true;
     }
     QStringList events() {
-        QStringList out = lines();
-        out.removeAll(QStringLiteral("READY"));
+        QStringList out = peer.output().split(u'\n', Qt::SkipEmptyParts);
+        out.removeAll(u"READY"_s);
         return out;
     }
-    QStringList lines() { return peer.output().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
     PeerProcess peer;
 };
 
@@ -60,118 +69,85 @@ QString hex(const QString& text) {
     return QString::fromLatin1(toUtf16Le(text).toHex());
 }
 
-PipeRpc& client(PipeRpc& rpc, const QString& name, qint32 timeout = 0) {
+PipeRpc& client(PipeRpc& rpc, const QString& name = u"testpipe"_s, qint32 timeout = 0) {
     rpc.setPipeName(name);
     rpc.setTimeout(timeout);
     return rpc;
 }
 
-TEST(PipeRpcProperties, DefaultsAndReadOnlyValues) {
-    PipeRpc rpc;
-    EXPECT_EQ(rpc.maxClients(), 1);
-    EXPECT_EQ(rpc.maxRequest(), 1024);
-    EXPECT_EQ(rpc.maxResponse(), 1024);
-    EXPECT_FALSE(rpc.multiPoll());
-    EXPECT_EQ(rpc.pipeName(), QString());
-    EXPECT_EQ(rpc.server(), QStringLiteral("."));
-    EXPECT_EQ(rpc.timeout(), 0);
-    EXPECT_EQ(rpc.state(), PipeRpc::pstFree);
-    EXPECT_EQ(PipeRpc::versionMajor(), 1);
-    EXPECT_EQ(PipeRpc::versionMinor(), 1);
-    EXPECT_EQ(PipeRpc::versionTenThousandths(), 10001);
-    EXPECT_FALSE(PipeRpc::copyright().isEmpty());
-    EXPECT_LE(rpc.computerName().size(), 31);
-}
-
 TEST(PipeRpcProperties, RulesKeepTheOldValue) {
     PipeRpc rpc;
+    EXPECT_LE(rpc.computerName().size(), 31);
+
     rpc.setMaxClients(7);
-    expectError([&] { rpc.setMaxClients(0); }, 5,
-                QStringLiteral("MaxClients must be from 1 to 255 (unlimited)"));
-    expectError([&] { rpc.setMaxClients(256); }, 5,
-                QStringLiteral("MaxClients must be from 1 to 255 (unlimited)"));
-    EXPECT_EQ(rpc.maxClients(), 7);
+    rpc.setPipeName(u"good"_s);
+    const QString clients = u"MaxClients must be from 1 to 255 (unlimited)"_s;
+    const QString name = u"Cannot contain \"\\\" or NUL characters"_s;
+    expectRefused({{[&] { rpc.setMaxClients(0); }, 5, clients},
+                   {[&] { rpc.setMaxClients(256); }, 5, clients},
+                   {[&] { rpc.setMaxRequest(0); }, 5, u"MaxRequest must be from 1 to 65536"_s},
+                   {[&] { rpc.setMaxRequest(65537); }, 5, u"MaxRequest must be from 1 to 65536"_s},
+                   {[&] { rpc.setMaxResponse(-1); }, 5, u"MaxResponse must be from 1 to 65536"_s},
+                   {[&] { rpc.setPipeName(u"a\\b"_s); }, 5, name},
+                   {[&] { rpc.setPipeName(u"a"_s + QChar(0)); }, 5, name}});
+    EXPECT_EQ(std::tuple(rpc.maxClients(), rpc.maxRequest(), rpc.maxResponse(), rpc.pipeName()),
+              std::tuple(7, 1024, 1024, u"good"_s));
     rpc.setMaxClients(255);
-    EXPECT_EQ(rpc.maxClients(), 255);
-
-    expectError([&] { rpc.setMaxRequest(0); }, 5,
-                QStringLiteral("MaxRequest must be from 1 to 65536"));
-    expectError([&] { rpc.setMaxRequest(65537); }, 5,
-                QStringLiteral("MaxRequest must be from 1 to 65536"));
     rpc.setMaxRequest(65536);
-    expectError([&] { rpc.setMaxResponse(-1); }, 5,
-                QStringLiteral("MaxResponse must be from 1 to 65536"));
-    EXPECT_EQ(rpc.maxResponse(), 1024);
-
-    rpc.setPipeName(QStringLiteral("good"));
-    expectError([&] { rpc.setPipeName(QStringLiteral("a\\b")); }, 5,
-                QStringLiteral("Cannot contain \"\\\" or NUL characters"));
-    expectError([&] { rpc.setPipeName(QStringLiteral("a") + QChar(0)); }, 5,
-                QStringLiteral("Cannot contain \"\\\" or NUL characters"));
-    EXPECT_EQ(rpc.pipeName(), QStringLiteral("good"));
+    EXPECT_EQ(std::tuple(rpc.maxClients(), rpc.maxRequest()), std::tuple(255, 65536));
 }
 
 TEST(PipeRpcProperties, PropertyBagStoresWithoutRules) {
     PipeRpc rpc;
     EXPECT_TRUE(rpc.writeProperties().isEmpty());
     rpc.setMaxClients(2);
-    rpc.setPipeName(QStringLiteral("Vellmon"));
+    rpc.setPipeName(u"Vellmon"_s);
     rpc.setMultiPoll(true);
-    const QVariantMap bag = rpc.writeProperties();
-    EXPECT_EQ(bag.value(QStringLiteral("MaxClients")).toInt(), 2);
-    EXPECT_EQ(bag.value(QStringLiteral("PipeName")).toString(), QStringLiteral("Vellmon"));
-    EXPECT_FALSE(bag.contains(QStringLiteral("MaxRequest")));
-
+    QVariantMap bag = rpc.writeProperties();
+    EXPECT_EQ(bag.value(u"MaxClients"_s).toInt(), 2);
+    EXPECT_EQ(bag.value(u"PipeName"_s).toString(), u"Vellmon"_s);
+    EXPECT_FALSE(bag.contains(u"MaxRequest"_s));
     PipeRpc other;
-    QVariantMap raw = bag;
-    raw.insert(QStringLiteral("MaxClients"), 0); // against the rule, taken over anyway
-    other.readProperties(raw);
+    bag.insert(u"MaxClients"_s, 0); // against the rule, taken over anyway
+    other.readProperties(bag);
     EXPECT_EQ(other.maxClients(), 0);
     EXPECT_TRUE(other.multiPoll());
-    EXPECT_EQ(other.server(), QStringLiteral("."));
+    EXPECT_EQ(other.server(), u"."_s);
 }
 
-TEST(PipeRpcStates, MisuseWhileListeningOrOpen) {
+TEST(PipeRpcStates, MisuseWhileListeningOrOpenAndNobodyServing) {
     TestMachine machine;
     PipeRpc server;
-    server.setPipeName(QStringLiteral("statepipe"));
+    server.setPipeName(u"statepipe"_s);
     server.setTimeout(-1);
     server.listen();
     EXPECT_EQ(server.state(), PipeRpc::pstListening);
     EXPECT_EQ(server.timeout(), 250);
-    expectError([&] { server.setMaxClients(2); }, 5,
-                QStringLiteral("Can only be changed while State = pstFree"));
-    expectError([&] { server.setServer(QStringLiteral("x")); }, 5,
-                QStringLiteral("Can only be changed while State = pstFree"));
-    expectError([&] { server.listen(); }, PipeRpc::kErrInvalidWhileConnected,
-                QStringLiteral("Invalid call while connected"));
-    EXPECT_EQ(PipeRpc::kErrInvalidWhileConnected, -2147186172);
     QByteArray response(10, 0);
-    expectError([&] { server.pipeCall("x", response); }, 5,
-                QStringLiteral("Cannot make calls while listening"));
-    expectError([&] { server.openPipe(); }, 5,
-                QStringLiteral("Pipe can only be opened while State = pstFree"));
-    EXPECT_TRUE(QFile::exists(local::pipeSocketPath(QStringLiteral("StatePipe"))));
+    PipeRpc unnamed;
+    const QString onlyFree = u"Can only be changed while State = pstFree"_s;
+    expectRefused(
+        {{[&] { server.setMaxClients(2); }, 5, onlyFree},
+         {[&] { server.setServer(u"x"_s); }, 5, onlyFree},
+         {[&] { server.listen(); }, -2147186172, u"Invalid call while connected"_s},
+         {[&] { server.pipeCall("x", response); }, 5, u"Cannot make calls while listening"_s},
+         {[&] { server.openPipe(); }, 5, u"Pipe can only be opened while State = pstFree"_s},
+         {[&] { unnamed.pipeCall("x", response); }, 5,
+          u"PipeName is required (cannot be empty) to make calls while State = pstFree"_s}});
+    EXPECT_EQ(PipeRpc::kErrInvalidWhileConnected, -2147186172);
+    EXPECT_TRUE(QFile::exists(local::pipeSocketPath(u"StatePipe"_s)));
     server.closePipe();
     EXPECT_EQ(server.state(), PipeRpc::pstFree);
-    EXPECT_FALSE(QFile::exists(local::pipeSocketPath(QStringLiteral("statepipe"))));
+    EXPECT_FALSE(QFile::exists(local::pipeSocketPath(u"statepipe"_s)));
 
-    PipeRpc unnamed;
-    expectError([&] { unnamed.pipeCall("x", response); }, 5,
-                QStringLiteral("PipeName is required (cannot be empty) to make calls while "
-                               "State = pstFree"));
-}
-
-TEST(PipeRpcStates, NobodyServing) {
-    TestMachine machine;
-    PipeRpc rpc;
-    client(rpc, QStringLiteral("nobody"), 100);
+    PipeRpc rpc; // nobody serves this one
+    client(rpc, u"nobody"_s, 100);
     EXPECT_EQ(rpc.openPipe(), 121u);
     EXPECT_EQ(rpc.state(), PipeRpc::pstFree);
-    QByteArray response(200, 0);
+    response.resize(200);
     EXPECT_EQ(rpc.pipeCall("abcd", response), 2u);
     EXPECT_EQ(response.size(), 200);
-    rpc.setServer(QStringLiteral("otherhost"));
+    rpc.setServer(u"otherhost"_s);
     EXPECT_EQ(rpc.pipeCall("abcd", response), 53u);
 }
 
@@ -181,26 +157,28 @@ protected:
     PipeServerPeer server;
 };
 
-TEST_F(PipeRpcWithServer, SingleCallEventsAndShrinkingResponse) {
-    ASSERT_TRUE(server.start({QStringLiteral("--name"), QStringLiteral("Vellmon")}));
-    PipeRpc rpc;
-    client(rpc, QStringLiteral("VELLMON"));
+// One call's events, then a client that connects and never sends.
+TEST_F(PipeRpcWithServer, SingleCallEventsAndShrinkingResponseThenASilentClient) {
+    ASSERT_TRUE(server.start({u"--name"_s, u"Vellmon"_s}));
+    PipeRpc rpc, silent;
     QByteArray response(200, 'x');
-    ASSERT_EQ(rpc.pipeCall(toUtf16Le(QStringLiteral("klong|")), response), 0u);
-    EXPECT_EQ(response, toUtf16Le(QStringLiteral("True")));
+    ASSERT_EQ(client(rpc, u"VELLMON"_s).pipeCall(toUtf16Le(u"klong|"_s), response), 0u);
+    EXPECT_EQ(response, toUtf16Le(u"True"_s));
     EXPECT_EQ(rpc.state(), PipeRpc::pstFree);
-    ASSERT_TRUE(server.waitForLine(QStringLiteral("DISCONNECTED 0 2 109")));
-    EXPECT_EQ(server.events(),
-              (QStringList{QStringLiteral("CONNECTED 0"),
-                           QStringLiteral("CALLED 0 ") + hex(QStringLiteral("klong|")),
-                           QStringLiteral("DISCONNECTED 0 2 109")}));
+    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s));
+    ASSERT_EQ(client(silent, u"Vellmon"_s).openPipe(), 0u);
+    ASSERT_TRUE(server.waitForLine(u"CONNECTED 0"_s, 2));
+    silent.closePipe();
+    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s, 2));
+    EXPECT_EQ(server.events(), (QStringList{u"CONNECTED 0"_s, u"CALLED 0 "_s + hex(u"klong|"_s),
+                                            u"DISCONNECTED 0 2 109"_s, u"CONNECTED 0"_s,
+                                            u"DISCONNECTED 0 2 109"_s}));
 }
 
 TEST_F(PipeRpcWithServer, OpenPipeKeepsOneConnectionForManyCalls) {
-    ASSERT_TRUE(server.start({QStringLiteral("--reply"), QStringLiteral("echo")}));
+    ASSERT_TRUE(server.start({u"--reply"_s, u"echo"_s}));
     PipeRpc rpc;
-    client(rpc, QStringLiteral("testpipe"));
-    ASSERT_EQ(rpc.openPipe(), 0u);
+    ASSERT_EQ(client(rpc).openPipe(), 0u);
     EXPECT_EQ(rpc.state(), PipeRpc::pstOpen);
     for (const QByteArray& request : {QByteArray("one"), QByteArray("second call")}) {
         QByteArray response(64, 0);
@@ -212,54 +190,41 @@ TEST_F(PipeRpcWithServer, OpenPipeKeepsOneConnectionForManyCalls) {
     EXPECT_EQ(small, QByteArray("long"));
     rpc.closePipe();
     EXPECT_EQ(rpc.state(), PipeRpc::pstFree);
-    ASSERT_TRUE(server.waitForLine(QStringLiteral("DISCONNECTED 0 2 109")));
-    EXPECT_EQ(server.events().count(QStringLiteral("CONNECTED 0")), 1);
-    EXPECT_EQ(server.events().filter(QStringLiteral("CALLED 0")).size(), 3);
+    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s));
+    EXPECT_EQ(server.events().count(u"CONNECTED 0"_s), 1);
+    EXPECT_EQ(server.events().filter(u"CALLED 0"_s).size(), 3);
 }
 
 TEST_F(PipeRpcWithServer, EmptyReplyGivesAnEmptyResponse) {
-    ASSERT_TRUE(server.start({QStringLiteral("--reply"), QStringLiteral("empty")}));
+    ASSERT_TRUE(server.start({u"--reply"_s, u"empty"_s}));
     PipeRpc rpc;
-    client(rpc, QStringLiteral("testpipe"));
     QByteArray response(200, 'x');
-    EXPECT_EQ(rpc.pipeCall("abc", response), 0u);
+    EXPECT_EQ(client(rpc).pipeCall("abc", response), 0u);
     EXPECT_TRUE(response.isEmpty());
 }
 
 TEST_F(PipeRpcWithServer, SlotLimitWithTwoClients) {
-    ASSERT_TRUE(server.start({QStringLiteral("--max-clients"), QStringLiteral("2")}));
+    ASSERT_TRUE(server.start({u"--max-clients"_s, u"2"_s}));
     PipeRpc first, second, third;
-    ASSERT_EQ(client(first, QStringLiteral("testpipe")).openPipe(), 0u);
-    ASSERT_EQ(client(second, QStringLiteral("testpipe")).openPipe(), 0u);
-    ASSERT_TRUE(server.waitForLine(QStringLiteral("CONNECTED 1")));
-    EXPECT_EQ(client(third, QStringLiteral("testpipe"), 300).openPipe(), 121u);
+    ASSERT_EQ(client(first).openPipe(), 0u);
+    ASSERT_EQ(client(second).openPipe(), 0u);
+    ASSERT_TRUE(server.waitForLine(u"CONNECTED 1"_s));
+    EXPECT_EQ(client(third, u"testpipe"_s, 300).openPipe(), 121u);
     first.closePipe();
-    ASSERT_TRUE(server.waitForLine(QStringLiteral("DISCONNECTED 0 2 109")));
+    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s));
     EXPECT_EQ(third.openPipe(), 0u);
     QByteArray response(200, 0);
     EXPECT_EQ(third.pipeCall("hi", response), 0u);
-    ASSERT_TRUE(server.waitForLine(QStringLiteral("CALLED 0 6869")));
-}
-
-TEST_F(PipeRpcWithServer, ClientThatNeverSends) {
-    ASSERT_TRUE(server.start({}));
-    PipeRpc rpc;
-    ASSERT_EQ(client(rpc, QStringLiteral("testpipe")).openPipe(), 0u);
-    ASSERT_TRUE(server.waitForLine(QStringLiteral("CONNECTED 0")));
-    rpc.closePipe();
-    ASSERT_TRUE(server.waitForLine(QStringLiteral("DISCONNECTED 0 2 109")));
-    EXPECT_EQ(server.events(),
-              (QStringList{QStringLiteral("CONNECTED 0"), QStringLiteral("DISCONNECTED 0 2 109")}));
+    ASSERT_TRUE(server.waitForLine(u"CALLED 0 6869"_s));
 }
 
 TEST_F(PipeRpcWithServer, RequestTooLongClosesOnlyThatClient) {
-    ASSERT_TRUE(server.start({QStringLiteral("--max-request"), QStringLiteral("16")}));
+    ASSERT_TRUE(server.start({u"--max-request"_s, u"16"_s}));
     PipeRpc rpc;
-    client(rpc, QStringLiteral("testpipe"));
     QByteArray response(200, 0);
-    EXPECT_NE(rpc.pipeCall(QByteArray(40, 'a'), response), 0u);
-    ASSERT_TRUE(server.waitForLine(QStringLiteral("DISCONNECTED 0 4 234")));
-    EXPECT_TRUE(server.events().filter(QStringLiteral("CALLED")).isEmpty());
+    EXPECT_NE(client(rpc).pipeCall(QByteArray(40, 'a'), response), 0u);
+    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 4 234"_s));
+    EXPECT_TRUE(server.events().filter(u"CALLED"_s).isEmpty());
     response.resize(200);
     EXPECT_EQ(rpc.pipeCall(QByteArray(16, 'b'), response), 0u);
 }
@@ -279,9 +244,8 @@ int rawConnect(const QString& path) {
 }
 
 TEST_F(PipeRpcWithServer, MisbehavingClientsNeverMakeItUnreachable) {
-    ASSERT_TRUE(server.start({QStringLiteral("--max-clients"), QStringLiteral("2"),
-                              QStringLiteral("--idle"), QStringLiteral("300")}));
-    const QString path = local::pipeSocketPath(QStringLiteral("testpipe"));
+    ASSERT_TRUE(server.start({u"--max-clients"_s, u"2"_s, u"--idle"_s, u"300"_s}));
+    const QString path = local::pipeSocketPath(u"testpipe"_s);
     for (int i = 0; i < 20; ++i) {
         const int fd = rawConnect(path);
         ASSERT_GE(fd, 0);
@@ -292,55 +256,43 @@ TEST_F(PipeRpcWithServer, MisbehavingClientsNeverMakeItUnreachable) {
         ::close(fd);
     }
     // Two clients that connect and never speak hold both slots until they idle out.
-    const int idle1 = rawConnect(path);
-    const int idle2 = rawConnect(path);
-    ASSERT_GE(idle1, 0);
-    ASSERT_GE(idle2, 0);
+    const int idle[] = {rawConnect(path), rawConnect(path)};
+    ASSERT_GE(std::min(idle[0], idle[1]), 0);
     PipeRpc rpc;
-    client(rpc, QStringLiteral("testpipe"), 3000);
     QByteArray response(200, 0);
-    EXPECT_EQ(rpc.pipeCall(toUtf16Le(QStringLiteral("still there?")), response), 0u);
-    EXPECT_EQ(response, toUtf16Le(QStringLiteral("True")));
-    EXPECT_TRUE(
-        server.waitForLine(QStringLiteral("CALLED 0 ") + hex(QStringLiteral("still there?"))) ||
-        server.waitForLine(QStringLiteral("CALLED 1 ") + hex(QStringLiteral("still there?"))));
-    EXPECT_FALSE(server.events().filter(QStringLiteral(" 8 0")).isEmpty());
-    ::close(idle1);
-    ::close(idle2);
+    const QString text = u"still there?"_s;
+    EXPECT_EQ(client(rpc, u"testpipe"_s, 3000).pipeCall(toUtf16Le(text), response), 0u);
+    EXPECT_EQ(response, toUtf16Le(u"True"_s));
+    EXPECT_TRUE(server.waitForLine(u"CALLED 0 "_s + hex(text)) ||
+                server.waitForLine(u"CALLED 1 "_s + hex(text)));
+    EXPECT_FALSE(server.events().filter(u" 8 0"_s).isEmpty());
+    for (int fd : idle)
+        ::close(fd);
     EXPECT_EQ(server.peer.process().state(), QProcess::Running);
 }
-
-} // namespace
-
-namespace {
 
 TEST(PipeRpcInProcess, ClosePipeDisconnectsEveryClient) {
     TestMachine machine;
     PipeRpc server;
-    server.setPipeName(QStringLiteral("inproc"));
+    server.setPipeName(u"inproc"_s);
     server.setMaxClients(255);
     QSignalSpy connected(&server, &PipeRpc::connected);
     QSignalSpy disconnected(&server, &PipeRpc::disconnected);
     server.listen();
-    std::vector<std::unique_ptr<PipeRpc>> clients;
-    for (int i = 0; i < 3; ++i) {
-        clients.push_back(std::make_unique<PipeRpc>());
-        clients.back()->setPipeName(QStringLiteral("inproc"));
-        ASSERT_EQ(clients.back()->openPipe(), 0u);
+    PipeRpc clients[3];
+    for (PipeRpc& c : clients) {
+        ASSERT_EQ(client(c, u"inproc"_s).openPipe(), 0u);
         // The server takes each waiting client before the next one can queue.
         ASSERT_TRUE(connected.wait(2000));
     }
     EXPECT_EQ(server.slotCount(), 4); // three clients and the waiting instance
     server.closePipe();
     ASSERT_EQ(disconnected.count(), 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(disconnected.at(i).at(0).toInt(), i);
-        EXPECT_EQ(disconnected.at(i).at(1).toInt(), int(PipeRpc::pdrClosePipe));
-        EXPECT_EQ(disconnected.at(i).at(2).toUInt(), 0u);
-    }
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(disconnected.at(i), (QVariantList{i, int(PipeRpc::pdrClosePipe), 0u}));
     EXPECT_EQ(server.slotCount(), 1);
     QByteArray response(10, 0);
-    EXPECT_NE(clients[0]->pipeCall("x", response), 0u);
+    EXPECT_NE(clients[0].pipeCall("x", response), 0u);
 }
 
 } // namespace

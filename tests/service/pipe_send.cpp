@@ -1,22 +1,23 @@
 // Sends one service message the way the client does and prints "RESULT <error> <reply>";
-// with --mailslot it writes the message to Vellmon's mailslot instead.
-// With --as-user UID (when started as root) it first becomes that user, to play a
-// local user who is neither root nor the service's own user.
-//
+// with --mailslot it writes the message to Vellmon's mailslot instead. The tests start it
+// through setpriv to play another local user.
+//   --present TITLE MARKER    a running client registered as TITLE: prints READY, and when
+//                             the service asks it to close writes MARKER and ends
 // Two more modes play a hostile user:
 //   --flood COUNT CHARS KEY   COUNT single calls "KeySchreiben|F<pid>-<i>|<CHARS x's>|KEY";
 //                             prints "RESULT <answered True> <other>"
 //   --hold SECONDS EVERY_MS   keeps one connection open and sends "klong|" on it every
 //                             EVERY_MS; prints "RESULT <answered> <failed>"
+#include "client/startup/clientpresence.h"
 #include "common/servicemessage.h"
 #include "piperpc/mailslot.h"
 #include "piperpc/piperpc.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -31,14 +32,20 @@ quint32 callOnce(kestro::PipeRpc& pipe, const QString& text, QString* reply) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    if (args.size() >= 2 && args.at(0) == QStringLiteral("--as-user")) {
-        const uid_t uid = uid_t(args.at(1).toUInt());
-        if (::setgid(uid) != 0 || ::setuid(uid) != 0) {
-            std::puts("RESULT setuid-failed");
-            return 2;
-        }
-        args = args.mid(2);
+    const QStringList args = app.arguments().mid(1);
+    if (args.value(0) == QStringLiteral("--present")) {
+        kestro::startup::ClientPresence presence(args.value(1));
+        if (!presence.isRegistered())
+            return 1;
+        QObject::connect(&presence, &kestro::startup::ClientPresence::closeRequested, &app, [&] {
+            QFile marker(args.value(2));
+            if (marker.open(QIODevice::WriteOnly))
+                marker.write("unloaded\n");
+            app.quit();
+        });
+        std::puts("READY");
+        std::fflush(stdout);
+        return app.exec();
     }
     if (args.value(0) == QStringLiteral("--mailslot")) {
         const bool sent =

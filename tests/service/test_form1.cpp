@@ -1,4 +1,3 @@
-#include "common/servicemessage.h"
 #include "service/vellmonservice.h"
 #include "service/window/form1.h"
 #include "support/testenv.h"
@@ -12,23 +11,27 @@
 
 using namespace kestro;
 using namespace kestro::service;
+using namespace Qt::StringLiterals;
 
 namespace {
 
+// The diagnostics window over a running service; its controls are found by the names
+// the administrators know them by.
 class Form1Window : public ::testing::Test {
 protected:
     Form1Window() {
-        machine.env().set("SystemRoot", machine.path(QStringLiteral("windows")));
+        machine.env().set("SystemRoot", machine.path(u"windows"_s));
         service = std::make_unique<VellmonService>(VellmonService::Options{}, prompter);
         service->start();
         window = std::make_unique<Form1>(*service);
         window->show();
     }
-    template <typename T> T* control(const char* name) {
+    template <typename T = QPushButton> T* control(const char* name) {
         T* w = window->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
+    void click(const char* button) { QTest::mouseClick(control(button), Qt::LeftButton); }
     QString log() { return control<QPlainTextEdit>("Text1")->toPlainText(); }
 
     test::TestMachine machine;
@@ -37,69 +40,49 @@ protected:
     std::unique_ptr<Form1> window;
 };
 
-TEST_F(Form1Window, ControlsAsTheServiceStarted) {
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Vellmon"));
-    EXPECT_EQ(control<QLineEdit>("txt_MySlot")->text(),
-              QStringLiteral("//./mailslot/Vellmon/AllVersion"));
-    EXPECT_EQ(control<QLineEdit>("txt_SendSlot")->text(),
-              QStringLiteral("//./mailslot/Vellmon/AllVersion"));
-    EXPECT_EQ(control<QLineEdit>("txt_SendMsg")->text(), QStringLiteral("Text1"));
-    EXPECT_EQ(control<QPushButton>("cmd_CreateSlot")->text(), QStringLiteral("Erstellen"));
-    EXPECT_EQ(control<QPushButton>("cmd_SendMsg")->text(), QStringLiteral("Senden"));
-    EXPECT_EQ(control<QPushButton>("LogDel")->text(), QStringLiteral("LogDEL"));
-    EXPECT_EQ(control<QPushButton>("cmd_CloseProg")->text(), QStringLiteral("Beenden"));
-    EXPECT_EQ(control<QPlainTextEdit>("Text1")->font().family(), QStringLiteral("Courier New"));
-    EXPECT_EQ(service->logText(),
-              QStringLiteral("Listening: MaxClients=2, MaxRequest=20000, MaxResponse=200\r\n"));
-    EXPECT_EQ(log(),
-              QStringLiteral("Listening: MaxClients=2, MaxRequest=20000, MaxResponse=200\n"));
-    EXPECT_FALSE(control<QPushButton>("cmdListen")->isEnabled());
-    EXPECT_TRUE(control<QPushButton>("cmdClosePipe")->isEnabled());
-}
-
-TEST_F(Form1Window, PipeButtonsAndLogBox) {
-    QTest::mouseClick(control<QPushButton>("cmdClosePipe"), Qt::LeftButton);
+TEST_F(Form1Window, PipeButtonsAndLogBoxFollowThePipe) {
+    const QString listening = u"Listening: MaxClients=2, MaxRequest=20000, MaxResponse=200"_s;
+    EXPECT_EQ(service->logText(), listening + u"\r\n"_s);
+    EXPECT_EQ(log(), listening + u'\n');
+    EXPECT_FALSE(control("cmdListen")->isEnabled());
+    EXPECT_TRUE(control("cmdClosePipe")->isEnabled());
+    click("cmdClosePipe");
     EXPECT_EQ(service->pipe().state(), PipeRpc::pstFree);
-    EXPECT_TRUE(log().endsWith(QStringLiteral("\nPipe closed\n")));
-    EXPECT_TRUE(control<QPushButton>("cmdListen")->isEnabled());
-    EXPECT_FALSE(control<QPushButton>("cmdClosePipe")->isEnabled());
-    QTest::mouseClick(control<QPushButton>("cmdListen"), Qt::LeftButton);
+    EXPECT_TRUE(log().endsWith(u"\nPipe closed\n"_s));
+    EXPECT_TRUE(control("cmdListen")->isEnabled());
+    EXPECT_FALSE(control("cmdClosePipe")->isEnabled());
+    click("cmdListen");
     EXPECT_EQ(service->pipe().state(), PipeRpc::pstListening);
-    QTest::mouseClick(control<QPushButton>("LogDel"), Qt::LeftButton);
+    click("LogDel");
     EXPECT_EQ(log(), QString());
 }
 
 TEST_F(Form1Window, TestSenderReachesTheReceivedBox) {
-    control<QLineEdit>("txt_SendMsg")->setText(QStringLiteral("klong|über"));
+    control<QLineEdit>("txt_SendMsg")->setText(u"klong|über"_s);
     QSignalSpy received(service.get(), &VellmonService::receivedChanged);
-    QTest::mouseClick(control<QPushButton>("cmd_SendMsg"), Qt::LeftButton);
+    click("cmd_SendMsg");
     ASSERT_TRUE(received.wait(5000));
-    EXPECT_EQ(control<QPlainTextEdit>("txt_RecMsg")->toPlainText(), QStringLiteral("klong|über\n"));
+    EXPECT_EQ(control<QPlainTextEdit>("txt_RecMsg")->toPlainText(), u"klong|über\n"_s);
     EXPECT_TRUE(prompter.shown.empty());
 
-    control<QLineEdit>("txt_SendSlot")->setText(QStringLiteral("//./mailslot/Niemand"));
-    QTest::mouseClick(control<QPushButton>("cmd_SendMsg"), Qt::LeftButton);
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].text,
-              QStringLiteral("Es konnte nicht in den Mailslot geschrieben werden!"));
+    control<QLineEdit>("txt_SendSlot")->setText(u"//./mailslot/Niemand"_s);
+    click("cmd_SendMsg");
+    EXPECT_EQ(prompter.texts(),
+              QStringList{u"Es konnte nicht in den Mailslot geschrieben werden!"_s});
 }
 
 TEST_F(Form1Window, ClosingTheWindowEndsTheProgram) {
     QSignalSpy unloaded(window.get(), &Form1::unloaded);
-    QTest::mouseClick(control<QPushButton>("cmd_CloseProg"), Qt::LeftButton);
+    click("cmd_CloseProg");
     EXPECT_EQ(unloaded.count(), 1);
     EXPECT_FALSE(window->isVisible());
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(Form1Window, ASecondServiceCannotTakeThePipe) {
     VellmonService second(VellmonService::Options{}, prompter);
     second.start();
     EXPECT_EQ(second.pipe().state(), PipeRpc::pstFree);
-    EXPECT_EQ(second.logText(), QStringLiteral("Error 80048A00: Pipe #0, System error 231\r\n"));
+    EXPECT_EQ(second.logText(), u"Error 80048A00: Pipe #0, System error 231\r\n"_s);
     EXPECT_EQ(service->pipe().state(), PipeRpc::pstListening);
 }
 

@@ -1,6 +1,5 @@
 #include "client/startup/pipeupdater.h"
 #include "client/startup/updatecheck.h"
-#include "common/servicemessage.h"
 #include "support/tinyproxy.h"
 #include "vellmonharness.h"
 
@@ -9,16 +8,16 @@
 
 using namespace kestro;
 using namespace kestro::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 QString logLine(int number, const QString& text) {
-    return QStringLiteral("Test:-LevelInt:%1 Level:1: ").arg(number) +
-           text.leftJustified(100, QLatin1Char(' '), true);
+    return u"Test:-LevelInt:%1 Level:1: "_s.arg(number) + text.leftJustified(100, u' ', true);
 }
 
 QStringList logLines(const QString& path) {
-    return QString::fromUtf8(readFile(path)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(path)).split(u"\r\n"_s, Qt::SkipEmptyParts);
 }
 
 // The maker's installer: it copies the hint file, so it shows that it ran after the hint
@@ -31,15 +30,13 @@ class UpdateInstallation : public ::testing::Test, public VellmonMachine {
 protected:
     void SetUp() override {
         clientFolder = packaged ? packaged->path() : trustedFolder();
-        machine.writeFile(QStringLiteral("www/files/Update.exe"), kInstaller);
-        machine.writeFile(QStringLiteral("www/files/Slow.exe"), QByteArray(20000, '#'));
-        machine.writeFile(QStringLiteral("www/files/Lagging.exe"), kInstaller);
-        ASSERT_TRUE(
-            web.startFixture(QStringLiteral("httpserver.py"),
-                             {QStringLiteral("--root"), machine.path(QStringLiteral("www")),
-                              QStringLiteral("--status"), QStringLiteral("/files/Broken.exe=500"),
-                              QStringLiteral("--slow"), QStringLiteral("/files/Slow.exe=1"),
-                              QStringLiteral("--slow"), QStringLiteral("/files/Lagging.exe=0.1")}));
+        machine.writeFile(u"www/files/Update.exe"_s, kInstaller);
+        machine.writeFile(u"www/files/Slow.exe"_s, QByteArray(20000, '#'));
+        machine.writeFile(u"www/files/Lagging.exe"_s, kInstaller);
+        ASSERT_TRUE(web.startFixture(
+            u"httpserver.py"_s,
+            {u"--root"_s, machine.path(u"www"_s), u"--status"_s, u"/files/Broken.exe=500"_s,
+             u"--slow"_s, u"/files/Slow.exe=1"_s, u"--slow"_s, u"/files/Lagging.exe=0.1"_s}));
         // The folder holds no client program; the deployment file names it as a client's.
         writeConfig(base(),
                     listFolder
@@ -47,35 +44,32 @@ protected:
                         : config);
         ASSERT_TRUE(startVellmon());
     }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(web.port()); }
-    QString versionUrl() const {
-        return base() + QStringLiteral("/AutoUpdate/Version/KestroFTP-Client.txt");
-    }
+    QString base() const { return u"http://127.0.0.1:%1"_s.arg(web.port()); }
+    QString versionUrl() const { return base() + u"/AutoUpdate/Version/KestroFTP-Client.txt"_s; }
     void publish(const QByteArray& content) {
-        machine.writeFile(QStringLiteral("www/AutoUpdate/Version/KestroFTP-Client.txt"), content);
+        machine.writeFile(u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s, content);
     }
-    bool requestUpdate(const QString& version = QStringLiteral("1.0.41")) {
+    void publishInstaller(const char* name) {
+        publish("2.0.0\n" + base().toUtf8() + "/files/" + name);
+    }
+    bool requestUpdate(const QString& version = u"1.0.41"_s) {
         startup::PipeUpdater updater;
         ScriptedPrompter prompter;
-        return startup::requestUpdate(updater, prompter, QStringLiteral("KestroFTP-Client"),
-                                      clientFolder, version);
+        return startup::requestUpdate(updater, prompter, u"KestroFTP-Client"_s, clientFolder,
+                                      version);
     }
-    QString localCopy() const {
-        return clientFolder + QStringLiteral("/KestroFTP-Client-update.txt");
-    }
+    QString localCopy() const { return clientFolder + u"/KestroFTP-Client-update.txt"_s; }
+    QString inClientFolder(const QString& name) const { return clientFolder + u'/' + name; }
 
-    static void writeTo(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+    // The worker's client window; "unloaded" appears when it was asked to close.
+    bool startWorkersClient(PeerProcess& client) {
+        return startClient(client, u"KestroFTP-Client - Auftrag 17"_s, unloaded());
     }
-
-    // A client window that asks to be closed; "unloaded" appears when it was.
-    bool startClient(PeerProcess& client) {
-        return client.start(builtProgram(QStringLiteral("tests/service/presence_client")),
-                            {QStringLiteral("KestroFTP-Client - Auftrag 17"), unloaded()});
+    QString unloaded() const { return machine.path(u"client-unloaded"_s); }
+    void expectStillOpen(PeerProcess& client) {
+        EXPECT_EQ(client.process().state(), QProcess::Running);
+        EXPECT_FALSE(QFile::exists(unloaded()));
     }
-    QString unloaded() const { return machine.path(QStringLiteral("client-unloaded")); }
 
     QByteArray config;
     bool listFolder = true;
@@ -91,14 +85,13 @@ protected:
     void SetUp() override {
         listFolder = false;
         UpdateInstallation::SetUp();
-        program = clientFolder + QStringLiteral("/KestroClient");
-        ASSERT_TRUE(QFile::copy(builtProgram(QStringLiteral("tests/service/pipe_send")), program));
+        program = inClientFolder(u"KestroClient"_s);
+        ASSERT_TRUE(QFile::copy(builtProgram(u"tests/service/pipe_send"_s), program));
     }
     // Asks as the installed client does, with the folder it runs from.
     QByteArray ask() {
         QProcess client;
-        client.start(program, {QStringLiteral("searchingUpdate|KestroFTP-Client|") + clientFolder +
-                               QStringLiteral("|1.0.41")});
+        client.start(program, {u"searchingUpdate|KestroFTP-Client|%1|1.0.41"_s.arg(clientFolder)});
         client.waitForFinished(10000);
         return client.readAllStandardOutput();
     }
@@ -107,31 +100,83 @@ protected:
 
 TEST_F(UpdateInstallation, NewerVersionClosesTheClientAndStartsTheInstaller) {
     publish("1.0.42\r\n" + base().toUtf8() + "/files/Update.exe\n");
-    PeerProcess client;
-    const QString unloaded = machine.path(QStringLiteral("client-unloaded"));
-    ASSERT_TRUE(client.start(builtProgram(QStringLiteral("tests/service/presence_client")),
-                             {QStringLiteral("KestroFTP-Client - Auftrag 17"), unloaded}));
-    PeerProcess other;
-    ASSERT_TRUE(other.start(
-        builtProgram(QStringLiteral("tests/service/presence_client")),
-        {QStringLiteral("Texteditor"), machine.path(QStringLiteral("other-unloaded"))}));
-
-    const QByteArray hint = (clientFolder + QStringLiteral("\r\n")).toUtf8();
+    PeerProcess client, other;
+    ASSERT_TRUE(startWorkersClient(client));
+    const QString otherUnloaded = machine.path(u"other-unloaded"_s);
+    ASSERT_TRUE(startClient(other, u"Texteditor"_s, otherUnloaded));
+    const QByteArray hint = (clientFolder + u"\r\n"_s).toUtf8();
     ASSERT_TRUE(requestUpdate());
     // The installer copies the hint file, so it ran after the hint was written.
-    ASSERT_TRUE(eventually(
-        [&] { return readFile(clientFolder + QStringLiteral("/installer-ran")) == hint; }, 15000));
-    EXPECT_EQ(readFile(unloaded), QByteArray("unloaded\n"));
+    ASSERT_TRUE(
+        eventually([&] { return readFile(inClientFolder(u"installer-ran"_s)) == hint; }, 15000));
+    EXPECT_EQ(readFile(unloaded()), QByteArray("unloaded\n"));
     EXPECT_TRUE(client.process().waitForFinished(5000));
     EXPECT_EQ(other.process().state(), QProcess::Running);
-    EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("other-unloaded"))));
-
-    EXPECT_EQ(readFile(clientFolder + QStringLiteral("/update.ini")), hint);
-    EXPECT_EQ(logLines(errorLog()), (QStringList{logLine(1, versionUrl()), logLine(2, localCopy()),
-                                                 logLine(3, QStringLiteral("UpdateSoft 1")),
-                                                 logLine(4, QStringLiteral("UpdateSoft 3")),
-                                                 logLine(5, QStringLiteral("UpdateSoft 4"))}));
+    EXPECT_FALSE(QFile::exists(otherUnloaded));
+    EXPECT_EQ(readFile(inClientFolder(u"update.ini"_s)), hint);
+    EXPECT_EQ(logLines(errorLog()),
+              (QStringList{logLine(1, versionUrl()), logLine(2, localCopy()),
+                           logLine(3, u"UpdateSoft 1"_s), logLine(4, u"UpdateSoft 3"_s),
+                           logLine(5, u"UpdateSoft 4"_s)}));
 }
+
+// A search that ends before any installer starts: the error log's last line says why, no
+// installer or hint file is left in the client's folder and the worker's client stays open.
+struct EndedSearch {
+    const char* name;
+    const char* published; // the version file on the server ("": none there)
+    const char* localCopy; // the copy an earlier search left ("": none)
+    const char* version;   // the client's
+    int logLines;
+    const char* lastLogLine;
+    bool stopDuringDownload = false;
+};
+const EndedSearch kEndedSearches[] = {
+    {"SameVersion", "1.0.41\nhttp://unused/Update.exe", "", "1.0.41", 3, "UpdateSoft 1"},
+    {"FailedInstallerDownload", "2.0.0\nBASE/files/Broken.exe", "", "1.0.41", 4, "UpdateSoft 3"},
+    {"NoVersionFileAnywhere", "", "", "1.0.41", 3, "ErrOpenUrl 1 53 - File not found"},
+    // No version file on the server: the older local copy (offering 1.0.41) is read.
+    {"OlderLocalCopy", "", "1.0.41\n", "1.0.40.70000", 4, "ErrOpenUrl 1 6 - Overflow"},
+    // An installer half-fetched when the service stops must never start.
+    {"StopDuringDownload", "2.0.0\nBASE/files/Slow.exe", "", "1.0.41", 4, "UpdateSoft 3", true}};
+
+void PrintTo(const EndedSearch& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class EndedSearches : public UpdateInstallation,
+                      public ::testing::WithParamInterface<EndedSearch> {};
+
+TEST_P(EndedSearches, InstallNothing) {
+    const EndedSearch& row = GetParam();
+    if (*row.published)
+        publish(QByteArray(row.published).replace("BASE", base().toUtf8()));
+    QFile copy(localCopy());
+    if (*row.localCopy) {
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly) && copy.write(row.localCopy) > 0);
+        copy.close();
+    }
+    PeerProcess client;
+    ASSERT_TRUE(startWorkersClient(client));
+    ASSERT_TRUE(requestUpdate(QString::fromLatin1(row.version)));
+    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= row.logLines; }));
+    if (row.stopDuringDownload) {
+        vellmon.process().terminate();
+        EXPECT_TRUE(vellmon.process().waitForFinished(5000));
+    }
+    QThread::msleep(300);
+    const QStringList lines = logLines(errorLog());
+    EXPECT_EQ(lines.size(), row.logLines);
+    EXPECT_EQ(lines.value(0), logLine(1, versionUrl()));
+    EXPECT_EQ(lines.value(1), logLine(2, localCopy()));
+    EXPECT_EQ(lines.value(row.logLines - 1), logLine(row.logLines, row.lastLogLine));
+    EXPECT_FALSE(QFile::exists(inClientFolder(u"Update.exe"_s)));
+    EXPECT_FALSE(QFile::exists(inClientFolder(u"update.ini"_s)));
+    expectStillOpen(client);
+}
+
+INSTANTIATE_TEST_SUITE_P(, EndedSearches, ::testing::ValuesIn(kEndedSearches),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A client the system's package installed, in one of the folders the package manager
 // keeps: no installer of the maker's may write there, and the worker learns why.
@@ -140,12 +185,9 @@ protected:
     void SetUp() override {
         if (::geteuid() != 0)
             GTEST_SKIP() << "a folder below /usr/lib needs root";
-        packaged = std::make_unique<QTemporaryDir>(QStringLiteral("/usr/lib/kestro-test-XXXXXX"));
+        packaged = std::make_unique<QTemporaryDir>(u"/usr/lib/kestro-test-XXXXXX"_s);
         ASSERT_TRUE(packaged->isValid());
-        QFile::setPermissions(packaged->path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                    QFile::ExeOwner | QFile::ReadGroup |
-                                                    QFile::ExeGroup | QFile::ReadOther |
-                                                    QFile::ExeOther);
+        QFile::setPermissions(packaged->path(), kOpenFolder);
         InstalledClient::SetUp();
     }
 };
@@ -153,178 +195,115 @@ protected:
 TEST_F(PackagedClient, IsLeftToThePackageManagerAndTheWorkerToldSo) {
     publish("1.0.42\n" + base().toUtf8() + "/files/Update.exe");
     PeerProcess client;
-    ASSERT_TRUE(startClient(client));
+    ASSERT_TRUE(startWorkersClient(client));
     EXPECT_TRUE(ask().startsWith("RESULT 0 PackageManaged")) << vellmon.output().toStdString();
-    startup::PipeUpdater updater;
     ScriptedPrompter prompter;
-    EXPECT_FALSE(startup::requestUpdate(updater, prompter, QStringLiteral("KestroFTP-Client"),
-                                        clientFolder, QStringLiteral("1.0.41")));
+    startup::PipeUpdater updater;
+    EXPECT_FALSE(startup::requestUpdate(updater, prompter, u"KestroFTP-Client"_s, clientFolder,
+                                        u"1.0.41"_s));
     EXPECT_EQ(prompter.texts(), QStringList{startup::packageManagedUpdateText()});
-    EXPECT_TRUE(vellmonLogged(QStringLiteral("the package manager updates the client in"), 2));
+    EXPECT_TRUE(vellmonLogged(u"the package manager updates the client in"_s, 2));
     QThread::msleep(300);
-    EXPECT_EQ(QDir(clientFolder).entryList(QDir::Files),
-              QStringList{QStringLiteral("KestroClient")});
-    EXPECT_EQ(client.process().state(), QProcess::Running);
-    EXPECT_FALSE(QFile::exists(unloaded()));
+    EXPECT_EQ(QDir(clientFolder).entryList(QDir::Files), QStringList{u"KestroClient"_s});
+    expectStillOpen(client);
 }
 
 TEST_F(InstalledClient, GetsItsUpdateOnceAndNoRepeatClosesItAgain) {
     publish("1.0.42\n" + base().toUtf8() + "/files/Lagging.exe");
-    const QString installer = clientFolder + QStringLiteral("/Update.exe");
-    const QString ran = clientFolder + QStringLiteral("/installer-ran");
+    const QString installer = inClientFolder(u"Update.exe"_s);
+    const QString ran = inClientFolder(u"installer-ran"_s);
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(ask().startsWith("RESULT 0 True"));
     // One search of one user at a time, however often it asks.
-    EXPECT_TRUE(vellmonLogged(QStringLiteral("has a search waiting already")));
+    EXPECT_TRUE(vellmonLogged(u"has a search waiting already"_s));
     ASSERT_TRUE(eventually([&] { return QFile::exists(ran); }, 15000))
         << vellmon.output().toStdString();
     // Asked again right after, no second installer starts and no client is closed.
     QFile::remove(installer);
     QFile::remove(ran);
     PeerProcess client;
-    ASSERT_TRUE(startClient(client));
+    ASSERT_TRUE(startWorkersClient(client));
     EXPECT_TRUE(ask().startsWith("RESULT 0 True"));
-    EXPECT_TRUE(vellmonLogged(QStringLiteral("an installer was started for")));
+    EXPECT_TRUE(vellmonLogged(u"an installer was started for"_s));
     QThread::msleep(300);
     EXPECT_FALSE(QFile::exists(installer));
     EXPECT_FALSE(QFile::exists(ran));
-    EXPECT_EQ(client.process().state(), QProcess::Running);
-    EXPECT_FALSE(QFile::exists(unloaded()));
+    expectStillOpen(client);
 }
 
-TEST_F(UpdateInstallation, SameVersionInstallsNothing) {
-    publish("1.0.41\nhttp://unused/Update.exe");
-    ASSERT_TRUE(requestUpdate());
-    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 3; }));
-    QThread::msleep(300);
-    EXPECT_EQ(logLines(errorLog()), (QStringList{logLine(1, versionUrl()), logLine(2, localCopy()),
-                                                 logLine(3, QStringLiteral("UpdateSoft 1"))}));
-    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe")));
-}
-
-TEST_F(UpdateInstallation, FailedInstallerDownloadStartsNothing) {
-    publish("2.0.0\n" + base().toUtf8() + "/files/Broken.exe");
-    PeerProcess client;
-    ASSERT_TRUE(startClient(client));
-    ASSERT_TRUE(requestUpdate());
-    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
-    QThread::msleep(300);
-    EXPECT_EQ(logLines(errorLog()).last(), logLine(4, QStringLiteral("UpdateSoft 3")));
-    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe")));
-    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/update.ini")));
-    // Nothing is about to start, so the worker's client stays open.
-    EXPECT_EQ(client.process().state(), QProcess::Running);
-    EXPECT_FALSE(QFile::exists(unloaded()));
-}
-
-// The maker signs its installers; Vellmon holds the public key.
+// The maker signs its installers; Vellmon holds the public key. Beside the signed installer
+// the server offers one with another installer's signature, one with a damaged signature
+// and one with none.
 class SignedUpdate : public UpdateInstallation {
 protected:
     void SetUp() override {
         const QString tool =
-            qEnvironmentVariable("KESTRO_SOURCE_DIR") + QStringLiteral("/scripts/sign-installer");
+            qEnvironmentVariable("KESTRO_SOURCE_DIR") + u"/scripts/sign-installer"_s;
         QProcess keygen;
-        keygen.start(tool, {QStringLiteral("keygen"), machine.path(QStringLiteral("keys"))});
+        keygen.start(tool, {u"keygen"_s, machine.path(u"keys"_s)});
         ASSERT_TRUE(keygen.waitForFinished(10000));
         config = keygen.readAllStandardOutput();
         ASSERT_TRUE(config.startsWith("[Update]\nPublicKey=")) << config.toStdString();
-        machine.writeFile(QStringLiteral("www/files/Update.exe"), kInstaller);
-        machine.writeFile(QStringLiteral("www/files/Other.exe"), "#!/bin/sh\ntouch evil-ran\n");
+        const QByteArray evil = "#!/bin/sh\ntouch evil-ran\n";
         for (const char* name : {"Update.exe", "Other.exe"}) {
             QProcess sign;
-            sign.start(tool,
-                       {QStringLiteral("sign"), machine.path(QStringLiteral("keys/update-key.pem")),
-                        machine.path(QStringLiteral("www/files/") + QLatin1String(name))});
-            ASSERT_TRUE(sign.waitForFinished(10000));
-            ASSERT_EQ(sign.exitCode(), 0);
+            sign.start(tool, {u"sign"_s, machine.path(u"keys/update-key.pem"_s),
+                              machine.writeFile(u"www/files/"_s + name, kInstaller)});
+            ASSERT_TRUE(sign.waitForFinished(10000) && sign.exitCode() == 0);
         }
+        for (const char* name : {"Swapped.exe", "Damaged.exe", "Bare.exe"})
+            machine.writeFile(u"www/files/"_s + name, evil);
+        QFile::copy(machine.path(u"www/files/Other.exe.sig"_s),
+                    machine.path(u"www/files/Swapped.exe.sig"_s));
+        machine.writeFile(u"www/files/Damaged.exe.sig"_s, QByteArray(64, 'x'));
         UpdateInstallation::SetUp();
-    }
-    bool installerRan() const {
-        return QFile::exists(clientFolder + QStringLiteral("/installer-ran")) ||
-               QFile::exists(clientFolder + QStringLiteral("/evil-ran"));
     }
 };
 
 TEST_F(SignedUpdate, OnlyAnInstallerWithItsOwnValidSignatureStarts) {
-    // A signature of another installer, a damaged one, or none at all: nothing starts.
-    const QString sigs = QStringLiteral("www/files/");
-    QFile::rename(machine.path(sigs + QStringLiteral("Update.exe.sig")),
-                  machine.path(sigs + QStringLiteral("Good.sig")));
-    QFile::copy(machine.path(sigs + QStringLiteral("Other.exe.sig")),
-                machine.path(sigs + QStringLiteral("Update.exe.sig")));
-    machine.writeFile(sigs + QStringLiteral("Other.exe.sig"), QByteArray(64, 'x'));
-    machine.writeFile(QStringLiteral("www/files/Bare.exe"), "#!/bin/sh\ntouch evil-ran\n");
     PeerProcess client;
-    ASSERT_TRUE(startClient(client));
+    ASSERT_TRUE(startWorkersClient(client));
     int refusals = 0;
-    for (const char* installer : {"Update.exe", "Other.exe", "Bare.exe"}) {
-        publish("2.0.0\n" + base().toUtf8() + "/files/" + installer);
+    for (const char* installer : {"Swapped.exe", "Damaged.exe", "Bare.exe"}) {
+        publishInstaller(installer);
         ASSERT_TRUE(requestUpdate());
-        ASSERT_TRUE(vellmonLogged(QStringLiteral("installer refused"), ++refusals));
+        ASSERT_TRUE(vellmonLogged(u"installer refused"_s, ++refusals));
         QThread::msleep(300);
-        EXPECT_FALSE(installerRan()) << installer;
-        EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe"))) << installer;
+        for (const QString& name : {u"installer-ran"_s, u"evil-ran"_s, u"Update.exe"_s})
+            EXPECT_FALSE(QFile::exists(inClientFolder(name)))
+                << installer << " " << name.toStdString();
         EXPECT_EQ(client.process().state(), QProcess::Running);
     }
-    QFile::remove(machine.path(sigs + QStringLiteral("Update.exe.sig")));
-    QFile::rename(machine.path(sigs + QStringLiteral("Good.sig")),
-                  machine.path(sigs + QStringLiteral("Update.exe.sig")));
-    publish("2.0.0\n" + base().toUtf8() + "/files/Update.exe");
+    publishInstaller("Update.exe");
     ASSERT_TRUE(requestUpdate());
-    EXPECT_TRUE(eventually(
-        [&] { return QFile::exists(clientFolder + QStringLiteral("/installer-ran")); }, 15000));
-}
-
-TEST_F(UpdateInstallation, StoppingDuringTheInstallerDownloadStartsNothing) {
-    publish("2.0.0\n" + base().toUtf8() + "/files/Slow.exe");
-    ASSERT_TRUE(requestUpdate());
-    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
-    vellmon.process().terminate();
-    EXPECT_TRUE(vellmon.process().waitForFinished(5000));
-    EXPECT_EQ(logLines(errorLog()).size(), 4);
-    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/Update.exe")));
-    EXPECT_FALSE(QFile::exists(clientFolder + QStringLiteral("/update.ini")));
-}
-
-TEST_F(UpdateInstallation, MissingVersionFileEverywhere) {
-    ASSERT_TRUE(requestUpdate());
-    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 3; }));
-    EXPECT_EQ(logLines(errorLog()).value(2),
-              logLine(3, QStringLiteral("ErrOpenUrl 1 53 - File not found")));
-}
-
-TEST_F(UpdateInstallation, OlderLocalCopyIsUsedWhenTheServerFails) {
-    // No version file on the server: the older local copy (offering 1.0.41) is read.
-    writeTo(localCopy(), "1.0.41\n");
-    ASSERT_TRUE(requestUpdate(QStringLiteral("1.0.40.70000")));
-    ASSERT_TRUE(eventually([&] { return logLines(errorLog()).size() >= 4; }));
-    EXPECT_EQ(logLines(errorLog()).value(3),
-              logLine(4, QStringLiteral("ErrOpenUrl 1 6 - Overflow")));
+    EXPECT_TRUE(
+        eventually([&] { return QFile::exists(inClientFolder(u"installer-ran"_s)); }, 15000));
 }
 
 // The client's own check: downloads without blocking, offers only newer versions.
 class ClientUpdateCheck : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(
-            web.startFixture(QStringLiteral("httpserver.py"),
-                             {QStringLiteral("--root"), machine.path(QStringLiteral("www"))}));
+        ASSERT_TRUE(web.startFixture(u"httpserver.py"_s, {u"--root"_s, machine.path(u"www"_s)}));
     }
-    // Emits and returns whether an update was offered for `published`.
+    startup::UpdateCheck::Config config(int port) const {
+        return {u"http://127.0.0.1:%1"_s.arg(port),
+                machine.clientDataFolder(),
+                u"KestroFTP-Client"_s,
+                {1, 0, 41}};
+    }
+    // Whether an update was offered for `published` (empty: no version file at all).
     bool offered(const QByteArray& published) {
-        machine.writeFile(QStringLiteral("www/AutoUpdate/Version/KestroFTP-Client.txt"), published);
-        startup::UpdateCheck check({QStringLiteral("http://127.0.0.1:%1").arg(web.port()),
-                                    machine.clientDataFolder(),
-                                    QStringLiteral("KestroFTP-Client"),
-                                    {1, 0, 41}});
+        if (!published.isEmpty())
+            machine.writeFile(u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s, published);
+        startup::UpdateCheck check(config(web.port()));
         QSignalSpy offers(&check, &startup::UpdateCheck::updateOffered);
         QSignalSpy done(&check, &startup::UpdateCheck::finished);
         check.start();
         EXPECT_TRUE(done.wait(10000));
-        EXPECT_EQ(
-            readFile(machine.clientDataFolder() + QStringLiteral("/KestroFTP-Client-update.txt")),
-            published);
+        EXPECT_EQ(readFile(machine.clientDataFolder() + u"/KestroFTP-Client-update.txt"_s),
+                  published);
+        EXPECT_EQ(done.value(0).value(0).toBool(), offers.count() == 1);
         return offers.count() == 1;
     }
     TestMachine machine;
@@ -332,6 +311,7 @@ protected:
 };
 
 TEST_F(ClientUpdateCheck, OffersOnlyNewerVersions) {
+    EXPECT_FALSE(offered({})); // no version file ends quietly
     EXPECT_FALSE(offered("1.0.41\n"));
     EXPECT_TRUE(offered("1.1.0\n"));
     EXPECT_FALSE(offered("0.9.50\n"));
@@ -340,64 +320,45 @@ TEST_F(ClientUpdateCheck, OffersOnlyNewerVersions) {
     EXPECT_FALSE(offered("abc\n"));
 }
 
-TEST_F(ClientUpdateCheck, NoVersionFileEndsQuietly) {
-    startup::UpdateCheck check({QStringLiteral("http://127.0.0.1:%1").arg(web.port()),
-                                machine.clientDataFolder(),
-                                QStringLiteral("KestroFTP-Client"),
-                                {1, 0, 41}});
-    QSignalSpy done(&check, &startup::UpdateCheck::finished);
-    check.start();
-    ASSERT_TRUE(done.wait(10000));
-    EXPECT_FALSE(done.at(0).at(0).toBool());
-}
-
 // Behind a mandatory proxy the version file comes through the proxy with its login, as
 // the catalogue does; a password with "@" and "/" still names the maker's host.
 TEST_F(ClientUpdateCheck, GoesThroughTheProxyWithItsLogin) {
-    machine.writeFile(QStringLiteral("www/AutoUpdate/Version/KestroFTP-Client.txt"), "1.0.42\n");
-    const QString log = machine.path(QStringLiteral("requests.log"));
+    machine.writeFile(u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s, "1.0.42\n");
+    const QString log = machine.path(u"requests.log"_s);
     PeerProcess logged;
-    ASSERT_TRUE(logged.startFixture(QStringLiteral("httpserver.py"),
-                                    {QStringLiteral("--root"), machine.path(QStringLiteral("www")),
-                                     QStringLiteral("--log"), log}));
+    ASSERT_TRUE(logged.startFixture(u"httpserver.py"_s,
+                                    {u"--root"_s, machine.path(u"www"_s), u"--log"_s, log}));
     test::TinyProxy proxy;
-    ASSERT_TRUE(proxy.start(machine.root(), QStringLiteral("anna"), QStringLiteral("geheim1")))
+    ASSERT_TRUE(proxy.start(machine.root(), u"anna"_s, u"geheim1"_s))
         << "tinyproxy (Debian package tinyproxy-bin) is needed";
     auto offered = [&](const QString& proxyHost, const QString& password) {
-        startup::UpdateCheck::Config config{
-            QStringLiteral("http://127.0.0.1:%1").arg(logged.port()),
-            machine.clientDataFolder(),
-            QStringLiteral("KestroFTP-Client"),
-            {1, 0, 41}};
-        config.proxy.useProxy = true;
-        config.proxy.httpProxy = proxyHost;
-        config.proxy.httpProxyPort = QString::number(proxy.port());
-        config.proxy.user = QStringLiteral("anna");
-        config.proxy.password = password;
-        startup::UpdateCheck update(config);
+        startup::UpdateCheck::Config c = config(logged.port());
+        c.proxy.useProxy = true;
+        c.proxy.httpProxy = proxyHost;
+        c.proxy.httpProxyPort = QString::number(proxy.port());
+        c.proxy.user = u"anna"_s;
+        c.proxy.password = password;
+        startup::UpdateCheck update(c);
         QSignalSpy done(&update, &startup::UpdateCheck::finished);
         update.start();
         EXPECT_TRUE(done.wait(20000));
         return !done.isEmpty() && done.at(0).at(0).toBool();
     };
-    const QString viaProxy = QStringLiteral("127.0.0.1");
-    EXPECT_FALSE(offered(viaProxy, QStringLiteral("falsch"))) << "the proxy refuses a wrong login";
+    EXPECT_FALSE(offered(u"127.0.0.1"_s, u"falsch"_s)) << "the proxy refuses a wrong login";
     EXPECT_TRUE(readFile(log).isEmpty()) << "nothing went past the proxy";
-    EXPECT_TRUE(offered(viaProxy, QStringLiteral("geheim1")));
+    EXPECT_TRUE(offered(u"127.0.0.1"_s, u"geheim1"_s));
     EXPECT_TRUE(readFile(log).contains("GET /AutoUpdate/Version/KestroFTP-Client.txt"));
     // Without a proxy host the login only goes into the address, encoded.
-    EXPECT_TRUE(offered(QString(), QStringLiteral("p@ss/w:rd")));
+    EXPECT_TRUE(offered(QString(), u"p@ss/w:rd"_s));
 }
 
-TEST(ClientUpdateQuestion, AsksWithoutIcon) {
+TEST(ClientUpdateQuestion, AsksWithoutIconAndGivesTheAnswer) {
     ScriptedPrompter prompter;
     prompter.answers = {true, false};
     EXPECT_TRUE(startup::confirmUpdate(prompter));
     EXPECT_FALSE(startup::confirmUpdate(prompter));
     ASSERT_EQ(prompter.shown.size(), 2u);
     EXPECT_EQ(prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::Question);
-    EXPECT_EQ(prompter.shown[0].text, QStringLiteral("Update installieren ?"));
-    EXPECT_EQ(prompter.shown[0].title, QStringLiteral("Es ist ein Update verfügbar !"));
     EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::None);
 }
 
@@ -405,11 +366,10 @@ TEST(ClientServiceMessages, UndeliveredUpdateRequestIsShownOnce) {
     TestMachine machine; // no Vellmon runs here
     startup::PipeUpdater updater;
     ScriptedPrompter prompter;
-    EXPECT_FALSE(startup::requestUpdate(updater, prompter, QStringLiteral("KestroFTP-Client"),
-                                        QStringLiteral("/opt/kestro"), QStringLiteral("1.0.41")));
+    EXPECT_FALSE(startup::requestUpdate(updater, prompter, u"KestroFTP-Client"_s, u"/opt/kestro"_s,
+                                        u"1.0.41"_s));
     ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].text,
-              QStringLiteral("Es konnte nicht in den Mailslot geschrieben werden!"));
+    EXPECT_EQ(prompter.shown[0].text, u"Es konnte nicht in den Mailslot geschrieben werden!"_s);
     EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
 }
 

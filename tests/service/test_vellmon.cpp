@@ -1,7 +1,5 @@
 #include "client/startup/pipeupdater.h"
-#include "common/servicemessage.h"
 #include "piperpc/mailslot.h"
-#include "piperpc/piperpc.h"
 #include "vellmonharness.h"
 
 #include <QRandomGenerator>
@@ -9,97 +7,75 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace kestro;
 using namespace kestro::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kClientKey = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client");
+const QString kClientKey = u"Software\\Varnholt\\KestroFTP\\Client"_s;
+const QString kMailslot = u"//./mailslot/Vellmon/AllVersion"_s;
 
-// One call as the client makes it; the reply as text.
-QString call(const QByteArray& request, quint32* error = nullptr, int timeoutMs = 2000) {
-    PipeRpc pipe;
-    pipe.setPipeName(QStringLiteral("Vellmon"));
-    pipe.setTimeout(timeoutMs);
-    QByteArray response(200, '\0');
-    const quint32 rc = pipe.pipeCall(request, response);
-    if (error)
-        *error = rc;
-    return rc == 0 ? fromUtf16Le(response) : QString();
-}
-
-QString runVellmon(const QStringList& args, int* exitCode) {
+// Runs Vellmon with `args` to its end; what it printed, and its exit code (-1: crashed).
+std::pair<QString, int> runVellmon(const QStringList& args) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(builtProgram(QStringLiteral("service/Vellmon")), args);
+    p.start(builtProgram(u"service/Vellmon"_s), args);
     p.waitForFinished(20000);
-    *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return QString::fromUtf8(p.readAll());
+    return {QString::fromUtf8(p.readAll()),
+            p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1};
 }
 
 class VellmonCommandLine : public ::testing::Test, public VellmonMachine {};
 
-TEST_F(VellmonCommandLine, InstallWritesTheUnitAndTheTimerInterval) {
-    int rc = -1;
-    EXPECT_FALSE(runVellmon({QStringLiteral("-install")}, &rc).contains(QStringLiteral("konnte")));
+TEST_F(VellmonCommandLine, InstallWritesTheUnitAndTheTimerIntervalAndReportsFailures) {
+    auto [text, rc] = runVellmon({u"-install"_s});
+    EXPECT_FALSE(text.contains(u"konnte"_s));
     EXPECT_EQ(rc, 0);
-    const QByteArray unit = readFile(machine.path(QStringLiteral("units/vellmon.service")));
-    EXPECT_TRUE(unit.contains("Description=UpdateManager Varnholt\n"));
-    EXPECT_TRUE(unit.contains("RuntimeDirectory=vellmon\n"));
-    for (const char* hardening :
-         {"PrivateTmp=yes\n", "ProtectHome=read-only\n", "NoNewPrivileges=yes\n"})
-        EXPECT_TRUE(unit.contains(hardening)) << hardening;
-    EXPECT_TRUE(
-        unit.contains("ExecStart=" + builtProgram(QStringLiteral("service/Vellmon")).toUtf8()));
-    EXPECT_EQ(
-        settingValue(QStringLiteral("TimerInterval"),
-                     QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\Vellmon\\Parameters")),
-        QStringLiteral("1000"));
+    const QByteArray unit = readFile(machine.path(u"units/vellmon.service"_s));
+    for (const char* line :
+         {"Description=UpdateManager Varnholt\n", "RuntimeDirectory=vellmon\n", "PrivateTmp=yes\n",
+          "ProtectHome=read-only\n", "NoNewPrivileges=yes\n"})
+        EXPECT_TRUE(unit.contains(line)) << line;
+    EXPECT_TRUE(unit.contains("ExecStart=" + builtProgram(u"service/Vellmon"_s).toUtf8()));
+    EXPECT_EQ(settingValue(u"TimerInterval"_s,
+                           u"SYSTEM\\CurrentControlSet\\Services\\Vellmon\\Parameters"_s),
+              u"1000"_s);
 
-    EXPECT_FALSE(
-        runVellmon({QStringLiteral("-uninstall")}, &rc).contains(QStringLiteral("konnte")));
+    std::tie(text, rc) = runVellmon({u"-uninstall"_s});
+    EXPECT_FALSE(text.contains(u"konnte"_s));
     EXPECT_EQ(rc, 0);
-    EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("units/vellmon.service"))));
-    EXPECT_TRUE(
-        runVellmon({QStringLiteral("-uninstall")}, &rc)
-            .contains(QStringLiteral("UpdateManager Varnholt konnte nicht deinstalliert werden.")));
+    EXPECT_FALSE(QFile::exists(machine.path(u"units/vellmon.service"_s)));
+    std::tie(text, rc) = runVellmon({u"-uninstall"_s});
+    EXPECT_TRUE(text.contains(u"UpdateManager Varnholt konnte nicht deinstalliert werden."_s));
     EXPECT_EQ(rc, 1);
-}
 
-TEST_F(VellmonCommandLine, InstallFailureIsReported) {
-    machine.writeFile(QStringLiteral("units"), "a file where the folder should be");
-    int rc = -1;
-    EXPECT_TRUE(
-        runVellmon({QStringLiteral("-install")}, &rc)
-            .contains(QStringLiteral("UpdateManager Varnholt konnte nicht installiert werden.")));
+    QDir(machine.path(u"units"_s)).removeRecursively();
+    machine.writeFile(u"units"_s, "a file where the folder should be");
+    std::tie(text, rc) = runVellmon({u"-install"_s});
+    EXPECT_TRUE(text.contains(u"UpdateManager Varnholt konnte nicht installiert werden."_s));
     EXPECT_EQ(rc, 1);
 }
 
 TEST_F(VellmonCommandLine, UnknownSwitchesAreReportedAndTheServiceStartsAnyway) {
-    for (const QStringList& args :
-         {QStringList{QStringLiteral("-install"), QStringLiteral("-debug")},
-          QStringList{QStringLiteral("-INSTALL")}}) {
+    for (const QStringList& args : {QStringList{u"-install"_s, u"-debug"_s}, {u"-INSTALL"_s}}) {
         PeerProcess vellmon;
-        ASSERT_TRUE(vellmon.start(builtProgram(QStringLiteral("service/Vellmon")), args));
-        EXPECT_TRUE(
-            vellmon.output().contains(QStringLiteral("Unbekannter Kommandozeilenparameter")));
-        EXPECT_EQ(call(toUtf16Le(QStringLiteral("klong|"))), QStringLiteral("True"));
+        ASSERT_TRUE(vellmon.start(builtProgram(u"service/Vellmon"_s), args));
+        EXPECT_TRUE(vellmon.output().contains(u"Unbekannter Kommandozeilenparameter"_s));
+        EXPECT_EQ(callVellmon(u"klong|"_s), u"True"_s);
         vellmon.stop();
     }
-    EXPECT_FALSE(QFile::exists(machine.path(QStringLiteral("units/vellmon.service"))));
+    EXPECT_FALSE(QFile::exists(machine.path(u"units/vellmon.service"_s)));
 }
 
 TEST_F(VellmonCommandLine, WindowComesAndGoesOnCommand) {
-    machine.env().set("QT_QPA_PLATFORM", QStringLiteral("offscreen"));
-    ASSERT_TRUE(startVellmon({QStringLiteral("-view")}));
-    for (const char* m : {"ShowForm|False||", "ShowForm|True||", "klong|"})
-        EXPECT_EQ(call(toUtf16Le(QString::fromLatin1(m))), QStringLiteral("True"));
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|KontoEM|ja|") + kClientKey)),
-              QStringLiteral("True"));
-    EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("KontoEM")) == QStringLiteral("ja"); }));
+    machine.env().set("QT_QPA_PLATFORM", u"offscreen"_s);
+    ASSERT_TRUE(startVellmon({u"-view"_s}));
+    for (const QString& m : {u"ShowForm|False||"_s, u"ShowForm|True||"_s, u"klong|"_s,
+                             u"KeySchreiben|KontoEM|ja|"_s + kClientKey})
+        EXPECT_EQ(callVellmon(m), u"True"_s) << m.toStdString();
+    EXPECT_TRUE(settles(u"KontoEM"_s, u"ja"_s));
     vellmon.process().terminate();
     ASSERT_TRUE(vellmon.process().waitForFinished(5000));
     EXPECT_EQ(vellmon.process().exitStatus(), QProcess::NormalExit);
@@ -109,7 +85,7 @@ TEST_F(VellmonCommandLine, WindowComesAndGoesOnCommand) {
 class VellmonChannel : public ::testing::Test, public VellmonMachine {
 protected:
     void SetUp() override {
-        writeConfig(QStringLiteral("http://127.0.0.1:9"),
+        writeConfig(u"http://127.0.0.1:9"_s,
                     "[Service]\nRegistryWriteAllow=Software\\Varnholt\\KestroFTP\\Client;"
                     "Software\\Varnholt\\Extra\nRegistryWriteAllowClasses=.kjob\n");
         ASSERT_TRUE(startVellmon());
@@ -118,121 +94,97 @@ protected:
 
 TEST_F(VellmonChannel, ClientSettingsReachTheRegistryStore) {
     startup::PipeUpdater updater;
-    ASSERT_TRUE(updater.send(
-        keySchreibenMessage(QStringLiteral("Databank"), QStringLiteral("/srv/kestro/jobs.mdb"))));
-    EXPECT_TRUE(eventually([&] { return settingValue(QStringLiteral("Databank")).has_value(); }));
-    EXPECT_EQ(settingValue(QStringLiteral("Databank")), QStringLiteral("/srv/kestro/jobs.mdb"));
-
+    ASSERT_TRUE(updater.send(keySchreibenMessage(u"Databank"_s, u"/srv/kestro/jobs.mdb"_s)));
+    EXPECT_TRUE(settles(u"Databank"_s, u"/srv/kestro/jobs.mdb"_s));
     // A value may hold "|" (a password): the key path is what follows the last one.
-    ASSERT_TRUE(
-        updater.send(keySchreibenMessage(QStringLiteral("ProxyP"), QStringLiteral("pa|ss|"))));
-    EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("ProxyP")) == QStringLiteral("pa|ss|"); }));
+    ASSERT_TRUE(updater.send(keySchreibenMessage(u"ProxyP"_s, u"|pa||ss|"_s)));
+    EXPECT_TRUE(settles(u"ProxyP"_s, u"|pa||ss|"_s));
     // Subkeys of other allowed keys are created.
-    EXPECT_EQ(
-        call(toUtf16Le(QStringLiteral("KeySchreiben|Wert|a|b|Software\\Varnholt\\Extra\\Neu"))),
-        QStringLiteral("True"));
-    EXPECT_TRUE(eventually([&] {
-        return settingValue(QStringLiteral("Wert"),
-                            QStringLiteral("Software\\Varnholt\\Extra\\Neu")) ==
-               QStringLiteral("a|b");
-    }));
+    EXPECT_EQ(callVellmon(u"KeySchreiben|Wert|a|b|Software\\Varnholt\\Extra\\Neu"_s), u"True"_s);
+    EXPECT_TRUE(settles(u"Wert"_s, u"a|b"_s, u"Software\\Varnholt\\Extra\\Neu"_s));
     // Characters Windows-1252 cannot hold are stored as "?".
-    ASSERT_TRUE(
-        updater.send(keySchreibenMessage(QStringLiteral("Username"), QStringLiteral("Müller ☺"))));
-    EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("Username")) == QStringLiteral("Müller ?"); }));
+    ASSERT_TRUE(updater.send(keySchreibenMessage(u"Username"_s, u"Müller ☺"_s)));
+    EXPECT_TRUE(settles(u"Username"_s, u"Müller ?"_s));
+    // A request sent twice as wide (UTF-16 of its UTF-16 bytes) is narrowed.
+    EXPECT_EQ(callVellmon(toUtf16Le(
+                  QString::fromLatin1(toUtf16Le(u"KeySchreiben|PopServer|ja|"_s + kClientKey)))),
+              u"True"_s);
+    EXPECT_TRUE(settles(u"PopServer"_s, u"ja"_s));
 }
 
-TEST_F(VellmonChannel, DoubleWidthRequestsAreNarrowed) {
-    const QByteArray wide = toUtf16Le(
-        QString::fromLatin1(toUtf16Le(QStringLiteral("KeySchreiben|PopServer|ja|") + kClientKey)));
-    EXPECT_EQ(call(wide), QStringLiteral("True"));
-    EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("PopServer")) == QStringLiteral("ja"); }));
-}
-
-TEST_F(VellmonChannel, WritesOutsideTheAllowListAreRefused) {
-    for (const QString& message :
-         {QStringLiteral("KeySchreiben|Run|evil|Software\\Microsoft\\Windows\\Run"),
-          QStringLiteral("KeySchreiben|X|1|Software\\Varnholt\\KestroFTP\\Client\\..\\..\\Other"),
-          QStringLiteral("KeySchreiben|X|1|Software\\Varnholt"),
-          QStringLiteral("KeySchreibenClasses|X|1|exefile\\shell\\open\\command")}) {
-        EXPECT_EQ(call(toUtf16Le(message)), QStringLiteral("True")) << message.toStdString();
+// Only the allowed keys and their subkeys are written, whatever case or path tricks a
+// key is spelt with, and below the client's key only the client's own settings.
+TEST_F(VellmonChannel, OnlyAllowedKeysAreWritten) {
+    const QString extra = u"Software\\Varnholt\\Extra"_s;
+    // The command, the key, and whether the write is carried out.
+    const std::tuple<QString, QString, bool> writes[] = {
+        {u"KeySchreiben"_s, u"SOFTWARE\\varnholt\\EXTRA"_s, true},
+        {u"KeySchreiben"_s, extra + u"\\Sub"_s, true},
+        {u"KeySchreibenClasses"_s, u".kjob"_s, true},
+        {u"KeySchreiben"_s, extra + u"X"_s, false},
+        {u"KeySchreiben"_s, u"Software\\Varnholt"_s, false},
+        {u"KeySchreiben"_s, extra + u"\\"_s, false},
+        {u"KeySchreiben"_s, extra + u"\\..\\X"_s, false},
+        {u"KeySchreiben"_s, kClientKey + u"\\..\\..\\Other"_s, false},
+        {u"KeySchreiben"_s, u"Software\\Microsoft\\Windows\\Run"_s, false},
+        {u"KeySchreiben"_s, kClientKey, false}, // "W<n>" is no setting of the client
+        {u"KeySchreibenClasses"_s, u"exefile\\shell\\open\\command"_s, false}};
+    int row = 0;
+    for (const auto& [command, key, allowed] : writes) {
+        const QString message = u"%1|W%2|v%2.|%3"_s.arg(command).arg(row++).arg(key);
+        EXPECT_EQ(callVellmon(message), u"True"_s) << message.toStdString();
     }
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreibenClasses|Typ|Auftrag|.kjob"))),
-              QStringLiteral("True"));
-    ASSERT_TRUE(eventually([&] {
-        return settingValue(QStringLiteral("Typ"), QStringLiteral(".kjob"), Hive::ClassesRoot)
-            .has_value();
-    }));
-    const QByteArray hklm =
-        readFile(machine.registryFolder() + QStringLiteral("/HKEY_LOCAL_MACHINE.json"));
-    const QByteArray hkcr =
-        readFile(machine.registryFolder() + QStringLiteral("/HKEY_CLASSES_ROOT.json"));
-    EXPECT_FALSE(hklm.contains("evil"));
-    EXPECT_FALSE(hklm.contains("Other"));
-    EXPECT_FALSE(hkcr.contains("exefile"));
-    EXPECT_TRUE(hkcr.contains("Auftrag"));
+    // Written in order: once the last write is in, every row has been carried out.
+    EXPECT_EQ(callVellmon(u"KeySchreiben|Last|1|"_s + extra), u"True"_s);
+    ASSERT_TRUE(settles(u"Last"_s, u"1"_s, extra));
+    const QByteArray stored = readFile(machine.registryFolder() + u"/HKEY_LOCAL_MACHINE.json"_s) +
+                              readFile(machine.registryFolder() + u"/HKEY_CLASSES_ROOT.json"_s);
+    row = 0;
+    for (const auto& [command, key, allowed] : writes) {
+        const Hive hive = command.endsWith(u"Classes"_s) ? Hive::ClassesRoot : Hive::LocalMachine;
+        const QString value = u"v%1."_s.arg(row);
+        EXPECT_EQ(settingValue(u"W%1"_s.arg(row++), key, hive) == value, allowed)
+            << key.toStdString();
+        EXPECT_EQ(stored.contains(value.toUtf8()), allowed) << key.toStdString();
+    }
 }
 
-TEST_F(VellmonChannel, MailslotFeedsTheSameQueue) {
-    EXPECT_TRUE(mailSlotSend(QStringLiteral("KeySchreiben|SMTPServer|über|") + kClientKey,
-                             QStringLiteral("//./mailslot/Vellmon/AllVersion")));
-    EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("SMTPServer")) == QStringLiteral("über"); }));
-    EXPECT_FALSE(mailSlotSend(QString(401, QLatin1Char('x')),
-                              QStringLiteral("//./mailslot/Vellmon/AllVersion")));
-    EXPECT_FALSE(mailSlotSend(QStringLiteral("klong|"), QStringLiteral("//./mailslot/Nobody")));
-    EXPECT_FALSE(mailSlotSend(QString(), QStringLiteral("//./mailslot/Vellmon/AllVersion")));
-}
-
-TEST_F(VellmonChannel, OnlyTheOwnerMayWriteToTheMailslot) {
-    if (::geteuid() != 0)
+// The mailslot feeds the same queue as the pipe, and only its owner may write to it.
+TEST_F(VellmonChannel, MailslotFeedsTheSameQueueOnlyFromItsOwner) {
+    EXPECT_TRUE(mailSlotSend(u"KeySchreiben|SMTPServer|über|"_s + kClientKey, kMailslot));
+    EXPECT_TRUE(settles(u"SMTPServer"_s, u"über"_s));
+    EXPECT_FALSE(mailSlotSend(QString(401, u'x'), kMailslot));
+    EXPECT_FALSE(mailSlotSend(u"klong|"_s, u"//./mailslot/Nobody"_s));
+    EXPECT_FALSE(mailSlotSend(QString(), kMailslot));
+    if (!canPlayNobody())
         GTEST_SKIP() << "needs root to play another local user";
-    QFile::setPermissions(machine.root(), QFile::permissions(machine.root()) | QFile::ExeOther);
-    QProcess sender;
-    sender.start(builtProgram(QStringLiteral("tests/service/pipe_send")),
-                 {QStringLiteral("--as-user"), QStringLiteral("65534"),
-                  QStringLiteral("--mailslot"), QStringLiteral("KeySchreiben|PW|1|") + kClientKey});
-    ASSERT_TRUE(sender.waitForFinished(10000));
-    EXPECT_EQ(sender.readAll().trimmed(), QByteArray("RESULT 1"));
+    EXPECT_EQ(sendAs({u"--mailslot"_s, u"KeySchreiben|PW|1|"_s + kClientKey}).trimmed(),
+              QByteArray("RESULT 1"));
     // The owner's next message is carried out; the stranger's never was.
-    EXPECT_TRUE(mailSlotSend(QStringLiteral("KeySchreiben|From|1|") + kClientKey,
-                             QStringLiteral("//./mailslot/Vellmon/AllVersion")));
-    EXPECT_TRUE(eventually([&] { return settingValue(QStringLiteral("From")).has_value(); }));
-    EXPECT_FALSE(settingValue(QStringLiteral("PW")).has_value());
+    EXPECT_TRUE(mailSlotSend(u"KeySchreiben|From|1|"_s + kClientKey, kMailslot));
+    EXPECT_TRUE(settles(u"From"_s, u"1"_s));
+    EXPECT_FALSE(settingValue(u"PW"_s).has_value());
 }
 
 TEST_F(VellmonChannel, GarbageNeverStopsTheService) {
     quint32 error = 0;
-    EXPECT_EQ(call(QByteArray(), &error), QStringLiteral("False"));
-    EXPECT_EQ(call(QByteArray("\x01", 1)), QStringLiteral("False")); // odd length, nothing left
-    EXPECT_EQ(call(QByteArray(19999, '\xff')), QStringLiteral("True"));
-    call(QByteArray(30000, 'a'), &error); // longer than MaxRequest: that call fails
+    EXPECT_EQ(callVellmon(QByteArray(), &error), u"False"_s);
+    EXPECT_EQ(callVellmon(QByteArray("\x01", 1)), u"False"_s); // odd length, nothing left
+    EXPECT_EQ(callVellmon(QByteArray(19999, '\xff')), u"True"_s);
+    callVellmon(QByteArray(30000, 'a'), &error); // longer than MaxRequest: that call fails
     EXPECT_NE(error, 0u);
     // Clients that connect and never send, or vanish mid-call.
-    std::vector<std::unique_ptr<PipeRpc>> idle;
-    for (int i = 0; i < 2; ++i) {
-        idle.push_back(std::make_unique<PipeRpc>());
-        idle.back()->setPipeName(QStringLiteral("Vellmon"));
-        idle.back()->setTimeout(3000);
-        EXPECT_EQ(idle.back()->openPipe(), 0u);
+    PipeRpc idle[2];
+    for (PipeRpc& pipe : idle) {
+        pipe.setPipeName(u"Vellmon"_s);
+        pipe.setTimeout(3000);
+        EXPECT_EQ(pipe.openPipe(), 0u);
     }
-    EXPECT_EQ(
-        call(toUtf16Le(QStringLiteral("KeySchreiben|GLogin|dem|") + kClientKey), &error, 4000),
-        QStringLiteral("True"))
+    EXPECT_EQ(callVellmon(toUtf16Le(u"KeySchreiben|GLogin|dem|"_s + kClientKey), &error, 4000),
+              u"True"_s)
         << "error " << error;
-    EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("GLogin")) == QStringLiteral("dem"); }));
+    EXPECT_TRUE(settles(u"GLogin"_s, u"dem"_s));
     EXPECT_EQ(vellmon.process().state(), QProcess::Running);
-}
-
-qint64 residentKb(qint64 pid) {
-    for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
 }
 
 // Random requests from four callers at once, some longer than the pipe takes, some
@@ -242,10 +194,10 @@ TEST_F(VellmonChannel, FuzzedPipeLeavesTheServiceAnswering) {
     auto fuzz = [](quint32 seed, int calls) {
         QRandomGenerator random(seed);
         PipeRpc pipe;
-        pipe.setPipeName(QStringLiteral("Vellmon"));
+        pipe.setPipeName(u"Vellmon"_s);
         pipe.setTimeout(2000);
-        const QStringList heads{QStringLiteral("KeySchreiben|"), QStringLiteral("ShowForm|"),
-                                QStringLiteral("searchingUpdate|"), QStringLiteral("klong")};
+        const QStringList heads{u"KeySchreiben|"_s, u"ShowForm|"_s, u"searchingUpdate|"_s,
+                                u"klong"_s};
         for (int i = 0; i < calls; ++i) {
             QByteArray request = random.bounded(2)
                                      ? toUtf16Le(heads.at(random.bounded(heads.size())))
@@ -259,7 +211,7 @@ TEST_F(VellmonChannel, FuzzedPipeLeavesTheServiceAnswering) {
     };
     fuzz(1, 300); // warm-up: every path has been taken once
     const qint64 pid = vellmon.process().processId();
-    const qint64 before = residentKb(pid);
+    const qint64 before = statusKb(pid, "VmRSS:");
     std::atomic_int done{0};
     std::vector<std::thread> callers;
     for (quint32 seed = 2; seed < 6; ++seed)
@@ -267,64 +219,45 @@ TEST_F(VellmonChannel, FuzzedPipeLeavesTheServiceAnswering) {
             fuzz(seed, 800);
             ++done;
         });
-    // Vellmon's log is read meanwhile, as the journal would.
-    EXPECT_TRUE(eventually(
-        [&] {
-            vellmon.process().waitForReadyRead(20);
-            vellmon.output();
-            return done == 4;
-        },
-        120000));
+    EXPECT_TRUE(readingLogUntil([&] { return done == 4; }, 120000));
     for (std::thread& caller : callers)
         caller.join();
     while (vellmon.process().waitForReadyRead(200))
         vellmon.output();
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("klong|")), nullptr, 4000), QStringLiteral("True"));
-    EXPECT_LT(residentKb(pid) - before, 32 * 1024) << before << " kB before";
-    EXPECT_EQ(
-        call(toUtf16Le(QStringLiteral("KeySchreiben|Databank|/a|") + kClientKey), nullptr, 4000),
-        QStringLiteral("True"));
-    EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("Databank")) == QStringLiteral("/a"); }));
+    EXPECT_EQ(callVellmon(toUtf16Le(u"klong|"_s), nullptr, 4000), u"True"_s);
+    EXPECT_LT(statusKb(pid, "VmRSS:") - before, 32 * 1024) << before << " kB before";
+    EXPECT_EQ(callVellmon(toUtf16Le(u"KeySchreiben|Databank|/a|"_s + kClientKey), nullptr, 4000),
+              u"True"_s);
+    EXPECT_TRUE(settles(u"Databank"_s, u"/a"_s));
 }
 
 TEST_F(VellmonChannel, PauseKeepsServingAndStopEndsCleanly) {
-    const qint64 pid = vellmon.process().processId();
-    ::kill(pid_t(pid), SIGUSR1);
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("KeySchreiben|PopLogin|1|") + kClientKey)),
-              QStringLiteral("True"));
-    EXPECT_TRUE(eventually(
-        [&] { return settingValue(QStringLiteral("PopLogin")) == QStringLiteral("1"); }));
-    ::kill(pid_t(pid), SIGUSR2);
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("klong|"))), QStringLiteral("True"));
-    ::kill(pid_t(pid), SIGTERM);
+    const pid_t pid = pid_t(vellmon.process().processId());
+    ::kill(pid, SIGUSR1);
+    EXPECT_EQ(callVellmon(u"KeySchreiben|PopLogin|1|"_s + kClientKey), u"True"_s);
+    EXPECT_TRUE(settles(u"PopLogin"_s, u"1"_s));
+    ::kill(pid, SIGUSR2);
+    EXPECT_EQ(callVellmon(u"klong|"_s), u"True"_s);
+    ::kill(pid, SIGTERM);
     ASSERT_TRUE(vellmon.process().waitForFinished(5000));
     EXPECT_EQ(vellmon.process().exitCode(), 0);
-    EXPECT_FALSE(QFile::exists(machine.runtimeFolder() + QStringLiteral("/pipe/vellmon")));
+    EXPECT_FALSE(QFile::exists(machine.runtimeFolder() + u"/pipe/vellmon"_s));
     startup::PipeUpdater updater;
-    EXPECT_FALSE(updater.send(QStringLiteral("klong|")));
+    EXPECT_FALSE(updater.send(u"klong|"_s));
     EXPECT_NE(updater.lastError(), 0u);
 }
 
 TEST_F(VellmonChannel, ShutdownOnlyForTrustedSenders) {
-    if (::geteuid() == 0) {
+    if (canPlayNobody()) {
         // Another local user may reach the pipe, but not order a shutdown.
-        QFile::setPermissions(machine.root(), QFile::permissions(machine.root()) | QFile::ExeOther);
-        QFile::setPermissions(machine.runtimeFolder(),
-                              QFile::permissions(machine.runtimeFolder()) | QFile::ExeOther);
-        QProcess sender;
-        sender.start(
-            builtProgram(QStringLiteral("tests/service/pipe_send")),
-            {QStringLiteral("--as-user"), QStringLiteral("65534"), QStringLiteral("ShutDown|20|")});
-        ASSERT_TRUE(sender.waitForFinished(10000));
-        EXPECT_TRUE(sender.readAll().startsWith("RESULT 0 True"));
+        EXPECT_TRUE(sendAsNobody(u"ShutDown|20|"_s).startsWith("RESULT 0 True"));
         QThread::msleep(400);
         EXPECT_FALSE(QFile::exists(poweroffLog()));
     }
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("ShutDown|30|"))), QStringLiteral("True"));
+    EXPECT_EQ(callVellmon(u"ShutDown|30|"_s), u"True"_s);
     EXPECT_TRUE(eventually([&] { return readFile(poweroffLog()).startsWith("17\n"); }));
     // Delay 0 cancels; the timer fires no more.
-    EXPECT_EQ(call(toUtf16Le(QStringLiteral("ShutDown|0|"))), QStringLiteral("True"));
+    EXPECT_EQ(callVellmon(u"ShutDown|0|"_s), u"True"_s);
     QThread::msleep(200);
     const QByteArray before = readFile(poweroffLog());
     QThread::msleep(300);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/registrystore.h"
+#include "common/servicemessage.h"
+#include "piperpc/piperpc.h"
 #include "support/peerprocess.h"
 #include "support/testenv.h"
 
@@ -36,6 +38,10 @@ inline bool nobodyElseMayChange(const QString& folder) {
     return false;
 }
 
+constexpr QFile::Permissions kOpenFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                           QFile::ExeOther;
+
 // Where the tests make the folders of "installed" clients: the build tree when nobody else
 // may change it, otherwise (a checkout below the world-writable /tmp) a folder of root's.
 inline QString installedClientsBase() {
@@ -44,9 +50,7 @@ inline QString installedClientsBase() {
         return inBuild;
     const QString base = QStringLiteral("/var/lib/kestro-tests");
     QDir().mkpath(base);
-    QFile::setPermissions(base, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                    QFile::ExeOther);
+    QFile::setPermissions(base, kOpenFolder);
     return base;
 }
 
@@ -59,6 +63,30 @@ inline bool eventually(const std::function<bool()>& condition, int ms = 5000) {
         QThread::msleep(10);
     }
     return true;
+}
+
+// One call to Vellmon as the client makes it; the reply as text, empty when the call failed.
+inline QString callVellmon(const QByteArray& request, quint32* error = nullptr,
+                           int timeoutMs = 2000) {
+    PipeRpc pipe;
+    pipe.setPipeName(QStringLiteral("Vellmon"));
+    pipe.setTimeout(timeoutMs);
+    QByteArray response(200, '\0');
+    const quint32 rc = pipe.pipeCall(request, response);
+    if (error)
+        *error = rc;
+    return rc == 0 ? fromUtf16Le(response) : QString();
+}
+inline QString callVellmon(const QString& text) {
+    return callVellmon(toUtf16Le(text));
+}
+
+// A figure in kB from /proc/<pid>/status ("VmRSS:", "VmHWM:").
+inline qint64 statusKb(qint64 pid, const QByteArray& field) {
+    for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
+    return -1;
 }
 
 // A private machine for Vellmon: temporary runtime, registry, unit and Windows folders, a
@@ -84,28 +112,36 @@ public:
     QString windowsFolder() const { return machine.path(QStringLiteral("windows")); }
     QString poweroffLog() const { return machine.path(QStringLiteral("poweroff.log")); }
     QString errorLog() const { return windowsFolder() + QStringLiteral("/ErrUpDm.log"); }
+    QString clientsFolder() const { return machine.runtimeFolder() + QStringLiteral("/clients"); }
     std::optional<QString>
     settingValue(const QString& name,
                  const QString& key = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
                  Hive hive = Hive::LocalMachine) const {
         return RegistryStore(machine.registryFolder()).read(hive, key, name);
     }
+    // True once the store holds `value` for `name` (Vellmon writes off its loop).
+    bool settles(const QString& name, const QString& value,
+                 const QString& key = QStringLiteral("Software\\Varnholt\\KestroFTP\\Client")) {
+        return eventually([&] { return settingValue(name, key) == value; });
+    }
     bool startVellmon(const QStringList& args = {}) {
         return vellmon.start(builtProgram(QStringLiteral("service/Vellmon")), args);
     }
+    // A running client registered as `title`; it writes `unloadedMarker` when asked to close.
+    static bool startClient(PeerProcess& client, const QString& title,
+                            const QString& unloadedMarker) {
+        return client.start(builtProgram(QStringLiteral("tests/service/pipe_send")),
+                            {QStringLiteral("--present"), title, unloadedMarker});
+    }
 
     // A folder that it and every folder above it belong to root (or to the user running
-    // the tests) and nobody else may change: where an installed client lives. The
-    // temporary folder of the machine is below the world-writable /tmp, so this one lives
-    // elsewhere (see installedClientsBase).
+    // the tests) and nobody else may change: where an installed client lives (see
+    // installedClientsBase).
     QString trustedFolder() {
         if (!trusted_) {
             trusted_ = std::make_unique<QTemporaryDir>(installedClientsBase() +
                                                        QStringLiteral("/installed-XXXXXX"));
-            QFile::setPermissions(trusted_->path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                        QFile::ExeOwner | QFile::ReadGroup |
-                                                        QFile::ExeGroup | QFile::ReadOther |
-                                                        QFile::ExeOther);
+            QFile::setPermissions(trusted_->path(), kOpenFolder);
         }
         return trusted_->path();
     }
@@ -125,32 +161,45 @@ public:
         }
         return home;
     }
-    // Runs a program as nobody and returns what it printed.
-    QByteArray runAsNobody(const QString& program, const QStringList& args, int timeoutMs = 30000) {
-        QProcess p;
+    // Starts a program as the local user `uid` (nobody unless told), in nobody's home.
+    void startAs(QProcess& p, const QString& program, const QStringList& args,
+                 uid_t uid = kNobody) {
         p.setWorkingDirectory(nobodyHome());
         p.start(QStringLiteral("/usr/bin/setpriv"),
-                QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                            QStringLiteral("--clear-groups"), program} +
+                QStringList{QStringLiteral("--reuid=%1").arg(uid),
+                            QStringLiteral("--regid=%1").arg(uid), QStringLiteral("--clear-groups"),
+                            program} +
                     args);
-        p.waitForFinished(timeoutMs);
-        return p.readAllStandardOutput() + p.readAllStandardError();
+    }
+    // Runs a program as `uid` and returns what it printed on its standard output.
+    QByteArray runAs(const QString& program, const QStringList& args, uid_t uid = kNobody) {
+        QProcess p;
+        startAs(p, program, args, uid);
+        p.waitForFinished(30000);
+        return p.readAllStandardOutput();
     }
     QByteArray shellAsNobody(const QString& script) {
-        return runAsNobody(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+        return runAs(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
     }
-    QByteArray sendAsNobody(const QString& message) {
-        return runAsNobody(builtProgram(QStringLiteral("tests/service/pipe_send")), {message});
+    // pipe_send (see there) as `uid`: "RESULT <error> <reply>".
+    QByteArray sendAs(const QStringList& args, uid_t uid = kNobody) {
+        return runAs(builtProgram(QStringLiteral("tests/service/pipe_send")), args, uid);
     }
+    QByteArray sendAsNobody(const QString& message) { return sendAs({message}); }
 
-    // True once Vellmon's own log (its standard error) holds `text` `times` times.
-    bool vellmonLogged(const QString& text, int times = 1, int ms = 5000) {
+    // Waits until `condition` holds, reading Vellmon's log (its standard error) meanwhile
+    // as the journal would.
+    bool readingLogUntil(const std::function<bool()>& condition, int ms = 5000) {
         return eventually(
             [&] {
                 vellmon.process().waitForReadyRead(20);
-                return vellmon.output().count(text) >= times;
+                vellmon.output();
+                return condition();
             },
             ms);
+    }
+    bool vellmonLogged(const QString& text, int times = 1) {
+        return readingLogUntil([&] { return vellmon.output().count(text) >= times; });
     }
 
     TestMachine machine;
