@@ -143,9 +143,11 @@ protected:
     MailSender sender;
 };
 
+// A long archive name with umlauts stays whole in the subject, in lines of at most 78 bytes.
 TEST_F(MailDelivery, TheShopReceivesTheNotificationAsAMailProgramShowsIt) {
     startSmtp();
-    const QString archive = QStringLiteral("Müller & Söhne-071226-101500.zip");
+    const QString archive = QStringLiteral("Müller & Söhne ") + QString(60, QChar(0x00C4)) +
+                            QStringLiteral("-071226-101500.zip");
     const SendRecord record = sendAndWait(sender, jobFor(ownAccount(), archive));
 
     EXPECT_EQ(record.successes, 1);
@@ -174,21 +176,11 @@ TEST_F(MailDelivery, TheShopReceivesTheNotificationAsAMailProgramShowsIt) {
     const QByteArray raw = test::readFile(spool + QStringLiteral("/1.eml"));
     for (const char c : raw)
         ASSERT_LT(uchar(c), 0x80);
+    for (const QByteArray& line : raw.split('\n'))
+        EXPECT_LE(line.size(), 78);
     EXPECT_EQ(test::readFile(spool + QStringLiteral("/1.envelope")),
               QByteArray("MAIL buero@kunde.example\nRCPT eingang@druckerei.example\n"));
     EXPECT_FALSE(QFile::exists(errorLog()));
-}
-
-TEST_F(MailDelivery, AVeryLongArchiveNameStaysWholeInTheSubject) {
-    startSmtp();
-    const QString archive = QString(60, QChar(0x00C4)) + QStringLiteral("-071226-101500.zip");
-    const SendRecord record = sendAndWait(sender, jobFor(ownAccount(), archive));
-    ASSERT_EQ(record.successes, 1);
-    const QByteArray raw = test::readFile(spool + QStringLiteral("/1.eml"));
-    for (const QByteArray& line : raw.split('\n'))
-        EXPECT_LE(line.size(), 78);
-    EXPECT_EQ(readJson(spool + QStringLiteral("/1.json"))[QStringLiteral("subject")].toString(),
-              QStringLiteral("KestroClient - File: ") + archive);
 }
 
 TEST_F(MailDelivery, SmtpLoginIsTaken) {
