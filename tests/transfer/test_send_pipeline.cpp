@@ -112,8 +112,14 @@ TEST(ArchiveName, CompanyDateAndTimeWithUnsafeCharactersReplaced) {
               QStringLiteral("A_B_C_D_-071226-100503.zip"));
 }
 
+// The job arrives, is recorded and the shop is told. A job of the same company sent a
+// moment ago holds the archive's name on the server: this one takes the next free name,
+// and everything that names the archive names it as the shop finds it.
 TEST_F(SendPipelineTest, DeliveredJobArrivesIsRecordedAndTheShopIsTold) {
     startShop();
+    const QString taken = QStringLiteral("Muster_Bau_GmbH-071226-100503.zip");
+    ws.machine.writeFile(QStringLiteral("shop/ftp/") + taken, "the job sent a moment ago");
+    ASSERT_EQ(ws.uploadedFiles(), QStringList{taken});
     const QString a = ws.machine.writeFile(QStringLiteral("eg/plan.pdf"), "%PDF erdgeschoss");
     const QString b = ws.machine.writeFile(QStringLiteral("og/plan.pdf"), "%PDF obergeschoss");
     const QString c = ws.machine.writeFile(QStringLiteral("scan.tif"), randomBytes(300000));
@@ -121,11 +127,13 @@ TEST_F(SendPipelineTest, DeliveredJobArrivesIsRecordedAndTheShopIsTold) {
     const SendResult r = send(jobOf({a, b, c}));
 
     ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
-    const QString name = QStringLiteral("Muster_Bau_GmbH-071226-100503.zip");
+    const QString name = QStringLiteral("Muster_Bau_GmbH-071226-100503-2.zip");
     EXPECT_EQ(r.archiveName, name);
     EXPECT_EQ(r.jobNumber, 1);
     EXPECT_EQ(r.message, QStringLiteral("Uploading ") + name + QStringLiteral(" completed."));
-    EXPECT_EQ(ws.uploadedFiles(), QStringList{name});
+    EXPECT_EQ(ws.uploadedFiles(), (QStringList{name, taken}));
+    EXPECT_EQ(kestro::test::readFile(ws.value("ftpRoot") + QLatin1Char('/') + taken),
+              QByteArray("the job sent a moment ago"));
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
 
     // Both plan.pdf arrive, and the job sheet names each entry as it is in the archive.
@@ -470,31 +478,6 @@ TEST_F(SendPipelineTest, ControlCharactersBecomeBlanksOnTheJobSheetAndInTheArchi
             << "\", which no line of the sheet names:\n"
             << sheet.toStdString();
     }
-}
-
-// Two jobs under one name: the second takes the next free name, and everything that
-// names the archive names it as the shop finds it.
-TEST_F(SendPipelineTest, ArchiveNameTakenOnTheServerGetsTheNextFreeName) {
-    startShop();
-    const QString taken = QStringLiteral("Muster_Bau_GmbH-071226-100503.zip");
-    ws.machine.writeFile(QStringLiteral("shop/ftp/") + taken, "the job sent a moment ago");
-    ASSERT_EQ(ws.uploadedFiles(), QStringList{taken});
-    const QString a = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF plan");
-
-    const SendResult r = send(jobOf({a}));
-
-    ASSERT_EQ(r.outcome, SendOutcome::Delivered) << r.message.toStdString();
-    const QString name = QStringLiteral("Muster_Bau_GmbH-071226-100503-2.zip");
-    EXPECT_EQ(r.archiveName, name);
-    EXPECT_EQ(ws.uploadedFiles(), (QStringList{name, taken}));
-    EXPECT_EQ(kestro::test::readFile(ws.value("ftpRoot") + QLatin1Char('/') + taken),
-              QByteArray("the job sent a moment ago"));
-    EXPECT_EQ(shopArchive(name).value(QStringLiteral("plan.pdf")), QByteArray("%PDF plan"));
-    ASSERT_EQ(ws.mails().size(), 1);
-    EXPECT_EQ(ws.mail(ws.mails().first()).value(QStringLiteral("subject")).toString(),
-              QStringLiteral("KestroClient - File: ") + name);
-    const QByteArray log = kestro::test::readFile(transferLogPath(state.clientDataFolder));
-    EXPECT_TRUE(log.contains(("Uploading " + name + " completed.").toUtf8()));
 }
 
 // What a killed send left goes; what a running send holds, what the worker keeps in the
