@@ -239,10 +239,6 @@ TEST_F(MailDelivery, TheBuiltInAccountSendsUnlessAnOwnAccountIsChosenAndComplete
 // ("Date: dd.MM.yyyy    Time: HH:mm:ss" in its print zone, then the status text), and never
 // counts as success. Settings that would inject a header or name a server with a user or a
 // path never reach any server; a refused POP3 login stops the send before any SMTP.
-// Every way a send fails is told in the status box and logged once in the mail error log
-// ("Date: dd.MM.yyyy    Time: HH:mm:ss" in its print zone, then the status text), and never
-// counts as success. Settings that would inject a header or name a server with a user or a
-// path never reach any server; a refused POP3 login stops the send before any SMTP.
 TEST_F(MailDelivery, FailuresAreLoggedAndShownButNeverCountAsSuccess) {
     PeerProcess pop;
     const auto wrongPassword = [](MailAccountSettings& a) {
