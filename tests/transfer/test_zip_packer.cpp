@@ -231,34 +231,32 @@ TEST_F(ZipPacking, FilesFromManyFoldersArriveByNameWithTheirBytes) {
         << leftovers().join(',').toStdString();
 }
 
-TEST_F(ZipPacking, SameFileNameFromTwoFoldersBothArrive) {
+// The same file name from several folders: each file arrives under a name of its own, the
+// one the job sheet names, whether packed in one run or added one run per file.
+TEST_F(ZipPacking, SameFileNameFromSeveralFoldersAllArrive) {
     const QStringList files = {write("a/plan.pdf", "first"), write("b/plan.pdf", "second"),
                                write("c/Plan.PDF", "third")};
-    cZip z;
-    configure(z, files);
-    ASSERT_TRUE(z.Zip());
     const QStringList expected = {"plan.pdf", "plan (2).pdf", "Plan (3).PDF"};
-    EXPECT_EQ(z.PackedEntryNames(), expected);
-    EXPECT_EQ(plannedEntryNames(files), expected); // what the job sheet names
-    const auto entries = readArchive(archive());
-    EXPECT_EQ(entries.at("plan.pdf").data, "first");
-    EXPECT_EQ(entries.at("plan (2).pdf").data, "second");
-    EXPECT_EQ(entries.at("Plan (3).PDF").data, "third");
-}
-
-TEST_F(ZipPacking, OneRunPerFileAddsToTheSameArchive) {
-    const QStringList files = {write("a/plan.pdf", "first"), write("b/plan.pdf", "second"),
-                               write("JobDaten.txt", "Auftrag")};
-    cZip z;
-    for (const QString& f : files) {
-        configure(z, {f});
-        EXPECT_TRUE(z.Zip()) << f.toStdString();
+    EXPECT_EQ(plannedEntryNames(files), expected);
+    for (const bool perFile : {false, true}) {
+        SCOPED_TRACE(perFile ? "one run per file" : "one run");
+        QFile::remove(archive());
+        cZip z;
+        const QList<QStringList> runs = perFile
+                                            ? QList<QStringList>{{files[0]}, {files[1]}, {files[2]}}
+                                            : QList<QStringList>{files};
+        for (const QStringList& run : runs) {
+            configure(z, run);
+            EXPECT_TRUE(z.Zip()) << run.join(',').toStdString();
+        }
+        EXPECT_EQ(z.PackedEntryNames(), perFile ? QStringList{expected.last()} : expected);
+        const auto entries = readArchive(archive());
+        EXPECT_EQ(namesOf(entries), QStringList({"Plan (3).PDF", "plan (2).pdf", "plan.pdf"}));
+        EXPECT_EQ(entries.at("plan.pdf").data, "first");
+        EXPECT_EQ(entries.at("plan (2).pdf").data, "second");
+        EXPECT_EQ(entries.at("Plan (3).PDF").data, "third");
+        EXPECT_EQ(pythonZipfile(archive()).exitCode, 0);
     }
-    EXPECT_EQ(z.PackedEntryNames(), QStringList{"JobDaten.txt"});
-    const auto entries = readArchive(archive());
-    EXPECT_EQ(namesOf(entries), QStringList({"JobDaten.txt", "plan (2).pdf", "plan.pdf"}));
-    EXPECT_EQ(entries.at("plan (2).pdf").data, "second");
-    EXPECT_EQ(pythonZipfile(archive()).exitCode, 0);
 }
 
 TEST_F(ZipPacking, MissingFileCountsAsNotPackedAndTheRestArrives) {
