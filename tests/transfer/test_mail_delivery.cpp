@@ -280,14 +280,14 @@ TEST_F(MailDelivery, FailuresAreLoggedAndShownButNeverCountAsSuccess) {
         {"sender address that adds a recipient",
          {},
          [](MailAccountSettings& a) {
-             a.from = QStringLiteral("a@b.example>\r\nBcc: <x@y.example");
+             a.from = QStringLiteral("a@b.example>\r\nBcc: <opfer@x.example");
          },
          {},
          ""},
         {"server named with a user and a path",
          {},
          [](MailAccountSettings& a) {
-             a.smtpServer = QStringLiteral("user@") + a.smtpServer + '/';
+             a.smtpServer = QStringLiteral("user@") + a.smtpServer + QStringLiteral("/x");
          },
          {},
          ""},
