@@ -1,6 +1,7 @@
 // The notification mail against real servers on loopback: an aiosmtpd SMTP server and
 // our POP3 fixture. What the shop's mail server receives, and what the user and the mail
 // error log see when it goes wrong.
+#include "authoritycert.h"
 #include "client/mail/mailconnection.h"
 #include "client/mail/mailnotification.h"
 #include "client/mail/mailsender.h"
@@ -14,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -63,11 +63,6 @@ QJsonObject readJson(const QString& path) {
     return QJsonDocument::fromJson(test::readFile(path)).object();
 }
 
-QStringList logLines(const QString& path) {
-    const QString text = QString::fromUtf8(test::readFile(path));
-    return text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-}
-
 // A loopback port where nothing listens.
 int closedPort() {
     QTcpServer probe;
@@ -86,13 +81,16 @@ protected:
         config.smtpServer = QStringLiteral("127.0.0.1:%1").arg(closedPort());
     }
 
-    void startSmtp(const QStringList& extra = {}) {
-        ASSERT_TRUE(smtp.startFixture(
+    // Starts the SMTP fixture (the fixture's own server unless another is given) and makes
+    // it the own account's server.
+    void startSmtp(const QStringList& extra = {}, PeerProcess* server = nullptr) {
+        server = server ? server : &smtp;
+        ASSERT_TRUE(server->startFixture(
             QStringLiteral("smtpserver.py"),
             QStringList{QStringLiteral("--spool"), spool, QStringLiteral("--log"), eventLog} +
                 extra))
-            << smtp.output().toStdString();
-        smtpAddress = QStringLiteral("127.0.0.1:%1").arg(smtp.port());
+            << server->output().toStdString();
+        smtpAddress = QStringLiteral("127.0.0.1:%1").arg(server->port());
     }
 
     // The user's own account on the fixture server, no logins.
@@ -102,6 +100,31 @@ protected:
         own.smtpServer = smtpAddress;
         own.from = QStringLiteral("buero@kunde.example");
         return own;
+    }
+
+    // The own account with an SMTP login the fixture server takes ("--auth 100001:abcd1").
+    MailAccountSettings loginAccount() const {
+        MailAccountSettings account = ownAccount();
+        account.smtpLogin = true;
+        account.username = QStringLiteral("100001");
+        account.password = QStringLiteral("abcd1");
+        return account;
+    }
+
+    // The POP3 server the own account logs in to before it sends, as user "kunde7".
+    MailAccountSettings popAccount(PeerProcess& pop, const QString& password,
+                                   const QStringList& extra = {}) {
+        EXPECT_TRUE(pop.startFixture(QStringLiteral("pop3server.py"),
+                                     QStringList{QStringLiteral("--user"), QStringLiteral("kunde7"),
+                                                 QStringLiteral("--password"), password,
+                                                 QStringLiteral("--log"), eventLog} +
+                                         extra));
+        MailAccountSettings account = ownAccount();
+        account.popLogin = true;
+        account.popServer = QStringLiteral("127.0.0.1:%1").arg(pop.port());
+        account.username = QStringLiteral("kunde7");
+        account.password = password;
+        return account;
     }
 
     MailJob jobFor(const MailAccountSettings& account, const QString& archive) const {
@@ -120,9 +143,11 @@ protected:
     MailSender sender;
 };
 
+// A long archive name with umlauts stays whole in the subject, in lines of at most 78 bytes.
 TEST_F(MailDelivery, TheShopReceivesTheNotificationAsAMailProgramShowsIt) {
     startSmtp();
-    const QString archive = QStringLiteral("Müller & Söhne-071226-101500.zip");
+    const QString archive = QStringLiteral("Müller & Söhne ") + QString(60, QChar(0x00C4)) +
+                            QStringLiteral("-071226-101500.zip");
     const SendRecord record = sendAndWait(sender, jobFor(ownAccount(), archive));
 
     EXPECT_EQ(record.successes, 1);
@@ -151,45 +176,27 @@ TEST_F(MailDelivery, TheShopReceivesTheNotificationAsAMailProgramShowsIt) {
     const QByteArray raw = test::readFile(spool + QStringLiteral("/1.eml"));
     for (const char c : raw)
         ASSERT_LT(uchar(c), 0x80);
-    EXPECT_EQ(test::readFile(spool + QStringLiteral("/1.envelope")),
-              QByteArray("MAIL buero@kunde.example\nRCPT eingang@druckerei.example\n"));
-    EXPECT_TRUE(logLines(errorLog()).isEmpty());
-}
-
-TEST_F(MailDelivery, AVeryLongArchiveNameStaysWholeInTheSubject) {
-    startSmtp();
-    const QString archive = QString(60, QChar(0x00C4)) + QStringLiteral("-071226-101500.zip");
-    const SendRecord record = sendAndWait(sender, jobFor(ownAccount(), archive));
-    ASSERT_EQ(record.successes, 1);
-    const QByteArray raw = test::readFile(spool + QStringLiteral("/1.eml"));
     for (const QByteArray& line : raw.split('\n'))
         EXPECT_LE(line.size(), 78);
-    EXPECT_EQ(readJson(spool + QStringLiteral("/1.json"))[QStringLiteral("subject")].toString(),
-              QStringLiteral("KestroClient - File: ") + archive);
+    EXPECT_EQ(test::readFile(spool + QStringLiteral("/1.envelope")),
+              QByteArray("MAIL buero@kunde.example\nRCPT eingang@druckerei.example\n"));
+    EXPECT_FALSE(QFile::exists(errorLog()));
 }
 
-TEST_F(MailDelivery, SmtpLoginWithTheRightAndTheWrongPassword) {
+TEST_F(MailDelivery, SmtpLoginIsTaken) {
     startSmtp({QStringLiteral("--auth"), QStringLiteral("100001:abcd1")});
-    MailAccountSettings account = ownAccount();
-    account.smtpLogin = true;
-    account.username = QStringLiteral("100001");
-    account.password = QStringLiteral("abcd1");
-    EXPECT_EQ(sendAndWait(sender, jobFor(account, QStringLiteral("a.zip"))).successes, 1);
-
-    account.password = QStringLiteral("falsch");
-    const SendRecord refused = sendAndWait(sender, jobFor(account, QStringLiteral("b.zip")));
-    EXPECT_EQ(refused.successes, 0);
-    ASSERT_EQ(refused.failures.size(), 1);
-    EXPECT_TRUE(refused.statusLines.last().startsWith(QStringLiteral("Mail nicht gesendet: ")));
-
+    EXPECT_EQ(sendAndWait(sender, jobFor(loginAccount(), QStringLiteral("a.zip"))).successes, 1);
     EXPECT_EQ(test::readFile(eventLog),
-              QByteArray("SMTP EHLO\nSMTP AUTH 100001 ok\nSMTP DATA tls=no\n"
-                         "SMTP EHLO\nSMTP AUTH 100001 denied\n"));
-    EXPECT_FALSE(QFile::exists(spool + QStringLiteral("/2.eml")));
-    const QStringList lines = logLines(errorLog());
-    ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(
-        lines[0].contains(QStringLiteral("Mail nicht gesendet: SMTP-Server ") + smtpAddress));
+              QByteArray("SMTP EHLO\nSMTP AUTH 100001 ok\nSMTP DATA tls=no\n"));
+}
+
+TEST_F(MailDelivery, PopLoginComesBeforeTheSmtpDialogue) {
+    startSmtp();
+    PeerProcess pop;
+    const MailAccountSettings account = popAccount(pop, QStringLiteral("pop-geheim"));
+    EXPECT_EQ(sendAndWait(sender, jobFor(account, QStringLiteral("a.zip"))).successes, 1);
+    EXPECT_EQ(test::readFile(eventLog),
+              QByteArray("POP3 LOGIN kunde7 ok\nSMTP EHLO\nSMTP DATA tls=no\n"));
 }
 
 TEST_F(MailDelivery, TheBuiltInAccountSendsUnlessAnOwnAccountIsChosenAndComplete) {
@@ -228,67 +235,94 @@ TEST_F(MailDelivery, TheBuiltInAccountSendsUnlessAnOwnAccountIsChosenAndComplete
     EXPECT_TRUE(record.failures[0].contains(ownServer));
 }
 
-TEST_F(MailDelivery, PopLoginComesBeforeTheSmtpDialogue) {
-    startSmtp();
-    PeerProcess pop;
-    ASSERT_TRUE(pop.startFixture(QStringLiteral("pop3server.py"),
-                                 {QStringLiteral("--user"), QStringLiteral("kunde7"),
-                                  QStringLiteral("--password"), QStringLiteral("pop-geheim"),
-                                  QStringLiteral("--log"), eventLog}));
-    MailAccountSettings account = ownAccount();
-    account.popLogin = true;
-    account.popServer = QStringLiteral("127.0.0.1:%1").arg(pop.port());
-    account.username = QStringLiteral("kunde7");
-    account.password = QStringLiteral("pop-geheim");
-    const SendRecord record = sendAndWait(sender, jobFor(account, QStringLiteral("a.zip")));
-    EXPECT_EQ(record.successes, 1);
-    EXPECT_EQ(test::readFile(eventLog),
-              QByteArray("POP3 LOGIN kunde7 ok\nSMTP EHLO\nSMTP DATA tls=no\n"));
-
-    // A refused POP3 login stops the send before any SMTP connection.
-    account.password = QStringLiteral("falsch");
-    const SendRecord refused = sendAndWait(sender, jobFor(account, QStringLiteral("b.zip")));
-    EXPECT_EQ(refused.successes, 0);
-    EXPECT_EQ(refused.failures.size(), 1);
-    EXPECT_TRUE(test::readFile(eventLog).endsWith("SMTP DATA tls=no\nPOP3 LOGIN kunde7 denied\n"));
-    ASSERT_EQ(logLines(errorLog()).size(), 1);
-    EXPECT_TRUE(logLines(errorLog())[0].contains(QStringLiteral("POP3-Anmeldung bei ")));
-}
-
+// Every way a send fails is told in the status box and logged once in the mail error log
+// ("Date: dd.MM.yyyy    Time: HH:mm:ss" in its print zone, then the status text), and never
+// counts as success. Settings that would inject a header or name a server with a user or a
+// path never reach any server; a refused POP3 login stops the send before any SMTP.
 TEST_F(MailDelivery, FailuresAreLoggedAndShownButNeverCountAsSuccess) {
-    startSmtp({QStringLiteral("--refuse-rcpt"), QStringLiteral("eingang@druckerei.example")});
-    const SendRecord refused = sendAndWait(sender, jobFor(ownAccount(), QStringLiteral("a.zip")));
-
-    // Built-in account whose server does not listen (the own account is not chosen).
-    MailAccountSettings builtIn = ownAccount();
-    builtIn.account = QStringLiteral("0");
-    const SendRecord unreachable = sendAndWait(sender, jobFor(builtIn, QStringLiteral("b.zip")));
-
-    for (const SendRecord& r : {refused, unreachable}) {
-        EXPECT_EQ(r.successes, 0);
-        ASSERT_EQ(r.failures.size(), 1);
-        EXPECT_EQ(r.statusLines.last(), MailSender::failureText(r.failures[0]));
-    }
-    EXPECT_TRUE(refused.failures[0].contains(QStringLiteral("550")));
-    EXPECT_TRUE(unreachable.failures[0].contains(config.smtpServer));
-    EXPECT_FALSE(QFile::exists(spool + QStringLiteral("/1.eml")));
-
-    // "Date: dd.MM.yyyy    Time: HH:mm:ss" in its print zone, then the status text.
-    const QStringList lines = logLines(errorLog());
-    ASSERT_EQ(lines.size(), 2);
+    PeerProcess pop;
+    const auto wrongPassword = [](MailAccountSettings& a) {
+        a.password = QStringLiteral("falsch");
+    };
+    const struct Case {
+        const char* what;
+        QStringList smtpArgs;
+        std::function<void(MailAccountSettings&)> change; // to the own account
+        QStringList reason;   // how the failure text begins, then parts it holds; "%server":
+                              // the SMTP server's address
+        const char* eventLog; // what the servers saw; nullptr: not checked
+    } cases[] = {
+        {"refused recipient",
+         {QStringLiteral("--refuse-rcpt"), QStringLiteral("eingang@druckerei.example")},
+         [](MailAccountSettings&) {},
+         {QStringLiteral("SMTP-Server %server"), QStringLiteral("550")},
+         nullptr},
+        // The own account is not chosen: the built-in one's server does not listen.
+        {"built-in account",
+         {},
+         [](MailAccountSettings& a) { a.account = QStringLiteral("0"); },
+         {QStringLiteral("SMTP-Server ") + config.smtpServer},
+         nullptr},
+        {"server drops the connection",
+         {QStringLiteral("--drop-after-mail")},
+         [](MailAccountSettings&) {},
+         {},
+         nullptr},
+        {"wrong SMTP password",
+         {QStringLiteral("--auth"), QStringLiteral("100001:abcd1")},
+         [&](MailAccountSettings& a) { wrongPassword(a = loginAccount()); },
+         {QStringLiteral("SMTP-Server %server")},
+         "SMTP EHLO\nSMTP AUTH 100001 denied\n"},
+        {"refused POP3 login",
+         {},
+         [&](MailAccountSettings& a) { wrongPassword(a = popAccount(pop, QStringLiteral("p"))); },
+         {QStringLiteral("POP3-Anmeldung bei ")},
+         "POP3 LOGIN kunde7 denied\n"},
+        {"sender address that adds a recipient",
+         {},
+         [](MailAccountSettings& a) {
+             a.from = QStringLiteral("a@b.example>\r\nBcc: <opfer@x.example");
+         },
+         {},
+         ""},
+        {"server named with a user and a path",
+         {},
+         [](MailAccountSettings& a) {
+             a.smtpServer = QStringLiteral("user@") + a.smtpServer + QStringLiteral("/x");
+         },
+         {},
+         ""},
+    };
     const QRegularExpression shape(QStringLiteral(
-        R"(^Date: \d\d\.\d\d\.\d{4}    Time: \d\d:\d\d:\d\d {8}Mail nicht gesendet: SMTP-Server )"));
-    EXPECT_TRUE(shape.match(lines[0]).hasMatch()) << lines[0].toStdString();
-    EXPECT_TRUE(lines[0].endsWith(refused.failures[0]));
-    EXPECT_TRUE(lines[1].endsWith(unreachable.failures[0]));
-}
-
-TEST_F(MailDelivery, AServerThatDropsTheConnectionIsAFailure) {
-    startSmtp({QStringLiteral("--drop-after-mail")});
-    const SendRecord record = sendAndWait(sender, jobFor(ownAccount(), QStringLiteral("a.zip")));
-    EXPECT_EQ(record.successes, 0);
-    EXPECT_EQ(record.failures.size(), 1);
-    EXPECT_EQ(logLines(errorLog()).size(), 1);
+        R"(^Date: \d\d\.\d\d\.\d{4}    Time: \d\d:\d\d:\d\d {8}Mail nicht gesendet: )"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(eventLog);
+        QFile::remove(errorLog());
+        PeerProcess server;
+        startSmtp(c.smtpArgs, &server);
+        MailAccountSettings account = ownAccount();
+        c.change(account);
+        const SendRecord record = sendAndWait(sender, jobFor(account, QStringLiteral("a.zip")));
+        EXPECT_EQ(record.successes, 0);
+        ASSERT_EQ(record.failures.size(), 1);
+        const QString failure = record.failures[0];
+        EXPECT_EQ(record.statusLines.last(), MailSender::failureText(failure));
+        for (qsizetype i = 0; i < c.reason.size(); ++i) {
+            const QString part =
+                QString(c.reason[i]).replace(QStringLiteral("%server"), smtpAddress);
+            EXPECT_TRUE(i == 0 ? failure.startsWith(part) : failure.contains(part))
+                << part.toStdString() << " in " << failure.toStdString();
+        }
+        const QString log = QString::fromUtf8(test::readFile(errorLog()));
+        EXPECT_EQ(log.count(QStringLiteral("Mail nicht gesendet")), 1) << log.toStdString();
+        EXPECT_TRUE(shape.match(log).hasMatch()) << log.toStdString();
+        EXPECT_TRUE(log.endsWith(failure + QStringLiteral("\r\n")));
+        if (c.eventLog) {
+            EXPECT_EQ(test::readFile(eventLog), QByteArray(c.eventLog));
+        }
+        EXPECT_EQ(QDir(spool).entryList({QStringLiteral("*.eml")}), QStringList());
+    }
 }
 
 // A server that goes silent at one step of the dialogue holds the send no longer than the
@@ -310,25 +344,14 @@ class StalledMailServer : public MailDelivery, public ::testing::WithParamInterf
 TEST_P(StalledMailServer, EndsTheSendAtTheTimeOut) {
     constexpr long kTimeOutSeconds = 3;
     const Stall stall = GetParam();
+    startSmtp(stall.pop3
+                  ? QStringList()
+                  : QStringList{QStringLiteral("--stall-at"), QString::fromLatin1(stall.step)});
     PeerProcess pop;
-    MailAccountSettings account;
-    if (stall.pop3) {
-        startSmtp();
-        ASSERT_TRUE(pop.startFixture(QStringLiteral("pop3server.py"),
-                                     {QStringLiteral("--user"), QStringLiteral("kunde7"),
-                                      QStringLiteral("--password"), QStringLiteral("geheim"),
-                                      QStringLiteral("--log"), eventLog,
-                                      QStringLiteral("--stall-at-stat")}));
-        account = ownAccount();
-        account.popLogin = true;
-        account.popServer = QStringLiteral("127.0.0.1:%1").arg(pop.port());
-        account.username = QStringLiteral("kunde7");
-        account.password = QStringLiteral("geheim");
-    } else {
-        startSmtp({QStringLiteral("--stall-at"), QString::fromLatin1(stall.step)});
-        account = ownAccount();
-    }
-    MailJob job = jobFor(account, QStringLiteral("a.zip"));
+    MailJob job = jobFor(
+        stall.pop3 ? popAccount(pop, QStringLiteral("geheim"), {QStringLiteral("--stall-at-stat")})
+                   : ownAccount(),
+        QStringLiteral("a.zip"));
     job.connection.lowSpeedSeconds = kTimeOutSeconds;
     QElapsedTimer held;
     held.start();
@@ -339,7 +362,7 @@ TEST_P(StalledMailServer, EndsTheSendAtTheTimeOut) {
     EXPECT_EQ(record.successes + record.failures.size(), 1);
     if (!stall.delivered) {
         EXPECT_EQ(record.failures.size(), 1);
-        EXPECT_EQ(logLines(errorLog()).size(), 1);
+        EXPECT_EQ(test::readFile(errorLog()).count("\r\n"), 1);
     }
 }
 
@@ -349,54 +372,30 @@ INSTANTIATE_TEST_SUITE_P(AtEachStep, StalledMailServer,
                                            Stall{"quit", false, true}, Stall{"stat", true, false}),
                          [](const auto& info) { return std::string(info.param.step); });
 
-TEST_F(MailDelivery, UnsafeSettingsNeverReachTheServer) {
-    startSmtp();
-    MailAccountSettings account = ownAccount();
-    account.from = QStringLiteral("a@b.example>\r\nBcc: <opfer@x.example");
-    const SendRecord injected = sendAndWait(sender, jobFor(account, QStringLiteral("a.zip")));
-    account = ownAccount();
-    account.smtpServer = QStringLiteral("user@127.0.0.1:%1/x").arg(smtp.port());
-    const SendRecord badServer = sendAndWait(sender, jobFor(account, QStringLiteral("b.zip")));
-    EXPECT_EQ(injected.failures.size() + badServer.failures.size(), 2);
-    EXPECT_EQ(injected.successes + badServer.successes, 0);
-    EXPECT_TRUE(test::readFile(eventLog).isEmpty());
-}
-
 class MailOverTls : public MailDelivery {
 protected:
     void SetUp() override {
         MailDelivery::SetUp();
-        cert = machine.path(QStringLiteral("cert.pem"));
-        key = machine.path(QStringLiteral("key.pem"));
-        QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
-                       QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert,
-                       QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost")});
-        ASSERT_TRUE(openssl.waitForFinished(60000));
-        ASSERT_EQ(openssl.exitCode(), 0) << openssl.readAllStandardError().toStdString();
+        const auto made = kestro::test::makeAuthoritySignedCertificate(
+            machine.root(), QStringLiteral("IP:127.0.0.1,DNS:localhost"));
+        ASSERT_FALSE(made.pem.isEmpty());
+        authority = made.authority;
+        cert = made.cert;
+        key = made.key;
         startSmtp({QStringLiteral("--starttls"), cert, key, QStringLiteral("--auth"),
                    QStringLiteral("100001:abcd1")});
     }
 
-    MailJob loginJob() const {
-        MailAccountSettings account = ownAccount();
-        account.smtpLogin = true;
-        account.username = QStringLiteral("100001");
-        account.password = QStringLiteral("abcd1");
-        return jobFor(account, QStringLiteral("a.zip"));
-    }
+    MailJob loginJob() const { return jobFor(loginAccount(), QStringLiteral("a.zip")); }
 
+    QString authority; // the test authority that signed the server's certificate
     QString cert;
     QString key;
 };
 
 TEST_F(MailOverTls, StartTlsIsUsedWhenTheServerOffersIt) {
     MailJob job = loginJob();
-    job.connection.caFile = cert;
+    job.connection.caFile = authority;
     EXPECT_EQ(sendAndWait(sender, job).successes, 1);
     EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP EHLO\nSMTP AUTH 100001 ok\n"
                                                    "SMTP DATA tls=yes\n"));
@@ -406,22 +405,18 @@ TEST_F(MailOverTls, StartTlsIsUsedWhenTheServerOffersIt) {
 // "smtps://host:port", or on port 465, the message goes over TLS.
 TEST_F(MailOverTls, TlsOnConnectIsUsedForSmtpsServers) {
     test::PeerProcess implicit;
-    ASSERT_TRUE(implicit.startFixture(QStringLiteral("smtpserver.py"),
-                                      {QStringLiteral("--spool"), spool, QStringLiteral("--log"),
-                                       eventLog, QStringLiteral("--tls-on-connect"), cert, key}))
-        << implicit.output().toStdString();
+    startSmtp({QStringLiteral("--tls-on-connect"), cert, key}, &implicit);
     MailJob job = loginJob();
-    job.connection.caFile = cert;
+    job.connection.caFile = authority;
     job.smtpServer = QStringLiteral("smtps://127.0.0.1:%1").arg(implicit.port());
     EXPECT_EQ(sendAndWait(sender, job).successes, 1);
     EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP DATA tls=yes\n"));
     // Ticked "SSL/TLS ab Verbindungsbeginn" on another port: TLS on connect there too.
     QFile::remove(eventLog);
     MailAccountSettings account = ownAccount();
-    account.smtpServer = QStringLiteral("127.0.0.1:%1").arg(implicit.port());
-    account.tlsOnConnect = true;
+    account.tlsOnConnect = true; // the server on its own port, not 465
     MailJob ticked = jobFor(account, QStringLiteral("b.zip"));
-    ticked.connection.caFile = cert;
+    ticked.connection.caFile = authority;
     EXPECT_EQ(sendAndWait(sender, ticked).successes, 1);
     EXPECT_EQ(test::readFile(eventLog), QByteArray("SMTP EHLO\nSMTP DATA tls=yes\n"));
     EXPECT_EQ(smtpServerUrl(QStringLiteral("mail.example:465"), false),
@@ -452,18 +447,14 @@ TEST_F(MailDelivery, APasswordIsNeverSentWithoutTlsToAServerOnTheNetwork) {
         GTEST_SKIP() << "this machine has no network address besides loopback";
     for (const bool login : {true, false}) {
         SCOPED_TRACE(login);
-        QStringList args{QStringLiteral("--spool"), spool,  QStringLiteral("--log"), eventLog,
-                         QStringLiteral("--host"),  address};
+        QStringList args{QStringLiteral("--host"), address};
         if (login)
             args << QStringLiteral("--auth") << QStringLiteral("100001:abcd1");
         test::PeerProcess server;
-        ASSERT_TRUE(server.startFixture(QStringLiteral("smtpserver.py"), args))
-            << server.output().toStdString();
+        startSmtp(args, &server);
         smtpAddress = address + QStringLiteral(":%1").arg(server.port());
-        MailAccountSettings account = ownAccount();
+        MailAccountSettings account = loginAccount();
         account.smtpLogin = login;
-        account.username = QStringLiteral("100001");
-        account.password = QStringLiteral("abcd1");
         const SendRecord record = sendAndWait(sender, jobFor(account, QStringLiteral("a.zip")));
         EXPECT_EQ(record.successes, login ? 0 : 1);
         EXPECT_FALSE(test::readFile(eventLog).contains("AUTH"));

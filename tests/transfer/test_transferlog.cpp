@@ -19,41 +19,37 @@ namespace {
 
 const QDateTime afternoon(QDate(2026, 12, 6), QTime(14, 5, 9));
 
-TEST(TransferLog, LinePutsTheTextIntoThePrintZoneAtColumn43) {
+// The text stands in the print zone at column 43; lines end with CR LF, the error log's
+// end with its two fixed lines.
+TEST(TransferLog, LinesPutTheTextAtColumn43AndEndWithCrLf) {
     const QString line = transferLogLine(afternoon, QStringLiteral("Connection closed"));
     EXPECT_EQ(line, QStringLiteral("Date: 06.12.2026    Time: 14:05:09        Connection closed"));
     EXPECT_EQ(line.indexOf(QStringLiteral("Connection")), 42);
-}
-
-TEST(TransferLog, LinesAreAppendedWithCrLf) {
     TestMachine machine;
     const QString folder = machine.clientDataFolder();
-    ASSERT_TRUE(appendTransferLog(folder, QStringLiteral("eins"), afternoon));
-    ASSERT_TRUE(appendTransferLog(folder, QStringLiteral("zwei"), afternoon));
+    for (const char* text : {"eins", "zwei"}) {
+        ASSERT_TRUE(appendTransferLog(folder, QString::fromLatin1(text), afternoon));
+        ASSERT_TRUE(appendFtpErrorLogEnd(folder));
+    }
     EXPECT_EQ(readFile(folder + "/KestroFTP.Log"),
               "Date: 06.12.2026    Time: 14:05:09        eins\r\n"
               "Date: 06.12.2026    Time: 14:05:09        zwei\r\n");
-}
-
-TEST(TransferLog, ErrorLogEndsWithItsTwoFixedLines) {
-    TestMachine machine;
-    const QString folder = machine.clientDataFolder();
-    ASSERT_TRUE(appendFtpErrorLogEnd(folder));
-    ASSERT_TRUE(appendFtpErrorLogEnd(folder));
     EXPECT_EQ(readFile(folder + "/KestroFtpErr.Log"),
               "errproxy:: \r\r\nEnd ErrLog: \r\r\nerrproxy:: \r\r\nEnd ErrLog: \r\r\n");
 }
 
 class Display : public ::testing::Test {
 protected:
+    void SetUp() override {
+        QObject::connect(&display, &TransferDisplay::statusLineAdded,
+                         [this](const QString& line) { lines << line; });
+    }
     TestMachine machine;
     TransferDisplay display{machine.clientDataFolder()};
+    QStringList lines; // what the status box received
 };
 
 TEST_F(Display, StatusWithCrLfShowsOnceWithoutEmptyLine) {
-    QStringList lines;
-    QObject::connect(&display, &TransferDisplay::statusLineAdded,
-                     [&](const QString& line) { lines << line; });
     display.showFtpStatus(QStringLiteral("226 Transfer complete.\r\n"));
 
     EXPECT_EQ(lines, QStringList{QStringLiteral("226 Transfer complete.")});
@@ -80,9 +76,8 @@ TEST_F(Display, FloodFillShowsPercentageAfterTheMessage) {
     display.floodFillUpdate(5000);
     EXPECT_EQ(display.progressText(), QStringLiteral("100 %"));
     EXPECT_EQ(display.barValue(), 200);
-}
 
-TEST_F(Display, FloodShowStatusKeepsTheBarMessage) {
+    // A status shown meanwhile does not replace the bar's message.
     display.floodFillInit(10, QStringLiteral("Uploading a.zip"));
     display.floodShowStatus(QStringLiteral("Connected to 127.0.0.1"));
     EXPECT_EQ(display.infoPanel(), QStringLiteral("FTP-Status: Connected to 127.0.0.1"));
@@ -91,9 +86,6 @@ TEST_F(Display, FloodShowStatusKeepsTheBarMessage) {
 }
 
 TEST_F(Display, SendFailureNamesTheErrorAndClosesTheErrorLog) {
-    QStringList lines;
-    QObject::connect(&display, &TransferDisplay::statusLineAdded,
-                     [&](const QString& line) { lines << line; });
     display.showSendFailure(QStringLiteral("Datei nicht gefunden"));
 
     EXPECT_EQ(display.infoPanel(), QStringLiteral("FTP-Status: Datei nicht gefunden"));

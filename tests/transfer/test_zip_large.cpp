@@ -1,29 +1,17 @@
 // A file over 4 GB (sparse, so it costs no disk) packs into a ZIP64 archive that libzip,
 // Info-ZIP's unzip and Python's zipfile all read with the right size and CRC.
 #include "client/zip/czip.h"
+#include "support/programrun.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <zip.h>
 
+using kestro::test::runProgram;
 using kestro::zip::cZip;
 
-namespace {
-
 constexpr qint64 kBigSize = (qint64(4) << 30) + 123456789; // past the 32-bit limit
-
-QString runTool(const QString& program, const QStringList& args, int* exitCode) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    p.waitForFinished(600000);
-    *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return QString::fromUtf8(p.readAll());
-}
-
-} // namespace
 
 TEST(ZipLargeFiles, FileOverFourGigabytesUsesZip64) {
     QTemporaryDir dir;
@@ -59,20 +47,21 @@ TEST(ZipLargeFiles, FileOverFourGigabytesUsesZip64) {
     EXPECT_EQ(qint64(st.size), kBigSize);
     zip_discard(za);
 
-    int exit = -1;
-    const QString listing =
-        runTool(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral("-c"),
-                 QStringLiteral("import sys, zipfile\n"
-                                "z = zipfile.ZipFile(sys.argv[1])\n"
-                                "for i in z.infolist(): print(i.filename, i.file_size)\n"),
-                 archive},
-                &exit);
-    EXPECT_EQ(exit, 0) << listing.toStdString();
-    EXPECT_TRUE(listing.contains(QStringLiteral("Scan_gross.tif %1").arg(kBigSize)))
-        << listing.toStdString();
+    const auto listing =
+        runProgram(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral("-c"),
+                    QStringLiteral("import sys, zipfile\n"
+                                   "z = zipfile.ZipFile(sys.argv[1])\n"
+                                   "for i in z.infolist(): print(i.filename, i.file_size)\n"),
+                    archive},
+                   {}, 600000);
+    EXPECT_EQ(listing.exitCode, 0) << listing.err.toStdString();
+    EXPECT_TRUE(listing.out.contains(QStringLiteral("Scan_gross.tif %1").arg(kBigSize)))
+        << listing.out.toStdString();
     // unzip inflates the whole entry and checks its CRC.
-    const QString tested = runTool(QStringLiteral("unzip"), {QStringLiteral("-t"), archive}, &exit);
-    EXPECT_EQ(exit, 0) << tested.toStdString();
-    EXPECT_TRUE(tested.contains(QStringLiteral("No errors detected"))) << tested.toStdString();
+    const auto tested =
+        runProgram(QStringLiteral("unzip"), {QStringLiteral("-t"), archive}, {}, 600000);
+    EXPECT_EQ(tested.exitCode, 0) << tested.out.toStdString();
+    EXPECT_TRUE(tested.out.contains(QStringLiteral("No errors detected")))
+        << tested.out.toStdString();
 }
