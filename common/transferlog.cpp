@@ -25,7 +25,14 @@ QString transferLogLine(const QDateTime& when, const QString& text) {
     // The comma of a Print statement moves on to the start of the next zone.
     const qsizetype zoneStart = (line.size() / printZoneWidth + 1) * printZoneWidth;
     line += QString(zoneStart - line.size(), QLatin1Char(' '));
-    return line + text;
+    // One entry, one line: a line break in a server's reply or a setting (a sender address
+    // pasted with its line end) must not start a line that reads like an entry of its own.
+    QString flat = text;
+    for (QChar& c : flat)
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0x2028) ||
+            c == QChar(0x2029))
+            c = QLatin1Char(' ');
+    return line + flat;
 }
 
 bool appendTransferLog(const QString& clientDataFolder, const QString& text,

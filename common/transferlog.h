@@ -13,7 +13,7 @@ QString ftpErrorLogPath(const QString& clientDataFolder); // .../KestroFtpErr.Lo
 
 // "Date: 06.12.2026    Time: 14:05:09" padded with blanks to the next 14-column print
 // zone, then the text (without line end). With German date and time the text starts at
-// column 43.
+// column 43. Line breaks in the text become blanks.
 QString transferLogLine(const QDateTime& when, const QString& text);
 
 // Appends one status line to the transfer log; false (and a warning) when it failed.

@@ -25,6 +25,10 @@ TEST(TransferLog, LinesPutTheTextAtColumn43AndEndWithCrLf) {
     const QString line = transferLogLine(afternoon, QStringLiteral("Connection closed"));
     EXPECT_EQ(line, QStringLiteral("Date: 06.12.2026    Time: 14:05:09        Connection closed"));
     EXPECT_EQ(line.indexOf(QStringLiteral("Connection")), 42);
+    // A sender address pasted with its line end cannot forge an entry of its own.
+    EXPECT_EQ(transferLogLine(afternoon, QStringLiteral("an a@b.example\r\nDate: 01.01.2026 ok")),
+              QStringLiteral("Date: 06.12.2026    Time: 14:05:09        an a@b.example  Date: "
+                             "01.01.2026 ok"));
     TestMachine machine;
     const QString folder = machine.clientDataFolder();
     for (const char* text : {"eins", "zwei"}) {
