@@ -44,7 +44,8 @@ QString url(const QString& targets, const QString& host) {
 
 } // namespace
 
-TEST(TargetsLookup, HostIsTheWholeFirstFieldWithoutRegardToCase) {
+// Which line of the shop's targets list names the catalogue for the configured FTP server.
+TEST(TargetsLookup, FindsTheLineOfTheServer) {
     const QString targets =
         QStringLiteral("shop.example  http://wrong.example/kat/Katalog.INI\r\n"
                        "xftp.shop.example  http://wrong.example/x/Katalog.INI\r\n"
@@ -52,51 +53,47 @@ TEST(TargetsLookup, HostIsTheWholeFirstFieldWithoutRegardToCase) {
                        "mirror  http://ftp.shop.example/inside/Katalog.INI\r\n"
                        "FTP.SHOP.EXAMPLE  http://right.example/kat/Katalog.INI\r\n"
                        "ftp.shop.example  http://second.example/kat/Katalog.INI\r\n");
-    // Part of another host's name, a longer host, or inside an address never matches.
-    EXPECT_EQ(url(targets, QStringLiteral("ftp.shop.example")),
-              QStringLiteral("http://right.example/kat/Katalog.INI"));
-    EXPECT_EQ(url(targets, QStringLiteral("shop.example")),
-              QStringLiteral("http://wrong.example/kat/Katalog.INI"));
-    EXPECT_EQ(url(targets, QStringLiteral("example")), QStringLiteral("<none>"));
-    EXPECT_EQ(url(targets, QStringLiteral("ftp.shop")), QStringLiteral("<none>"));
-    EXPECT_EQ(url(targets, QStringLiteral("right.example")), QStringLiteral("<none>"));
-    EXPECT_EQ(url(targets, QString()), QStringLiteral("<none>"));
-}
-
-TEST(TargetsLookup, LastLineWithoutLineEndAndOddSeparators) {
-    EXPECT_EQ(url(kPrefix + QStringLiteral("ftp.last.example;;http://b.example/k/Katalog.INI"),
-                  QStringLiteral("ftp.last.example")),
-              QStringLiteral("http://b.example/k/Katalog.INI"));
-    // The two separator characters are skipped unchecked; only LF, CR LF end a line.
-    EXPECT_EQ(url(QStringLiteral("ftp.a.example=>http://c.example/Katalog.INI\n"),
-                  QStringLiteral("Ftp.A.Example")),
-              QStringLiteral("http://c.example/Katalog.INI"));
-    EXPECT_EQ(url(QStringLiteral("ftp.a.example  \r\n"), QStringLiteral("ftp.a.example")),
-              QStringLiteral("<none>"));
-}
-
-TEST(TargetsLookup, ServerWithPortMatchesItsOwnLineFirstThenTheHost) {
-    const QString targets =
-        QStringLiteral("ftp.p.example  http://host.example/Katalog.INI\r\n"
-                       "ftp.p.example:2121  http://port.example/Katalog.INI\r\n");
-    EXPECT_EQ(url(targets, QStringLiteral("ftp.p.example:2121")),
-              QStringLiteral("http://port.example/Katalog.INI"));
-    EXPECT_EQ(url(targets, QStringLiteral("ftp.p.example:21")),
-              QStringLiteral("http://host.example/Katalog.INI"));
-    // A line for host:port is not the line of the bare host.
-    EXPECT_EQ(url(QStringLiteral("ftp.p.example:2121  http://port.example/Katalog.INI"),
-                  QStringLiteral("ftp.p.example")),
-              QStringLiteral("<none>"));
+    const QString ports = QStringLiteral("ftp.p.example  http://host.example/Katalog.INI\r\n"
+                                         "ftp.p.example:2121  http://port.example/Katalog.INI\r\n");
+    const struct {
+        QString targets;
+        const char* host;
+        const char* url;
+    } cases[] = {
+        // The whole first field without regard to case; part of another host's name, a
+        // longer host, or inside an address never matches.
+        {targets, "ftp.shop.example", "http://right.example/kat/Katalog.INI"},
+        {targets, "shop.example", "http://wrong.example/kat/Katalog.INI"},
+        {targets, "example", "<none>"},
+        {targets, "ftp.shop", "<none>"},
+        {targets, "right.example", "<none>"},
+        {targets, "", "<none>"},
+        // A last line without line end; the two separator characters are skipped
+        // unchecked; only LF, CR LF end a line.
+        {kPrefix + "ftp.last.example;;http://b.example/k/Katalog.INI", "ftp.last.example",
+         "http://b.example/k/Katalog.INI"},
+        {"ftp.a.example=>http://c.example/Katalog.INI\n", "Ftp.A.Example",
+         "http://c.example/Katalog.INI"},
+        {"ftp.a.example  \r\n", "ftp.a.example", "<none>"},
+        // A server with a port matches its own line first, then the host's; a line for
+        // host:port is not the line of the bare host.
+        {ports, "ftp.p.example:2121", "http://port.example/Katalog.INI"},
+        {ports, "ftp.p.example:21", "http://host.example/Katalog.INI"},
+        {"ftp.p.example:2121  http://port.example/Katalog.INI", "ftp.p.example", "<none>"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(url(c.targets, QString::fromLatin1(c.host)), QString::fromLatin1(c.url))
+            << c.host << " in " << c.targets.toStdString();
 }
 
 TEST(TargetsLookup, LogoLiesBesideTheCatalogue) {
-    EXPECT_EQ(logoUrlFor(QStringLiteral("http://s.example/kat/Katalog.INI")),
-              QStringLiteral("http://s.example/kat/FTP-Logo.jpg"));
-    EXPECT_EQ(logoUrlFor(QStringLiteral("http://s.example/Katalog.INI")),
-              QStringLiteral("http://s.example/FTP-Logo.jpg"));
-    EXPECT_EQ(logoUrlFor(QStringLiteral("http://s.example")),
-              QStringLiteral("http://s.example/FTP-Logo.jpg"));
-    EXPECT_EQ(logoUrlFor(QStringLiteral("Katalog.INI")), QString());
+    for (const auto& [catalogue, logo] :
+         {std::pair{"http://s.example/kat/Katalog.INI", "http://s.example/kat/FTP-Logo.jpg"},
+          {"http://s.example/Katalog.INI", "http://s.example/FTP-Logo.jpg"},
+          {"http://s.example", "http://s.example/FTP-Logo.jpg"},
+          {"Katalog.INI", ""}})
+        EXPECT_EQ(logoUrlFor(QString::fromLatin1(catalogue)), QString::fromLatin1(logo))
+            << catalogue;
 }
 
 TEST(ProxyRule, CredentialsGoIntoTheAddressAndTheProxy) {
@@ -270,26 +267,22 @@ TEST_F(CatalogueFetch, ObtainsTargetsCatalogueAndLogo) {
 
 TEST_F(CatalogueFetch, EveryFailureDeletesTheCatalogueWithoutAMessage) {
     startServer({QStringLiteral("--status"), QStringLiteral("/other/Katalog.INI=404")});
-    {
-        SCOPED_TRACE("host not in the targets list");
+    const struct {
+        const char* what;
+        const char* ftpServer;
+        qint64 maxListBytes;
+    } cases[] = {{"host not in the targets list", "shop.example", 0},
+                 {"catalogue answers 404", "OTHER.example", 0},
+                 {"catalogue larger than the cap", "ftp.shop.example", 200}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.maxListBytes)
+            writeWeb(QStringLiteral("kat/Katalog.INI"), QByteArray(300, 'x'));
         leaveOldCatalogue();
         CatalogueRequest r = request();
-        r.ftpServer = QStringLiteral("shop.example");
-        expectFailedCleanly(obtainCatalogue(r));
-    }
-    {
-        SCOPED_TRACE("catalogue answers 404");
-        leaveOldCatalogue();
-        CatalogueRequest r = request();
-        r.ftpServer = QStringLiteral("OTHER.example");
-        expectFailedCleanly(obtainCatalogue(r));
-    }
-    {
-        SCOPED_TRACE("catalogue larger than the cap");
-        leaveOldCatalogue();
-        CatalogueRequest r = request();
-        r.maxListBytes = 200;
-        writeWeb(QStringLiteral("kat/Katalog.INI"), QByteArray(300, 'x'));
+        r.ftpServer = QString::fromLatin1(c.ftpServer);
+        if (c.maxListBytes)
+            r.maxListBytes = c.maxListBytes;
         expectFailedCleanly(obtainCatalogue(r));
     }
 }
