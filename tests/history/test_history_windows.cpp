@@ -39,16 +39,13 @@ class HistoryWindows : public ::testing::Test {
 protected:
     void SetUp() override {
         db.add({3,
-                QStringLiteral("3 | Altbau"),
-                QStringLiteral("bitte falten"),
-                {QStringLiteral("grundriss.pdf"), QStringLiteral("ansicht [Süd].pdf")},
-                QStringLiteral("12"),
-                QStringLiteral("Baustelle Nord")});
-        db.add({5, QStringLiteral("5 | Neubau"), {}, {QStringLiteral("fünf.pdf")}});
-        db.add({7,
-                QStringLiteral("7 | Umbau"),
-                QStringLiteral("eilig"),
-                {QStringLiteral("sieben.pdf")}});
+                "3 | Altbau",
+                "bitte falten",
+                {"grundriss.pdf", "ansicht [Süd].pdf"},
+                "12",
+                "Baustelle Nord"});
+        db.add({5, "5 | Neubau", {}, {"fünf.pdf"}});
+        db.add({7, "7 | Umbau", "eilig", {"sieben.pdf"}});
         connection = std::make_unique<jobdb::Database>(db.path);
         panel.setDeliveries({QStringLiteral("1 | Lager Süd")});
         panel.loadJob({{}, QStringLiteral("1 | Lager Süd"), {}, {}, {}, {}});
