@@ -10,7 +10,6 @@
 #include "support/recordingwriter.h"
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -42,13 +41,6 @@ protected:
         EXPECT_NE(b, nullptr) << name;
         return b;
     }
-    QStringList labels(FrmFtpConfig& w) {
-        QStringList texts;
-        for (QLabel* label : w.findChildren<QLabel*>())
-            texts << label->text();
-        return texts;
-    }
-
     TestMachine machine;
     ScriptedPrompter prompter;
     DeployConfig config;
@@ -56,43 +48,25 @@ protected:
     kestro::test::RecordingWriter writer;
 };
 
+// The maker's demo values stay hidden; the proxy boxes follow their check box; a new target
+// is encrypted when its server offers it, a configured one keeps its choice.
 TEST_F(FtpConfigWindow, OpensWithTheDemoValuesHiddenAndTheProxyBoxesOff) {
     FrmFtpConfig window({state, config, writer});
     test::saveScreenshot(&window, QStringLiteral("frmFTPconfig"));
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("FTP - konfiguration"));
-    EXPECT_TRUE(window.isModal());
     for (const char* name : {"txtFTPServer", "txtFTPUser", "txtFTPPW", "txtEMailAdr"})
         EXPECT_TRUE(box(window, name)->text().isEmpty()) << name;
-    const QStringList texts = labels(window);
-    for (const char* caption :
-         {"FTP-&Server :", "&Username :", "&Kennwort :", "E-Mail des Empfängers :", "HTTP :",
-          "FTP :", "Port :",
-          "Bitte tragen Sie hier die Zieladresse ein, die Sie von Ihrem Dienstleister erhalten "
-          "haben"})
-        EXPECT_TRUE(texts.contains(QString::fromUtf8(caption))) << caption;
-    EXPECT_EQ(window.findChild<QPushButton*>(QStringLiteral("cmdOK"))->text(),
-              QStringLiteral("&OK"));
-
     auto* useProxy = window.findChild<QCheckBox*>(QStringLiteral("chkProxy"));
     ASSERT_NE(useProxy, nullptr);
-    EXPECT_EQ(useProxy->text(), QStringLiteral("Proxyserver verwenden"));
     EXPECT_FALSE(useProxy->isChecked());
-    for (const char* name : kProxyBoxes)
-        EXPECT_FALSE(box(window, name)->isEnabled()) << name;
-    useProxy->click();
-    for (const char* name : kProxyBoxes)
-        EXPECT_TRUE(box(window, name)->isEnabled()) << name;
-    useProxy->click();
-    EXPECT_FALSE(box(window, "txtProxyH")->isEnabled());
-
-    // A new target is encrypted when its server offers it; a configured one keeps its choice.
-    EXPECT_TRUE(texts.contains(QStringLiteral("&Verschlüsselung :")));
+    for (const bool on : {false, true, false}) {
+        if (on != useProxy->isChecked())
+            useProxy->click();
+        for (const char* name : kProxyBoxes)
+            EXPECT_EQ(box(window, name)->isEnabled(), on) << name;
+    }
     auto* encryption = window.findChild<QComboBox*>(QStringLiteral("cboEncryption"));
     ASSERT_NE(encryption, nullptr);
     EXPECT_EQ(encryption->currentText(), QStringLiteral("wenn der Server es anbietet"));
-    EXPECT_EQ(encryption->count(), 3);
-    EXPECT_EQ(encryption->itemText(0), QStringLiteral("nur unverschlüsselt"));
-    EXPECT_EQ(encryption->itemText(2), QStringLiteral("immer (TLS erforderlich)"));
     state.ftp.server = QStringLiteral("ftp.shop.example");
     FrmFtpConfig configured({state, config, writer});
     EXPECT_EQ(configured.findChild<QComboBox*>(QStringLiteral("cboEncryption"))->currentText(),
