@@ -13,6 +13,7 @@
 #include "client/ui/frmprogresszip.h"
 #include "client/ui/jobpanel.h"
 #include "common/gui/qtprompter.h"
+#include "jobdb/jobdbtestutil.h"
 #include "support/filecolumnchecks.h"
 #include "support/recordingwriter.h"
 #include "support/selfsigned.h"
@@ -23,7 +24,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -36,8 +36,6 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -60,15 +58,17 @@ public:
 
 // Waits until `done` holds, running the event loop; records the longest gap between two
 // turns of the loop, which is how long the window could not react.
-bool waitFor(const std::function<bool()>& done, int timeoutMs, qint64* longestGapMs) {
+bool waitFor(const std::function<bool()>& done, int timeoutMs, qint64* longestGapMs = nullptr) {
     QElapsedTimer total, gap;
     total.start();
     gap.start();
+    qint64 ignored = 0;
+    qint64& longest = longestGapMs ? *longestGapMs : ignored;
     while (!done()) {
         if (total.elapsed() > timeoutMs)
             return false;
         QTest::qWait(5);
-        *longestGapMs = std::max(*longestGapMs, gap.restart() - 5);
+        longest = std::max(longest, gap.restart() - 5);
     }
     return true;
 }
@@ -115,12 +115,6 @@ private:
     int port_ = 0;
 };
 
-// Waits until `done` holds, running the event loop.
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    qint64 gap = 0;
-    return waitFor(done, timeoutMs, &gap);
-}
-
 // A workstation with a print shop on loopback and the main window loaded on it, the
 // shop's catalogue already in its lists.
 class MainWindowSend : public ::testing::Test {
@@ -159,7 +153,28 @@ protected:
         choose("cboArbeit2", QStringLiteral("falten"));
         choose("cboArbeit3", QStringLiteral("keine"));
     }
-    void selectAllRows() { child<QTreeView>("ListView1")->selectAll(); }
+    // The worker picks the settings, selects every row and presses Anwenden.
+    void applySettingsToAllRows() {
+        chooseFileSettings();
+        child<QTreeView>("ListView1")->selectAll();
+        button("cmdAnwenden")->click();
+    }
+    // Presses FTP-Senden and waits until the job left the list and the button is back.
+    // The gap counts the click itself: a click that waits is a window that cannot react.
+    bool sendAndWait(qint64* longestGap = nullptr) {
+        QElapsedTimer click;
+        click.start();
+        QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
+        EXPECT_FALSE(button("cmdFTPSend")->isEnabled());
+        if (longestGap)
+            *longestGap = click.elapsed();
+        return waitFor(
+            [&] {
+                return window->jobPanel()->model().rowCount() == 0 &&
+                       button("cmdFTPSend")->isEnabled();
+            },
+            60000, longestGap);
+    }
     QStringList statusBoxLines() {
         return child<QPlainTextEdit>("txtStatus")->toPlainText().split(QLatin1Char('\n'));
     }
@@ -171,8 +186,9 @@ protected:
         return lines;
     }
 
-    void addProjects(const QStringList& names) {
-        jobdb::RecordEditor editor(*window->database(), jobdb::EditorConfig::projects());
+    void addRecords(const QStringList& names,
+                    const jobdb::EditorConfig& config = jobdb::EditorConfig::projects()) {
+        jobdb::RecordEditor editor(*window->database(), config);
         for (const QString& name : names) {
             auto record = editor.newRecord();
             ASSERT_TRUE(record);
@@ -180,6 +196,7 @@ protected:
             ASSERT_TRUE(editor.save(*record));
         }
         window->reloadProjects();
+        window->reloadDeliveries();
     }
     // Opens the project editor from the menu; `work` runs in it, then it is closed.
     void inProjectEditor(const std::function<void(QWidget&)>& work) {
@@ -207,21 +224,7 @@ protected:
                                                  QStringLiteral("heften"), QStringLiteral("falten"),
                                                  QStringLiteral("keine")});
     }
-    int recordedJobs() {
-        int count = -1;
-        {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
-            db.setDatabaseName(ws.databasePath);
-            if (db.open()) {
-                QSqlQuery q(db);
-                if (q.exec(QStringLiteral("SELECT count(*) FROM JobDaten")) && q.next())
-                    count = q.value(0).toInt();
-            }
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("peek"));
-        return count;
-    }
+    qint64 recordedJobs() { return dbtest::rowCount(ws.databasePath, "JobDaten"); }
 
     SendWorkstation ws;
     DeployConfig config;
@@ -249,14 +252,9 @@ TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
     QObject::connect(window.get(), &QWidget::windowTitleChanged,
                      [&](const QString& title) { captions << title; });
 
-    QPushButton* send = button("cmdFTPSend");
-    QTest::mouseClick(send, Qt::LeftButton);
-    EXPECT_FALSE(send->isEnabled());
     qint64 longestGap = 0;
     // The list is cleared once the upload is confirmed; the send ends after the mail.
-    ASSERT_TRUE(
-        waitFor([&] { return model.rowCount() == 0 && send->isEnabled(); }, 60000, &longestGap))
-        << prompter.texts().join(QLatin1Char('|')).toStdString();
+    ASSERT_TRUE(sendAndWait(&longestGap)) << prompter.texts().join('|').toStdString();
 
     const QStringList uploaded = ws.uploadedFiles();
     ASSERT_EQ(uploaded.size(), 1);
@@ -287,8 +285,7 @@ TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
 
 TEST_F(MainWindowSend, AnEmptyJobIsRefusedWithTheMessage) {
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
-    qint64 gap = 0;
-    ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000, &gap));
+    ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000));
     EXPECT_EQ(prompter.shown.back().text, QStringLiteral("keine Daten zum versenden vorhanden !"));
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
 }
@@ -296,25 +293,10 @@ TEST_F(MainWindowSend, AnEmptyJobIsRefusedWithTheMessage) {
 // The database refuses the record after the upload: the worker is told in a message box
 // that the job arrived but waits to be recorded, and the next send records it.
 TEST_F(MainWindowSend, AJobTheDatabaseRefusesIsAnnouncedAndRecordedByTheNextSend) {
-    auto sql = [&](const QString& statement) {
-        jobdb::Database db(ws.databasePath);
-        QSqlQuery q(db.connection());
-        return q.exec(statement);
-    };
-    ASSERT_TRUE(sql(QStringLiteral("CREATE TRIGGER voll BEFORE INSERT ON JobDaten BEGIN "
-                                   "SELECT RAISE(ABORT, 'database or disk is full'); END")));
-    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF plan");
-    compose::FileListModel& model = window->jobPanel()->model();
-    auto sendPlan = [&] {
-        model.appendFiles({{QStringLiteral("plan.pdf"), plan}});
-        model.apply({0}, {QStringLiteral("1"), QStringLiteral("farbig"), QStringLiteral("heften"),
-                          QStringLiteral("keine"), QStringLiteral("keine")});
-        QPushButton* send = button("cmdFTPSend");
-        QTest::mouseClick(send, Qt::LeftButton);
-        qint64 gap = 0;
-        return waitFor([&] { return model.rowCount() == 0 && send->isEnabled(); }, 60000, &gap);
-    };
-    ASSERT_TRUE(sendPlan()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    dbtest::execSql(ws.databasePath, "CREATE TRIGGER voll BEFORE INSERT ON JobDaten BEGIN "
+                                     "SELECT RAISE(ABORT, 'database or disk is full'); END");
+    composeJob(false);
+    ASSERT_TRUE(sendAndWait()) << prompter.texts().join('|').toStdString();
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_TRUE(prompter.shown[0].text.startsWith(
         QStringLiteral("Der Auftrag 1 (%1) ist bei der Druckerei angekommen, konnte aber nicht "
@@ -323,17 +305,15 @@ TEST_F(MainWindowSend, AJobTheDatabaseRefusesIsAnnouncedAndRecordedByTheNextSend
         << prompter.shown[0].text.toStdString();
     EXPECT_EQ(ws.mails().size(), 1);
 
-    ASSERT_TRUE(sql(QStringLiteral("DROP TRIGGER voll")));
-    ASSERT_TRUE(sendPlan());
-    const QListWidget* status = window->findChild<QListWidget*>(QStringLiteral("lstStatus"));
-    EXPECT_FALSE(status
-                     ->findItems(QStringLiteral("Auftrag 1 wurde in der Datenbank nachgetragen."),
-                                 Qt::MatchExactly)
-                     .isEmpty());
-    jobdb::Database db(ws.databasePath);
-    QSqlQuery q(db.connection());
-    ASSERT_TRUE(q.exec(QStringLiteral("SELECT group_concat(JobNumber) FROM JobDaten")) && q.next());
-    EXPECT_EQ(q.value(0).toString(), QStringLiteral("1,2"));
+    dbtest::execSql(ws.databasePath, "DROP TRIGGER voll");
+    composeJob(false);
+    ASSERT_TRUE(sendAndWait());
+    EXPECT_TRUE(statusListLines().contains("Auftrag 1 wurde in der Datenbank nachgetragen."));
+    EXPECT_EQ(dbtest::queryRows(ws.databasePath, "SELECT group_concat(JobNumber) FROM JobDaten")
+                  .value(0)
+                  .value(0)
+                  .toString(),
+              "1,2");
 }
 
 // The shop's logo stands beside the job, as the shop drew it.
@@ -351,18 +331,11 @@ TEST_F(MainWindowSend, ShowsTheShopsLogo) {
 
 // The status box grows over the run: a second send adds its lines below the first's.
 TEST_F(MainWindowSend, TheStatusBoxKeepsEverySend) {
-    QPushButton* send = button("cmdFTPSend");
     for (int round = 0; round < 2; ++round) {
         const QString file = ws.machine.writeFile(QStringLiteral("r%1/a.pdf").arg(round), "%PDF");
         window->jobPanel()->model().appendFiles({{QStringLiteral("a.pdf"), file}});
-        chooseFileSettings();
-        selectAllRows();
-        button("cmdAnwenden")->click();
-        QTest::mouseClick(send, Qt::LeftButton);
-        qint64 gap = 0;
-        ASSERT_TRUE(waitFor(
-            [&] { return window->jobPanel()->model().rowCount() == 0 && send->isEnabled(); }, 60000,
-            &gap));
+        applySettingsToAllRows();
+        ASSERT_TRUE(sendAndWait());
     }
     EXPECT_EQ(statusBoxLines().count(QStringLiteral("Info: compressed ...")), 2);
     EXPECT_EQ(statusBoxLines().filter(QStringLiteral("übermittelt")).size(), 2);
@@ -375,13 +348,12 @@ TEST_F(MainWindowSend, PicksSurviveAnIncompleteJob) {
     window->jobPanel()->model().appendFiles({{QStringLiteral("plan.pdf"), file}});
     chooseFileSettings();
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
-    qint64 gap = 0;
-    ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000, &gap));
+    ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000));
     EXPECT_EQ(prompter.shown.back().text,
               QStringLiteral("Auftrag noch nicht vollständig ausgefüllt !"));
-    ASSERT_TRUE(waitFor([&] { return button("cmdFTPSend")->isEnabled(); }, 30000, &gap));
+    ASSERT_TRUE(waitFor([&] { return button("cmdFTPSend")->isEnabled(); }, 30000));
 
-    selectAllRows();
+    child<QTreeView>("ListView1")->selectAll();
     button("cmdAnwenden")->click();
     const compose::FileRow row = window->jobPanel()->snapshot().files.at(0);
     EXPECT_EQ(row.copies, QStringLiteral("2"));
@@ -401,15 +373,7 @@ TEST_F(MainWindowSend, ClosingAnEditorKeepsTheChosenEntry) {
     for (const Case& c :
          {Case{jobdb::EditorConfig::projects(), "mnuProjekt", "cboProjekt"},
           Case{jobdb::EditorConfig::deliveryAddresses(), "mnuLieferAdr", "cboLieferAdr"}}) {
-        jobdb::RecordEditor editor(*window->database(), c.config);
-        for (const char* name : {"Neubau", "Umbau"}) {
-            auto record = editor.newRecord();
-            ASSERT_TRUE(record);
-            record->name1 = QString::fromLatin1(name);
-            ASSERT_TRUE(editor.save(*record));
-        }
-        window->reloadProjects();
-        window->reloadDeliveries();
+        addRecords({"Neubau", "Umbau"}, c.config);
         QComboBox* box = child<QComboBox>(c.box);
         ASSERT_EQ(box->count(), 2);
         box->setCurrentIndex(1);
@@ -431,9 +395,7 @@ TEST_F(MainWindowSend, ClosingAnEditorKeepsTheChosenEntry) {
 TEST_F(MainWindowSend, FileListColumnsFitWhatTheyShow) {
     const QString file = ws.machine.writeFile(QStringLiteral("x/plan.pdf"), "%PDF");
     window->jobPanel()->model().appendFiles({{QStringLiteral("plan.pdf"), file}});
-    chooseFileSettings();
-    selectAllRows();
-    button("cmdAnwenden")->click();
+    applySettingsToAllRows();
     QTest::qWait(50);
     test::expectFileColumnsFit(child<QTreeView>("ListView1"));
 }
@@ -442,7 +404,7 @@ TEST_F(MainWindowSend, FileListColumnsFitWhatTheyShow) {
 // is still there under its number, so it stays chosen. Today the box is silently empty
 // and the job goes out without a project.
 TEST_F(MainWindowSend, ACorrectedProjectNameKeepsTheProjectChosen) {
-    addProjects({QStringLiteral("Neubau"), QStringLiteral("Umbau")});
+    addRecords({"Neubau", "Umbau"});
     auto* box = child<QComboBox>("cboProjekt");
     box->setCurrentIndex(1);
     ASSERT_EQ(box->currentText(), QStringLiteral("2 | Umbau"));
@@ -458,7 +420,7 @@ TEST_F(MainWindowSend, ACorrectedProjectNameKeepsTheProjectChosen) {
 // What the worker typed into the project box after picking an entry is the worker's and
 // survives the list's reload; today the reload wipes it.
 TEST_F(MainWindowSend, TextTypedAfterAPickSurvivesTheListReload) {
-    addProjects({QStringLiteral("Neubau"), QStringLiteral("Umbau")});
+    addRecords({"Neubau", "Umbau"});
     auto* box = child<QComboBox>("cboProjekt");
     box->setCurrentIndex(0);
     box->lineEdit()->setFocus();
@@ -503,14 +465,11 @@ TEST_F(MainWindowSend, ClosingWhilePackingTouchesNothingFreed) {
     generator.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
     const QString big = ws.machine.writeFile(QStringLiteral("x/gross.tif"), noise);
     window->jobPanel()->model().appendFiles({{QStringLiteral("gross.tif"), big}});
-    chooseFileSettings();
-    selectAllRows();
-    button("cmdAnwenden")->click();
+    applySettingsToAllRows();
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
     auto* packing = window->findChild<ui::FrmProgressZip*>();
     ASSERT_NE(packing, nullptr);
-    qint64 gap = 0;
-    ASSERT_TRUE(waitFor([&] { return packing->isVisible(); }, 30000, &gap));
+    ASSERT_TRUE(waitFor([&] { return packing->isVisible(); }, 30000));
     window.reset();
     QTest::qWait(500);
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
@@ -535,8 +494,7 @@ TEST(ClientProcess, SigtermEndsItWhileTheMailslotBoxWaits) {
     client.start(QStringLiteral(KESTRO_CLIENT_PATH), {});
     ASSERT_TRUE(client.waitForStarted(10000));
     // The window is up once it announced itself in the runtime folder.
-    qint64 gap = 0;
-    ASSERT_TRUE(waitFor([&] { return !QDir(ws.machine.runtimeFolder()).isEmpty(); }, 30000, &gap));
+    ASSERT_TRUE(waitFor([&] { return !QDir(ws.machine.runtimeFolder()).isEmpty(); }, 30000));
     QTest::qWait(1500);
     ASSERT_EQ(client.state(), QProcess::Running) << client.readAll().toStdString();
     ::kill(pid_t(client.processId()), SIGTERM);
@@ -562,11 +520,7 @@ TEST_F(MainWindowSend, TheWindowStaysResponsiveWhileAnotherWorkstationHoldsTheDa
         jobdb::keepPendingRecord(ws.machine.clientDataFolder(), ws.databasePath, waiting, &error)
             .isEmpty())
         << error.toStdString();
-    const QString plan = ws.machine.writeFile(QStringLiteral("plan.pdf"), "%PDF plan");
-    compose::FileListModel& model = window->jobPanel()->model();
-    model.appendFiles({{QStringLiteral("plan.pdf"), plan}});
-    model.apply({0}, {QStringLiteral("1"), QStringLiteral("farbig"), QStringLiteral("heften"),
-                      QStringLiteral("keine"), QStringLiteral("keine")});
+    composeJob(false);
 
     // The other workstation: a process that holds the write lock for four seconds.
     QProcess other;
@@ -582,14 +536,8 @@ TEST_F(MainWindowSend, TheWindowStaysResponsiveWhileAnotherWorkstationHoldsTheDa
     ASSERT_TRUE(other.waitForReadyRead(10000));
     ASSERT_TRUE(other.readAll().contains("LOCKED"));
 
-    QPushButton* send = button("cmdFTPSend");
-    QElapsedTimer click;
-    click.start();
-    QTest::mouseClick(send, Qt::LeftButton);
-    qint64 longestGap = click.elapsed();
-    ASSERT_TRUE(
-        waitFor([&] { return model.rowCount() == 0 && send->isEnabled(); }, 60000, &longestGap))
-        << prompter.texts().join(QLatin1Char('|')).toStdString();
+    qint64 longestGap = 0;
+    ASSERT_TRUE(sendAndWait(&longestGap)) << prompter.texts().join('|').toStdString();
     other.waitForFinished(10000);
     EXPECT_EQ(ws.uploadedFiles().size(), 1);
     // Not a timing test: a gap of seconds means the window waited for the database.
