@@ -28,15 +28,15 @@ using test::HistoryDb;
 namespace {
 
 QString shownNumber(const BrowserView& v) {
-    return v.job ? v.job->jobNumber : QStringLiteral("-");
+    return v.job ? v.job->jobNumber : "-";
 }
 
 // Hits as "J<job> <project>" and "F<job> <file name>", in their order.
 QStringList hitLines(const QList<SearchHit>& hits) {
     QStringList out;
     for (const SearchHit& h : hits)
-        out << (h.kind == SearchHit::Kind::Job ? QStringLiteral("J") : QStringLiteral("F")) +
-                   h.jobNumber + QLatin1Char(' ') + h.text;
+        out << (h.kind == SearchHit::Kind::Job ? "J" : "F") + h.jobNumber + QLatin1Char(' ') +
+                   h.text;
     return out;
 }
 
@@ -113,7 +113,7 @@ TEST_P(Browsing, AnEmptyHistoryShowsNothing) {
 TEST_P(Browsing, DeletingRemovesTheJobWithItsFilesAndShowsTheNext) {
     browser->open();
     browser->stepBack();
-    auto r = browser->deleteShown(QStringLiteral("5"));
+    auto r = browser->deleteShown("5");
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::ShowNext);
     EXPECT_EQ(shownNumber(r.view), "7");
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 5"), 0);
@@ -121,7 +121,7 @@ TEST_P(Browsing, DeletingRemovesTheJobWithItsFilesAndShowsTheNext) {
     EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten"), 3);
 
     // The highest: deleted, and nothing moves.
-    r = browser->deleteShown(QStringLiteral("7"));
+    r = browser->deleteShown("7");
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::ShowNext);
     EXPECT_FALSE(r.view.job);
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 0);
@@ -130,12 +130,10 @@ TEST_P(Browsing, DeletingRemovesTheJobWithItsFilesAndShowsTheNext) {
     // A job without file rows is deleted and the window closes; so does a missing job,
     // which changes nothing (its number's file rows stay).
     db.add({9, "9 | Ohne", {}, {}});
-    db.addFile(11, 1, QStringLiteral("waise.pdf"));
-    EXPECT_EQ(browser->deleteShown(QStringLiteral("9")).step,
-              HistoryBrowser::DeleteStep::CloseWindow);
+    db.addFile(11, 1, "waise.pdf");
+    EXPECT_EQ(browser->deleteShown("9").step, HistoryBrowser::DeleteStep::CloseWindow);
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 9"), 0);
-    EXPECT_EQ(browser->deleteShown(QStringLiteral("11")).step,
-              HistoryBrowser::DeleteStep::CloseWindow);
+    EXPECT_EQ(browser->deleteShown("11").step, HistoryBrowser::DeleteStep::CloseWindow);
     EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 11"), 1);
 }
 
@@ -148,7 +146,7 @@ TEST_P(Browsing, ARefusedDeleteLeavesTheJobAndItsFilesAndSaysWhy) {
                                  "SELECT CAST('Datei gesperrt ' || old.Filename AS INTEGER)");
     }
     browser->open();
-    const auto r = browser->deleteShown(QStringLiteral("7"));
+    const auto r = browser->deleteShown("7");
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::Failed);
     EXPECT_TRUE(r.error.contains("Datei gesperrt")) << r.error.toStdString();
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 1);
@@ -157,11 +155,11 @@ TEST_P(Browsing, ARefusedDeleteLeavesTheJobAndItsFilesAndSaysWhy) {
 
 TEST(Reload, CarriesFilesRemarksDeliveryAndProjectOnly) {
     history::StoredJob job;
-    job.project = QStringLiteral("4 | Neubau");
-    job.remarks = QStringLiteral("bitte falten");
-    job.deadline = QStringLiteral("6.12.2026 - 10 : 00");
-    job.deliveryNumber = QStringLiteral("12");
-    job.deliveryName1 = QStringLiteral("Baustelle Nord");
+    job.project = "4 | Neubau";
+    job.remarks = "bitte falten";
+    job.deadline = "6.12.2026 - 10 : 00";
+    job.deliveryNumber = "12";
+    job.deliveryName1 = "Baustelle Nord";
     const QList<compose::FileRow> files{{"1", "a.pdf", "2", "farbig", "heften", "", "", "/a.pdf"}};
     compose::JobSnapshot s = history::reloadedJob(job, files);
     EXPECT_EQ(s.delivery, "12 | Baustelle Nord");
@@ -239,7 +237,7 @@ TEST_P(Searching, HitsOrderWildcardsQuotesAndUmlautsWithAndWithoutTheIndex) {
                 << c.text << (withIndex ? " (index)" : " (plain)");
     }
     // A pasted NUL is a character of the text: searched, with or without the index, alike.
-    const QString withNul = QStringLiteral("Bitte") + QChar(0) + QStringLiteral("falten");
+    const QString withNul = QStringLiteral("Bitte") + QChar(0) + "falten";
     EXPECT_EQ(hits(withNul, true), hits(withNul, false));
     // An empty text lists every job and every file.
     EXPECT_EQ(hits({}, true).size(), 4 + 6);
@@ -275,13 +273,13 @@ TEST(SearchIndex, AddedAtStartUpToACurrentFileAndAfterTheVersionRebuild) {
     EXPECT_TRUE(jobdb::hasSearchIndex(jobdb::Database(current.path).connection()));
 
     QTemporaryDir dir;
-    const QString old = dir.filePath(QStringLiteral("alt.mdb"));
-    ASSERT_TRUE(jobdb::createAllTables(old, prompter, QStringLiteral("1.0.40")));
+    const QString old = dir.filePath("alt.mdb");
+    ASSERT_TRUE(jobdb::createAllTables(old, prompter, "1.0.40"));
     dbtest::execSql(old, "INSERT INTO JobDaten (JobNumber, Projekt) VALUES (4, '4 | Neubau')");
     EXPECT_TRUE(jobdb::prepareDatabase(old, prompter).rebuilt);
     const jobdb::Database rebuilt(old);
     EXPECT_TRUE(jobdb::hasSearchIndex(rebuilt.connection()));
-    const auto outcome = history::searchJobs(rebuilt.connection(), QStringLiteral("NEUBAU"));
+    const auto outcome = history::searchJobs(rebuilt.connection(), "NEUBAU");
     EXPECT_TRUE(outcome.usedIndex);
     ASSERT_EQ(outcome.hits.size(), 1);
     EXPECT_EQ(outcome.hits[0].jobNumber, "4");
@@ -292,7 +290,7 @@ TEST(SearchIndex, AddedAtStartUpToACurrentFileAndAfterTheVersionRebuild) {
 // into a new one under the old name leaves the triggers on the old table. Opened as at
 // start-up, the index is built afresh and every job, old or sent afterwards, is found.
 TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
-    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    const QString sqlite3 = QStandardPaths::findExecutable("sqlite3");
     struct Drift {
         const char* what;
         std::function<void(HistoryDb&)> change; // may point db.path at another file
@@ -305,9 +303,9 @@ TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
                  ASSERT_TRUE(history::HistoryStore(c).deleteJob(2).ok());
              }
              QProcess dump;
-             dump.start(sqlite3, {db.path, QStringLiteral(".dump")});
+             dump.start(sqlite3, {db.path, ".dump"});
              ASSERT_TRUE(dump.waitForFinished(30000));
-             db.path = db.dir.filePath(QStringLiteral("restored.mdb"));
+             db.path = db.dir.filePath("restored.mdb");
              QProcess load;
              load.start(sqlite3, {db.path});
              ASSERT_TRUE(load.waitForStarted());
@@ -340,8 +338,7 @@ TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
         db.add({7, "7 | Bau", "Bemerkung 7", {"plan-7.pdf"}});
         for (const QVariantList& row : dbtest::queryRows(db.path, "SELECT JobNumber FROM JobDaten"))
             for (const QString& n = row.value(0).toString();
-                 const QString& text :
-                 {QStringLiteral("Bemerkung ") + n, QStringLiteral("plan-%1.pdf").arg(n)}) {
+                 const QString& text : {"Bemerkung " + n, QStringLiteral("plan-%1.pdf").arg(n)}) {
                 const auto indexed = history::searchJobs(connection.connection(), text);
                 EXPECT_TRUE(indexed.usedIndex);
                 EXPECT_EQ(hitLines(indexed.hits).size(), 1)
@@ -426,8 +423,8 @@ TEST_P(SearchAgainstMatcher, EveryTrickyTextFindsExactlyWhatTheRuleFinds) {
         Job j{n + 1, {}};
         j.values[columns[n % columns.size()]] = kValues[n];
         j.values[columns[(n + 1) % columns.size()]] = kValues[(n + 1) % kValues.size()];
-        j.values[QStringLiteral("Projekt")] = QStringLiteral("P%1").arg(n + 1);
-        QStringList names{QStringLiteral("JobNumber")};
+        j.values["Projekt"] = QStringLiteral("P%1").arg(n + 1);
+        QStringList names{"JobNumber"};
         QVariantList binds{j.number};
         for (auto it = j.values.cbegin(); it != j.values.cend(); ++it) {
             names << jobdb::quoted(it.key());
@@ -490,7 +487,7 @@ TEST_P(Searching, ASearchWaitingForALockStopsWhenItIsNoLongerWanted) {
     {
         history::SearchRunner runner(db.path);
         QSignalSpy finished(&runner, &history::SearchRunner::finished);
-        runner.search(QStringLiteral("müller")); // the runner's connection is open
+        runner.search("müller"); // the runner's connection is open
         ASSERT_TRUE(finished.wait(10000));
         otherProgram = std::thread([&, path = db.path.toStdString()] {
             sqlite3* handle = nullptr;
@@ -505,7 +502,7 @@ TEST_P(Searching, ASearchWaitingForALockStopsWhenItIsNoLongerWanted) {
         while (locked == 0)
             QThread::msleep(10);
         ASSERT_EQ(locked, 1);
-        runner.search(QStringLiteral("plan.pdf"));
+        runner.search("plan.pdf");
         QThread::msleep(200); // the search now waits for the lock
     }
     EXPECT_FALSE(released) << "closing waited for the other program's lock";

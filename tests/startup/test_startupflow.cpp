@@ -37,7 +37,7 @@ struct Start {
 };
 
 void registerDatabase(const QString& path) {
-    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, QStringLiteral("Databank"), path);
+    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, "Databank", path);
 }
 
 } // namespace
@@ -45,7 +45,7 @@ void registerDatabase(const QString& path) {
 TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     TestMachine m;
     Start start;
-    const QString path = m.systemDrive() + QStringLiteral("/jobs.mdb");
+    const QString path = m.systemDrive() + "/jobs.mdb";
     start.prompter.files.push_back(path);
     start.prompter.answers.push_back(true); // "Neu erstellen ?"
     // Started from a shell in another folder: updates still go where the program lives.
@@ -58,14 +58,14 @@ TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     EXPECT_EQ(start.welcomes, 1);
     ASSERT_GE(start.prompter.shown.size(), 2u);
     EXPECT_EQ(start.prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::FileDialog);
-    EXPECT_EQ(start.prompter.shown[0].text, QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;"));
+    EXPECT_EQ(start.prompter.shown[0].text, "Datenbank-Datei (*.mdb)|*.mdb;");
     EXPECT_EQ(start.prompter.shown[0].title, m.systemDrive()); // the initial folder
     EXPECT_EQ(start.prompter.shown[1].text,
-              QStringLiteral("Die Datenbank kann nun erstellt werden !\rNeu erstellen ?"));
+              "Die Datenbank kann nun erstellt werden !\rNeu erstellen ?");
     EXPECT_TRUE(start.state.newDatabase);
     EXPECT_EQ(start.state.databasePath, path);
     EXPECT_TRUE(jobdb::versionMatches(path));
-    EXPECT_EQ(start.writer.writes.last(), QStringLiteral("Databank=") + path);
+    EXPECT_EQ(start.writer.writes.last(), "Databank=" + path);
     EXPECT_EQ(start.state.clientDataFolder, m.clientDataFolder());
 }
 
@@ -83,7 +83,7 @@ TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
 
 TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     TestMachine m;
-    const QString path = m.path(QStringLiteral("jobs.mdb"));
+    const QString path = m.path("jobs.mdb");
     ScriptedPrompter quiet;
     ASSERT_TRUE(jobdb::createAllTables(path, quiet));
     registerDatabase(path);
@@ -98,8 +98,8 @@ TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
 
 TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenOne) {
     TestMachine m;
-    const QString missing = m.path(QStringLiteral("gone.mdb"));
-    const QString existing = m.path(QStringLiteral("other.mdb"));
+    const QString missing = m.path("gone.mdb");
+    const QString existing = m.path("other.mdb");
     ScriptedPrompter quiet;
     ASSERT_TRUE(jobdb::createAllTables(existing, quiet));
     registerDatabase(missing);
@@ -110,38 +110,36 @@ TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenO
     EXPECT_EQ(start.state.databasePath, existing);
     EXPECT_FALSE(start.state.newDatabase);
     EXPECT_FALSE(QFile::exists(missing));
-    EXPECT_EQ(start.writer.writes, (QStringList{QStringLiteral("Databank=") + existing}));
+    EXPECT_EQ(start.writer.writes, (QStringList{"Databank=" + existing}));
 }
 
 TEST(StartupFlow, AnOutdatedDatabaseIsRebuiltAndTheOldOneKept) {
     TestMachine m;
-    const QString path = m.path(QStringLiteral("jobs.mdb"));
+    const QString path = m.path("jobs.mdb");
     ScriptedPrompter quiet;
-    ASSERT_TRUE(jobdb::createAllTables(path, quiet, QStringLiteral("1.0.40")));
+    ASSERT_TRUE(jobdb::createAllTables(path, quiet, "1.0.40"));
     {
         jobdb::Database db(path);
         QSqlQuery q(db.connection());
-        ASSERT_TRUE(q.exec(
-            QStringLiteral("INSERT INTO JobDaten (JobNumber, Projekt) VALUES (7, 'Altbau')")));
+        ASSERT_TRUE(q.exec("INSERT INTO JobDaten (JobNumber, Projekt) VALUES (7, 'Altbau')"));
     }
     registerDatabase(path);
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_TRUE(start.state.databaseUsable);
     EXPECT_TRUE(jobdb::versionMatches(path));
-    EXPECT_TRUE(QFile::exists(path + QStringLiteral(".Sicherung")));
-    EXPECT_FALSE(QFile::exists(path + QStringLiteral("Tmp")));
+    EXPECT_TRUE(QFile::exists(path + ".Sicherung"));
+    EXPECT_FALSE(QFile::exists(path + "Tmp"));
     jobdb::Database db(path);
     QSqlQuery q(db.connection());
-    ASSERT_TRUE(q.exec(QStringLiteral("SELECT Projekt FROM JobDaten WHERE JobNumber = 7")));
+    ASSERT_TRUE(q.exec("SELECT Projekt FROM JobDaten WHERE JobNumber = 7"));
     ASSERT_TRUE(q.next());
-    EXPECT_EQ(q.value(0).toString(), QStringLiteral("Altbau"));
+    EXPECT_EQ(q.value(0).toString(), "Altbau");
 }
 
 TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
     TestMachine m;
-    const QString path =
-        m.writeFile(QStringLiteral("jobs.mdb"), QByteArray("not a database at all"));
+    const QString path = m.writeFile("jobs.mdb", QByteArray("not a database at all"));
     registerDatabase(path);
     Start start;
     ASSERT_TRUE(start.run());
@@ -163,18 +161,17 @@ TEST(StartupFlow, ADatabasePathOf150CharactersCountsAsAFirstStart) {
 // under the number the shop has; a waiting job of another database file stays waiting.
 TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     TestMachine m;
-    const QString path = m.path(QStringLiteral("jobs.mdb"));
+    const QString path = m.path("jobs.mdb");
     ScriptedPrompter quiet;
     ASSERT_TRUE(jobdb::createAllTables(path, quiet));
     registerDatabase(path);
     jobdb::JobRows rows;
     rows.jobNumber = 7;
-    rows.job = {{QStringLiteral("JobNumber"), 7}, {QStringLiteral("Uhrzeit"), "101530"}};
-    rows.files = {{{QStringLiteral("JobNumber"), 7}, {QStringLiteral("Filename"), "plan.pdf"}}};
+    rows.job = {{"JobNumber", 7}, {"Uhrzeit", "101530"}};
+    rows.files = {{{"JobNumber", 7}, {"Filename", "plan.pdf"}}};
     QString error;
     ASSERT_FALSE(jobdb::keepPendingRecord(m.clientDataFolder(), path, rows, &error).isEmpty());
-    ASSERT_FALSE(jobdb::keepPendingRecord(m.clientDataFolder(), m.path(QStringLiteral("other.mdb")),
-                                          rows, &error)
+    ASSERT_FALSE(jobdb::keepPendingRecord(m.clientDataFolder(), m.path("other.mdb"), rows, &error)
                      .isEmpty());
 
     Start start;
@@ -187,8 +184,8 @@ TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
                                           "FROM JobDaten j JOIN FileDaten f USING (JobNumber)")));
         ASSERT_TRUE(q.next());
         EXPECT_EQ(q.value(0).toInt(), 7);
-        EXPECT_EQ(q.value(1).toString(), QStringLiteral("101530"));
-        EXPECT_EQ(q.value(2).toString(), QStringLiteral("plan.pdf"));
+        EXPECT_EQ(q.value(1).toString(), "101530");
+        EXPECT_EQ(q.value(2).toString(), "plan.pdf");
         EXPECT_EQ(q.value(3).toInt(), 1);
         EXPECT_FALSE(q.next());
     }
@@ -199,7 +196,7 @@ TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     ASSERT_TRUE(again.run());
     jobdb::Database db(path);
     QSqlQuery count(db.connection());
-    ASSERT_TRUE(count.exec(QStringLiteral("SELECT count(*) FROM JobDaten")) && count.next());
+    ASSERT_TRUE(count.exec("SELECT count(*) FROM JobDaten") && count.next());
     EXPECT_EQ(count.value(0).toInt(), 1);
     EXPECT_TRUE(again.state.startNotices.isEmpty());
 }

@@ -181,7 +181,7 @@ TEST_F(FileWindowTest, StartFolderWindowStoresFolderThenFlag) {
     QString startFolder = folder;
     QString remember = "No";
     FrmStartOrdner window(writer, startFolder, remember);
-    kestro::test::saveScreenshot(&window, QStringLiteral("frmStartOrdner"));
+    kestro::test::saveScreenshot(&window, "frmStartOrdner");
     auto* text = window.findChild<QLineEdit*>("txtStartOrdner");
     auto* check = window.findChild<QCheckBox*>("chkLastStartOrdner");
     ASSERT_TRUE(text && check);
@@ -221,7 +221,7 @@ TEST_F(FileWindowTest, ListsTheFilesSortedByName) {
         writeBytes(mixed + "/" + QString::fromUtf8(name), 10);
     FrmAddFile window(mixed);
     ASSERT_TRUE(waitFilled(window));
-    kestro::test::saveScreenshot(&window, QStringLiteral("frmAddFile"));
+    kestro::test::saveScreenshot(&window, "frmAddFile");
     QStringList shown;
     const QAbstractItemModel* m = window.fileList()->model();
     for (int r = 0; r < m->rowCount(); ++r)

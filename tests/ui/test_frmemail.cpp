@@ -34,7 +34,7 @@ protected:
     // An own account on `server`, as stored before this window opens.
     static MailAccountSettings ownAccount(const char* server) {
         MailAccountSettings mail;
-        mail.account = QStringLiteral("1");
+        mail.account = "1";
         mail.smtpServer = QString::fromLatin1(server);
         return mail;
     }
@@ -55,7 +55,7 @@ TEST_F(MailWindow, TheBuiltInAccountWhenNoOwnServerIsSet) {
     MailAccountSettings mail;
     mail.account.clear(); // never written
     FrmEMail window(config, writer, mail);
-    test::saveScreenshot(&window, QStringLiteral("frmEMail"));
+    test::saveScreenshot(&window, "frmEMail");
     EXPECT_EQ(box(window, "txtPassword")->echoMode(), QLineEdit::Password);
     EXPECT_FALSE(check(window, "chkbEMail")->isChecked());
     EXPECT_FALSE(find<QGroupBox>(window, "fraOptional")->isEnabled());
@@ -68,17 +68,17 @@ TEST_F(MailWindow, TheBuiltInAccountWhenNoOwnServerIsSet) {
     clickOk(window);
     EXPECT_EQ(writer.writes, (QStringList{"KontoEM=0", "PopServer=", "SMTPServer=", "From=",
                                           "Username=", "PW=", "PopLogin=0", "GLogin=0"}));
-    EXPECT_EQ(mail.account, QStringLiteral("0"));
+    EXPECT_EQ(mail.account, "0");
     EXPECT_EQ(mail.smtpServer, config.smtpServer);
     EXPECT_EQ(window.result(), QDialog::Accepted);
 }
 
 TEST_F(MailWindow, AnOwnAccountIsShownEnabledAndStoredInOrder) {
     MailAccountSettings mail = ownAccount("mail.kunde.example:587");
-    mail.popServer = QStringLiteral("pop.kunde.example");
-    mail.from = QStringLiteral("büro@kunde.example");
-    mail.username = QStringLiteral("buero");
-    mail.password = QStringLiteral("geheim");
+    mail.popServer = "pop.kunde.example";
+    mail.from = "büro@kunde.example";
+    mail.username = "buero";
+    mail.password = "geheim";
     mail.smtpLogin = true;
     FrmEMail window(config, writer, mail);
     EXPECT_TRUE(check(window, "chkbEMail")->isChecked());
@@ -87,14 +87,14 @@ TEST_F(MailWindow, AnOwnAccountIsShownEnabledAndStoredInOrder) {
     EXPECT_TRUE(check(window, "ckLogin")->isChecked());
     EXPECT_EQ(box(window, "txtServer")->text(), mail.smtpServer);
 
-    box(window, "txtPassword")->setText(QStringLiteral("neu"));
+    box(window, "txtPassword")->setText("neu");
     QTest::mouseClick(check(window, "ckPopLogin"), Qt::LeftButton);
     clickOk(window);
     EXPECT_EQ(writer.writes,
               (QStringList{"KontoEM=1", "PopServer=pop.kunde.example",
                            "SMTPServer=mail.kunde.example:587", "From=büro@kunde.example",
                            "Username=buero", "PW=neu", "PopLogin=1", "GLogin=1"}));
-    EXPECT_EQ(mail.password, QStringLiteral("neu"));
+    EXPECT_EQ(mail.password, "neu");
     EXPECT_TRUE(mail.popLogin);
 }
 
@@ -123,12 +123,12 @@ TEST_F(MailWindow, TheCheckBoxesEnableTheirBoxesAndKeepTheirContents) {
 
     // Own account chosen but the server emptied: the built-in values fill in.
     box(window, "txtServer")->clear();
-    box(window, "txtFrom")->setText(QStringLiteral("eigen@kunde.example"));
+    box(window, "txtFrom")->setText("eigen@kunde.example");
     clickOk(window);
     EXPECT_EQ(writer.writes.mid(0, 4),
               (QStringList{"KontoEM=1", "PopServer=", "SMTPServer=", "From="}));
     EXPECT_EQ(mail.from, config.from);
-    EXPECT_EQ(mail.account, QStringLiteral("1"));
+    EXPECT_EQ(mail.account, "1");
 }
 
 // TLS on connect: shown as the stored choice, or, where none was stored yet, as the port
@@ -151,15 +151,15 @@ TEST_F(MailWindow, TlsOnConnectFollowsPort465AndIsStored) {
     MailAccountSettings mail = ownAccount("mail.kunde.example");
     FrmEMail window(config, writer, mail);
     window.show();
-    test::saveScreenshot(&window, QStringLiteral("frmEMail-own"));
+    test::saveScreenshot(&window, "frmEMail-own");
     QCheckBox* tls = check(window, "ckTlsOnConnect");
     EXPECT_FALSE(tls->isChecked());
-    typeAtServerEnd(window, QStringLiteral(":465"));
+    typeAtServerEnd(window, ":465");
     EXPECT_TRUE(tls->isChecked());
     clickOk(window);
     EXPECT_TRUE(writer.writes.contains("SMTPTLS=1"));
     EXPECT_EQ(mail.tlsOnConnect, std::optional<bool>(true));
-    EXPECT_TRUE(config.settingNames.contains(QStringLiteral("SMTPTLS")));
+    EXPECT_TRUE(config.settingNames.contains("SMTPTLS"));
 }
 
 // The worker types port 465, sees it is wrong and corrects it to 587 (STARTTLS): the box
@@ -169,11 +169,11 @@ TEST_F(MailWindow, CorrectingPort465ToAnotherUnticksWhatTypingTicked) {
     MailAccountSettings mail = ownAccount("mail.kunde.example");
     FrmEMail window(config, writer, mail);
     window.show();
-    typeAtServerEnd(window, QStringLiteral(":465"));
+    typeAtServerEnd(window, ":465");
     ASSERT_TRUE(check(window, "ckTlsOnConnect")->isChecked());
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(box(window, "txtServer"), Qt::Key_Backspace);
-    QTest::keyClicks(box(window, "txtServer"), QStringLiteral("587"));
+    QTest::keyClicks(box(window, "txtServer"), "587");
     EXPECT_FALSE(check(window, "ckTlsOnConnect")->isChecked());
     clickOk(window);
     EXPECT_FALSE(writer.writes.contains("SMTPTLS=1"));
@@ -196,10 +196,10 @@ TEST_F(MailWindow, ClosingWithoutOkChangesNothing) {
     FrmEMail window(config, writer, mail);
     window.show();
     QTest::mouseClick(check(window, "chkbEMail"), Qt::LeftButton);
-    box(window, "txtServer")->setText(QStringLiteral("anders.example"));
+    box(window, "txtServer")->setText("anders.example");
     window.reject();
     EXPECT_TRUE(writer.writes.isEmpty());
-    EXPECT_EQ(mail.account, QStringLiteral("0"));
+    EXPECT_EQ(mail.account, "0");
     EXPECT_TRUE(mail.smtpServer.isEmpty());
 }
 

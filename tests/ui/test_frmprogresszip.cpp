@@ -58,7 +58,7 @@ qint32 packWithWindow(cZip& packer, FrmProgressZip& window) {
 // (centred), lowered when it closes.
 TEST(FrmProgressZip, ShowsCentredAndRaisesTheReadyFlag) {
     FrmProgressZip window;
-    kestro::test::saveScreenshot(&window, QStringLiteral("frmProgressZip"));
+    kestro::test::saveScreenshot(&window, "frmProgressZip");
 
     QSignalSpy ready(&window, &FrmProgressZip::readyChanged);
     EXPECT_FALSE(window.isReady());
@@ -80,12 +80,12 @@ TEST(FrmProgressZip, ShowsCentredAndRaisesTheReadyFlag) {
 TEST(FrmProgressZip, BarFollowsTheRunToTheEnd) {
     QTemporaryDir dir;
     cZip packer;
-    packer.setZipFile(dir.filePath(QStringLiteral("job.zip")));
+    packer.setZipFile(dir.filePath("job.zip"));
     for (const QString& f : writeJob(dir, 3, 1 << 20))
         packer.AddFileSpec(f);
     FrmProgressZip window;
     window.show();
-    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    auto* bar = window.findChild<QProgressBar*>("ProgressBar1");
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->value(), 0);
     EXPECT_EQ(packWithWindow(packer, window), 0);
@@ -95,13 +95,13 @@ TEST(FrmProgressZip, BarFollowsTheRunToTheEnd) {
 TEST(FrmProgressZip, AbortButtonStopsThePackingAndNoArchiveIsLeft) {
     QTemporaryDir dir;
     cZip packer;
-    const QString archive = dir.filePath(QStringLiteral("job.zip"));
+    const QString archive = dir.filePath("job.zip");
     packer.setZipFile(archive);
     for (const QString& f : writeJob(dir, 8, 2 << 20))
         packer.AddFileSpec(f);
     FrmProgressZip window;
     window.show();
-    auto* button = window.findChild<QPushButton*>(QStringLiteral("cmdAbort"));
+    auto* button = window.findChild<QPushButton*>("cmdAbort");
     ASSERT_NE(button, nullptr);
     // The worker clicks as soon as the bar moves.
     QObject::connect(&packer, &cZip::BytesPacked, button, [button](qint64 done, qint64 total) {
@@ -110,5 +110,5 @@ TEST(FrmProgressZip, AbortButtonStopsThePackingAndNoArchiveIsLeft) {
     });
     EXPECT_EQ(packWithWindow(packer, window), kestro::zip::ZE_ABORT);
     EXPECT_FALSE(QFile::exists(archive));
-    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("job.zip*")}, QDir::Files), QStringList());
+    EXPECT_EQ(QDir(dir.path()).entryList({"job.zip*"}, QDir::Files), QStringList());
 }

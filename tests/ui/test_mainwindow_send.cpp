@@ -147,11 +147,11 @@ protected:
         ASSERT_EQ(c->currentText(), text) << box;
     }
     void chooseFileSettings() {
-        choose("cboAnzahl", QStringLiteral("2"));
-        choose("cboColor", QStringLiteral("schwarz/weiß"));
-        choose("cboArbeit1", QStringLiteral("heften"));
-        choose("cboArbeit2", QStringLiteral("falten"));
-        choose("cboArbeit3", QStringLiteral("keine"));
+        choose("cboAnzahl", "2");
+        choose("cboColor", "schwarz/weiß");
+        choose("cboArbeit1", "heften");
+        choose("cboArbeit2", "falten");
+        choose("cboArbeit3", "keine");
     }
     // The worker picks the settings, selects every row and presses Anwenden.
     void applySettingsToAllRows() {
@@ -204,25 +204,21 @@ protected:
             QWidget* editor = QApplication::activeModalWidget();
             ASSERT_NE(editor, nullptr);
             work(*editor);
-            editor->findChild<QPushButton*>(QStringLiteral("cmdClose"))->click();
+            editor->findChild<QPushButton*>("cmdClose")->click();
         });
         child<QAction>("mnuProjekt")->trigger();
     }
     // A job of one real file and, optionally, one that has gone from the disk.
     void composeJob(bool withMissingFile) {
-        const QString file =
-            ws.machine.writeFile(QStringLiteral("x/plan.pdf"), QByteArray(200000, 'p'));
-        QList<compose::NewFile> files{{QStringLiteral("plan.pdf"), file}};
+        const QString file = ws.machine.writeFile("x/plan.pdf", QByteArray(200000, 'p'));
+        QList<compose::NewFile> files{{"plan.pdf", file}};
         if (withMissingFile)
-            files.append(
-                {QStringLiteral("fehlt.pdf"), ws.machine.path(QStringLiteral("x/fehlt.pdf"))});
+            files.append({"fehlt.pdf", ws.machine.path("x/fehlt.pdf")});
         window->jobPanel()->model().appendFiles(files);
         QList<int> rows;
         for (int r = 0; r < files.size(); ++r)
             rows << r;
-        window->jobPanel()->model().apply(rows, {QStringLiteral("2"), QStringLiteral("farbig"),
-                                                 QStringLiteral("heften"), QStringLiteral("falten"),
-                                                 QStringLiteral("keine")});
+        window->jobPanel()->model().apply(rows, {"2", "farbig", "heften", "falten", "keine"});
     }
     qint64 recordedJobs() { return dbtest::rowCount(ws.databasePath, "JobDaten"); }
 
@@ -239,15 +235,14 @@ protected:
 
 TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
     EXPECT_EQ(state.ftp.server, ws.value("ftpServer"));
-    EXPECT_GT(window->findChild<QComboBox*>(QStringLiteral("cboColor"))->count(), 0);
+    EXPECT_GT(window->findChild<QComboBox*>("cboColor")->count(), 0);
 
-    const QString a = ws.machine.writeFile(QStringLiteral("eg/plan.pdf"), "%PDF erdgeschoss");
-    const QString b = ws.machine.writeFile(QStringLiteral("og/plan.pdf"), "%PDF obergeschoss");
+    const QString a = ws.machine.writeFile("eg/plan.pdf", "%PDF erdgeschoss");
+    const QString b = ws.machine.writeFile("og/plan.pdf", "%PDF obergeschoss");
     compose::FileListModel& model = window->jobPanel()->model();
-    model.appendFiles({{QStringLiteral("plan.pdf"), a}, {QStringLiteral("plan.pdf"), b}});
-    model.apply({0, 1}, {QStringLiteral("2"), QStringLiteral("farbig"), QStringLiteral("heften"),
-                         QStringLiteral("keine"), QStringLiteral("keine")});
-    QTest::keyClicks(child<QLineEdit>("txtBemerk"), QStringLiteral("bitte heften"));
+    model.appendFiles({{"plan.pdf", a}, {"plan.pdf", b}});
+    model.apply({0, 1}, {"2", "farbig", "heften", "keine", "keine"});
+    QTest::keyClicks(child<QLineEdit>("txtBemerk"), "bitte heften");
     QStringList captions;
     QObject::connect(window.get(), &QWidget::windowTitleChanged,
                      [&](const QString& title) { captions << title; });
@@ -258,21 +253,19 @@ TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
 
     const QStringList uploaded = ws.uploadedFiles();
     ASSERT_EQ(uploaded.size(), 1);
-    EXPECT_TRUE(uploaded[0].endsWith(QStringLiteral(".zip")));
+    EXPECT_TRUE(uploaded[0].endsWith(".zip"));
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
     EXPECT_EQ(ws.mails().size(), 1);
     EXPECT_FALSE(button("cmdFTPAbort")->isEnabled());
     // The delivered job leaves the window with its remarks.
     EXPECT_EQ(window->jobPanel()->snapshot().remarks, QString());
     // While the archive went up the title named it; afterwards the program's name again.
-    EXPECT_EQ(captions, QStringList({QStringLiteral("Uploading ") + uploaded[0],
-                                     QStringLiteral("KestroFTP-Client")}));
+    EXPECT_EQ(captions, QStringList({"Uploading " + uploaded[0], "KestroFTP-Client"}));
     // The transfer's texts are in the status box, once each; the status list has the
     // mail's lines and none of the transfer's.
     const QStringList box = statusBoxLines();
-    EXPECT_EQ(box.count(QStringLiteral("Info: compressed ...")), 1) << box.join('|').toStdString();
-    EXPECT_EQ(box.count(QStringLiteral("Uploading ") + uploaded[0] + QStringLiteral(" completed.")),
-              1);
+    EXPECT_EQ(box.count("Info: compressed ..."), 1) << box.join('|').toStdString();
+    EXPECT_EQ(box.count("Uploading " + uploaded[0] + " completed."), 1);
     const QStringList list = statusListLines();
     EXPECT_FALSE(list.isEmpty());
     for (const QString& line : list)
@@ -286,7 +279,7 @@ TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
 TEST_F(MainWindowSend, AnEmptyJobIsRefusedWithTheMessage) {
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000));
-    EXPECT_EQ(prompter.shown.back().text, QStringLiteral("keine Daten zum versenden vorhanden !"));
+    EXPECT_EQ(prompter.shown.back().text, "keine Daten zum versenden vorhanden !");
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
 }
 
@@ -318,7 +311,7 @@ TEST_F(MainWindowSend, AJobTheDatabaseRefusesIsAnnouncedAndRecordedByTheNextSend
 
 // The shop's logo stands beside the job, as the shop drew it.
 TEST_F(MainWindowSend, ShowsTheShopsLogo) {
-    test::saveScreenshot(window.get(), QStringLiteral("frmMain"));
+    test::saveScreenshot(window.get(), "frmMain");
     const QPixmap logo = child<QLabel>("Picture1")->pixmap();
     ASSERT_FALSE(logo.isNull());
     const QImage image = logo.toImage();
@@ -333,34 +326,33 @@ TEST_F(MainWindowSend, ShowsTheShopsLogo) {
 TEST_F(MainWindowSend, TheStatusBoxKeepsEverySend) {
     for (int round = 0; round < 2; ++round) {
         const QString file = ws.machine.writeFile(QStringLiteral("r%1/a.pdf").arg(round), "%PDF");
-        window->jobPanel()->model().appendFiles({{QStringLiteral("a.pdf"), file}});
+        window->jobPanel()->model().appendFiles({{"a.pdf", file}});
         applySettingsToAllRows();
         ASSERT_TRUE(sendAndWait());
     }
-    EXPECT_EQ(statusBoxLines().count(QStringLiteral("Info: compressed ...")), 2);
-    EXPECT_EQ(statusBoxLines().filter(QStringLiteral("übermittelt")).size(), 2);
+    EXPECT_EQ(statusBoxLines().count("Info: compressed ..."), 2);
+    EXPECT_EQ(statusBoxLines().filter("übermittelt").size(), 2);
 }
 
 // The colour and processing steps the worker picked survive the catalogue refresh of a
 // refused send, so that Anwenden afterwards writes them and not empty cells.
 TEST_F(MainWindowSend, PicksSurviveAnIncompleteJob) {
-    const QString file = ws.machine.writeFile(QStringLiteral("x/plan.pdf"), "%PDF");
-    window->jobPanel()->model().appendFiles({{QStringLiteral("plan.pdf"), file}});
+    const QString file = ws.machine.writeFile("x/plan.pdf", "%PDF");
+    window->jobPanel()->model().appendFiles({{"plan.pdf", file}});
     chooseFileSettings();
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000));
-    EXPECT_EQ(prompter.shown.back().text,
-              QStringLiteral("Auftrag noch nicht vollständig ausgefüllt !"));
+    EXPECT_EQ(prompter.shown.back().text, "Auftrag noch nicht vollständig ausgefüllt !");
     ASSERT_TRUE(waitFor([&] { return button("cmdFTPSend")->isEnabled(); }, 30000));
 
     child<QTreeView>("ListView1")->selectAll();
     button("cmdAnwenden")->click();
     const compose::FileRow row = window->jobPanel()->snapshot().files.at(0);
-    EXPECT_EQ(row.copies, QStringLiteral("2"));
-    EXPECT_EQ(row.color, QStringLiteral("schwarz/weiß"));
-    EXPECT_EQ(row.step1, QStringLiteral("heften"));
-    EXPECT_EQ(row.step2, QStringLiteral("falten"));
-    EXPECT_EQ(row.step3, QStringLiteral("keine"));
+    EXPECT_EQ(row.copies, "2");
+    EXPECT_EQ(row.color, "schwarz/weiß");
+    EXPECT_EQ(row.step1, "heften");
+    EXPECT_EQ(row.step2, "falten");
+    EXPECT_EQ(row.step3, "keine");
 }
 
 // Closing the project or delivery-address editor reloads its list and keeps the choice.
@@ -381,7 +373,7 @@ TEST_F(MainWindowSend, ClosingAnEditorKeepsTheChosenEntry) {
         // The worker opens the editor from the menu and closes it.
         QTimer::singleShot(200, [] {
             if (QWidget* editorWindow = QApplication::activeModalWidget())
-                if (auto* close = editorWindow->findChild<QPushButton*>(QStringLiteral("cmdClose")))
+                if (auto* close = editorWindow->findChild<QPushButton*>("cmdClose"))
                     close->click();
         });
         window->findChild<QAction*>(QString::fromLatin1(c.menu))->trigger();
@@ -393,8 +385,8 @@ TEST_F(MainWindowSend, ClosingAnEditorKeepsTheChosenEntry) {
 // The file list's columns show their values whole, the file name takes the spare width
 // and the header reaches the list's right edge.
 TEST_F(MainWindowSend, FileListColumnsFitWhatTheyShow) {
-    const QString file = ws.machine.writeFile(QStringLiteral("x/plan.pdf"), "%PDF");
-    window->jobPanel()->model().appendFiles({{QStringLiteral("plan.pdf"), file}});
+    const QString file = ws.machine.writeFile("x/plan.pdf", "%PDF");
+    window->jobPanel()->model().appendFiles({{"plan.pdf", file}});
     applySettingsToAllRows();
     QTest::qWait(50);
     test::expectFileColumnsFit(child<QTreeView>("ListView1"));
@@ -407,14 +399,13 @@ TEST_F(MainWindowSend, ACorrectedProjectNameKeepsTheProjectChosen) {
     addRecords({"Neubau", "Umbau"});
     auto* box = child<QComboBox>("cboProjekt");
     box->setCurrentIndex(1);
-    ASSERT_EQ(box->currentText(), QStringLiteral("2 | Umbau"));
+    ASSERT_EQ(box->currentText(), "2 | Umbau");
     inProjectEditor([](QWidget& editor) {
-        editor.findChild<QScrollBar*>(QStringLiteral("HScroll1"))->setValue(2);
-        editor.findChild<QLineEdit*>(QStringLiteral("txtName1"))
-            ->setText(QStringLiteral("Umbau Nord"));
-        editor.findChild<QPushButton*>(QStringLiteral("cmdSave"))->click();
+        editor.findChild<QScrollBar*>("HScroll1")->setValue(2);
+        editor.findChild<QLineEdit*>("txtName1")->setText("Umbau Nord");
+        editor.findChild<QPushButton*>("cmdSave")->click();
     });
-    EXPECT_EQ(window->jobPanel()->snapshot().project, QStringLiteral("2 | Umbau Nord"));
+    EXPECT_EQ(window->jobPanel()->snapshot().project, "2 | Umbau Nord");
 }
 
 // What the worker typed into the project box after picking an entry is the worker's and
@@ -425,10 +416,10 @@ TEST_F(MainWindowSend, TextTypedAfterAPickSurvivesTheListReload) {
     box->setCurrentIndex(0);
     box->lineEdit()->setFocus();
     box->lineEdit()->end(false);
-    QTest::keyClicks(box->lineEdit(), QStringLiteral(" Ost"));
-    ASSERT_EQ(box->currentText(), QStringLiteral("1 | Neubau Ost"));
+    QTest::keyClicks(box->lineEdit(), " Ost");
+    ASSERT_EQ(box->currentText(), "1 | Neubau Ost");
     inProjectEditor([](QWidget&) {});
-    EXPECT_EQ(window->jobPanel()->snapshot().project, QStringLiteral("1 | Neubau Ost"));
+    EXPECT_EQ(window->jobPanel()->snapshot().project, "1 | Neubau Ost");
 }
 
 // On a 1366 x 768 laptop screen the window, with its title bar, stays above a task bar,
@@ -446,10 +437,10 @@ TEST_F(MainWindowSend, FitsALaptopScreenAndTheTimeListOpensAtTheChoice) {
     EXPECT_GE(window->height(), window->minimumSizeHint().height());
 
     auto* time = child<QComboBox>("cboTime");
-    choose("cboTime", QStringLiteral("14 : 30"));
+    choose("cboTime", "14 : 30");
     time->showPopup();
     QTest::qWait(50);
-    test::saveScreenshot(time->view()->window(), QStringLiteral("frmMain-cboTime"));
+    test::saveScreenshot(time->view()->window(), "frmMain-cboTime");
     QAbstractItemView* view = time->view();
     const int rowHeight = view->sizeHintForRow(0);
     EXPECT_LE(view->height(), rowHeight * 17 + 8);
@@ -463,8 +454,8 @@ TEST_F(MainWindowSend, ClosingWhilePackingTouchesNothingFreed) {
     QByteArray noise(48 * 1024 * 1024, Qt::Uninitialized);
     QRandomGenerator generator(11);
     generator.fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
-    const QString big = ws.machine.writeFile(QStringLiteral("x/gross.tif"), noise);
-    window->jobPanel()->model().appendFiles({{QStringLiteral("gross.tif"), big}});
+    const QString big = ws.machine.writeFile("x/gross.tif", noise);
+    window->jobPanel()->model().appendFiles({{"gross.tif", big}});
     applySettingsToAllRows();
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
     auto* packing = window->findChild<ui::FrmProgressZip*>();
@@ -481,14 +472,12 @@ TEST_F(MainWindowSend, ClosingWhilePackingTouchesNothingFreed) {
 TEST(ClientProcess, SigtermEndsItWhileTheMailslotBoxWaits) {
     SendWorkstation ws;
     ASSERT_TRUE(ws.start()) << ws.problem().toStdString();
-    ws.machine.writeFile(QStringLiteral("shop/web/AutoUpdate/Version/KestroFTP-Client.txt"),
-                         "9.0.0\n");
-    const QJsonObject registry{{QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
-                                QJsonObject{{QStringLiteral("Databank"), ws.databasePath},
-                                            {QStringLiteral("valFolderDir"), QStringLiteral("Yes")},
-                                            {QStringLiteral("FolderDir"), ws.machine.root()}}}};
-    ws.machine.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"),
-                         QJsonDocument(registry).toJson());
+    ws.machine.writeFile("shop/web/AutoUpdate/Version/KestroFTP-Client.txt", "9.0.0\n");
+    const QJsonObject registry{
+        {"Software\\Varnholt\\KestroFTP\\Client", QJsonObject{{"Databank", ws.databasePath},
+                                                              {"valFolderDir", "Yes"},
+                                                              {"FolderDir", ws.machine.root()}}}};
+    ws.machine.writeFile("registry/HKEY_LOCAL_MACHINE.json", QJsonDocument(registry).toJson());
     QProcess client;
     client.setProcessChannelMode(QProcess::MergedChannels);
     client.start(QStringLiteral(KESTRO_CLIENT_PATH), {});
@@ -514,7 +503,7 @@ TEST(ClientProcess, SigtermEndsItWhileTheMailslotBoxWaits) {
 TEST_F(MainWindowSend, TheWindowStaysResponsiveWhileAnotherWorkstationHoldsTheDatabase) {
     jobdb::JobRows waiting;
     waiting.jobNumber = 1;
-    waiting.job = {{QStringLiteral("JobNumber"), 1}, {QStringLiteral("Uhrzeit"), "101530"}};
+    waiting.job = {{"JobNumber", 1}, {"Uhrzeit", "101530"}};
     QString error;
     ASSERT_FALSE(
         jobdb::keepPendingRecord(ws.machine.clientDataFolder(), ws.databasePath, waiting, &error)
@@ -524,8 +513,8 @@ TEST_F(MainWindowSend, TheWindowStaysResponsiveWhileAnotherWorkstationHoldsTheDa
 
     // The other workstation: a process that holds the write lock for four seconds.
     QProcess other;
-    other.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral("-c"),
+    other.start("/usr/bin/python3",
+                {"-c",
                  QStringLiteral("import sqlite3, sys, time\n"
                                 "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
                                 "c.execute('BEGIN IMMEDIATE')\n"
@@ -552,7 +541,7 @@ TEST_F(MainWindowSend, EndingTheProgramWhileTheCountsBoxWaitsStopsTheSend) {
     composeJob(true);
     bool closed = false;
     prompter.onMessage = [&](const QString& text) {
-        if (text.contains(QStringLiteral("Zipped files"))) {
+        if (text.contains("Zipped files")) {
             window->close();
             closed = true;
         }
@@ -571,15 +560,14 @@ TEST_F(MainWindowSend, EndingTheProgramWhileTheCountsBoxWaitsStopsTheSend) {
 TEST_F(MainWindowSend, ClosingDuringTheUploadLeavesNoArchiveBehind) {
     SilentServer hangingFtp;
     // The shop's targets list names the hanging server with the shop's own catalogue.
-    ws.machine.writeFile(QStringLiteral("shop/web/DevorOrava/FTP-Targets.txt"),
+    ws.machine.writeFile("shop/web/DevorOrava/FTP-Targets.txt",
                          QStringLiteral("%1, %2/shop/Katalog.INI\r\n")
                              .arg(hangingFtp.address(), ws.value("webServer"))
                              .toUtf8());
     state.ftp.server = hangingFtp.address();
     composeJob(false);
     child<QPushButton>("cmdFTPSend")->click();
-    ASSERT_TRUE(waitFor(
-        [&] { return window->windowTitle().startsWith(QStringLiteral("Uploading")); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return window->windowTitle().startsWith("Uploading"); }, 30000));
     QTest::qWait(300);
     window->close();
     window.reset(); // the program's end, as after the event loop returned
@@ -628,9 +616,8 @@ TEST_F(MainWindowSend, ClosingWhileTheMailIsOnItsWayStillTellsTheShop) {
     const QString shopSmtp = ws.value("smtpServer");
     const qsizetype colon = shopSmtp.lastIndexOf(QLatin1Char(':'));
     test::PeerProcess relay;
-    ASSERT_TRUE(relay.start(QStringLiteral("/usr/bin/python3"),
-                            {QStringLiteral("-c"), QString::fromLatin1(kSlowRelay),
-                             shopSmtp.left(colon), shopSmtp.mid(colon + 1)}));
+    ASSERT_TRUE(relay.start("/usr/bin/python3", {"-c", QString::fromLatin1(kSlowRelay),
+                                                 shopSmtp.left(colon), shopSmtp.mid(colon + 1)}));
     config.smtpServer = QStringLiteral("127.0.0.1:%1").arg(relay.port());
     composeJob(false);
     child<QPushButton>("cmdFTPSend")->click();
@@ -653,13 +640,12 @@ namespace {
 class CertificateQuestion : public MainWindowSend {
 protected:
     void SetUp() override {
-        const QString pem = ws.machine.path(QStringLiteral("shop.pem"));
+        const QString pem = ws.machine.path("shop.pem");
         fingerprint = test::makeSelfSignedCertificate(pem);
         ASSERT_FALSE(fingerprint.isEmpty());
         state.ftp.encryption = startup::FtpEncryption::Required;
-        startWorkstation({QStringLiteral("--ftp-tls"), pem});
-        prompter.realChoices =
-            std::make_unique<gui::QtPrompter>(QStringLiteral("KestroClient"), window.get());
+        startWorkstation({"--ftp-tls", pem});
+        prompter.realChoices = std::make_unique<gui::QtPrompter>("KestroClient", window.get());
     }
     // Sends the composed job and answers the certificate question with `answer`, as the
     // worker clicks it; the box's texts as they were shown.
@@ -677,8 +663,8 @@ protected:
             for (QAbstractButton* b : box->buttons())
                 buttons << b->text();
             EXPECT_EQ(buttons.size(), 2);
-            EXPECT_TRUE(buttons.contains(QStringLiteral("Zertifikat vertrauen")));
-            EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("Abbrechen"));
+            EXPECT_TRUE(buttons.contains("Zertifikat vertrauen"));
+            EXPECT_EQ(box->defaultButton()->text(), "Abbrechen");
             for (QAbstractButton* b : box->buttons())
                 if (b->text() == answer)
                     QTest::mouseClick(b, Qt::LeftButton);
@@ -691,8 +677,8 @@ protected:
         return shown;
     }
     QString trustFile() const {
-        return QString::fromUtf8(kestro::test::readFile(
-            ws.machine.clientDataFolder() + QStringLiteral("/trusted-certificates.txt")));
+        return QString::fromUtf8(
+            kestro::test::readFile(ws.machine.clientDataFolder() + "/trusted-certificates.txt"));
     }
 
     QString fingerprint;
@@ -702,15 +688,15 @@ protected:
 
 TEST_F(CertificateQuestion, TheWorkerCancelsThenTrustsTheShopsCertificate) {
     composeJob(false);
-    const QString question = sendAndAnswer(QStringLiteral("Abbrechen"), "certificate-question");
+    const QString question = sendAndAnswer("Abbrechen", "certificate-question");
     EXPECT_TRUE(question.contains(fingerprint)) << question.toStdString();
-    EXPECT_TRUE(question.contains(QStringLiteral("CN=druckerei.test,O=Druckerei Ärmel")));
+    EXPECT_TRUE(question.contains("CN=druckerei.test,O=Druckerei Ärmel"));
     EXPECT_FALSE(trustFile().contains(fingerprint));
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
     EXPECT_EQ(window->jobPanel()->model().rowCount(), 1);
     EXPECT_EQ(recordedJobs(), 0);
 
-    sendAndAnswer(QStringLiteral("Zertifikat vertrauen"), "certificate-question-2");
+    sendAndAnswer("Zertifikat vertrauen", "certificate-question-2");
     EXPECT_TRUE(trustFile().contains(fingerprint)) << trustFile().toStdString();
     ASSERT_TRUE(waitFor([&] { return window->jobPanel()->model().rowCount() == 0; }, 60000));
     EXPECT_EQ(ws.uploadedFiles().size(), 1);
