@@ -82,7 +82,7 @@ TEST(TargetsLookup, FindsTheLineOfTheServer) {
         {"ftp.p.example:2121  http://port.example/Katalog.INI", "ftp.p.example", "<none>"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(url(c.targets, QString::fromLatin1(c.host)), QString::fromLatin1(c.url))
+        EXPECT_EQ(url(c.targets, QString::fromLatin1(c.host)).toStdString(), c.url)
             << c.host << " in " << c.targets.toStdString();
 }
 

@@ -1,17 +1,16 @@
 #include "client/jobdb/creation.h"
-#include "client/jobdb/database.h"
 #include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/schema.h"
 #include "client/startup/jobdatabaselifecycle.h"
 #include "client/startup/startup.h"
 #include "common/servicemessage.h"
+#include "jobdb/jobdbtestutil.h"
 #include "support/testenv.h"
 
 #include "support/recordingwriter.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QSqlQuery>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +37,15 @@ struct Start {
 
 void registerDatabase(const QString& path) {
     RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, "Databank", path);
+}
+
+// A job database made by `version` and registered as the one to use.
+QString registeredDatabase(TestMachine& m, const QString& version = jobdb::programVersionText()) {
+    const QString path = m.path("jobs.mdb");
+    ScriptedPrompter quiet;
+    EXPECT_TRUE(jobdb::createAllTables(path, quiet, version));
+    registerDatabase(path);
+    return path;
 }
 
 } // namespace
@@ -83,10 +91,7 @@ TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
 
 TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     TestMachine m;
-    const QString path = m.path("jobs.mdb");
-    ScriptedPrompter quiet;
-    ASSERT_TRUE(jobdb::createAllTables(path, quiet));
-    registerDatabase(path);
+    const QString path = registeredDatabase(m);
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_EQ(start.welcomes, 0);
@@ -115,26 +120,16 @@ TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenO
 
 TEST(StartupFlow, AnOutdatedDatabaseIsRebuiltAndTheOldOneKept) {
     TestMachine m;
-    const QString path = m.path("jobs.mdb");
-    ScriptedPrompter quiet;
-    ASSERT_TRUE(jobdb::createAllTables(path, quiet, "1.0.40"));
-    {
-        jobdb::Database db(path);
-        QSqlQuery q(db.connection());
-        ASSERT_TRUE(q.exec("INSERT INTO JobDaten (JobNumber, Projekt) VALUES (7, 'Altbau')"));
-    }
-    registerDatabase(path);
+    const QString path = registeredDatabase(m, "1.0.40");
+    dbtest::execSql(path, "INSERT INTO JobDaten (JobNumber, Projekt) VALUES (7, 'Altbau')");
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_TRUE(start.state.databaseUsable);
     EXPECT_TRUE(jobdb::versionMatches(path));
     EXPECT_TRUE(QFile::exists(path + ".Sicherung"));
     EXPECT_FALSE(QFile::exists(path + "Tmp"));
-    jobdb::Database db(path);
-    QSqlQuery q(db.connection());
-    ASSERT_TRUE(q.exec("SELECT Projekt FROM JobDaten WHERE JobNumber = 7"));
-    ASSERT_TRUE(q.next());
-    EXPECT_EQ(q.value(0).toString(), "Altbau");
+    EXPECT_EQ(dbtest::queryRows(path, "SELECT Projekt FROM JobDaten WHERE JobNumber = 7"),
+              QList<QVariantList>{{"Altbau"}});
 }
 
 TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
@@ -161,10 +156,7 @@ TEST(StartupFlow, ADatabasePathOf150CharactersCountsAsAFirstStart) {
 // under the number the shop has; a waiting job of another database file stays waiting.
 TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     TestMachine m;
-    const QString path = m.path("jobs.mdb");
-    ScriptedPrompter quiet;
-    ASSERT_TRUE(jobdb::createAllTables(path, quiet));
-    registerDatabase(path);
+    const QString path = registeredDatabase(m);
     jobdb::JobRows rows;
     rows.jobNumber = 7;
     rows.job = {{"JobNumber", 7}, {"Uhrzeit", "101530"}};
@@ -177,26 +169,19 @@ TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_EQ(start.state.startNotices, QStringList{jobdb::pendingRecordedText(7)});
-    {
-        jobdb::Database db(path);
-        QSqlQuery q(db.connection());
-        ASSERT_TRUE(q.exec(QStringLiteral("SELECT j.JobNumber, j.Uhrzeit, f.Filename, f.LaufNR "
-                                          "FROM JobDaten j JOIN FileDaten f USING (JobNumber)")));
-        ASSERT_TRUE(q.next());
-        EXPECT_EQ(q.value(0).toInt(), 7);
-        EXPECT_EQ(q.value(1).toString(), "101530");
-        EXPECT_EQ(q.value(2).toString(), "plan.pdf");
-        EXPECT_EQ(q.value(3).toInt(), 1);
-        EXPECT_FALSE(q.next());
-    }
+    const auto recorded = dbtest::queryRows(path, "SELECT j.JobNumber, j.Uhrzeit, f.Filename, "
+                                                  "f.LaufNR FROM JobDaten j JOIN FileDaten f "
+                                                  "USING (JobNumber)");
+    ASSERT_EQ(recorded.size(), 1);
+    EXPECT_EQ(recorded[0][0].toInt(), 7);
+    EXPECT_EQ(recorded[0][1].toString(), "101530");
+    EXPECT_EQ(recorded[0][2].toString(), "plan.pdf");
+    EXPECT_EQ(recorded[0][3].toInt(), 1);
     EXPECT_EQ(QDir(jobdb::pendingRecordsFolder(m.clientDataFolder())).entryList(QDir::Files).size(),
               1);
     // The next start finds nothing left for this database and records nothing twice.
     Start again;
     ASSERT_TRUE(again.run());
-    jobdb::Database db(path);
-    QSqlQuery count(db.connection());
-    ASSERT_TRUE(count.exec("SELECT count(*) FROM JobDaten") && count.next());
-    EXPECT_EQ(count.value(0).toInt(), 1);
+    EXPECT_EQ(dbtest::rowCount(path, "JobDaten"), 1);
     EXPECT_TRUE(again.state.startNotices.isEmpty());
 }

@@ -7,10 +7,10 @@
 
 #include "support/recordingwriter.h"
 #include "support/uitest.h"
+#include "ui/eventwait.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,23 +33,8 @@ void writeBytes(const QString& path, qint64 size) {
     f.write(QByteArray(size, 'x'));
 }
 
-// Runs the event loop until `done` holds; false when it does not within 20 s.
-bool waitUntil(const std::function<bool()>& done) {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(5);
-    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
-
 bool waitFilled(FrmAddFile& window) {
-    return waitUntil([&] { return !window.isFilling(); });
+    return kestro::test::waitUntil([&] { return !window.isFilling(); });
 }
 
 QStringList listedNames(const FrmAddFile& window) {

@@ -1,14 +1,13 @@
 // The job area of the main window, driven as a worker drives it: clicks, keys, choices.
 #include "client/ui/jobpanel.h"
+#include "ui/eventwait.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <gtest/gtest.h>
@@ -149,15 +148,7 @@ TEST_F(JobPanelTest, ShiftClickAndShiftArrowExtendTheSelection) {
     choose("cboAnzahl", "7");
     key(list(), Qt::Key_A, Qt::AltModifier); // "&Anwenden", which clicks a moment later
     const QStringList expected{"7", "7", "", "", ""};
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (column(FileListModel::Copies) == expected)
-            loop.quit();
-    });
-    poll.start(10);
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
+    kestro::test::waitUntil([&] { return column(FileListModel::Copies) == expected; }, 5000);
     EXPECT_EQ(column(FileListModel::Copies), expected);
 }
 

@@ -18,6 +18,7 @@
 #include "support/recordingwriter.h"
 #include "support/selfsigned.h"
 #include "support/uitest.h"
+#include "ui/eventwait.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -56,22 +57,7 @@ public:
     bool send(const QString&) override { return true; }
 };
 
-// Waits until `done` holds, running the event loop; records the longest gap between two
-// turns of the loop, which is how long the window could not react.
-bool waitFor(const std::function<bool()>& done, int timeoutMs, qint64* longestGapMs = nullptr) {
-    QElapsedTimer total, gap;
-    total.start();
-    gap.start();
-    qint64 ignored = 0;
-    qint64& longest = longestGapMs ? *longestGapMs : ignored;
-    while (!done()) {
-        if (total.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-        longest = std::max(longest, gap.restart() - 5);
-    }
-    return true;
-}
+using kestro::test::waitUntil;
 
 // Message boxes as the tests script them; `onMessage` runs while a box "waits", as a
 // signal or a click elsewhere does while a real box waits for OK.
@@ -168,7 +154,7 @@ protected:
         EXPECT_FALSE(button("cmdFTPSend")->isEnabled());
         if (longestGap)
             *longestGap = click.elapsed();
-        return waitFor(
+        return waitUntil(
             [&] {
                 return window->jobPanel()->model().rowCount() == 0 &&
                        button("cmdFTPSend")->isEnabled();
@@ -198,15 +184,15 @@ protected:
         window->reloadProjects();
         window->reloadDeliveries();
     }
-    // Opens the project editor from the menu; `work` runs in it, then it is closed.
-    void inProjectEditor(const std::function<void(QWidget&)>& work) {
+    // Opens an editor from the menu; `work` runs in it, then it is closed.
+    void inEditor(const std::function<void(QWidget&)>& work, const char* menu = "mnuProjekt") {
         QTimer::singleShot(200, [work] {
             QWidget* editor = QApplication::activeModalWidget();
             ASSERT_NE(editor, nullptr);
             work(*editor);
             editor->findChild<QPushButton*>("cmdClose")->click();
         });
-        child<QAction>("mnuProjekt")->trigger();
+        child<QAction>(menu)->trigger();
     }
     // A job of one real file and, optionally, one that has gone from the disk.
     void composeJob(bool withMissingFile) {
@@ -278,7 +264,7 @@ TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
 
 TEST_F(MainWindowSend, AnEmptyJobIsRefusedWithTheMessage) {
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return !prompter.shown.empty(); }, 30000));
     EXPECT_EQ(prompter.shown.back().text, "keine Daten zum versenden vorhanden !");
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
 }
@@ -341,9 +327,9 @@ TEST_F(MainWindowSend, PicksSurviveAnIncompleteJob) {
     window->jobPanel()->model().appendFiles({{"plan.pdf", file}});
     chooseFileSettings();
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !prompter.shown.empty(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return !prompter.shown.empty(); }, 30000));
     EXPECT_EQ(prompter.shown.back().text, "Auftrag noch nicht vollständig ausgefüllt !");
-    ASSERT_TRUE(waitFor([&] { return button("cmdFTPSend")->isEnabled(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return button("cmdFTPSend")->isEnabled(); }, 30000));
 
     child<QTreeView>("ListView1")->selectAll();
     button("cmdAnwenden")->click();
@@ -370,13 +356,7 @@ TEST_F(MainWindowSend, ClosingAnEditorKeepsTheChosenEntry) {
         ASSERT_EQ(box->count(), 2);
         box->setCurrentIndex(1);
         const QString chosen = box->currentText();
-        // The worker opens the editor from the menu and closes it.
-        QTimer::singleShot(200, [] {
-            if (QWidget* editorWindow = QApplication::activeModalWidget())
-                if (auto* close = editorWindow->findChild<QPushButton*>("cmdClose"))
-                    close->click();
-        });
-        window->findChild<QAction*>(QString::fromLatin1(c.menu))->trigger();
+        inEditor([](QWidget&) {}, c.menu);
         EXPECT_EQ(box->currentText(), chosen) << c.box;
         EXPECT_EQ(box->currentIndex(), 1) << c.box;
     }
@@ -400,7 +380,7 @@ TEST_F(MainWindowSend, ACorrectedProjectNameKeepsTheProjectChosen) {
     auto* box = child<QComboBox>("cboProjekt");
     box->setCurrentIndex(1);
     ASSERT_EQ(box->currentText(), "2 | Umbau");
-    inProjectEditor([](QWidget& editor) {
+    inEditor([](QWidget& editor) {
         editor.findChild<QScrollBar*>("HScroll1")->setValue(2);
         editor.findChild<QLineEdit*>("txtName1")->setText("Umbau Nord");
         editor.findChild<QPushButton*>("cmdSave")->click();
@@ -418,7 +398,7 @@ TEST_F(MainWindowSend, TextTypedAfterAPickSurvivesTheListReload) {
     box->lineEdit()->end(false);
     QTest::keyClicks(box->lineEdit(), " Ost");
     ASSERT_EQ(box->currentText(), "1 | Neubau Ost");
-    inProjectEditor([](QWidget&) {});
+    inEditor([](QWidget&) {});
     EXPECT_EQ(window->jobPanel()->snapshot().project, "1 | Neubau Ost");
 }
 
@@ -460,7 +440,7 @@ TEST_F(MainWindowSend, ClosingWhilePackingTouchesNothingFreed) {
     QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
     auto* packing = window->findChild<ui::FrmProgressZip*>();
     ASSERT_NE(packing, nullptr);
-    ASSERT_TRUE(waitFor([&] { return packing->isVisible(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return packing->isVisible(); }, 30000));
     window.reset();
     QTest::qWait(500);
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
@@ -483,7 +463,7 @@ TEST(ClientProcess, SigtermEndsItWhileTheMailslotBoxWaits) {
     client.start(QStringLiteral(KESTRO_CLIENT_PATH), {});
     ASSERT_TRUE(client.waitForStarted(10000));
     // The window is up once it announced itself in the runtime folder.
-    ASSERT_TRUE(waitFor([&] { return !QDir(ws.machine.runtimeFolder()).isEmpty(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return !QDir(ws.machine.runtimeFolder()).isEmpty(); }, 30000));
     QTest::qWait(1500);
     ASSERT_EQ(client.state(), QProcess::Running) << client.readAll().toStdString();
     ::kill(pid_t(client.processId()), SIGTERM);
@@ -547,8 +527,8 @@ TEST_F(MainWindowSend, EndingTheProgramWhileTheCountsBoxWaitsStopsTheSend) {
         }
     };
     child<QPushButton>("cmdFTPSend")->click();
-    ASSERT_TRUE(waitFor([&] { return closed; }, 30000));
-    waitFor([&] { return child<QPushButton>("cmdFTPSend")->isEnabled(); }, 20000);
+    ASSERT_TRUE(waitUntil([&] { return closed; }, 30000));
+    waitUntil([&] { return child<QPushButton>("cmdFTPSend")->isEnabled(); }, 20000);
     EXPECT_TRUE(ws.uploadedFiles().isEmpty()) << ws.uploadedFiles().join(',').toStdString();
     EXPECT_EQ(recordedJobs(), 0);
     EXPECT_TRUE(ws.mails().isEmpty());
@@ -567,7 +547,7 @@ TEST_F(MainWindowSend, ClosingDuringTheUploadLeavesNoArchiveBehind) {
     state.ftp.server = hangingFtp.address();
     composeJob(false);
     child<QPushButton>("cmdFTPSend")->click();
-    ASSERT_TRUE(waitFor([&] { return window->windowTitle().startsWith("Uploading"); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return window->windowTitle().startsWith("Uploading"); }, 30000));
     QTest::qWait(300);
     window->close();
     window.reset(); // the program's end, as after the event loop returned
@@ -622,12 +602,12 @@ TEST_F(MainWindowSend, ClosingWhileTheMailIsOnItsWayStillTellsTheShop) {
     composeJob(false);
     child<QPushButton>("cmdFTPSend")->click();
     // The job left the window: uploaded and recorded, the mail goes out now.
-    ASSERT_TRUE(waitFor([&] { return window->jobPanel()->model().rowCount() == 0; }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return window->jobPanel()->model().rowCount() == 0; }, 30000));
     QTest::qWait(200);
     ASSERT_TRUE(ws.mails().isEmpty()) << "the relay should still hold the mail";
     window->close();
     window.reset();
-    waitFor([&] { return !ws.mails().isEmpty(); }, 10000);
+    waitUntil([&] { return !ws.mails().isEmpty(); }, 10000);
     EXPECT_EQ(ws.uploadedFiles().size(), 1);
     EXPECT_EQ(recordedJobs(), 1);
     EXPECT_EQ(ws.mails().size(), 1) << "the shop was never told of the delivered job";
@@ -672,7 +652,7 @@ protected:
         poll.start(20);
         QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
         EXPECT_TRUE(
-            waitFor([&] { return !shown.isEmpty() && button("cmdFTPSend")->isEnabled(); }, 60000))
+            waitUntil([&] { return !shown.isEmpty() && button("cmdFTPSend")->isEnabled(); }, 60000))
             << prompter.texts().join(QLatin1Char('|')).toStdString();
         return shown;
     }
@@ -698,7 +678,7 @@ TEST_F(CertificateQuestion, TheWorkerCancelsThenTrustsTheShopsCertificate) {
 
     sendAndAnswer("Zertifikat vertrauen", "certificate-question-2");
     EXPECT_TRUE(trustFile().contains(fingerprint)) << trustFile().toStdString();
-    ASSERT_TRUE(waitFor([&] { return window->jobPanel()->model().rowCount() == 0; }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return window->jobPanel()->model().rowCount() == 0; }, 60000));
     EXPECT_EQ(ws.uploadedFiles().size(), 1);
     EXPECT_EQ(recordedJobs(), 1);
 }
