@@ -287,12 +287,11 @@ TEST_F(MainWindowSend, AJobTheDatabaseRefusesIsAnnouncedAndRecordedByTheNextSend
     dbtest::execSql(ws.databasePath, "DROP TRIGGER voll");
     composeJob(false);
     ASSERT_TRUE(sendAndWait());
-    EXPECT_TRUE(statusListLines().contains("Auftrag 1 wurde in der Datenbank nachgetragen."));
-    EXPECT_EQ(dbtest::queryRows(ws.databasePath, "SELECT group_concat(JobNumber) FROM JobDaten")
-                  .value(0)
-                  .value(0)
-                  .toString(),
-              "1,2");
+    EXPECT_TRUE(statusListLines().contains("Auftrag 1 wurde in der Datenbank nachgetragen."))
+        << statusListLines().join('|').toStdString();
+    const auto numbers =
+        dbtest::queryRows(ws.databasePath, "SELECT group_concat(JobNumber) FROM JobDaten");
+    EXPECT_EQ(numbers.value(0).value(0).toString().toStdString(), "1,2");
 }
 
 // The shop's logo stands beside the job, as the shop drew it.
