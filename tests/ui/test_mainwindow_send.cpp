@@ -1,8 +1,5 @@
-// A job sent from the main window as a worker sends it: the window loads the shop's
-// catalogue, the rows get their settings, FTP-Senden is pressed, and the archive arrives
-// at the print shop while the window stays responsive; afterwards the file list is empty.
-// Also as a careless worker and a hostile world use it: choices edited in the editors
-// behind the window's back, the program ended in the middle of a send.
+// Jobs sent from the main window against a real print shop, as a worker sends them, and as
+// a careless worker and a hostile world use it: editors behind its back, ends mid-send.
 #include "cli/sendworkstation.h"
 #include "client/compose/filelistmodel.h"
 #include "client/jobdb/database.h"
@@ -371,9 +368,7 @@ TEST_F(MainWindowSend, FileListColumnsFitWhatTheyShow) {
     test::expectFileColumnsFit(child<QTreeView>("ListView1"));
 }
 
-// The worker picked project 2 and corrects its name in the project editor: the project
-// is still there under its number, so it stays chosen. Today the box is silently empty
-// and the job goes out without a project.
+// A project renamed in the editor stays chosen: the job must not go out without a project.
 TEST_F(MainWindowSend, ACorrectedProjectNameKeepsTheProjectChosen) {
     addRecords({"Neubau", "Umbau"});
     auto* box = child<QComboBox>("cboProjekt");
@@ -474,11 +469,8 @@ TEST(ClientProcess, SigtermEndsItWhileTheMailslotBoxWaits) {
     EXPECT_EQ(client.exitCode(), 0);
 }
 
-// Another workstation holds the database for a few seconds just as the worker presses
-// FTP-Senden, with one delivered job still waiting to be recorded. Recording the waiting job
-// and reserving the number wait for the lock on the window's thread, so the window cannot
-// even repaint until the other workstation lets go (and up to 10 s for each waiting job and
-// once more for the reservation). The job must still go out, and the window stay alive.
+// Another workstation holds the database as the worker sends, with a delivered job waiting
+// to be recorded: the lock is waited for off the window's thread, and the job still goes out.
 TEST_F(MainWindowSend, TheWindowStaysResponsiveWhileAnotherWorkstationHoldsTheDatabase) {
     jobdb::JobRows waiting;
     waiting.jobNumber = 1;
@@ -512,10 +504,8 @@ TEST_F(MainWindowSend, TheWindowStaysResponsiveWhileAnotherWorkstationHoldsTheDa
     EXPECT_LT(longestGap, 2000);
 }
 
-// The program is ended (SIGTERM at logout, Ctrl+C) while the "1 Zipped files and 1 not"
-// box waits: the send must stop there. Today it goes on after the box and uploads,
-// records and mails the job from a program the worker closed; when the process ends
-// first, the shop may hold an archive that was never recorded or announced.
+// The program ended (logout, Ctrl+C) while the "Zipped files" box waits stops the send there:
+// nothing uploaded, recorded or mailed from a program the worker closed.
 TEST_F(MainWindowSend, EndingTheProgramWhileTheCountsBoxWaitsStopsTheSend) {
     composeJob(true);
     bool closed = false;
@@ -533,9 +523,8 @@ TEST_F(MainWindowSend, EndingTheProgramWhileTheCountsBoxWaitsStopsTheSend) {
     EXPECT_TRUE(ws.mails().isEmpty());
 }
 
-// Closing the window (close box, Datei -> Ende, SIGTERM) while the archive goes up to a
-// server that hangs: the abort button deletes the local archive, closing must as well.
-// Today the whole job's archive stays in the client data folder after every such close.
+// Closing the window while the archive goes up to a hanging server deletes the local
+// archive, as the abort button does.
 TEST_F(MainWindowSend, ClosingDuringTheUploadLeavesNoArchiveBehind) {
     SilentServer hangingFtp;
     // The shop's targets list names the hanging server with the shop's own catalogue.
@@ -588,9 +577,8 @@ while True:
     threading.Thread(target=serve, args=(client,), daemon=True).start()
 )";
 
-// The archive is at the shop and the job recorded; closing the window while the
-// notification mail is on its way must not swallow the mail (the abort button is off by
-// then). Today the close aborts it: the shop holds a job nobody announced.
+// Closing the window while the notification is on its way still sends it: the shop must
+// never hold a delivered, recorded job nobody announced.
 TEST_F(MainWindowSend, ClosingWhileTheMailIsOnItsWayStillTellsTheShop) {
     const QString shopSmtp = ws.value("smtpServer");
     const qsizetype colon = shopSmtp.lastIndexOf(QLatin1Char(':'));
