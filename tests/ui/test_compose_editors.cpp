@@ -180,14 +180,6 @@ TEST_F(EditorTest, DeliveryAddressEditorWorksOnItsOwnTable) {
     EXPECT_EQ(reloads, QList<EditorConfig::List>({EditorConfig::List::DeliveryAddresses}));
 }
 
-TEST_F(EditorTest, SaveWithoutARecordAsks) {
-    auto window = open(EditorConfig::projects());
-    box(*window, "txtName1")->setText("ohne Nummer");
-    press(*window, "cmdSave");
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_TRUE(rows("Projekte", "ProNumber").isEmpty());
-}
-
 // The editor opens on its first record, and one click on the bar's arrows reaches the
 // neighbour, in both editors; a table of one record shows that record.
 TEST_F(EditorTest, OpensOnTheFirstRecordAndOneClickReachesTheNext) {
@@ -217,13 +209,6 @@ TEST_F(EditorTest, OpensOnTheFirstRecordAndOneClickReachesTheNext) {
         EXPECT_EQ(box(*two, number)->text(), "1");
         EXPECT_EQ(box(*two, "txtName1")->text(), "Erster");
     }
-}
-
-TEST_F(EditorTest, DeleteWithNoRecordShownLeavesTheNumberEmpty) {
-    auto window = open(EditorConfig::projects());
-    press(*window, "cmdDelete");
-    EXPECT_EQ(box(*window, "txtProNr")->text(), "");
-    EXPECT_TRUE(box(*window, "txtName1")->text().startsWith("gelöscht am: "));
 }
 
 // A worker without a mouse tabs to the scroll bar and steps through the records with the
@@ -262,4 +247,16 @@ TEST_F(EditorTest, ANumberBeyondTheScrollBarIsRefusedAndNewStillWorks) {
     press(*window, "cmdNew");
     EXPECT_EQ(number->text(), "4");
     EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join('|').toStdString();
+}
+
+// With no record shown, Delete leaves the number empty and Save asks instead of storing.
+TEST_F(EditorTest, WithNoRecordShownDeleteLeavesTheNumberEmptyAndSaveAsks) {
+    auto window = open(EditorConfig::projects());
+    press(*window, "cmdDelete");
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "");
+    EXPECT_TRUE(box(*window, "txtName1")->text().startsWith("gelöscht am: "));
+    box(*window, "txtName1")->setText("ohne Nummer");
+    press(*window, "cmdSave");
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_TRUE(rows("Projekte", "ProNumber").isEmpty());
 }

@@ -254,7 +254,7 @@ TEST_F(MainWindowSend, AJobSentFromTheWindowArrivesAndTheListIsCleared) {
     for (const QString& line : list)
         EXPECT_FALSE(box.contains(line)) << line.toStdString();
     // No message box interrupted the worker on the way.
-    EXPECT_TRUE(prompter.shown.empty()) << prompter.texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(prompter.shown.empty()) << prompter.texts().join('|').toStdString();
     // Not a timing test: a gap of seconds would mean the send ran on the window's thread.
     EXPECT_LT(longestGap, 2000);
 }
@@ -640,7 +640,7 @@ protected:
         QTest::mouseClick(button("cmdFTPSend"), Qt::LeftButton);
         EXPECT_TRUE(
             waitUntil([&] { return !shown.isEmpty() && button("cmdFTPSend")->isEnabled(); }, 60000))
-            << prompter.texts().join(QLatin1Char('|')).toStdString();
+            << prompter.texts().join('|').toStdString();
         return shown;
     }
     QString trustFile() const {
