@@ -49,12 +49,10 @@ TEST(Settings, ProxyFlagAcceptsExactlyTrueAndWahr) {
     TestMachine m;
     store("HProxy", "proxy.local");
     store("ProxyP", "geheim");
-    for (const auto& [text, on] : {std::pair{"True", true},
-                                   {"Wahr", true},
-                                   {"true", false},
-                                   {"WAHR", false},
-                                   {"Falsch", false},
-                                   {"1", false}}) {
+    const std::pair<const char*, bool> flags[] = {{"True", true},    {"Wahr", true},
+                                                  {"true", false},   {"WAHR", false},
+                                                  {"Falsch", false}, {"1", false}};
+    for (const auto& [text, on] : flags) {
         store("useProxy", QString::fromLatin1(text));
         const ProxySettings p = readProxySettings(SettingsReader());
         EXPECT_EQ(p.useProxy, on) << text;
