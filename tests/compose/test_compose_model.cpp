@@ -117,16 +117,6 @@ TEST(FileList, CompleteOnlyWithRowsAndEveryCellFilled) {
     EXPECT_FALSE(isComplete(model.rows()));
 }
 
-TEST(FileList, ClearAndReload) {
-    FileListModel model;
-    model.appendFiles(files({"a", "b"}));
-    QList<kestro::compose::FileRow> stored{{"7", "x.pdf", "2", "SW", "a", "b", "c", "/alt/x.pdf"}};
-    model.setRows(stored);
-    EXPECT_EQ(model.rows(), stored);
-    model.clear();
-    EXPECT_EQ(model.rowCount(), 0);
-}
-
 TEST(StartFolderSettings, FolderFirstThenFlag) {
     kestro::test::RecordingWriter writer;
     storeStartFolder(writer, {"/home/werner/Druck", true});
