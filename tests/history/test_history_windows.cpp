@@ -9,8 +9,6 @@
 #include "support/filecolumnchecks.h"
 #include "support/uitest.h"
 
-#include <QApplication>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>

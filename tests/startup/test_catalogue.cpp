@@ -7,13 +7,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QThread>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace kestro;
 using namespace kestro::startup;

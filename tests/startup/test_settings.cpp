@@ -5,7 +5,6 @@
 #include "common/servicemessage.h"
 #include "support/testenv.h"
 
-#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
