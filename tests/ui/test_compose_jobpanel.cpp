@@ -111,6 +111,8 @@ TEST_F(JobPanelTest, FixedListsAndTheUnchosenTime) {
     EXPECT_EQ(panel.snapshot().deadlineTime, "10 : 15");
     EXPECT_EQ(child<QComboBox>("cboAnzahl")->count(), 100);
     EXPECT_EQ(child<QComboBox>("cboAnzahl")->currentText(), "");
+    for (const char* name : {"DTPicker1", "cmdAddFile"}) // names a reviewer looks for
+        EXPECT_NE(panel.findChild<QWidget*>(name), nullptr) << name;
 }
 
 TEST_F(JobPanelTest, ApplyWithoutRowsOnlyWarns) {

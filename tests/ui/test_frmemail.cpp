@@ -57,6 +57,8 @@ TEST_F(MailWindow, TheBuiltInAccountWhenNoOwnServerIsSet) {
     FrmEMail window(config, writer, mail);
     test::saveScreenshot(&window, "frmEMail");
     EXPECT_EQ(box(window, "txtPassword")->echoMode(), QLineEdit::Password);
+    for (const char* label : {"lblServer", "lblPopServer", "lblFrom", "lblUsername", "lblPassword"})
+        find<QLabel>(window, label);
     EXPECT_FALSE(check(window, "chkbEMail")->isChecked());
     EXPECT_FALSE(find<QGroupBox>(window, "fraOptional")->isEnabled());
     EXPECT_FALSE(box(window, "txtServer")->isEnabled());

@@ -59,6 +59,7 @@ qint32 packWithWindow(cZip& packer, FrmProgressZip& window) {
 TEST(FrmProgressZip, ShowsCentredAndRaisesTheReadyFlag) {
     FrmProgressZip window;
     kestro::test::saveScreenshot(&window, "frmProgressZip");
+    EXPECT_NE(window.findChild<QWidget*>("Label1"), nullptr);
 
     QSignalSpy ready(&window, &FrmProgressZip::readyChanged);
     EXPECT_FALSE(window.isReady());

@@ -47,9 +47,12 @@ TEST(WelcomeAndInfo, NameTheSiteAndTheVersion) {
     FrmWelcom welcome(config);
     test::saveScreenshot(&welcome, "frmWelcom");
     EXPECT_TRUE(welcome.findChild<QLabel*>("Label5")->text().contains(config.site));
+    EXPECT_NE(welcome.findChild<QLabel*>("Label2"), nullptr);
     FrmInfo info(config);
     test::saveScreenshot(&info, "frmInfo");
     EXPECT_EQ(info.findChild<QLabel*>("lblVersion")->text(), "Version " + startup::versionText());
+    for (const char* name : {"lblName", "cmdCancel"})
+        EXPECT_NE(info.findChild<QWidget*>(name), nullptr) << name;
 }
 
 TEST(Prompter, FilterAndLineBreaks) {
@@ -190,6 +193,7 @@ TEST(MainWindow, UpdateMenuAndUnloadSteps) {
     AlwaysDelivered service;
     {
         FrmMain window({state, config, prompter, writer, service});
+        EXPECT_NE(window.findChild<QAction*>("mnuFTPconfig"), nullptr);
         window.findChild<QAction*>("mnuUpdSoft")->trigger();
         EXPECT_EQ(service.sent, QStringList{"searchingUpdate|KestroFTP-Client||1.0.41"});
         EXPECT_TRUE(state.updateRequested);
