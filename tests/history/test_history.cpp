@@ -28,15 +28,15 @@ using test::HistoryDb;
 namespace {
 
 QString shownNumber(const BrowserView& v) {
-    return v.job ? v.job->jobNumber : QStringLiteral("-");
+    return v.job ? v.job->jobNumber : "-";
 }
 
 // Hits as "J<job> <project>" and "F<job> <file name>", in their order.
 QStringList hitLines(const QList<SearchHit>& hits) {
     QStringList out;
     for (const SearchHit& h : hits)
-        out << (h.kind == SearchHit::Kind::Job ? QStringLiteral("J") : QStringLiteral("F")) +
-                   h.jobNumber + QLatin1Char(' ') + h.text;
+        out << (h.kind == SearchHit::Kind::Job ? "J" : "F") + h.jobNumber + QLatin1Char(' ') +
+                   h.text;
     return out;
 }
 
@@ -51,12 +51,9 @@ QStringList fileNames(const BrowserView& v) {
 class Browsing : public ::testing::TestWithParam<jobdb::Engine> {
 protected:
     void SetUp() override {
-        db.add({3, QStringLiteral("3 | Altbau"), {}, {QStringLiteral("drei.pdf")}});
-        db.add({5, QStringLiteral("5 | Neubau"), {}, {QStringLiteral("fünf.pdf")}});
-        db.add({7,
-                QStringLiteral("7 | Umbau"),
-                {},
-                {QStringLiteral("sieben-a.pdf"), QStringLiteral("sieben-b.pdf")}});
+        db.add({3, "3 | Altbau", {}, {"drei.pdf"}});
+        db.add({5, "5 | Neubau", {}, {"fünf.pdf"}});
+        db.add({7, "7 | Umbau", {}, {"sieben-a.pdf", "sieben-b.pdf"}});
         connection = std::make_unique<jobdb::Database>(db.path);
         store = std::make_unique<history::HistoryStore>(*connection);
         browser = std::make_unique<HistoryBrowser>(*store);
@@ -116,7 +113,7 @@ TEST_P(Browsing, AnEmptyHistoryShowsNothing) {
 TEST_P(Browsing, DeletingRemovesTheJobWithItsFilesAndShowsTheNext) {
     browser->open();
     browser->stepBack();
-    auto r = browser->deleteShown(QStringLiteral("5"));
+    auto r = browser->deleteShown("5");
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::ShowNext);
     EXPECT_EQ(shownNumber(r.view), "7");
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 5"), 0);
@@ -124,7 +121,7 @@ TEST_P(Browsing, DeletingRemovesTheJobWithItsFilesAndShowsTheNext) {
     EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten"), 3);
 
     // The highest: deleted, and nothing moves.
-    r = browser->deleteShown(QStringLiteral("7"));
+    r = browser->deleteShown("7");
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::ShowNext);
     EXPECT_FALSE(r.view.job);
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 0);
@@ -132,13 +129,11 @@ TEST_P(Browsing, DeletingRemovesTheJobWithItsFilesAndShowsTheNext) {
 
     // A job without file rows is deleted and the window closes; so does a missing job,
     // which changes nothing (its number's file rows stay).
-    db.add({9, QStringLiteral("9 | Ohne"), {}, {}});
-    db.addFile(11, 1, QStringLiteral("waise.pdf"));
-    EXPECT_EQ(browser->deleteShown(QStringLiteral("9")).step,
-              HistoryBrowser::DeleteStep::CloseWindow);
+    db.add({9, "9 | Ohne", {}, {}});
+    db.addFile(11, 1, "waise.pdf");
+    EXPECT_EQ(browser->deleteShown("9").step, HistoryBrowser::DeleteStep::CloseWindow);
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 9"), 0);
-    EXPECT_EQ(browser->deleteShown(QStringLiteral("11")).step,
-              HistoryBrowser::DeleteStep::CloseWindow);
+    EXPECT_EQ(browser->deleteShown("11").step, HistoryBrowser::DeleteStep::CloseWindow);
     EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 11"), 1);
 }
 
@@ -151,7 +146,7 @@ TEST_P(Browsing, ARefusedDeleteLeavesTheJobAndItsFilesAndSaysWhy) {
                                  "SELECT CAST('Datei gesperrt ' || old.Filename AS INTEGER)");
     }
     browser->open();
-    const auto r = browser->deleteShown(QStringLiteral("7"));
+    const auto r = browser->deleteShown("7");
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::Failed);
     EXPECT_TRUE(r.error.contains("Datei gesperrt")) << r.error.toStdString();
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 1);
@@ -160,11 +155,11 @@ TEST_P(Browsing, ARefusedDeleteLeavesTheJobAndItsFilesAndSaysWhy) {
 
 TEST(Reload, CarriesFilesRemarksDeliveryAndProjectOnly) {
     history::StoredJob job;
-    job.project = QStringLiteral("4 | Neubau");
-    job.remarks = QStringLiteral("bitte falten");
-    job.deadline = QStringLiteral("6.12.2026 - 10 : 00");
-    job.deliveryNumber = QStringLiteral("12");
-    job.deliveryName1 = QStringLiteral("Baustelle Nord");
+    job.project = "4 | Neubau";
+    job.remarks = "bitte falten";
+    job.deadline = "6.12.2026 - 10 : 00";
+    job.deliveryNumber = "12";
+    job.deliveryName1 = "Baustelle Nord";
     const QList<compose::FileRow> files{{"1", "a.pdf", "2", "farbig", "heften", "", "", "/a.pdf"}};
     compose::JobSnapshot s = history::reloadedJob(job, files);
     EXPECT_EQ(s.delivery, "12 | Baustelle Nord");
@@ -184,25 +179,10 @@ INSTANTIATE_TEST_SUITE_P(BothEngines, Browsing, dbtest::bothEngines(), dbtest::e
 class Searching : public ::testing::TestWithParam<jobdb::Engine> {
 protected:
     void SetUp() override {
-        db.add({1,
-                QStringLiteral("1 | Müller"),
-                QStringLiteral("Bitte falten"),
-                {QStringLiteral("plan.pdf"), QStringLiteral("falten-anleitung.pdf")}});
-        db.add({2,
-                QStringLiteral("2 | Neubau"),
-                QStringLiteral("Lieferung in die strasse"),
-                {QStringLiteral("Straße.pdf")}});
-        db.add({3,
-                QStringLiteral("3 | O'Brien"),
-                QStringLiteral("50% Rabatt"),
-                {QStringLiteral("a_b.pdf"), QStringLiteral("MÜLLER-plan.pdf")}});
-        db.add({4,
-                QStringLiteral("4 | Umbau"),
-                QStringLiteral("ÄÖÜ groß"),
-                {QStringLiteral("axb.pdf")},
-                {},
-                {},
-                QStringLiteral("KST_9")});
+        db.add({1, "1 | Müller", "Bitte falten", {"plan.pdf", "falten-anleitung.pdf"}});
+        db.add({2, "2 | Neubau", "Lieferung in die strasse", {"Straße.pdf"}});
+        db.add({3, "3 | O'Brien", "50% Rabatt", {"a_b.pdf", "MÜLLER-plan.pdf"}});
+        db.add({4, "4 | Umbau", "ÄÖÜ groß", {"axb.pdf"}, {}, {}, "KST_9"});
         connection = std::make_unique<jobdb::Database>(db.path);
     }
     QStringList hits(const QString& text, bool useIndex) {
@@ -257,7 +237,7 @@ TEST_P(Searching, HitsOrderWildcardsQuotesAndUmlautsWithAndWithoutTheIndex) {
                 << c.text << (withIndex ? " (index)" : " (plain)");
     }
     // A pasted NUL is a character of the text: searched, with or without the index, alike.
-    const QString withNul = QStringLiteral("Bitte") + QChar(0) + QStringLiteral("falten");
+    const QString withNul = QStringLiteral("Bitte") + QChar(0) + "falten";
     EXPECT_EQ(hits(withNul, true), hits(withNul, false));
     // An empty text lists every job and every file.
     EXPECT_EQ(hits({}, true).size(), 4 + 6);
@@ -266,10 +246,7 @@ TEST_P(Searching, HitsOrderWildcardsQuotesAndUmlautsWithAndWithoutTheIndex) {
 
 TEST_P(Searching, TheIndexFollowsEveryChangeOfTheRows) {
     ASSERT_TRUE(jobdb::ensureSearchIndex(connection->connection()));
-    db.add({5,
-            QStringLiteral("5 | Nachtrag"),
-            QStringLiteral("nachgetragen"),
-            {QStringLiteral("später.pdf")}});
+    db.add({5, "5 | Nachtrag", "nachgetragen", {"später.pdf"}});
     EXPECT_EQ(hits("nachgetragen", true), QStringList({"J5 5 | Nachtrag"}));
     EXPECT_EQ(hits("SPÄTER", true), QStringList({"F5 später.pdf"}));
     dbtest::execSql(db.path, "UPDATE JobDaten SET Memo = 'geändert' WHERE JobNumber = 5");
@@ -289,20 +266,20 @@ TEST_P(Searching, TheIndexFollowsEveryChangeOfTheRows) {
 
 TEST(SearchIndex, AddedAtStartUpToACurrentFileAndAfterTheVersionRebuild) {
     HistoryDb current;
-    current.add({1, QStringLiteral("1 | Müller"), {}, {QStringLiteral("plan.pdf")}});
+    current.add({1, "1 | Müller", {}, {"plan.pdf"}});
     ScriptedPrompter prompter;
     EXPECT_EQ(jobdb::prepareDatabase(current.path, prompter).kind,
               jobdb::StartupDatabase::Kind::Ready);
     EXPECT_TRUE(jobdb::hasSearchIndex(jobdb::Database(current.path).connection()));
 
     QTemporaryDir dir;
-    const QString old = dir.filePath(QStringLiteral("alt.mdb"));
-    ASSERT_TRUE(jobdb::createAllTables(old, prompter, QStringLiteral("1.0.40")));
+    const QString old = dir.filePath("alt.mdb");
+    ASSERT_TRUE(jobdb::createAllTables(old, prompter, "1.0.40"));
     dbtest::execSql(old, "INSERT INTO JobDaten (JobNumber, Projekt) VALUES (4, '4 | Neubau')");
     EXPECT_TRUE(jobdb::prepareDatabase(old, prompter).rebuilt);
     const jobdb::Database rebuilt(old);
     EXPECT_TRUE(jobdb::hasSearchIndex(rebuilt.connection()));
-    const auto outcome = history::searchJobs(rebuilt.connection(), QStringLiteral("NEUBAU"));
+    const auto outcome = history::searchJobs(rebuilt.connection(), "NEUBAU");
     EXPECT_TRUE(outcome.usedIndex);
     ASSERT_EQ(outcome.hits.size(), 1);
     EXPECT_EQ(outcome.hits[0].jobNumber, "4");
@@ -313,7 +290,7 @@ TEST(SearchIndex, AddedAtStartUpToACurrentFileAndAfterTheVersionRebuild) {
 // into a new one under the old name leaves the triggers on the old table. Opened as at
 // start-up, the index is built afresh and every job, old or sent afterwards, is found.
 TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
-    const QString sqlite3 = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    const QString sqlite3 = QStandardPaths::findExecutable("sqlite3");
     struct Drift {
         const char* what;
         std::function<void(HistoryDb&)> change; // may point db.path at another file
@@ -326,9 +303,9 @@ TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
                  ASSERT_TRUE(history::HistoryStore(c).deleteJob(2).ok());
              }
              QProcess dump;
-             dump.start(sqlite3, {db.path, QStringLiteral(".dump")});
+             dump.start(sqlite3, {db.path, ".dump"});
              ASSERT_TRUE(dump.waitForFinished(30000));
-             db.path = db.dir.filePath(QStringLiteral("restored.mdb"));
+             db.path = db.dir.filePath("restored.mdb");
              QProcess load;
              load.start(sqlite3, {db.path});
              ASSERT_TRUE(load.waitForStarted());
@@ -358,14 +335,10 @@ TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
         QString error;
         ASSERT_TRUE(jobdb::ensureSearchIndex(connection.connection(), &error))
             << drift.what << ": " << error.toStdString();
-        db.add({7,
-                QStringLiteral("7 | Bau"),
-                QStringLiteral("Bemerkung 7"),
-                {QStringLiteral("plan-7.pdf")}});
+        db.add({7, "7 | Bau", "Bemerkung 7", {"plan-7.pdf"}});
         for (const QVariantList& row : dbtest::queryRows(db.path, "SELECT JobNumber FROM JobDaten"))
             for (const QString& n = row.value(0).toString();
-                 const QString& text :
-                 {QStringLiteral("Bemerkung ") + n, QStringLiteral("plan-%1.pdf").arg(n)}) {
+                 const QString& text : {"Bemerkung " + n, QStringLiteral("plan-%1.pdf").arg(n)}) {
                 const auto indexed = history::searchJobs(connection.connection(), text);
                 EXPECT_TRUE(indexed.usedIndex);
                 EXPECT_EQ(hitLines(indexed.hits).size(), 1)
@@ -413,86 +386,22 @@ bool contains(const QString& value, const QString& text) {
 }
 
 // Values put into different searched columns of one job; files get every value as a name.
-const QStringList kValues{
-    QStringLiteral("Müller"),
-    QStringLiteral("MÜLLER"),
-    QStringLiteral("Straße"),
-    QStringLiteral("STRASSE"),
-    QStringLiteral("GROẞ"),
-    QStringLiteral("50% Rabatt"),
-    QStringLiteral("a_b"),
-    QStringLiteral("O'Brien"),
-    QStringLiteral("x[ab]y"),
-    QStringLiteral("*stern?"),
-    QStringLiteral("C:\\pfad\\d"),
-    QStringLiteral("😀 lacht"),
-    QStringLiteral("abcd"),
-    QStringLiteral("abcde"),
-    QStringLiteral("NEAR AND OR"),
-    QStringLiteral("\"zitiert\""),
-    QStringLiteral("^dach:spalte"),
-    QStringLiteral("ÄRGER Öl Übel"),
-    QStringLiteral("ÉCOLE"),
-    QStringLiteral("×÷ÿŸ"),
-    QStringLiteral("ΣΑΣ"),
-    QStringLiteral("tab\there"),
-    QStringLiteral("zeile\numbruch"),
-    QStringLiteral("abc"),
-    QStringLiteral("def"),
-    QString(240, QLatin1Char('w')), // a file path below /auftrag/ still fits its column
-};
+const QStringList kValues =
+    QStringList{"Müller",      "MÜLLER",       "Straße",         "STRASSE", "GROẞ",
+                "50% Rabatt",  "a_b",          "O'Brien",        "x[ab]y",  "*stern?",
+                "C:\\pfad\\d", "😀 lacht",      "abcd",           "abcde",   "NEAR AND OR",
+                "\"zitiert\"", "^dach:spalte", "ÄRGER Öl Übel",  "ÉCOLE",   "×÷ÿŸ",
+                "ΣΑΣ",         "tab\there",    "zeile\numbruch", "abc",     "def"}
+    << QString(240, QLatin1Char('w')); // a file path below /auftrag/ still fits its column
 
-const QStringList kTexts{
-    QStringLiteral("ÜLLER"),
-    QStringLiteral("üller"),
-    QStringLiteral("müller"),
-    QStringLiteral("raße"),
-    QStringLiteral("RAẞE"),
-    QStringLiteral("rasse"),
-    QStringLiteral("groß"),
-    QStringLiteral("GROẞ"),
-    QStringLiteral("50%"),
-    QStringLiteral("%"),
-    QStringLiteral("_"),
-    QStringLiteral("a_b"),
-    QStringLiteral("a%b"),
-    QStringLiteral("[ab]"),
-    QStringLiteral("*"),
-    QStringLiteral("?"),
-    QStringLiteral("\\"),
-    QStringLiteral("\\pfad\\"),
-    QStringLiteral("😀"),
-    QStringLiteral("😀 l"),
-    QStringLiteral("AND"),
-    QStringLiteral(" OR"),
-    QStringLiteral("NEAR"),
-    QStringLiteral("\""),
-    QStringLiteral("\"zit"),
-    QStringLiteral("^"),
-    QStringLiteral("dach:"),
-    QStringLiteral("ab"),
-    QStringLiteral("a"),
-    QStringLiteral("bcd"),
-    QStringLiteral("abcd"),
-    QStringLiteral("abcde"),
-    QStringLiteral("cde"),
-    QStringLiteral("cd"),
-    QStringLiteral("c\nd"),
-    QStringLiteral("ärger öl"),
-    QStringLiteral("école"),
-    QStringLiteral("ÿ"),
-    QStringLiteral("Ÿ"),
-    QStringLiteral("σας"),
-    QStringLiteral("b\th"),
-    QStringLiteral("e\nu"),
-    QStringLiteral("O'B"),
-    QStringLiteral("''"),
-    QStringLiteral("_rab%"),
-    QStringLiteral("%%%"),
-    QStringLiteral("w%w%w"),
-    QString(600, QLatin1Char('w')),
-    QString(400, QLatin1Char('W')),
-};
+const QStringList kTexts =
+    QStringList{"ÜLLER", "üller",    "müller", "raße",     "RAẞE",  "rasse", "groß", "GROẞ",
+                "50%",   "%",        "_",      "a_b",      "a%b",   "[ab]",  "*",    "?",
+                "\\",    "\\pfad\\", "😀",      "😀 l",      "AND",   " OR",   "NEAR", "\"",
+                "\"zit", "^",        "dach:",  "ab",       "a",     "bcd",   "abcd", "abcde",
+                "cde",   "cd",       "c\nd",   "ärger öl", "école", "ÿ",     "Ÿ",    "σας",
+                "b\th",  "e\nu",     "O'B",    "''",       "_rab%", "%%%",   "w%w%w"}
+    << QString(600, QLatin1Char('w')) << QString(400, QLatin1Char('W'));
 
 // Tricky texts against a plain matcher of the rule: texts straddling two columns, wildcards,
 // quotes, FTS5 words and signs, umlauts, long runs; with the index and without.
@@ -514,8 +423,8 @@ TEST_P(SearchAgainstMatcher, EveryTrickyTextFindsExactlyWhatTheRuleFinds) {
         Job j{n + 1, {}};
         j.values[columns[n % columns.size()]] = kValues[n];
         j.values[columns[(n + 1) % columns.size()]] = kValues[(n + 1) % kValues.size()];
-        j.values[QStringLiteral("Projekt")] = QStringLiteral("P%1").arg(n + 1);
-        QStringList names{QStringLiteral("JobNumber")};
+        j.values["Projekt"] = QStringLiteral("P%1").arg(n + 1);
+        QStringList names{"JobNumber"};
         QVariantList binds{j.number};
         for (auto it = j.values.cbegin(); it != j.values.cend(); ++it) {
             names << jobdb::quoted(it.key());
@@ -578,7 +487,7 @@ TEST_P(Searching, ASearchWaitingForALockStopsWhenItIsNoLongerWanted) {
     {
         history::SearchRunner runner(db.path);
         QSignalSpy finished(&runner, &history::SearchRunner::finished);
-        runner.search(QStringLiteral("müller")); // the runner's connection is open
+        runner.search("müller"); // the runner's connection is open
         ASSERT_TRUE(finished.wait(10000));
         otherProgram = std::thread([&, path = db.path.toStdString()] {
             sqlite3* handle = nullptr;
@@ -593,7 +502,7 @@ TEST_P(Searching, ASearchWaitingForALockStopsWhenItIsNoLongerWanted) {
         while (locked == 0)
             QThread::msleep(10);
         ASSERT_EQ(locked, 1);
-        runner.search(QStringLiteral("plan.pdf"));
+        runner.search("plan.pdf");
         QThread::msleep(200); // the search now waits for the lock
     }
     EXPECT_FALSE(released) << "closing waited for the other program's lock";

@@ -9,8 +9,6 @@
 #include "support/filecolumnchecks.h"
 #include "support/uitest.h"
 
-#include <QApplication>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -39,19 +37,16 @@ class HistoryWindows : public ::testing::Test {
 protected:
     void SetUp() override {
         db.add({3,
-                QStringLiteral("3 | Altbau"),
-                QStringLiteral("bitte falten"),
-                {QStringLiteral("grundriss.pdf"), QStringLiteral("ansicht [Süd].pdf")},
-                QStringLiteral("12"),
-                QStringLiteral("Baustelle Nord")});
-        db.add({5, QStringLiteral("5 | Neubau"), {}, {QStringLiteral("fünf.pdf")}});
-        db.add({7,
-                QStringLiteral("7 | Umbau"),
-                QStringLiteral("eilig"),
-                {QStringLiteral("sieben.pdf")}});
+                "3 | Altbau",
+                "bitte falten",
+                {"grundriss.pdf", "ansicht [Süd].pdf"},
+                "12",
+                "Baustelle Nord"});
+        db.add({5, "5 | Neubau", {}, {"fünf.pdf"}});
+        db.add({7, "7 | Umbau", "eilig", {"sieben.pdf"}});
         connection = std::make_unique<jobdb::Database>(db.path);
-        panel.setDeliveries({QStringLiteral("1 | Lager Süd")});
-        panel.loadJob({{}, QStringLiteral("1 | Lager Süd"), {}, {}, {}, {}});
+        panel.setDeliveries({"1 | Lager Süd"});
+        panel.loadJob({{}, "1 | Lager Süd", {}, {}, {}, {}});
     }
     std::unique_ptr<ui::FrmOldJobs> openBrowser() {
         auto w = std::make_unique<ui::FrmOldJobs>(ui::OldJobsContext{
@@ -83,7 +78,7 @@ TEST_F(HistoryWindows, StepsBackOverGapsAndLoadsTheJobIntoTheMainWindow) {
     EXPECT_EQ(box(browser.get(), "txtLiefNr"), "12");
     EXPECT_EQ(box(browser.get(), "txtLiefNam1"), "Baustelle Nord");
     EXPECT_EQ(browser->findChild<QPlainTextEdit*>("txtBemerk")->toPlainText(), "bitte falten");
-    test::saveScreenshot(browser.get(), QStringLiteral("frmOldJobs"));
+    test::saveScreenshot(browser.get(), "frmOldJobs");
 
     // Down to -1: the boxes keep job 3, the list empties; forward comes back to job 3.
     press<QToolButton>(browser.get(), "cmdHScroll1M");
@@ -117,7 +112,7 @@ TEST_F(HistoryWindows, LoadingWithNoJobShownKeepsTheJobBeingComposed) {
     const jobdb::Database empty(emptyDb.path);
     for (const bool emptyHistory : {true, false}) {
         compose::JobSnapshot composed;
-        composed.remarks = QStringLiteral("bitte bis Freitag");
+        composed.remarks = "bitte bis Freitag";
         composed.files = {
             {"1", "plan.pdf", "2", "farbig", "heften", "keine", "falzen", "/home/anna/plan.pdf"},
             {"2", "karte.pdf", "1", "sw", "keine", "keine", "keine", "/home/anna/karte.pdf"}};
@@ -195,7 +190,7 @@ TEST_F(HistoryWindows, TypingSearchesFromTheFifthCharacterAndAHitShowsTheJob) {
             ASSERT_TRUE(finished.wait(10000));
         ASSERT_EQ(search->hits().rowCount(), 1);
         EXPECT_EQ(search->hits().hits()[0].text, "ansicht [Süd].pdf");
-        test::saveScreenshot(search, QStringLiteral("frmSearching"));
+        test::saveScreenshot(search, "frmSearching");
         auto* list = search->findChild<QTreeView*>("ListView1");
         const QRect row = list->visualRect(search->hits().index(0, 1));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
@@ -220,7 +215,7 @@ TEST_F(HistoryWindows, FileListColumnsFitWhatTheyShow) {
     dbtest::execSql(db.path, QStringLiteral("UPDATE FileDaten SET Color = 'schwarz/weiß', "
                                             "Verarbeitung3 = 'laminieren' WHERE JobNumber = 7"));
     auto browser = openBrowser();
-    auto* list = browser->findChild<QTreeView*>(QStringLiteral("ListView1"));
+    auto* list = browser->findChild<QTreeView*>("ListView1");
     for (const int width : {browser->width(), browser->width() + 300}) {
         browser->resize(width, browser->height());
         QTest::qWait(20);

@@ -22,15 +22,14 @@ TEST(FtpConfigForm, HidesTheMakersDefaultsWithoutRegardToCase) {
     ftp.server = config.ftpHost.toUpper();
     ftp.user = config.demoWord.toUpper();
     ftp.recipient = config.mail.toUpper();
-    ftp.password = QStringLiteral("shoppw");
+    ftp.password = "shoppw";
     const FtpConfigForm form = formFromSettings(ftp, {}, config);
     EXPECT_TRUE(form.server.isEmpty());
     EXPECT_TRUE(form.user.isEmpty());
     EXPECT_TRUE(form.recipient.isEmpty());
-    EXPECT_EQ(form.password, QStringLiteral("shoppw"));
+    EXPECT_EQ(form.password, "shoppw");
 
-    ftp = {QStringLiteral("ftp.shop.example"), QStringLiteral("kunde7"), QStringLiteral("pw"),
-           QStringLiteral("auftrag@shop.example")};
+    ftp = {"ftp.shop.example", "kunde7", "pw", "auftrag@shop.example"};
     const FtpConfigForm shown = formFromSettings(ftp, {}, config);
     EXPECT_EQ(shown.server, ftp.server);
     EXPECT_EQ(shown.user, ftp.user);
@@ -40,14 +39,12 @@ TEST(FtpConfigForm, HidesTheMakersDefaultsWithoutRegardToCase) {
 class FtpConfigSave : public ::testing::Test {
 protected:
     void SetUp() override {
-        state.databasePath = machine.path(QStringLiteral("jobs.mdb"));
+        state.databasePath = machine.path("jobs.mdb");
         state.clientDataFolder = machine.clientDataFolder();
         ASSERT_TRUE(jobdb::createAllTables(state.databasePath, prompter));
     }
     QString storedServer() const {
-        return jobdb::MasterDataStore(state.databasePath)
-            .loadFtpServer()
-            .value_or(QStringLiteral("<none>"));
+        return jobdb::MasterDataStore(state.databasePath).loadFtpServer().value_or("<none>");
     }
 
     TestMachine machine;
@@ -64,7 +61,6 @@ TEST_F(FtpConfigSave, EmptyBoxesStoreTheMakersDefaultsAgain) {
     EXPECT_EQ(state.ftp.user, config.demoWord);
     EXPECT_EQ(state.ftp.password, config.demoWord);
     EXPECT_EQ(state.ftp.recipient, config.mail);
-    EXPECT_EQ(writer.writes,
-              (QStringList{QStringLiteral("useProxy=Falsch"), QStringLiteral("FTPTLS=1")}));
+    EXPECT_EQ(writer.writes, (QStringList{"useProxy=Falsch", "FTPTLS=1"}));
     EXPECT_EQ(state.ftp.encryption, FtpEncryption::WhenOffered);
 }

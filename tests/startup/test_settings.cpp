@@ -5,7 +5,6 @@
 #include "common/servicemessage.h"
 #include "support/testenv.h"
 
-#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -37,59 +36,57 @@ private:
 
 TEST(Settings, ValuesOf150CharactersOrMoreReadAsAbsent) {
     TestMachine m;
-    store(QStringLiteral("FolderDir"), QString(149, QLatin1Char('a')));
-    store(QStringLiteral("Databank"), QString(150, QLatin1Char('b')));
+    store("FolderDir", QString(149, QLatin1Char('a')));
+    store("Databank", QString(150, QLatin1Char('b')));
     SettingsReader reader;
-    EXPECT_EQ(reader.read(QStringLiteral("FolderDir")).size(), 149);
-    EXPECT_EQ(reader.read(QStringLiteral("Databank")), QString());
-    EXPECT_EQ(reader.read(QStringLiteral("Missing")), QString());
+    EXPECT_EQ(reader.read("FolderDir").size(), 149);
+    EXPECT_EQ(reader.read("Databank"), QString());
+    EXPECT_EQ(reader.read("Missing"), QString());
 }
 
 TEST(Settings, ProxyFlagAcceptsExactlyTrueAndWahr) {
     TestMachine m;
-    store(QStringLiteral("HProxy"), QStringLiteral("proxy.local"));
-    store(QStringLiteral("ProxyP"), QStringLiteral("geheim"));
-    for (const auto& [text, on] : {std::pair{"True", true},
-                                   {"Wahr", true},
-                                   {"true", false},
-                                   {"WAHR", false},
-                                   {"Falsch", false},
-                                   {"1", false}}) {
-        store(QStringLiteral("useProxy"), QString::fromLatin1(text));
+    store("HProxy", "proxy.local");
+    store("ProxyP", "geheim");
+    const std::pair<const char*, bool> flags[] = {{"True", true},    {"Wahr", true},
+                                                  {"true", false},   {"WAHR", false},
+                                                  {"Falsch", false}, {"1", false}};
+    for (const auto& [text, on] : flags) {
+        store("useProxy", QString::fromLatin1(text));
         const ProxySettings p = readProxySettings(SettingsReader());
         EXPECT_EQ(p.useProxy, on) << text;
         // Off: the six values are not read at all.
-        EXPECT_EQ(p.httpProxy, on ? QStringLiteral("proxy.local") : QString()) << text;
-        EXPECT_EQ(p.password, on ? QStringLiteral("geheim") : QString()) << text;
+        EXPECT_EQ(p.httpProxy, on ? "proxy.local" : QString()) << text;
+        EXPECT_EQ(p.password, on ? "geheim" : QString()) << text;
     }
 }
 
 TEST(Settings, MailAccountDefaultsAndBooleans) {
     TestMachine m;
     MailAccountSettings mail = readMailAccountSettings(SettingsReader());
-    EXPECT_EQ(mail.account, QStringLiteral("0"));
+    EXPECT_EQ(mail.account, "0");
     EXPECT_FALSE(mail.popLogin);
     EXPECT_FALSE(mail.smtpLogin);
-    store(QStringLiteral("KontoEM"), QStringLiteral("1"));
-    store(QStringLiteral("PopLogin"), QStringLiteral("1"));
-    store(QStringLiteral("GLogin"), QStringLiteral("0"));
-    store(QStringLiteral("SMTPServer"), QStringLiteral("mail.example:587"));
+    store("KontoEM", "1");
+    store("PopLogin", "1");
+    store("GLogin", "0");
+    store("SMTPServer", "mail.example:587");
     mail = readMailAccountSettings(SettingsReader());
-    EXPECT_EQ(mail.account, QStringLiteral("1"));
+    EXPECT_EQ(mail.account, "1");
     EXPECT_TRUE(mail.popLogin);
     EXPECT_FALSE(mail.smtpLogin);
-    EXPECT_EQ(mail.smtpServer, QStringLiteral("mail.example:587"));
-    EXPECT_TRUE(settingToBool(QStringLiteral("Wahr")));
-    EXPECT_TRUE(settingToBool(QStringLiteral("-1")));
-    EXPECT_FALSE(settingToBool(QStringLiteral("Falsch")));
-    EXPECT_FALSE(settingToBool(QStringLiteral("vielleicht")));
+    EXPECT_EQ(mail.smtpServer, "mail.example:587");
+    EXPECT_TRUE(settingToBool("Wahr"));
+    EXPECT_TRUE(settingToBool("-1"));
+    EXPECT_FALSE(settingToBool("Falsch"));
+    EXPECT_FALSE(settingToBool("vielleicht"));
 }
 
 TEST(Settings, EveryWriteIsOneKeySchreibenMessageAndFailuresAreShownOncePerWrite) {
     ScriptedPrompter prompter;
     RecordingSender ok(true);
     ServiceSettingWriter good(ok, prompter);
-    good.writeSetting(QStringLiteral("FolderDir"), QStringLiteral("/home/anna/Pläne"));
+    good.writeSetting("FolderDir", "/home/anna/Pläne");
     EXPECT_EQ(
         ok.sent,
         QStringList{QStringLiteral(
@@ -98,44 +95,35 @@ TEST(Settings, EveryWriteIsOneKeySchreibenMessageAndFailuresAreShownOncePerWrite
 
     UndeliverableSender down;
     ServiceSettingWriter bad(down, prompter);
-    bad.writeSetting(QStringLiteral("FolderDir"), QStringLiteral("/a"));
-    bad.writeSetting(QStringLiteral("valFolderDir"), QStringLiteral("Yes"));
+    bad.writeSetting("FolderDir", "/a");
+    bad.writeSetting("valFolderDir", "Yes");
     ASSERT_EQ(prompter.shown.size(), 2u);
-    EXPECT_EQ(prompter.shown[0].text,
-              QStringLiteral("Es konnte nicht in den Mailslot geschrieben werden!"));
+    EXPECT_EQ(prompter.shown[0].text, "Es konnte nicht in den Mailslot geschrieben werden!");
     EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
 }
 
-TEST(Startup, VersionLineBytes) {
-    EXPECT_EQ(versionText(), QStringLiteral("1.0.41"));
-    EXPECT_EQ(versionLine(), QByteArray(" 1  0  41 \r\n"));
-}
-
+// The version marker line, " 1  0  41 \r\n", goes to Version.txt once and to VERtoday.txt
+// at every start.
 TEST(Startup, FirstStartWritesVersionTxtLaterStartsRewriteVERtoday) {
     TestMachine m;
     const QString folder = ClientStartup::prepareClientDataFolder();
     EXPECT_EQ(folder, m.clientDataFolder());
-    EXPECT_EQ(test::readFile(folder + QStringLiteral("/Version.txt")),
-              QByteArray(" 1  0  41 \r\n"));
-    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/VERtoday.txt")));
+    EXPECT_EQ(test::readFile(folder + "/Version.txt"), QByteArray(" 1  0  41 \r\n"));
+    EXPECT_FALSE(QFile::exists(folder + "/VERtoday.txt"));
 
     // A second start leaves Version.txt as it was (here: an older version's line).
-    m.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/Version.txt"), " 1  0  12 \r\n");
-    m.writeFile(QStringLiteral("appdata/Varnholt/KestroFTP-Client/VERtoday.txt"),
-                "old and longer line\r\n");
+    m.writeFile("appdata/Varnholt/KestroFTP-Client/Version.txt", " 1  0  12 \r\n");
+    m.writeFile("appdata/Varnholt/KestroFTP-Client/VERtoday.txt", "old and longer line\r\n");
     ClientStartup::prepareClientDataFolder();
-    EXPECT_EQ(test::readFile(folder + QStringLiteral("/Version.txt")),
-              QByteArray(" 1  0  12 \r\n"));
-    EXPECT_EQ(test::readFile(folder + QStringLiteral("/VERtoday.txt")),
-              QByteArray(" 1  0  41 \r\n"));
+    EXPECT_EQ(test::readFile(folder + "/Version.txt"), QByteArray(" 1  0  12 \r\n"));
+    EXPECT_EQ(test::readFile(folder + "/VERtoday.txt"), QByteArray(" 1  0  41 \r\n"));
 }
 
 TEST(Startup, StaleCacheCopyOfTheVersionFileIsRemoved) {
     TestMachine m;
-    const QString stale = m.writeFile(
-        QStringLiteral("localappdata/Microsoft/Windows/INetCache/kestroftp-client.TXT"), "1.0.1\n");
-    const QString other =
-        m.writeFile(QStringLiteral("localappdata/Microsoft/Windows/INetCache/other.txt"), "x");
+    const QString stale =
+        m.writeFile("localappdata/Microsoft/Windows/INetCache/kestroftp-client.TXT", "1.0.1\n");
+    const QString other = m.writeFile("localappdata/Microsoft/Windows/INetCache/other.txt", "x");
     ClientStartup::removeStaleCacheFile();
     EXPECT_FALSE(QFile::exists(stale));
     EXPECT_TRUE(QFile::exists(other));
@@ -157,19 +145,19 @@ TEST(Startup, SettingsTakeTheirDefaults) {
     ClientState state;
     s.readSettings(state);
     EXPECT_EQ(state.startFolder, m.systemDrive());
-    EXPECT_EQ(state.rememberLastFolder, QStringLiteral("No"));
-    EXPECT_EQ(state.mail.account, QStringLiteral("0"));
+    EXPECT_EQ(state.rememberLastFolder, "No");
+    EXPECT_EQ(state.mail.account, "0");
     EXPECT_EQ(state.ftp.server, config.ftpHost);
     EXPECT_EQ(state.ftp.user, config.demoWord);
     EXPECT_EQ(state.ftp.recipient, config.mail);
-    EXPECT_TRUE(isDefaultFtpHost(QStringLiteral("FTP.Varnholt.example"), config));
+    EXPECT_TRUE(isDefaultFtpHost("FTP.Varnholt.example", config));
 
-    store(QStringLiteral("valFolderDir"), QStringLiteral("yes")); // only the exact "Yes" counts
-    store(QStringLiteral("FolderDir"), QStringLiteral("/srv/plaene"));
+    store("valFolderDir", "yes"); // only the exact "Yes" counts
+    store("FolderDir", "/srv/plaene");
     s.readSettings(state);
-    EXPECT_EQ(state.rememberLastFolder, QStringLiteral("No"));
-    EXPECT_EQ(state.startFolder, QStringLiteral("/srv/plaene"));
-    store(QStringLiteral("valFolderDir"), QStringLiteral("Yes"));
+    EXPECT_EQ(state.rememberLastFolder, "No");
+    EXPECT_EQ(state.startFolder, "/srv/plaene");
+    store("valFolderDir", "Yes");
     s.readSettings(state);
-    EXPECT_EQ(state.rememberLastFolder, QStringLiteral("Yes"));
+    EXPECT_EQ(state.rememberLastFolder, "Yes");
 }

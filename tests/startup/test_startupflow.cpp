@@ -1,17 +1,16 @@
 #include "client/jobdb/creation.h"
-#include "client/jobdb/database.h"
 #include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/schema.h"
 #include "client/startup/jobdatabaselifecycle.h"
 #include "client/startup/startup.h"
 #include "common/servicemessage.h"
+#include "jobdb/jobdbtestutil.h"
 #include "support/testenv.h"
 
 #include "support/recordingwriter.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QSqlQuery>
 
 #include <gtest/gtest.h>
 
@@ -37,7 +36,16 @@ struct Start {
 };
 
 void registerDatabase(const QString& path) {
-    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, QStringLiteral("Databank"), path);
+    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, "Databank", path);
+}
+
+// A job database made by `version` and registered as the one to use.
+QString registeredDatabase(TestMachine& m, const QString& version = jobdb::programVersionText()) {
+    const QString path = m.path("jobs.mdb");
+    ScriptedPrompter quiet;
+    EXPECT_TRUE(jobdb::createAllTables(path, quiet, version));
+    registerDatabase(path);
+    return path;
 }
 
 } // namespace
@@ -45,7 +53,7 @@ void registerDatabase(const QString& path) {
 TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     TestMachine m;
     Start start;
-    const QString path = m.systemDrive() + QStringLiteral("/jobs.mdb");
+    const QString path = m.systemDrive() + "/jobs.mdb";
     start.prompter.files.push_back(path);
     start.prompter.answers.push_back(true); // "Neu erstellen ?"
     // Started from a shell in another folder: updates still go where the program lives.
@@ -58,35 +66,40 @@ TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     EXPECT_EQ(start.welcomes, 1);
     ASSERT_GE(start.prompter.shown.size(), 2u);
     EXPECT_EQ(start.prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::FileDialog);
-    EXPECT_EQ(start.prompter.shown[0].text, QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;"));
+    EXPECT_EQ(start.prompter.shown[0].text, "Datenbank-Datei (*.mdb)|*.mdb;");
     EXPECT_EQ(start.prompter.shown[0].title, m.systemDrive()); // the initial folder
     EXPECT_EQ(start.prompter.shown[1].text,
-              QStringLiteral("Die Datenbank kann nun erstellt werden !\rNeu erstellen ?"));
+              "Die Datenbank kann nun erstellt werden !\rNeu erstellen ?");
     EXPECT_TRUE(start.state.newDatabase);
     EXPECT_EQ(start.state.databasePath, path);
     EXPECT_TRUE(jobdb::versionMatches(path));
-    EXPECT_EQ(start.writer.writes.last(), QStringLiteral("Databank=") + path);
+    EXPECT_EQ(start.writer.writes.last(), "Databank=" + path);
     EXPECT_EQ(start.state.clientDataFolder, m.clientDataFolder());
 }
 
+// No database registered, or a path of 150 characters (read as absent): a first start,
+// and cancelling its file dialog ends the program with the message.
 TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
-    TestMachine m;
-    Start start;
-    EXPECT_FALSE(start.run());
-    ASSERT_EQ(start.prompter.shown.size(), 2u);
-    EXPECT_EQ(start.prompter.shown[1].text,
-              QStringLiteral("Ohne eine Datenbank kann KestroFTP - Client nicht ausgeführt werden\r"
-                             "Bitte starten Sie das Programm von neuen."));
-    EXPECT_EQ(start.prompter.shown[1].icon, Prompter::Icon::Critical);
-    EXPECT_TRUE(start.writer.writes.isEmpty());
+    for (const bool longPath : {false, true}) {
+        SCOPED_TRACE(longPath ? "150 characters" : "none registered");
+        TestMachine m;
+        if (longPath)
+            registerDatabase(m.path(QString(150, QLatin1Char('x'))));
+        Start start;
+        EXPECT_FALSE(start.run());
+        EXPECT_EQ(start.welcomes, 1);
+        ASSERT_EQ(start.prompter.shown.size(), 2u);
+        EXPECT_EQ(start.prompter.shown[1].text,
+                  "Ohne eine Datenbank kann KestroFTP - Client nicht ausgeführt werden\r"
+                  "Bitte starten Sie das Programm von neuen.");
+        EXPECT_EQ(start.prompter.shown[1].icon, Prompter::Icon::Critical);
+        EXPECT_TRUE(start.writer.writes.isEmpty());
+    }
 }
 
 TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     TestMachine m;
-    const QString path = m.path(QStringLiteral("jobs.mdb"));
-    ScriptedPrompter quiet;
-    ASSERT_TRUE(jobdb::createAllTables(path, quiet));
-    registerDatabase(path);
+    const QString path = registeredDatabase(m);
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_EQ(start.welcomes, 0);
@@ -98,8 +111,8 @@ TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
 
 TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenOne) {
     TestMachine m;
-    const QString missing = m.path(QStringLiteral("gone.mdb"));
-    const QString existing = m.path(QStringLiteral("other.mdb"));
+    const QString missing = m.path("gone.mdb");
+    const QString existing = m.path("other.mdb");
     ScriptedPrompter quiet;
     ASSERT_TRUE(jobdb::createAllTables(existing, quiet));
     registerDatabase(missing);
@@ -110,38 +123,26 @@ TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenO
     EXPECT_EQ(start.state.databasePath, existing);
     EXPECT_FALSE(start.state.newDatabase);
     EXPECT_FALSE(QFile::exists(missing));
-    EXPECT_EQ(start.writer.writes, (QStringList{QStringLiteral("Databank=") + existing}));
+    EXPECT_EQ(start.writer.writes, (QStringList{"Databank=" + existing}));
 }
 
 TEST(StartupFlow, AnOutdatedDatabaseIsRebuiltAndTheOldOneKept) {
     TestMachine m;
-    const QString path = m.path(QStringLiteral("jobs.mdb"));
-    ScriptedPrompter quiet;
-    ASSERT_TRUE(jobdb::createAllTables(path, quiet, QStringLiteral("1.0.40")));
-    {
-        jobdb::Database db(path);
-        QSqlQuery q(db.connection());
-        ASSERT_TRUE(q.exec(
-            QStringLiteral("INSERT INTO JobDaten (JobNumber, Projekt) VALUES (7, 'Altbau')")));
-    }
-    registerDatabase(path);
+    const QString path = registeredDatabase(m, "1.0.40");
+    dbtest::execSql(path, "INSERT INTO JobDaten (JobNumber, Projekt) VALUES (7, 'Altbau')");
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_TRUE(start.state.databaseUsable);
     EXPECT_TRUE(jobdb::versionMatches(path));
-    EXPECT_TRUE(QFile::exists(path + QStringLiteral(".Sicherung")));
-    EXPECT_FALSE(QFile::exists(path + QStringLiteral("Tmp")));
-    jobdb::Database db(path);
-    QSqlQuery q(db.connection());
-    ASSERT_TRUE(q.exec(QStringLiteral("SELECT Projekt FROM JobDaten WHERE JobNumber = 7")));
-    ASSERT_TRUE(q.next());
-    EXPECT_EQ(q.value(0).toString(), QStringLiteral("Altbau"));
+    EXPECT_TRUE(QFile::exists(path + ".Sicherung"));
+    EXPECT_FALSE(QFile::exists(path + "Tmp"));
+    EXPECT_EQ(dbtest::queryRows(path, "SELECT Projekt FROM JobDaten WHERE JobNumber = 7"),
+              QList<QVariantList>{{"Altbau"}});
 }
 
 TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
     TestMachine m;
-    const QString path =
-        m.writeFile(QStringLiteral("jobs.mdb"), QByteArray("not a database at all"));
+    const QString path = m.writeFile("jobs.mdb", QByteArray("not a database at all"));
     registerDatabase(path);
     Start start;
     ASSERT_TRUE(start.run());
@@ -151,55 +152,36 @@ TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
     EXPECT_TRUE(start.prompter.texts().join(QString()).contains(path));
 }
 
-TEST(StartupFlow, ADatabasePathOf150CharactersCountsAsAFirstStart) {
-    TestMachine m;
-    registerDatabase(m.path(QString(150, QLatin1Char('x'))));
-    Start start;
-    EXPECT_FALSE(start.run()); // welcome, then the dialog is cancelled
-    EXPECT_EQ(start.welcomes, 1);
-}
-
 // A job that an earlier send delivered but could not record is recorded at the next start,
 // under the number the shop has; a waiting job of another database file stays waiting.
 TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     TestMachine m;
-    const QString path = m.path(QStringLiteral("jobs.mdb"));
-    ScriptedPrompter quiet;
-    ASSERT_TRUE(jobdb::createAllTables(path, quiet));
-    registerDatabase(path);
+    const QString path = registeredDatabase(m);
     jobdb::JobRows rows;
     rows.jobNumber = 7;
-    rows.job = {{QStringLiteral("JobNumber"), 7}, {QStringLiteral("Uhrzeit"), "101530"}};
-    rows.files = {{{QStringLiteral("JobNumber"), 7}, {QStringLiteral("Filename"), "plan.pdf"}}};
+    rows.job = {{"JobNumber", 7}, {"Uhrzeit", "101530"}};
+    rows.files = {{{"JobNumber", 7}, {"Filename", "plan.pdf"}}};
     QString error;
     ASSERT_FALSE(jobdb::keepPendingRecord(m.clientDataFolder(), path, rows, &error).isEmpty());
-    ASSERT_FALSE(jobdb::keepPendingRecord(m.clientDataFolder(), m.path(QStringLiteral("other.mdb")),
-                                          rows, &error)
+    ASSERT_FALSE(jobdb::keepPendingRecord(m.clientDataFolder(), m.path("other.mdb"), rows, &error)
                      .isEmpty());
 
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_EQ(start.state.startNotices, QStringList{jobdb::pendingRecordedText(7)});
-    {
-        jobdb::Database db(path);
-        QSqlQuery q(db.connection());
-        ASSERT_TRUE(q.exec(QStringLiteral("SELECT j.JobNumber, j.Uhrzeit, f.Filename, f.LaufNR "
-                                          "FROM JobDaten j JOIN FileDaten f USING (JobNumber)")));
-        ASSERT_TRUE(q.next());
-        EXPECT_EQ(q.value(0).toInt(), 7);
-        EXPECT_EQ(q.value(1).toString(), QStringLiteral("101530"));
-        EXPECT_EQ(q.value(2).toString(), QStringLiteral("plan.pdf"));
-        EXPECT_EQ(q.value(3).toInt(), 1);
-        EXPECT_FALSE(q.next());
-    }
+    const auto recorded = dbtest::queryRows(path, "SELECT j.JobNumber, j.Uhrzeit, f.Filename, "
+                                                  "f.LaufNR FROM JobDaten j JOIN FileDaten f "
+                                                  "USING (JobNumber)");
+    ASSERT_EQ(recorded.size(), 1);
+    EXPECT_EQ(recorded[0][0].toInt(), 7);
+    EXPECT_EQ(recorded[0][1].toString(), "101530");
+    EXPECT_EQ(recorded[0][2].toString(), "plan.pdf");
+    EXPECT_EQ(recorded[0][3].toInt(), 1);
     EXPECT_EQ(QDir(jobdb::pendingRecordsFolder(m.clientDataFolder())).entryList(QDir::Files).size(),
               1);
     // The next start finds nothing left for this database and records nothing twice.
     Start again;
     ASSERT_TRUE(again.run());
-    jobdb::Database db(path);
-    QSqlQuery count(db.connection());
-    ASSERT_TRUE(count.exec(QStringLiteral("SELECT count(*) FROM JobDaten")) && count.next());
-    EXPECT_EQ(count.value(0).toInt(), 1);
+    EXPECT_EQ(dbtest::rowCount(path, "JobDaten"), 1);
     EXPECT_TRUE(again.state.startNotices.isEmpty());
 }

@@ -91,7 +91,6 @@ protected:
 
 TEST_F(EditorTest, NewOnAnEmptyTableStartsAtOneAndCounts) {
     auto window = open(EditorConfig::projects());
-    EXPECT_EQ(window->windowTitle(), "Projekte");
     press(*window, "cmdNew");
     EXPECT_EQ(box(*window, "txtProNr")->text(), "1");
     EXPECT_EQ(scroll(*window)->value(), 1);
@@ -170,7 +169,6 @@ TEST_F(EditorTest, DeleteMarksTheRecordOnlyWhenSaved) {
 
 TEST_F(EditorTest, DeliveryAddressEditorWorksOnItsOwnTable) {
     auto window = open(EditorConfig::deliveryAddresses());
-    EXPECT_EQ(window->windowTitle(), "Lieferadressen");
     EXPECT_EQ(window->findChild<QLineEdit*>("txtProNr"), nullptr);
     press(*window, "cmdNew");
     box(*window, "txtLiefNr");
@@ -180,14 +178,6 @@ TEST_F(EditorTest, DeliveryAddressEditorWorksOnItsOwnTable) {
     EXPECT_EQ(rows("LieferAdr", "LiefNumber"), QStringList({"1|Baustelle Nord|||||"}));
     EXPECT_TRUE(rows("Projekte", "ProNumber").isEmpty());
     EXPECT_EQ(reloads, QList<EditorConfig::List>({EditorConfig::List::DeliveryAddresses}));
-}
-
-TEST_F(EditorTest, SaveWithoutARecordAsks) {
-    auto window = open(EditorConfig::projects());
-    box(*window, "txtName1")->setText("ohne Nummer");
-    press(*window, "cmdSave");
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_TRUE(rows("Projekte", "ProNumber").isEmpty());
 }
 
 // The editor opens on its first record, and one click on the bar's arrows reaches the
@@ -219,13 +209,6 @@ TEST_F(EditorTest, OpensOnTheFirstRecordAndOneClickReachesTheNext) {
         EXPECT_EQ(box(*two, number)->text(), "1");
         EXPECT_EQ(box(*two, "txtName1")->text(), "Erster");
     }
-}
-
-TEST_F(EditorTest, DeleteWithNoRecordShownLeavesTheNumberEmpty) {
-    auto window = open(EditorConfig::projects());
-    press(*window, "cmdDelete");
-    EXPECT_EQ(box(*window, "txtProNr")->text(), "");
-    EXPECT_TRUE(box(*window, "txtName1")->text().startsWith("gelöscht am: "));
 }
 
 // A worker without a mouse tabs to the scroll bar and steps through the records with the
@@ -264,4 +247,16 @@ TEST_F(EditorTest, ANumberBeyondTheScrollBarIsRefusedAndNewStillWorks) {
     press(*window, "cmdNew");
     EXPECT_EQ(number->text(), "4");
     EXPECT_TRUE(prompter.texts().isEmpty()) << prompter.texts().join('|').toStdString();
+}
+
+// With no record shown, Delete leaves the number empty and Save asks instead of storing.
+TEST_F(EditorTest, WithNoRecordShownDeleteLeavesTheNumberEmptyAndSaveAsks) {
+    auto window = open(EditorConfig::projects());
+    press(*window, "cmdDelete");
+    EXPECT_EQ(box(*window, "txtProNr")->text(), "");
+    EXPECT_TRUE(box(*window, "txtName1")->text().startsWith("gelöscht am: "));
+    box(*window, "txtName1")->setText("ohne Nummer");
+    press(*window, "cmdSave");
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_TRUE(rows("Projekte", "ProNumber").isEmpty());
 }

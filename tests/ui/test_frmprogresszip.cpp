@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -55,14 +54,12 @@ qint32 packWithWindow(cZip& packer, FrmProgressZip& window) {
 
 } // namespace
 
-TEST(FrmProgressZip, ShowsItsTextsCentredAndRaisesTheReadyFlag) {
+// The send waits for the ready flag before it packs: raised once the window is shown
+// (centred), lowered when it closes.
+TEST(FrmProgressZip, ShowsCentredAndRaisesTheReadyFlag) {
     FrmProgressZip window;
-    kestro::test::saveScreenshot(&window, QStringLiteral("frmProgressZip"));
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("progress.."));
-    auto* label = window.findChild<QLabel*>(QStringLiteral("Label1"));
-    ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->text(), QStringLiteral("Dateien werden komprimiert !"));
-    EXPECT_EQ(label->font().family(), QStringLiteral("MS Sans Serif"));
+    kestro::test::saveScreenshot(&window, "frmProgressZip");
+    EXPECT_NE(window.findChild<QWidget*>("Label1"), nullptr);
 
     QSignalSpy ready(&window, &FrmProgressZip::readyChanged);
     EXPECT_FALSE(window.isReady());
@@ -84,12 +81,12 @@ TEST(FrmProgressZip, ShowsItsTextsCentredAndRaisesTheReadyFlag) {
 TEST(FrmProgressZip, BarFollowsTheRunToTheEnd) {
     QTemporaryDir dir;
     cZip packer;
-    packer.setZipFile(dir.filePath(QStringLiteral("job.zip")));
+    packer.setZipFile(dir.filePath("job.zip"));
     for (const QString& f : writeJob(dir, 3, 1 << 20))
         packer.AddFileSpec(f);
     FrmProgressZip window;
     window.show();
-    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    auto* bar = window.findChild<QProgressBar*>("ProgressBar1");
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->value(), 0);
     EXPECT_EQ(packWithWindow(packer, window), 0);
@@ -99,15 +96,14 @@ TEST(FrmProgressZip, BarFollowsTheRunToTheEnd) {
 TEST(FrmProgressZip, AbortButtonStopsThePackingAndNoArchiveIsLeft) {
     QTemporaryDir dir;
     cZip packer;
-    const QString archive = dir.filePath(QStringLiteral("job.zip"));
+    const QString archive = dir.filePath("job.zip");
     packer.setZipFile(archive);
     for (const QString& f : writeJob(dir, 8, 2 << 20))
         packer.AddFileSpec(f);
     FrmProgressZip window;
     window.show();
-    auto* button = window.findChild<QPushButton*>(QStringLiteral("cmdAbort"));
+    auto* button = window.findChild<QPushButton*>("cmdAbort");
     ASSERT_NE(button, nullptr);
-    EXPECT_EQ(button->text(), QStringLiteral("Abbrechen"));
     // The worker clicks as soon as the bar moves.
     QObject::connect(&packer, &cZip::BytesPacked, button, [button](qint64 done, qint64 total) {
         if (done < total && button->isEnabled())
@@ -115,5 +111,5 @@ TEST(FrmProgressZip, AbortButtonStopsThePackingAndNoArchiveIsLeft) {
     });
     EXPECT_EQ(packWithWindow(packer, window), kestro::zip::ZE_ABORT);
     EXPECT_FALSE(QFile::exists(archive));
-    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("job.zip*")}, QDir::Files), QStringList());
+    EXPECT_EQ(QDir(dir.path()).entryList({"job.zip*"}, QDir::Files), QStringList());
 }
