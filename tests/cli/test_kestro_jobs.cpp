@@ -32,6 +32,14 @@ ProcessRun jobs(const QStringList& args) {
     return run(KESTRO_JOBS_PATH, args);
 }
 
+// Whether the server database has a job table, that is whether anything was copied there.
+bool holdsJobs(const QString& server) {
+    return !kestro::dbtest::queryRows(server, QStringLiteral("SELECT 1 FROM information_schema."
+                                                             "tables WHERE table_name = "
+                                                             "'jobdaten'"))
+                .isEmpty();
+}
+
 // A workstation that has sent one job of two files: "Plan O'Brien.pdf" (farbig, heften) and
 // "Übersicht 50%2.pdf" (a name as saved from a web page), with a delivery address and remarks.
 class KestroJobsTest : public ::testing::Test {
@@ -62,6 +70,16 @@ protected:
         const kestro::jobdb::Database db(ws.databasePath);
         QSqlQuery q(db.connection());
         return q.exec(sql) && q.next() ? q.value(0).toLongLong() : -1;
+    }
+
+    // Vellmon on this machine, which writes Databank when a copy is confirmed.
+    void startVellmon(kestro::test::PeerProcess& vellmon) {
+        ws.machine.env().set("SystemRoot", ws.machine.path(QStringLiteral("windows")));
+        ws.machine.env().set("VELLMON_UNIT_DIR", ws.machine.path(QStringLiteral("units")));
+        ws.machine.env().set("VELLMON_READY_LINE", QStringLiteral("1"));
+        ASSERT_TRUE(vellmon.start(
+            qEnvironmentVariable("KESTRO_BINARY_DIR") + QStringLiteral("/service/Vellmon"), {}))
+            << vellmon.output().toStdString();
     }
 
     SendWorkstation ws;
@@ -207,13 +225,8 @@ TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWa
         << r.err.toStdString();
 
     // Confirmed: Vellmon writes the setting, and the history is read from the server.
-    ws.machine.env().set("SystemRoot", ws.machine.path(QStringLiteral("windows")));
-    ws.machine.env().set("VELLMON_UNIT_DIR", ws.machine.path(QStringLiteral("units")));
-    ws.machine.env().set("VELLMON_READY_LINE", QStringLiteral("1"));
     kestro::test::PeerProcess vellmon;
-    ASSERT_TRUE(vellmon.start(
-        qEnvironmentVariable("KESTRO_BINARY_DIR") + QStringLiteral("/service/Vellmon"), {}))
-        << vellmon.output().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startVellmon(vellmon));
     const QString second = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
     r = jobs({QStringLiteral("copy-to"), second, QStringLiteral("--yes")});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -247,11 +260,7 @@ TEST_F(KestroJobsTest, CopyToRefusesWhileADeliveredJobWaitsForTheFile) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("wartet 1 Auftrag"))) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("nächste Senden"))) << r.err.toStdString();
-    EXPECT_TRUE(kestro::dbtest::queryRows(target, QStringLiteral("SELECT 1 FROM "
-                                                                 "information_schema.tables WHERE "
-                                                                 "table_name = 'jobdaten'"))
-                    .isEmpty())
-        << "copied although jobs wait";
+    EXPECT_FALSE(holdsJobs(target)) << "copied although jobs wait";
 }
 
 // A company's server address is long (a generated password, a full host name): a setting
@@ -259,13 +268,8 @@ TEST_F(KestroJobsTest, CopyToRefusesWhileADeliveredJobWaitsForTheFile) {
 // empty file would number jobs from 1 again). copy-to refuses it before copying or switching,
 // and says why; the history stays where it is.
 TEST_F(KestroJobsTest, ALongServerAddressIsRefusedBeforeAnythingIsSwitched) {
-    ws.machine.env().set("SystemRoot", ws.machine.path(QStringLiteral("windows")));
-    ws.machine.env().set("VELLMON_UNIT_DIR", ws.machine.path(QStringLiteral("units")));
-    ws.machine.env().set("VELLMON_READY_LINE", QStringLiteral("1"));
     kestro::test::PeerProcess vellmon;
-    ASSERT_TRUE(vellmon.start(
-        qEnvironmentVariable("KESTRO_BINARY_DIR") + QStringLiteral("/service/Vellmon"), {}))
-        << vellmon.output().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startVellmon(vellmon));
     const QString plain = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
     ASSERT_FALSE(plain.isEmpty());
     // The test server trusts every login, so the password only makes the address long
@@ -279,11 +283,7 @@ TEST_F(KestroJobsTest, ALongServerAddressIsRefusedBeforeAnythingIsSwitched) {
     EXPECT_FALSE(r.err.contains(QStringLiteral("Databank zeigt jetzt auf")));
     EXPECT_FALSE(r.err.contains(QStringLiteral("xxxxxxxx"))) << "the password was shown";
     EXPECT_EQ(kestro::startup::SettingsReader().read(QStringLiteral("Databank")), ws.databasePath);
-    EXPECT_TRUE(kestro::dbtest::queryRows(plain, QStringLiteral("SELECT 1 FROM "
-                                                                "information_schema.tables WHERE "
-                                                                "table_name = 'jobdaten'"))
-                    .isEmpty())
-        << "copied although refused";
+    EXPECT_FALSE(holdsJobs(plain)) << "copied although refused";
     r = jobs({QStringLiteral("show"), QStringLiteral("1")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
 }

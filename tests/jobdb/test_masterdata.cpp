@@ -76,6 +76,11 @@ TEST_F(MasterDataFile, VatRateZeroSavesAsNineteenAndEmptyLoadsAsSixteen) {
     loaded.vatRate = 0.0f;
     ASSERT_TRUE(MasterDataStore(db).load(loaded));
     EXPECT_EQ(loaded.vatRate, 16.0f) << "an empty stored rate";
+    dbtest::execSql(db, QStringLiteral("UPDATE Stammdaten SET Name = 'a', MwSt = 'xx'"));
+    loaded.vatRate = 7.0f;
+    ASSERT_TRUE(MasterDataStore(db).load(loaded));
+    EXPECT_EQ(loaded.vatRate, 7.0f) << "a stored rate that is no number keeps the previous one";
+    EXPECT_EQ(loaded.name, QStringLiteral("a"));
 
     MasterData m = filled();
     m.vatRate = 0.0f;
@@ -108,15 +113,6 @@ TEST(VatRateText, UsesTheGermanDecimalComma) {
     EXPECT_EQ(flagState(QStringLiteral("x")), 0);
 }
 
-TEST_F(MasterDataFile, StoredRateThatIsNoNumberKeepsThePreviousRate) {
-    dbtest::execSql(db, QStringLiteral("INSERT INTO Stammdaten (Name, MwSt) VALUES ('a', 'xx')"));
-    MasterData m;
-    m.vatRate = 7.0f;
-    ASSERT_TRUE(MasterDataStore(db).load(m));
-    EXPECT_EQ(m.vatRate, 7.0f);
-    EXPECT_EQ(m.name, QStringLiteral("a"));
-}
-
 TEST_F(MasterDataFile, MissingFileLoadsNothingAndSavesNothing) {
     const QString missing = machine.path(QStringLiteral("fehlt.mdb"));
     MasterData m = filled();
@@ -144,16 +140,6 @@ TEST_F(MasterDataFile, FtpServerRoundTripsAndProxySettingsFollowTheFlag) {
     EXPECT_EQ(MasterDataStore(db).loadFtpServer(), QStringLiteral("ftp2.shop.example"));
 }
 
-TEST_F(MasterDataFile, ChoosingTheShownFileSetsNoFlag) {
-    prompter.files = {db};
-    DatabaseFileChoice choice(db, prompter, settings);
-    EXPECT_EQ(choice.choose(db), db);
-    EXPECT_FALSE(choice.otherFileChosen());
-    EXPECT_EQ(settings.writes, QStringList{QStringLiteral("Databank=") + db});
-    EXPECT_EQ(prompter.shown[0].text, QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;"));
-    EXPECT_EQ(prompter.shown[0].title, machine.systemDrive());
-}
-
 TEST_F(MasterDataFile, ChoosingAnotherFileSetsTheFlagAndSavesIntoIt) {
     const QString other = machine.path(QStringLiteral("anders.mdb"));
     ASSERT_TRUE(createAllTables(other, prompter));
@@ -170,27 +156,37 @@ TEST_F(MasterDataFile, ChoosingAnotherFileSetsTheFlagAndSavesIntoIt) {
         restartMessage().startsWith(QStringLiteral("Sie haben eine neue Datenbank gewählt !\r")));
 }
 
-TEST_F(MasterDataFile, CancelledChoiceRewritesTheUnchangedPath) {
-    DatabaseFileChoice choice(db, prompter, settings);
-    EXPECT_EQ(choice.choose(db), db);
-    EXPECT_FALSE(choice.otherFileChosen());
-    EXPECT_EQ(settings.writes, QStringList{QStringLiteral("Databank=") + db});
-}
-
-// A file in a folder so deep that its path fills the client's setting buffer would be taken
-// as no database at the next start: it is refused with the reason, the old one stays.
-TEST_F(MasterDataFile, AFileWhosePathDoesNotFitTheSettingIsNotChosen) {
+// Choosing the shown file again, cancelling the dialog, or choosing a file in a folder so
+// deep that its path fills the client's setting buffer (it would be taken as no database at
+// the next start: refused with the reason) keeps the old file and sets no flag.
+TEST_F(MasterDataFile, AChoiceThatIsNoOtherUsableFileKeepsTheOldOne) {
     const QString deep = machine.path(QString(60, QLatin1Char('o')) + QLatin1Char('/') +
                                       QString(60, QLatin1Char('p')) + QStringLiteral("/jobs.mdb"));
     ASSERT_GE(deep.size(), 150);
-    prompter.files = {deep};
-    DatabaseFileChoice choice(db, prompter, settings);
-    EXPECT_EQ(choice.choose(db), db);
-    EXPECT_FALSE(choice.otherFileChosen());
-    EXPECT_EQ(settings.writes, QStringList{QStringLiteral("Databank=") + db});
-    ASSERT_EQ(prompter.shown.size(), 2);
-    EXPECT_TRUE(prompter.shown[1].text.contains(QStringLiteral("höchstens 149 Zeichen")))
-        << prompter.shown[1].text.toStdString();
+    const struct {
+        const char* name;
+        QStringList files;
+        QString reason;
+    } cases[] = {{"the shown file", {db}, {}},
+                 {"cancelled", {}, {}},
+                 {"path too long", {deep}, QStringLiteral("höchstens 149 Zeichen")}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompter = ScriptedPrompter{};
+        prompter.files.assign(c.files.begin(), c.files.end());
+        settings.writes.clear();
+        DatabaseFileChoice choice(db, prompter, settings);
+        EXPECT_EQ(choice.choose(db), db);
+        EXPECT_FALSE(choice.otherFileChosen());
+        EXPECT_EQ(settings.writes, QStringList{QStringLiteral("Databank=") + db});
+        ASSERT_EQ(prompter.shown.size(), c.reason.isEmpty() ? 1 : 2);
+        EXPECT_EQ(prompter.shown[0].text, QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;"));
+        EXPECT_EQ(prompter.shown[0].title, machine.systemDrive()) << "initial folder";
+        if (!c.reason.isEmpty()) {
+            EXPECT_TRUE(prompter.shown[1].text.contains(c.reason))
+                << prompter.shown[1].text.toStdString();
+        }
+    }
 }
 
 class Editor : public MasterDataFile {};
@@ -259,14 +255,4 @@ TEST_F(Editor, NoNumberBeyondTheScrollBarsRange) {
     dbtest::execSql(db, QStringLiteral("INSERT INTO Projekte (ProNumber) VALUES (32767)"));
     EXPECT_FALSE(editor.newRecord().has_value());
     EXPECT_EQ(dbtest::rowCount(db, QStringLiteral("Projekte")), 1);
-}
-
-TEST(EditorConfig, DescribesBothEditors) {
-    const EditorConfig p = EditorConfig::projects();
-    const EditorConfig d = EditorConfig::deliveryAddresses();
-    EXPECT_EQ(p.caption, QStringLiteral("Projekte"));
-    EXPECT_EQ(p.numberLabel, QStringLiteral("&Projekt - Nr"));
-    EXPECT_EQ(d.caption, QStringLiteral("Lieferadressen"));
-    EXPECT_EQ(d.numberLabel, QStringLiteral("&Liefer - Nr"));
-    EXPECT_EQ(d.listToReload, EditorConfig::List::DeliveryAddresses);
 }

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <deque>
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -183,47 +184,47 @@ TEST_F(Schema, RowsReadBackInInsertionOrder) {
               QStringLiteral("513"));
 }
 
-TEST_F(Schema, CreationYesBuildsTheFile) {
-    prompter.answers = {true};
-    const QString db = path(QStringLiteral("neu.mdb"));
-    const CreationOutcome out = createDatabase(db, prompter);
-    EXPECT_EQ(out.kind, CreationOutcome::Kind::Created);
-    EXPECT_EQ(out.databasePath, db);
-    EXPECT_TRUE(out.newDatabase);
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].text,
-              QStringLiteral("Die Datenbank kann nun erstellt werden !\rNeu erstellen ?"));
-    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::None);
-    EXPECT_EQ(prompter.shown[0].title, QStringLiteral("KestroClient"));
-    EXPECT_TRUE(versionMatches(db));
-}
-
-TEST_F(Schema, CreationNoWithAnExistingFileUsesItWithoutAsking) {
+// The creation question and its answers: Yes builds the file; No with an existing file uses
+// it without asking; No with a new name asks again for that name.
+TEST_F(Schema, CreationFollowsTheAnswers) {
+    const QString fresh = path(QStringLiteral("neu.mdb"));
     const QString existing = path(QStringLiteral("alt.mdb"));
-    ASSERT_TRUE(createAllTables(existing, prompter));
-    prompter.answers = {false};
-    prompter.files = {existing};
-    const CreationOutcome out = createDatabase(path(QStringLiteral("neu.mdb")), prompter);
-    EXPECT_EQ(out.kind, CreationOutcome::Kind::ChoseExisting);
-    EXPECT_EQ(out.databasePath, existing);
-    EXPECT_FALSE(out.newDatabase);
-    ASSERT_EQ(prompter.shown.size(), 2u);
-    EXPECT_EQ(prompter.shown[1].kind, ScriptedPrompter::Shown::Kind::FileDialog);
-    EXPECT_EQ(prompter.shown[1].text, QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;"));
-    EXPECT_EQ(prompter.shown[1].title, machine.systemDrive()) << "initial folder";
-    EXPECT_FALSE(QFile::exists(path(QStringLiteral("neu.mdb"))));
-}
-
-TEST_F(Schema, CreationNoWithANewNameAsksAgainForThatName) {
     const QString other = path(QStringLiteral("anders.mdb"));
-    prompter.answers = {false, true};
-    prompter.files = {other};
-    const CreationOutcome out = createDatabase(path(QStringLiteral("neu.mdb")), prompter);
-    EXPECT_EQ(out.kind, CreationOutcome::Kind::Created);
-    EXPECT_EQ(out.databasePath, other);
-    EXPECT_TRUE(out.newDatabase);
-    EXPECT_EQ(prompter.shown.size(), 3u);
-    EXPECT_TRUE(versionMatches(other));
+    ASSERT_TRUE(createAllTables(existing, prompter));
+    const struct {
+        std::deque<bool> answers;
+        std::deque<QString> files;
+        CreationOutcome::Kind kind;
+        QString databasePath;
+        size_t questions;
+    } cases[] = {
+        {{true}, {}, CreationOutcome::Kind::Created, fresh, 1},
+        {{false}, {existing}, CreationOutcome::Kind::ChoseExisting, existing, 2},
+        {{false, true}, {other}, CreationOutcome::Kind::Created, other, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.databasePath.toStdString());
+        QFile::remove(fresh);
+        prompter = ScriptedPrompter{};
+        prompter.answers = c.answers;
+        prompter.files = c.files;
+        const CreationOutcome out = createDatabase(fresh, prompter);
+        EXPECT_EQ(out.kind, c.kind);
+        EXPECT_EQ(out.databasePath, c.databasePath);
+        EXPECT_EQ(out.newDatabase, c.kind == CreationOutcome::Kind::Created);
+        EXPECT_TRUE(versionMatches(c.databasePath));
+        ASSERT_EQ(prompter.shown.size(), c.questions);
+        EXPECT_EQ(prompter.shown[0].text,
+                  QStringLiteral("Die Datenbank kann nun erstellt werden !\rNeu erstellen ?"));
+        EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::None);
+        EXPECT_EQ(prompter.shown[0].title, QStringLiteral("KestroClient"));
+        if (c.questions > 1) {
+            EXPECT_EQ(prompter.shown[1].kind, ScriptedPrompter::Shown::Kind::FileDialog);
+            EXPECT_EQ(prompter.shown[1].text, QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;"));
+            EXPECT_EQ(prompter.shown[1].title, machine.systemDrive()) << "initial folder";
+        }
+        EXPECT_EQ(QFile::exists(fresh), c.databasePath == fresh);
+    }
 }
 
 TEST_F(Schema, CreationCancelledCreatesNothing) {
