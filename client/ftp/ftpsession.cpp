@@ -346,8 +346,10 @@ void FtpPutSession::deliver(CURL* curl, std::FILE* file, const QString& wanted,
         if (!stored || !confirmStoredSize(curl, partName, result) || aborted_) {
             if (result.errorCode == 0)
                 fail(result, wininet::OperationCancelled);
-            if (dialogue_.storSent)
-                removeRemote(curl, partName);
+            // The note outlives an abandoned upload (the window closed) only while a part
+            // file may be on the server, so that the next send removes it.
+            if (!dialogue_.storSent || removeRemote(curl, partName))
+                dropPartNote();
             return;
         }
         shielded_ = true;
@@ -972,7 +974,7 @@ bool FtpPutSession::runCommands(CURL* curl, const QStringList& commands) {
     return code == CURLE_OK;
 }
 
-void FtpPutSession::removeRemote(CURL* curl, const QString& remoteName) {
+bool FtpPutSession::removeRemote(CURL* curl, const QString& remoteName) {
     // A partial or damaged file must not wait at the shop for someone to pick it up while
     // the job stays in the window to be sent again. A connection that broke is opened
     // anew; an abort does not stop this, and it is quick or gives up soon.
@@ -996,6 +998,13 @@ void FtpPutSession::removeRemote(CURL* curl, const QString& remoteName) {
     else
         qCWarning(lcFtp) << "could not remove the incomplete copy of" << remoteName << ":"
                          << dialogue_.lastReply;
+    return removed;
+}
+
+void FtpPutSession::dropPartNote() {
+    if (!request_.partNoteFile.isEmpty() && QFile::exists(request_.partNoteFile) &&
+        !QFile::remove(request_.partNoteFile))
+        qCWarning(lcFtp) << "cannot remove the part note" << request_.partNoteFile;
 }
 
 void FtpPutSession::fail(FtpUploadResult& result, int code) {

@@ -162,7 +162,10 @@ private:
     RemoteFile fromListing(CURL* curl, const QString& remoteName);
     bool runCommands(CURL* curl, const QStringList& commands);
     bool configure(CURL* curl);
-    void removeRemote(CURL* curl, const QString& remoteName);
+    // True when the server took the DELE (the file is gone).
+    bool removeRemote(CURL* curl, const QString& remoteName);
+    // Removes the note that names the part file: nothing of this upload is on the server.
+    void dropPartNote();
     void fail(FtpUploadResult& result, int code);
     bool interruptible() const {
         return aborted_.load() && (!shielded_.load() || abandoned_.load());

@@ -77,6 +77,17 @@ SendPipeline::~SendPipeline() {
     releasePacker();
     if (state_ == State::Packing)
         packer_->Abort();
+    // The window closing mid-upload does not wait for the server to take the removal of
+    // the part file: the upload is abandoned, its thread ended here. The local archive
+    // goes as after an abort; while the note that names the part file remains (a part file
+    // may be on the server), the folder is left to the next send, which removes both.
+    if (state_ == State::Uploading) {
+        delete uploader_;
+        uploader_ = nullptr;
+        deleteArchive();
+        if (QFile::exists(paths::join(workFolder_.path(), QString::fromLatin1(kPartNoteName))))
+            workFolder_.leaveToNextSend();
+    }
     releaseJobNumber();
 }
 
