@@ -3,25 +3,20 @@
 #include "client/ui/frmaddfile.h"
 #include "client/ui/frmstartordner.h"
 #include "client/ui/jobpanel.h"
-#include "common/settingwriter.h"
-
 #include "support/recordingwriter.h"
 #include "support/uitest.h"
-#include "ui/eventwait.h"
+#include "ui/windowtest.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
-#include <functional>
 
-#include <gtest/gtest.h>
-
-using kestro::ui::FolderTree;
+using kestro::test::press;
 using kestro::ui::FrmAddFile;
 using kestro::ui::FrmStartOrdner;
 
@@ -37,26 +32,13 @@ bool waitFilled(FrmAddFile& window) {
     return kestro::test::waitUntil([&] { return !window.isFilling(); });
 }
 
-QStringList listedNames(const FrmAddFile& window) {
+// The list's rows as "name size", in the order shown.
+QStringList listed(const FrmAddFile& window) {
     QStringList names;
     const QAbstractItemModel* m = window.fileList()->model();
     for (int r = 0; r < m->rowCount(); ++r)
         names << m->index(r, 0).data().toString() + " " + m->index(r, 1).data().toString();
-    names.sort();
     return names;
-}
-
-void selectByName(FrmAddFile& window, const QStringList& names) {
-    QTreeView* view = window.fileList();
-    for (int r = 0; r < view->model()->rowCount(); ++r) {
-        if (names.contains(view->model()->index(r, 0).data().toString()))
-            view->selectionModel()->select(view->model()->index(r, 0),
-                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-}
-
-QPushButton* button(QWidget& window, const char* name) {
-    return window.findChild<QPushButton*>(QString::fromLatin1(name));
 }
 
 // Opens the file window from `panel` on `startFolder`; `work` runs in it, as the worker.
@@ -86,15 +68,38 @@ protected:
 
 } // namespace
 
-TEST_F(FileWindowTest, ListsTheStartFolderAndTakesTheSelectedFiles) {
-    FrmAddFile window(folder);
-    ASSERT_TRUE(waitFilled(window));
-    EXPECT_EQ(listedNames(window),
-              QStringList({"klein.txt 1023 Byte", "plan.plt 2 KB", "scan.tif 1,50 MB"}));
-    EXPECT_EQ(window.folderTree()->currentPath(), folder);
+// The window lists its start folder (a missing one as an empty list) as a file manager does:
+// by name, without regard to case, numbers by their value; another folder chosen in the tree
+// refills the list; OK takes the selected files with their paths.
+TEST_F(FileWindowTest, ListsAFolderByNameRefillsFromTheTreeAndTakesTheSelection) {
+    FrmAddFile missing(dir.filePath("weg"));
+    ASSERT_TRUE(waitFilled(missing));
+    EXPECT_EQ(missing.fileList()->model()->rowCount(), 0);
 
-    selectByName(window, {"scan.tif", "klein.txt"});
-    button(window, "cmdOK")->click();
+    const QString mixed = dir.filePath("Gemischt");
+    ASSERT_TRUE(QDir().mkpath(mixed));
+    for (const char* name : {"b.pdf", "Plan 10.pdf", "A.pdf", "zeta.pdf", "Plan 2.pdf", "c.pdf",
+                             "Änderung.pdf", "_alt.pdf"})
+        writeBytes(mixed + "/" + QString::fromUtf8(name), 10);
+    FrmAddFile window(mixed);
+    ASSERT_TRUE(waitFilled(window));
+    kestro::test::saveScreenshot(&window, "frmAddFile");
+    EXPECT_EQ(listed(window).join(',').remove(" 10 Byte"),
+              "_alt.pdf,A.pdf,Änderung.pdf,b.pdf,c.pdf,Plan 2.pdf,Plan 10.pdf,zeta.pdf");
+
+    ASSERT_TRUE(window.folderTree()->setCurrentPath(folder + "/Pläne"));
+    ASSERT_TRUE(waitFilled(window));
+    EXPECT_EQ(listed(window), QStringList({"ansicht.pdf 1 KB"}));
+    EXPECT_EQ(window.currentFolder(), folder + "/Pläne");
+    ASSERT_TRUE(window.folderTree()->setCurrentPath(folder));
+    ASSERT_TRUE(waitFilled(window));
+    EXPECT_EQ(listed(window),
+              QStringList({"klein.txt 1023 Byte", "plan.plt 2 KB", "scan.tif 1,50 MB"}));
+    QItemSelectionModel* selection = window.fileList()->selectionModel();
+    for (int r : {0, 2})
+        selection->select(window.fileList()->model()->index(r, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    press(window, "cmdOK");
     EXPECT_EQ(window.result(), QDialog::Accepted);
     QStringList taken;
     for (const auto& f : window.chosenFiles())
@@ -104,37 +109,23 @@ TEST_F(FileWindowTest, ListsTheStartFolderAndTakesTheSelectedFiles) {
                                   "scan.tif=" + folder + "/scan.tif"}));
 }
 
-TEST_F(FileWindowTest, ChoosingAnotherFolderInTheTreeRefillsTheList) {
-    FrmAddFile window(folder);
-    ASSERT_TRUE(waitFilled(window));
-    ASSERT_TRUE(window.folderTree()->setCurrentPath(folder + "/Pläne"));
-    ASSERT_TRUE(waitFilled(window));
-    EXPECT_EQ(listedNames(window), QStringList({"ansicht.pdf 1 KB"}));
-    EXPECT_EQ(window.currentFolder(), folder + "/Pläne");
-}
-
-TEST_F(FileWindowTest, MissingStartFolderShowsAnEmptyList) {
-    FrmAddFile window(dir.filePath("weg"));
-    ASSERT_TRUE(waitFilled(window));
-    EXPECT_EQ(window.fileList()->model()->rowCount(), 0);
-}
-
+// Files taken into a list with rows get the next numbers; OK moves the start folder to the
+// tree's folder, with or without a selection, Cancel never does.
 TEST_F(FileWindowTest, AddingIntoAListWithRowsAndTheStartFolderRules) {
     kestro::ScriptedPrompter prompter;
     kestro::ui::JobPanel panel(prompter);
     panel.model().appendFiles({{"a", "/x/a"}, {"b", "/x/b"}, {"c", "/x/c"}});
-
-    // OK with two files in the subfolder: rows 4 and 5, start folder follows the tree.
     QString startFolder = folder;
     inFileWindow(panel, startFolder, [&](FrmAddFile& window) {
         window.folderTree()->setCurrentPath(folder + "/Pläne");
         waitFilled(window);
+        // A file that came after the listing shows once the folder is chosen again.
         writeBytes(folder + "/Pläne/zweite.pdf", 10);
         window.folderTree()->setCurrentPath(folder);
         window.folderTree()->setCurrentPath(folder + "/Pläne");
         waitFilled(window);
         window.fileList()->selectAll();
-        button(window, "cmdOK")->click();
+        press(window, "cmdOK");
     });
     EXPECT_EQ(startFolder, folder + "/Pläne");
     const auto rows = panel.snapshot().files;
@@ -143,74 +134,50 @@ TEST_F(FileWindowTest, AddingIntoAListWithRowsAndTheStartFolderRules) {
     EXPECT_EQ(rows[4].number, "5");
     EXPECT_EQ(rows[3].fullPath, folder + "/Pläne/" + rows[3].fileName);
 
-    // OK without a selection still moves the start folder; Cancel never does.
     inFileWindow(panel, startFolder, [&](FrmAddFile& window) {
         window.folderTree()->setCurrentPath(folder);
-        button(window, "cmdOK")->click();
+        press(window, "cmdOK");
     });
     EXPECT_EQ(startFolder, folder);
     EXPECT_EQ(panel.model().rowCount(), 5);
-
     inFileWindow(panel, startFolder, [&](FrmAddFile& window) {
         window.folderTree()->setCurrentPath(folder + "/Pläne");
         waitFilled(window);
         window.fileList()->selectAll();
-        button(window, "cmdCancel")->click();
+        press(window, "cmdCancel");
     });
     EXPECT_EQ(startFolder, folder);
     EXPECT_EQ(panel.model().rowCount(), 5);
 }
 
-TEST_F(FileWindowTest, StartFolderWindowStoresFolderThenFlag) {
+// The start-folder window follows the tree; OK stores the folder, then the flag; Cancel
+// stores and changes nothing.
+TEST_F(FileWindowTest, StartFolderWindowStoresFolderThenFlagOnlyOnOk) {
     kestro::test::RecordingWriter writer;
     QString startFolder = folder;
     QString remember = "No";
-    FrmStartOrdner window(writer, startFolder, remember);
-    kestro::test::saveScreenshot(&window, "frmStartOrdner");
-    auto* text = window.findChild<QLineEdit*>("txtStartOrdner");
-    auto* check = window.findChild<QCheckBox*>("chkLastStartOrdner");
-    ASSERT_TRUE(text && check);
-    EXPECT_EQ(text->text(), folder);
-    EXPECT_FALSE(check->isChecked());
-
-    window.folderTree()->setCurrentPath(folder + "/Pläne");
-    EXPECT_EQ(text->text(), folder + "/Pläne");
-    check->setChecked(true);
-    button(window, "cmdOK")->click();
+    {
+        FrmStartOrdner window(writer, startFolder, remember);
+        kestro::test::saveScreenshot(&window, "frmStartOrdner");
+        auto* text = kestro::test::child<QLineEdit>(window, "txtStartOrdner");
+        EXPECT_EQ(text->text(), folder);
+        EXPECT_FALSE(kestro::test::child<QCheckBox>(window, "chkLastStartOrdner")->isChecked());
+        window.folderTree()->setCurrentPath(folder + "/Pläne");
+        EXPECT_EQ(text->text(), folder + "/Pläne");
+        kestro::test::child<QCheckBox>(window, "chkLastStartOrdner")->setChecked(true);
+        press(window, "cmdOK");
+    }
     EXPECT_EQ(writer.writes, QStringList({"FolderDir=" + folder + "/Pläne", "valFolderDir=Yes"}));
     EXPECT_EQ(startFolder, folder + "/Pläne");
     EXPECT_EQ(remember, "Yes");
-}
 
-TEST_F(FileWindowTest, StartFolderWindowCancelChangesNothing) {
-    kestro::test::RecordingWriter writer;
-    QString startFolder = folder;
-    QString remember = "Yes";
+    writer.writes.clear();
     FrmStartOrdner window(writer, startFolder, remember);
-    EXPECT_TRUE(window.findChild<QCheckBox*>("chkLastStartOrdner")->isChecked());
+    EXPECT_TRUE(kestro::test::child<QCheckBox>(window, "chkLastStartOrdner")->isChecked());
     window.folderTree()->setCurrentPath(dir.path());
-    window.findChild<QCheckBox*>("chkLastStartOrdner")->setChecked(false);
-    button(window, "cmdCancel")->click();
+    kestro::test::child<QCheckBox>(window, "chkLastStartOrdner")->setChecked(false);
+    press(window, "cmdCancel");
     EXPECT_TRUE(writer.writes.isEmpty());
-    EXPECT_EQ(startFolder, folder);
+    EXPECT_EQ(startFolder, folder + "/Pläne");
     EXPECT_EQ(remember, "Yes");
-}
-
-// The file window lists a folder as a file manager does: by name, without regard to case,
-// numbers by their value.
-TEST_F(FileWindowTest, ListsTheFilesSortedByName) {
-    const QString mixed = dir.filePath("Gemischt");
-    ASSERT_TRUE(QDir().mkpath(mixed));
-    for (const char* name : {"b.pdf", "Plan 10.pdf", "A.pdf", "zeta.pdf", "Plan 2.pdf", "c.pdf",
-                             "Änderung.pdf", "_alt.pdf"})
-        writeBytes(mixed + "/" + QString::fromUtf8(name), 10);
-    FrmAddFile window(mixed);
-    ASSERT_TRUE(waitFilled(window));
-    kestro::test::saveScreenshot(&window, "frmAddFile");
-    QStringList shown;
-    const QAbstractItemModel* m = window.fileList()->model();
-    for (int r = 0; r < m->rowCount(); ++r)
-        shown << m->index(r, 0).data().toString();
-    EXPECT_EQ(shown, QStringList({"_alt.pdf", "A.pdf", "Änderung.pdf", "b.pdf", "c.pdf",
-                                  "Plan 2.pdf", "Plan 10.pdf", "zeta.pdf"}));
 }

@@ -1,16 +1,14 @@
 // The job area of the main window, driven as a worker drives it: clicks, keys, choices.
 #include "client/ui/jobpanel.h"
-#include "ui/eventwait.h"
+#include "ui/windowtest.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QToolButton>
 #include <QTreeView>
-#include <gtest/gtest.h>
 
 // Qt's own entry for key presses typed by a program: it offers the key to the shortcuts
 // (accelerators) first, as a real key press from the window system is offered.
@@ -18,10 +16,9 @@ Q_WIDGETS_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, 
                                                    Qt::KeyboardModifiers mods, const QString& text,
                                                    bool autorep, ushort count);
 
-using kestro::ScriptedPrompter;
 using kestro::compose::FileListModel;
-using kestro::compose::NewFile;
-using kestro::ui::JobPanel;
+using kestro::test::child;
+using kestro::test::press;
 
 namespace {
 
@@ -36,21 +33,13 @@ protected:
         // Accelerators only fire in the active window, as for a worker at the keyboard.
         QApplication::setActiveWindow(&panel);
     }
-
-    template <class T> T* child(const char* name) {
-        T* w = panel.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
-    QTreeView* list() { return child<QTreeView>("ListView1"); }
-
+    QTreeView* list() { return child<QTreeView>(panel, "ListView1"); }
     void addFiles(const QStringList& names) {
-        QList<NewFile> files;
+        QList<kestro::compose::NewFile> files;
         for (const QString& n : names)
             files.append({n, "/auftrag/" + n});
         panel.model().appendFiles(files);
     }
-
     void clickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTreeView* view = list();
         const QPoint at = view->visualRect(view->model()->index(row, 1)).center();
@@ -61,7 +50,6 @@ protected:
         QApplication::sendEvent(view->viewport(), &press);
         QApplication::sendEvent(view->viewport(), &release);
     }
-
     void key(QWidget* target, int k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         target->setFocus();
         if (qt_sendShortcutOverrideEvent(target, 0, k, modifiers, {}, false, 1))
@@ -71,21 +59,13 @@ protected:
         QApplication::sendEvent(target, &press);
         QApplication::sendEvent(target, &release);
     }
-
-    void choose(const char* box, const QString& text) {
-        QComboBox* c = child<QComboBox>(box);
-        c->setCurrentIndex(c->findText(text));
-        ASSERT_EQ(c->currentText(), text);
-    }
-
     void chooseAll() {
-        choose("cboAnzahl", "2");
-        choose("cboColor", "Farbe");
-        choose("cboArbeit1", "Falzen");
-        choose("cboArbeit2", "Heften");
-        choose("cboArbeit3", "Binden");
+        const char* const boxes[] = {"cboAnzahl", "cboColor", "cboArbeit1", "cboArbeit2",
+                                     "cboArbeit3"};
+        const char* const picks[] = {"2", "Farbe", "Falzen", "Heften", "Binden"};
+        for (int i = 0; i < 5; ++i)
+            kestro::test::choose(panel, boxes[i], picks[i]);
     }
-
     QStringList column(int c) {
         QStringList out;
         for (const auto& row : panel.snapshot().files) {
@@ -96,87 +76,86 @@ protected:
         return out;
     }
 
-    ScriptedPrompter prompter;
-    JobPanel panel{prompter};
+    kestro::ScriptedPrompter prompter;
+    kestro::ui::JobPanel panel{prompter};
 };
 
 } // namespace
 
-// The panel holds the fixed lists; until a time is picked the job says "Uhrzeit", and no
-// number of copies is chosen.
-TEST_F(JobPanelTest, FixedListsAndTheUnchosenTime) {
-    EXPECT_EQ(child<QComboBox>("cboTime")->count(), 97);
-    EXPECT_EQ(panel.snapshot().deadlineTime, "Uhrzeit");
-    choose("cboTime", "10 : 15");
-    EXPECT_EQ(panel.snapshot().deadlineTime, "10 : 15");
-    EXPECT_EQ(child<QComboBox>("cboAnzahl")->count(), 100);
-    EXPECT_EQ(child<QComboBox>("cboAnzahl")->currentText(), "");
-    for (const char* name : {"DTPicker1", "cmdAddFile"}) // names a reviewer looks for
-        EXPECT_NE(panel.findChild<QWidget*>(name), nullptr) << name;
-}
-
-TEST_F(JobPanelTest, ApplyWithoutRowsOnlyWarns) {
+// Anwenden without rows only warns; with rows it changes exactly those the worker picked
+// with Ctrl+click, Shift+click or Shift+arrow; Alt+A presses it from the keyboard.
+TEST_F(JobPanelTest, ApplyChangesTheRowsPickedWithMouseAndKeys) {
     chooseAll();
-    child<QPushButton>("cmdAnwenden")->click();
+    press(panel, "cmdAnwenden");
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, "nicht zum anwenden vorhanden !");
     EXPECT_EQ(prompter.shown[0].icon, kestro::Prompter::Icon::Exclamation);
     EXPECT_EQ(panel.model().rowCount(), 0);
-}
 
-TEST_F(JobPanelTest, ApplyChangesTheRowsPickedWithTheMouse) {
-    addFiles({"a.pdf", "b.pdf", "c.pdf", "d.pdf"});
+    prompter.shown.clear();
+    addFiles({"a.pdf", "b.pdf", "c.pdf", "d.pdf", "e.pdf"});
     clickRow(0);
     clickRow(2, Qt::ControlModifier);
     EXPECT_EQ(panel.selectedRows(), QList<int>({0, 2}));
-    chooseAll();
-    child<QPushButton>("cmdAnwenden")->click();
+    press(panel, "cmdAnwenden");
     EXPECT_TRUE(prompter.shown.empty());
-    EXPECT_EQ(column(FileListModel::Copies), QStringList({"2", "", "2", ""}));
-    EXPECT_EQ(column(FileListModel::Color), QStringList({"Farbe", "", "Farbe", ""}));
-    EXPECT_EQ(column(FileListModel::Step3), QStringList({"Binden", "", "Binden", ""}));
+    EXPECT_EQ(column(FileListModel::Color), QStringList({"Farbe", "", "Farbe", "", ""}));
+    EXPECT_EQ(column(FileListModel::Step3), QStringList({"Binden", "", "Binden", "", ""}));
     EXPECT_EQ(list()->model()->index(2, FileListModel::Step1).data().toString(), "Falzen");
-}
 
-TEST_F(JobPanelTest, ShiftClickAndShiftArrowExtendTheSelection) {
-    addFiles({"a", "b", "c", "d", "e"});
     clickRow(1);
     clickRow(3, Qt::ShiftModifier);
     EXPECT_EQ(panel.selectedRows(), QList<int>({1, 2, 3}));
-
     clickRow(0);
     key(list(), Qt::Key_Down, Qt::ShiftModifier);
     EXPECT_EQ(panel.selectedRows(), QList<int>({0, 1}));
-    choose("cboAnzahl", "7");
+    kestro::test::choose(panel, "cboAnzahl", "7");
     key(list(), Qt::Key_A, Qt::AltModifier); // "&Anwenden", which clicks a moment later
-    const QStringList expected{"7", "7", "", "", ""};
+    const QStringList expected{"7", "7", "2", "", ""};
     kestro::test::waitUntil([&] { return column(FileListModel::Copies) == expected; }, 5000);
     EXPECT_EQ(column(FileListModel::Copies), expected);
 }
 
 TEST_F(JobPanelTest, DeletingTheSecondOfThreeRows) {
     addFiles({"a.pdf", "b.pdf", "c.pdf"});
-    child<QToolButton>("Image1")->click(); // nothing selected: nothing happens
+    press(panel, "Image1"); // nothing selected: nothing happens
     EXPECT_EQ(panel.model().rowCount(), 3);
-
     clickRow(1);
-    child<QToolButton>("Image1")->click();
+    press(panel, "Image1");
     EXPECT_EQ(column(FileListModel::Number), QStringList({"1", "3"}));
     EXPECT_EQ(panel.model().fullPaths(), QStringList({"/auftrag/a.pdf", "/auftrag/c.pdf"}));
-
     clickRow(1);
     key(list(), Qt::Key_Delete);
     EXPECT_EQ(column(FileListModel::FileName), QStringList({"a.pdf"}));
 }
 
-TEST_F(JobPanelTest, ProjectListsAndJobReload) {
+// Nothing is chosen until the worker chooses (the deadline says "Uhrzeit"); a reloaded list
+// or a refreshed catalogue keeps a choice whose entry stays and drops one whose entry went;
+// a loaded job shows whole and clearing empties it.
+TEST_F(JobPanelTest, ChoicesSurviveReloadsAndAJobLoadsAndClears) {
+    EXPECT_EQ(panel.snapshot().deadlineTime, "Uhrzeit");
+    EXPECT_EQ(child<QComboBox>(panel, "cboAnzahl")->currentText(), "");
+    kestro::test::choose(panel, "cboTime", "10 : 15");
+    EXPECT_EQ(panel.snapshot().deadlineTime, "10 : 15");
     panel.setProjects({"1 | Neubau", "2 | Umbau"});
     panel.setProjects({}); // an empty table leaves the list as it was
-    QComboBox* projects = child<QComboBox>("cboProjekt");
-    EXPECT_EQ(projects->count(), 2);
     EXPECT_EQ(panel.snapshot().project, "");
-    projects->setCurrentIndex(1);
+    kestro::test::choose(panel, "cboProjekt", "2 | Umbau");
+    chooseAll();
+    panel.setProjects({"1 | Neubau", "2 | Umbau", "3 | Anbau"});
+    panel.setCatalogueLists({"SW", "Farbe"}, {"Falzen", "Schneiden"}, {"Heften"},
+                            {"Binden", "keine"});
     EXPECT_EQ(panel.snapshot().project, "2 | Umbau");
+    addFiles({"a.pdf"});
+    clickRow(0);
+    press(panel, "cmdAnwenden");
+    EXPECT_EQ(panel.snapshot().files.at(0).color, "Farbe");
+    EXPECT_EQ(panel.snapshot().files.at(0).step3, "Binden");
+    panel.setProjects({"1 | Neubau"});
+    panel.setCatalogueLists({"SW"}, {"Falzen"}, {"Heften"}, {"keine"});
+    EXPECT_EQ(panel.snapshot().project, "");
+    EXPECT_EQ(child<QComboBox>(panel, "cboColor")->currentIndex(), -1);
+    EXPECT_EQ(child<QComboBox>(panel, "cboArbeit1")->currentText(), "Falzen");
 
     kestro::compose::JobSnapshot job;
     job.project = "1 | Neubau";
@@ -188,33 +167,9 @@ TEST_F(JobPanelTest, ProjectListsAndJobReload) {
                  {"3", "c.pdf", "1", "Farbe", "", "", "", "/x/c.pdf"}};
     panel.loadJob(job);
     EXPECT_EQ(panel.snapshot(), job);
-
     panel.clearJob();
     EXPECT_TRUE(panel.snapshot().files.isEmpty());
     EXPECT_EQ(panel.snapshot().remarks, "");
-}
-
-// A reloaded list or a refreshed catalogue keeps what the worker chose where the entry
-// is still there; an entry that went leaves nothing chosen.
-TEST_F(JobPanelTest, ChoicesSurviveAReloadWhereTheirEntryStays) {
-    panel.setProjects({"1 | Neubau", "2 | Umbau"});
-    choose("cboProjekt", "2 | Umbau");
-    chooseAll();
-    panel.setProjects({"1 | Neubau", "2 | Umbau", "3 | Anbau"});
-    panel.setCatalogueLists({"SW", "Farbe"}, {"Falzen", "Schneiden"}, {"Heften"},
-                            {"Binden", "keine"});
-    EXPECT_EQ(panel.snapshot().project, "2 | Umbau");
-    addFiles({"a.pdf"});
-    clickRow(0);
-    child<QPushButton>("cmdAnwenden")->click();
-    EXPECT_EQ(panel.snapshot().files.at(0).color, "Farbe");
-    EXPECT_EQ(panel.snapshot().files.at(0).step3, "Binden");
-
-    panel.setProjects({"1 | Neubau"});
-    panel.setCatalogueLists({"SW"}, {"Falzen"}, {"Heften"}, {"keine"});
-    EXPECT_EQ(panel.snapshot().project, "");
-    EXPECT_EQ(child<QComboBox>("cboColor")->currentIndex(), -1);
-    EXPECT_EQ(child<QComboBox>("cboArbeit1")->currentText(), "Falzen");
 }
 
 // A shop with long processing texts: the file name stays readable, the columns stay
@@ -227,8 +182,8 @@ TEST_F(JobPanelTest, LongCatalogueTextsLeaveTheFileNameReadable) {
     const QString name = "Bauplan Erdgeschoss Nord Achse A-F.pdf";
     panel.model().appendFiles({{name, "/auftrag/plan.pdf"}});
     clickRow(0);
-    choose("cboArbeit1", longStep);
-    child<QPushButton>("cmdAnwenden")->click();
+    kestro::test::choose(panel, "cboArbeit1", longStep);
+    press(panel, "cmdAnwenden");
     QApplication::processEvents();
     QHeaderView* header = list()->header();
     EXPECT_LE(header->length(), list()->viewport()->width())
@@ -236,8 +191,8 @@ TEST_F(JobPanelTest, LongCatalogueTextsLeaveTheFileNameReadable) {
     EXPECT_GE(header->sectionSize(FileListModel::FileName),
               list()->fontMetrics().horizontalAdvance(name))
         << "the file name is cut";
-    const QModelIndex step = list()->model()->index(0, FileListModel::Step1);
     EXPECT_LT(header->sectionSize(FileListModel::Step1),
               list()->fontMetrics().horizontalAdvance(longStep));
-    EXPECT_EQ(step.data(Qt::ToolTipRole).toString(), longStep);
+    EXPECT_EQ(list()->model()->index(0, FileListModel::Step1).data(Qt::ToolTipRole).toString(),
+              longStep);
 }

@@ -14,7 +14,7 @@
 #include "support/recordingwriter.h"
 #include "support/selfsigned.h"
 #include "support/uitest.h"
-#include "ui/eventwait.h"
+#include "ui/windowtest.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -115,23 +115,7 @@ protected:
         ASSERT_TRUE(catalogue.at(0).at(0).toBool());
     }
     QPushButton* button(const char* name) { return child<QPushButton>(name); }
-    template <class T> T* child(const char* name) {
-        T* w = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
-    void choose(const char* box, const QString& text) {
-        QComboBox* c = child<QComboBox>(box);
-        c->setCurrentIndex(c->findText(text));
-        ASSERT_EQ(c->currentText(), text) << box;
-    }
-    void chooseFileSettings() {
-        choose("cboAnzahl", "2");
-        choose("cboColor", "schwarz/weiß");
-        choose("cboArbeit1", "heften");
-        choose("cboArbeit2", "falten");
-        choose("cboArbeit3", "keine");
-    }
+    template <class T> T* child(const char* name) { return test::child<T>(*window, name); }
     // Presses FTP-Senden and waits until the job left the list and the button is back.
     // The gap counts the click itself: a click that waits is a window that cannot react.
     bool sendAndWait(qint64* longestGap = nullptr) {
@@ -222,7 +206,12 @@ TEST_F(MainWindowSend, JobsAreRefusedSentAnnouncedAndRecorded) {
     const QString b = ws.machine.writeFile("og/plan.pdf", "%PDF obergeschoss");
     window->jobPanel()->model().appendFiles({{"plan.pdf", a}, {"plan.pdf", b}});
     // The picks survive the catalogue refresh of the refused send: Anwenden writes them.
-    chooseFileSettings();
+    for (const auto& [box, pick] : {std::pair{"cboAnzahl", "2"},
+                                    {"cboColor", "schwarz/weiß"},
+                                    {"cboArbeit1", "heften"},
+                                    {"cboArbeit2", "falten"},
+                                    {"cboArbeit3", "keine"}})
+        test::choose(*window, box, QString::fromUtf8(pick));
     EXPECT_EQ(refusedSend(), "Auftrag noch nicht vollständig ausgefüllt !");
     child<QTreeView>("ListView1")->selectAll();
     button("cmdAnwenden")->click();
@@ -365,7 +354,7 @@ TEST_F(MainWindowSend, FitsALaptopScreenWithTheShopsLogo) {
     EXPECT_GE(window->height(), window->minimumSizeHint().height());
 
     auto* time = child<QComboBox>("cboTime");
-    choose("cboTime", "14 : 30");
+    test::choose(*window, "cboTime", "14 : 30");
     time->showPopup();
     QTest::qWait(50);
     test::saveScreenshot(time->view()->window(), "frmMain-cboTime");
