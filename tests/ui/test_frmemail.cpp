@@ -152,7 +152,6 @@ TEST_F(MailWindow, TlsOnConnectShowsTheStoredChoiceOrThePorts) {
             EXPECT_EQ(mail.tlsOnConnect, std::nullopt);
         }
     }
-    EXPECT_TRUE(config.settingNames.contains("SMTPTLS"));
 }
 
 // Typing port 465 ticks TLS on connect and OK stores it. The worker who corrects 465 to 587

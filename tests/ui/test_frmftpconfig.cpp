@@ -19,13 +19,6 @@ using namespace kestro::ui;
 using kestro::test::child;
 using kestro::test::TestMachine;
 
-namespace {
-
-const char* const kProxyBoxes[] = {"txtProxyH",   "txtProHPort",  "txtProxyF",
-                                   "txtProFPort", "txtUserProxy", "txtPassProxy"};
-
-} // namespace
-
 class FtpConfigWindow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -71,7 +64,8 @@ TEST_F(FtpConfigWindow, OkSavesTheTargetAndProxyThenReloadsTheCatalogue) {
     EXPECT_FALSE(useProxy->isChecked());
     for (const bool on : {true, false}) {
         useProxy->click();
-        for (const char* name : kProxyBoxes)
+        for (const char* name : {"txtProxyH", "txtProHPort", "txtProxyF", "txtProFPort",
+                                 "txtUserProxy", "txtPassProxy"})
             EXPECT_EQ(box(window, name)->isEnabled(), on) << name;
     }
     EXPECT_EQ(child<QComboBox>(window, "cboEncryption")->currentText(),

@@ -1,9 +1,6 @@
 // Jobs sent from the main window against a real print shop, as a worker sends them, and as
 // a careless worker and a hostile world use it: editors behind its back, ends mid-send.
 #include "cli/sendworkstation.h"
-#include "client/compose/filelistmodel.h"
-#include "client/jobdb/database.h"
-#include "client/jobdb/recordeditor.h"
 #include "client/startup/settings.h"
 #include "client/ui/frmmain.h"
 #include "client/ui/frmprogresszip.h"
@@ -19,8 +16,6 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -36,7 +31,6 @@
 #include <QTimer>
 #include <QTreeView>
 #include <csignal>
-#include <gtest/gtest.h>
 
 using namespace kestro;
 using kestro::test::SendWorkstation;
@@ -151,17 +145,6 @@ protected:
         for (int i = 0; i < list->count(); ++i)
             lines << list->item(i)->text();
         return lines;
-    }
-    void addRecords(const QStringList& names, const jobdb::EditorConfig& config) {
-        jobdb::RecordEditor editor(*window->database(), config);
-        for (const QString& name : names) {
-            auto record = editor.newRecord();
-            ASSERT_TRUE(record);
-            record->name1 = name;
-            ASSERT_TRUE(editor.save(*record));
-        }
-        window->reloadProjects();
-        window->reloadDeliveries();
     }
     // Opens an editor from the menu; `work` runs in it, then it is closed.
     void inEditor(const std::function<void(QWidget&)>& work, const char* menu = "mnuProjekt") {
@@ -304,8 +287,12 @@ TEST_F(MainWindowSend, JobsAreRefusedSentAnnouncedAndRecorded) {
 // Closing an editor reloads its list and keeps what the worker chose: the entry, a name
 // corrected in the editor, text typed after a pick (the job must not lose its project).
 TEST_F(MainWindowSend, ClosingAnEditorKeepsWhatTheWorkerChose) {
-    addRecords({"Neubau", "Umbau"}, jobdb::EditorConfig::projects());
-    addRecords({"Nord", "Süd"}, jobdb::EditorConfig::deliveryAddresses());
+    dbtest::execSql(ws.databasePath, "INSERT INTO Projekte (ProNumber, name1) "
+                                     "VALUES (1, 'Neubau'), (2, 'Umbau')");
+    dbtest::execSql(ws.databasePath, "INSERT INTO LieferAdr (LiefNumber, name1) "
+                                     "VALUES (1, 'Nord'), (2, 'Süd')");
+    window->reloadProjects();
+    window->reloadDeliveries();
     auto* projects = child<QComboBox>("cboProjekt");
     projects->setCurrentIndex(0);
     projects->lineEdit()->setFocus();
