@@ -13,18 +13,10 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
-
-// Qt's own entry for key presses typed by a program: it offers the key to the shortcuts
-// (accelerators) first, as a real key press from the window system is offered.
-Q_WIDGETS_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int k,
-                                                   Qt::KeyboardModifiers mods, const QString& text,
-                                                   bool autorep, ushort count);
 
 using kestro::compose::FileListModel;
 using kestro::test::child;
@@ -54,22 +46,8 @@ protected:
     }
     void clickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTreeView* view = list();
-        const QPoint at = view->visualRect(view->model()->index(row, 1)).center();
-        QMouseEvent press(QEvent::MouseButtonPress, at, view->viewport()->mapToGlobal(at),
-                          Qt::LeftButton, Qt::LeftButton, modifiers);
-        QMouseEvent release(QEvent::MouseButtonRelease, at, view->viewport()->mapToGlobal(at),
-                            Qt::LeftButton, Qt::NoButton, modifiers);
-        QApplication::sendEvent(view->viewport(), &press);
-        QApplication::sendEvent(view->viewport(), &release);
-    }
-    void key(QWidget* target, int k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        target->setFocus();
-        if (qt_sendShortcutOverrideEvent(target, 0, k, modifiers, {}, false, 1))
-            return;
-        QKeyEvent press(QEvent::KeyPress, k, modifiers);
-        QKeyEvent release(QEvent::KeyRelease, k, modifiers);
-        QApplication::sendEvent(target, &press);
-        QApplication::sendEvent(target, &release);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers,
+                          view->visualRect(view->model()->index(row, 1)).center());
     }
     void chooseAll() {
         const char* const boxes[] = {"cboAnzahl", "cboColor", "cboArbeit1", "cboArbeit2",
@@ -119,10 +97,10 @@ TEST_F(JobPanelTest, ApplyChangesTheRowsPickedWithMouseAndKeys) {
     clickRow(3, Qt::ShiftModifier);
     EXPECT_EQ(panel.selectedRows(), QList<int>({1, 2, 3}));
     clickRow(0);
-    key(list(), Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(list(), Qt::Key_Down, Qt::ShiftModifier);
     EXPECT_EQ(panel.selectedRows(), QList<int>({0, 1}));
     kestro::test::choose(panel, "cboAnzahl", "7");
-    key(list(), Qt::Key_A, Qt::AltModifier); // "&Anwenden", which clicks a moment later
+    QTest::keyClick(list(), Qt::Key_A, Qt::AltModifier); // "&Anwenden", which clicks a moment later
     const QStringList expected{"7", "7", "2", "", ""};
     kestro::test::waitUntil([&] { return column(FileListModel::Copies) == expected; }, 5000);
     EXPECT_EQ(column(FileListModel::Copies), expected);
@@ -137,7 +115,7 @@ TEST_F(JobPanelTest, DeletingTheSecondOfThreeRows) {
     EXPECT_EQ(column(FileListModel::Number), QStringList({"1", "3"}));
     EXPECT_EQ(panel.model().fullPaths(), QStringList({"/auftrag/a.pdf", "/auftrag/c.pdf"}));
     clickRow(1);
-    key(list(), Qt::Key_Delete);
+    QTest::keyClick(list(), Qt::Key_Delete);
     EXPECT_EQ(column(FileListModel::FileName), QStringList({"a.pdf"}));
 }
 
