@@ -38,11 +38,6 @@ using kestro::test::waitUntil;
 
 namespace {
 
-class AlwaysDelivered : public ServiceMessageSender {
-public:
-    bool send(const QString&) override { return true; }
-};
-
 // Message boxes as the tests script them; `onMessage` runs while a box "waits", as a
 // signal or a click elsewhere does while a real box waits for OK.
 class WaitingPrompter : public ScriptedPrompter {
@@ -173,7 +168,7 @@ protected:
     startup::ClientState state;
     WaitingPrompter prompter;
     test::RecordingWriter writer;
-    AlwaysDelivered service;
+    test::RecordingService service;
     std::unique_ptr<ui::FrmMain> window;
 };
 

@@ -27,19 +27,6 @@ using kestro::test::press;
 using kestro::test::RecordingWriter;
 using kestro::test::TestMachine;
 
-namespace {
-
-class AlwaysDelivered : public ServiceMessageSender {
-public:
-    bool send(const QString& m) override {
-        sent << m;
-        return true;
-    }
-    QStringList sent;
-};
-
-} // namespace
-
 TEST(Prompter, FilterAndLineBreaks) {
     EXPECT_EQ(gui::QtPrompter::qtFilter("Datenbank-Datei (*.mdb)|*.mdb;"),
               "Datenbank-Datei (*.mdb)");
@@ -166,7 +153,7 @@ TEST(MainWindow, UpdateMenuAndUnloadSteps) {
     DeployConfig config;
     ScriptedPrompter prompter;
     RecordingWriter writer;
-    AlwaysDelivered service;
+    test::RecordingService service;
     // The welcome and info windows are drawn for the screenshots of every window.
     FrmWelcom welcome(config);
     test::saveScreenshot(&welcome, "frmWelcom");

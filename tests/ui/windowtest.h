@@ -2,6 +2,8 @@
 
 // Helpers of the window tests: a window's controls by the names a reviewer looks for,
 // clicks and choices as the worker makes them, and waits with the event loop running.
+#include "common/settingwriter.h"
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -29,6 +31,16 @@ inline void choose(const QObject& window, const char* box, const QString& text) 
     c->setCurrentIndex(c->findText(text));
     EXPECT_EQ(c->currentText(), text) << box;
 }
+
+// The service as the window reaches it: every message is delivered and kept.
+class RecordingService : public ServiceMessageSender {
+public:
+    bool send(const QString& message) override {
+        sent << message;
+        return true;
+    }
+    QStringList sent;
+};
 
 // Runs the event loop until `done` holds; false when it does not within `timeoutMs`.
 // `longestGapMs`, when given, gets the longest gap between two turns of the loop: how
