@@ -162,9 +162,8 @@ TEST_F(JobPanelTest, ChoicesSurviveReloadsAndAJobLoadsAndClears) {
     EXPECT_EQ(panel.snapshot().remarks, "");
 }
 
-// A shop with long processing texts: the file name stays readable, the columns stay
-// within the list instead of running off its right edge, and a cut value is whole in its
-// tool tip.
+// A shop with long processing texts: the file name stays readable, the columns stay within
+// the list, and a cut value is whole in its tool tip.
 TEST_F(JobPanelTest, LongCatalogueTextsLeaveTheFileNameReadable) {
     const QString longStep = "Rückendrahtheftung mit zwei Klammern und Sonderfalz";
     panel.setCatalogueLists({"SW", "Farbe"}, {"keine", longStep}, {"keine", longStep + " B"},

@@ -1,6 +1,5 @@
-// The mail settings window on the offscreen platform: what it shows, which boxes the
-// check boxes enable, and what OK writes to the registry (through the service) and keeps
-// in memory.
+// The mail settings window: what it shows, which boxes the check boxes enable, and what OK
+// writes to the registry (through the service) and keeps in memory.
 #include "client/ui/frmemail.h"
 #include "support/recordingwriter.h"
 #include "support/uitest.h"
@@ -152,9 +151,8 @@ TEST_F(MailWindow, TlsOnConnectShowsTheStoredChoiceOrThePorts) {
     }
 }
 
-// Typing port 465 ticks TLS on connect and OK stores it. The worker who corrects 465 to 587
-// (STARTTLS) must not keep the tick typing made, or every notification goes to the STARTTLS
-// port as TLS on connect and fails.
+// Typing port 465 ticks TLS on connect and OK stores it; corrected to 587 (STARTTLS) the tick
+// must go, or every notification goes to the STARTTLS port as TLS on connect and fails.
 TEST_F(MailWindow, Port465TypedTicksTlsOnConnectAndCorrectingItUnticks) {
     for (const char* correction : {"", "587"}) {
         SCOPED_TRACE(correction);

@@ -312,9 +312,8 @@ TEST_F(MainWindowSend, ClosingAnEditorKeepsWhatTheWorkerChose) {
     EXPECT_EQ(deliveries->currentIndex(), 1);
 }
 
-// On a 1366 x 768 laptop screen the window, with its title bar, stays above a task bar and
-// shows the shop's logo; the deadline's time list drops down at the chosen time with a
-// bounded height.
+// On a 1366 x 768 laptop screen the window stays above a task bar and shows the shop's logo;
+// the deadline's time list drops down at the chosen time with a bounded height.
 TEST_F(MainWindowSend, FitsALaptopScreenWithTheShopsLogo) {
     test::saveScreenshot(window.get(), "frmMain");
     const QImage logo = child<QLabel>("Picture1")->pixmap().toImage();
