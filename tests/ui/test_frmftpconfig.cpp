@@ -6,27 +6,18 @@
 #include "support/peerprocess.h"
 #include "support/testenv.h"
 #include "support/uitest.h"
+#include "ui/windowtest.h"
 
 #include "support/recordingwriter.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace kestro;
 using namespace kestro::ui;
+using kestro::test::child;
 using kestro::test::TestMachine;
-
-namespace {
-
-const char* const kProxyBoxes[] = {"txtProxyH",   "txtProHPort",  "txtProxyF",
-                                   "txtProFPort", "txtUserProxy", "txtPassProxy"};
-
-} // namespace
 
 class FtpConfigWindow : public ::testing::Test {
 protected:
@@ -36,11 +27,7 @@ protected:
         ASSERT_TRUE(jobdb::createAllTables(state.databasePath, prompter));
         startup::applyFtpDefaults(state.ftp, config);
     }
-    QLineEdit* box(FrmFtpConfig& w, const char* name) {
-        auto* b = w.findChild<QLineEdit*>(QString::fromLatin1(name));
-        EXPECT_NE(b, nullptr) << name;
-        return b;
-    }
+    static QLineEdit* box(FrmFtpConfig& w, const char* name) { return child<QLineEdit>(w, name); }
     TestMachine machine;
     ScriptedPrompter prompter;
     DeployConfig config;
@@ -48,32 +35,16 @@ protected:
     kestro::test::RecordingWriter writer;
 };
 
-// The maker's demo values stay hidden; the proxy boxes follow their check box; a new target
-// is encrypted when its server offers it, a configured one keeps its choice.
-TEST_F(FtpConfigWindow, OpensWithTheDemoValuesHiddenAndTheProxyBoxesOff) {
-    FrmFtpConfig window({state, config, writer});
-    test::saveScreenshot(&window, "frmFTPconfig");
-    for (const char* name : {"txtFTPServer", "txtFTPUser", "txtFTPPW", "txtEMailAdr"})
-        EXPECT_TRUE(box(window, name)->text().isEmpty()) << name;
-    auto* useProxy = window.findChild<QCheckBox*>("chkProxy");
-    ASSERT_NE(useProxy, nullptr);
-    EXPECT_FALSE(useProxy->isChecked());
-    for (const bool on : {false, true, false}) {
-        if (on != useProxy->isChecked())
-            useProxy->click();
-        for (const char* name : kProxyBoxes)
-            EXPECT_EQ(box(window, name)->isEnabled(), on) << name;
-    }
-    auto* encryption = window.findChild<QComboBox*>("cboEncryption");
-    ASSERT_NE(encryption, nullptr);
-    EXPECT_EQ(encryption->currentText(), "wenn der Server es anbietet");
-    state.ftp.server = "ftp.shop.example";
-    FrmFtpConfig configured({state, config, writer});
-    EXPECT_EQ(configured.findChild<QComboBox*>("cboEncryption")->currentText(),
-              "nur unverschlüsselt");
-}
-
+// The maker's demo values stay hidden and the proxy boxes follow their check box; a new
+// target is encrypted when its server offers it, a configured one keeps its choice. OK stores
+// the target and the proxy choice, then the shop's catalogue is fetched again.
 TEST_F(FtpConfigWindow, OkSavesTheTargetAndProxyThenReloadsTheCatalogue) {
+    {
+        startup::ClientState configured = state;
+        configured.ftp.server = "ftp.shop.example";
+        FrmFtpConfig window({configured, config, writer});
+        EXPECT_EQ(child<QComboBox>(window, "cboEncryption")->currentText(), "nur unverschlüsselt");
+    }
     machine.writeFile("web/kat/Katalog.INI",
                       "[ColorMenue]\r\nColor1=farbig\r\nColor2=s/w\r\n[FTP]\r\nUser=shopuser\r\n"
                       "PW=shoppw\r\nMail=auftrag@shop.example\r\n");
@@ -86,17 +57,30 @@ TEST_F(FtpConfigWindow, OkSavesTheTargetAndProxyThenReloadsTheCatalogue) {
     FrmFtpConfig window({state, config, writer});
     QSignalSpy reloaded(&window, &FrmFtpConfig::catalogueReloaded);
     window.show();
+    test::saveScreenshot(&window, "frmFTPconfig");
+    for (const char* name : {"txtFTPServer", "txtFTPUser", "txtFTPPW", "txtEMailAdr"})
+        EXPECT_TRUE(box(window, name)->text().isEmpty()) << name;
+    auto* useProxy = child<QCheckBox>(window, "chkProxy");
+    EXPECT_FALSE(useProxy->isChecked());
+    for (const bool on : {true, false}) {
+        useProxy->click();
+        for (const char* name : {"txtProxyH", "txtProHPort", "txtProxyF", "txtProFPort",
+                                 "txtUserProxy", "txtPassProxy"})
+            EXPECT_EQ(box(window, name)->isEnabled(), on) << name;
+    }
+    EXPECT_EQ(child<QComboBox>(window, "cboEncryption")->currentText(),
+              "wenn der Server es anbietet");
     QTest::keyClicks(box(window, "txtFTPServer"), "ftp.shop.example");
     QTest::keyClicks(box(window, "txtFTPUser"), "getippt");
-    window.findChild<QCheckBox*>("chkProxy")->click();
+    child<QCheckBox>(window, "chkProxy")->click();
     box(window, "txtProxyH")->setText("hp.example");
     box(window, "txtProHPort")->setText("3128");
     box(window, "txtUserProxy")->setText("pu");
     // The proxy boxes hold a proxy nobody runs; the fetch then fails, so drop it again
     // before OK: the values typed stay in the boxes but only useProxy is written.
-    window.findChild<QCheckBox*>("chkProxy")->click();
-    window.findChild<QComboBox*>("cboEncryption")->setCurrentIndex(2);
-    window.findChild<QPushButton*>("cmdOK")->click();
+    child<QCheckBox>(window, "chkProxy")->click();
+    child<QComboBox>(window, "cboEncryption")->setCurrentIndex(2);
+    test::press(window, "cmdOK");
 
     ASSERT_TRUE(reloaded.wait(30000));
     const auto outcome = reloaded.at(0).at(0).value<startup::CatalogueOutcome>();
@@ -122,11 +106,11 @@ TEST_F(FtpConfigWindow, OkWithTheProxyOnWritesAllSixValues) {
     state.proxy.password = "pp";
     config.webServer = "http://127.0.0.1:1";
     FrmFtpConfig window({state, config, writer});
-    EXPECT_TRUE(window.findChild<QCheckBox*>("chkProxy")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(window, "chkProxy")->isChecked());
     EXPECT_EQ(box(window, "txtProxyF")->text(), "fp.example");
     EXPECT_TRUE(box(window, "txtPassProxy")->isEnabled());
     QSignalSpy reloaded(&window, &FrmFtpConfig::catalogueReloaded);
-    window.findChild<QPushButton*>("cmdOK")->click();
+    test::press(window, "cmdOK");
     ASSERT_TRUE(reloaded.wait(30000));
     EXPECT_FALSE(reloaded.at(0).at(0).value<startup::CatalogueOutcome>().obtained);
     EXPECT_EQ(writer.writes,

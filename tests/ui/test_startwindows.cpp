@@ -9,6 +9,7 @@
 #include "common/gui/qtprompter.h"
 #include "support/testenv.h"
 #include "support/uitest.h"
+#include "ui/windowtest.h"
 
 #include "support/pgserver.h"
 #include "support/recordingwriter.h"
@@ -19,41 +20,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace kestro;
 using namespace kestro::ui;
+using kestro::test::press;
 using kestro::test::RecordingWriter;
 using kestro::test::TestMachine;
-
-namespace {
-
-class AlwaysDelivered : public ServiceMessageSender {
-public:
-    bool send(const QString& m) override {
-        sent << m;
-        return true;
-    }
-    QStringList sent;
-};
-
-} // namespace
-
-// The welcome names the site the program was deployed for; the info window the version.
-TEST(WelcomeAndInfo, NameTheSiteAndTheVersion) {
-    DeployConfig config;
-    FrmWelcom welcome(config);
-    test::saveScreenshot(&welcome, "frmWelcom");
-    EXPECT_TRUE(welcome.findChild<QLabel*>("Label5")->text().contains(config.site));
-    EXPECT_NE(welcome.findChild<QLabel*>("Label2"), nullptr);
-    FrmInfo info(config);
-    test::saveScreenshot(&info, "frmInfo");
-    EXPECT_EQ(info.findChild<QLabel*>("lblVersion")->text(), "Version " + startup::versionText());
-    for (const char* name : {"lblName", "cmdCancel"})
-        EXPECT_NE(info.findChild<QWidget*>(name), nullptr) << name;
-}
 
 TEST(Prompter, FilterAndLineBreaks) {
     EXPECT_EQ(gui::QtPrompter::qtFilter("Datenbank-Datei (*.mdb)|*.mdb;"),
@@ -70,12 +42,7 @@ protected:
     FrmStammdat::Context context() {
         return {dbPath, master, prompter, writer, [this] { ++reloads; }, [this] { ++ends; }};
     }
-    static QLineEdit* text(QWidget& w, const char* name) {
-        return w.findChild<QLineEdit*>(QString::fromLatin1(name));
-    }
-    static void press(QWidget& w, const char* name) {
-        QTest::mouseClick(w.findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
-    }
+    static QLineEdit* text(QWidget& w, const char* name) { return test::child<QLineEdit>(w, name); }
     TestMachine machine;
     ScriptedPrompter prompter;
     RecordingWriter writer;
@@ -85,31 +52,50 @@ protected:
     int ends = 0;
 };
 
-TEST_F(MasterDataWindow, OkSavesTheRecordTheVatRuleAndDatabank) {
-    FrmStammdat window(context());
-    test::saveScreenshot(&window, "frmStammdat");
-    EXPECT_EQ(text(window, "Text4")->text(), "16");
-    EXPECT_EQ(text(window, "Text15")->text(), dbPath);
-    text(window, "Text1")->setText("Müller & Söhne");
-    text(window, "Text4")->setText("0");
-    window.findChild<QCheckBox*>("Check3")->setChecked(true);
-    press(window, "cmdOK");
-
+// OK saves the record, the VAT rule and the database's path, and the window shows them again;
+// another file chosen there gets the record and the program ends to start on it.
+TEST_F(MasterDataWindow, OkSavesTheRecordAndAnotherFileEndsTheProgram) {
+    const QString first = dbPath;
+    {
+        FrmStammdat window(context());
+        test::saveScreenshot(&window, "frmStammdat");
+        EXPECT_EQ(text(window, "Text4")->text(), "16");
+        EXPECT_EQ(text(window, "Text15")->text(), dbPath);
+        text(window, "Text1")->setText("Müller & Söhne");
+        text(window, "Text4")->setText("0");
+        test::child<QCheckBox>(window, "Check3")->setChecked(true);
+        press(window, "cmdOK");
+        EXPECT_EQ(window.result(), QDialog::Accepted);
+    }
     EXPECT_EQ(reloads, 1);
     EXPECT_EQ(ends, 0);
-    EXPECT_EQ(window.result(), QDialog::Accepted);
-    ASSERT_EQ(writer.writes.size(), 1);
-    EXPECT_EQ(writer.writes[0], "Databank=" + dbPath);
+    EXPECT_EQ(writer.writes, QStringList({"Databank=" + dbPath}));
     jobdb::MasterData stored;
     ASSERT_TRUE(jobdb::MasterDataStore(dbPath).load(stored));
     EXPECT_EQ(stored.name, "Müller & Söhne");
     EXPECT_EQ(stored.vatRate, 19.0f);
     EXPECT_EQ(stored.sortProjectsByName1, "1");
 
-    // Opened again, the window shows what was saved.
     FrmStammdat again(context());
     EXPECT_EQ(text(again, "Text4")->text(), "19");
-    EXPECT_TRUE(again.findChild<QCheckBox*>("Check3")->isChecked());
+    EXPECT_TRUE(test::child<QCheckBox>(again, "Check3")->isChecked());
+    const QString other = machine.path("other.mdb");
+    ASSERT_TRUE(jobdb::createAllTables(other, prompter));
+    prompter.files.push_back(other);
+    press(again, "cmdDatabank");
+    EXPECT_EQ(text(again, "Text15")->text(), other);
+    text(again, "Text1")->setText("Neue Firma");
+    press(again, "cmdOK");
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(reloads, 1);
+    EXPECT_TRUE(prompter.texts().last().startsWith("Sie haben eine neue Datenbank gewählt !"));
+    jobdb::MasterData inOther, inFirst;
+    jobdb::MasterDataStore(other).load(inOther);
+    jobdb::MasterDataStore(first).load(inFirst);
+    EXPECT_EQ(dbPath, other); // the program-wide path now names the chosen file
+    EXPECT_EQ(inOther.name, "Neue Firma");
+    EXPECT_EQ(inFirst.name, "Müller & Söhne");
+    EXPECT_EQ(writer.writes.last(), "Databank=" + other);
 }
 
 // A server address shows without its password, and OK keeps the address as it was set.
@@ -125,29 +111,6 @@ TEST_F(MasterDataWindow, AServerAddressIsShownWithoutItsPassword) {
     press(window, "cmdOK");
     EXPECT_EQ(window.result(), QDialog::Accepted);
     EXPECT_EQ(writer.writes.last(), "Databank=" + dbPath);
-}
-
-TEST_F(MasterDataWindow, ChoosingAnotherFileSavesThereAndEndsTheProgram) {
-    const QString first = dbPath;
-    const QString other = machine.path("other.mdb");
-    ASSERT_TRUE(jobdb::createAllTables(other, prompter));
-    prompter.files.push_back(other);
-    FrmStammdat window(context());
-    press(window, "cmdDatabank");
-    EXPECT_EQ(text(window, "Text15")->text(), other);
-    text(window, "Text1")->setText("Neue Firma");
-    press(window, "cmdOK");
-
-    EXPECT_EQ(ends, 1);
-    EXPECT_EQ(reloads, 0);
-    EXPECT_TRUE(prompter.texts().last().startsWith("Sie haben eine neue Datenbank gewählt !"));
-    jobdb::MasterData inOther, inFirst;
-    jobdb::MasterDataStore(other).load(inOther);
-    jobdb::MasterDataStore(first).load(inFirst);
-    EXPECT_EQ(dbPath, other); // the program-wide path now names the chosen file
-    EXPECT_EQ(inOther.name, "Neue Firma");
-    EXPECT_TRUE(inFirst.name.isEmpty());
-    EXPECT_EQ(writer.writes.last(), "Databank=" + other);
 }
 
 // A database that cannot be written or read is named in a box; the window stays open
@@ -190,11 +153,15 @@ TEST(MainWindow, UpdateMenuAndUnloadSteps) {
     DeployConfig config;
     ScriptedPrompter prompter;
     RecordingWriter writer;
-    AlwaysDelivered service;
+    test::RecordingService service;
+    // The welcome and info windows are drawn for the screenshots of every window.
+    FrmWelcom welcome(config);
+    test::saveScreenshot(&welcome, "frmWelcom");
+    FrmInfo info(config);
+    test::saveScreenshot(&info, "frmInfo");
     {
         FrmMain window({state, config, prompter, writer, service});
-        EXPECT_NE(window.findChild<QAction*>("mnuFTPconfig"), nullptr);
-        window.findChild<QAction*>("mnuUpdSoft")->trigger();
+        test::child<QAction>(window, "mnuUpdSoft")->trigger();
         EXPECT_EQ(service.sent, QStringList{"searchingUpdate|KestroFTP-Client||1.0.41"});
         EXPECT_TRUE(state.updateRequested);
         window.close();
@@ -209,6 +176,5 @@ TEST(MainWindow, UpdateMenuAndUnloadSteps) {
         window.show();
         window.close();
     }
-    ASSERT_EQ(writer.writes.size(), 1);
-    EXPECT_EQ(writer.writes[0], "FolderDir=/srv/plaene");
+    EXPECT_EQ(writer.writes, QStringList({"FolderDir=/srv/plaene"}));
 }
