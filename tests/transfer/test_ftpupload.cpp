@@ -1,6 +1,10 @@
 // Uploads against a real pyftpdlib server on loopback: what lands on the server, what the
-// user reads in the status box and the transfer log, and when the bar may say "100 %".
+// user reads in the status box and the transfer log, and when the bar may say "100 %"; then
+// the display and the texts behind it.
 #include "authoritycert.h"
+#include "client/ftp/ftperrors.h"
+#include "client/ftp/ftpreply.h"
+#include "client/ftp/ftpstatus.h"
 #include "client/ftp/ftpuploader.h"
 #include "client/send/progressdisplay.h"
 #include "common/transferlog.h"
@@ -16,13 +20,14 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
 using namespace kestro::transfer;
 using kestro::test::PeerProcess;
 using kestro::test::TestMachine;
 
 namespace {
 
-const QString password = QStringLiteral("geheim");
+const QString password = u"geheim"_s;
 constexpr int cutAfter = 65536;
 
 struct Outcome {
@@ -38,21 +43,21 @@ class FtpUploadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         QDir().mkpath(machine.clientDataFolder());
-        ASSERT_TRUE(server.startFixture(QStringLiteral("ftpserver.py"),
-                                        {QStringLiteral("--root"), serverRoot(),
-                                         QStringLiteral("--cut-after"), QString::number(cutAfter)}))
+        ASSERT_TRUE(
+            server.startFixture(u"ftpserver.py"_s, {u"--root"_s, serverRoot(), u"--cut-after"_s,
+                                                    QString::number(cutAfter)}))
             << server.output().toStdString();
     }
 
-    QString serverRoot() const { return machine.path(QStringLiteral("ftproot")); }
-    QString serverAddress() const { return QStringLiteral("127.0.0.1:%1").arg(server.port()); }
+    QString serverRoot() const { return machine.path(u"ftproot"_s); }
+    QString serverAddress() const { return u"127.0.0.1:%1"_s.arg(server.port()); }
 
     QString writeLocalFile(const QString& name, qint64 size) {
         QByteArray bytes(size, Qt::Uninitialized);
         QRandomGenerator generator(42);
         for (qsizetype i = 0; i < bytes.size(); ++i)
             bytes[i] = char(generator.bounded(256));
-        return machine.writeFile(QStringLiteral("local/") + name, bytes);
+        return machine.writeFile(u"local/"_s + name, bytes);
     }
 
     FtpUploadRequest request(const QString& user, const QString& localPath) const {
@@ -105,7 +110,7 @@ protected:
     void expectNeverComplete(const Outcome& outcome) {
         EXPECT_TRUE(outcome.finished);
         EXPECT_FALSE(outcome.result.delivered);
-        EXPECT_FALSE(outcome.progressTexts.contains(QStringLiteral("100 %")))
+        EXPECT_FALSE(outcome.progressTexts.contains(u"100 %"_s))
             << outcome.progressTexts.join(QLatin1Char('|')).toStdString();
         EXPECT_TRUE(outcome.statuses.contains(outcome.result.errorText))
             << outcome.statuses.join(QLatin1Char('|')).toStdString();
@@ -116,8 +121,8 @@ protected:
 };
 TEST_F(FtpUploadTest, DeliveredFileHasIdenticalBytesAndTheStatusTextsFollowTheConnection) {
     const QString local =
-        writeLocalFile(QStringLiteral("Müller GmbH_Job-061226-140509.zip"), 3 * 1024 * 1024 + 17);
-    const Outcome outcome = run(request(QStringLiteral("kunde"), local));
+        writeLocalFile(u"Müller GmbH_Job-061226-140509.zip"_s, 3 * 1024 * 1024 + 17);
+    const Outcome outcome = run(request(u"kunde"_s, local));
 
     ASSERT_TRUE(outcome.finished);
     EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
@@ -126,22 +131,22 @@ TEST_F(FtpUploadTest, DeliveredFileHasIdenticalBytesAndTheStatusTextsFollowTheCo
     EXPECT_EQ(outcome.result.remoteSize, 3 * 1024 * 1024 + 17);
     EXPECT_EQ(kestro::test::readFile(serverRoot() + "/Müller GmbH_Job-061226-140509.zip"),
               kestro::test::readFile(local));
-    EXPECT_EQ(outcome.progressTexts.last(), QStringLiteral("100 %"));
+    EXPECT_EQ(outcome.progressTexts.last(), u"100 %"_s);
     // The bar message shows underscores as blanks; the server got the real name.
-    EXPECT_EQ(outcome.barMessage, QStringLiteral("Uploading Müller GmbH Job-061226-140509.zip"));
+    EXPECT_EQ(outcome.barMessage, u"Uploading Müller GmbH Job-061226-140509.zip"_s);
 
     const QStringList expected{
-        QStringLiteral("Looking up the IP address for 127.0.0.1"),
-        QStringLiteral("Name resolved 127.0.0.1"),
-        QStringLiteral("Connecting to server...127.0.0.1"), // control connection
-        QStringLiteral("Connected to 127.0.0.1"),
-        QStringLiteral("Handle created: "),                 // the transfer begins
-        QStringLiteral("Connecting to server...127.0.0.1"), // data connection
-        QStringLiteral("Connected to 127.0.0.1"),
-        QStringLiteral("Closing connection"), // data connection done
-        QStringLiteral("Connection closed"),
-        QStringLiteral("Closing connection"), // control connection
-        QStringLiteral("Connection closed"),
+        u"Looking up the IP address for 127.0.0.1"_s,
+        u"Name resolved 127.0.0.1"_s,
+        u"Connecting to server...127.0.0.1"_s, // control connection
+        u"Connected to 127.0.0.1"_s,
+        u"Handle created: "_s,                 // the transfer begins
+        u"Connecting to server...127.0.0.1"_s, // data connection
+        u"Connected to 127.0.0.1"_s,
+        u"Closing connection"_s, // data connection done
+        u"Connection closed"_s,
+        u"Closing connection"_s, // control connection
+        u"Connection closed"_s,
     };
     ASSERT_EQ(outcome.statuses.size(), expected.size())
         << outcome.statuses.join(QLatin1Char('|')).toStdString();
@@ -155,7 +160,7 @@ TEST_F(FtpUploadTest, DeliveredFileHasIdenticalBytesAndTheStatusTextsFollowTheCo
         EXPECT_TRUE(lines[i].endsWith('\r'));
         EXPECT_EQ(QString::fromUtf8(lines[i].mid(42).chopped(1)), outcome.statuses[i]);
     }
-    EXPECT_EQ(outcome.infoPanel, QStringLiteral("FTP-Status: Connection closed"));
+    EXPECT_EQ(outcome.infoPanel, u"FTP-Status: Connection closed"_s);
 }
 
 // Uploads that must not count as delivered: the bar never reads "100 %", the worker reads
@@ -165,10 +170,10 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
     const QString loginRefused =
         QStringLiteral("Request to connect and login to an FTP server could not be completed "
                        "because the supplied password is incorrect. ");
-    const QString terminated = QStringLiteral("Connection with the server has been terminated.");
+    const QString terminated = u"Connection with the server has been terminated."_s;
     QTcpServer closed; // nobody listens there any more
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const QString closedServer = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+    const QString closedServer = u"127.0.0.1:%1"_s.arg(closed.serverPort());
     closed.close();
     QTcpServer silent; // accepts the connection but never greets
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
@@ -186,7 +191,7 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
         bool partMayStay = false;       // only the job's own name is checked
     } cases[] = {
         {.name = "kunde",
-         .password = QStringLiteral("falsch"),
+         .password = u"falsch"_s,
          .connected = 0,
          .errorCode = 12014,
          .errorText = loginRefused,
@@ -194,7 +199,7 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
         {.name = "gesperrt",
          .connected = 1,
          .errorCode = 12003,
-         .errorText = QStringLiteral("550 Not enough privileges.")},
+         .errorText = u"550 Not enough privileges."_s},
         // Drops at the same byte every time (far beyond the socket buffers, so the reset meets
         // data still to be sent): three further attempts, each continuing where the server's
         // copy ends, then no more; the partial file is gone after the last.
@@ -203,10 +208,10 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
          .connected = 1,
          .errorCode = 12030,
          .errorText = terminated,
-         .shown = {QStringLiteral("Verbindung unterbrochen – neuer Versuch 2 von 4 in 1 s …"),
-                   QStringLiteral("Verbindung unterbrochen – neuer Versuch 3 von 4 in 1 s …"),
-                   QStringLiteral("Verbindung unterbrochen – neuer Versuch 4 von 4 in 1 s …"),
-                   QStringLiteral("Übertragung wird bei 64,0 KB fortgesetzt …")},
+         .shown = {u"Verbindung unterbrochen – neuer Versuch 2 von 4 in 1 s …"_s,
+                   u"Verbindung unterbrochen – neuer Versuch 3 von 4 in 1 s …"_s,
+                   u"Verbindung unterbrochen – neuer Versuch 4 von 4 in 1 s …"_s,
+                   u"Übertragung wird bei 64,0 KB fortgesetzt …"_s},
          .notShown = "Versuch 5"},
         // A crashing server takes the control connection along: the partial file is removed
         // over a new one.
@@ -230,19 +235,17 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
         {.name = "nobody listens",
          .server = closedServer,
          .connected = 0,
-         .errorText = QStringLiteral("Attempt to connect to the server failed.")},
+         .errorText = u"Attempt to connect to the server failed."_s},
         {.name = "never greets",
-         .server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()),
-         .errorText = QStringLiteral("The request has timed out.")},
-        {.name = "bad/host",
-         .server = QStringLiteral("bad/host"),
-         .errorText = QStringLiteral("URL is invalid.")},
+         .server = u"127.0.0.1:%1"_s.arg(silent.serverPort()),
+         .errorText = u"The request has timed out."_s},
+        {.name = "bad/host", .server = u"bad/host"_s, .errorText = u"URL is invalid."_s},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString local = writeLocalFile(QStringLiteral("job.zip"), c.size);
-        FtpUploadRequest r = request(
-            c.server.isEmpty() ? QString::fromLatin1(c.name) : QStringLiteral("kunde"), local);
+        const QString local = writeLocalFile(u"job.zip"_s, c.size);
+        FtpUploadRequest r =
+            request(c.server.isEmpty() ? QString::fromLatin1(c.name) : u"kunde"_s, local);
         r.password = c.password;
         if (!c.server.isEmpty()) {
             r.server = c.server;
@@ -271,7 +274,7 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
                 << statuses;
         }
         if (c.partMayStay) {
-            EXPECT_FALSE(onServer().contains(QStringLiteral("job.zip")));
+            EXPECT_FALSE(onServer().contains(u"job.zip"_s));
         } else {
             EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
         }
@@ -280,14 +283,21 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
     }
 }
 
-// Servers where the line drops or that answer oddly, but the archive can be proven whole:
-// the shop gets it byte for byte, once, under its name, and the bar reaches "100 %".
+// Servers where the line drops or that answer oddly, names the shop's folder already holds,
+// a long name: the archive can be proven whole, and the shop gets it byte for byte, once,
+// under the name the upload reports, beside the earlier jobs, and the bar reaches "100 %".
 TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
+    // A long company name: the archive's own name fits the server's 255 bytes, so the job must
+    // go out; the name the file travels under must not be what makes it fail.
+    const QString longName = QString(220, u'A') + u"-071226-100503.zip"_s;
+    ASSERT_LE(longName.toUtf8().size(), 255);
     const struct Case {
         const char* user;
         qint64 size = 4 * cutAfter + 1234;
         bool dropped = true; // "neuer Versuch 2 von 4" shown
         int resumed = -1;    // "fortgesetzt" lines (the part file continued); -1: not checked
+        QStringList before;  // earlier jobs on the server; "…/": another upload's lock folder
+        QString arrivesAs = u"job.zip"_s;
     } cases[] = {
         // A line that drops mid-upload: the upload continues the server's part file where it
         // ends (or starts it anew on a server that cannot restart), and the bar goes on from
@@ -313,39 +323,74 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
         {.user = "absturz", .size = cutAfter},
         // The server renamed the part file to the job's name, then vanished before it said so:
         // reported as not delivered, the job would reach the shop a second time.
-        {.user = "rntoweg", .size = 300000, .dropped = false},
+        {.user = "rntoweg", .dropped = false},
         // No SIZE: MLST names the size, or only a listing does.
         {.user = "ohnesize", .size = 200000, .dropped = false},
         {.user = "kurznurliste", .size = 1000, .dropped = false},
+        // The name is held by earlier jobs, or by another upload that renames its file: the
+        // earlier jobs stay as they were, this one takes the next free name.
+        {.user = "kunde",
+         .dropped = false,
+         .before = {"job.zip", "job-2.zip"},
+         .arrivesAs = "job-3.zip"},
+        {.user = "kunde",
+         .dropped = false,
+         .before = {"job.zip", "job-2.zip", "job-3.zip", "job-4.zip.lock/"},
+         .arrivesAs = "job-5.zip"},
+        // A server that refuses renames gets the file under its final name, and never over
+        // an earlier job.
+        {.user = "ohnerename", .dropped = false},
+        {.user = "ohnerename", .dropped = false, .before = {"job.zip"}, .arrivesAs = "job-2.zip"},
+        {.user = "kunde", .size = 1000, .dropped = false, .arrivesAs = longName},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.user);
-        const QString local = writeLocalFile(QStringLiteral("job.zip"), c.size);
+        SCOPED_TRACE(c.user + (u" to "_s + c.arrivesAs).left(40).toStdString());
+        QStringList expected{c.arrivesAs}, lockFolders;
+        for (const QString& name : c.before) {
+            if (name.endsWith(u'/'))
+                lockFolders << name.chopped(1);
+            else
+                expected
+                    << QFileInfo(machine.writeFile(u"ftproot/"_s + name, name.toUtf8())).fileName();
+        }
+        for (const QString& folder : lockFolders)
+            ASSERT_TRUE(QDir().mkpath(serverRoot() + u'/' + folder));
+        expected.sort();
+        const QString local = writeLocalFile(u"job.zip"_s, c.size);
+        FtpUploadRequest r = request(QString::fromLatin1(c.user), local);
+        if (c.arrivesAs == longName)
+            r.remoteName = longName;
         qint64 lastDone = 0;
         bool wentBack = false;
-        const Outcome outcome = run(request(QString::fromLatin1(c.user), local),
-                                    [&](FtpUploader&, const TransferProgress& p) {
-                                        wentBack = wentBack || p.done < lastDone;
-                                        lastDone = p.done;
-                                    });
+        const Outcome outcome = run(r, [&](FtpUploader&, const TransferProgress& p) {
+            wentBack = wentBack || p.done < lastDone;
+            lastDone = p.done;
+        });
         const std::string statuses = outcome.statuses.join(QLatin1Char('|')).toStdString();
         ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
-        EXPECT_EQ(onServer(), QStringList{"job.zip"});
-        EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
-        EXPECT_EQ(outcome.progressTexts.last(), QStringLiteral("100 %"));
+        EXPECT_EQ(outcome.result.remoteName, c.arrivesAs);
+        EXPECT_EQ(onServer(), expected);
+        EXPECT_EQ(kestro::test::readFile(serverRoot() + u'/' + c.arrivesAs),
+                  kestro::test::readFile(local));
+        for (const QString& name : c.before) {
+            if (!name.endsWith(u'/')) {
+                EXPECT_EQ(kestro::test::readFile(serverRoot() + u'/' + name), name.toUtf8());
+            }
+        }
+        EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), lockFolders);
+        EXPECT_EQ(outcome.progressTexts.last(), u"100 %"_s);
         if (!c.dropped) {
             EXPECT_EQ(outcome.result.remoteSize, c.size);
         }
         EXPECT_EQ(outcome.statuses.contains(
-                      QStringLiteral("Verbindung unterbrochen – neuer Versuch 2 von 4 in 1 s …")),
+                      u"Verbindung unterbrochen – neuer Versuch 2 von 4 in 1 s …"_s),
                   c.dropped)
             << statuses;
         if (c.resumed >= 0) {
-            EXPECT_EQ(outcome.statuses.contains(
-                          QStringLiteral("Übertragung wird bei 64,0 KB fortgesetzt …")),
+            EXPECT_EQ(outcome.statuses.contains(u"Übertragung wird bei 64,0 KB fortgesetzt …"_s),
                       c.resumed > 0)
                 << statuses;
-            EXPECT_EQ(outcome.statuses.filter(QStringLiteral("fortgesetzt")).size(), c.resumed);
+            EXPECT_EQ(outcome.statuses.filter(u"fortgesetzt"_s).size(), c.resumed);
             if (c.resumed > 0) {
                 EXPECT_FALSE(wentBack);
             }
@@ -355,110 +400,66 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
     }
 }
 
-TEST_F(FtpUploadTest, AbortDuringTheRetryPauseEndsAtOnce) {
-    const QString local = writeLocalFile(QStringLiteral("job.zip"), 8 * 1024 * 1024);
-    FtpUploadRequest r = request(QStringLiteral("abbruch"), local);
-    r.retryPauses = {std::chrono::seconds(60)};
-    FtpUploader* running = nullptr;
-    QObject context;
-    const auto started = std::chrono::steady_clock::now();
-    const Outcome outcome = run(r, [&](FtpUploader& uploader, const TransferProgress&) {
-        if (!running) {
-            running = &uploader;
-            QObject::connect(&uploader, &FtpUploader::statusText, &context,
-                             [&uploader](const QString& text) {
-                                 if (text.startsWith(QStringLiteral("Verbindung unterbrochen")))
-                                     uploader.abort();
-                             });
-        }
-    });
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-    expectNeverComplete(outcome);
-    EXPECT_EQ(outcome.result.errorCode, 12017);
-    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
-}
-
-TEST_F(FtpUploadTest, NameHeldByAnotherFileGivesTheNextFreeName) {
-    const QString local = writeLocalFile(QStringLiteral("job.zip"), 4 * 1024 * 1024);
-    machine.writeFile(QStringLiteral("ftproot/job.zip"), "an earlier job");
-    machine.writeFile(QStringLiteral("ftproot/job-2.zip"), "another earlier job");
-    const Outcome outcome = run(request(QStringLiteral("kunde"), local));
-
-    ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
-    // The earlier jobs stay as they were; this one takes the next free name.
-    EXPECT_EQ(outcome.result.remoteName, QStringLiteral("job-3.zip"));
-    EXPECT_EQ(onServer(), (QStringList{"job-2.zip", "job-3.zip", "job.zip"}));
-    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), QByteArray("an earlier job"));
-    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job-3.zip"), kestro::test::readFile(local));
-
-    // A name that another upload holds while it renames its file is not taken either.
-    ASSERT_TRUE(QDir().mkpath(serverRoot() + "/job-4.zip.lock"));
-    const Outcome next = run(request(QStringLiteral("kunde"), local));
-    ASSERT_TRUE(next.result.delivered) << next.result.errorText.toStdString();
-    EXPECT_EQ(next.result.remoteName, QStringLiteral("job-5.zip"));
-    EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
-              QStringList{"job-4.zip.lock"});
-}
-
-TEST_F(FtpUploadTest, ServerThatCannotRenameGetsTheFileUnderItsFinalName) {
-    const QString local = writeLocalFile(QStringLiteral("job.zip"), 300000);
-    Outcome outcome = run(request(QStringLiteral("ohnerename"), local));
-    ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
-    EXPECT_EQ(outcome.result.remoteName, QStringLiteral("job.zip"));
-    EXPECT_EQ(outcome.progressTexts.last(), QStringLiteral("100 %"));
-    outcome = run(request(QStringLiteral("ohnerename"), local));
-    ASSERT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
-    EXPECT_EQ(outcome.result.remoteName, QStringLiteral("job-2.zip"));
-    EXPECT_EQ(onServer(), (QStringList{"job-2.zip", "job.zip"}));
-    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job-2.zip"), kestro::test::readFile(local));
-}
-
-TEST_F(FtpUploadTest, AbortMidUploadEndsWithTheUsersText) {
-    // A sparse file: large enough to be still on its way when the first progress
-    // arrives, without writing it out first.
-    const QString local = machine.path(QStringLiteral("big.zip"));
+// The worker aborts while the archive travels, or while the upload waits out a 60 s pause
+// before its next attempt after a drop: the upload ends at once with the worker's text, and
+// nothing of it stays on the server.
+TEST_F(FtpUploadTest, AbortEndsTheUploadAtOnceAndLeavesNothing) {
+    // A sparse file: large enough to be still on its way when the first progress arrives,
+    // without writing it out first.
+    const QString big = machine.path(u"big.zip"_s);
     {
-        QFile big(local);
-        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(big.resize(qint64(1) << 30));
+        QFile file(big);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(qint64(1) << 30));
     }
-    qint64 abortedAt = -1;
-    QStringList seenWhileTravelling;
-    const Outcome outcome = run(request(QStringLiteral("kunde"), local),
-                                [&](FtpUploader& uploader, const TransferProgress& p) {
-                                    if (abortedAt < 0 && p.done > 0) {
-                                        abortedAt = p.done;
-                                        seenWhileTravelling = onServer();
-                                        uploader.abort();
-                                    }
-                                });
-
-    ASSERT_GT(abortedAt, 0);
-    // While it travels the file has a name of its own, which the shop does not take for
-    // a job; after the abort nothing of it is left.
-    ASSERT_EQ(seenWhileTravelling.size(), 1);
-    EXPECT_TRUE(seenWhileTravelling[0].startsWith(QStringLiteral("big.zip.")));
-    EXPECT_TRUE(seenWhileTravelling[0].endsWith(QStringLiteral(".part")));
-    expectNeverComplete(outcome);
-    EXPECT_TRUE(outcome.result.connected);
-    EXPECT_EQ(outcome.result.errorCode, 12017);
-    EXPECT_EQ(outcome.result.errorText, QStringLiteral("Übertragung durch Anwender abgebrochen. "));
-    EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
+    for (const bool inPause : {false, true}) {
+        SCOPED_TRACE(inPause ? "in the retry pause" : "while the archive travels");
+        FtpUploadRequest r = request(inPause ? u"abbruch"_s : u"kunde"_s, big);
+        r.retryPauses = {std::chrono::seconds(60)};
+        QStringList seenWhileTravelling;
+        QObject context;
+        bool hooked = false;
+        const auto started = std::chrono::steady_clock::now();
+        const Outcome outcome = run(r, [&](FtpUploader& uploader, const TransferProgress& p) {
+            if (inPause && !hooked) {
+                hooked = true; // before the drop's text is on its way
+                QObject::connect(&uploader, &FtpUploader::statusText, &context,
+                                 [&uploader](const QString& text) {
+                                     if (text.startsWith(u"Verbindung unterbrochen"_s))
+                                         uploader.abort();
+                                 });
+            }
+            if (seenWhileTravelling.isEmpty() && p.done > 0) {
+                seenWhileTravelling = onServer();
+                if (!inPause)
+                    uploader.abort();
+            }
+        });
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+        if (!inPause) { // while it travels the file has a name the shop does not take for a job
+            ASSERT_EQ(seenWhileTravelling.size(), 1);
+            EXPECT_TRUE(seenWhileTravelling[0].startsWith(u"big.zip."_s));
+            EXPECT_TRUE(seenWhileTravelling[0].endsWith(u".part"_s));
+        }
+        expectNeverComplete(outcome);
+        EXPECT_TRUE(outcome.result.connected);
+        EXPECT_EQ(outcome.result.errorCode, 12017);
+        EXPECT_EQ(outcome.result.errorText, u"Übertragung durch Anwender abgebrochen. "_s);
+        EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
+    }
 }
 
 TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {
     PeerProcess proxy;
-    const QString proxyRoot = machine.path(QStringLiteral("proxy"));
-    ASSERT_TRUE(
-        proxy.startFixture(QStringLiteral("ftpserver.py"),
-                           {QStringLiteral("--root"), proxyRoot, QStringLiteral("--proxy")}));
-    const QString local = writeLocalFile(QStringLiteral("job.zip"), 300000);
-    FtpUploadRequest r = request(QStringLiteral("kunde"), local);
+    const QString proxyRoot = machine.path(u"proxy"_s);
+    ASSERT_TRUE(proxy.startFixture(u"ftpserver.py"_s, {u"--root"_s, proxyRoot, u"--proxy"_s}));
+    const QString local = writeLocalFile(u"job.zip"_s, 300000);
+    FtpUploadRequest r = request(u"kunde"_s, local);
     r.proxy.enabled = true;
-    r.proxy.host = QStringLiteral("127.0.0.1");
+    r.proxy.host = u"127.0.0.1"_s;
     r.proxy.port = QString::number(proxy.port());
-    r.proxy.user = QStringLiteral("proxyuser");
-    r.proxy.password = QStringLiteral("proxypass");
+    r.proxy.user = u"proxyuser"_s;
+    r.proxy.password = u"proxypass"_s;
     const Outcome outcome = run(r);
 
     EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
@@ -469,20 +470,6 @@ TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {
     EXPECT_EQ(tunnels[0], "127.0.0.1:" + QByteArray::number(server.port()) +
                               " KestroFTP-Client proxyuser:proxypass");
     EXPECT_TRUE(tunnels[1].endsWith(" KestroFTP-Client proxyuser:proxypass"));
-}
-
-// A long company name: the archive's own name fits the server's 255 bytes, so the job
-// must go out; the name the file travels under must not be what makes it fail.
-TEST_F(FtpUploadTest, ArchiveNameThatFitsTheServerIsDeliveredWhateverItsLength) {
-    const QString name = QString(220, QLatin1Char('A')) + QStringLiteral("-071226-100503.zip");
-    ASSERT_LE(name.toUtf8().size(), 255);
-    const QString local = writeLocalFile(QStringLiteral("job.zip"), 1000);
-    FtpUploadRequest r = request(QStringLiteral("kunde"), local);
-    r.remoteName = name;
-    const Outcome outcome = run(r);
-    EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString() << " / "
-                                          << outcome.result.serverLastReply.toStdString();
-    EXPECT_EQ(onServer().join(' ').toStdString(), name.toStdString());
 }
 
 // Ten uploads of one archive name at once (ten sends of one company in one second): ten
@@ -497,8 +484,8 @@ TEST_F(FtpUploadTest, TenUploadsOfOneNameAtOnceKeepTenFiles) {
         QList<FtpUploadResult> results;
         QEventLoop loop;
         for (int i = 0; i < 10; ++i) {
-            const QString local = machine.writeFile(QStringLiteral("l%1/job.zip").arg(i),
-                                                    QByteArray(200000 + i, char('a' + i)));
+            const QString local =
+                machine.writeFile(u"l%1/job.zip"_s.arg(i), QByteArray(200000 + i, char('a' + i)));
             auto u = std::make_unique<FtpUploader>();
             QObject::connect(u.get(), &FtpUploader::finished, &loop, [&](const FtpUploadResult& r) {
                 results << r;
@@ -520,6 +507,127 @@ TEST_F(FtpUploadTest, TenUploadsOfOneNameAtOnceKeepTenFiles) {
         EXPECT_EQ(names.size(), 10);
         EXPECT_EQ(onServer().size(), 10) << onServer().join(' ').toStdString();
     }
+}
+
+const QDateTime afternoon(QDate(2026, 12, 6), QTime(14, 5, 9));
+
+// The text stands at column 43 (the upload above checks the lines of a whole transfer); a
+// sender address pasted with its line end cannot forge an entry of its own; the error log's
+// ends are appended, never written over.
+TEST(TransferLog, OneLinePerEntryAndTheErrorLogAppended) {
+    EXPECT_EQ(transferLogLine(afternoon, u"an a@b.example\r\nDate: 01.01.2026 ok"_s),
+              u"Date: 06.12.2026    Time: 14:05:09        an a@b.example  Date: 01.01.2026 ok"_s);
+    TestMachine machine;
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(appendFtpErrorLogEnd(machine.clientDataFolder()));
+    EXPECT_EQ(kestro::test::readFile(ftpErrorLogPath(machine.clientDataFolder())),
+              "errproxy:: \r\r\nEnd ErrLog: \r\r\nerrproxy:: \r\r\nEnd ErrLog: \r\r\n");
+}
+
+class Display : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QObject::connect(&display, &TransferDisplay::statusLineAdded,
+                         [this](const QString& line) { lines << line; });
+    }
+    TestMachine machine;
+    TransferDisplay display{machine.clientDataFolder()};
+    QStringList lines; // what the status box received
+};
+
+TEST_F(Display, StatusWithCrLfShowsOnceWithoutEmptyLine) {
+    display.showFtpStatus(u"226 Transfer complete.\r\n"_s);
+    EXPECT_EQ(lines, QStringList{u"226 Transfer complete."_s});
+    EXPECT_EQ(display.infoPanel(), u"FTP-Status: 226 Transfer complete."_s);
+    const QByteArray log = kestro::test::readFile(transferLogPath(machine.clientDataFolder()));
+    EXPECT_TRUE(log.endsWith("        226 Transfer complete.\r\n")) << log.toStdString();
+    EXPECT_EQ(log.count("\r\n"), 1);
+}
+
+TEST_F(Display, FloodFillShowsPercentageAfterTheMessage) {
+    display.floodFillInit(200, u"Uploading Job 1.zip"_s);
+    display.floodFillUpdate(50);
+    EXPECT_EQ(display.infoPanel(), u"Uploading Job 1.zip 25 %"_s);
+    // Halves go to the even neighbour: 0.5 % → 0, 1.5 % → 2, 2.5 % → 2.
+    for (const auto& [done, text] :
+         {std::pair{1, "0 %"}, {3, "2 %"}, {5, "2 %"}, {5000, "100 %"}}) {
+        display.floodFillUpdate(done);
+        EXPECT_EQ(display.progressText(), QString::fromUtf8(text)) << done;
+    }
+    EXPECT_EQ(display.barValue(), 200);
+    // A status shown meanwhile does not replace the bar's message.
+    display.floodFillInit(10, u"Uploading a.zip"_s);
+    display.floodShowStatus(u"Connected to 127.0.0.1"_s);
+    EXPECT_EQ(display.infoPanel(), u"FTP-Status: Connected to 127.0.0.1"_s);
+    display.floodFillUpdate(5);
+    EXPECT_EQ(display.infoPanel(), u"Uploading a.zip 50 %"_s);
+}
+
+TEST_F(Display, UnconfirmedProgressNeverReads100Percent) {
+    for (const qint64 total : {1LL, 7LL, 199LL, 200LL, 1000LL, 123456789LL}) {
+        display.floodFillInit(double(total), u"Uploading a.zip"_s);
+        TransferProgress p;
+        p.total = p.done = total;
+        display.showTransferProgress(p);
+        EXPECT_NE(display.progressText(), u"100 %"_s) << total;
+        EXPECT_GE(barPercent(double(unconfirmedCeiling(total) + 1), double(total)), 100) << total;
+        p.confirmed = true;
+        display.showTransferProgress(p);
+        EXPECT_EQ(display.progressText(), u"100 %"_s) << total;
+    }
+}
+
+// Reads like FileZilla in German; the rate follows the last seconds and gives the time left.
+TEST(ProgressDetail, RateAndTimeLeftOfTheLastSeconds) {
+    TransferProgress p;
+    p.done = 225443840;
+    p.elapsedMs = 5400;
+    p.bytesPerSecond = 45.2 * 1024 * 1024;
+    p.secondsLeft = 3671;
+    EXPECT_EQ(progressDetailText(p),
+              u"00:00:05 vergangen, 01:01:11 verbleibend, 225.443.840 Bytes (45,2 MB/s)"_s);
+    p.bytesPerSecond = 0;
+    p.secondsLeft = -1;
+    EXPECT_EQ(progressDetailText(p),
+              u"00:00:05 vergangen, --:--:-- verbleibend, 225.443.840 Bytes"_s);
+    EXPECT_EQ(rateText(812 * 1024), u"812,0 KB/s"_s);
+    EXPECT_EQ(rateText(950), u"950 Byte/s"_s);
+
+    RateMeter meter(std::chrono::seconds(3));
+    const auto t0 = RateMeter::Clock::time_point{} + std::chrono::hours(1);
+    meter.start(10'000'000, t0);
+    // A slow start, then 1 MB per second for four seconds.
+    meter.sample(100'000, t0 + std::chrono::seconds(2));
+    for (int s = 1; s <= 4; ++s)
+        p = meter.sample(100'000 + s * 1'000'000, t0 + std::chrono::seconds(2 + s));
+    EXPECT_NEAR(p.bytesPerSecond, 1'000'000, 1);
+    EXPECT_EQ(p.secondsLeft, 6); // 5.9 MB left at 1 MB/s, rounded up
+    EXPECT_EQ(p.elapsedMs, 6000);
+}
+
+// The codes and texts the uploads above do not meet; a multi-line reply is one text.
+TEST(FtpTexts, CodesStatusTextsAndMultiLineReplies) {
+    EXPECT_EQ(wininetCodeFor({CURLE_LOGIN_DENIED, false, "USER", 530}), 12013);
+    EXPECT_EQ(wininetCodeFor({CURLE_COULDNT_RESOLVE_HOST, false, "", 0}), 12007);
+    EXPECT_EQ(wininetCodeFor({CURLE_PARTIAL_FILE, false, "STOR", 426}), 12003);
+    EXPECT_EQ(internetErrorText(12003, u"552 Disk full."_s), u"552 Disk full."_s);
+    EXPECT_EQ(ftpStatusText(200, u"16"_s).value(), u"Disconnected by user request."_s);
+    EXPECT_FALSE(ftpStatusText(200, u"4"_s).has_value());
+    EXPECT_FALSE(ftpStatusText(12, QString()).has_value());
+    EXPECT_FALSE(ftpStatusText(31, u"4096"_s).has_value());
+    EXPECT_EQ(uploadCaption(u"/data/Job_1.zip"_s), u"Uploading Job_1.zip"_s);
+
+    FtpReplyAssembler replies;
+    for (const char* line :
+         {"HTTP/1.1 200 Connection established", "530-Login incorrect.",
+          " 530 is not the end without the code in front", "530-Ask your print shop."})
+        EXPECT_FALSE(replies.feed(line).has_value()) << line;
+    const auto reply = replies.feed("530 Bye.");
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->code, 530);
+    EXPECT_EQ(reply->text, u"530-Login incorrect.\r\n 530 is not the end without the code in "
+                           u"front\r\n530-Ask your print shop.\r\n530 Bye."_s);
+    EXPECT_EQ(replies.feed("226 Transfer complete.")->text, u"226 Transfer complete."_s);
 }
 
 } // namespace
