@@ -16,6 +16,7 @@
 #include <map>
 #include <zip.h>
 
+using namespace Qt::StringLiterals;
 using namespace kestro::zip;
 using kestro::test::ProcessRun;
 using kestro::test::runProgram;
@@ -69,8 +70,8 @@ QStringList namesOf(const std::map<QString, Entry>& entries) {
 
 // Python's zipfile: tests every CRC and lists the names, one a line.
 ProcessRun pythonZipfile(const QString& archive) {
-    return runProgram(QStringLiteral("/usr/bin/python3"),
-                      {QStringLiteral("-c"),
+    return runProgram(u"/usr/bin/python3"_s,
+                      {u"-c"_s,
                        QStringLiteral("import sys, zipfile\n"
                                       "z = zipfile.ZipFile(sys.argv[1])\n"
                                       "bad = z.testzip()\n"
@@ -112,9 +113,7 @@ protected:
         f.write(bytes);
         return path;
     }
-    QString archive() const {
-        return dir.filePath(QStringLiteral("out/Muster GmbH-061226-140509.zip"));
-    }
+    QString archive() const { return dir.filePath(u"out/Muster GmbH-061226-140509.zip"_s); }
     // Configures the packer as the send pipeline does for each run.
     void configure(cZip& z, const QStringList& files) {
         QDir().mkpath(QFileInfo(archive()).path());
@@ -136,41 +135,6 @@ protected:
 
 } // namespace
 
-// The properties write the option record of the old component the library takes.
-TEST(ZipOptionRecord, NewPackerAndPropertyMapping) {
-    cZip z;
-    EXPECT_EQ(z.OptionRecord().noDirectoryEntries, 1);
-    EXPECT_EQ(z.OptionRecord().junkDirectoryNames, 1);
-    EXPECT_EQ(z.OptionRecord().recurse, 0);
-    EXPECT_EQ(z.OptionRecord().level, 0);
-    z.setRecurseSubDirs(true);
-    EXPECT_EQ(z.OptionRecord().recurse, 2);
-    z.setStoreDirectories(true);
-    EXPECT_EQ(z.OptionRecord().noDirectoryEntries, 0);
-    z.setStoreFolderNames(true);
-    EXPECT_EQ(z.OptionRecord().junkDirectoryNames, 0);
-    z.setAllowAppend(true);
-    EXPECT_EQ(z.OptionRecord().grow, 1);
-    z.setMessageLevel(1);
-    EXPECT_EQ(z.OptionRecord().verbose, 0);
-    EXPECT_EQ(z.OptionRecord().quiet, 1);
-    z.setMessageLevel(7); // not a level: nothing changes
-    EXPECT_EQ(z.MessageLevel(), 1);
-}
-
-TEST(ZipOptionRecord, FileSpecListIsOneBased) {
-    cZip z;
-    z.AddFileSpec(QStringLiteral("/a/plan.pdf"));
-    z.AddFileSpec(QStringLiteral("/b/foto.jpg"));
-    EXPECT_EQ(z.FileSpecCount(), 2);
-    EXPECT_EQ(z.FileSpec(1).toString(), QStringLiteral("/a/plan.pdf"));
-    EXPECT_EQ(z.FileSpec(2).toString(), QStringLiteral("/b/foto.jpg"));
-    EXPECT_FALSE(z.FileSpec(0).isValid());
-    EXPECT_FALSE(z.FileSpec(3).isValid());
-    z.ClearFileSpecs();
-    EXPECT_EQ(z.FileSpecCount(), 0);
-}
-
 TEST(ZipEntryNames, DuplicatesGetNumberedNames) {
     EXPECT_EQ(plannedEntryNames({"/a/plan.pdf", "/b/plan.pdf", "/c/PLAN.pdf", "/d/plan (2).pdf"}),
               QStringList({"plan.pdf", "plan (2).pdf", "PLAN (3).pdf", "plan (2) (2).pdf"}));
@@ -181,8 +145,8 @@ TEST(ZipEntryNames, DuplicatesGetNumberedNames) {
     // (u + combining diaeresis) look the same to everyone: unpacked on a Mac they are one
     // file and the second overwrites the first, and the job sheet lists two identical lines.
     // They must get distinct names as plan.pdf and PLAN.pdf do.
-    const QStringList planned = plannedEntryNames(
-        {QStringLiteral("/a/M\u00FCller.pdf"), QStringLiteral("/b/Mu\u0308ller.pdf")});
+    const QStringList planned =
+        plannedEntryNames({u"/a/M\u00FCller.pdf"_s, u"/b/Mu\u0308ller.pdf"_s});
     ASSERT_EQ(planned.size(), 2);
     EXPECT_NE(planned[0].normalized(QString::NormalizationForm_C),
               planned[1].normalized(QString::NormalizationForm_C))
@@ -220,7 +184,7 @@ TEST_F(ZipPacking, FilesFromManyFoldersArriveByNameWithTheirBytes) {
               qint64(text.size() / 2 + encoded.size() * 8 / 10 + photo.size() + noise.size() +
                      noise.size() / 100 + 4096));
 
-    const ProcessRun unzip = runProgram(QStringLiteral("unzip"), {QStringLiteral("-t"), archive()});
+    const ProcessRun unzip = runProgram(u"unzip"_s, {u"-t"_s, archive()});
     EXPECT_EQ(unzip.exitCode, 0) << unzip.out.toStdString();
     const ProcessRun python = pythonZipfile(archive());
     EXPECT_EQ(python.exitCode, 0) << python.out.toStdString();
@@ -259,7 +223,11 @@ TEST_F(ZipPacking, SameFileNameFromSeveralFoldersAllArrive) {
     }
 }
 
-TEST_F(ZipPacking, MissingFileCountsAsNotPackedAndTheRestArrives) {
+// What the caller names is what is packed: a missing file counts as not packed and the rest
+// arrives (nothing packed at all leaves no archive); more files than the old names record held
+// go in one run; patterns for the callers that ask for them, a literal name picks only its own
+// file.
+TEST_F(ZipPacking, WhatTheCallerNamesIsWhatIsPacked) {
     cZip z;
     configure(z, {dir.filePath("gibt-es-nicht.pdf"), write("da.pdf", "da")});
     EXPECT_FALSE(z.Zip());
@@ -267,34 +235,25 @@ TEST_F(ZipPacking, MissingFileCountsAsNotPackedAndTheRestArrives) {
     EXPECT_EQ(z.PackedCount(), 1);
     EXPECT_EQ(z.NotPackedCount(), 1);
     EXPECT_EQ(namesOf(readArchive(archive())), QStringList{"da.pdf"});
-    // Nothing packed at all leaves no archive.
     QFile::remove(archive());
     configure(z, {dir.filePath("weg.pdf")});
     EXPECT_FALSE(z.Zip());
     EXPECT_FALSE(QFile::exists(archive()));
-}
 
-TEST_F(ZipPacking, MoreSpecificationsThanTheNamesRecordHoldsArePackedInOneRun) {
-    const QString file = write("a.txt", "a");
-    cZip z;
-    configure(z, QStringList(1500, file));
+    configure(z, QStringList(1500, write("a.txt", "a")));
     EXPECT_TRUE(z.Zip());
     EXPECT_EQ(z.PackedCount(), 1500);
     const auto entries = readArchive(archive());
     EXPECT_EQ(entries.size(), 1500u);
-    EXPECT_EQ(entries.at(QStringLiteral("a (1500).txt")).data, QByteArray("a"));
-}
+    EXPECT_EQ(entries.at(u"a (1500).txt"_s).data, QByteArray("a"));
 
-// Patterns for the callers that ask for them; a literal name picks only its own file.
-TEST_F(ZipPacking, WildcardsArePatternsUnlessTheCallerWantsLiteralNames) {
     const QString chosen = write("Angebot [final].pdf", "chosen");
     write("Angebot f.pdf", "look-alike");
-    cZip z;
+    QFile::remove(archive());
     configure(z, {dir.filePath("Angebot [f]*.pdf")});
     EXPECT_TRUE(z.MatchWildcards());
     EXPECT_TRUE(z.Zip());
     EXPECT_EQ(namesOf(readArchive(archive())), QStringList{"Angebot f.pdf"});
-
     QFile::remove(archive());
     configure(z, {chosen});
     z.setMatchWildcards(false);
@@ -313,9 +272,9 @@ TEST_F(ZipPacking, FileThatChangesOrVanishesWhilePackedIsLeftOut) {
     cZip z;
     // Runs in this thread, so the handlers run while the library reads.
     QObject::connect(&z, &cZip::Cancel, [&](const QString& name) {
-        if (name == QLatin1String("vanishes.txt"))
+        if (name == u"vanishes.txt"_s)
             QFile::remove(vanishes);
-        if (name == QLatin1String("rewritten.txt")) {
+        if (name == u"rewritten.txt"_s) {
             QFile f(rewritten);
             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
             f.write("X"); // same size, new bytes and time
@@ -337,11 +296,11 @@ TEST_F(ZipPacking, FileThatChangesOrVanishesWhilePackedIsLeftOut) {
     EXPECT_EQ(z.PackedEntryNames(), QStringList{"steady.txt"});
     EXPECT_EQ(z.NotPackedCount(), 3);
     for (const ZpEntryReport& r : z.Entries())
-        EXPECT_EQ(r.packed, r.entryName == QLatin1String("steady.txt")) << r.problem.toStdString();
+        EXPECT_EQ(r.packed, r.entryName == u"steady.txt"_s) << r.problem.toStdString();
 
     const auto entries = readArchive(archive());
     EXPECT_EQ(namesOf(entries), QStringList{"steady.txt"});
-    EXPECT_EQ(runProgram(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive()}).exitCode, 0);
+    EXPECT_EQ(runProgram(u"unzip"_s, {u"-tq"_s, archive()}).exitCode, 0);
     EXPECT_EQ(pythonZipfile(archive()).exitCode, 0);
     EXPECT_TRUE(leftovers() == QStringList{QFileInfo(archive()).fileName()});
 }
@@ -352,7 +311,7 @@ TEST_F(ZipPacking, OptionsTheCallerSetsAreHonoured) {
     write("job/sub/b.txt", "b");
     write("job/sub/deep/c.jpg", jpegLike(5000, 7));
     cZip z;
-    configure(z, {QStringLiteral("job")});
+    configure(z, {u"job"_s});
     z.setBasePath(dir.path());
     z.setStoreFolderNames(true);
     z.setRecurseSubDirs(true);
@@ -365,7 +324,7 @@ TEST_F(ZipPacking, OptionsTheCallerSetsAreHonoured) {
 
     // Folder entries when asked for.
     QFile::remove(archive());
-    configure(z, {QStringLiteral("job")});
+    configure(z, {u"job"_s});
     z.setStoreFolderNames(true);
     z.setRecurseSubDirs(true);
     z.setStoreDirectories(true);
@@ -375,7 +334,7 @@ TEST_F(ZipPacking, OptionsTheCallerSetsAreHonoured) {
                                              "job/sub/deep/", "job/sub/deep/c.jpg"}));
 
     // Delete removes entries by name; update replaces an older entry instead of adding.
-    configure(z, {QStringLiteral("job/sub*")});
+    configure(z, {u"job/sub*"_s});
     ASSERT_TRUE(z.Delete());
     EXPECT_EQ(namesOf(readArchive(archive())), QStringList({"job/", "job/a.txt"}));
     write("job/a.txt", "newer a");
@@ -385,7 +344,7 @@ TEST_F(ZipPacking, OptionsTheCallerSetsAreHonoured) {
         ASSERT_TRUE(later.setFileTime(QDateTime::currentDateTime().addSecs(3600),
                                       QFileDevice::FileModificationTime));
     }
-    configure(z, {QStringLiteral("job/a.txt")});
+    configure(z, {u"job/a.txt"_s});
     z.setStoreFolderNames(true);
     z.setRecurseSubDirs(false);
     z.setUpdateOnlyIfNewer(true);
@@ -424,7 +383,7 @@ TEST_F(ZipPacking, PasswordAndCommentComeFromTheCaller) {
 TEST_F(ZipPacking, WorkerRunReportsToTheStartingThreadAndAbortLeavesNoArchive) {
     QStringList files;
     for (int i = 0; i < 12; ++i)
-        files << write(QStringLiteral("f%1.ps").arg(i), textBytes(2 * 1024 * 1024, 10 + i));
+        files << write(u"f%1.ps"_s.arg(i), textBytes(2 * 1024 * 1024, 10 + i));
     cZip z;
     configure(z, files);
     QList<QThread*> signalThreads;
@@ -484,7 +443,7 @@ TEST_F(ZipPacking, WorkerRunReportsToTheStartingThreadAndAbortLeavesNoArchive) {
 TEST_F(ZipPacking, DestroyingThePackerDuringARunStopsIt) {
     QStringList files;
     for (int i = 0; i < 6; ++i)
-        files << write(QStringLiteral("g%1.ps").arg(i), textBytes(2 << 20, 40 + i));
+        files << write(u"g%1.ps"_s.arg(i), textBytes(2 << 20, 40 + i));
     {
         cZip z;
         configure(z, files);
