@@ -151,10 +151,16 @@ TEST_F(FtpTlsTest, EachChoiceAgainstServersWithAndWithoutTls) {
     }
 }
 
+// A certificate the shop made itself is taken only by its trusted fingerprint; another one
+// is refused loudly, at the next send and when the upload reconnects to resume, while a
+// broken TLS handshake of the next data connection is one more dropped line.
 TEST_F(FtpTlsTest, SelfSignedCertificateIsTakenOnlyByItsTrustedFingerprint) {
     const QString firstPem = machine.path(u"first.pem"_s);
     const QString first = makeSelfSignedCertificate(firstPem);
+    const QString secondPem = machine.path(u"second.pem"_s);
+    const QString second = makeSelfSignedCertificate(secondPem);
     ASSERT_FALSE(first.isEmpty());
+    ASSERT_FALSE(second.isEmpty());
     startServer(ServerTls::Offered, firstPem);
 
     // No authority confirms it: nothing goes out, and the worker can be shown what it is.
@@ -169,59 +175,39 @@ TEST_F(FtpTlsTest, SelfSignedCertificateIsTakenOnlyByItsTrustedFingerprint) {
     EXPECT_TRUE(unknown.statuses.contains(result.errorText));
     EXPECT_TRUE(result.errorText.contains(first)) << result.errorText.toStdString();
     EXPECT_FALSE(QFile::exists(served()));
-
     // Trusted in the form kestro-send takes it on its command line: delivered.
     Recorder trusted;
     result = send(FtpEncryption::Required, u"SHA256:"_s + first, trusted);
     EXPECT_TRUE(result.delivered) << result.errorText.toStdString();
     EXPECT_EQ(readFile(served()), readFile(local));
     QFile::remove(served());
-
-    // The shop's server shows another certificate at the next send: refused, loudly.
-    const QString secondPem = machine.path(u"second.pem"_s);
-    const QString second = makeSelfSignedCertificate(secondPem);
     startServer(ServerTls::Offered, secondPem);
     Recorder changed;
-    result = send(FtpEncryption::WhenOffered, first, changed);
-    expectChangedWarning(result, second, changed);
+    expectChangedWarning(send(FtpEncryption::WhenOffered, first, changed), second, changed);
     EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Files), QStringList());
-}
 
-// What the server does while an upload over TLS waits to resume: it shows another
-// certificate, or it fails the TLS handshake of the next data connection.
-TEST_F(FtpTlsTest, ReconnectingForAResume) {
-    const QString firstPem = machine.path(u"first.pem"_s);
-    const QString first = makeSelfSignedCertificate(firstPem);
-    const QString secondPem = machine.path(u"second.pem"_s);
-    const QString second = makeSelfSignedCertificate(secondPem);
-    ASSERT_FALSE(first.isEmpty());
-    ASSERT_FALSE(second.isEmpty());
-    struct Case {
-        const char* user;
-        bool delivered;
-    };
-    for (const Case& c : {Case{"einmal", false}, Case{"tlsbruch", true}}) {
-        SCOPED_TRACE(c.user);
+    for (const auto& [user, delivered] : {std::pair{"einmal", false}, {"tlsbruch", true}}) {
+        SCOPED_TRACE(user);
         QStringList extra{u"--cut-after"_s, u"65536"_s};
-        if (!c.delivered)
+        if (!delivered)
             extra << u"--tls-later"_s << secondPem;
         startServer(ServerTls::Offered, firstPem, extra);
         Recorder recorder;
         FtpUploadRequest r = request(FtpEncryption::Required, first);
-        r.user = QString::fromLatin1(c.user);
+        r.user = QString::fromLatin1(user);
         r.retryPauses = kestro::test::kShortRetryPauses;
-        const FtpUploadResult result = FtpPutSession(r, recorder).uploadFile();
+        result = FtpPutSession(r, recorder).uploadFile();
         const QString log = recorder.statuses.join(QLatin1Char('|'));
         const qsizetype drops = recorder.statuses.filter(u"Verbindung unterbrochen"_s).size();
-        EXPECT_EQ(result.delivered, c.delivered) << log.toStdString();
-        EXPECT_EQ(QFile::exists(served()), c.delivered);
+        EXPECT_EQ(result.delivered, delivered) << log.toStdString();
+        EXPECT_EQ(QFile::exists(served()), delivered);
         EXPECT_TRUE(log.contains(u"neuer Versuch 2 von 4"_s)) << log.toStdString();
-        if (c.delivered) {
+        if (delivered) {
             EXPECT_EQ(readFile(served()), readFile(local));
-            // The broken handshake is one more dropped line: waited for and resumed (once or,
-            // when libcurl meets the two breaks on two attempts, twice).
+            // Waited for and resumed (once or, when libcurl meets the two breaks on two
+            // attempts, twice).
             EXPECT_GE(drops, 2) << log.toStdString();
-        } else { // a changed certificate ends the send with the warning, and no further attempt
+        } else { // the warning, and no further attempt
             expectChangedWarning(result, second, recorder);
             EXPECT_EQ(drops, 1) << log.toStdString();
         }
