@@ -1,8 +1,7 @@
 #pragma once
 
-// A server certificate signed by a test authority, for the servers the system's authorities
-// confirm: the authority joins the system's through SSL_CERT_FILE, which OpenSSL reads with
-// the system store.
+// A server certificate signed by a test authority, which joins the system's through
+// SSL_CERT_FILE.
 #include <QFile>
 #include <QProcess>
 #include <QString>
@@ -19,9 +18,8 @@ struct SignedCertificate {
     QString pem; // certificate and key in one file
 };
 
-// Makes in `folder` an authority and a certificate it signed for `altNames`
-// ("IP:127.0.0.1", "DNS:localhost", …; the first is also the common name). All paths are
-// empty when openssl failed.
+// An authority and a certificate for `altNames` ("IP:127.0.0.1,DNS:localhost"; the first is
+// the common name) in `folder`; empty paths when openssl failed.
 inline SignedCertificate makeAuthoritySignedCertificate(const QString& folder,
                                                         const QString& altNames) {
     auto openssl = [&](const QString& line) {

@@ -1,6 +1,4 @@
-// Uploads over explicit TLS against a real pyftpdlib server on loopback with a certificate
-// made here by openssl: the three encryption choices against servers with and without TLS,
-// and the certificate a shop made itself, trusted by its fingerprint or refused.
+// Uploads over explicit TLS against pyftpdlib on loopback, with certificates openssl makes here.
 #include "authoritycert.h"
 #include "client/ftp/ftpsession.h"
 #include "client/ftp/trustedcertificates.h"
@@ -68,8 +66,7 @@ protected:
     QString serverRoot() const { return machine.path(u"ftproot"_s); }
     QString tlsLog() const { return machine.path(u"tls.log"_s); }
     QString served() const { return serverRoot() + u"/Job [1] Größe?.zip"_s; }
-    // How the server saw the last file arrive ("control=tls data=private"); the file
-    // arrives under its travelling name, which the line starts with.
+    // How the server saw the last file arrive ("control=tls data=private").
     QString lastTlsLine() const {
         const QString line =
             QString::fromUtf8(readFile(tlsLog())).trimmed().section(QLatin1Char('\n'), -1);
@@ -151,9 +148,8 @@ TEST_F(FtpTlsTest, EachChoiceAgainstServersWithAndWithoutTls) {
     }
 }
 
-// A certificate the shop made itself is taken only by its trusted fingerprint; another one
-// is refused loudly, at the next send and when the upload reconnects to resume, while a
-// broken TLS handshake of the next data connection is one more dropped line.
+// A self-made certificate is taken only by its fingerprint; another one is refused loudly, also
+// on a reconnect to resume, where a broken data handshake is one more dropped line.
 TEST_F(FtpTlsTest, SelfSignedCertificateIsTakenOnlyByItsTrustedFingerprint) {
     const QString firstPem = machine.path(u"first.pem"_s);
     const QString first = makeSelfSignedCertificate(firstPem);
@@ -204,8 +200,7 @@ TEST_F(FtpTlsTest, SelfSignedCertificateIsTakenOnlyByItsTrustedFingerprint) {
         EXPECT_TRUE(log.contains(u"neuer Versuch 2 von 4"_s)) << log.toStdString();
         if (delivered) {
             EXPECT_EQ(readFile(served()), readFile(local));
-            // Waited for and resumed (once or, when libcurl meets the two breaks on two
-            // attempts, twice).
+            // resumed once, or twice when libcurl meets the two breaks on two attempts
             EXPECT_GE(drops, 2) << log.toStdString();
         } else { // the warning, and no further attempt
             expectChangedWarning(result, second, recorder);
@@ -214,9 +209,7 @@ TEST_F(FtpTlsTest, SelfSignedCertificateIsTakenOnlyByItsTrustedFingerprint) {
     }
 }
 
-// A certificate an authority of the system signed for the server's name is taken without a
-// word, also for the name written in capitals or as a fully qualified name with its trailing
-// dot; for another name of the same server (its address) it is not.
+// An authority-signed certificate is taken for its name however written, not for the address.
 TEST_F(FtpTlsTest, CertificateTheSystemsAuthoritiesConfirmIsTakenForItsNameOnly) {
     const auto certificate =
         kestro::test::makeAuthoritySignedCertificate(machine.root(), u"DNS:localhost"_s);
@@ -249,8 +242,7 @@ TEST_F(FtpTlsTest, CertificateTheSystemsAuthoritiesConfirmIsTakenForItsNameOnly)
     }
 }
 
-// The forms a fingerprint is typed or printed in by tools (openssl x509 -fingerprint, a
-// certificate viewer that separates the bytes by spaces), and what is not a SHA-256 one.
+// The forms tools print a fingerprint in are taken; what is not a SHA-256 one is not.
 TEST(FtpFingerprint, TypedAndPrintedFormsAreNormalizedAndOthersRejected) {
     const QString canonical = QStringLiteral(
         "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:"
@@ -267,8 +259,7 @@ TEST(FtpFingerprint, TypedAndPrintedFormsAreNormalizedAndOthersRejected) {
         EXPECT_EQ(normalizedFingerprint(typed), expected) << typed.toStdString();
 }
 
-// The trust file as people and scripts treat it: two sends that trust at once (80 hosts
-// between them), a host written another way, lines an administrator wrote by hand.
+// Two sends trusting at once, hosts written otherwise, lines written by hand.
 TEST(TrustFile, ConcurrentTrustsHostsWrittenOtherwiseAndHandEditedLines) {
     TestMachine machine;
     const QString folder = machine.path(u"data"_s);

@@ -1,6 +1,5 @@
-// Uploads against a real pyftpdlib server on loopback: what lands on the server, what the
-// user reads in the status box and the transfer log, and when the bar may say "100 %"; then
-// the display and the texts behind it.
+// Uploads against a real pyftpdlib server on loopback: what lands on the server, what the user
+// reads in the status box and the transfer log, when the bar may say "100 %"; then the display.
 #include "authoritycert.h"
 #include "client/ftp/ftperrors.h"
 #include "client/ftp/ftpreply.h"
@@ -73,8 +72,7 @@ protected:
         return r;
     }
 
-    // Runs one upload as the window would, with an event loop, and records what the
-    // display showed. `onProgress` may act on the uploader mid-transfer.
+    // One upload as the window runs it; `onProgress` may act on the uploader mid-transfer.
     Outcome run(const FtpUploadRequest& r,
                 const std::function<void(FtpUploader&, const TransferProgress&)>& onProgress = {}) {
         Outcome outcome;
@@ -104,7 +102,6 @@ protected:
         return outcome;
     }
 
-    // What the shop's folder holds, by name.
     QStringList onServer() const { return QDir(serverRoot()).entryList(QDir::Files, QDir::Name); }
 
     void expectNeverComplete(const Outcome& outcome) {
@@ -163,9 +160,8 @@ TEST_F(FtpUploadTest, DeliveredFileHasIdenticalBytesAndTheStatusTextsFollowTheCo
     EXPECT_EQ(outcome.infoPanel, u"FTP-Status: Connection closed"_s);
 }
 
-// Uploads that must not count as delivered: the bar never reads "100 %", the worker reads
-// why, and the shop's folder keeps nothing the shop could take for a job. A damaged or
-// unproven copy is removed, or the job (sent again) would reach the shop twice.
+// Never delivered: no "100 %", the worker reads why, and no copy stays that the shop (after the
+// job is sent again) would take twice.
 TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
     const QString loginRefused =
         QStringLiteral("Request to connect and login to an FTP server could not be completed "
@@ -180,8 +176,8 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
     const struct Case {
         const char* name; // the server's account, or what the case is
         qint64 size = 1000;
-        QString server;                 // empty: the fixture
-        QString password = ::password;  //
+        QString server; // empty: the fixture
+        QString password = ::password;
         int connected = -1;             // -1: not checked
         int errorCode = 0;              // 0: not checked
         QString errorText;              // empty: not checked
@@ -200,9 +196,7 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
          .connected = 1,
          .errorCode = 12003,
          .errorText = u"550 Not enough privileges."_s},
-        // Drops at the same byte every time (far beyond the socket buffers, so the reset meets
-        // data still to be sent): three further attempts, each continuing where the server's
-        // copy ends, then no more; the partial file is gone after the last.
+        // Drops at the same byte every time: three further attempts, then the part file goes.
         {.name = "abbruch",
          .size = 8 * 1024 * 1024,
          .connected = 1,
@@ -213,10 +207,9 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
                    u"Verbindung unterbrochen – neuer Versuch 4 von 4 in 1 s …"_s,
                    u"Übertragung wird bei 64,0 KB fortgesetzt …"_s},
          .notShown = "Versuch 5"},
-        // A crashing server takes the control connection along: the partial file is removed
-        // over a new one.
+        // A crashing server takes the control connection: the part file goes over a new one.
         {.name = "absturz", .size = 8 * 1024 * 1024},
-        // The login is refused on reconnecting: the send ends at once with the login error.
+        // The login is refused on reconnecting: the login error at once.
         {.name = "sperrtdanach",
          .size = 4 * cutAfter,
          .errorCode = 12014,
@@ -225,7 +218,7 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
          .partMayStay = true},
         // 226, but the server kept only the first bytes.
         {.name = "kuerzer", .size = 1024 * 1024, .errorText = terminated, .remoteSize = cutAfter},
-        // The bytes arrived, but the server names a different size: nothing proves delivery.
+        // The bytes arrived, the server names another size: nothing proves delivery.
         {.name = "luegner", .size = 1024 * 1024, .remoteSize = 1024 * 1024 + 1},
         // No SIZE: MLST names the truncated size, or only a listing does.
         {.name = "kurzohnesize", .size = 200000, .remoteSize = cutAfter},
@@ -254,7 +247,6 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
         const Outcome outcome = run(r);
         const std::string statuses = outcome.statuses.join(QLatin1Char('|')).toStdString();
         expectNeverComplete(outcome);
-        // A check left empty in the table is not part of the case.
         if (c.connected >= 0) {
             EXPECT_EQ(outcome.result.connected, bool(c.connected));
         }
@@ -283,12 +275,10 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
     }
 }
 
-// Servers where the line drops or that answer oddly, names the shop's folder already holds,
-// a long name: the archive can be proven whole, and the shop gets it byte for byte, once,
-// under the name the upload reports, beside the earlier jobs, and the bar reaches "100 %".
+// Drops, odd servers, names already held: the shop gets the archive byte for byte, once, under
+// the name the upload reports, beside the earlier jobs, and the bar reaches "100 %".
 TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
-    // A long company name: the archive's own name fits the server's 255 bytes, so the job must
-    // go out; the name the file travels under must not be what makes it fail.
+    // Fits the server's 255 bytes: the name the file travels under must not make it fail.
     const QString longName = QString(220, u'A') + u"-071226-100503.zip"_s;
     ASSERT_LE(longName.toUtf8().size(), 255);
     const struct Case {
@@ -299,9 +289,7 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
         QStringList before;  // earlier jobs on the server; "…/": another upload's lock folder
         QString arrivesAs = u"job.zip"_s;
     } cases[] = {
-        // A line that drops mid-upload: the upload continues the server's part file where it
-        // ends (or starts it anew on a server that cannot restart), and the bar goes on from
-        // where it stood.
+        // The line drops: the part file continues (anew where the server cannot restart).
         {.user = "einmal", .resumed = 1},
         {.user = "ohnerest", .resumed = 0},
         {.user = "stueckweise", .resumed = 4},
@@ -309,26 +297,19 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
         {.user = "dienstende", .resumed = 1},
         // a drop box that lets nobody read the part file back is taken at its size
         {.user = "einwurf", .resumed = 1},
-        // After the drop the server names more bytes of the part file than this upload ever
-        // sent, or takes REST and then writes from the start: sent anew, never with a gap or
-        // a shift.
+        // The server names more bytes than were sent, or ignores REST: sent anew, no gap or shift.
         {.user = "uebertreibt"},
         {.user = "restluege"},
-        // The whole archive arrived; the line drops while the upload holds the name for the
-        // rename: reconnecting and renaming delivers the job instead of sending all of it again.
+        // All arrived; the line drops during the rename: reconnected and renamed, not sent again.
         {.user = "mkdweg", .size = 4 * cutAfter},
-        // The server takes the last byte and then drops both connections (a crash, or a
-        // router that forgot the idle control connection): the next attempt finds the whole
-        // file in the part file, sends nothing more, and delivers it.
+        // Both connections drop after the last byte: the next attempt finds it all and renames.
         {.user = "absturz", .size = cutAfter},
-        // The server renamed the part file to the job's name, then vanished before it said so:
-        // reported as not delivered, the job would reach the shop a second time.
+        // Renamed, then the server vanished before it said so: delivered, not sent twice.
         {.user = "rntoweg", .dropped = false},
         // No SIZE: MLST names the size, or only a listing does.
         {.user = "ohnesize", .size = 200000, .dropped = false},
         {.user = "kurznurliste", .size = 1000, .dropped = false},
-        // The name is held by earlier jobs, or by another upload that renames its file: the
-        // earlier jobs stay as they were, this one takes the next free name.
+        // Earlier jobs or another upload's rename hold the name: the next free one.
         {.user = "kunde",
          .dropped = false,
          .before = {"job.zip", "job-2.zip"},
@@ -337,8 +318,7 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
          .dropped = false,
          .before = {"job.zip", "job-2.zip", "job-3.zip", "job-4.zip.lock/"},
          .arrivesAs = "job-5.zip"},
-        // A server that refuses renames gets the file under its final name, and never over
-        // an earlier job.
+        // A server that refuses renames: the final name, never over an earlier job.
         {.user = "ohnerename", .dropped = false},
         {.user = "ohnerename", .dropped = false, .before = {"job.zip"}, .arrivesAs = "job-2.zip"},
         {.user = "kunde", .size = 1000, .dropped = false, .arrivesAs = longName},
@@ -400,12 +380,9 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
     }
 }
 
-// The worker aborts while the archive travels, or while the upload waits out a 60 s pause
-// before its next attempt after a drop: the upload ends at once with the worker's text, and
-// nothing of it stays on the server.
+// An abort while the archive travels or during a 60 s retry pause ends the upload at once.
 TEST_F(FtpUploadTest, AbortEndsTheUploadAtOnceAndLeavesNothing) {
-    // A sparse file: large enough to be still on its way when the first progress arrives,
-    // without writing it out first.
+    // Sparse: still on its way at the first progress, without writing it out.
     const QString big = machine.path(u"big.zip"_s);
     {
         QFile file(big);
@@ -472,9 +449,7 @@ TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {
     EXPECT_TRUE(tunnels[1].endsWith(" KestroFTP-Client proxyuser:proxypass"));
 }
 
-// Ten uploads of one archive name at once (ten sends of one company in one second): ten
-// files, none replaced, each upload told the name its file stands under; also on a server
-// that refuses renames.
+// Ten sends of one company in one second: ten files, none replaced, each told its name.
 TEST_F(FtpUploadTest, TenUploadsOfOneNameAtOnceKeepTenFiles) {
     for (const char* user : {"kunde", "ohnerename"}) {
         SCOPED_TRACE(user);
@@ -511,9 +486,7 @@ TEST_F(FtpUploadTest, TenUploadsOfOneNameAtOnceKeepTenFiles) {
 
 const QDateTime afternoon(QDate(2026, 12, 6), QTime(14, 5, 9));
 
-// The text stands at column 43 (the upload above checks the lines of a whole transfer); a
-// sender address pasted with its line end cannot forge an entry of its own; the error log's
-// ends are appended, never written over.
+// A pasted line end cannot forge an entry; the error log's ends are appended, not written over.
 TEST(TransferLog, OneLinePerEntryAndTheErrorLogAppended) {
     EXPECT_EQ(transferLogLine(afternoon, u"an a@b.example\r\nDate: 01.01.2026 ok"_s),
               u"Date: 06.12.2026    Time: 14:05:09        an a@b.example  Date: 01.01.2026 ok"_s);

@@ -1,6 +1,5 @@
-// The notification mail against real servers on loopback (an aiosmtpd SMTP server and our
-// POP3 fixture) and an independent reader: what the shop's mail server receives, and what the
-// user and the mail error log see when it goes wrong.
+// The notification mail against aiosmtpd and our POP3 fixture on loopback, and an independent
+// reader: what the shop's server receives, and what the user and the error log see.
 #include "authoritycert.h"
 #include "client/mail/mailconnection.h"
 #include "client/mail/mailmessage.h"
@@ -85,8 +84,7 @@ protected:
         config.smtpServer = u"127.0.0.1:%1"_s.arg(closedPort());
     }
 
-    // Starts the SMTP fixture (the fixture's own server unless another is given) and makes
-    // it the own account's server.
+    // Starts an SMTP fixture (`smtp` unless another is given) as the own account's server.
     void startSmtp(const QStringList& extra = {}, PeerProcess* server = nullptr) {
         server = server ? server : &smtp;
         ASSERT_TRUE(server->startFixture(
@@ -179,9 +177,7 @@ TEST_F(MailDelivery, TheShopReceivesTheNotificationAsAMailProgramShowsIt) {
     EXPECT_FALSE(QFile::exists(errorLog()));
 }
 
-// Who sends and how it logs in: the own account with an SMTP login, or with a POP3 login
-// before the SMTP dialogue; the built-in account (the maker's server, the fixture here) unless
-// an own account is chosen and complete.
+// Who sends and how it logs in: the built-in account unless an own one is chosen and complete.
 TEST_F(MailDelivery, EachAccountLogsInAndSendsFromWhereItShould) {
     PeerProcess pop;
     MailAccountSettings chosenButEmpty; // "1" without an own SMTP server
@@ -225,10 +221,7 @@ TEST_F(MailDelivery, EachAccountLogsInAndSendsFromWhereItShould) {
     }
 }
 
-// Every way a send fails is told in the status box and logged once in the mail error log
-// ("Date: dd.MM.yyyy    Time: HH:mm:ss" in its print zone, then the status text), and never
-// counts as success. Settings that would inject a header or name a server with a user or a
-// path never reach any server; a refused POP3 login stops the send before any SMTP.
+// Every failure is shown and logged once, never a success; unsafe settings reach no server.
 TEST_F(MailDelivery, FailuresAreLoggedAndShownButNeverCountAsSuccess) {
     PeerProcess pop;
     const auto wrongPassword = [](MailAccountSettings& a) { a.password = u"falsch"_s; };
@@ -313,10 +306,8 @@ TEST_F(MailDelivery, FailuresAreLoggedAndShownButNeverCountAsSuccess) {
     }
 }
 
-// A server that goes silent at one step of the dialogue holds the send no longer than the
-// time-out (here 3 s; the guard of sendAndWait gives up after 90 s, libcurl's own wait for a
-// reply is 120 s). Half the time-out more covers a slow machine; twice it is a second full
-// wait the user sits through (with the real 60 s: two minutes with the send button greyed).
+// A server silent at any step holds the send at most the time-out (3 s here; 1.5 x for a slow
+// machine, while twice would be a second full wait with the send button greyed).
 TEST_F(MailDelivery, AStalledServerEndsTheSendAtTheTimeOut) {
     constexpr long kTimeOutSeconds = 3;
     const struct {
@@ -353,10 +344,8 @@ TEST_F(MailDelivery, AStalledServerEndsTheSendAtTheTimeOut) {
     }
 }
 
-// The own account's server offers STARTTLS, or speaks TLS from the first byte (smtps: written
-// as "smtps://host:port", or ticked "SSL/TLS ab Verbindungsbeginn" on another port than 465):
-// the message goes over TLS. A certificate no authority confirms stops the send instead of
-// falling back to plain text.
+// STARTTLS, "smtps://" or ticked "SSL/TLS ab Verbindungsbeginn": the message goes over TLS; an
+// unconfirmed certificate stops the send instead of falling back to plain text.
 TEST_F(MailDelivery, TlsIsUsedWhereOfferedOrAskedForAndAnUntrustedServerGetsNothing) {
     const auto made = kestro::test::makeAuthoritySignedCertificate(machine.root(),
                                                                    u"IP:127.0.0.1,DNS:localhost"_s);
@@ -406,9 +395,7 @@ TEST_F(MailDelivery, TlsIsUsedWhereOfferedOrAskedForAndAnUntrustedServerGetsNoth
     EXPECT_EQ(smtpServerUrl(u"smtps://user@mail.example"_s), std::nullopt);
 }
 
-// A server reached over the network that offers no STARTTLS (or whose offer someone between
-// removed): the password never crosses in clear; a mail without login still goes out.
-// A relay on this machine itself may stay unencrypted (the other tests log in on loopback).
+// No STARTTLS from a server on the network: the password never crosses in clear (loopback may).
 TEST_F(MailDelivery, APasswordIsNeverSentWithoutTlsToAServerOnTheNetwork) {
     QString address;
     for (const QHostAddress& a : QNetworkInterface::allAddresses())
@@ -441,8 +428,7 @@ TEST_F(MailDelivery, APasswordIsNeverSentWithoutTlsToAServerOnTheNetwork) {
     }
 }
 
-// Only an address of this machine is exempt: a host name that merely begins with "127."
-// is looked up like any other and may lie anywhere on the network.
+// A host name that merely begins with "127." may lie anywhere on the network.
 TEST(MailPasswordTls, HostNamesThatLookLikeLoopbackStillNeedTls) {
     EXPECT_TRUE(passwordNeedsTls("smtp://127.mail.example:587", true));
     EXPECT_TRUE(passwordNeedsTls("smtp://127.0.0.1.mail.example", true));
@@ -466,9 +452,8 @@ TEST(MailSenderLifetime, DestroyingTheSenderDuringASendEndsTheThread) {
     }                                   // returns at once through the abort flag
 }
 
-// The mail as bytes, read back by an independent reader (Python's email package), for the
-// texts the notification itself never has: long, multi-line, non-ASCII bodies with lines
-// that SMTP would otherwise mangle.
+// Texts the notification never has (long, multi-line, non-ASCII, lines SMTP would mangle),
+// read back by Python's email package.
 const char* kReader = R"(
 import email, email.policy, json, sys
 msg = email.message_from_bytes(sys.stdin.buffer.read(), policy=email.policy.default)

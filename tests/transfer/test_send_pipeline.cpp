@@ -1,6 +1,5 @@
-// The send pipeline against a real print shop on loopback: what arrives on the shop's
-// FTP server, what the database holds afterwards, the mail the shop receives, and what
-// is left on the workstation after an abort or a failed upload.
+// The send pipeline against a real print shop on loopback: what reaches the shop's FTP server,
+// the database and the shop's mail, and what the workstation keeps after an abort or a failure.
 #include "authoritycert.h"
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
@@ -86,7 +85,6 @@ protected:
         return q.next() ? q.value(0).toInt() : -1;
     }
 
-    // Every entry of an archive in the shop's FTP folder with its bytes.
     QMap<QString, QByteArray> shopArchive(const QString& name) const {
         return kestro::test::zipEntries(ws.value("ftpRoot") + QLatin1Char('/') + name);
     }
@@ -130,11 +128,8 @@ TEST(ArchiveName, CompanyDateAndTimeWithUnsafeCharactersReplaced) {
     EXPECT_EQ(archiveName(u"A/B\\C\tD\x01"_s, kSendTime), u"A_B_C_D_-071226-100503.zip"_s);
 }
 
-// One job as workers compose them: two plan.pdf from two folders, names with "[", "?", "*",
-// a line break or a tab, five thousand sheets, a remark that tries to forge a sheet line; the
-// company sent a job a moment ago, and killed sends left their folders. The job arrives under
-// the next free name with exactly the chosen files, each named on the job sheet; it is
-// recorded, the shop is told, and of the data folder only the killed sends' leftovers go.
+// Odd names, 5,000 files, a forged sheet line, a name taken by a job sent a moment ago, killed
+// sends' leftovers: exactly the chosen files arrive, each named on the sheet; recorded and told.
 TEST_F(SendPipelineTest, OneJobOfOddNamesAndManyFilesArrivesWholeIsRecordedAndTold) {
     startShop();
     const QString taken = u"Muster_Bau_GmbH-071226-100503.zip"_s;
@@ -195,8 +190,7 @@ TEST_F(SendPipelineTest, OneJobOfOddNamesAndManyFilesArrivesWholeIsRecordedAndTo
     EXPECT_EQ(entries.value(u"plan.pdf"_s), QByteArray("%PDF erdgeschoss"));
     EXPECT_EQ(entries.value(u"plan (2).pdf"_s), QByteArray("%PDF obergeschoss"));
     EXPECT_EQ(entries.value(u"blatt4999.pdf"_s), QByteArray("4999"));
-    // The sheet: CR CR LF lines without control characters, one job number line, and every
-    // entry of the archive named as the shop finds it.
+    // CR CR LF lines without control characters, one job number, every entry named.
     const QByteArray sheet = entries.value(u"JobDaten.txt"_s);
     QList<QByteArray> lines = sheet.split('\n');
     ASSERT_EQ(lines.takeLast(), QByteArray());
@@ -238,9 +232,7 @@ TEST_F(SendPipelineTest, OneJobOfOddNamesAndManyFilesArrivesWholeIsRecordedAndTo
               (QStringList{u"Muster-071226-100503.zip"_s, u"Senden-a1b2c3"_s, u"Senden-Belege"_s}));
 }
 
-// Jobs that stop before anything goes out: refused for the worker to see (the pipeline opens
-// no box), an archive the company's long name cannot be written under, the maker's own host
-// as the target. Nothing reaches the shop, the database or the mail; the job stays.
+// Refused jobs, an archive that cannot be written, the maker's host: nothing goes out, no box.
 TEST_F(SendPipelineTest, JobsThatStopBeforeTheUploadLeaveNothingBehind) {
     startShop();
     const QString a = write(u"plan.pdf"_s, "%PDF");
@@ -267,9 +259,7 @@ TEST_F(SendPipelineTest, JobsThatStopBeforeTheUploadLeaveNothingBehind) {
     EXPECT_TRUE(prompter.shown.empty()) << prompter.texts().join('\n').toStdString();
     expectJobKept();
 
-    // "0 Zipped files and 1 not" would blame a file that is fine, while every later job of the
-    // company fails the same way: the worker is told of the archive, the error handler names
-    // the error and closes the FTP error log.
+    // A name too long for a file: the archive is blamed, not the files, and the error log closed.
     state.master.name = QString(300, u'M');
     SendResult r = send(jobOf({a}));
     EXPECT_EQ(r.outcome, SendOutcome::Failed);
@@ -290,8 +280,7 @@ TEST_F(SendPipelineTest, JobsThatStopBeforeTheUploadLeaveNothingBehind) {
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].text, sendtext::defaultTargetWarning());
     EXPECT_EQ(prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::Question);
-    // No: the send goes on; the maker's host is not in the shop's targets list, so the
-    // catalogue is not obtained and the send ends without a word.
+    // No: the send goes on, and ends without a word (the host is not in the targets list).
     prompter.answers = {false};
     EXPECT_EQ(send(jobOf({a})).outcome, SendOutcome::CatalogueNotObtained);
     EXPECT_EQ(prompter.shown.size(), 2u);
@@ -306,8 +295,7 @@ TEST_F(SendPipelineTest, JobsThatStopBeforeTheUploadLeaveNothingBehind) {
     expectJobKept();
 }
 
-// A server that keeps only part of the file and still confirms it: the job is not delivered,
-// not recorded, not mailed, and stays.
+// Part of the file kept and confirmed: not delivered, recorded or mailed; the job stays.
 TEST_F(SendPipelineTest, ATruncatedUploadIsNeverDelivered) {
     startShop({u"--ftp-user"_s, u"kuerzer"_s});
     const SendResult r = send(jobOf({write(u"plan.pdf"_s, randomBytes(300000))}));
@@ -317,10 +305,8 @@ TEST_F(SendPipelineTest, ATruncatedUploadIsNeverDelivered) {
     expectJobKept();
 }
 
-// The shop's server requires TLS with a certificate it made itself, and its mail server wants
-// another login than the workstation has. The worker is shown the certificate once;
-// "Abbrechen" sends nothing, "Zertifikat vertrauen" sends the job and keeps the trust, so the
-// next send asks no more. The failed mail is logged and shown; the jobs count as delivered.
+// A self-made certificate is shown once and trusted from then on; a mail the shop's server
+// refuses is logged and shown, and the jobs still count as delivered.
 TEST_F(SendPipelineTest, SelfSignedCertificateIsShownOnceAndAFailedMailKeepsTheJobDelivered) {
     const QString pem = ws.machine.path(u"shop.pem"_s);
     const QString fingerprint = kestro::test::makeSelfSignedCertificate(pem);
@@ -358,9 +344,7 @@ TEST_F(SendPipelineTest, SelfSignedCertificateIsShownOnceAndAFailedMailKeepsTheJ
                     .contains("Mail nicht gesendet"));
 }
 
-// The line drops, and the server the system's authorities confirmed shows a certificate
-// of its own when the upload reconnects: the worker is asked, trusts it, and the job goes
-// out anew. The part file the first upload left must not stay on the shop's server.
+// A certificate met and trusted while resuming: the job goes out anew, the old part file goes.
 TEST_F(SendPipelineTest, TrustingACertificateMetWhileResumingLeavesNoPartFile) {
     const auto confirmed =
         kestro::test::makeAuthoritySignedCertificate(ws.machine.root(), u"IP:127.0.0.1"_s);
@@ -368,8 +352,7 @@ TEST_F(SendPipelineTest, TrustingACertificateMetWhileResumingLeavesNoPartFile) {
     const QString later = ws.machine.path(u"later.pem"_s);
     ASSERT_FALSE(kestro::test::makeSelfSignedCertificate(later).isEmpty());
     ws.machine.env().set("SSL_CERT_FILE", confirmed.authority);
-    // The server closes the control connection as well: the first upload cannot remove its
-    // part file over a connection that takes the old certificate.
+    // It closes the control connection too: the first upload cannot remove its part file.
     startShop({u"--ftp-user"_s, u"dienstende"_s, u"--ftp-tls"_s, confirmed.pem,
                u"--ftp-tls-later"_s, later});
     state.ftp.encryption = startup::FtpEncryption::Required;
@@ -384,9 +367,7 @@ TEST_F(SendPipelineTest, TrustingACertificateMetWhileResumingLeavesNoPartFile) {
     EXPECT_TRUE(parts.isEmpty()) << parts.join(' ').toStdString();
 }
 
-// The whole archive arrived, and the line stays down through every attempt to rename it:
-// the complete part file is not deleted for that, and the next send removes it once it
-// delivered its own.
+// A complete part file no rename could take stays until the next send delivered its own.
 TEST_F(SendPipelineTest, APartFileTheRenameCouldNotTakeIsRemovedByTheNextSend) {
     startShop({u"--ftp-user"_s, u"mkdlange"_s});
     state.ftp.retryPauses = kestro::test::kShortRetryPauses;
@@ -401,9 +382,7 @@ TEST_F(SendPipelineTest, APartFileTheRenameCouldNotTakeIsRemovedByTheNextSend) {
     EXPECT_EQ(shop.entryList(QDir::Files), QStringList{r.archiveName});
 }
 
-// The abort as each step begins, and while the archive travels (the shop takes 2 MB per
-// second, so an upload the abort missed would still be on its way): no archive on either
-// side, no row, no mail, and the job stays in the window.
+// An abort as each step begins or while the archive travels (at 2 MB/s) leaves no trace.
 TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {
     startShop({u"--ftp-user"_s, u"langsam"_s});
     const QString big = ws.machine.writeFile(u"scan.tif"_s, randomBytes(16 << 20));
@@ -440,10 +419,8 @@ TEST_F(SendPipelineTest, AbortWhilePackingOrUploadingLeavesNoTrace) {
     }
 }
 
-// Closing the main window while the archive travels stops the send as the abort button
-// does (the window aborts, then goes). The window does not wait for a slow server to take
-// the removal of the part file; the next send, after the next start, removes it, so the
-// shop's folder keeps nothing of the job the worker sends again.
+// A window closed mid-upload does not wait for a slow server: the next start's send removes
+// the part file.
 TEST_F(SendPipelineTest, APartFileOfAWindowClosedMidUploadIsRemovedByTheNextSend) {
     startShop({u"--ftp-user"_s, u"traege"_s});
     const QString big = ws.machine.writeFile(u"scan.tif"_s, randomBytes(16 << 20));

@@ -1,5 +1,4 @@
-// The zip packer as the send pipeline and the shop see it: archives on disk, read back
-// with libzip and with two independent readers (Info-ZIP's unzip and Python's zipfile).
+// The zip packer's archives, read back with libzip, Info-ZIP's unzip and Python's zipfile.
 #include "client/zip/czip.h"
 #include "client/zip/zipentrynames.h"
 #include "support/programrun.h"
@@ -182,8 +181,7 @@ TEST_F(ZipPacking, FilesFromManyFoldersArriveByNameWithTheirBytes) {
         << leftovers().join(',').toStdString();
 }
 
-// The same file name from several folders: each file arrives under a name of its own, the
-// one the job sheet names, whether packed in one run or added one run per file.
+// One name from several folders: each file its own entry, in one run or one run per file.
 TEST_F(ZipPacking, SameFileNameFromSeveralFoldersAllArrive) {
     const QStringList files = {write("a/plan.pdf", "first"), write("b/plan.pdf", "second"),
                                write("c/Plan.PDF", "third")};
@@ -210,10 +208,7 @@ TEST_F(ZipPacking, SameFileNameFromSeveralFoldersAllArrive) {
     }
 }
 
-// What the caller names is what is packed: a missing file counts as not packed and the rest
-// arrives (nothing packed at all leaves no archive); more files than the old names record held
-// go in one run; patterns for the callers that ask for them, a literal name picks only its own
-// file.
+// A missing file, 1,500 names (more than the old record held), patterns and literal names.
 TEST_F(ZipPacking, WhatTheCallerNamesIsWhatIsPacked) {
     cZip z;
     configure(z, {dir.filePath("gibt-es-nicht.pdf"), write("da.pdf", "da")});
@@ -248,8 +243,7 @@ TEST_F(ZipPacking, WhatTheCallerNamesIsWhatIsPacked) {
     EXPECT_EQ(readArchive(archive()).keys(), QStringList{"Angebot [final].pdf"});
 }
 
-// A file that changes while it is packed must not arrive damaged or half: it counts as
-// not packed, the others arrive, and the archive passes every reader's check.
+// A file that changes while packed is left out, never packed damaged or half.
 TEST_F(ZipPacking, FileThatChangesOrVanishesWhilePackedIsLeftOut) {
     const QByteArray big = textBytes(6 * 1024 * 1024, 4);
     const QString grows = write("grows.ps", big);
@@ -391,8 +385,7 @@ TEST_F(ZipPacking, WorkerRunReportsToTheStartingThreadAndAbortOrDestructionLeave
     for (QThread* t : signalThreads)
         EXPECT_EQ(t, QThread::currentThread());
 
-    // Abort half-way, on an archive that already exists: the old archive stays as it
-    // was, no temporary file is left behind.
+    // Aborted half-way: an existing archive stays as it was, no temporary file stays.
     const QByteArray before = [&] {
         QFile f(archive());
         f.open(QIODevice::ReadOnly);
