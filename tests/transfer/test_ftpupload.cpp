@@ -132,19 +132,18 @@ TEST_F(FtpUploadTest, DeliveredFileHasIdenticalBytesAndTheStatusTextsFollowTheCo
     // The bar message shows underscores as blanks; the server got the real name.
     EXPECT_EQ(outcome.barMessage, u"Uploading Müller GmbH Job-061226-140509.zip"_s);
 
-    const QStringList expected{
-        u"Looking up the IP address for 127.0.0.1"_s,
-        u"Name resolved 127.0.0.1"_s,
-        u"Connecting to server...127.0.0.1"_s, // control connection
-        u"Connected to 127.0.0.1"_s,
-        u"Handle created: "_s,                 // the transfer begins
-        u"Connecting to server...127.0.0.1"_s, // data connection
-        u"Connected to 127.0.0.1"_s,
-        u"Closing connection"_s, // data connection done
-        u"Connection closed"_s,
-        u"Closing connection"_s, // control connection
-        u"Connection closed"_s,
-    };
+    // Control connection, the transfer's handle, data connection, each closed in turn.
+    const QStringList expected{u"Looking up the IP address for 127.0.0.1"_s,
+                               u"Name resolved 127.0.0.1"_s,
+                               u"Connecting to server...127.0.0.1"_s,
+                               u"Connected to 127.0.0.1"_s,
+                               u"Handle created: "_s,
+                               u"Connecting to server...127.0.0.1"_s,
+                               u"Connected to 127.0.0.1"_s,
+                               u"Closing connection"_s,
+                               u"Connection closed"_s,
+                               u"Closing connection"_s,
+                               u"Connection closed"_s};
     ASSERT_EQ(outcome.statuses.size(), expected.size())
         << outcome.statuses.join(QLatin1Char('|')).toStdString();
     // Every status text is one line of the transfer log, in the same order.
@@ -288,6 +287,7 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
         int resumed = -1;    // "fortgesetzt" lines (the part file continued); -1: not checked
         QStringList before;  // earlier jobs on the server; "…/": another upload's lock folder
         QString arrivesAs = u"job.zip"_s;
+        bool proxy = false; // through the shop's FTP proxy, which tunnels both connections
     } cases[] = {
         // The line drops: the part file continues (anew where the server cannot restart).
         {.user = "einmal", .resumed = 1},
@@ -322,7 +322,10 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
         {.user = "ohnerename", .dropped = false},
         {.user = "ohnerename", .dropped = false, .before = {"job.zip"}, .arrivesAs = "job-2.zip"},
         {.user = "kunde", .size = 1000, .dropped = false, .arrivesAs = longName},
+        {.user = "kunde", .dropped = false, .proxy = true},
     };
+    PeerProcess proxy;
+    const QString proxyLog = machine.path(u"proxy/proxy.log"_s);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.user + (u" to "_s + c.arrivesAs).left(40).toStdString());
         QStringList expected{c.arrivesAs}, lockFolders;
@@ -340,6 +343,15 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
         FtpUploadRequest r = request(QString::fromLatin1(c.user), local);
         if (c.arrivesAs == longName)
             r.remoteName = longName;
+        if (c.proxy) {
+            ASSERT_TRUE(proxy.startFixture(
+                u"ftpserver.py"_s, {u"--root"_s, QFileInfo(proxyLog).path(), u"--proxy"_s}));
+            r.proxy = {.enabled = true,
+                       .host = u"127.0.0.1"_s,
+                       .port = QString::number(proxy.port()),
+                       .user = u"proxyuser"_s,
+                       .password = u"proxypass"_s};
+        }
         qint64 lastDone = 0;
         bool wentBack = false;
         const Outcome outcome = run(r, [&](FtpUploader&, const TransferProgress& p) {
@@ -361,6 +373,14 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
         EXPECT_EQ(outcome.progressTexts.last(), u"100 %"_s);
         if (!c.dropped) {
             EXPECT_EQ(outcome.result.remoteSize, c.size);
+        }
+        if (c.proxy) { // control and data connection, each with the agent and the login
+            const QList<QByteArray> tunnels =
+                kestro::test::readFile(proxyLog).trimmed().split('\n');
+            ASSERT_EQ(tunnels.size(), 2);
+            EXPECT_EQ(tunnels[0], "127.0.0.1:" + QByteArray::number(server.port()) +
+                                      " KestroFTP-Client proxyuser:proxypass");
+            EXPECT_TRUE(tunnels[1].endsWith(" KestroFTP-Client proxyuser:proxypass"));
         }
         EXPECT_EQ(outcome.statuses.contains(
                       u"Verbindung unterbrochen – neuer Versuch 2 von 4 in 1 s …"_s),
@@ -424,29 +444,6 @@ TEST_F(FtpUploadTest, AbortEndsTheUploadAtOnceAndLeavesNothing) {
         EXPECT_EQ(outcome.result.errorText, u"Übertragung durch Anwender abgebrochen. "_s);
         EXPECT_TRUE(onServer().isEmpty()) << onServer().join(' ').toStdString();
     }
-}
-
-TEST_F(FtpUploadTest, UploadThroughTheFtpProxyTunnelsBothConnections) {
-    PeerProcess proxy;
-    const QString proxyRoot = machine.path(u"proxy"_s);
-    ASSERT_TRUE(proxy.startFixture(u"ftpserver.py"_s, {u"--root"_s, proxyRoot, u"--proxy"_s}));
-    const QString local = writeLocalFile(u"job.zip"_s, 300000);
-    FtpUploadRequest r = request(u"kunde"_s, local);
-    r.proxy.enabled = true;
-    r.proxy.host = u"127.0.0.1"_s;
-    r.proxy.port = QString::number(proxy.port());
-    r.proxy.user = u"proxyuser"_s;
-    r.proxy.password = u"proxypass"_s;
-    const Outcome outcome = run(r);
-
-    EXPECT_TRUE(outcome.result.delivered) << outcome.result.errorText.toStdString();
-    EXPECT_EQ(kestro::test::readFile(serverRoot() + "/job.zip"), kestro::test::readFile(local));
-    const QList<QByteArray> tunnels =
-        kestro::test::readFile(proxyRoot + "/proxy.log").trimmed().split('\n');
-    ASSERT_EQ(tunnels.size(), 2); // control and data connection
-    EXPECT_EQ(tunnels[0], "127.0.0.1:" + QByteArray::number(server.port()) +
-                              " KestroFTP-Client proxyuser:proxypass");
-    EXPECT_TRUE(tunnels[1].endsWith(" KestroFTP-Client proxyuser:proxypass"));
 }
 
 // Ten sends of one company in one second: ten files, none replaced, each told its name.
