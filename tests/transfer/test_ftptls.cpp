@@ -1,10 +1,10 @@
 // Uploads over explicit TLS against pyftpdlib on loopback, with certificates openssl makes here.
-#include "authoritycert.h"
 #include "client/ftp/ftpsession.h"
 #include "client/ftp/trustedcertificates.h"
 #include "support/peerprocess.h"
 #include "support/selfsigned.h"
 #include "support/testenv.h"
+#include "transfertest.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,5 @@
 // Uploads against a real pyftpdlib server on loopback: what lands on the server, what the user
 // reads in the status box and the transfer log, when the bar may say "100 %"; then the display.
-#include "authoritycert.h"
 #include "client/ftp/ftperrors.h"
 #include "client/ftp/ftpreply.h"
 #include "client/ftp/ftpstatus.h"
@@ -9,12 +8,12 @@
 #include "common/transferlog.h"
 #include "support/peerprocess.h"
 #include "support/testenv.h"
+#include "transfertest.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -52,11 +51,7 @@ protected:
     QString serverAddress() const { return u"127.0.0.1:%1"_s.arg(server.port()); }
 
     QString writeLocalFile(const QString& name, qint64 size) {
-        QByteArray bytes(size, Qt::Uninitialized);
-        QRandomGenerator generator(42);
-        for (qsizetype i = 0; i < bytes.size(); ++i)
-            bytes[i] = char(generator.bounded(256));
-        return machine.writeFile(u"local/"_s + name, bytes);
+        return machine.writeFile(u"local/"_s + name, kestro::test::randomBytes(size, 42));
     }
 
     FtpUploadRequest request(const QString& user, const QString& localPath) const {

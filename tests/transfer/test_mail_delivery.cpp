@@ -1,12 +1,12 @@
 // The notification mail against aiosmtpd and our POP3 fixture on loopback, and an independent
 // reader: what the shop's server receives, and what the user and the error log see.
-#include "authoritycert.h"
 #include "client/mail/mailconnection.h"
 #include "client/mail/mailmessage.h"
 #include "client/mail/mailnotification.h"
 #include "client/mail/mailsender.h"
 #include "support/peerprocess.h"
 #include "support/testenv.h"
+#include "transfertest.h"
 
 #include <QDir>
 #include <QElapsedTimer>

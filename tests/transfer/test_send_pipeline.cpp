@@ -1,6 +1,5 @@
 // The send pipeline against a real print shop on loopback: what reaches the shop's FTP server,
 // the database and the shop's mail, and what the workstation keeps after an abort or a failure.
-#include "authoritycert.h"
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
 #include "client/mail/mailnotification.h"
@@ -11,11 +10,11 @@
 #include "client/startup/catalogue.h"
 #include "common/transferlog.h"
 #include "support/selfsigned.h"
+#include "transfertest.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -23,6 +22,7 @@
 using namespace Qt::StringLiterals;
 using namespace kestro;
 using namespace kestro::transfer;
+using kestro::test::randomBytes;
 using kestro::test::SendWorkstation;
 
 namespace {
@@ -34,13 +34,6 @@ compose::FileRow row(const QString& path) {
             u"2"_s,      u"farbig"_s,
             u"heften"_s, u"keine"_s,
             u"keine"_s,  path};
-}
-
-QByteArray randomBytes(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(7);
-    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    return bytes;
 }
 
 class SendPipelineTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 #include "client/zip/czip.h"
 #include "client/zip/zipentrynames.h"
 #include "support/programrun.h"
+#include "transfertest.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,6 +19,7 @@
 using namespace Qt::StringLiterals;
 using namespace kestro::zip;
 using kestro::test::ProcessRun;
+using kestro::test::randomBytes;
 using kestro::test::runProgram;
 
 void PrintTo(const QString& text, std::ostream* os) {
@@ -70,13 +72,6 @@ ProcessRun pythonZipfile(const QString& archive) {
                                       "if bad: sys.exit('bad entry ' + bad)\n"
                                       "print('\\n'.join(sorted(z.namelist())))\n"),
                        archive});
-}
-
-QByteArray randomBytes(qsizetype n, quint32 seed) {
-    QByteArray b(n, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    gen.fillRange(reinterpret_cast<quint32*>(b.data()), n / 4);
-    return b;
 }
 
 // Text-like bytes that deflate well but not trivially.

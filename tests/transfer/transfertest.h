@@ -1,9 +1,10 @@
 #pragma once
 
-// A server certificate signed by a test authority, which joins the system's through
-// SSL_CERT_FILE.
+// What the transfer tests share: certificates signed by a test authority, random bytes, short
+// retry pauses.
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -50,6 +51,13 @@ inline SignedCertificate makeAuthoritySignedCertificate(const QString& folder,
         !keyFile.open(QIODevice::ReadOnly) || pem.write(cert.readAll() + keyFile.readAll()) <= 0)
         return {};
     return made;
+}
+
+// Bytes that do not compress, the same for a seed.
+inline QByteArray randomBytes(qsizetype size, quint32 seed = 7) {
+    QByteArray bytes(size, '\0');
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
 }
 
 // Pauses between upload attempts that keep a test of a dropped line short.
