@@ -252,39 +252,49 @@ TEST_F(SendPipelineTest, JobsThatStopBeforeTheUploadLeaveNothingBehind) {
     EXPECT_TRUE(prompter.shown.empty()) << prompter.texts().join('\n').toStdString();
     expectJobKept();
 
-    // A name too long for a file: the archive is blamed, not the files, and the error log closed.
-    state.master.name = QString(300, u'M');
-    SendResult r = send(jobOf({a}));
-    EXPECT_EQ(r.outcome, SendOutcome::Failed);
-    EXPECT_TRUE(r.message.contains(u"kann nicht geschrieben werden"_s)) << r.message.toStdString();
-    const QStringList told = prompter.texts() + statusLines + QStringList{r.message};
-    EXPECT_FALSE(told.filter(u"Archiv"_s).isEmpty()) << told.join(" | ").toStdString();
-    EXPECT_EQ(pipeline->display().infoPanel(), u"FTP-Status: "_s + r.message);
-    EXPECT_EQ(kestro::test::readFile(ftpErrorLogPath(state.clientDataFolder)),
-              QByteArray("errproxy:: \r\r\nEnd ErrLog: \r\r\n"));
-    expectJobKept();
-    state.master.name = kestro::test::kCompany;
-
-    // The maker's host: "Yes" stops the send.
+    {
+        SCOPED_TRACE("a name too long for a file: the archive is blamed, the error log closed");
+        state.master.name = QString(300, u'M');
+        const SendResult r = send(jobOf({a}));
+        EXPECT_EQ(r.outcome, SendOutcome::Failed);
+        EXPECT_TRUE(r.message.contains(u"kann nicht geschrieben werden"_s))
+            << r.message.toStdString();
+        const QStringList told = prompter.texts() + statusLines + QStringList{r.message};
+        EXPECT_FALSE(told.filter(u"Archiv"_s).isEmpty()) << told.join(" | ").toStdString();
+        EXPECT_EQ(pipeline->display().infoPanel(), u"FTP-Status: "_s + r.message);
+        EXPECT_EQ(kestro::test::readFile(ftpErrorLogPath(state.clientDataFolder)),
+                  QByteArray("errproxy:: \r\r\nEnd ErrLog: \r\r\n"));
+        expectJobKept();
+        state.master.name = kestro::test::kCompany;
+    }
+    // The maker's host: the worker is asked, or a program without anyone to ask decided
+    // beforehand. "No" and "send" go on and end without a word (the host is no shop's target).
     state.ftp.server = u"FTP.Varnholt.example"_s;
-    prompter.answers = {true};
-    r = send(jobOf({a}));
-    EXPECT_EQ(r.outcome, SendOutcome::ConfigureTarget);
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].text, sendtext::defaultTargetWarning());
-    EXPECT_EQ(prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::Question);
-    // No: the send goes on, and ends without a word (the host is not in the targets list).
-    prompter.answers = {false};
-    EXPECT_EQ(send(jobOf({a})).outcome, SendOutcome::CatalogueNotObtained);
-    EXPECT_EQ(prompter.shown.size(), 2u);
-    // A program without anyone to ask decides beforehand; nothing is asked then.
-    pipeline->setDefaultTargetChoice(DefaultTargetChoice::Refuse);
-    r = send(jobOf({a}));
-    EXPECT_EQ(r.outcome, SendOutcome::ConfigureTarget);
-    EXPECT_EQ(r.message, sendtext::defaultTargetWarning());
-    pipeline->setDefaultTargetChoice(DefaultTargetChoice::Send);
-    EXPECT_EQ(send(jobOf({a})).outcome, SendOutcome::CatalogueNotObtained);
-    EXPECT_EQ(prompter.shown.size(), 2u);
+    const struct {
+        const char* name;
+        DefaultTargetChoice choice;
+        std::deque<bool> answers; // the worker's, when asked
+        SendOutcome outcome;
+        size_t asked; // questions shown so far
+    } targets[] = {
+        {"asked, Yes", DefaultTargetChoice::Ask, {true}, SendOutcome::ConfigureTarget, 1},
+        {"asked, No", DefaultTargetChoice::Ask, {false}, SendOutcome::CatalogueNotObtained, 2},
+        {"refused beforehand", DefaultTargetChoice::Refuse, {}, SendOutcome::ConfigureTarget, 2},
+        {"sent beforehand", DefaultTargetChoice::Send, {}, SendOutcome::CatalogueNotObtained, 2},
+    };
+    for (const auto& c : targets) {
+        SCOPED_TRACE(c.name);
+        pipeline->setDefaultTargetChoice(c.choice);
+        prompter.answers = c.answers;
+        const SendResult r = send(jobOf({a}));
+        EXPECT_EQ(r.outcome, c.outcome);
+        if (c.outcome == SendOutcome::ConfigureTarget) {
+            EXPECT_EQ(r.message, sendtext::defaultTargetWarning());
+        }
+        ASSERT_EQ(prompter.shown.size(), c.asked);
+        EXPECT_EQ(prompter.shown.back().text, sendtext::defaultTargetWarning());
+        EXPECT_EQ(prompter.shown.back().kind, ScriptedPrompter::Shown::Kind::Question);
+    }
     expectJobKept();
 }
 

@@ -22,10 +22,6 @@ using kestro::test::ProcessRun;
 using kestro::test::randomBytes;
 using kestro::test::runProgram;
 
-void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 struct Entry {

@@ -8,7 +8,13 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <ostream>
 #include <vector>
+
+// Failure messages show a QString as its text.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace kestro::test {
 
