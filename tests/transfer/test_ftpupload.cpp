@@ -300,24 +300,30 @@ TEST_F(FtpUploadTest, UploadsThatMeetDropsOrOddServersDeliverTheArchiveWhole) {
         // Both connections drop after the last byte: the next attempt finds it all and renames.
         {.user = "absturz", .size = cutAfter},
         // Renamed, then the server vanished before it said so: delivered, not sent twice.
-        {.user = "rntoweg", .dropped = false},
+        {.user = "rntoweg", .size = 300000, .dropped = false},
         // No SIZE: MLST names the size, or only a listing does.
         {.user = "ohnesize", .size = 200000, .dropped = false},
         {.user = "kurznurliste", .size = 1000, .dropped = false},
         // Earlier jobs or another upload's rename hold the name: the next free one.
         {.user = "kunde",
+         .size = 4 << 20,
          .dropped = false,
          .before = {"job.zip", "job-2.zip"},
          .arrivesAs = "job-3.zip"},
         {.user = "kunde",
+         .size = 4 << 20,
          .dropped = false,
          .before = {"job.zip", "job-2.zip", "job-3.zip", "job-4.zip.lock/"},
          .arrivesAs = "job-5.zip"},
         // A server that refuses renames: the final name, never over an earlier job.
-        {.user = "ohnerename", .dropped = false},
-        {.user = "ohnerename", .dropped = false, .before = {"job.zip"}, .arrivesAs = "job-2.zip"},
+        {.user = "ohnerename", .size = 300000, .dropped = false},
+        {.user = "ohnerename",
+         .size = 300000,
+         .dropped = false,
+         .before = {"job.zip"},
+         .arrivesAs = "job-2.zip"},
         {.user = "kunde", .size = 1000, .dropped = false, .arrivesAs = longName},
-        {.user = "kunde", .dropped = false, .proxy = true},
+        {.user = "kunde", .size = 300000, .dropped = false, .proxy = true},
     };
     PeerProcess proxy;
     const QString proxyLog = machine.path(u"proxy/proxy.log"_s);
