@@ -1,12 +1,10 @@
-// Uploads over explicit TLS against a real pyftpdlib server on loopback with a certificate
-// made here by openssl: the three encryption choices against servers with and without TLS,
-// and the certificate a shop made itself, trusted by its fingerprint or refused.
-#include "authoritycert.h"
+// Uploads over explicit TLS against pyftpdlib on loopback, with certificates openssl makes here.
 #include "client/ftp/ftpsession.h"
 #include "client/ftp/trustedcertificates.h"
 #include "support/peerprocess.h"
 #include "support/selfsigned.h"
 #include "support/testenv.h"
+#include "transfertest.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +13,7 @@
 #include <memory>
 #include <thread>
 
+using namespace Qt::StringLiterals;
 using namespace kestro::transfer;
 using kestro::startup::FtpEncryption;
 using kestro::test::makeSelfSignedCertificate;
@@ -38,21 +37,21 @@ class FtpTlsTest : public ::testing::Test {
 protected:
     void startServer(ServerTls tls, const QString& pem = QString(), const QStringList& extra = {}) {
         server = std::make_unique<PeerProcess>();
-        QStringList args = QStringList{QStringLiteral("--root"), serverRoot()} + extra;
+        QStringList args = QStringList{u"--root"_s, serverRoot()} + extra;
         if (tls != ServerTls::None)
-            args << QStringLiteral("--tls") << pem << QStringLiteral("--tls-log") << tlsLog();
+            args << u"--tls"_s << pem << u"--tls-log"_s << tlsLog();
         if (tls == ServerTls::Required)
-            args << QStringLiteral("--tls-required");
-        ASSERT_TRUE(server->startFixture(QStringLiteral("ftpserver.py"), args))
+            args << u"--tls-required"_s;
+        ASSERT_TRUE(server->startFixture(u"ftpserver.py"_s, args))
             << server->output().toStdString();
     }
 
     FtpUploadRequest request(FtpEncryption encryption, const QString& fingerprint = QString(),
-                             const QString& host = QStringLiteral("127.0.0.1")) const {
+                             const QString& host = u"127.0.0.1"_s) const {
         FtpUploadRequest r;
-        r.server = QStringLiteral("%1:%2").arg(host).arg(server->port());
-        r.user = QStringLiteral("kunde");
-        r.password = QStringLiteral("geheim");
+        r.server = u"%1:%2"_s.arg(host).arg(server->port());
+        r.user = u"kunde"_s;
+        r.password = u"geheim"_s;
         r.localPath = local;
         r.encryption = encryption;
         r.trustedFingerprint = fingerprint;
@@ -64,15 +63,14 @@ protected:
         return FtpPutSession(request(encryption, fingerprint), recorder).uploadFile();
     }
 
-    QString serverRoot() const { return machine.path(QStringLiteral("ftproot")); }
-    QString tlsLog() const { return machine.path(QStringLiteral("tls.log")); }
-    QString served() const { return serverRoot() + QStringLiteral("/Job [1] Größe?.zip"); }
-    // How the server saw the last file arrive ("control=tls data=private"); the file
-    // arrives under its travelling name, which the line starts with.
+    QString serverRoot() const { return machine.path(u"ftproot"_s); }
+    QString tlsLog() const { return machine.path(u"tls.log"_s); }
+    QString served() const { return serverRoot() + u"/Job [1] Größe?.zip"_s; }
+    // How the server saw the last file arrive ("control=tls data=private").
     QString lastTlsLine() const {
         const QString line =
             QString::fromUtf8(readFile(tlsLog())).trimmed().section(QLatin1Char('\n'), -1);
-        return line.mid(line.indexOf(QStringLiteral(" control=")) + 1);
+        return line.mid(line.indexOf(u" control="_s) + 1);
     }
     // The warning a certificate other than the trusted one ends the send with.
     static void expectChangedWarning(const FtpUploadResult& result, const QString& shown,
@@ -81,7 +79,7 @@ protected:
         EXPECT_EQ(result.certificateRefusal, CertificateRefusal::Changed);
         EXPECT_EQ(result.certificate.fingerprint, shown);
         EXPECT_TRUE(result.errorText.startsWith(
-            QStringLiteral("Achtung: Das Zertifikat des Servers 127.0.0.1 hat sich geändert!")))
+            u"Achtung: Das Zertifikat des Servers 127.0.0.1 hat sich geändert!"_s))
             << result.errorText.toStdString();
         EXPECT_TRUE(recorder.statuses.contains(result.errorText));
     }
@@ -91,7 +89,7 @@ protected:
         QByteArray bytes(700 * 1024 + 3, Qt::Uninitialized);
         for (qsizetype i = 0; i < bytes.size(); ++i)
             bytes[i] = char((i * 7919) >> 3);
-        local = machine.writeFile(QStringLiteral("local/Job [1] Größe?.zip"), bytes);
+        local = machine.writeFile(u"local/Job [1] Größe?.zip"_s, bytes);
     }
 
     TestMachine machine;
@@ -100,7 +98,7 @@ protected:
 };
 
 TEST_F(FtpTlsTest, EachChoiceAgainstServersWithAndWithoutTls) {
-    const QString pem = machine.path(QStringLiteral("shop.pem"));
+    const QString pem = machine.path(u"shop.pem"_s);
     const QString fingerprint = makeSelfSignedCertificate(pem);
     ASSERT_FALSE(fingerprint.isEmpty());
     struct Case {
@@ -143,17 +141,22 @@ TEST_F(FtpTlsTest, EachChoiceAgainstServersWithAndWithoutTls) {
             EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Files), QStringList());
         }
         if (c.server == ServerTls::None && c.choice != FtpEncryption::Plain) {
-            EXPECT_TRUE(result.errorText.contains(
-                QStringLiteral("bietet keine verschlüsselte Verbindung (TLS) an")))
+            EXPECT_TRUE(
+                result.errorText.contains(u"bietet keine verschlüsselte Verbindung (TLS) an"_s))
                 << result.errorText.toStdString();
         }
     }
 }
 
+// A self-made certificate is taken only by its fingerprint; another one is refused loudly, also
+// on a reconnect to resume, where a broken data handshake is one more dropped line.
 TEST_F(FtpTlsTest, SelfSignedCertificateIsTakenOnlyByItsTrustedFingerprint) {
-    const QString firstPem = machine.path(QStringLiteral("first.pem"));
+    const QString firstPem = machine.path(u"first.pem"_s);
     const QString first = makeSelfSignedCertificate(firstPem);
+    const QString secondPem = machine.path(u"second.pem"_s);
+    const QString second = makeSelfSignedCertificate(secondPem);
     ASSERT_FALSE(first.isEmpty());
+    ASSERT_FALSE(second.isEmpty());
     startServer(ServerTls::Offered, firstPem);
 
     // No authority confirms it: nothing goes out, and the worker can be shown what it is.
@@ -162,78 +165,54 @@ TEST_F(FtpTlsTest, SelfSignedCertificateIsTakenOnlyByItsTrustedFingerprint) {
     EXPECT_FALSE(result.delivered);
     EXPECT_EQ(result.certificateRefusal, CertificateRefusal::Untrusted);
     EXPECT_EQ(result.certificate.fingerprint, first);
-    EXPECT_EQ(result.certificate.subject, QStringLiteral("CN=druckerei.test,O=Druckerei Ärmel"));
+    EXPECT_EQ(result.certificate.subject, u"CN=druckerei.test,O=Druckerei Ärmel"_s);
     EXPECT_EQ(result.certificate.issuer, result.certificate.subject);
-    EXPECT_TRUE(result.certificate.validUntil.endsWith(QStringLiteral("UTC")));
+    EXPECT_TRUE(result.certificate.validUntil.endsWith(u"UTC"_s));
     EXPECT_TRUE(unknown.statuses.contains(result.errorText));
     EXPECT_TRUE(result.errorText.contains(first)) << result.errorText.toStdString();
     EXPECT_FALSE(QFile::exists(served()));
-
     // Trusted in the form kestro-send takes it on its command line: delivered.
     Recorder trusted;
-    result = send(FtpEncryption::Required, QStringLiteral("SHA256:") + first, trusted);
+    result = send(FtpEncryption::Required, u"SHA256:"_s + first, trusted);
     EXPECT_TRUE(result.delivered) << result.errorText.toStdString();
     EXPECT_EQ(readFile(served()), readFile(local));
     QFile::remove(served());
-
-    // The shop's server shows another certificate at the next send: refused, loudly.
-    const QString secondPem = machine.path(QStringLiteral("second.pem"));
-    const QString second = makeSelfSignedCertificate(secondPem);
     startServer(ServerTls::Offered, secondPem);
     Recorder changed;
-    result = send(FtpEncryption::WhenOffered, first, changed);
-    expectChangedWarning(result, second, changed);
+    expectChangedWarning(send(FtpEncryption::WhenOffered, first, changed), second, changed);
     EXPECT_EQ(QDir(serverRoot()).entryList(QDir::Files), QStringList());
-}
 
-// What the server does while an upload over TLS waits to resume: it shows another
-// certificate, or it fails the TLS handshake of the next data connection.
-TEST_F(FtpTlsTest, ReconnectingForAResume) {
-    const QString firstPem = machine.path(QStringLiteral("first.pem"));
-    const QString first = makeSelfSignedCertificate(firstPem);
-    const QString secondPem = machine.path(QStringLiteral("second.pem"));
-    const QString second = makeSelfSignedCertificate(secondPem);
-    ASSERT_FALSE(first.isEmpty());
-    ASSERT_FALSE(second.isEmpty());
-    struct Case {
-        const char* user;
-        bool delivered;
-    };
-    for (const Case& c : {Case{"einmal", false}, Case{"tlsbruch", true}}) {
-        SCOPED_TRACE(c.user);
-        QStringList extra{QStringLiteral("--cut-after"), QStringLiteral("65536")};
-        if (!c.delivered)
-            extra << QStringLiteral("--tls-later") << secondPem;
+    for (const auto& [user, delivered] : {std::pair{"einmal", false}, {"tlsbruch", true}}) {
+        SCOPED_TRACE(user);
+        QStringList extra{u"--cut-after"_s, u"65536"_s};
+        if (!delivered)
+            extra << u"--tls-later"_s << secondPem;
         startServer(ServerTls::Offered, firstPem, extra);
         Recorder recorder;
         FtpUploadRequest r = request(FtpEncryption::Required, first);
-        r.user = QString::fromLatin1(c.user);
+        r.user = QString::fromLatin1(user);
         r.retryPauses = kestro::test::kShortRetryPauses;
-        const FtpUploadResult result = FtpPutSession(r, recorder).uploadFile();
+        result = FtpPutSession(r, recorder).uploadFile();
         const QString log = recorder.statuses.join(QLatin1Char('|'));
-        const qsizetype drops =
-            recorder.statuses.filter(QStringLiteral("Verbindung unterbrochen")).size();
-        EXPECT_EQ(result.delivered, c.delivered) << log.toStdString();
-        EXPECT_EQ(QFile::exists(served()), c.delivered);
-        EXPECT_TRUE(log.contains(QStringLiteral("neuer Versuch 2 von 4"))) << log.toStdString();
-        if (c.delivered) {
+        const qsizetype drops = recorder.statuses.filter(u"Verbindung unterbrochen"_s).size();
+        EXPECT_EQ(result.delivered, delivered) << log.toStdString();
+        EXPECT_EQ(QFile::exists(served()), delivered);
+        EXPECT_TRUE(log.contains(u"neuer Versuch 2 von 4"_s)) << log.toStdString();
+        if (delivered) {
             EXPECT_EQ(readFile(served()), readFile(local));
-            // The broken handshake is one more dropped line: waited for and resumed (once or,
-            // when libcurl meets the two breaks on two attempts, twice).
+            // resumed once, or twice when libcurl meets the two breaks on two attempts
             EXPECT_GE(drops, 2) << log.toStdString();
-        } else { // a changed certificate ends the send with the warning, and no further attempt
+        } else { // the warning, and no further attempt
             expectChangedWarning(result, second, recorder);
             EXPECT_EQ(drops, 1) << log.toStdString();
         }
     }
 }
 
-// A certificate an authority of the system signed for the server's name is taken without a
-// word, also for the name written in capitals or as a fully qualified name with its trailing
-// dot; for another name of the same server (its address) it is not.
+// An authority-signed certificate is taken for its name however written, not for the address.
 TEST_F(FtpTlsTest, CertificateTheSystemsAuthoritiesConfirmIsTakenForItsNameOnly) {
-    const auto certificate = kestro::test::makeAuthoritySignedCertificate(
-        machine.root(), QStringLiteral("DNS:localhost"));
+    const auto certificate =
+        kestro::test::makeAuthoritySignedCertificate(machine.root(), u"DNS:localhost"_s);
     ASSERT_FALSE(certificate.pem.isEmpty());
     startServer(ServerTls::Offered, certificate.pem);
     machine.env().set("SSL_CERT_FILE", certificate.authority);
@@ -258,46 +237,40 @@ TEST_F(FtpTlsTest, CertificateTheSystemsAuthoritiesConfirmIsTakenForItsNameOnly)
         EXPECT_EQ(QFile::exists(served()), c.taken);
         if (c.taken) {
             EXPECT_EQ(readFile(served()), readFile(local));
-            EXPECT_EQ(lastTlsLine(), QStringLiteral("control=tls data=private"));
+            EXPECT_EQ(lastTlsLine(), u"control=tls data=private"_s);
         }
     }
 }
 
-// The forms a fingerprint is typed or printed in by tools (openssl x509 -fingerprint, a
-// certificate viewer that separates the bytes by spaces), and what is not a SHA-256 one.
+// The forms tools print a fingerprint in are taken; what is not a SHA-256 one is not.
 TEST(FtpFingerprint, TypedAndPrintedFormsAreNormalizedAndOthersRejected) {
     const QString canonical = QStringLiteral(
         "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:"
         "23:45:67:89");
     const std::pair<QString, QString> cases[] = {
-        {QStringLiteral(" sha256:") + canonical.toLower(), canonical},
+        {u" sha256:"_s + canonical.toLower(), canonical},
         {QString(canonical).remove(QLatin1Char(':')), canonical},
-        {QStringLiteral("sha256 Fingerprint=") + canonical, canonical},
+        {u"sha256 Fingerprint="_s + canonical, canonical},
         {QString(canonical).replace(QLatin1Char(':'), QLatin1Char(' ')), canonical},
         {canonical.left(94), QString()},
-        {QStringLiteral("SHA1:AB:CD"), QString()},
+        {u"SHA1:AB:CD"_s, QString()},
     };
     for (const auto& [typed, expected] : cases)
         EXPECT_EQ(normalizedFingerprint(typed), expected) << typed.toStdString();
 }
 
-// The trust file as people and scripts treat it: two sends that trust at once, a host
-// written another way, a line edited by hand.
-class TrustFileTest : public ::testing::Test {
-protected:
-    QString folder() const { return machine.path(QStringLiteral("data")); }
-    void SetUp() override { QDir().mkpath(folder()); }
-    static QString fingerprint(int n) {
-        return normalizedFingerprint(QStringLiteral("%1").arg(n, 64, 16, QLatin1Char('0')));
-    }
+// Two sends trusting at once, hosts written otherwise, lines written by hand.
+TEST(TrustFile, ConcurrentTrustsHostsWrittenOtherwiseAndHandEditedLines) {
     TestMachine machine;
-};
-
-TEST_F(TrustFileTest, TwoSendsTrustingAtOnceKeepBothFingerprints) {
-    const TrustedCertificates trusted(folder());
+    const QString folder = machine.path(u"data"_s);
+    QDir().mkpath(folder);
+    const auto fingerprint = [](int n) {
+        return normalizedFingerprint(u"%1"_s.arg(n, 64, 16, QLatin1Char('0')));
+    };
+    const TrustedCertificates trusted(folder);
     auto trustMany = [&](int first) {
         for (int n = first; n < first + 40; ++n)
-            EXPECT_TRUE(trusted.trust(QStringLiteral("shop%1.example").arg(n), fingerprint(n)));
+            EXPECT_TRUE(trusted.trust(u"shop%1.example"_s.arg(n), fingerprint(n)));
     };
     std::thread one(trustMany, 0);
     std::thread two(trustMany, 100);
@@ -305,25 +278,21 @@ TEST_F(TrustFileTest, TwoSendsTrustingAtOnceKeepBothFingerprints) {
     two.join();
     int kept = 0;
     for (int n = 0; n < 140; ++n)
-        kept += trusted.fingerprintFor(QStringLiteral("shop%1.example").arg(n)).isEmpty() ? 0 : 1;
+        kept += trusted.fingerprintFor(u"shop%1.example"_s.arg(n)).isEmpty() ? 0 : 1;
     EXPECT_EQ(kept, 80);
-}
 
-TEST_F(TrustFileTest, HostWrittenOtherwiseAndLinesEditedByHandAreTheSameServer) {
-    const TrustedCertificates trusted(folder());
-    ASSERT_TRUE(trusted.trust(QStringLiteral("shop.example"), fingerprint(1)));
+    ASSERT_TRUE(trusted.trust(u"shop.example"_s, fingerprint(1)));
     // A fully qualified name with its trailing dot is the same host.
-    EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("Shop.Example.")), fingerprint(1));
-    EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("shop.example.:21")), fingerprint(1));
-    // A line an administrator wrote with a tab, in an editor that saves CRLF.
+    EXPECT_EQ(trusted.fingerprintFor(u"Shop.Example."_s), fingerprint(1));
+    EXPECT_EQ(trusted.fingerprintFor(u"shop.example.:21"_s), fingerprint(1));
+    // A line written with a tab, in an editor that saves CRLF; a host written in capitals.
     QFile file(trusted.filePath());
     ASSERT_TRUE(file.open(QIODevice::Append));
     file.write("other.example:990\tSHA256:" + fingerprint(2).toLatin1() + "\r\n");
-    // A host written in capitals by hand.
     file.write("Third.Example:21 SHA256:" + fingerprint(3).toLatin1() + "\n");
     file.close();
-    EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("other.example:990")), fingerprint(2));
-    EXPECT_EQ(trusted.fingerprintFor(QStringLiteral("third.example")), fingerprint(3));
+    EXPECT_EQ(trusted.fingerprintFor(u"other.example:990"_s), fingerprint(2));
+    EXPECT_EQ(trusted.fingerprintFor(u"third.example"_s), fingerprint(3));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+using namespace Qt::StringLiterals;
 using kestro::test::runProgram;
 using kestro::zip::cZip;
 
@@ -15,7 +16,7 @@ constexpr qint64 kBigSize = (qint64(4) << 30) + 123456789; // past the 32-bit li
 
 TEST(ZipLargeFiles, FileOverFourGigabytesUsesZip64) {
     QTemporaryDir dir;
-    const QString big = dir.filePath(QStringLiteral("Scan_gross.tif"));
+    const QString big = dir.filePath(u"Scan_gross.tif"_s);
     {
         QFile f(big);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -26,13 +27,13 @@ TEST(ZipLargeFiles, FileOverFourGigabytesUsesZip64) {
         ASSERT_TRUE(f.seek(kBigSize - 3));
         f.write("end");
     }
-    const QString small = dir.filePath(QStringLiteral("JobDaten.txt"));
+    const QString small = dir.filePath(u"JobDaten.txt"_s);
     {
         QFile f(small);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("Auftrag\r\n");
     }
-    const QString archive = dir.filePath(QStringLiteral("job.zip"));
+    const QString archive = dir.filePath(u"job.zip"_s);
     cZip z;
     z.setZipFile(archive);
     z.AddFileSpec(big);
@@ -48,20 +49,18 @@ TEST(ZipLargeFiles, FileOverFourGigabytesUsesZip64) {
     zip_discard(za);
 
     const auto listing =
-        runProgram(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral("-c"),
+        runProgram(u"/usr/bin/python3"_s,
+                   {u"-c"_s,
                     QStringLiteral("import sys, zipfile\n"
                                    "z = zipfile.ZipFile(sys.argv[1])\n"
                                    "for i in z.infolist(): print(i.filename, i.file_size)\n"),
                     archive},
                    {}, 600000);
     EXPECT_EQ(listing.exitCode, 0) << listing.err.toStdString();
-    EXPECT_TRUE(listing.out.contains(QStringLiteral("Scan_gross.tif %1").arg(kBigSize)))
+    EXPECT_TRUE(listing.out.contains(u"Scan_gross.tif %1"_s.arg(kBigSize)))
         << listing.out.toStdString();
     // unzip inflates the whole entry and checks its CRC.
-    const auto tested =
-        runProgram(QStringLiteral("unzip"), {QStringLiteral("-t"), archive}, {}, 600000);
+    const auto tested = runProgram(u"unzip"_s, {u"-t"_s, archive}, {}, 600000);
     EXPECT_EQ(tested.exitCode, 0) << tested.out.toStdString();
-    EXPECT_TRUE(tested.out.contains(QStringLiteral("No errors detected")))
-        << tested.out.toStdString();
+    EXPECT_TRUE(tested.out.contains(u"No errors detected"_s)) << tested.out.toStdString();
 }

@@ -1,28 +1,26 @@
-// The zip packer as the send pipeline and the shop see it: archives on disk, read back
-// with libzip and with two independent readers (Info-ZIP's unzip and Python's zipfile).
+// The zip packer's archives, read back with libzip, Info-ZIP's unzip and Python's zipfile.
 #include "client/zip/czip.h"
 #include "client/zip/zipentrynames.h"
 #include "support/programrun.h"
+#include "transfertest.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <map>
 #include <zip.h>
 
+using namespace Qt::StringLiterals;
 using namespace kestro::zip;
 using kestro::test::ProcessRun;
+using kestro::test::randomBytes;
 using kestro::test::runProgram;
-
-void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
@@ -32,8 +30,8 @@ struct Entry {
 };
 
 // Every entry of the archive, read with libzip (CRC checked on the way).
-std::map<QString, Entry> readArchive(const QString& path) {
-    std::map<QString, Entry> out;
+QMap<QString, Entry> readArchive(const QString& path) {
+    QMap<QString, Entry> out;
     int code = 0;
     zip_t* za = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
     if (!za) {
@@ -60,30 +58,16 @@ std::map<QString, Entry> readArchive(const QString& path) {
     return out;
 }
 
-QStringList namesOf(const std::map<QString, Entry>& entries) {
-    QStringList names;
-    for (const auto& [name, e] : entries)
-        names << name;
-    return names;
-}
-
 // Python's zipfile: tests every CRC and lists the names, one a line.
 ProcessRun pythonZipfile(const QString& archive) {
-    return runProgram(QStringLiteral("/usr/bin/python3"),
-                      {QStringLiteral("-c"),
+    return runProgram(u"/usr/bin/python3"_s,
+                      {u"-c"_s,
                        QStringLiteral("import sys, zipfile\n"
                                       "z = zipfile.ZipFile(sys.argv[1])\n"
                                       "bad = z.testzip()\n"
                                       "if bad: sys.exit('bad entry ' + bad)\n"
                                       "print('\\n'.join(sorted(z.namelist())))\n"),
                        archive});
-}
-
-QByteArray randomBytes(qsizetype n, quint32 seed) {
-    QByteArray b(n, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    gen.fillRange(reinterpret_cast<quint32*>(b.data()), n / 4);
-    return b;
 }
 
 // Text-like bytes that deflate well but not trivially.
@@ -112,9 +96,7 @@ protected:
         f.write(bytes);
         return path;
     }
-    QString archive() const {
-        return dir.filePath(QStringLiteral("out/Muster GmbH-061226-140509.zip"));
-    }
+    QString archive() const { return dir.filePath(u"out/Muster GmbH-061226-140509.zip"_s); }
     // Configures the packer as the send pipeline does for each run.
     void configure(cZip& z, const QStringList& files) {
         QDir().mkpath(QFileInfo(archive()).path());
@@ -136,53 +118,16 @@ protected:
 
 } // namespace
 
-// The properties write the option record of the old component the library takes.
-TEST(ZipOptionRecord, NewPackerAndPropertyMapping) {
-    cZip z;
-    EXPECT_EQ(z.OptionRecord().noDirectoryEntries, 1);
-    EXPECT_EQ(z.OptionRecord().junkDirectoryNames, 1);
-    EXPECT_EQ(z.OptionRecord().recurse, 0);
-    EXPECT_EQ(z.OptionRecord().level, 0);
-    z.setRecurseSubDirs(true);
-    EXPECT_EQ(z.OptionRecord().recurse, 2);
-    z.setStoreDirectories(true);
-    EXPECT_EQ(z.OptionRecord().noDirectoryEntries, 0);
-    z.setStoreFolderNames(true);
-    EXPECT_EQ(z.OptionRecord().junkDirectoryNames, 0);
-    z.setAllowAppend(true);
-    EXPECT_EQ(z.OptionRecord().grow, 1);
-    z.setMessageLevel(1);
-    EXPECT_EQ(z.OptionRecord().verbose, 0);
-    EXPECT_EQ(z.OptionRecord().quiet, 1);
-    z.setMessageLevel(7); // not a level: nothing changes
-    EXPECT_EQ(z.MessageLevel(), 1);
-}
-
-TEST(ZipOptionRecord, FileSpecListIsOneBased) {
-    cZip z;
-    z.AddFileSpec(QStringLiteral("/a/plan.pdf"));
-    z.AddFileSpec(QStringLiteral("/b/foto.jpg"));
-    EXPECT_EQ(z.FileSpecCount(), 2);
-    EXPECT_EQ(z.FileSpec(1).toString(), QStringLiteral("/a/plan.pdf"));
-    EXPECT_EQ(z.FileSpec(2).toString(), QStringLiteral("/b/foto.jpg"));
-    EXPECT_FALSE(z.FileSpec(0).isValid());
-    EXPECT_FALSE(z.FileSpec(3).isValid());
-    z.ClearFileSpecs();
-    EXPECT_EQ(z.FileSpecCount(), 0);
-}
-
 TEST(ZipEntryNames, DuplicatesGetNumberedNames) {
     EXPECT_EQ(plannedEntryNames({"/a/plan.pdf", "/b/plan.pdf", "/c/PLAN.pdf", "/d/plan (2).pdf"}),
               QStringList({"plan.pdf", "plan (2).pdf", "PLAN (3).pdf", "plan (2) (2).pdf"}));
     EXPECT_EQ(plannedEntryNames({"/x/README", "/y/README", "/z/.profile", "/w/.profile"}),
               QStringList({"README", "README (2)", ".profile", ".profile (2)"}));
     EXPECT_EQ(plannedEntryNames({"/a/plan.pdf"}, {"Plan.PDF"}), QStringList({"plan (2).pdf"}));
-    // "Müller.pdf" from a Linux folder (composed ü) and "Müller.pdf" copied from a Mac
-    // (u + combining diaeresis) look the same to everyone: unpacked on a Mac they are one
-    // file and the second overwrites the first, and the job sheet lists two identical lines.
-    // They must get distinct names as plan.pdf and PLAN.pdf do.
-    const QStringList planned = plannedEntryNames(
-        {QStringLiteral("/a/M\u00FCller.pdf"), QStringLiteral("/b/Mu\u0308ller.pdf")});
+    // "Müller.pdf" composed and from a Mac (u + combining diaeresis): one file to everyone
+    // who unpacks them, two identical lines on the job sheet.
+    const QStringList planned =
+        plannedEntryNames({u"/a/M\u00FCller.pdf"_s, u"/b/Mu\u0308ller.pdf"_s});
     ASSERT_EQ(planned.size(), 2);
     EXPECT_NE(planned[0].normalized(QString::NormalizationForm_C),
               planned[1].normalized(QString::NormalizationForm_C))
@@ -204,35 +149,30 @@ TEST_F(ZipPacking, FilesFromManyFoldersArriveByNameWithTheirBytes) {
     EXPECT_EQ(z.PackedCount(), 6);
     EXPECT_EQ(z.NotPackedCount(), 0);
 
+    const QMap<QString, QByteArray> sent{
+        {u"Plan.ps"_s, text}, {u"Foto.jpg"_s, photo},      {u"noise.bin"_s, noise},
+        {u"leer.txt"_s, {}},  {u"Ansicht.pdf"_s, encoded}, {u"Übersicht – Süd.txt"_s, "äöü\r\n"}};
     const auto entries = readArchive(archive());
-    EXPECT_EQ(namesOf(entries), QStringList({"Ansicht.pdf", "Foto.jpg", "Plan.ps", "leer.txt",
-                                             "noise.bin", "Übersicht – Süd.txt"}));
-    EXPECT_EQ(entries.at("Plan.ps").data, text);
-    EXPECT_EQ(entries.at("Ansicht.pdf").data, encoded);
-    EXPECT_EQ(entries.at("Plan.ps").method, ZIP_CM_DEFLATE);
-    EXPECT_EQ(entries.at("Foto.jpg").data, photo);
-    EXPECT_EQ(entries.at("Foto.jpg").method, ZIP_CM_STORE); // a JPEG does not shrink
-    EXPECT_EQ(entries.at("noise.bin").data, noise);
-    EXPECT_EQ(entries.at("leer.txt").data, QByteArray());
-    EXPECT_EQ(entries.at("Übersicht – Süd.txt").data, QByteArray("äöü\r\n"));
+    EXPECT_EQ(entries.keys(), sent.keys());
+    for (const QString& name : sent.keys())
+        EXPECT_EQ(entries.value(name).data, sent.value(name)) << name.toStdString();
+    EXPECT_EQ(entries.value("Plan.ps").method, ZIP_CM_DEFLATE);
+    EXPECT_EQ(entries.value("Foto.jpg").method, ZIP_CM_STORE); // a JPEG does not shrink
     // Compressible data shrank, incompressible data hardly grew.
     EXPECT_LT(QFileInfo(archive()).size(),
               qint64(text.size() / 2 + encoded.size() * 8 / 10 + photo.size() + noise.size() +
                      noise.size() / 100 + 4096));
 
-    const ProcessRun unzip = runProgram(QStringLiteral("unzip"), {QStringLiteral("-t"), archive()});
+    const ProcessRun unzip = runProgram(u"unzip"_s, {u"-t"_s, archive()});
     EXPECT_EQ(unzip.exitCode, 0) << unzip.out.toStdString();
     const ProcessRun python = pythonZipfile(archive());
     EXPECT_EQ(python.exitCode, 0) << python.out.toStdString();
-    EXPECT_EQ(python.out.trimmed().split(QLatin1Char('\n')),
-              QStringList({"Ansicht.pdf", "Foto.jpg", "Plan.ps", "leer.txt", "noise.bin",
-                           "Übersicht – Süd.txt"}));
+    EXPECT_EQ(python.out.trimmed().split(u'\n'), sent.keys());
     EXPECT_TRUE(leftovers() == QStringList{QFileInfo(archive()).fileName()})
         << leftovers().join(',').toStdString();
 }
 
-// The same file name from several folders: each file arrives under a name of its own, the
-// one the job sheet names, whether packed in one run or added one run per file.
+// One name from several folders: each file its own entry, in one run or one run per file.
 TEST_F(ZipPacking, SameFileNameFromSeveralFoldersAllArrive) {
     const QStringList files = {write("a/plan.pdf", "first"), write("b/plan.pdf", "second"),
                                write("c/Plan.PDF", "third")};
@@ -251,59 +191,50 @@ TEST_F(ZipPacking, SameFileNameFromSeveralFoldersAllArrive) {
         }
         EXPECT_EQ(z.PackedEntryNames(), perFile ? QStringList{expected.last()} : expected);
         const auto entries = readArchive(archive());
-        EXPECT_EQ(namesOf(entries), QStringList({"Plan (3).PDF", "plan (2).pdf", "plan.pdf"}));
-        EXPECT_EQ(entries.at("plan.pdf").data, "first");
-        EXPECT_EQ(entries.at("plan (2).pdf").data, "second");
-        EXPECT_EQ(entries.at("Plan (3).PDF").data, "third");
+        EXPECT_EQ(entries.keys(), QStringList({"Plan (3).PDF", "plan (2).pdf", "plan.pdf"}));
+        EXPECT_EQ(entries.value("plan.pdf").data, "first");
+        EXPECT_EQ(entries.value("plan (2).pdf").data, "second");
+        EXPECT_EQ(entries.value("Plan (3).PDF").data, "third");
         EXPECT_EQ(pythonZipfile(archive()).exitCode, 0);
     }
 }
 
-TEST_F(ZipPacking, MissingFileCountsAsNotPackedAndTheRestArrives) {
+// A missing file, 1,500 names (more than the old record held), patterns and literal names.
+TEST_F(ZipPacking, WhatTheCallerNamesIsWhatIsPacked) {
     cZip z;
     configure(z, {dir.filePath("gibt-es-nicht.pdf"), write("da.pdf", "da")});
     EXPECT_FALSE(z.Zip());
     EXPECT_EQ(z.LastResult(), ZE_NAME);
     EXPECT_EQ(z.PackedCount(), 1);
     EXPECT_EQ(z.NotPackedCount(), 1);
-    EXPECT_EQ(namesOf(readArchive(archive())), QStringList{"da.pdf"});
-    // Nothing packed at all leaves no archive.
+    EXPECT_EQ(readArchive(archive()).keys(), QStringList{"da.pdf"});
     QFile::remove(archive());
     configure(z, {dir.filePath("weg.pdf")});
     EXPECT_FALSE(z.Zip());
     EXPECT_FALSE(QFile::exists(archive()));
-}
 
-TEST_F(ZipPacking, MoreSpecificationsThanTheNamesRecordHoldsArePackedInOneRun) {
-    const QString file = write("a.txt", "a");
-    cZip z;
-    configure(z, QStringList(1500, file));
+    configure(z, QStringList(1500, write("a.txt", "a")));
     EXPECT_TRUE(z.Zip());
     EXPECT_EQ(z.PackedCount(), 1500);
     const auto entries = readArchive(archive());
-    EXPECT_EQ(entries.size(), 1500u);
-    EXPECT_EQ(entries.at(QStringLiteral("a (1500).txt")).data, QByteArray("a"));
-}
+    EXPECT_EQ(entries.size(), 1500);
+    EXPECT_EQ(entries.value(u"a (1500).txt"_s).data, QByteArray("a"));
 
-// Patterns for the callers that ask for them; a literal name picks only its own file.
-TEST_F(ZipPacking, WildcardsArePatternsUnlessTheCallerWantsLiteralNames) {
     const QString chosen = write("Angebot [final].pdf", "chosen");
     write("Angebot f.pdf", "look-alike");
-    cZip z;
+    QFile::remove(archive());
     configure(z, {dir.filePath("Angebot [f]*.pdf")});
     EXPECT_TRUE(z.MatchWildcards());
     EXPECT_TRUE(z.Zip());
-    EXPECT_EQ(namesOf(readArchive(archive())), QStringList{"Angebot f.pdf"});
-
+    EXPECT_EQ(readArchive(archive()).keys(), QStringList{"Angebot f.pdf"});
     QFile::remove(archive());
     configure(z, {chosen});
     z.setMatchWildcards(false);
     EXPECT_TRUE(z.Zip());
-    EXPECT_EQ(namesOf(readArchive(archive())), QStringList{"Angebot [final].pdf"});
+    EXPECT_EQ(readArchive(archive()).keys(), QStringList{"Angebot [final].pdf"});
 }
 
-// A file that changes while it is packed must not arrive damaged or half: it counts as
-// not packed, the others arrive, and the archive passes every reader's check.
+// A file that changes while packed is left out, never packed damaged or half.
 TEST_F(ZipPacking, FileThatChangesOrVanishesWhilePackedIsLeftOut) {
     const QByteArray big = textBytes(6 * 1024 * 1024, 4);
     const QString grows = write("grows.ps", big);
@@ -313,9 +244,9 @@ TEST_F(ZipPacking, FileThatChangesOrVanishesWhilePackedIsLeftOut) {
     cZip z;
     // Runs in this thread, so the handlers run while the library reads.
     QObject::connect(&z, &cZip::Cancel, [&](const QString& name) {
-        if (name == QLatin1String("vanishes.txt"))
+        if (name == u"vanishes.txt"_s)
             QFile::remove(vanishes);
-        if (name == QLatin1String("rewritten.txt")) {
+        if (name == u"rewritten.txt"_s) {
             QFile f(rewritten);
             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
             f.write("X"); // same size, new bytes and time
@@ -337,47 +268,48 @@ TEST_F(ZipPacking, FileThatChangesOrVanishesWhilePackedIsLeftOut) {
     EXPECT_EQ(z.PackedEntryNames(), QStringList{"steady.txt"});
     EXPECT_EQ(z.NotPackedCount(), 3);
     for (const ZpEntryReport& r : z.Entries())
-        EXPECT_EQ(r.packed, r.entryName == QLatin1String("steady.txt")) << r.problem.toStdString();
+        EXPECT_EQ(r.packed, r.entryName == u"steady.txt"_s) << r.problem.toStdString();
 
     const auto entries = readArchive(archive());
-    EXPECT_EQ(namesOf(entries), QStringList{"steady.txt"});
-    EXPECT_EQ(runProgram(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive()}).exitCode, 0);
+    EXPECT_EQ(entries.keys(), QStringList{"steady.txt"});
+    EXPECT_EQ(runProgram(u"unzip"_s, {u"-tq"_s, archive()}).exitCode, 0);
     EXPECT_EQ(pythonZipfile(archive()).exitCode, 0);
     EXPECT_TRUE(leftovers() == QStringList{QFileInfo(archive()).fileName()});
 }
 
+// Folder names, recursion, level 0, folder entries, delete, update, password and comment.
 TEST_F(ZipPacking, OptionsTheCallerSetsAreHonoured) {
     const QString root = dir.filePath("job");
     write("job/a.txt", "a");
     write("job/sub/b.txt", "b");
     write("job/sub/deep/c.jpg", jpegLike(5000, 7));
     cZip z;
-    configure(z, {QStringLiteral("job")});
+    configure(z, {u"job"_s});
     z.setBasePath(dir.path());
     z.setStoreFolderNames(true);
     z.setRecurseSubDirs(true);
     z.setCompressionLevel('0');
     ASSERT_TRUE(z.Zip()) << z.LastResult();
     auto entries = readArchive(archive());
-    EXPECT_EQ(namesOf(entries), QStringList({"job/a.txt", "job/sub/b.txt", "job/sub/deep/c.jpg"}));
-    for (const auto& [name, e] : entries)
-        EXPECT_EQ(e.method, ZIP_CM_STORE) << name.toStdString(); // level 0 stores
+    EXPECT_EQ(entries.keys(), QStringList({"job/a.txt", "job/sub/b.txt", "job/sub/deep/c.jpg"}));
+    for (const Entry& e : entries)
+        EXPECT_EQ(e.method, ZIP_CM_STORE); // level 0 stores
 
     // Folder entries when asked for.
     QFile::remove(archive());
-    configure(z, {QStringLiteral("job")});
+    configure(z, {u"job"_s});
     z.setStoreFolderNames(true);
     z.setRecurseSubDirs(true);
     z.setStoreDirectories(true);
     ASSERT_TRUE(z.Zip());
     entries = readArchive(archive());
-    EXPECT_EQ(namesOf(entries), QStringList({"job/", "job/a.txt", "job/sub/", "job/sub/b.txt",
-                                             "job/sub/deep/", "job/sub/deep/c.jpg"}));
+    EXPECT_EQ(entries.keys(), QStringList({"job/", "job/a.txt", "job/sub/", "job/sub/b.txt",
+                                           "job/sub/deep/", "job/sub/deep/c.jpg"}));
 
     // Delete removes entries by name; update replaces an older entry instead of adding.
-    configure(z, {QStringLiteral("job/sub*")});
+    configure(z, {u"job/sub*"_s});
     ASSERT_TRUE(z.Delete());
-    EXPECT_EQ(namesOf(readArchive(archive())), QStringList({"job/", "job/a.txt"}));
+    EXPECT_EQ(readArchive(archive()).keys(), QStringList({"job/", "job/a.txt"}));
     write("job/a.txt", "newer a");
     {
         QFile later(root + "/a.txt");
@@ -385,20 +317,18 @@ TEST_F(ZipPacking, OptionsTheCallerSetsAreHonoured) {
         ASSERT_TRUE(later.setFileTime(QDateTime::currentDateTime().addSecs(3600),
                                       QFileDevice::FileModificationTime));
     }
-    configure(z, {QStringLiteral("job/a.txt")});
+    configure(z, {u"job/a.txt"_s});
     z.setStoreFolderNames(true);
     z.setRecurseSubDirs(false);
     z.setUpdateOnlyIfNewer(true);
     ASSERT_TRUE(z.Zip());
     entries = readArchive(archive());
-    EXPECT_EQ(namesOf(entries), QStringList({"job/", "job/a.txt"}));
-    EXPECT_EQ(entries.at("job/a.txt").data, "newer a");
-}
+    EXPECT_EQ(entries.keys(), QStringList({"job/", "job/a.txt"}));
+    EXPECT_EQ(entries.value("job/a.txt").data, "newer a");
 
-TEST_F(ZipPacking, PasswordAndCommentComeFromTheCaller) {
-    const QString file = write("geheim.txt", textBytes(100000, 8));
-    cZip z;
-    configure(z, {file});
+    // Encryption and a comment; no archive without a password.
+    QFile::remove(archive());
+    configure(z, {write("geheim.txt", textBytes(100000, 8))});
     z.setEncrypt(true);
     EXPECT_FALSE(z.Zip()); // no password given
     EXPECT_FALSE(QFile::exists(archive()));
@@ -421,10 +351,10 @@ TEST_F(ZipPacking, PasswordAndCommentComeFromTheCaller) {
 }
 
 // The window's thread starts the run and hears of it through queued signals.
-TEST_F(ZipPacking, WorkerRunReportsToTheStartingThreadAndAbortLeavesNoArchive) {
+TEST_F(ZipPacking, WorkerRunReportsToTheStartingThreadAndAbortOrDestructionLeavesNoArchive) {
     QStringList files;
     for (int i = 0; i < 12; ++i)
-        files << write(QStringLiteral("f%1.ps").arg(i), textBytes(2 * 1024 * 1024, 10 + i));
+        files << write(u"f%1.ps"_s.arg(i), textBytes(2 * 1024 * 1024, 10 + i));
     cZip z;
     configure(z, files);
     QList<QThread*> signalThreads;
@@ -446,8 +376,7 @@ TEST_F(ZipPacking, WorkerRunReportsToTheStartingThreadAndAbortLeavesNoArchive) {
     for (QThread* t : signalThreads)
         EXPECT_EQ(t, QThread::currentThread());
 
-    // Abort half-way, on an archive that already exists: the old archive stays as it
-    // was, no temporary file is left behind.
+    // Aborted half-way: an existing archive stays as it was, no temporary file stays.
     const QByteArray before = [&] {
         QFile f(archive());
         f.open(QIODevice::ReadOnly);
@@ -479,17 +408,13 @@ TEST_F(ZipPacking, WorkerRunReportsToTheStartingThreadAndAbortLeavesNoArchive) {
     EXPECT_EQ(finished, ZE_ABORT);
     EXPECT_FALSE(QFile::exists(archive()));
     EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(',').toStdString();
-}
 
-TEST_F(ZipPacking, DestroyingThePackerDuringARunStopsIt) {
-    QStringList files;
-    for (int i = 0; i < 6; ++i)
-        files << write(QStringLiteral("g%1.ps").arg(i), textBytes(2 << 20, 40 + i));
+    // Destroying the packer during a run stops it: no crash, no thread left behind.
     {
-        cZip z;
-        configure(z, files);
-        ASSERT_TRUE(z.StartZip());
+        cZip doomed;
+        configure(doomed, files);
+        ASSERT_TRUE(doomed.StartZip());
         QThread::msleep(50);
-    } // must not crash nor leave a thread behind
-    EXPECT_FALSE(QFile::exists(archive()) && readArchive(archive()).empty());
+    }
+    EXPECT_FALSE(QFile::exists(archive()) && readArchive(archive()).isEmpty());
 }

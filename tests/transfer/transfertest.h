@@ -1,14 +1,20 @@
 #pragma once
 
-// A server certificate signed by a test authority, for the servers the system's authorities
-// confirm: the authority joins the system's through SSL_CERT_FILE, which OpenSSL reads with
-// the system store.
+// What the transfer tests share: certificates signed by a test authority, random bytes, short
+// retry pauses.
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <ostream>
 #include <vector>
+
+// Failure messages show a QString as its text.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace kestro::test {
 
@@ -19,9 +25,8 @@ struct SignedCertificate {
     QString pem; // certificate and key in one file
 };
 
-// Makes in `folder` an authority and a certificate it signed for `altNames`
-// ("IP:127.0.0.1", "DNS:localhost", …; the first is also the common name). All paths are
-// empty when openssl failed.
+// An authority and a certificate for `altNames` ("IP:127.0.0.1,DNS:localhost"; the first is
+// the common name) in `folder`; empty paths when openssl failed.
 inline SignedCertificate makeAuthoritySignedCertificate(const QString& folder,
                                                         const QString& altNames) {
     auto openssl = [&](const QString& line) {
@@ -52,6 +57,13 @@ inline SignedCertificate makeAuthoritySignedCertificate(const QString& folder,
         !keyFile.open(QIODevice::ReadOnly) || pem.write(cert.readAll() + keyFile.readAll()) <= 0)
         return {};
     return made;
+}
+
+// Bytes that do not compress, the same for a seed.
+inline QByteArray randomBytes(qsizetype size, quint32 seed = 7) {
+    QByteArray bytes(size, '\0');
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
 }
 
 // Pauses between upload attempts that keep a test of a dropped line short.
