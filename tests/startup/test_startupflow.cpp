@@ -1,17 +1,19 @@
+// One start of the client up to its main window: the client data folder, the settings and
+// the job database, with the real database and a scripted user.
 #include "client/jobdb/creation.h"
 #include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/schema.h"
+#include "client/startup/ftpdefaults.h"
 #include "client/startup/jobdatabaselifecycle.h"
 #include "client/startup/startup.h"
 #include "common/servicemessage.h"
 #include "jobdb/jobdbtestutil.h"
+#include "support/recordingwriter.h"
 #include "support/testenv.h"
 
-#include "support/recordingwriter.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -35,8 +37,8 @@ struct Start {
     }
 };
 
-void registerDatabase(const QString& path) {
-    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, "Databank", path);
+void store(const QString& name, const QString& value) {
+    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, name, value);
 }
 
 // A job database made by `version` and registered as the one to use.
@@ -44,7 +46,7 @@ QString registeredDatabase(TestMachine& m, const QString& version = jobdb::progr
     const QString path = m.path("jobs.mdb");
     ScriptedPrompter quiet;
     EXPECT_TRUE(jobdb::createAllTables(path, quiet, version));
-    registerDatabase(path);
+    store("Databank", path);
     return path;
 }
 
@@ -75,6 +77,18 @@ TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     EXPECT_TRUE(jobdb::versionMatches(path));
     EXPECT_EQ(start.writer.writes.last(), "Databank=" + path);
     EXPECT_EQ(start.state.clientDataFolder, m.clientDataFolder());
+    // The settings take their defaults.
+    EXPECT_EQ(start.state.startFolder, m.systemDrive());
+    EXPECT_EQ(start.state.rememberLastFolder, "No");
+    EXPECT_EQ(start.state.mail.account, "0");
+    const DeployConfig config;
+    EXPECT_EQ(
+        QStringList({start.state.ftp.server, start.state.ftp.user, start.state.ftp.recipient}),
+        QStringList({config.ftpHost, config.demoWord, config.mail}));
+    EXPECT_TRUE(isDefaultFtpHost("FTP.Varnholt.example", config));
+    // The version marker line goes to Version.txt at the first start.
+    EXPECT_EQ(test::readFile(m.clientDataFolder() + "/Version.txt"), " 1  0  41 \r\n");
+    EXPECT_FALSE(QFile::exists(m.clientDataFolder() + "/VERtoday.txt"));
 }
 
 // No database registered, or a path of 150 characters (read as absent): a first start,
@@ -84,7 +98,7 @@ TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
         SCOPED_TRACE(longPath ? "150 characters" : "none registered");
         TestMachine m;
         if (longPath)
-            registerDatabase(m.path(QString(150, QLatin1Char('x'))));
+            store("Databank", m.path(QString(150, QLatin1Char('x'))));
         Start start;
         EXPECT_FALSE(start.run());
         EXPECT_EQ(start.welcomes, 1);
@@ -97,9 +111,20 @@ TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
     }
 }
 
+// A later start uses the registered file without asking, leaves Version.txt as it was (here
+// an older version's line) and writes the marker line to VERtoday.txt; the folder settings
+// are read, "valFolderDir" counting only as exactly "Yes"; a stale cache copy of the
+// version file goes.
 TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     TestMachine m;
-    const QString path = registeredDatabase(m);
+    registeredDatabase(m);
+    m.writeFile("appdata/Varnholt/KestroFTP-Client/Version.txt", " 1  0  12 \r\n");
+    m.writeFile("appdata/Varnholt/KestroFTP-Client/VERtoday.txt", "old and longer line\r\n");
+    const QString cache = "localappdata/Microsoft/Windows/INetCache/";
+    const QString stale = m.writeFile(cache + "kestroftp-client.TXT", "1.0.1\n");
+    const QString other = m.writeFile(cache + "other.txt", "x");
+    store("valFolderDir", "yes");
+    store("FolderDir", "/srv/plaene");
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_EQ(start.welcomes, 0);
@@ -107,6 +132,16 @@ TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     EXPECT_FALSE(start.state.newDatabase);
     EXPECT_TRUE(start.state.databaseUsable);
     EXPECT_TRUE(start.writer.writes.isEmpty());
+    EXPECT_EQ(test::readFile(m.clientDataFolder() + "/Version.txt"), " 1  0  12 \r\n");
+    EXPECT_EQ(test::readFile(m.clientDataFolder() + "/VERtoday.txt"), " 1  0  41 \r\n");
+    EXPECT_FALSE(QFile::exists(stale));
+    EXPECT_TRUE(QFile::exists(other));
+    EXPECT_EQ(start.state.rememberLastFolder, "No");
+    EXPECT_EQ(start.state.startFolder, "/srv/plaene");
+    store("valFolderDir", "Yes");
+    Start again;
+    ASSERT_TRUE(again.run());
+    EXPECT_EQ(again.state.rememberLastFolder, "Yes");
 }
 
 TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenOne) {
@@ -115,7 +150,7 @@ TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenO
     const QString existing = m.path("other.mdb");
     ScriptedPrompter quiet;
     ASSERT_TRUE(jobdb::createAllTables(existing, quiet));
-    registerDatabase(missing);
+    store("Databank", missing);
     Start start;
     start.prompter.answers.push_back(false); // do not create; choose a file instead
     start.prompter.files.push_back(existing);
@@ -143,7 +178,7 @@ TEST(StartupFlow, AnOutdatedDatabaseIsRebuiltAndTheOldOneKept) {
 TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
     TestMachine m;
     const QString path = m.writeFile("jobs.mdb", QByteArray("not a database at all"));
-    registerDatabase(path);
+    store("Databank", path);
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_FALSE(start.state.databaseUsable);
