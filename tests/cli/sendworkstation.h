@@ -7,6 +7,7 @@
 #include "client/jobdb/creation.h"
 #include "client/jobdb/masterdata.h"
 #include "common/prompter.h"
+#include "common/registrystore.h"
 #include "jobdb/jobdbtestutil.h"
 #include "support/peerprocess.h"
 #include "support/programrun.h"
@@ -18,6 +19,8 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
 #include <zip.h>
 
 namespace kestro::test {
@@ -62,11 +65,21 @@ public:
         if (!store.save(master) ||
             !store.saveFtpServer(ftpServer.isEmpty() ? value("ftpServer") : ftpServer))
             return fail(QStringLiteral("master data not saved"));
-        const QJsonObject registry{{QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
-                                    QJsonObject{{QStringLiteral("Databank"), databasePath}}}};
-        machine.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"),
-                          QJsonDocument(registry).toJson());
+        if (!RegistryStore().write(Hive::LocalMachine,
+                                   QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
+                                   QStringLiteral("Databank"), databasePath))
+            return fail(QStringLiteral("Databank not registered"));
         return true;
+    }
+
+    // The FTP account the shop's catalogue names, and with it how the shop's FTP server
+    // behaves (see tests/fixtures/ftpserver.py); the next send fetches the catalogue anew.
+    void setFtpUser(const QString& user) {
+        const QString catalogue = machine.path(QStringLiteral("shop/web/shop/Katalog.INI"));
+        QString text = QString::fromUtf8(readFile(catalogue));
+        text.replace(QRegularExpression(QStringLiteral("User=\\w+")),
+                     QStringLiteral("User=") + user);
+        machine.writeFile(QStringLiteral("shop/web/shop/Katalog.INI"), text.toUtf8());
     }
 
     QString value(const char* key) const {
@@ -103,6 +116,22 @@ private:
     QJsonObject info_;
     QString problem_;
 };
+
+// Whether a program ended with `code` and named each of `told` on stderr; when not, the
+// message shows its whole stderr.
+inline ::testing::AssertionResult ended(const ProcessRun& run, int code,
+                                        const QStringList& told = {}) {
+    for (const QString& text : told)
+        if (!run.err.contains(text))
+            return ::testing::AssertionFailure()
+                   << "stderr lacks \"" << text.toStdString() << "\":\n"
+                   << run.err.toStdString();
+    if (run.exitCode != code)
+        return ::testing::AssertionFailure()
+               << "exit code " << run.exitCode << ", not " << code << ":\n"
+               << run.err.toStdString();
+    return ::testing::AssertionSuccess();
+}
 
 // Every entry of a zip archive with its bytes, read with libzip.
 inline QMap<QString, QByteArray> zipEntries(const QString& path) {
