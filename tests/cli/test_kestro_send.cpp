@@ -204,7 +204,7 @@ TEST_F(KestroSendTest, AJobTheShopDidNotGetWholeExitsTwoLeavingNothing) {
         {"kunde", {}, {}, nullptr, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.user);
+        SCOPED_TRACE(std::string(c.user) + (c.trustedTls ? ", a trusted server without TLS" : ""));
         ws.setFtpUser(c.user);
         if (c.trustedTls) {
             setClientValue("FTPTLS", "1");
@@ -244,9 +244,9 @@ TEST_F(KestroSendTest, SelfSignedCertificateIsTrustedOnlyByTheOption) {
     EXPECT_TRUE(ws.uploadedFiles().isEmpty());
     EXPECT_TRUE(ws.mails().isEmpty());
     trustAnotherFingerprint("  ");
-    // As openssl prints it, in lower case.
     EXPECT_TRUE(
-        ended(send({"--trust-fingerprint", "sha256 Fingerprint=" + fingerprint.toLower()}), 0));
+        ended(send({"--trust-fingerprint", "sha256 Fingerprint=" + fingerprint.toLower()}), 0))
+        << "the option as openssl prints it, over an indented old line";
     EXPECT_TRUE(ended(send(), 0)) << "trusted from then on";
     EXPECT_EQ(ws.uploadedFiles().size(), 2);
 

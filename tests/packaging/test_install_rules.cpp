@@ -116,9 +116,10 @@ TEST(InstallRules, LayOutThePackagedFilesTheUnitVellmonWritesAndEveryDeploymentK
         f.write(own);
     }
     EXPECT_EQ(install(root.path()).exitCode, 0);
-    EXPECT_EQ(readFile(conf), own);
+    EXPECT_EQ(readFile(conf).toStdString(), own.toStdString())
+        << "the administrator's file replaced";
     QProcessEnvironment staging;
     staging.insert("DESTDIR", root.path());
     EXPECT_EQ(install("/", staging).exitCode, 0);
-    EXPECT_EQ(readFile(conf), shipped);
+    EXPECT_EQ(readFile(conf).toStdString(), shipped.toStdString()) << "staged without the default";
 }

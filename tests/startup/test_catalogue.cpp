@@ -17,7 +17,7 @@ using kestro::test::TestMachine;
 
 namespace {
 
-const QString kPrefix = QStringLiteral("ftp.shop.example  http://a.example/kat/Katalog.INI\r\n");
+const QString kPrefix = "ftp.shop.example  http://a.example/kat/Katalog.INI\r\n";
 
 QString url(const QString& targets, const QString& host) {
     return findCatalogueUrl(targets, host).value_or("<none>");
@@ -27,15 +27,14 @@ QString url(const QString& targets, const QString& host) {
 
 // Which line of the shop's targets list names the catalogue for the configured FTP server.
 TEST(TargetsLookup, FindsTheLineOfTheServer) {
-    const QString targets =
-        QStringLiteral("shop.example  http://wrong.example/kat/Katalog.INI\r\n"
-                       "xftp.shop.example  http://wrong.example/x/Katalog.INI\r\n"
-                       "ftp.shop.example.net  http://wrong.example/net/Katalog.INI\r\n"
-                       "mirror  http://ftp.shop.example/inside/Katalog.INI\r\n"
-                       "FTP.SHOP.EXAMPLE  http://right.example/kat/Katalog.INI\r\n"
-                       "ftp.shop.example  http://second.example/kat/Katalog.INI\r\n");
-    const QString ports = QStringLiteral("ftp.p.example  http://host.example/Katalog.INI\r\n"
-                                         "ftp.p.example:2121  http://port.example/Katalog.INI\r\n");
+    const QString targets = "shop.example  http://wrong.example/kat/Katalog.INI\r\n"
+                            "xftp.shop.example  http://wrong.example/x/Katalog.INI\r\n"
+                            "ftp.shop.example.net  http://wrong.example/net/Katalog.INI\r\n"
+                            "mirror  http://ftp.shop.example/inside/Katalog.INI\r\n"
+                            "FTP.SHOP.EXAMPLE  http://right.example/kat/Katalog.INI\r\n"
+                            "ftp.shop.example  http://second.example/kat/Katalog.INI\r\n";
+    const QString ports = "ftp.p.example  http://host.example/Katalog.INI\r\n"
+                          "ftp.p.example:2121  http://port.example/Katalog.INI\r\n";
     const struct {
         QString targets;
         const char* host;
