@@ -148,7 +148,7 @@ TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     EXPECT_TRUE(start.writer.writes.isEmpty());
     EXPECT_EQ(test::readFile(m.clientDataFolder() + "/Version.txt"), " 1  0  12 \r\n");
     EXPECT_EQ(test::readFile(m.clientDataFolder() + "/VERtoday.txt"), " 1  0  41 \r\n");
-    EXPECT_FALSE(QFile::exists(stale));
+    EXPECT_FALSE(QFile::exists(stale)) << "the stale cache copy of the version file";
     EXPECT_TRUE(QFile::exists(other));
     EXPECT_EQ(start.state.rememberLastFolder, "No");
     EXPECT_EQ(start.state.startFolder, "/srv/plaene");
@@ -218,14 +218,9 @@ TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_EQ(start.state.startNotices, QStringList{jobdb::pendingRecordedText(7)});
-    const auto recorded = dbtest::queryRows(path, "SELECT j.JobNumber, j.Uhrzeit, f.Filename, "
-                                                  "f.LaufNR FROM JobDaten j JOIN FileDaten f "
-                                                  "USING (JobNumber)");
-    ASSERT_EQ(recorded.size(), 1);
-    EXPECT_EQ(recorded[0][0].toInt(), 7);
-    EXPECT_EQ(recorded[0][1].toString(), "101530");
-    EXPECT_EQ(recorded[0][2].toString(), "plan.pdf");
-    EXPECT_EQ(recorded[0][3].toInt(), 1);
+    EXPECT_EQ(dbtest::queryRows(path, "SELECT j.JobNumber, j.Uhrzeit, f.Filename, f.LaufNR "
+                                      "FROM JobDaten j JOIN FileDaten f USING (JobNumber)"),
+              (QList<QVariantList>{{7, "101530", "plan.pdf", 1}}));
     EXPECT_EQ(QDir(jobdb::pendingRecordsFolder(m.clientDataFolder())).entryList(QDir::Files).size(),
               1);
     // The next start finds nothing left for this database and records nothing twice.
