@@ -76,8 +76,7 @@ TEST_F(KestroJobsTest, ListShowAndSearchAsTextAndJson) {
     EXPECT_EQ(files[0].toObject()["FilePath"].toString(), plan);
     EXPECT_EQ(files[1].toObject()["Verarbeitung3"].toString(), "laminieren");
 
-    // The window's hits (the search itself is checked with the history window's): the job,
-    // then its file.
+    // The window's hits, the job then its file (the search itself: tests/history).
     r = jobs({"search", "müller", "--json"});
     ASSERT_TRUE(ended(r, 0));
     QJsonArray hits = QJsonDocument::fromJson(r.out.toUtf8()).array();
@@ -146,11 +145,8 @@ TEST_F(KestroJobsTest, SendAgainFromTheHistoryThenDelete) {
     EXPECT_TRUE(ended(jobs({"delete", "2", "--yes"}), 1));
 }
 
-// The history moves to a server: copied and checked, the file untouched, a second copy into
-// the now filled database refused; Databank changes only when confirmed, through Vellmon.
-// Refused before anything is copied or switched: while a delivered job waits to be recorded
-// in the file (it would be missing from the copy), and for an address too long for the
-// setting (the client would read Databank as missing and number jobs from 1 again).
+// The history moves to a server: refused while a job waits for the file or for an address
+// too long for the setting; then copied, checked, the file untouched, switched once confirmed.
 TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWas) {
     ws.machine.env().set("SystemRoot", ws.machine.path("windows"));
     ws.machine.env().set("VELLMON_UNIT_DIR", ws.machine.path("units"));
@@ -178,8 +174,7 @@ TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWa
     EXPECT_FALSE(holdsJobs(target)) << "copied although a job waits";
     ASSERT_TRUE(QFile::remove(kept));
 
-    // The test server trusts every login, so the password only makes the address long
-    // (about 185 characters, as a generated password and a full host name make it).
+    // The test server trusts every login: the password only makes the address long (185).
     QString longer = target;
     longer.replace("postgresql://kestro@",
                    QString("postgresql://kestro:%1@").arg(QString(120, 'x')));
@@ -208,8 +203,7 @@ TEST_F(KestroJobsTest, CopyToAnEmptyServerChecksEveryTableAndLeavesTheFileAsItWa
     EXPECT_TRUE(
         ended(jobs({"copy-to", target, "--yes"}), 1, {"ist nicht leer: die Tabelle JobDaten"}));
 
-    // Confirmed: Vellmon writes the setting once it has answered the call, and the history is
-    // read from the server.
+    // Confirmed: Vellmon writes the setting after its answer; the history is read from the server.
     const QString second = kestro::dbtest::freshDatabank(kestro::jobdb::Engine::Postgres, {});
     ASSERT_TRUE(ended(jobs({"copy-to", second, "--yes"}), 0));
     EXPECT_EQ(fileSum(), before) << "the file was changed";

@@ -1,6 +1,5 @@
-// kestro-send as a script sees it: exit code, stdout and stderr, and what reached the shop.
-// What the send pipeline does with the archive is checked in tests/transfer; here what the
-// command line adds.
+// kestro-send as a script sees it: exit code, stdout and stderr, and what reached the shop
+// (what the pipeline does with the archive is checked in tests/transfer).
 #include "cli/sendworkstation.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/masterdata.h"
@@ -63,8 +62,7 @@ protected:
         return ws.machine.writeFile(name, noise);
     }
 
-    // Starts kestro-send on a job of `path` and returns its stderr once `text` appeared in it;
-    // `seen` runs on each piece of stderr as it comes.
+    // Starts kestro-send on `path`; its stderr once `text` appeared, `seen` told of each piece.
     QString startUntil(QProcess& send, const QString& path, const QString& text,
                        const std::function<void(const QString&)>& seen = {}) {
         send.start(KESTRO_SEND_PATH, {jobFile({file(path)})});
@@ -97,8 +95,7 @@ protected:
         return f;
     }
 
-    // Runs one statement on a connection of the workstation's database; empty when it went
-    // through.
+    // Runs one statement on a connection to the database; its error, empty when none.
     QString sql(kestro::jobdb::Database& db, const QString& statement) {
         QSqlQuery q(db.connection());
         return q.exec(statement) ? QString() : q.lastError().text();
@@ -151,24 +148,20 @@ TEST_P(KestroSendBothEngines, DeliveredJobsPrintArchiveAndJobNumberEachTheirOwn)
     EXPECT_TRUE(r.out.endsWith("Auftragsnummer: 2\n")) << r.out.toStdString();
     EXPECT_FALSE(r.err.contains("completed.") || r.err.contains(" %")) << r.err.toStdString();
 
-    // A hand-edited or future FTPTLS value: sent as before the setting existed, and the log
-    // says so at the send.
+    // A hand-edited or future FTPTLS value: sent as before the setting existed, and logged.
     setClientValue("FTPTLS", "ja");
     EXPECT_TRUE(ended(send(), 0, {"FTPTLS is ja"}));
     EXPECT_EQ(ws.uploadedFiles().size(), 3);
 
-    // A line that drops once: the send says that it waits and where it continues, delivers
-    // the job and records it once.
+    // A line that drops once: the send says it waits and where it goes on, and records once.
     ws.setFtpUser("einmal");
     EXPECT_TRUE(ended(send({}, randomFile("scan.tif", 512 * 1024, 12)), 0,
                       {"Verbindung unterbrochen – neuer Versuch 2 von 4 in 2 s …",
                        "Übertragung wird bei 64,0 KB fortgesetzt …"}));
     EXPECT_EQ(recordedJobNumbers(), (QList<int>{1, 2, 3, 4}));
 
-    // Eight scripts on this workstation send at the same moment, their uploads overlapping on
-    // the shop's slow line: every job gets a number of its own, is recorded under it, and
-    // reaches the shop under a name of its own, with its own file and its number on its
-    // sheet; nothing is left behind on the server or locally.
+    // Eight scripts at the same moment, overlapping on the slow line: each job its own number,
+    // record, name, file and sheet; nothing left behind (was: two sends took one number).
     ws.setFtpUser("schnecke");
     const QStringList before = ws.uploadedFiles();
     constexpr int kSends = 8;
@@ -213,9 +206,8 @@ TEST_P(KestroSendBothEngines, DeliveredJobsPrintArchiveAndJobNumberEachTheirOwn)
     EXPECT_TRUE(ws.archivesLeftLocally().isEmpty());
 }
 
-// The shop refuses the archive, keeps it short, or the line drops on every attempt; or a
-// trusted server no longer offers TLS: exit 2, and nothing is left at the shop, recorded,
-// mailed or kept locally.
+// Whatever kept the shop from getting the whole job: exit 2, and nothing at the shop, in the
+// history, in a mail or left locally.
 TEST_F(KestroSendTest, AJobTheShopDidNotGetWholeExitsTwoLeavingNothing) {
     ASSERT_NO_FATAL_FAILURE(startShop());
     const QString scan = randomFile("scan.tif", 2 << 20, 7);
@@ -230,16 +222,14 @@ TEST_F(KestroSendTest, AJobTheShopDidNotGetWholeExitsTwoLeavingNothing) {
         {"gesperrt", {}, {}, nullptr, false},
         // The shop keeps the first bytes and confirms: "100 %" only once it holds them all.
         {"kuerzer", {}, {}, "100 %", false},
-        // A script that cannot wait 42 s sets its own pauses: the first and three further
-        // attempts.
+        // A line dropping at every attempt, with the script's own pauses: four attempts.
         {"abbruch",
          {"--retry-pauses", "1, 0,1"},
          {"neuer Versuch 2 von 4 in 1 s", "neuer Versuch 3 von 4 in 0 s",
           "neuer Versuch 4 von 4 in 1 s"},
          "Versuch 5",
          false},
-        // A trusted server now answering without TLS (or someone stripping AUTH TLS) gets
-        // neither password nor job in clear text, though the target says "if offered".
+        // A trusted server answering without TLS (AUTH TLS stripped) gets nothing in clear.
         {"kunde", {}, {}, nullptr, true},
     };
     for (const auto& c : cases) {
@@ -264,10 +254,8 @@ TEST_F(KestroSendTest, AJobTheShopDidNotGetWholeExitsTwoLeavingNothing) {
     }
 }
 
-// A shop whose FTP server requires TLS with a certificate it made itself: the script is
-// never asked, it ends with the fingerprint and the option that trusts it. The option's
-// line replaces an old one for the server, even indented in a hand-edited trust file, and
-// holds for later sends. A certificate changed while the send resumes ends it at once.
+// A shop's self-made certificate: the script is never asked but told the trusting option,
+// whose line replaces any old one; a certificate changed while resuming ends the send.
 TEST_F(KestroSendTest, SelfSignedCertificateIsTrustedOnlyByTheOption) {
     const QString pem = ws.machine.path("shop.pem");
     const QString fingerprint = kestro::test::makeSelfSignedCertificate(pem);
@@ -298,9 +286,8 @@ TEST_F(KestroSendTest, SelfSignedCertificateIsTrustedOnlyByTheOption) {
     EXPECT_EQ(ws.mails().size(), 2);
 }
 
-// A wrong call, a job file that is no job, a job the window would refuse, and values the
-// window's lists would never offer: refused with the exit code for its kind, the file and
-// the value named, and nothing reaches the shop.
+// Wrong calls, files that are no job, and jobs or values the window would never send: refused
+// with the exit code of their kind, naming the file and value; nothing reaches the shop.
 TEST_F(KestroSendTest, WhatTheWindowWouldNotSendIsRefusedNamingWhy) {
     ASSERT_NO_FATAL_FAILURE(startShop());
     const QString plan = planFile();
@@ -368,8 +355,7 @@ TEST_F(KestroSendTest, WhatTheWindowWouldNotSendIsRefusedNamingWhy) {
         EXPECT_TRUE(r.out.isEmpty());
     }
     EXPECT_TRUE(run({"--help"}).out.contains("--retry-pauses"));
-    // The maker's own host as the target needs the flag; with it the send goes on, and finds
-    // no catalogue for that host at this shop.
+    // The maker's own host needs the flag; with it the send finds no catalogue for it here.
     ASSERT_TRUE(
         kestro::jobdb::MasterDataStore(ws.databasePath).saveFtpServer("ftp.varnholt.example"));
     EXPECT_TRUE(ended(run({job}), 1, {"keine spezielle Zieladresse"}));
@@ -380,11 +366,8 @@ TEST_F(KestroSendTest, WhatTheWindowWouldNotSendIsRefusedNamingWhy) {
     EXPECT_TRUE(ws.mails().isEmpty());
 }
 
-// Another workstation holds the database for writing longer than the wait: the job is
-// refused before anything is packed or sent, and says why. With three delivered jobs waiting
-// to be recorded, one busy database is enough to know that the others would wait in vain:
-// the send does not wait the lock time-out (10 s) for each of them before its own
-// reservation waits once, and they still wait.
+// A database another workstation holds refuses the job before the upload, without waiting
+// the lock time-out once per waiting job (was: 10 s each), and the waiting jobs still wait.
 TEST_F(KestroSendTest, ADatabaseThatTakesNoWriteRefusesTheJobBeforeTheUpload) {
     ASSERT_NO_FATAL_FAILURE(startShop());
     for (const int waiting : {0, 3}) {
@@ -408,8 +391,7 @@ TEST_F(KestroSendTest, ADatabaseThatTakesNoWriteRefusesTheJobBeforeTheUpload) {
         EXPECT_EQ(sql(other, "ROLLBACK"), QString());
         EXPECT_TRUE(ended(r, 1, {"Die Datenbank nimmt keinen Auftrag an", ws.databasePath}));
         EXPECT_TRUE(r.out.isEmpty());
-        // Two waits of 10 s at most (the waiting jobs, the reservation), with room for a slow
-        // machine; one wait per waiting job would be 40 s.
+        // Two waits of 10 s at most, with room for a slow machine; one per job would be 40 s.
         EXPECT_LT(heldMs, 25000);
         EXPECT_EQ(pendingJobs().size(), waiting) << "the waiting jobs must still wait";
     }
@@ -417,8 +399,7 @@ TEST_F(KestroSendTest, ADatabaseThatTakesNoWriteRefusesTheJobBeforeTheUpload) {
     EXPECT_TRUE(ws.mails().isEmpty());
 }
 
-// The pid of the server behind `address`, asked before the send so that stalling it later
-// takes no connection of its own.
+// The pid of the server behind `address`, asked before the send (no connection to stall).
 pid_t postmasterOf(const QString& address) {
     const auto dataDir = kestro::dbtest::queryRows(address, "SHOW data_directory");
     QFile pidFile(dataDir.value(0).value(0).toString() + "/postmaster.pid");
@@ -439,14 +420,9 @@ QList<pid_t> serverProcesses(pid_t postmaster) {
     return out;
 }
 
-// What befalls the record of a job the shop has confirmed: the database refuses it (a full
-// disk); the send is killed (a power cut) while the record waits for another workstation that
-// holds the database; the database server is stopped at once (a pulled cable), or stalls (a
-// paused machine, a line that drops without a reset: its connections stay open and answer
-// nothing). The send must not hang; the job counts as delivered but not recorded (exit 3),
-// waits in the client data folder with its number, and the next send records it before its
-// own, once the server is back: the server, not the text of its address, as after the
-// administrator gave the login a password.
+// The record of a confirmed job fails (a full disk, a kill while another workstation holds the
+// database, a server stopped or stalled): the send ends, keeps the job with its number
+// (exit 3), and the next send records it, also after the login got a password.
 enum class Mishap {
     RecordRefused,
     KilledWhileTheRecordWaits,
@@ -474,8 +450,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_P(KestroSendMishap, TheDeliveredJobIsRecordedByTheNextSend) {
     const Mishap mishap = GetParam().mishap;
-    // The shop's slow line (64 KiB/s) holds the upload for two seconds, time enough to take
-    // the database away before the record on a busy machine.
+    // The slow line (64 KiB/s) gives two seconds to take the database away before the record.
     ASSERT_NO_FATAL_FAILURE(startShop({"--ftp-user", "schnecke"}, GetParam().engine));
     const QString plan = randomFile("plan.pdf", 128 * 1024, 5);
     if (mishap == Mishap::RecordRefused)
@@ -550,10 +525,8 @@ TEST_P(KestroSendMishap, TheDeliveredJobIsRecordedByTheNextSend) {
     EXPECT_TRUE(pendingJobs().isEmpty());
 }
 
-// kestro-send killed (kill -9, a crash, the machine switched off) while the archive
-// travels: its part file stays in the shop's folder, up to the size of the whole archive.
-// The next send removes the killed send's leftovers, on the shop's server as well, or the
-// shop's folder fills with part files nobody ever removes.
+// A send killed (kill -9, power cut) mid-upload leaves a part file at the shop: the next send
+// removes it, or the shop's folder fills with part files nobody removes.
 TEST_F(KestroSendTest, PartFileOfAKilledSendIsRemovedByTheNextSend) {
     ASSERT_NO_FATAL_FAILURE(startShop({"--ftp-user", "schnecke"}));
     QProcess killed;

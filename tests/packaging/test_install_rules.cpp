@@ -1,6 +1,4 @@
-// `cmake --install` into a temporary root lays out exactly what the Debian package holds,
-// with the unit Vellmon itself writes and a deployment file that shows every key with its
-// default.
+// `cmake --install` into a temporary root lays out exactly what the Debian package holds.
 #include "common/deployconfig.h"
 #include "packaging/installedtree.h"
 #include "support/programrun.h"
@@ -43,8 +41,7 @@ QStringList values(const DeployConfig& c) {
             c.clientFolders.join(u';')};
 }
 
-// The deployment file with its commented keys taken in; `value` replaces each value
-// when given.
+// The deployment file with its commented keys taken in, each value `value` when given.
 QByteArray withKeysUncommented(QByteArray text, const char* value = nullptr) {
     QString s = QString::fromUtf8(text);
     static const QRegularExpression key(QStringLiteral("^;([A-Za-z]+)=(.*)$"),
@@ -87,8 +84,7 @@ TEST(InstallRules, LayOutThePackagedFilesTheUnitVellmonWritesAndEveryDeploymentK
           "\nTimeoutStopSec=15\n", "\nRestrictNamespaces=yes\n", "\nAfter=network-online.target\n"})
         EXPECT_TRUE(packaged.contains(hardening)) << hardening;
 
-    // As shipped, the deployment file sets nothing; taken in, each key states exactly the
-    // built-in default, and each value the programs read has its key in the file.
+    // As shipped the file sets nothing; each key it comments out states the built-in default.
     const QString conf = root.filePath("etc/varnholt/kestro.conf");
     const QByteArray shipped = readFile(conf);
     const auto load = [&](const QByteArray& text) {
@@ -107,8 +103,7 @@ TEST(InstallRules, LayOutThePackagedFilesTheUnitVellmonWritesAndEveryDeploymentK
         EXPECT_NE(changed.value(i), defaults[i])
             << "no key for value " << i << ": " << defaults[i].toStdString();
 
-    // An administrator who installs again (as root over a running machine) keeps the
-    // deployment file; staging a package always takes the default.
+    // Installing again keeps the administrator's file; staging a package takes the default.
     const QByteArray own = "[Maker]\nFtpHost=ftp.druckerei.example\n";
     {
         QFile f(conf);

@@ -107,9 +107,7 @@ TEST(ProxyRule, CredentialsGoIntoTheAddressAndTheProxy) {
     EXPECT_EQ(httpProxyAddress(proxy), "http://proxy.example:80");
 }
 
-// What a catalogue file holds, however it came: lists end at the first gap, values are cut
-// at 131 characters, an ANSI file reads as such, and a damaged, empty or missing file, a
-// web page or a folder read as empty; keys the shop left out empty what was typed.
+// Lists end at the first gap, values at 131 characters; anything else reads as empty.
 TEST(CatalogueFile, ReadsTheListsAndTheAccountOrNothing) {
     TestMachine machine;
     auto read = [&](const QByteArray& bytes) {

@@ -1,6 +1,4 @@
-// The client's start up to its main window: the client data folder, the settings as read
-// from the store and written through Vellmon, the FTP target form, and the job database,
-// with the real database and a scripted user.
+// The client's start up to its main window: folder, settings, target form, job database.
 #include "client/jobdb/creation.h"
 #include "client/jobdb/masterdata.h"
 #include "client/jobdb/pendingrecords.h"
@@ -105,8 +103,7 @@ TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     EXPECT_FALSE(QFile::exists(m.clientDataFolder() + "/VERtoday.txt"));
 }
 
-// No database registered, or a path of 150 characters (read as absent): a first start,
-// and cancelling its file dialog ends the program with the message.
+// No database registered (or a path read as absent): cancelling the dialog ends the program.
 TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
     for (const bool longPath : {false, true}) {
         SCOPED_TRACE(longPath ? "150 characters" : "none registered");
@@ -125,10 +122,8 @@ TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
     }
 }
 
-// A later start uses the registered file without asking, leaves Version.txt as it was (here
-// an older version's line) and writes the marker line to VERtoday.txt; the folder settings
-// are read, "valFolderDir" counting only as exactly "Yes"; a stale cache copy of the
-// version file goes.
+// A later start asks nothing, writes only VERtoday.txt, reads the folder settings ("Yes"
+// exactly) and removes a stale cache copy of the version file.
 TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     TestMachine m;
     registeredDatabase(m);
@@ -201,8 +196,7 @@ TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
     EXPECT_TRUE(start.prompter.texts().join(QString()).contains(path));
 }
 
-// A job that an earlier send delivered but could not record is recorded at the next start,
-// under the number the shop has; a waiting job of another database file stays waiting.
+// A delivered job whose record failed is recorded at the next start under its number, once.
 TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     TestMachine m;
     const QString path = registeredDatabase(m);
