@@ -7,6 +7,7 @@
 #include "client/jobdb/creation.h"
 #include "client/jobdb/masterdata.h"
 #include "common/prompter.h"
+#include "common/registrystore.h"
 #include "jobdb/jobdbtestutil.h"
 #include "support/peerprocess.h"
 #include "support/programrun.h"
@@ -18,11 +19,13 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
 #include <zip.h>
 
 namespace kestro::test {
 
-inline const QString kCompany = QStringLiteral("Muster/Bau\\GmbH");
+inline const QString kCompany = "Muster/Bau\\GmbH";
 
 class SendWorkstation {
 public:
@@ -32,41 +35,48 @@ public:
     // `problem()` says what.
     bool start(const QStringList& shopArgs = {}, const QString& ftpServer = {},
                jobdb::Engine engine = jobdb::Engine::Sqlite) {
-        if (!shop_.startFixture(QStringLiteral("printshop.py"),
-                                QStringList{QStringLiteral("--root"), machine.path("shop")} +
-                                    shopArgs))
-            return fail(QStringLiteral("shop did not start: ") + shop_.output());
-        for (const QString& line : shop_.output().split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1Char('{')))
+        if (!shop_.startFixture("printshop.py",
+                                QStringList{"--root", machine.path("shop")} + shopArgs))
+            return fail("shop did not start: " + shop_.output());
+        for (const QString& line : shop_.output().split('\n'))
+            if (line.startsWith('{'))
                 info_ = QJsonDocument::fromJson(line.toUtf8()).object();
         if (info_.isEmpty())
-            return fail(QStringLiteral("no ports from the shop: ") + shop_.output());
-        machine.writeFile(QStringLiteral("kestro.conf"),
-                          QStringLiteral("[Maker]\nWebServer=%1\nFtpHost=ftp.varnholt.example\n"
-                                         "[DefaultMailAccount]\nSmtpServer=%2\n"
-                                         "From=kestroclient@varnholt.example\nUsername=kestro\n"
-                                         "Password=geheim\n")
+            return fail("no ports from the shop: " + shop_.output());
+        machine.writeFile("kestro.conf",
+                          QString("[Maker]\nWebServer=%1\nFtpHost=ftp.varnholt.example\n"
+                                  "[DefaultMailAccount]\nSmtpServer=%2\n"
+                                  "From=kestroclient@varnholt.example\nUsername=kestro\n"
+                                  "Password=geheim\n")
                               .arg(value("webServer"), value("smtpServer"))
                               .toUtf8());
         QDir().mkpath(machine.systemDrive());
         databasePath = engine == jobdb::Engine::Sqlite
-                           ? machine.path(QStringLiteral("drive/KestroJobs.mdb"))
+                           ? machine.path("drive/KestroJobs.mdb")
                            : dbtest::freshDatabank(engine, machine.systemDrive());
         QDir().mkpath(machine.clientDataFolder());
         ScriptedPrompter prompter;
         if (!jobdb::createAllTables(databasePath, prompter))
-            return fail(QStringLiteral("database not created"));
+            return fail("database not created");
         jobdb::MasterData master;
         master.name = kCompany;
         const jobdb::MasterDataStore store(databasePath);
         if (!store.save(master) ||
             !store.saveFtpServer(ftpServer.isEmpty() ? value("ftpServer") : ftpServer))
-            return fail(QStringLiteral("master data not saved"));
-        const QJsonObject registry{{QStringLiteral("Software\\Varnholt\\KestroFTP\\Client"),
-                                    QJsonObject{{QStringLiteral("Databank"), databasePath}}}};
-        machine.writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE.json"),
-                          QJsonDocument(registry).toJson());
+            return fail("master data not saved");
+        if (!RegistryStore().write(Hive::LocalMachine, "Software\\Varnholt\\KestroFTP\\Client",
+                                   "Databank", databasePath))
+            return fail("Databank not registered");
         return true;
+    }
+
+    // The FTP account the shop's catalogue names, and with it how the shop's FTP server
+    // behaves (see tests/fixtures/ftpserver.py); the next send fetches the catalogue anew.
+    void setFtpUser(const QString& user) {
+        const QString catalogue = machine.path("shop/web/shop/Katalog.INI");
+        QString text = QString::fromUtf8(readFile(catalogue));
+        text.replace(QRegularExpression("User=\\w+"), "User=" + user);
+        machine.writeFile("shop/web/shop/Katalog.INI", text.toUtf8());
     }
 
     QString value(const char* key) const {
@@ -78,17 +88,16 @@ public:
         return QDir(value("ftpRoot")).entryList(QDir::Files, QDir::Name);
     }
     QStringList mails() const {
-        return QDir(value("mailSpool")).entryList({QStringLiteral("*.json")}, QDir::Files);
+        return QDir(value("mailSpool")).entryList({"*.json"}, QDir::Files);
     }
     QJsonObject mail(const QString& name) const {
-        return QJsonDocument::fromJson(readFile(value("mailSpool") + QLatin1Char('/') + name))
-            .object();
+        return QJsonDocument::fromJson(readFile(value("mailSpool") + '/' + name)).object();
     }
     // Archives, job sheets of sends and send folders still in the client data folder.
     QStringList archivesLeftLocally() const {
         const QDir folder(machine.clientDataFolder());
-        return folder.entryList({QStringLiteral("*.zip")}, QDir::Files) +
-               folder.entryList({QStringLiteral("Senden-*")}, QDir::Dirs);
+        return folder.entryList({"*.zip"}, QDir::Files) +
+               folder.entryList({"Senden-*"}, QDir::Dirs);
     }
 
     TestMachine machine;
@@ -103,6 +112,22 @@ private:
     QJsonObject info_;
     QString problem_;
 };
+
+// Whether a program ended with `code` and named each of `told` on stderr; when not, the
+// message shows its whole stderr.
+inline ::testing::AssertionResult ended(const ProcessRun& run, int code,
+                                        const QStringList& told = {}) {
+    for (const QString& text : told)
+        if (!run.err.contains(text))
+            return ::testing::AssertionFailure()
+                   << "stderr lacks \"" << text.toStdString() << "\":\n"
+                   << run.err.toStdString();
+    if (run.exitCode != code)
+        return ::testing::AssertionFailure()
+               << "exit code " << run.exitCode << ", not " << code << ":\n"
+               << run.err.toStdString();
+    return ::testing::AssertionSuccess();
+}
 
 // Every entry of a zip archive with its bytes, read with libzip.
 inline QMap<QString, QByteArray> zipEntries(const QString& path) {

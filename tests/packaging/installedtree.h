@@ -20,21 +20,21 @@ inline QStringList filesBelow(const QString& root) {
 
 // What the package lays out, relative to the root of the installed tree.
 inline const QStringList kPackagedFiles{
-    QStringLiteral("etc/varnholt/kestro.conf"),
-    QStringLiteral("lib/systemd/system/vellmon.service"),
-    QStringLiteral("usr/bin/KestroClient"),
-    QStringLiteral("usr/bin/Vellmon"),
-    QStringLiteral("usr/bin/kestro-jobs"),
-    QStringLiteral("usr/bin/kestro-send"),
-    QStringLiteral("usr/share/applications/kestroftp.desktop"),
-    QStringLiteral("usr/share/doc/kestroftp/README.md"),
-    QStringLiteral("usr/share/doc/kestroftp/changelog.gz"),
-    QStringLiteral("usr/share/doc/kestroftp/copyright"),
-    QStringLiteral("usr/share/icons/hicolor/scalable/apps/kestroftp.svg"),
-    QStringLiteral("usr/share/man/man1/KestroClient.1.gz"),
-    QStringLiteral("usr/share/man/man1/kestro-jobs.1.gz"),
-    QStringLiteral("usr/share/man/man1/kestro-send.1.gz"),
-    QStringLiteral("usr/share/man/man8/Vellmon.8.gz"),
+    "etc/varnholt/kestro.conf",
+    "lib/systemd/system/vellmon.service",
+    "usr/bin/KestroClient",
+    "usr/bin/Vellmon",
+    "usr/bin/kestro-jobs",
+    "usr/bin/kestro-send",
+    "usr/share/applications/kestroftp.desktop",
+    "usr/share/doc/kestroftp/README.md",
+    "usr/share/doc/kestroftp/changelog.gz",
+    "usr/share/doc/kestroftp/copyright",
+    "usr/share/icons/hicolor/scalable/apps/kestroftp.svg",
+    "usr/share/man/man1/KestroClient.1.gz",
+    "usr/share/man/man1/kestro-jobs.1.gz",
+    "usr/share/man/man1/kestro-send.1.gz",
+    "usr/share/man/man8/Vellmon.8.gz",
 };
 
 } // namespace kestro::test

@@ -17,21 +17,7 @@ using kestro::test::TestMachine;
 
 namespace {
 
-const QString kPrefix = QStringLiteral("ftp.shop.example  http://a.example/kat/Katalog.INI\r\n");
-
-// Waits for the refresh's queued report; false when none came.
-bool waitForFinished(CatalogueRefresh& refresh, bool* obtained) {
-    QEventLoop loop;
-    bool reported = false;
-    QObject::connect(&refresh, &CatalogueRefresh::finished, &loop, [&](bool ok) {
-        reported = true;
-        *obtained = ok;
-        loop.quit();
-    });
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-    loop.exec();
-    return reported;
-}
+const QString kPrefix = "ftp.shop.example  http://a.example/kat/Katalog.INI\r\n";
 
 QString url(const QString& targets, const QString& host) {
     return findCatalogueUrl(targets, host).value_or("<none>");
@@ -41,15 +27,14 @@ QString url(const QString& targets, const QString& host) {
 
 // Which line of the shop's targets list names the catalogue for the configured FTP server.
 TEST(TargetsLookup, FindsTheLineOfTheServer) {
-    const QString targets =
-        QStringLiteral("shop.example  http://wrong.example/kat/Katalog.INI\r\n"
-                       "xftp.shop.example  http://wrong.example/x/Katalog.INI\r\n"
-                       "ftp.shop.example.net  http://wrong.example/net/Katalog.INI\r\n"
-                       "mirror  http://ftp.shop.example/inside/Katalog.INI\r\n"
-                       "FTP.SHOP.EXAMPLE  http://right.example/kat/Katalog.INI\r\n"
-                       "ftp.shop.example  http://second.example/kat/Katalog.INI\r\n");
-    const QString ports = QStringLiteral("ftp.p.example  http://host.example/Katalog.INI\r\n"
-                                         "ftp.p.example:2121  http://port.example/Katalog.INI\r\n");
+    const QString targets = "shop.example  http://wrong.example/kat/Katalog.INI\r\n"
+                            "xftp.shop.example  http://wrong.example/x/Katalog.INI\r\n"
+                            "ftp.shop.example.net  http://wrong.example/net/Katalog.INI\r\n"
+                            "mirror  http://ftp.shop.example/inside/Katalog.INI\r\n"
+                            "FTP.SHOP.EXAMPLE  http://right.example/kat/Katalog.INI\r\n"
+                            "ftp.shop.example  http://second.example/kat/Katalog.INI\r\n";
+    const QString ports = "ftp.p.example  http://host.example/Katalog.INI\r\n"
+                          "ftp.p.example:2121  http://port.example/Katalog.INI\r\n";
     const struct {
         QString targets;
         const char* host;
@@ -122,75 +107,54 @@ TEST(ProxyRule, CredentialsGoIntoTheAddressAndTheProxy) {
     EXPECT_EQ(httpProxyAddress(proxy), "http://proxy.example:80");
 }
 
-class CatalogueFile : public ::testing::Test {
-protected:
-    QString write(const QByteArray& bytes) { return machine.writeFile("Katalog.INI", bytes); }
+// Lists end at the first gap, values at 131 characters; anything else reads as empty.
+TEST(CatalogueFile, ReadsTheListsAndTheAccountOrNothing) {
     TestMachine machine;
-};
-
-TEST_F(CatalogueFile, ListsEndAtTheFirstGapAndValuesAreCut) {
-    const QByteArray longValue(200, 'x');
-    const QString file =
-        write("[ColorMenue]\r\nColor1=farbig\r\nColor2=s/w\r\nColor4=sepia\r\n"
-              "[Work1Menue]\r\nWork1=heften\r\nWork2=\r\nWork3=falten\r\n"
-              "[Work2Menue]\r\nWork1=" +
-              longValue +
-              "\r\n"
-              "[FTP]\r\nUser=shopuser\r\nPW=shoppw\r\nMail=auftrag@shop.example\r\n");
-    const CatalogueLists lists = readCatalogueLists(file);
+    auto read = [&](const QByteArray& bytes) {
+        return readCatalogueLists(machine.writeFile("Katalog.INI", bytes));
+    };
+    const CatalogueLists lists =
+        read("[ColorMenue]\r\nColor1=farbig\r\nColor2=s/w\r\nColor4=sepia\r\n"
+             "[Work1Menue]\r\nWork1=heften\r\nWork2=\r\nWork3=falten\r\n[Work2Menue]\r\nWork1=" +
+             QByteArray(200, 'x') +
+             "\r\n[FTP]\r\nUser=shopuser\r\nPW=shoppw\r\nMail=auftrag@shop.example\r\n");
     EXPECT_EQ(lists.colors, (QStringList{"farbig", "s/w"}));
     EXPECT_EQ(lists.work1, QStringList{"heften"});
-    EXPECT_EQ(lists.work2, QStringList{QString(131, QLatin1Char('x'))});
+    EXPECT_EQ(lists.work2, QStringList{QString(131, 'x')});
     EXPECT_TRUE(lists.work3.isEmpty());
-    EXPECT_EQ(lists.ftpUser, "shopuser");
-    EXPECT_EQ(lists.ftpPassword, "shoppw");
-    EXPECT_EQ(lists.mail, "auftrag@shop.example");
-}
+    EXPECT_EQ(QStringList({lists.ftpUser, lists.ftpPassword, lists.mail}),
+              (QStringList{"shopuser", "shoppw", "auftrag@shop.example"}));
 
-TEST_F(CatalogueFile, AnsiCatalogueAndMissingAccountKeys) {
-    const QString file = write("[ColorMenue]\r\nColor1=Gr\xfcn\r\n");
-    const CatalogueLists lists = readCatalogueLists(file);
-    EXPECT_EQ(lists.colors, QStringList{"Grün"});
-
+    const CatalogueLists ansi = read("[ColorMenue]\r\nColor1=Gr\xfcn\r\n");
+    EXPECT_EQ(ansi.colors, QStringList{"Grün"});
     FtpSettings ftp{"ftp.shop.example", "typed", "typed", "typed@x.example"};
-    takeFtpAccount(ftp, lists);
-    EXPECT_EQ(ftp.server, "ftp.shop.example");
-    EXPECT_TRUE(ftp.user.isEmpty());
-    EXPECT_TRUE(ftp.password.isEmpty());
-    EXPECT_TRUE(ftp.recipient.isEmpty());
-}
+    takeFtpAccount(ftp, ansi);
+    EXPECT_EQ(QStringList({ftp.server, ftp.user, ftp.password, ftp.recipient}),
+              (QStringList{"ftp.shop.example", "", "", ""}));
 
-TEST_F(CatalogueFile, DamagedEmptyFolderOrMissingReadsAsEmpty) {
-    const CatalogueLists empty;
-    EXPECT_EQ(readCatalogueLists(write(QByteArray("\x00\x01\x02[ColorMenue]\x00Color1=x", 24))),
-              empty);
-    EXPECT_EQ(readCatalogueLists(write(QByteArray())), empty);
-    EXPECT_EQ(readCatalogueLists(write("<html><body>Not found</body></html>")), empty);
-    EXPECT_EQ(readCatalogueLists(machine.path("missing.INI")), empty);
+    EXPECT_EQ(read(QByteArray("\x00\x01\x02[ColorMenue]\x00Color1=x", 24)), CatalogueLists());
+    EXPECT_EQ(read(QByteArray()), CatalogueLists());
+    EXPECT_EQ(read("<html><body>Not found</body></html>"), CatalogueLists());
+    EXPECT_EQ(readCatalogueLists(machine.path("missing.INI")), CatalogueLists());
     ASSERT_TRUE(QDir().mkpath(machine.path("folder.INI")));
-    EXPECT_EQ(readCatalogueLists(machine.path("folder.INI")), empty);
+    EXPECT_EQ(readCatalogueLists(machine.path("folder.INI")), CatalogueLists());
 }
 
 // A print shop and the maker's web server on one real HTTP server on loopback.
 class CatalogueFetch : public ::testing::Test {
 protected:
     void SetUp() override {
-        web = machine.path("web");
-        log = machine.path("requests.log");
         writeWeb("kat/Katalog.INI",
                  "[ColorMenue]\r\nColor1=farbig\r\nColor2=s/w\r\n[Work1Menue]\r\nWork1=heften\r\n"
                  "[FTP]\r\nUser=shopuser\r\nPW=shoppw\r\nMail=auftrag@shop.example\r\n");
         writeWeb("kat/FTP-Logo.jpg", "logo bytes");
         QDir().mkpath(machine.clientDataFolder());
-    }
-
-    void startServer(const QStringList& extra = {}) {
-        ASSERT_TRUE(
-            server.startFixture("httpserver.py", QStringList{"--root", web, "--log", log} + extra));
-        base = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+        ASSERT_TRUE(server.startFixture("httpserver.py", {"--root", machine.path("web"), "--log",
+                                                          machine.path("requests.log")}));
+        base = QString("http://127.0.0.1:%1").arg(server.port());
         writeWeb("DevorOrava/FTP-Targets.txt",
-                 ("other.example  " + base + "/other/Katalog.INI\r\n" + "ftp.shop.example  " +
-                  base + "/kat/Katalog.INI")
+                 ("other.example  " + base + "/other/Katalog.INI\r\nftp.shop.example  " + base +
+                  "/kat/Katalog.INI")
                      .toUtf8());
     }
 
@@ -198,141 +162,125 @@ protected:
         machine.writeFile("web/" + relative, bytes);
     }
 
-    CatalogueRequest request() const {
+    CatalogueRequest request(const QString& ftpServer = "ftp.shop.example") const {
         CatalogueRequest r;
         r.webServer = base;
         r.clientDataFolder = machine.clientDataFolder();
-        r.ftpServer = "ftp.shop.example";
+        r.ftpServer = ftpServer;
         return r;
     }
 
-    QString local(const QString& name) const {
-        return machine.clientDataFolder() + QLatin1Char('/') + name;
-    }
+    QString local(const QString& name) const { return machine.clientDataFolder() + '/' + name; }
 
-    // A catalogue from an earlier run, which every failure must remove.
-    void leaveOldCatalogue() {
-        QFile f(local(kCatalogueFileName));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[ColorMenue]\r\nColor1=alt\r\n");
-    }
-
-    void expectFailedCleanly(const CatalogueOutcome& outcome) {
+    // Fetches with a catalogue of an earlier run in place, which the failure must remove.
+    void expectFailedCleanly(const CatalogueRequest& request) {
+        machine.writeFile("appdata/Varnholt/KestroFTP-Client/" + kCatalogueFileName,
+                          "[ColorMenue]\r\nColor1=alt\r\n");
+        const CatalogueOutcome outcome = obtainCatalogue(request);
         EXPECT_FALSE(outcome.obtained);
         EXPECT_FALSE(outcome.failure.isEmpty());
         EXPECT_FALSE(QFile::exists(local(kCatalogueFileName)));
         EXPECT_FALSE(QFile::exists(local(kTargetsFileName)));
         EXPECT_EQ(outcome.lists, CatalogueLists());
-        EXPECT_EQ(readCatalogueLists(local(kCatalogueFileName)), CatalogueLists());
     }
 
-    QStringList requests() const {
-        return QString::fromUtf8(test::readFile(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // The requests the server got since the last call.
+    QStringList newRequests() {
+        const QStringList all = QString::fromUtf8(test::readFile(machine.path("requests.log")))
+                                    .split('\n', Qt::SkipEmptyParts);
+        const QStringList out = all.mid(seen_);
+        seen_ = all.size();
+        return out;
     }
 
     TestMachine machine;
     PeerProcess server;
-    QString web;
-    QString log;
     QString base;
+
+private:
+    qsizetype seen_ = 0;
 };
 
 TEST_F(CatalogueFetch, ObtainsTargetsCatalogueAndLogo) {
-    startServer();
     const CatalogueOutcome outcome = obtainCatalogue(request());
     ASSERT_TRUE(outcome.obtained) << outcome.failure.toStdString();
     EXPECT_EQ(outcome.catalogueUrl, base + "/kat/Katalog.INI");
     EXPECT_EQ(outcome.logoUrl, base + "/kat/FTP-Logo.jpg");
     EXPECT_TRUE(outcome.logoDownloaded);
     EXPECT_EQ(test::readFile(local(kLogoFileName)), QByteArray("logo bytes"));
-    EXPECT_EQ(test::readFile(local(kCatalogueFileName)), test::readFile(web + "/kat/Katalog.INI"));
+    EXPECT_EQ(test::readFile(local(kCatalogueFileName)),
+              test::readFile(machine.path("web/kat/Katalog.INI")));
     EXPECT_FALSE(QFile::exists(local(kTargetsFileName))) << "the targets list is not kept";
     EXPECT_EQ(outcome.lists.colors, (QStringList{"farbig", "s/w"}));
     EXPECT_EQ(outcome.lists.ftpUser, "shopuser");
-    EXPECT_EQ(requests(), (QStringList{"GET /DevorOrava/FTP-Targets.txt", "GET /kat/Katalog.INI",
-                                       "GET /kat/FTP-Logo.jpg"}));
-}
+    EXPECT_EQ(newRequests(), (QStringList{"GET /DevorOrava/FTP-Targets.txt", "GET /kat/Katalog.INI",
+                                          "GET /kat/FTP-Logo.jpg"}));
 
-TEST_F(CatalogueFetch, EveryFailureDeletesTheCatalogueWithoutAMessage) {
-    startServer({"--status", "/other/Katalog.INI=404"});
-    const struct {
-        const char* what;
-        const char* ftpServer;
-        qint64 maxListBytes;
-    } cases[] = {{"host not in the targets list", "shop.example", 0},
-                 {"catalogue answers 404", "OTHER.example", 0},
-                 {"catalogue larger than the cap", "ftp.shop.example", 200}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (c.maxListBytes)
-            writeWeb("kat/Katalog.INI", QByteArray(300, 'x'));
-        leaveOldCatalogue();
-        CatalogueRequest r = request();
-        r.ftpServer = QString::fromLatin1(c.ftpServer);
-        if (c.maxListBytes)
-            r.maxListBytes = c.maxListBytes;
-        expectFailedCleanly(obtainCatalogue(r));
-    }
-}
-
-TEST_F(CatalogueFetch, TargetsListMissingOrServerDown) {
-    startServer({"--status", "/DevorOrava/FTP-Targets.txt=404"});
-    leaveOldCatalogue();
-    expectFailedCleanly(obtainCatalogue(request()));
-    EXPECT_EQ(requests(), QStringList{"GET /DevorOrava/FTP-Targets.txt"});
-
-    server.stop();
-    leaveOldCatalogue();
-    expectFailedCleanly(obtainCatalogue(request()));
-}
-
-TEST_F(CatalogueFetch, MissingLogoKeepsTheOldOneAndStillCounts) {
-    startServer({"--status", "/kat/FTP-Logo.jpg=404"});
-    machine.writeFile("appdata/Varnholt/KestroFTP-Client/Logo.jpg", "old logo");
-    ASSERT_EQ(test::readFile(local(kLogoFileName)), QByteArray("old logo"));
-    const CatalogueOutcome outcome = obtainCatalogue(request());
-    EXPECT_TRUE(outcome.obtained);
-    EXPECT_FALSE(outcome.logoDownloaded);
-    EXPECT_EQ(test::readFile(local(kLogoFileName)), QByteArray("old logo"));
-    EXPECT_EQ(outcome.lists.work1, QStringList{"heften"});
-}
-
-TEST_F(CatalogueFetch, RefreshReportsOnTheCallersThread) {
-    startServer();
+    // Without a logo at the shop the catalogue still counts, and the old logo stays.
+    QFile::remove(machine.path("web/kat/FTP-Logo.jpg"));
     CatalogueRefresh refresh;
+    QEventLoop loop;
     bool obtained = false;
+    QObject::connect(&refresh, &CatalogueRefresh::finished, &loop, [&](bool ok) {
+        obtained = ok;
+        loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    // In the background, reporting on the caller's thread; one fetch at a time.
     ASSERT_TRUE(refresh.start(request()));
-    EXPECT_FALSE(refresh.start(request())) << "one fetch at a time";
-    ASSERT_TRUE(waitForFinished(refresh, &obtained));
+    EXPECT_FALSE(refresh.start(request()));
+    loop.exec();
     EXPECT_TRUE(obtained);
+    EXPECT_FALSE(refresh.outcome().logoDownloaded);
     EXPECT_EQ(refresh.outcome().lists.mail, "auftrag@shop.example");
-
-    CatalogueRequest unknown = request();
-    unknown.ftpServer = "ftp.unknown.example";
-    ASSERT_TRUE(refresh.start(unknown));
-    ASSERT_TRUE(waitForFinished(refresh, &obtained));
+    EXPECT_EQ(test::readFile(local(kLogoFileName)), QByteArray("logo bytes"));
+    ASSERT_TRUE(refresh.start(request("ftp.unknown.example")));
+    loop.exec();
     EXPECT_FALSE(obtained);
     EXPECT_FALSE(QFile::exists(local(kCatalogueFileName)));
 }
 
+// No failure leaves a catalogue behind or shows a message: the worker's lists are empty.
+TEST_F(CatalogueFetch, EveryFailureDeletesTheCatalogueWithoutAMessage) {
+    for (const char* host : {"shop.example", "OTHER.example"}) {
+        SCOPED_TRACE(host); // not in the targets list; its catalogue answers 404
+        expectFailedCleanly(request(host));
+    }
+    {
+        SCOPED_TRACE("catalogue larger than the cap");
+        CatalogueRequest capped = request();
+        capped.maxListBytes = 200;
+        writeWeb("kat/Katalog.INI", QByteArray(300, 'x'));
+        expectFailedCleanly(capped);
+    }
+    {
+        SCOPED_TRACE("targets list missing");
+        QFile::remove(machine.path("web/DevorOrava/FTP-Targets.txt"));
+        newRequests();
+        expectFailedCleanly(request());
+        EXPECT_EQ(newRequests(), QStringList{"GET /DevorOrava/FTP-Targets.txt"});
+    }
+    SCOPED_TRACE("server down");
+    server.stop();
+    expectFailedCleanly(request());
+}
+
 TEST_F(CatalogueFetch, DownloadsThroughAnHttpProxyWithItsLogin) {
-    startServer();
     kestro::test::TinyProxy proxy;
     ASSERT_TRUE(proxy.start(machine.root(), "anna", "geheim1"))
         << "tinyproxy (Debian package tinyproxy-bin) is needed";
-
     CatalogueRequest r = request();
     r.proxy.useProxy = true;
     r.proxy.httpProxy = "127.0.0.1";
     r.proxy.httpProxyPort = QString::number(proxy.port());
     r.proxy.user = "anna";
     r.proxy.password = "falsch";
-    expectFailedCleanly(obtainCatalogue(r));
-    EXPECT_TRUE(requests().isEmpty()) << "the refused request never reached the server";
+    expectFailedCleanly(r);
+    EXPECT_TRUE(newRequests().isEmpty()) << "the refused request never reached the server";
 
     r.proxy.password = "geheim1";
     const CatalogueOutcome outcome = obtainCatalogue(r);
     ASSERT_TRUE(outcome.obtained) << outcome.failure.toStdString();
     EXPECT_EQ(outcome.lists.colors.size(), 2);
-    EXPECT_EQ(requests().size(), 3);
+    EXPECT_EQ(newRequests().size(), 3);
 }

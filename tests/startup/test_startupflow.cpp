@@ -1,17 +1,21 @@
+// The client's start up to its main window: folder, settings, target form, job database.
 #include "client/jobdb/creation.h"
+#include "client/jobdb/masterdata.h"
 #include "client/jobdb/pendingrecords.h"
 #include "client/jobdb/schema.h"
+#include "client/startup/ftpconfig.h"
+#include "client/startup/ftpdefaults.h"
 #include "client/startup/jobdatabaselifecycle.h"
+#include "client/startup/settings.h"
 #include "client/startup/startup.h"
 #include "common/servicemessage.h"
 #include "jobdb/jobdbtestutil.h"
+#include "support/recordingwriter.h"
 #include "support/testenv.h"
 
-#include "support/recordingwriter.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-
 #include <gtest/gtest.h>
 
 using namespace kestro;
@@ -35,16 +39,26 @@ struct Start {
     }
 };
 
-void registerDatabase(const QString& path) {
-    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, "Databank", path);
+void store(const QString& name, const QString& value) {
+    RegistryStore().write(Hive::LocalMachine, kSettingsKeyPath, name, value);
 }
+
+// Records what would go to the service and delivers it.
+class RecordingSender : public ServiceMessageSender {
+public:
+    bool send(const QString& message) override {
+        sent.append(message);
+        return true;
+    }
+    QStringList sent;
+};
 
 // A job database made by `version` and registered as the one to use.
 QString registeredDatabase(TestMachine& m, const QString& version = jobdb::programVersionText()) {
     const QString path = m.path("jobs.mdb");
     ScriptedPrompter quiet;
     EXPECT_TRUE(jobdb::createAllTables(path, quiet, version));
-    registerDatabase(path);
+    store("Databank", path);
     return path;
 }
 
@@ -75,16 +89,27 @@ TEST(StartupFlow, FirstStartWelcomesAsksForAFileAndCreatesTheDatabase) {
     EXPECT_TRUE(jobdb::versionMatches(path));
     EXPECT_EQ(start.writer.writes.last(), "Databank=" + path);
     EXPECT_EQ(start.state.clientDataFolder, m.clientDataFolder());
+    // The settings take their defaults.
+    EXPECT_EQ(start.state.startFolder, m.systemDrive());
+    EXPECT_EQ(start.state.rememberLastFolder, "No");
+    EXPECT_EQ(start.state.mail.account, "0");
+    const DeployConfig config;
+    EXPECT_EQ(
+        QStringList({start.state.ftp.server, start.state.ftp.user, start.state.ftp.recipient}),
+        QStringList({config.ftpHost, config.demoWord, config.mail}));
+    EXPECT_TRUE(isDefaultFtpHost("FTP.Varnholt.example", config));
+    // The version marker line goes to Version.txt at the first start.
+    EXPECT_EQ(test::readFile(m.clientDataFolder() + "/Version.txt"), " 1  0  41 \r\n");
+    EXPECT_FALSE(QFile::exists(m.clientDataFolder() + "/VERtoday.txt"));
 }
 
-// No database registered, or a path of 150 characters (read as absent): a first start,
-// and cancelling its file dialog ends the program with the message.
+// No database registered (or a path read as absent): cancelling the dialog ends the program.
 TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
     for (const bool longPath : {false, true}) {
         SCOPED_TRACE(longPath ? "150 characters" : "none registered");
         TestMachine m;
         if (longPath)
-            registerDatabase(m.path(QString(150, QLatin1Char('x'))));
+            store("Databank", m.path(QString(150, QLatin1Char('x'))));
         Start start;
         EXPECT_FALSE(start.run());
         EXPECT_EQ(start.welcomes, 1);
@@ -97,9 +122,18 @@ TEST(StartupFlow, CancellingTheFirstStartDialogEndsWithTheMessage) {
     }
 }
 
+// A later start asks nothing, writes only VERtoday.txt, reads the folder settings ("Yes"
+// exactly) and removes a stale cache copy of the version file.
 TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     TestMachine m;
-    const QString path = registeredDatabase(m);
+    registeredDatabase(m);
+    m.writeFile("appdata/Varnholt/KestroFTP-Client/Version.txt", " 1  0  12 \r\n");
+    m.writeFile("appdata/Varnholt/KestroFTP-Client/VERtoday.txt", "old and longer line\r\n");
+    const QString cache = "localappdata/Microsoft/Windows/INetCache/";
+    const QString stale = m.writeFile(cache + "kestroftp-client.TXT", "1.0.1\n");
+    const QString other = m.writeFile(cache + "other.txt", "x");
+    store("valFolderDir", "yes");
+    store("FolderDir", "/srv/plaene");
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_EQ(start.welcomes, 0);
@@ -107,6 +141,16 @@ TEST(StartupFlow, ASecondStartUsesTheRegisteredFileWithoutAsking) {
     EXPECT_FALSE(start.state.newDatabase);
     EXPECT_TRUE(start.state.databaseUsable);
     EXPECT_TRUE(start.writer.writes.isEmpty());
+    EXPECT_EQ(test::readFile(m.clientDataFolder() + "/Version.txt"), " 1  0  12 \r\n");
+    EXPECT_EQ(test::readFile(m.clientDataFolder() + "/VERtoday.txt"), " 1  0  41 \r\n");
+    EXPECT_FALSE(QFile::exists(stale)) << "the stale cache copy of the version file";
+    EXPECT_TRUE(QFile::exists(other));
+    EXPECT_EQ(start.state.rememberLastFolder, "No");
+    EXPECT_EQ(start.state.startFolder, "/srv/plaene");
+    store("valFolderDir", "Yes");
+    Start again;
+    ASSERT_TRUE(again.run());
+    EXPECT_EQ(again.state.rememberLastFolder, "Yes");
 }
 
 TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenOne) {
@@ -115,7 +159,7 @@ TEST(StartupFlow, AMissingRegisteredFileIsOfferedForCreationOrReplacedByAChosenO
     const QString existing = m.path("other.mdb");
     ScriptedPrompter quiet;
     ASSERT_TRUE(jobdb::createAllTables(existing, quiet));
-    registerDatabase(missing);
+    store("Databank", missing);
     Start start;
     start.prompter.answers.push_back(false); // do not create; choose a file instead
     start.prompter.files.push_back(existing);
@@ -143,7 +187,7 @@ TEST(StartupFlow, AnOutdatedDatabaseIsRebuiltAndTheOldOneKept) {
 TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
     TestMachine m;
     const QString path = m.writeFile("jobs.mdb", QByteArray("not a database at all"));
-    registerDatabase(path);
+    store("Databank", path);
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_FALSE(start.state.databaseUsable);
@@ -152,8 +196,7 @@ TEST(StartupFlow, ADamagedOutdatedFileIsLeftAloneAndTheWindowOpensWithoutIt) {
     EXPECT_TRUE(start.prompter.texts().join(QString()).contains(path));
 }
 
-// A job that an earlier send delivered but could not record is recorded at the next start,
-// under the number the shop has; a waiting job of another database file stays waiting.
+// A delivered job whose record failed is recorded at the next start under its number, once.
 TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     TestMachine m;
     const QString path = registeredDatabase(m);
@@ -169,14 +212,9 @@ TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     Start start;
     ASSERT_TRUE(start.run());
     EXPECT_EQ(start.state.startNotices, QStringList{jobdb::pendingRecordedText(7)});
-    const auto recorded = dbtest::queryRows(path, "SELECT j.JobNumber, j.Uhrzeit, f.Filename, "
-                                                  "f.LaufNR FROM JobDaten j JOIN FileDaten f "
-                                                  "USING (JobNumber)");
-    ASSERT_EQ(recorded.size(), 1);
-    EXPECT_EQ(recorded[0][0].toInt(), 7);
-    EXPECT_EQ(recorded[0][1].toString(), "101530");
-    EXPECT_EQ(recorded[0][2].toString(), "plan.pdf");
-    EXPECT_EQ(recorded[0][3].toInt(), 1);
+    EXPECT_EQ(dbtest::queryRows(path, "SELECT j.JobNumber, j.Uhrzeit, f.Filename, f.LaufNR "
+                                      "FROM JobDaten j JOIN FileDaten f USING (JobNumber)"),
+              (QList<QVariantList>{{7, "101530", "plan.pdf", 1}}));
     EXPECT_EQ(QDir(jobdb::pendingRecordsFolder(m.clientDataFolder())).entryList(QDir::Files).size(),
               1);
     // The next start finds nothing left for this database and records nothing twice.
@@ -184,4 +222,105 @@ TEST(StartupFlow, AStartRecordsTheJobsThatWaitToBeRecorded) {
     ASSERT_TRUE(again.run());
     EXPECT_EQ(dbtest::rowCount(path, "JobDaten"), 1);
     EXPECT_TRUE(again.state.startNotices.isEmpty());
+}
+
+TEST(Settings, ReadFromTheStoreWithTheirDefaultsAndSpellings) {
+    TestMachine m;
+    MailAccountSettings mail = readMailAccountSettings(SettingsReader());
+    EXPECT_EQ(mail.account, "0");
+    EXPECT_FALSE(mail.popLogin || mail.smtpLogin);
+
+    // A value of 150 characters or more reads as absent.
+    store("FolderDir", QString(149, 'a'));
+    store("Databank", QString(150, 'b'));
+    EXPECT_EQ(SettingsReader().read("FolderDir").size(), 149);
+    EXPECT_EQ(SettingsReader().read("Databank"), QString());
+    EXPECT_EQ(SettingsReader().read("Missing"), QString());
+
+    store("KontoEM", "1");
+    store("PopLogin", "1");
+    store("GLogin", "0");
+    store("SMTPServer", "mail.example:587");
+    mail = readMailAccountSettings(SettingsReader());
+    EXPECT_EQ(mail.account, "1");
+    EXPECT_TRUE(mail.popLogin);
+    EXPECT_FALSE(mail.smtpLogin);
+    EXPECT_EQ(mail.smtpServer, "mail.example:587");
+    for (const char* yes : {"Wahr", "-1"})
+        EXPECT_TRUE(settingToBool(yes)) << yes;
+    for (const char* no : {"Falsch", "vielleicht"})
+        EXPECT_FALSE(settingToBool(no)) << no;
+
+    // The proxy flag takes exactly "True" and "Wahr"; off, the proxy values are not read.
+    store("HProxy", "proxy.local");
+    store("ProxyP", "geheim");
+    const std::pair<const char*, bool> flags[] = {{"True", true},    {"Wahr", true},
+                                                  {"true", false},   {"WAHR", false},
+                                                  {"Falsch", false}, {"1", false}};
+    for (const auto& [text, on] : flags) {
+        store("useProxy", text);
+        const ProxySettings p = readProxySettings(SettingsReader());
+        EXPECT_EQ(p.useProxy, on) << text;
+        EXPECT_EQ(p.httpProxy, on ? "proxy.local" : QString()) << text;
+        EXPECT_EQ(p.password, on ? "geheim" : QString()) << text;
+    }
+}
+
+TEST(Settings, EveryWriteIsOneKeySchreibenMessageAndFailuresAreShownOncePerWrite) {
+    ScriptedPrompter prompter;
+    RecordingSender ok;
+    ServiceSettingWriter(ok, prompter).writeSetting("FolderDir", "/home/anna/Pläne");
+    EXPECT_EQ(ok.sent,
+              QStringList{
+                  "KeySchreiben|FolderDir|/home/anna/Pläne|Software\\Varnholt\\KestroFTP\\Client"});
+    EXPECT_TRUE(prompter.shown.empty());
+
+    UndeliverableSender down;
+    ServiceSettingWriter bad(down, prompter);
+    bad.writeSetting("FolderDir", "/a");
+    bad.writeSetting("valFolderDir", "Yes");
+    ASSERT_EQ(prompter.shown.size(), 2u);
+    EXPECT_EQ(prompter.shown[0].text, "Es konnte nicht in den Mailslot geschrieben werden!");
+    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
+}
+
+// The form hides the maker's defaults, whatever their case, and shows the shop's own values.
+TEST(FtpConfigForm, HidesTheMakersDefaultsWithoutRegardToCase) {
+    DeployConfig config;
+    FtpSettings ftp;
+    applyFtpDefaults(ftp, config);
+    EXPECT_EQ(formFromSettings(ftp, {}, config), FtpConfigForm());
+
+    ftp.server = config.ftpHost.toUpper();
+    ftp.user = config.demoWord.toUpper();
+    ftp.recipient = config.mail.toUpper();
+    ftp.password = "shoppw";
+    FtpConfigForm form = formFromSettings(ftp, {}, config);
+    EXPECT_EQ(QStringList({form.server, form.user, form.recipient, form.password}),
+              (QStringList{"", "", "", "shoppw"}));
+
+    ftp = {"ftp.shop.example", "kunde7", "pw", "auftrag@shop.example"};
+    form = formFromSettings(ftp, {}, config);
+    EXPECT_EQ(QStringList({form.server, form.user, form.recipient}),
+              QStringList({ftp.server, ftp.user, ftp.recipient}));
+}
+
+// Saving the form with empty boxes stores the maker's defaults again, so the next send warns.
+TEST(FtpConfigSave, EmptyBoxesStoreTheMakersDefaultsAgain) {
+    TestMachine machine;
+    ScriptedPrompter prompter;
+    DeployConfig config;
+    ClientState state;
+    kestro::test::RecordingWriter writer;
+    state.databasePath = machine.path("jobs.mdb");
+    state.clientDataFolder = machine.clientDataFolder();
+    ASSERT_TRUE(jobdb::createAllTables(state.databasePath, prompter));
+
+    EXPECT_TRUE(saveFtpConfig(FtpConfigForm(), state, config, writer));
+    EXPECT_EQ(jobdb::MasterDataStore(state.databasePath).loadFtpServer(), config.ftpHost);
+    EXPECT_TRUE(isDefaultFtpHost(state.ftp.server, config));
+    EXPECT_EQ(QStringList({state.ftp.user, state.ftp.password, state.ftp.recipient}),
+              QStringList({config.demoWord, config.demoWord, config.mail}));
+    EXPECT_EQ(writer.writes, (QStringList{"useProxy=Falsch", "FTPTLS=1"}));
+    EXPECT_EQ(state.ftp.encryption, FtpEncryption::WhenOffered);
 }
