@@ -452,7 +452,9 @@ TEST_P(KestroSendMishap, TheDeliveredJobIsRecordedByTheNextSend) {
     const Mishap mishap = GetParam().mishap;
     // The slow line (64 KiB/s) gives two seconds to take the database away before the record.
     ASSERT_NO_FATAL_FAILURE(startShop({"--ftp-user", "schnecke"}, GetParam().engine));
-    const QString plan = randomFile("plan.pdf", 128 * 1024, 5);
+    // A stalled server is stopped while the upload runs: eight seconds of it leave a loaded
+    // machine time to see the packing start.
+    const QString plan = randomFile("plan.pdf", (mishap == Mishap::Stalls ? 512 : 128) * 1024, 5);
     if (mishap == Mishap::RecordRefused)
         kestro::dbtest::execSql(ws.databasePath,
                                 "CREATE TRIGGER voll BEFORE INSERT ON JobDaten BEGIN "
@@ -474,6 +476,7 @@ TEST_P(KestroSendMishap, TheDeliveredJobIsRecordedByTheNextSend) {
     ASSERT_TRUE(err.contains(awaited) && holding == bool(otherWorkstation)) << err.toStdString();
     const QList<pid_t> stalled =
         mishap == Mishap::Stalls ? serverProcesses(postmaster) : QList<pid_t>();
+    ASSERT_TRUE(mishap != Mishap::Stalls || stalled.size() > 1) << "no connection to stall";
     for (const pid_t pid : stalled)
         ::kill(pid, SIGSTOP);
     const bool stopped = mishap == Mishap::Stopped || mishap == Mishap::StoppedThenPassword;
