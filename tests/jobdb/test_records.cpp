@@ -1,5 +1,4 @@
-// Job records and the job sheet on real database files of both engines: prepare job, record
-// job, list loaders, processes taking numbers at once, and server addresses as typed.
+// Job records and the job sheet on real databases of both engines, and server addresses.
 #include "client/jobdb/address.h"
 #include "client/jobdb/creation.h"
 #include "client/jobdb/database.h"
@@ -46,36 +45,26 @@ template <class Run> QString jobDbLogOf(Run run) {
     return g_jobDbLog.join('\n');
 }
 
-MasterData richMaster() {
-    MasterData m;
-    m.name = "Müller & Söhne GmbH";
-    m.street = "Hauptstraße 5";
-    m.plz = "80331 München";
-    m.contact = "Jörg Weiß";
-    m.mobile = "0171 1234567";
-    m.fax = "089 123-45";
-    m.phone = "089 123-0";
-    m.email = "info@mueller.example";
-    m.costCentre = "KST-4711";
-    m.taxNumber = "143/123/45678";
-    return m;
-}
+const MasterData kMaster{.name = "Müller & Söhne GmbH",
+                         .street = "Hauptstraße 5",
+                         .plz = "80331 München",
+                         .contact = "Jörg Weiß",
+                         .taxNumber = "143/123/45678",
+                         .mobile = "0171 1234567",
+                         .fax = "089 123-45",
+                         .phone = "089 123-0",
+                         .email = "info@mueller.example",
+                         .costCentre = "KST-4711"};
 
-JobSnapshot richJob() {
-    JobSnapshot job;
-    job.project = "4 | Neubau";
-    job.delivery = "1 | Baustelle Nord";
-    job.deadlineDate = QDate(2026, 12, 24);
-    job.deadlineTime = "10 : 00";
-    job.remarks = "Bitte falzen – und 😀 dazu";
-    job.files = {
-        {"1", "plan.pdf", "3", "farbig", "heften", "", "", "/home/anna/plan.pdf"},
-        {"2", "Übersicht Süd.pdf", "1", "sw", "", "lochen", "falzen",
-         "/home/anna/Übersicht Süd.pdf"},
-        {"3", "Grundriß.tif", "12", "farbig", "laminieren", "", "", "/home/anna/Grundriß.tif"},
-    };
-    return job;
-}
+const JobSnapshot kRichJob{
+    "4 | Neubau",
+    "1 | Baustelle Nord",
+    QDate(2026, 12, 24),
+    "10 : 00",
+    "Bitte falzen – und 😀 dazu",
+    {{"1", "plan.pdf", "3", "farbig", "heften", "", "", "/home/anna/plan.pdf"},
+     {"2", "Übersicht Süd.pdf", "1", "sw", "", "lochen", "falzen", "/home/anna/Übersicht Süd.pdf"},
+     {"3", "Grundriß.tif", "12", "farbig", "laminieren", "", "", "/home/anna/Grundriß.tif"}}};
 
 const char* kBaustelleNord = "INSERT INTO LieferAdr (LiefNumber, Name1, Name2, Street, plzOrt, "
                              "Anspr) VALUES (1, 'Baustelle Nord', 'Tor 2', 'Am Ring 1', "
@@ -90,7 +79,7 @@ protected:
     void sql(const QString& statement) { dbtest::execSql(dbPath, statement); }
     QString sheetPath() const { return machine.clientDataFolder() + "/JobDaten.txt"; }
     PrepareResult prepare(JobStore& store, const JobSnapshot& job, const QString& time = "101530",
-                          const MasterData& master = richMaster()) {
+                          const MasterData& master = kMaster) {
         return store.prepareJob(job, master, time, kToday, machine.clientDataFolder(), prompter);
     }
 
@@ -103,15 +92,14 @@ INSTANTIATE_TEST_SUITE_P(BothEngines, JobRecords, dbtest::bothEngines(), dbtest:
 
 } // namespace
 
-// The job sheet as the shop reads it, byte for byte (with the number after the highest job): a
-// plain job replacing an old sheet, a rich one whose project and address vanished (the worker
-// is told), the same with both found, and a project without a name.
+// The job sheet as the shop reads it, byte for byte, numbered after the highest job; a sheet
+// or database that fails is named and leaves no old sheet to be sent.
 TEST_P(JobRecords, TheJobSheetMatchesTheExpectedBytes) {
     Database db(dbPath);
     JobStore store(db);
     // Prepares the job, compares its sheet and gives its number back for the next one.
     const auto expectSheet = [&](const JobSnapshot& job, const char* time, const char* sheet,
-                                 const MasterData& master = richMaster()) {
+                                 const MasterData& master = kMaster) {
         SCOPED_TRACE(sheet);
         prompter = ScriptedPrompter{};
         const PrepareResult r = prepare(store, job, time, master);
@@ -121,15 +109,12 @@ TEST_P(JobRecords, TheJobSheetMatchesTheExpectedBytes) {
         EXPECT_EQ(test::readFile(sheetPath()), dbtest::expectedFile(sheet));
     };
     machine.writeFile("appdata/Varnholt/KestroFTP-Client/JobDaten.txt", QByteArray(5000, 'x'));
-    JobSnapshot plain;
-    plain.project = "frei eingegeben";
-    plain.deadlineDate = QDate(2027, 1, 7);
-    plain.deadlineTime = "Sofort";
-    plain.files = {{"1", "a.pdf", "1", "sw", "", "", "", "/tmp/a.pdf"}};
+    const JobSnapshot plain{
+        "frei eingegeben", {}, QDate(2027, 1, 7),
+        "Sofort",          {}, {{"1", "a.pdf", "1", "sw", "", "", "", "/tmp/a.pdf"}}};
     expectSheet(plain, "080005", "sheet_plain.txt", MasterData{});
     EXPECT_TRUE(prompter.shown.empty()) << "a text without \" | \" looks nothing up";
-
-    expectSheet(richJob(), "101530", "sheet_vanished.txt");
+    expectSheet(kRichJob, "101530", "sheet_vanished.txt");
     ASSERT_EQ(prompter.shown.size(), 2u);
     EXPECT_EQ(prompter.shown[0].text, "Es konnte keine Lieferadresse zugewiesen werden!");
     EXPECT_EQ(prompter.shown[1].text, "Es konnte kein Projekt zugewiesen werden!");
@@ -140,36 +125,31 @@ TEST_P(JobRecords, TheJobSheetMatchesTheExpectedBytes) {
     sql("INSERT INTO Projekte (ProNumber, Name1, Name2, Anspr) VALUES (4, 'Neubau  ', 'Halle 3', "
         "'Meier'), (5, NULL, 'Halle 7', 'Kurz')");
     sql("INSERT INTO LieferAdr (LiefNumber, Name1) VALUES (3, 'Lager')");
-    expectSheet(richJob(), "101530", "sheet_rich.txt");
+    expectSheet(kRichJob, "101530", "sheet_rich.txt");
     EXPECT_TRUE(prompter.shown.empty());
-    JobSnapshot sparse;
-    sparse.project = "5 | ";
-    sparse.delivery = "3 | Lager";
-    sparse.deadlineDate = QDate(2027, 2, 1);
-    sparse.deadlineTime = "14 : 30";
-    sparse.remarks = "Express";
-    sparse.files = {{"1", "Dvořák Čelo.pdf", "2", "farbig", "heften", "lochen", "falzen", "/x"},
-                    {"2", "Maße.dwg", "5", "sw", "", "", "", "/y"}};
+    const JobSnapshot sparse{
+        "5 | ",
+        "3 | Lager",
+        QDate(2027, 2, 1),
+        "14 : 30",
+        "Express",
+        {{"1", "Dvořák Čelo.pdf", "2", "farbig", "heften", "lochen", "falzen", "/x"},
+         {"2", "Maße.dwg", "5", "sw", "", "", "", "/y"}}};
     expectSheet(sparse, "235959", "sheet_project_without_name.txt");
-}
 
-// A sheet that cannot be written (the data folder is a plain file) or a database that cannot
-// be queried fails naming what failed, and leaves no old sheet to be sent.
-TEST_P(JobRecords, SheetOrDatabaseThatFailsIsNamedAndLeavesNoSheet) {
-    machine.writeFile("appdata/Varnholt/KestroFTP-Client/JobDaten.txt", "alt");
     const QString file = machine.writeFile("not-a-folder", "x");
     const QString broken = machine.writeFile("broken.mdb", QByteArray(4096, 'z'));
     const struct {
         QString database, folder, what, named;
-    } cases[] = {
+    } failures[] = {
         {dbPath, file, "Auftragszettel", file + "/JobDaten.txt"},
         {broken, machine.clientDataFolder(), "Datenbank", broken},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : failures) {
         SCOPED_TRACE(c.what.toStdString());
-        Database db(c.database);
+        Database failing(c.database);
         const PrepareResult r =
-            JobStore(db).prepareJob(richJob(), richMaster(), "1", kToday, c.folder, prompter);
+            JobStore(failing).prepareJob(kRichJob, kMaster, "1", kToday, c.folder, prompter);
         EXPECT_FALSE(r.ok());
         EXPECT_TRUE(r.error.contains(c.what)) << r.error.toStdString();
         EXPECT_TRUE(r.error.contains(c.named)) << r.error.toStdString();
@@ -177,16 +157,14 @@ TEST_P(JobRecords, SheetOrDatabaseThatFailsIsNamedAndLeavesNoSheet) {
     EXPECT_FALSE(QFile::exists(sheetPath()));
 }
 
-// A day of sends at one workstation: each send reserves its number, a failed send gives it
-// back, a recorded job writes its row and one row per file, a database path too long for
-// PfadFile is logged once per run, and on a server the sends go on after the server was
-// restarted (an update, the night's maintenance) without restarting the program.
+// A day of sends: numbers reserved and given back, rows written, a long path logged once,
+// and on a server the sends go on after the server's nightly restart.
 TEST_P(JobRecords, SendsOfADayTakeTheirNumbersAndWriteTheirRows) {
     sql("INSERT INTO FileDaten (LaufNR) VALUES (41), (0)");
     sql(kBaustelleNord);
     Database db(dbPath);
     JobStore store(db);
-    const JobSnapshot job = richJob();
+    const JobSnapshot& job = kRichJob;
     JobSnapshot noDelivery = job;
     noDelivery.delivery = "keine";
     const QString log = jobDbLogOf([&] {
@@ -200,14 +178,12 @@ TEST_P(JobRecords, SendsOfADayTakeTheirNumbersAndWriteTheirRows) {
         ASSERT_TRUE(second.ok());
         EXPECT_EQ(second.job->jobNumber, 2) << "the failed send's number is free again";
         EXPECT_FALSE(test::readFile(sheetPath()).contains("Baustelle"));
-        const RecordResult r =
-            store.recordJob(job, richMaster(), *first.job, "101530", kToday, dbPath);
+        const RecordResult r = store.recordJob(job, kMaster, *first.job, "101530", kToday, dbPath);
         ASSERT_TRUE(r.ok) << r.error.toStdString();
         EXPECT_EQ(r.firstLaufNr, 42);
         EXPECT_EQ(rowTexts(dbPath, "SELECT JobNumber FROM JobReserviert"), QStringList{"2"});
         EXPECT_EQ(store.nextJobNumber(), 3);
-        ASSERT_TRUE(
-            store.recordJob(noDelivery, richMaster(), *second.job, "101531", kToday, dbPath).ok);
+        ASSERT_TRUE(store.recordJob(noDelivery, kMaster, *second.job, "101531", kToday, dbPath).ok);
         if (GetParam() == Engine::Postgres) {
             test::PgServer* server = test::PgServer::shared();
             ASSERT_TRUE(server);
@@ -216,8 +192,7 @@ TEST_P(JobRecords, SendsOfADayTakeTheirNumbersAndWriteTheirRows) {
         }
         const PrepareResult third = prepare(store, job, "141500");
         ASSERT_TRUE(third.ok()) << "after a restart: " << third.error.toStdString();
-        const RecordResult r3 =
-            store.recordJob(job, richMaster(), *third.job, "141500", kToday, dbPath);
+        const RecordResult r3 = store.recordJob(job, kMaster, *third.job, "141500", kToday, dbPath);
         EXPECT_TRUE(r3.ok) << "after a restart: " << r3.error.toStdString();
     });
     EXPECT_LE(log.count("PfadFile"), 1) << log.toStdString();
@@ -259,16 +234,13 @@ TEST_P(JobRecords, SendsOfADayTakeTheirNumbersAndWriteTheirRows) {
         << last.error.toStdString();
 }
 
-TEST(LabelNumber, ReadsTheLeadingNumberBeforeTheSeparator) {
+TEST(RecordTexts, LabelNumbersAndSystemNames) {
     EXPECT_EQ(labelNumber("12 | Müller"), 12);
     EXPECT_EQ(labelNumber("12abc | x"), 12);
     EXPECT_EQ(labelNumber("abc | x"), 0);
     EXPECT_EQ(labelNumber("1 | a | b"), 1);
     EXPECT_FALSE(labelNumber("12|Müller").has_value());
     EXPECT_FALSE(labelNumber(QString()).has_value());
-}
-
-TEST(SystemNames, FollowTheTwoHundredCharacterRule) {
     EXPECT_EQ(systemNameText(QByteArray("  anna  ")), "anna");
     EXPECT_EQ(systemNameText(QByteArray("anna\0rest", 9)), "anna");
     EXPECT_EQ(systemNameText(QByteArray(300, 'x')).size(), 200);
@@ -290,9 +262,8 @@ TEST_P(JobRecords, ListsSkipNumberZeroAndSortByTheFlag) {
     EXPECT_EQ(loadDeliveryLabels(db), (QStringList{"2 | ", "7 | Lager"}));
 }
 
-// Processes at the same moment: two recording 40 jobs each lose nothing and mix no job's
-// files; then eight reserving 150 numbers each never take one twice, and none is turned away
-// while the others keep taking the lock.
+// Two processes recording at once lose nothing; eight reserving at once take no number twice
+// and none is turned away while the others hold the lock.
 TEST_P(JobRecords, ProcessesAtOnceLoseNothingAndShareNoNumber) {
     const auto runAtOnce = [](const QList<QStringList>& runs) {
         std::vector<std::unique_ptr<QProcess>> helpers;
@@ -323,10 +294,8 @@ TEST_P(JobRecords, ProcessesAtOnceLoseNothingAndShareNoNumber) {
               QStringList{"1200|1200|1200"});
 }
 
-// An administrator types a server address whose password holds a character the address
-// syntax reserves (/ # ? @ %, or a space), pastes it with a leading blank, or writes an option
-// the program does not pass on: the address is refused naming the fault, and neither the
-// refusal, the address the master-data window shows nor the log shows the password.
+// A mistyped address (a reserved character in the password, a leading blank, an unknown option)
+// is refused naming the fault; the refusal, the shown address and the log hide the password.
 TEST(ServerAddressTyping, ARefusedAddressNamesItsFaultButNeverItsPassword) {
     const struct {
         const char* typed;
@@ -357,12 +326,8 @@ TEST(ServerAddressTyping, ARefusedAddressNamesItsFaultButNeverItsPassword) {
     }
 }
 
-// A company's server, addressed as administrators write it. The first start against a new,
-// empty database checks its version and logs no password. A demanded encrypted line
-// (sslmode=require) the server does not offer is refused, not dropped. The folder of the
-// server's Unix socket as the host (percent-encoded) connects through that socket. A password
-// comes from the worker's ~/.pgpass (as the README tells) or from the address; a wrong one is
-// refused without being shown.
+// A server addressed as administrators write it: version check logging no password, a demanded
+// TLS line, the socket folder as host, a password from ~/.pgpass or the address.
 TEST(ServerAddressTyping, AServerAddressIsTakenAsTheAdministratorWroteIt) {
     const QString address = dbtest::freshDatabank(Engine::Postgres, {});
     ASSERT_FALSE(address.isEmpty());
@@ -423,8 +388,8 @@ TEST(ServerAddressTyping, AServerAddressIsTakenAsTheAdministratorWroteIt) {
     qputenv("HOME", previousHome);
 }
 
-// A delivered job kept for a server keeps the address without its password in its file, and
-// waits for that server however the address is written later.
+// A job kept for a server stores its address without the password and waits for that server
+// however the address is written later.
 TEST(ServerAddressTyping, AKeptJobStoresNoPasswordAndWaitsForTheSameServer) {
     test::TestMachine machine;
     JobRows rows;
