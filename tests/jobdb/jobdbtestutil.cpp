@@ -25,17 +25,14 @@ namespace {
 QSqlQuery run(const Database& db, const QString& sql, const QVariantList& binds) {
     QSqlQuery q(db.connection());
     // A server prepares only queries and row changes; a statement without values runs as is.
-    if (binds.isEmpty()) {
-        if (!q.exec(sql))
-            die(sql + QStringLiteral(": ") + q.lastError().text());
-        return q;
+    bool ok = binds.isEmpty() ? q.exec(sql) : q.prepare(sql);
+    if (ok && !binds.isEmpty()) {
+        for (const QVariant& v : binds)
+            q.addBindValue(v);
+        ok = q.exec();
     }
-    if (!q.prepare(sql))
-        die(sql + QStringLiteral(": ") + q.lastError().text());
-    for (const QVariant& v : binds)
-        q.addBindValue(v);
-    if (!q.exec())
-        die(sql + QStringLiteral(": ") + q.lastError().text());
+    if (!ok)
+        die(sql + ": " + q.lastError().text());
     return q;
 }
 
@@ -156,9 +153,9 @@ void seedJobs(const QString& path, int jobs) {
 }
 
 QByteArray expectedFile(const QString& name) {
-    QFile f(QStringLiteral(JOBDB_EXPECTED_DIR) + QLatin1Char('/') + name);
+    QFile f(JOBDB_EXPECTED_DIR "/" + name);
     if (!f.open(QIODevice::ReadOnly))
-        die(QStringLiteral("missing expected file ") + name);
+        die("missing expected file " + name);
     return f.readAll();
 }
 
