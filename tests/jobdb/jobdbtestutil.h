@@ -6,7 +6,13 @@
 #include <QStringList>
 #include <QVariant>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
+
+// A failed comparison of texts or rows shows them as text.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace kestro::dbtest {
 
