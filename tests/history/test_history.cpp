@@ -1,4 +1,5 @@
-// The job history on both engines: the browser's walk and delete, "Laden", and the search.
+// The job history on both engines: the browser's walk and delete, and the search. What
+// "Laden" carries into the job area is checked with the windows.
 #include "client/history/historybrowser.h"
 #include "client/history/jobsearch.h"
 #include "client/history/searchrunner.h"
@@ -128,23 +129,6 @@ TEST_P(History, BrowserStepsOverGapsAndDeletesOnlyWhatTheDatabaseLets) {
     EXPECT_TRUE(r.error.contains("Datei gesperrt")) << r.error.toStdString();
     EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 3"), 1);
     EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 3"), 1);
-}
-
-// "Laden" carries files, remarks, delivery address and project, never the deadline; without a
-// delivery number the main window's address stays.
-TEST(Reload, CarriesFilesRemarksDeliveryAndProjectOnly) {
-    history::StoredJob job;
-    job.project = "4 | Neubau";
-    job.remarks = "bitte falten";
-    job.deadline = "6.12.2026 - 10 : 00";
-    job.deliveryNumber = "12";
-    job.deliveryName1 = "Baustelle Nord";
-    const QList<compose::FileRow> files{{"1", "a.pdf", "2", "farbig", "heften", "", "", "/a.pdf"}};
-    const compose::JobSnapshot s = history::reloadedJob(job, files);
-    EXPECT_EQ(s, (compose::JobSnapshot{
-                     "4 | Neubau", "12 | Baustelle Nord", {}, {}, "bitte falten", files}));
-    job.deliveryNumber.clear();
-    EXPECT_TRUE(history::reloadedJob(job, files).delivery.isEmpty());
 }
 
 class Searching : public ::testing::TestWithParam<jobdb::Engine> {
