@@ -12,7 +12,6 @@
 #include "support/testenv.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
