@@ -24,9 +24,10 @@ namespace {
 
 class Rebuild : public ::testing::Test {
 protected:
-    // An older file: JobDaten without Termin2 and Anspr, no Projekte table, two Version rows.
+    // An older file: JobDaten without Termin2 and Anspr, no Projekte or reservations, two
+    // Version rows.
     void makeTypicalOldFile() {
-        QList<dbtest::OldTable> tables = dbtest::allTables({"Projekte"});
+        QList<dbtest::OldTable> tables = dbtest::allTables({"Projekte", "JobReserviert"});
         tables[0].dropColumns = QStringList{"Termin2", "Anspr"};
         dbtest::makeOldDatabase(db, tables, {"1.0.40", "x"});
         dbtest::seedJobs(db, 25);
@@ -55,6 +56,7 @@ protected:
 // Numbers reserved by sends under way survive too: no job after the rebuild takes them.
 TEST_F(Rebuild, OlderFileIsRebuiltWithEveryRowTheReservationsAndABackup) {
     makeTypicalOldFile();
+    dbtest::makeOldDatabase(db, {{"JobReserviert", {}}}, {});
     dbtest::execSql(db, "INSERT INTO JobReserviert (JobNumber, PCName) VALUES (26, 'buero-1'), "
                         "(27, 'buero-2')");
     const StartupDatabase out = prepareDatabase(db, prompter);
