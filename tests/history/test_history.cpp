@@ -192,25 +192,11 @@ TEST_P(Searching, TheIndexFollowsEveryChangeOfTheRows) {
 
 // A file opened at start-up gets its index, whether current or just rebuilt from an older
 // version.
-TEST(SearchIndex, AddedAtStartUpToACurrentFileAndAfterTheVersionRebuild) {
-    HistoryDb current;
-    ScriptedPrompter prompter;
-    EXPECT_EQ(jobdb::prepareDatabase(current.path, prompter).kind,
-              jobdb::StartupDatabase::Kind::Ready);
-    EXPECT_TRUE(jobdb::hasSearchIndex(jobdb::Database(current.path).connection()));
-    const QString old = current.dir.filePath("alt.mdb");
-    ASSERT_TRUE(jobdb::createAllTables(old, prompter, "1.0.40"));
-    dbtest::execSql(old, "INSERT INTO JobDaten (JobNumber, Projekt) VALUES (4, '4 | Neubau')");
-    EXPECT_TRUE(jobdb::prepareDatabase(old, prompter).rebuilt);
-    const auto outcome = history::searchJobs(jobdb::Database(old).connection(), "NEUBAU");
-    EXPECT_TRUE(outcome.usedIndex);
-    EXPECT_EQ(hitLines(outcome.hits), QStringList{"J4 4 | Neubau"});
-}
-
-// The shop's IT people keep the file with the sqlite3 program: a ".dump" read back into a
-// fresh file numbers the rows afresh; a table reshaped by renaming it aside and copying it
-// into a new one under the old name leaves the triggers on the old table. Opened as at
-// start-up, the index is built afresh and every job, old or sent afterwards, is found.
+// Opened at start-up, a file gets its index: a current one without it, one just rebuilt from
+// an older version, and (was: search silently missed jobs) one whose index no longer fits its
+// table because the shop's IT people kept it with the sqlite3 program: a ".dump" read back
+// numbers the rows afresh, a table renamed aside and copied back leaves the triggers behind.
+// Every job, old or sent afterwards, is then found through the index.
 TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
     const QString sqlite3 = QStandardPaths::findExecutable("sqlite3");
     ASSERT_FALSE(sqlite3.isEmpty()) << "the sqlite3 program is part of the build's packages";
@@ -218,6 +204,9 @@ TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
         const char* what;
         std::function<void(HistoryDb&)> change; // may point db.path at another file
     } drifts[] = {
+        {"current file without index", {}},
+        {"older version",
+         [](HistoryDb& db) { dbtest::execSql(db.path, "UPDATE Version SET Version = '1.0.40'"); }},
         {"dump read back",
          [&sqlite3](HistoryDb& db) {
              ASSERT_TRUE(history::HistoryStore(jobdb::Database(db.path)).deleteJob(2).ok());
@@ -247,12 +236,14 @@ TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
                     QStringLiteral("%1 | Bau").arg(n),
                     QStringLiteral("Bemerkung %1").arg(n),
                     {QStringLiteral("plan-%1.pdf").arg(n)}});
-        ASSERT_TRUE(jobdb::ensureSearchIndex(jobdb::Database(db.path).connection()));
-        drift.change(db);
+        if (drift.change) {
+            ASSERT_TRUE(jobdb::ensureSearchIndex(jobdb::Database(db.path).connection()));
+            drift.change(db);
+        }
+        ScriptedPrompter prompter;
+        ASSERT_EQ(jobdb::prepareDatabase(db.path, prompter).kind,
+                  jobdb::StartupDatabase::Kind::Ready);
         const jobdb::Database connection(db.path);
-        QString error;
-        ASSERT_TRUE(jobdb::ensureSearchIndex(connection.connection(), &error))
-            << error.toStdString();
         db.add({7, "7 | Bau", "Bemerkung 7", {"plan-7.pdf"}});
         for (const QVariantList& row : dbtest::queryRows(db.path, "SELECT JobNumber FROM JobDaten"))
             for (const QString& n = row.value(0).toString();
