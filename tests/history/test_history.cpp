@@ -1,6 +1,5 @@
-// The job history on real SQLite files and on a real PostgreSQL server: the browser's walk
-// over gaps, the delete, "Laden", and the search with its order, wildcards, quotes, umlauts
-// and index, with the same results on both engines.
+// The job history on both engines: the browser's walk and delete, and the search. What
+// "Laden" carries into the job area is checked with the windows.
 #include "client/history/historybrowser.h"
 #include "client/history/jobsearch.h"
 #include "client/history/searchrunner.h"
@@ -48,96 +47,79 @@ QStringList fileNames(const BrowserView& v) {
     return out;
 }
 
-class Browsing : public ::testing::TestWithParam<jobdb::Engine> {
+// An empty history on each engine.
+class History : public ::testing::TestWithParam<jobdb::Engine> {
 protected:
-    void SetUp() override {
-        db.add({3, "3 | Altbau", {}, {"drei.pdf"}});
-        db.add({5, "5 | Neubau", {}, {"fünf.pdf"}});
-        db.add({7, "7 | Umbau", {}, {"sieben-a.pdf", "sieben-b.pdf"}});
-        connection = std::make_unique<jobdb::Database>(db.path);
-        store = std::make_unique<history::HistoryStore>(*connection);
-        browser = std::make_unique<HistoryBrowser>(*store);
-    }
     HistoryDb db{GetParam()};
-    std::unique_ptr<jobdb::Database> connection;
-    std::unique_ptr<history::HistoryStore> store;
-    std::unique_ptr<HistoryBrowser> browser;
 };
+INSTANTIATE_TEST_SUITE_P(BothEngines, History, dbtest::bothEngines(), dbtest::engineName);
 
-TEST_P(Browsing, StepsOverGapsDownToMinusOneAndBackUp) {
-    BrowserView v = browser->open();
+// The walk jumps gaps, goes down to -1 and stops at the highest; a delete takes the files too,
+// a refused one (was: shown as done, half done) leaves job and files and says why.
+TEST_P(History, BrowserStepsOverGapsAndDeletesOnlyWhatTheDatabaseLets) {
+    {
+        const jobdb::Database c(db.path);
+        history::HistoryStore s(c);
+        HistoryBrowser empty(s);
+        const BrowserView v = empty.open();
+        EXPECT_FALSE(v.job);
+        EXPECT_TRUE(v.error.isEmpty());
+        EXPECT_EQ(empty.current(), 1);
+        EXPECT_FALSE(empty.showsJob());
+        EXPECT_FALSE(empty.stepBack().job);
+        EXPECT_FALSE(empty.stepForward().job);
+    }
+    db.add({3, "3 | Altbau", {}, {"drei.pdf"}});
+    db.add({5, "5 | Neubau", {}, {"fünf.pdf"}});
+    db.add({7, "7 | Umbau", {}, {"sieben-a.pdf", "sieben-b.pdf"}});
+    const jobdb::Database connection(db.path);
+    history::HistoryStore store(connection);
+    HistoryBrowser browser(store);
+    BrowserView v = browser.open();
     EXPECT_EQ(shownNumber(v), "7");
     EXPECT_EQ(fileNames(v), QStringList({"sieben-a.pdf", "sieben-b.pdf"}));
-    EXPECT_EQ(shownNumber(browser->stepBack()), "5"); // 6 is walked over
-    v = browser->stepBack();
-    EXPECT_EQ(shownNumber(v), "3");
-    EXPECT_EQ(browser->current(), 3);
-
-    // Below the lowest job the walk goes down to -1: the boxes keep job 3, the list empties.
-    v = browser->stepBack();
+    EXPECT_EQ(shownNumber(browser.stepBack()), "5"); // 6 is walked over
+    EXPECT_EQ(shownNumber(browser.stepBack()), "3");
+    v = browser.stepBack(); // below the lowest: the boxes keep job 3, the list empties
     EXPECT_FALSE(v.job);
-    ASSERT_TRUE(v.files);
-    EXPECT_TRUE(v.files->isEmpty());
-    EXPECT_EQ(browser->current(), -1);
-    EXPECT_FALSE(browser->showsJob());
-    v = browser->stepForward();
-    EXPECT_TRUE(browser->showsJob());
+    EXPECT_EQ(v.files, QList<compose::FileRow>());
+    EXPECT_EQ(browser.current(), -1);
+    EXPECT_FALSE(browser.showsJob());
+    v = browser.stepForward();
+    EXPECT_TRUE(browser.showsJob());
     EXPECT_EQ(shownNumber(v), "3");
     EXPECT_EQ(fileNames(v), QStringList({"drei.pdf"}));
-
-    EXPECT_EQ(shownNumber(browser->stepForward()), "5");
-    EXPECT_EQ(shownNumber(browser->stepForward()), "7");
-    v = browser->stepForward(); // at the highest: nothing moves
+    EXPECT_EQ(shownNumber(browser.stepForward()), "5");
+    EXPECT_EQ(shownNumber(browser.stepForward()), "7");
+    v = browser.stepForward(); // at the highest: nothing moves
     EXPECT_FALSE(v.job);
     EXPECT_FALSE(v.files);
-    EXPECT_EQ(browser->current(), 7);
+    EXPECT_EQ(browser.current(), 7);
+    EXPECT_EQ(shownNumber(browser.show(4)), "5") << "a hit on a gap walks up to the next job";
 
-    // A hit on a number without a job walks up to the next job.
-    EXPECT_EQ(shownNumber(browser->show(4)), "5");
-}
-
-TEST_P(Browsing, AnEmptyHistoryShowsNothing) {
-    HistoryDb empty(GetParam());
-    jobdb::Database c(empty.path);
-    history::HistoryStore s(c);
-    HistoryBrowser b(s);
-    const BrowserView v = b.open();
-    EXPECT_FALSE(v.job);
-    EXPECT_TRUE(v.error.isEmpty());
-    EXPECT_EQ(b.current(), 1);
-    EXPECT_FALSE(b.showsJob());
-    EXPECT_FALSE(b.stepBack().job);
-    EXPECT_FALSE(b.stepForward().job);
-}
-
-TEST_P(Browsing, DeletingRemovesTheJobWithItsFilesAndShowsTheNext) {
-    browser->open();
-    browser->stepBack();
-    auto r = browser->deleteShown("5");
+    // Each job with its number of file rows, and the file rows in all.
+    const auto left = [&] {
+        return dbtest::rowTexts(
+            db.path, "SELECT CAST(j.JobNumber AS TEXT), (SELECT count(*) FROM FileDaten f "
+                     "WHERE f.JobNumber = j.JobNumber) FROM JobDaten j UNION "
+                     "ALL SELECT 'all', count(*) FROM FileDaten ORDER BY 1");
+    };
+    auto r = browser.deleteShown("5");
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::ShowNext);
     EXPECT_EQ(shownNumber(r.view), "7");
-    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 5"), 0);
-    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 5"), 0);
-    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten"), 3);
-
-    // The highest: deleted, and nothing moves.
-    r = browser->deleteShown("7");
+    EXPECT_EQ(left(), (QStringList{"3|1", "7|2", "all|3"}));
+    r = browser.deleteShown("7"); // the highest: deleted, and nothing moves
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::ShowNext);
     EXPECT_FALSE(r.view.job);
-    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 0);
-    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten"), 1);
-
+    EXPECT_EQ(left(), (QStringList{"3|1", "all|1"}));
     // A job without file rows is deleted and the window closes; so does a missing job,
     // which changes nothing (its number's file rows stay).
     db.add({9, "9 | Ohne", {}, {}});
     db.addFile(11, 1, "waise.pdf");
-    EXPECT_EQ(browser->deleteShown("9").step, HistoryBrowser::DeleteStep::CloseWindow);
-    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 9"), 0);
-    EXPECT_EQ(browser->deleteShown("11").step, HistoryBrowser::DeleteStep::CloseWindow);
-    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 11"), 1);
-}
+    EXPECT_EQ(browser.deleteShown("9").step, HistoryBrowser::DeleteStep::CloseWindow);
+    EXPECT_EQ(browser.deleteShown("11").step, HistoryBrowser::DeleteStep::CloseWindow);
+    EXPECT_EQ(left(), (QStringList{"3|1", "all|2"}));
 
-TEST_P(Browsing, ARefusedDeleteLeavesTheJobAndItsFilesAndSaysWhy) {
     if (GetParam() == jobdb::Engine::Sqlite) {
         dbtest::execSql(db.path, "CREATE TRIGGER keep BEFORE DELETE ON FileDaten "
                                  "BEGIN SELECT RAISE(ABORT, 'Datei gesperrt'); END");
@@ -145,36 +127,11 @@ TEST_P(Browsing, ARefusedDeleteLeavesTheJobAndItsFilesAndSaysWhy) {
         dbtest::execSql(db.path, "CREATE RULE keep AS ON DELETE TO FileDaten DO INSTEAD "
                                  "SELECT CAST('Datei gesperrt ' || old.Filename AS INTEGER)");
     }
-    browser->open();
-    const auto r = browser->deleteShown("7");
+    r = browser.deleteShown("3");
     EXPECT_EQ(r.step, HistoryBrowser::DeleteStep::Failed);
     EXPECT_TRUE(r.error.contains("Datei gesperrt")) << r.error.toStdString();
-    EXPECT_EQ(db.count("SELECT count(*) FROM JobDaten WHERE JobNumber = 7"), 1);
-    EXPECT_EQ(db.count("SELECT count(*) FROM FileDaten WHERE JobNumber = 7"), 2);
+    EXPECT_EQ(left(), (QStringList{"3|1", "all|2"}));
 }
-
-TEST(Reload, CarriesFilesRemarksDeliveryAndProjectOnly) {
-    history::StoredJob job;
-    job.project = "4 | Neubau";
-    job.remarks = "bitte falten";
-    job.deadline = "6.12.2026 - 10 : 00";
-    job.deliveryNumber = "12";
-    job.deliveryName1 = "Baustelle Nord";
-    const QList<compose::FileRow> files{{"1", "a.pdf", "2", "farbig", "heften", "", "", "/a.pdf"}};
-    compose::JobSnapshot s = history::reloadedJob(job, files);
-    EXPECT_EQ(s.delivery, "12 | Baustelle Nord");
-    EXPECT_EQ(s.project, "4 | Neubau");
-    EXPECT_EQ(s.remarks, "bitte falten");
-    EXPECT_EQ(s.files, files);
-    EXPECT_FALSE(s.deadlineDate.isValid());
-    EXPECT_TRUE(s.deadlineTime.isEmpty());
-    job.deliveryNumber.clear(); // no delivery number: the main window's stays
-    EXPECT_TRUE(history::reloadedJob(job, files).delivery.isEmpty());
-}
-
-// ---- search ----
-
-INSTANTIATE_TEST_SUITE_P(BothEngines, Browsing, dbtest::bothEngines(), dbtest::engineName);
 
 class Searching : public ::testing::TestWithParam<jobdb::Engine> {
 protected:
@@ -183,125 +140,76 @@ protected:
         db.add({2, "2 | Neubau", "Lieferung in die strasse", {"Straße.pdf"}});
         db.add({3, "3 | O'Brien", "50% Rabatt", {"a_b.pdf", "MÜLLER-plan.pdf"}});
         db.add({4, "4 | Umbau", "ÄÖÜ groß", {"axb.pdf"}, {}, {}, "KST_9"});
-        connection = std::make_unique<jobdb::Database>(db.path);
     }
     QStringList hits(const QString& text, bool useIndex) {
-        const auto outcome = history::searchJobs(connection->connection(), text, {}, useIndex);
+        const auto outcome = history::searchJobs(connection.connection(), text, {}, useIndex);
         EXPECT_TRUE(outcome.error.isEmpty()) << outcome.error.toStdString();
         return hitLines(outcome.hits);
     }
     HistoryDb db{GetParam()};
-    std::unique_ptr<jobdb::Database> connection;
+    const jobdb::Database connection{db.path};
 };
-
 INSTANTIATE_TEST_SUITE_P(BothEngines, Searching, dbtest::bothEngines(), dbtest::engineName);
 
-struct SearchCase {
-    const char* text;
-    QStringList expected;
-};
-
-const SearchCase kCases[] = {
-    // Jobs newest first, then files newest first; a job can be listed twice.
-    {"falten", {"J1 1 | Müller", "F1 falten-anleitung.pdf"}},
-    {" | ", {"J4 4 | Umbau", "J3 3 | O'Brien", "J2 2 | Neubau", "J1 1 | Müller"}},
-    // Umlauts in every case.
-    {"müller", {"J1 1 | Müller", "F3 MÜLLER-plan.pdf"}},
-    {"MÜLLER", {"J1 1 | Müller", "F3 MÜLLER-plan.pdf"}},
-    {"mÜlLeR", {"J1 1 | Müller", "F3 MÜLLER-plan.pdf"}},
-    {"äöü", {"J4 4 | Umbau"}},
-    {"ÄÖÜ GROß", {"J4 4 | Umbau"}},
-    {"ÄÖÜ GROSS", {}},
-    {"STRASSE", {"J2 2 | Neubau"}},
-    {"strasse", {"J2 2 | Neubau"}},
-    {"straße", {"F2 Straße.pdf"}},
-    // A quote is an ordinary character.
-    {"O'Brien", {"J3 3 | O'Brien"}},
-    {"'", {"J3 3 | O'Brien"}},
-    // "%" and "_" keep their wildcard meaning.
-    {"50%Rab", {"J3 3 | O'Brien"}},
-    {"a_b.", {"F4 axb.pdf", "F3 a_b.pdf"}},
-    {"KST_9", {"J4 4 | Umbau"}},
-    {"ller%plan", {"F3 MÜLLER-plan.pdf"}},
-    {"xyzzy", {}},
-};
-
-TEST_P(Searching, HitsOrderWildcardsQuotesAndUmlautsWithAndWithoutTheIndex) {
-    for (const bool withIndex : {false, true}) {
-        if (withIndex) {
-            ASSERT_FALSE(jobdb::hasSearchIndex(connection->connection()));
-            ASSERT_TRUE(jobdb::ensureSearchIndex(connection->connection()));
-        }
-        for (const SearchCase& c : kCases)
-            EXPECT_EQ(hits(QString::fromUtf8(c.text), withIndex), c.expected)
-                << c.text << (withIndex ? " (index)" : " (plain)");
-    }
+// The columns searched, with the index and without; the index follows every change of the rows.
+// (How a text matches, umlauts and wildcards included: the matcher test.)
+TEST_P(Searching, TheIndexFollowsEveryChangeOfTheRows) {
+    // Cost centre, remarks, project and file names are searched; jobs, then files, newest first.
+    const auto expectColumnsSearched = [&](bool withIndex) {
+        SCOPED_TRACE(withIndex ? "index" : "plain");
+        EXPECT_EQ(hits("KST_9", withIndex), QStringList{"J4 4 | Umbau"});
+        EXPECT_EQ(hits("falten", withIndex),
+                  (QStringList{"J1 1 | Müller", "F1 falten-anleitung.pdf"}));
+        EXPECT_EQ(hits(" | ", withIndex), (QStringList{"J4 4 | Umbau", "J3 3 | O'Brien",
+                                                       "J2 2 | Neubau", "J1 1 | Müller"}));
+    };
+    expectColumnsSearched(false);
+    ASSERT_FALSE(jobdb::hasSearchIndex(connection.connection()));
+    ASSERT_TRUE(jobdb::ensureSearchIndex(connection.connection()));
+    expectColumnsSearched(true);
     // A pasted NUL is a character of the text: searched, with or without the index, alike.
     const QString withNul = QStringLiteral("Bitte") + QChar(0) + "falten";
     EXPECT_EQ(hits(withNul, true), hits(withNul, false));
-    // An empty text lists every job and every file.
-    EXPECT_EQ(hits({}, true).size(), 4 + 6);
-    EXPECT_TRUE(history::searchJobs(connection->connection(), "Müller").usedIndex);
-}
+    EXPECT_EQ(hits({}, true).size(), 4 + 6) << "an empty text lists every job and every file";
+    EXPECT_TRUE(history::searchJobs(connection.connection(), "Müller").usedIndex);
 
-TEST_P(Searching, TheIndexFollowsEveryChangeOfTheRows) {
-    ASSERT_TRUE(jobdb::ensureSearchIndex(connection->connection()));
     db.add({5, "5 | Nachtrag", "nachgetragen", {"später.pdf"}});
     EXPECT_EQ(hits("nachgetragen", true), QStringList({"J5 5 | Nachtrag"}));
     EXPECT_EQ(hits("SPÄTER", true), QStringList({"F5 später.pdf"}));
     dbtest::execSql(db.path, "UPDATE JobDaten SET Memo = 'geändert' WHERE JobNumber = 5");
     EXPECT_TRUE(hits("nachgetragen", true).isEmpty());
     EXPECT_EQ(hits("GEÄNDERT", true), QStringList({"J5 5 | Nachtrag"}));
-    history::HistoryStore store(*connection);
-    ASSERT_TRUE(store.deleteJob(5).ok());
+    ASSERT_TRUE(history::HistoryStore(connection).deleteJob(5).ok());
     EXPECT_TRUE(hits("geändert", true).isEmpty());
     EXPECT_TRUE(hits("später", true).isEmpty());
-    // The index is sound after the changes.
-    if (GetParam() == jobdb::Engine::Sqlite)
+    if (GetParam() == jobdb::Engine::Sqlite) {
         for (const char* table : {"JobDatenSuche", "FileDatenSuche"})
-            dbtest::execSql(db.path,
-                            QStringLiteral("INSERT INTO %1 (%1) VALUES ('integrity-check')")
-                                .arg(QString::fromLatin1(table)));
+            dbtest::execSql(
+                db.path,
+                QStringLiteral("INSERT INTO %1 (%1) VALUES ('integrity-check')").arg(table));
+    }
 }
 
-TEST(SearchIndex, AddedAtStartUpToACurrentFileAndAfterTheVersionRebuild) {
-    HistoryDb current;
-    current.add({1, "1 | Müller", {}, {"plan.pdf"}});
-    ScriptedPrompter prompter;
-    EXPECT_EQ(jobdb::prepareDatabase(current.path, prompter).kind,
-              jobdb::StartupDatabase::Kind::Ready);
-    EXPECT_TRUE(jobdb::hasSearchIndex(jobdb::Database(current.path).connection()));
-
-    QTemporaryDir dir;
-    const QString old = dir.filePath("alt.mdb");
-    ASSERT_TRUE(jobdb::createAllTables(old, prompter, "1.0.40"));
-    dbtest::execSql(old, "INSERT INTO JobDaten (JobNumber, Projekt) VALUES (4, '4 | Neubau')");
-    EXPECT_TRUE(jobdb::prepareDatabase(old, prompter).rebuilt);
-    const jobdb::Database rebuilt(old);
-    EXPECT_TRUE(jobdb::hasSearchIndex(rebuilt.connection()));
-    const auto outcome = history::searchJobs(rebuilt.connection(), "NEUBAU");
-    EXPECT_TRUE(outcome.usedIndex);
-    ASSERT_EQ(outcome.hits.size(), 1);
-    EXPECT_EQ(outcome.hits[0].jobNumber, "4");
-}
-
-// The shop's IT people keep the file with the sqlite3 program: a ".dump" read back into a
-// fresh file numbers the rows afresh; a table reshaped by renaming it aside and copying it
-// into a new one under the old name leaves the triggers on the old table. Opened as at
-// start-up, the index is built afresh and every job, old or sent afterwards, is found.
+// A file opened at start-up gets its index, whether current or just rebuilt from an older
+// version.
+// Opened at start-up, a file gets its index: a current one without it, one just rebuilt from
+// an older version, and (was: search silently missed jobs) one whose index no longer fits its
+// table because the shop's IT people kept it with the sqlite3 program: a ".dump" read back
+// numbers the rows afresh, a table renamed aside and copied back leaves the triggers behind.
+// Every job, old or sent afterwards, is then found through the index.
 TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
     const QString sqlite3 = QStandardPaths::findExecutable("sqlite3");
-    struct Drift {
+    ASSERT_FALSE(sqlite3.isEmpty()) << "the sqlite3 program is part of the build's packages";
+    const struct {
         const char* what;
         std::function<void(HistoryDb&)> change; // may point db.path at another file
-    };
-    const Drift drifts[] = {
+    } drifts[] = {
+        {"current file without index", {}},
+        {"older version",
+         [](HistoryDb& db) { dbtest::execSql(db.path, "UPDATE Version SET Version = '1.0.40'"); }},
         {"dump read back",
          [&sqlite3](HistoryDb& db) {
-             {
-                 const jobdb::Database c(db.path);
-                 ASSERT_TRUE(history::HistoryStore(c).deleteJob(2).ok());
-             }
+             ASSERT_TRUE(history::HistoryStore(jobdb::Database(db.path)).deleteJob(2).ok());
              QProcess dump;
              dump.start(sqlite3, {db.path, ".dump"});
              ASSERT_TRUE(dump.waitForFinished(30000));
@@ -320,33 +228,33 @@ TEST(SearchIndex, IsBuiltAfreshWhenItNoLongerFitsItsTable) {
              dbtest::execSql(db.path, "CREATE TABLE JobDaten AS SELECT * FROM JobDatenAlt");
          }},
     };
-    for (const Drift& drift : drifts) {
-        if (sqlite3.isEmpty() && drift.what == std::string("dump read back"))
-            continue; // no sqlite3 program on this machine
+    for (const auto& drift : drifts) {
+        SCOPED_TRACE(drift.what);
         HistoryDb db;
         for (int n = 1; n <= 6; ++n)
             db.add({n,
                     QStringLiteral("%1 | Bau").arg(n),
                     QStringLiteral("Bemerkung %1").arg(n),
                     {QStringLiteral("plan-%1.pdf").arg(n)}});
-        ASSERT_TRUE(jobdb::ensureSearchIndex(jobdb::Database(db.path).connection()));
-        drift.change(db);
+        if (drift.change) {
+            ASSERT_TRUE(jobdb::ensureSearchIndex(jobdb::Database(db.path).connection()));
+            drift.change(db);
+        }
+        ScriptedPrompter prompter;
+        ASSERT_EQ(jobdb::prepareDatabase(db.path, prompter).kind,
+                  jobdb::StartupDatabase::Kind::Ready);
         const jobdb::Database connection(db.path);
-        QString error;
-        ASSERT_TRUE(jobdb::ensureSearchIndex(connection.connection(), &error))
-            << drift.what << ": " << error.toStdString();
         db.add({7, "7 | Bau", "Bemerkung 7", {"plan-7.pdf"}});
         for (const QVariantList& row : dbtest::queryRows(db.path, "SELECT JobNumber FROM JobDaten"))
             for (const QString& n = row.value(0).toString();
                  const QString& text : {"Bemerkung " + n, QStringLiteral("plan-%1.pdf").arg(n)}) {
+                SCOPED_TRACE(text.toStdString());
                 const auto indexed = history::searchJobs(connection.connection(), text);
                 EXPECT_TRUE(indexed.usedIndex);
-                EXPECT_EQ(hitLines(indexed.hits).size(), 1)
-                    << drift.what << ": " << text.toStdString();
+                EXPECT_EQ(indexed.hits.size(), 1);
                 EXPECT_EQ(
                     hitLines(indexed.hits),
-                    hitLines(history::searchJobs(connection.connection(), text, {}, false).hits))
-                    << drift.what << ": " << text.toStdString();
+                    hitLines(history::searchJobs(connection.connection(), text, {}, false).hits));
             }
     }
 }
@@ -395,106 +303,90 @@ const QStringList kValues =
     << QString(240, QLatin1Char('w')); // a file path below /auftrag/ still fits its column
 
 const QStringList kTexts =
-    QStringList{"ÜLLER", "üller",    "müller", "raße",     "RAẞE",  "rasse", "groß", "GROẞ",
-                "50%",   "%",        "_",      "a_b",      "a%b",   "[ab]",  "*",    "?",
-                "\\",    "\\pfad\\", "😀",      "😀 l",      "AND",   " OR",   "NEAR", "\"",
-                "\"zit", "^",        "dach:",  "ab",       "a",     "bcd",   "abcd", "abcde",
-                "cde",   "cd",       "c\nd",   "ärger öl", "école", "ÿ",     "Ÿ",    "σας",
-                "b\th",  "e\nu",     "O'B",    "''",       "_rab%", "%%%",   "w%w%w"}
+    QStringList{"ÜLLER",   "üller",    "müller", "raße",     "RAẞE",  "rasse", "groß",  "GROẞ",
+                "50%",     "%",        "_",      "a_b",      "a%b",   "[ab]",  "*",     "?",
+                "\\",      "\\pfad\\", "😀",      "😀 l",      "AND",   " OR",   "NEAR",  "\"",
+                "\"zit",   "^",        "dach:",  "ab",       "a",     "bcd",   "abcd",  "abcde",
+                "cde",     "cd",       "c\nd",   "ärger öl", "école", "ÿ",     "Ÿ",     "σας",
+                "b\th",    "e\nu",     "O'B",    "''",       "_rab%", "%%%",   "w%w%w", "GROSS",
+                "STRASSE", "KST"}
     << QString(600, QLatin1Char('w')) << QString(400, QLatin1Char('W'));
 
 // Tricky texts against a plain matcher of the rule: texts straddling two columns, wildcards,
 // quotes, FTS5 words and signs, umlauts, long runs; with the index and without.
-class SearchAgainstMatcher : public ::testing::TestWithParam<jobdb::Engine> {};
-INSTANTIATE_TEST_SUITE_P(BothEngines, SearchAgainstMatcher, dbtest::bothEngines(),
-                         dbtest::engineName);
-
-TEST_P(SearchAgainstMatcher, EveryTrickyTextFindsExactlyWhatTheRuleFinds) {
-    HistoryDb db(GetParam());
+TEST_P(History, EveryTrickyTextFindsExactlyWhatTheRuleFinds) {
     const QStringList columns = jobdb::searchedJobColumns();
-    // Job n holds value n in one column (cycling through the columns) and value n+1 in the
-    // next, so texts can straddle two columns; its file is named after value n.
-    struct Job {
-        int number;
+    // Job n+1 holds value n in one column (cycling through the columns) and value n+1 in the
+    // next, so texts can straddle two columns; its project is "P<n+1>", its file value n.
+    const auto valuesOf = [&](int n) {
         QMap<QString, QString> values;
+        values[columns[n % columns.size()]] = kValues[n];
+        values[columns[(n + 1) % columns.size()]] = kValues[(n + 1) % kValues.size()];
+        values["Projekt"] = QStringLiteral("P%1").arg(n + 1);
+        return values;
     };
-    QList<Job> jobs;
     for (int n = 0; n < kValues.size(); ++n) {
-        Job j{n + 1, {}};
-        j.values[columns[n % columns.size()]] = kValues[n];
-        j.values[columns[(n + 1) % columns.size()]] = kValues[(n + 1) % kValues.size()];
-        j.values["Projekt"] = QStringLiteral("P%1").arg(n + 1);
-        QStringList names{"JobNumber"};
-        QVariantList binds{j.number};
-        for (auto it = j.values.cbegin(); it != j.values.cend(); ++it) {
+        const auto values = valuesOf(n);
+        QStringList names;
+        QVariantList binds{n + 1};
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
             names << jobdb::quoted(it.key());
             binds << it.value();
         }
         dbtest::execSql(db.path,
-                        QStringLiteral("INSERT INTO JobDaten (%1) VALUES (%2)")
-                            .arg(names.join(','), QStringList(names.size(), "?").join(',')),
+                        QStringLiteral("INSERT INTO JobDaten (JobNumber, %1) VALUES (?%2)")
+                            .arg(names.join(','), QString(",?").repeated(names.size())),
                         binds);
-        db.addFile(j.number, 1, kValues[n]);
-        jobs << j;
+        db.addFile(n + 1, 1, kValues[n]);
     }
     const jobdb::Database connection(db.path);
     ASSERT_TRUE(jobdb::ensureSearchIndex(connection.connection()));
-
     for (const QString& text : kTexts) {
         QStringList expected;
-        for (auto j = jobs.crbegin(); j != jobs.crend(); ++j)
-            for (const QString& c : columns)
-                if (contains(j->values.value(c), text)) {
-                    expected << QStringLiteral("J%1 P%1").arg(j->number);
-                    break;
-                }
-        for (auto j = jobs.crbegin(); j != jobs.crend(); ++j)
-            if (contains(kValues[j->number - 1], text))
-                expected << QStringLiteral("F%1 ").arg(j->number) + kValues[j->number - 1];
+        for (int n = kValues.size() - 1; n >= 0; --n) {
+            const auto values = valuesOf(n);
+            if (std::any_of(columns.begin(), columns.end(),
+                            [&](const QString& c) { return contains(values.value(c), text); }))
+                expected << QStringLiteral("J%1 P%1").arg(n + 1);
+        }
+        for (int n = kValues.size() - 1; n >= 0; --n)
+            if (contains(kValues[n], text))
+                expected << QStringLiteral("F%1 ").arg(n + 1) + kValues[n];
         for (const bool useIndex : {true, false}) {
             const auto outcome = history::searchJobs(connection.connection(), text, {}, useIndex);
-            EXPECT_TRUE(outcome.error.isEmpty())
-                << text.toStdString() << ": " << outcome.error.toStdString();
+            EXPECT_TRUE(outcome.error.isEmpty()) << outcome.error.toStdString();
             EXPECT_EQ(hitLines(outcome.hits), expected)
                 << "text [" << text.toStdString() << "] index " << useIndex;
         }
     }
 }
 
-TEST_P(Searching, ANewerSearchSupersedesTheOneRunning) {
-    history::SearchRunner runner(db.path);
-    QSignalSpy finished(&runner, &history::SearchRunner::finished);
-    for (const char* typed : {"mülle", "müller", "müller-", "MÜLLER-plan"})
-        runner.search(QString::fromUtf8(typed));
-    ASSERT_TRUE(finished.wait(10000));
-    QTest::qWait(300); // no late answer of an older search follows
-    ASSERT_EQ(finished.size(), 1);
-    const auto outcome = finished.at(0).at(0).value<history::SearchOutcome>();
-    EXPECT_EQ(outcome.text, "MÜLLER-plan");
-    ASSERT_EQ(outcome.hits.size(), 1);
-    EXPECT_EQ(outcome.hits[0].text, "MÜLLER-plan.pdf");
-    EXPECT_FALSE(runner.isBusy());
-}
-
-// Closing the search window while another program holds the file's lock: the search stops
-// waiting for the lock at once instead of holding the window until the lock goes away.
-TEST_P(Searching, ASearchWaitingForALockStopsWhenItIsNoLongerWanted) {
-    if (GetParam() != jobdb::Engine::Sqlite)
-        GTEST_SKIP() << "a file lock is the embedded engine's";
+// Typing on, the worker gets the answer of the newest text only. Closing the search window
+// while another program holds the file's lock stops the search waiting for the lock at once,
+// instead of holding the window until the lock goes away.
+TEST_P(Searching, ANewerSearchSupersedesAndAnUnwantedOneStopsWaiting) {
     std::atomic<int> locked = 0; // 1 locked, -1 refused
     std::atomic<bool> released = false;
     std::thread otherProgram;
     {
         history::SearchRunner runner(db.path);
         QSignalSpy finished(&runner, &history::SearchRunner::finished);
-        runner.search("müller"); // the runner's connection is open
+        for (const char* typed : {"mülle", "müller", "müller-", "MÜLLER-plan"})
+            runner.search(QString::fromUtf8(typed));
         ASSERT_TRUE(finished.wait(10000));
+        QTest::qWait(300); // no late answer of an older search follows
+        ASSERT_EQ(finished.size(), 1);
+        const auto outcome = finished.at(0).at(0).value<history::SearchOutcome>();
+        EXPECT_EQ(outcome.text, "MÜLLER-plan");
+        EXPECT_EQ(hitLines(outcome.hits), QStringList{"F3 MÜLLER-plan.pdf"});
+        EXPECT_FALSE(runner.isBusy());
+        if (GetParam() != jobdb::Engine::Sqlite)
+            return; // a file lock is the embedded engine's
         otherProgram = std::thread([&, path = db.path.toStdString()] {
             sqlite3* handle = nullptr;
             sqlite3_open(path.c_str(), &handle);
-            locked = sqlite3_exec(handle, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK
-                         ? 1
-                         : -1;
+            const int rc = sqlite3_exec(handle, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+            locked = rc == SQLITE_OK ? 1 : -1;
             sqlite3_sleep(3000);
             released = true;
             sqlite3_close(handle);

@@ -21,27 +21,15 @@ int record(const QString& path, int jobs, const QString& tag) {
     if (!db.isOpen())
         return 2;
     jobdb::JobStore store(db);
-    compose::JobSnapshot job;
-    job.deadlineDate = QDate(2026, 12, 6);
-    job.deadlineTime = QStringLiteral("Sofort");
-    for (int f = 1; f <= 3; ++f)
-        job.files << compose::FileRow{QString::number(f),
-                                      tag + QStringLiteral(".pdf"),
-                                      QStringLiteral("1"),
-                                      QStringLiteral("sw"),
-                                      {},
-                                      {},
-                                      {},
-                                      QStringLiteral("/tmp/") + tag};
-    jobdb::MasterData master;
+    compose::JobSnapshot job{{}, {}, QDate(2026, 12, 6), "Sofort", {}, {}};
+    for (const char* number : {"1", "2", "3"})
+        job.files << compose::FileRow{number, tag + ".pdf", "1", "sw", {}, {}, {}, "/tmp/" + tag};
     for (int i = 0; i < jobs; ++i) {
         const auto number = store.nextJobNumber();
         if (!number)
             return 3;
-        jobdb::PreparedJob prepared;
-        prepared.jobNumber = *number;
         job.remarks = tag + QString::number(i);
-        const auto r = store.recordJob(job, master, prepared, QStringLiteral("120000"),
+        const auto r = store.recordJob(job, {}, jobdb::PreparedJob{*number, {}, {}, {}}, "120000",
                                        QDate(2026, 12, 6), path);
         if (!r.ok) {
             std::fprintf(stderr, "record failed: %s\n", qPrintable(r.error));

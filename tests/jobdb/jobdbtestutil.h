@@ -6,7 +6,13 @@
 #include <QStringList>
 #include <QVariant>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
+
+// A failed comparison of texts or rows shows them as text.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace kestro::dbtest {
 
@@ -20,8 +26,8 @@ struct OldTable {
 // Version table only when listed (with one row per entry of `versionRows`).
 void makeOldDatabase(const QString& path, const QList<OldTable>& tables,
                      const QStringList& versionRows);
-// All seven tables of the current layout, no Version rows.
-QList<OldTable> allTables();
+// The tables of the current layout but those named.
+QList<OldTable> allTables(const QStringList& without = {});
 
 // Runs one statement with bound values on the file; aborts the test program on failure.
 void execSql(const QString& path, const QString& sql, const QVariantList& binds = {});
@@ -29,9 +35,12 @@ void execSql(const QString& path, const QString& sql, const QVariantList& binds 
 QList<QVariantList> queryRows(const QString& path, const QString& sql,
                               const QVariantList& binds = {});
 qint64 rowCount(const QString& path, const QString& table);
+// The rows of a query, each as its values joined by "|", a Null shown as "∅": one comparison
+// checks a whole row.
+QStringList rowTexts(const QString& path, const QString& sql, const QVariantList& binds = {});
 
-// Fills JobDaten and FileDaten with `jobs` jobs of `filesPerJob` files each, in one transaction.
-void seedJobs(const QString& path, int jobs, int filesPerJob);
+// Fills JobDaten and FileDaten of an embedded file with `jobs` jobs of three files each.
+void seedJobs(const QString& path, int jobs);
 
 // A fresh, empty job database of that engine for one test: a path below `folder` for the
 // embedded engine, or a new database on the test program's PostgreSQL server (started on

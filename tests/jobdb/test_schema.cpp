@@ -1,13 +1,15 @@
-// The file's tables, creating them, the version check, the column rules of the store, and
-// files that are not databases at all.
+// The file's tables, creating them, the version check, the column rules of the store, files
+// that are not databases at all, and the master data, FTP data and file choice kept in them.
 #include "client/jobdb/creation.h"
 #include "client/jobdb/database.h"
 #include "client/jobdb/listloaders.h"
 #include "client/jobdb/masterdata.h"
+#include "client/jobdb/recordeditor.h"
 #include "client/jobdb/rowvalues.h"
 #include "client/jobdb/schema.h"
 #include "common/prompter.h"
 #include "jobdbtestutil.h"
+#include "support/recordingwriter.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -52,81 +54,89 @@ QString describe(const TableLayout& l) {
 
 class Schema : public ::testing::Test {
 protected:
-    QString path(const QString& name) const { return machine.path(name); }
+    QString path(const char* name) const { return machine.path(name); }
     test::TestMachine machine;
     ScriptedPrompter prompter;
 };
 
+class MasterDataFile : public Schema {
+protected:
+    void SetUp() override { ASSERT_TRUE(createAllTables(db, prompter)); }
+    test::RecordingWriter settings;
+    const QString db = machine.path("jobs.mdb");
+};
+
+MasterData filled() {
+    MasterData m;
+    m.name = "Müller & Söhne GmbH";
+    m.street = "Hauptstraße 5";
+    m.costCentre = "KST-4711";
+    m.cashPayerNetAsGross = flagDigit(1);
+    m.grossPrices = flagDigit(0);
+    m.sortProjectsByName1 = flagDigit(2);
+    m.vatRate = 19.0f;
+    return m;
+}
+
 } // namespace
 
+// A new file holds every layout, no keys or defaults (rows read back in the order written),
+// one Version row; a second build of a table leaves the one there alone.
 TEST_F(Schema, NewFileHoldsTheSevenLayoutsTheReservationsAndOneVersionRow) {
-    const QString db = path(QStringLiteral("neu.mdb"));
+    const QString db = path("neu.mdb");
     ASSERT_TRUE(createAllTables(db, prompter));
+    EXPECT_FALSE(createTable(db, "version", prompter));
     EXPECT_TRUE(prompter.shown.empty());
     Database file(db);
     QStringList stored;
     for (const TableLayout& l : tableLayouts())
         stored << describe(storedLayout(file.connection(), l.name));
     EXPECT_EQ(stored, kExpectedLayouts);
-    const auto tables = dbtest::queryRows(
-        db, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY rowid"));
-    QStringList names;
-    for (const auto& r : tables)
-        names << r[0].toString();
-    EXPECT_EQ(names, (QStringList{"JobDaten", "FileDaten", "Stammdaten", "FTPDaten", "Version",
-                                  "LieferAdr", "Projekte", "JobReserviert"}));
-    EXPECT_TRUE(dbtest::queryRows(db, QStringLiteral("SELECT 1 FROM pragma_table_info('JobDaten') "
-                                                     "WHERE pk <> 0 OR dflt_value IS NOT NULL OR "
-                                                     "\"notnull\" <> 0"))
-                    .isEmpty());
-    const auto version = dbtest::queryRows(db, QStringLiteral("SELECT Version FROM Version"));
-    ASSERT_EQ(version.size(), 1);
-    EXPECT_EQ(version[0][0].toString(), QStringLiteral("1.0.41"));
-    EXPECT_EQ(dbtest::queryRows(db, QStringLiteral("PRAGMA journal_mode"))[0][0].toString(),
-              QStringLiteral("delete"));
-}
-
-TEST_F(Schema, CreateTableLeavesAnExistingTableAlone) {
-    const QString db = path(QStringLiteral("neu.mdb"));
-    EXPECT_TRUE(createTable(db, QStringLiteral("Version"), prompter));
-    EXPECT_FALSE(createTable(db, QStringLiteral("version"), prompter));
-    EXPECT_EQ(dbtest::rowCount(db, QStringLiteral("Version")), 1);
-    EXPECT_TRUE(prompter.shown.empty());
+    EXPECT_EQ(dbtest::rowTexts(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY "
+                                   "rowid"),
+              (QStringList{"JobDaten", "FileDaten", "Stammdaten", "FTPDaten", "Version",
+                           "LieferAdr", "Projekte", "JobReserviert"}));
+    EXPECT_EQ(dbtest::rowTexts(db, "SELECT m.name, c.name FROM sqlite_master m, pragma_table_info("
+                                   "m.name) c WHERE c.pk <> 0 OR c.dflt_value IS NOT NULL OR "
+                                   "c.\"notnull\" <> 0"),
+              QStringList{});
+    EXPECT_EQ(dbtest::rowTexts(db, "SELECT Version FROM Version"), QStringList{"1.0.41"});
+    EXPECT_EQ(dbtest::rowTexts(db, "PRAGMA journal_mode"), QStringList{"delete"});
 }
 
 TEST_F(Schema, BuildErrorIsShownAsAnEngineError) {
-    EXPECT_FALSE(
-        createTable(path(QStringLiteral("fehlt/neu.mdb")), QStringLiteral("JobDaten"), prompter));
+    EXPECT_FALSE(createTable(path("fehlt/neu.mdb"), "JobDaten", prompter));
     ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_TRUE(prompter.shown[0].text.startsWith(QStringLiteral("Fehler !!!\r\n")));
-    EXPECT_EQ(prompter.shown[0].title, QStringLiteral("FEHLER..."));
+    EXPECT_TRUE(prompter.shown[0].text.startsWith("Fehler !!!\r\n"));
+    EXPECT_EQ(prompter.shown[0].title, "FEHLER...");
     EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
 }
 
 TEST_F(Schema, VersionCheckStripsTrailingSpacesOnly) {
-    const QString db = path(QStringLiteral("v.mdb"));
-    dbtest::makeOldDatabase(db, {{QStringLiteral("Version"), {}}}, {QStringLiteral("1.0.41   ")});
+    const QString db = path("v.mdb");
+    dbtest::makeOldDatabase(db, {{"Version", {}}}, {"1.0.41   "});
     EXPECT_TRUE(versionMatches(db));
-    dbtest::execSql(db, QStringLiteral("UPDATE Version SET Version = ' 1.0.41'"));
+    dbtest::execSql(db, "UPDATE Version SET Version = ' 1.0.41'");
     EXPECT_FALSE(versionMatches(db));
-    dbtest::execSql(db, QStringLiteral("DELETE FROM Version"));
+    dbtest::execSql(db, "DELETE FROM Version");
     EXPECT_FALSE(versionMatches(db)) << "no row";
-    dbtest::execSql(db, QStringLiteral("INSERT INTO Version VALUES ('1.0.41'), ('1.0.40')"));
+    dbtest::execSql(db, "INSERT INTO Version VALUES ('1.0.41'), ('1.0.40')");
     EXPECT_TRUE(versionMatches(db)) << "the first row counts";
-    dbtest::execSql(db, QStringLiteral("DROP TABLE Version"));
+    dbtest::execSql(db, "DROP TABLE Version");
     EXPECT_FALSE(versionMatches(db)) << "no table";
-    EXPECT_FALSE(versionMatches(path(QStringLiteral("fehlt.mdb"))));
+    EXPECT_FALSE(versionMatches(path("fehlt.mdb")));
 }
 
+// An empty file, a text, a damaged file and a folder read as no database, and none of them
+// is turned into one.
 TEST_F(Schema, FilesThatAreNoDatabaseReadAsAbsent) {
-    const QString empty = machine.writeFile(QStringLiteral("leer.mdb"), QByteArray());
-    const QString text = machine.writeFile(QStringLiteral("text.mdb"), QByteArray(500, 'a'));
-    QByteArray fake("SQLite format 3", 16);
-    fake += QByteArray(4000, '\xff');
-    const QString damaged = machine.writeFile(QStringLiteral("kaputt.mdb"), fake);
-    const QString folder = path(QStringLiteral("ordner.mdb"));
+    const QString empty = machine.writeFile("leer.mdb", QByteArray());
+    const QString folder = path("ordner.mdb");
     QDir().mkpath(folder);
-    for (const QString& p : {empty, text, damaged, folder}) {
+    for (const QString& p : {empty, machine.writeFile("text.mdb", QByteArray(500, 'a')),
+                             machine.writeFile("kaputt.mdb", QByteArray("SQLite format 3", 16) +
+                                                                 QByteArray(4000, '\xff')),
+                             folder}) {
         SCOPED_TRACE(p.toStdString());
         Database db(p);
         EXPECT_FALSE(db.isOpen());
@@ -134,76 +144,62 @@ TEST_F(Schema, FilesThatAreNoDatabaseReadAsAbsent) {
         EXPECT_FALSE(versionMatches(p));
         EXPECT_TRUE(loadDeliveryLabels(db).isEmpty());
         MasterData m;
-        m.name = QStringLiteral("bleibt");
+        m.name = "bleibt";
         EXPECT_FALSE(MasterDataStore(p).load(m));
-        EXPECT_EQ(m.name, QStringLiteral("bleibt"));
+        EXPECT_EQ(m.name, "bleibt");
         EXPECT_FALSE(MasterDataStore(p).save(m));
     }
-    EXPECT_EQ(QFile(empty).size(), 0) << "an empty file is not turned into a database";
+    EXPECT_EQ(QFile(empty).size(), 0);
 }
 
+// A value that does not fit its column is left out and the row is written; an empty text is
+// stored as Null; names match without regard to case; read back, trailing blanks go.
 TEST_F(Schema, ValuesThatDoNotFitAreLeftOutColumnByColumn) {
-    const QString db = path(QStringLiteral("neu.mdb"));
+    const QString db = path("neu.mdb");
     ASSERT_TRUE(createAllTables(db, prompter));
     {
         Database file(db);
-        RowValues row(*findLayout(QStringLiteral("FileDaten")));
-        EXPECT_TRUE(row.set(QStringLiteral("laufnr"), 7));
-        EXPECT_FALSE(row.set(QStringLiteral("Anzahl"), QStringLiteral("drei")));
-        EXPECT_FALSE(row.set(QStringLiteral("FileNumber"), QStringLiteral("3000000000")));
-        EXPECT_FALSE(row.set(QStringLiteral("Color"), QString(21, QLatin1Char('c'))));
-        EXPECT_TRUE(row.set(QStringLiteral("Verarbeitung1"), QString(255, QChar(0x00FC))));
-        EXPECT_TRUE(row.set(QStringLiteral("filename"), QStringLiteral("plan.pdf   ")));
-        EXPECT_TRUE(row.set(QStringLiteral("Verarbeitung2"), QString()));
-        EXPECT_FALSE(row.set(QStringLiteral("Farbe"), QStringLiteral("rot")));
+        RowValues row(*findLayout("FileDaten"));
+        EXPECT_TRUE(row.set("laufnr", 7));
+        EXPECT_FALSE(row.set("Anzahl", "drei"));
+        EXPECT_FALSE(row.set("FileNumber", "3000000000"));
+        EXPECT_FALSE(row.set("Color", QString(21, QLatin1Char('c'))));
+        EXPECT_TRUE(row.set("Verarbeitung1", QString(255, QChar(0x00FC))));
+        EXPECT_TRUE(row.set("filename", "plan.pdf   "));
+        EXPECT_TRUE(row.set("Verarbeitung2", QString()));
+        EXPECT_FALSE(row.set("Farbe", "rot"));
         ASSERT_TRUE(insertRow(file.connection(), row));
     }
-    const auto rows = dbtest::queryRows(
-        db, QStringLiteral("SELECT LaufNR, Anzahl, FileNumber, Color, Verarbeitung1, Filename, "
-                           "Verarbeitung2 FROM FileDaten"));
-    ASSERT_EQ(rows.size(), 1);
-    EXPECT_EQ(rows[0][0].toInt(), 7);
-    EXPECT_TRUE(rows[0][1].isNull());
-    EXPECT_TRUE(rows[0][2].isNull());
-    EXPECT_TRUE(rows[0][3].isNull());
-    EXPECT_EQ(rows[0][4].toString().size(), 255);
-    EXPECT_EQ(cleanText(rows[0][5]), QStringLiteral("plan.pdf"));
-    EXPECT_TRUE(rows[0][6].isNull()) << "empty text is stored as Null";
-    EXPECT_EQ(cleanText(rows[0][6]), QString());
-}
-
-TEST_F(Schema, RowsReadBackInInsertionOrder) {
-    const QString db = path(QStringLiteral("neu.mdb"));
-    ASSERT_TRUE(createAllTables(db, prompter));
-    for (int n : {5, 1, 3})
-        dbtest::execSql(db, QStringLiteral("INSERT INTO Version (Version) VALUES (?)"), {n});
-    const auto rows =
-        dbtest::queryRows(db, QStringLiteral("SELECT Version FROM Version ORDER BY rowid"));
-    ASSERT_EQ(rows.size(), 4);
-    EXPECT_EQ(rows[1][0].toString() + rows[2][0].toString() + rows[3][0].toString(),
-              QStringLiteral("513"));
+    EXPECT_EQ(dbtest::rowTexts(db, "SELECT LaufNR, Anzahl, FileNumber, Color, Verarbeitung1, "
+                                   "Filename, Verarbeitung2 FROM FileDaten"),
+              QStringList{"7|∅|∅|∅|" + QString(255, QChar(0x00FC)) + "|plan.pdf   |∅"});
+    EXPECT_EQ(cleanText(QStringLiteral("plan.pdf   ")), "plan.pdf");
+    EXPECT_EQ(cleanText(QVariant(QMetaType::fromType<QString>())), QString());
 }
 
 // The creation question and its answers: Yes builds the file; No with an existing file uses
-// it without asking; No with a new name asks again for that name.
+// it without asking; No with a new name asks again for that name; No and no file chosen
+// creates nothing, and the start ends.
 TEST_F(Schema, CreationFollowsTheAnswers) {
-    const QString fresh = path(QStringLiteral("neu.mdb"));
-    const QString existing = path(QStringLiteral("alt.mdb"));
-    const QString other = path(QStringLiteral("anders.mdb"));
+    const QString fresh = path("neu.mdb");
+    const QString existing = path("alt.mdb");
+    const QString other = path("anders.mdb");
     ASSERT_TRUE(createAllTables(existing, prompter));
+    using Kind = CreationOutcome::Kind;
     const struct {
         std::deque<bool> answers;
         std::deque<QString> files;
-        CreationOutcome::Kind kind;
+        Kind kind;
         QString databasePath;
         size_t questions;
     } cases[] = {
-        {{true}, {}, CreationOutcome::Kind::Created, fresh, 1},
-        {{false}, {existing}, CreationOutcome::Kind::ChoseExisting, existing, 2},
-        {{false, true}, {other}, CreationOutcome::Kind::Created, other, 3},
+        {{true}, {}, Kind::Created, fresh, 1},
+        {{false}, {existing}, Kind::ChoseExisting, existing, 2},
+        {{false, true}, {other}, Kind::Created, other, 3},
+        {{false}, {}, Kind::Cancelled, fresh, 2},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.databasePath.toStdString());
+        SCOPED_TRACE(c.databasePath.toStdString() + " " + std::to_string(c.questions));
         QFile::remove(fresh);
         prompter = ScriptedPrompter{};
         prompter.answers = c.answers;
@@ -211,30 +207,145 @@ TEST_F(Schema, CreationFollowsTheAnswers) {
         const CreationOutcome out = createDatabase(fresh, prompter);
         EXPECT_EQ(out.kind, c.kind);
         EXPECT_EQ(out.databasePath, c.databasePath);
-        EXPECT_EQ(out.newDatabase, c.kind == CreationOutcome::Kind::Created);
-        EXPECT_TRUE(versionMatches(c.databasePath));
+        EXPECT_EQ(out.newDatabase, c.kind == Kind::Created);
+        EXPECT_EQ(versionMatches(c.databasePath), c.kind != Kind::Cancelled);
         ASSERT_EQ(prompter.shown.size(), c.questions);
         EXPECT_EQ(prompter.shown[0].text,
-                  QStringLiteral("Die Datenbank kann nun erstellt werden !\rNeu erstellen ?"));
+                  "Die Datenbank kann nun erstellt werden !\rNeu erstellen ?");
         EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::None);
-        EXPECT_EQ(prompter.shown[0].title, QStringLiteral("KestroClient"));
+        EXPECT_EQ(prompter.shown[0].title, "KestroClient");
         if (c.questions > 1) {
             EXPECT_EQ(prompter.shown[1].kind, ScriptedPrompter::Shown::Kind::FileDialog);
-            EXPECT_EQ(prompter.shown[1].text, QStringLiteral("Datenbank-Datei (*.mdb)|*.mdb;"));
+            EXPECT_EQ(prompter.shown[1].text, "Datenbank-Datei (*.mdb)|*.mdb;");
             EXPECT_EQ(prompter.shown[1].title, machine.systemDrive()) << "initial folder";
         }
-        EXPECT_EQ(QFile::exists(fresh), c.databasePath == fresh);
+        EXPECT_EQ(QFile::exists(fresh), c.databasePath == fresh && c.kind == Kind::Created);
     }
+    prompter = ScriptedPrompter{};
+    EXPECT_EQ(prepareDatabase(fresh, prompter).kind, StartupDatabase::Kind::Cancelled);
 }
 
-TEST_F(Schema, CreationCancelledCreatesNothing) {
-    prompter.answers = {false};
-    const QString db = path(QStringLiteral("neu.mdb"));
-    const CreationOutcome out = createDatabase(db, prompter);
-    EXPECT_EQ(out.kind, CreationOutcome::Kind::Cancelled);
-    EXPECT_FALSE(QFile::exists(db));
-    EXPECT_EQ(noDatabaseMessage(),
-              QStringLiteral("Ohne eine Datenbank kann KestroFTP - Client nicht ausgeführt "
-                             "werden\rBitte starten Sie das Programm von neuen."));
-    EXPECT_EQ(prepareDatabase(db, prompter).kind, StartupDatabase::Kind::Cancelled);
+// Saved once and edited in place; the VAT rate 0 saves as 19, one the column cannot hold keeps
+// the stored one, an empty or unreadable stored one loads as 16 or keeps the previous one.
+TEST_F(MasterDataFile, SavesAddTheRowOnceAndKeepTheRateSound) {
+    MasterData loaded;
+    loaded.vatRate = 0.0f;
+    ASSERT_TRUE(MasterDataStore(db).load(loaded)) << "no row yet";
+    EXPECT_EQ(loaded.vatRate, 16.0f);
+    MasterData m = filled();
+    EXPECT_TRUE(saveMasterData(db, m, settings));
+    EXPECT_EQ(settings.writes, QStringList{"Databank=" + db});
+    m.name = "Neuer Name";
+    m.vatRate = 0.0f;
+    EXPECT_TRUE(saveMasterData(db, m, settings));
+    EXPECT_EQ(m.vatRate, 19.0f) << "the record changes too";
+    ASSERT_TRUE(MasterDataStore(db).load(loaded));
+    EXPECT_EQ(loaded, m);
+    EXPECT_EQ(flagState(loaded.cashPayerNetAsGross), 1);
+    EXPECT_EQ(flagState(loaded.sortProjectsByName1), 2);
+    m.vatRate = *parseVatRate("7,5");
+    m.street = "Neue Straße 1";
+    ASSERT_TRUE(MasterDataStore(db).save(m));
+    EXPECT_EQ(dbtest::rowTexts(db, "SELECT Name, Street, MwSt FROM Stammdaten"),
+              QStringList{"Neuer Name|Neue Straße 1|19"});
+
+    dbtest::execSql(db, "UPDATE Stammdaten SET MwSt = NULL");
+    loaded.vatRate = 0.0f;
+    ASSERT_TRUE(MasterDataStore(db).load(loaded));
+    EXPECT_EQ(loaded.vatRate, 16.0f) << "an empty stored rate";
+    dbtest::execSql(db, "UPDATE Stammdaten SET Name = 'a', MwSt = 'xx'");
+    loaded.vatRate = 7.0f;
+    ASSERT_TRUE(MasterDataStore(db).load(loaded));
+    EXPECT_EQ(loaded.vatRate, 7.0f) << "a stored rate that is no number keeps the previous one";
+    EXPECT_EQ(loaded.name, "a");
+}
+
+TEST(VatRateText, UsesTheGermanDecimalComma) {
+    EXPECT_EQ(vatRateText(16.0f), "16");
+    EXPECT_EQ(vatRateText(7.5f), "7,5");
+    EXPECT_EQ(parseVatRate(" 7,5 "), 7.5f);
+    EXPECT_EQ(parseVatRate("19"), 19.0f);
+    EXPECT_FALSE(parseVatRate("neunzehn").has_value());
+    EXPECT_FALSE(parseVatRate(QString()).has_value());
+    EXPECT_EQ(flagState(QString()), 0);
+    EXPECT_EQ(flagState("x"), 0);
+}
+
+TEST_F(MasterDataFile, MissingFileLoadsNothingAndSavesNothing) {
+    const QString missing = machine.path("fehlt.mdb");
+    MasterData m = filled();
+    EXPECT_FALSE(MasterDataStore(missing).load(m));
+    EXPECT_EQ(m, filled());
+    EXPECT_FALSE(saveMasterData(missing, m, settings));
+    EXPECT_TRUE(settings.writes.isEmpty()) << "the next start would use a database that failed";
+    EXPECT_FALSE(QFile::exists(missing));
+}
+
+TEST_F(MasterDataFile, FtpServerRoundTripsAndProxySettingsFollowTheFlag) {
+    EXPECT_FALSE(MasterDataStore(db).loadFtpServer().has_value());
+    ProxySettings proxy;
+    ASSERT_TRUE(saveFtpSettings(db, "ftp.shop.example:2121", proxy, settings));
+    EXPECT_EQ(settings.writes, QStringList{"useProxy=Falsch"});
+    EXPECT_EQ(MasterDataStore(db).loadFtpServer(), "ftp.shop.example:2121");
+    settings.writes.clear();
+    proxy = {true, "proxy.lan", "ftpproxy.lan", "8080", "2121", "anna", "geheim"};
+    ASSERT_TRUE(saveFtpSettings(db, "ftp2.shop.example", proxy, settings));
+    EXPECT_EQ(settings.writes,
+              (QStringList{"useProxy=Wahr", "HProxy=proxy.lan", "FProxy=ftpproxy.lan",
+                           "HProxP=8080", "FProxP=2121", "ProxyU=anna", "ProxyP=geheim"}));
+    EXPECT_EQ(dbtest::rowCount(db, "FTPDaten"), 1);
+    EXPECT_EQ(MasterDataStore(db).loadFtpServer(), "ftp2.shop.example");
+}
+
+// Another file is chosen and saved into; the shown file, a cancelled dialog or a path too long
+// for the client's setting (was: taken, then read as no database) keep the old file.
+TEST_F(MasterDataFile, OnlyAnotherUsableFileIsChosen) {
+    const QString other = machine.path("anders.mdb");
+    ASSERT_TRUE(createAllTables(other, prompter));
+    const QString deep = machine.path(QString(60, 'o') + '/' + QString(60, 'p') + "/jobs.mdb");
+    ASSERT_GE(deep.size(), 150);
+    const struct {
+        const char* name;
+        QStringList files;
+        QString chosen;
+        QString reason;
+    } cases[] = {{"the shown file", {db}, db, {}},
+                 {"cancelled", {}, db, {}},
+                 {"path too long", {deep}, db, "höchstens 149 Zeichen"},
+                 {"another file", {other}, other, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompter = ScriptedPrompter{};
+        prompter.files.assign(c.files.begin(), c.files.end());
+        settings.writes.clear();
+        DatabaseFileChoice choice(db, prompter, settings);
+        EXPECT_EQ(choice.choose(db), c.chosen);
+        EXPECT_EQ(choice.otherFileChosen(), c.chosen != db);
+        EXPECT_EQ(settings.writes, QStringList{"Databank=" + c.chosen});
+        ASSERT_EQ(prompter.shown.size(), c.reason.isEmpty() ? 1 : 2);
+        EXPECT_EQ(prompter.shown[0].text, "Datenbank-Datei (*.mdb)|*.mdb;");
+        EXPECT_EQ(prompter.shown[0].title, machine.systemDrive()) << "initial folder";
+        if (!c.reason.isEmpty()) {
+            EXPECT_TRUE(prompter.shown[1].text.contains(c.reason))
+                << prompter.shown[1].text.toStdString();
+        }
+        MasterData m = filled();
+        if (choice.otherFileChosen()) {
+            ASSERT_TRUE(saveMasterData(choice.databasePath(), m, settings));
+        }
+    }
+    EXPECT_EQ(dbtest::rowCount(other, "Stammdaten"), 1);
+    EXPECT_EQ(dbtest::rowCount(db, "Stammdaten"), 0);
+    EXPECT_EQ(settings.writes.last(), "Databank=" + other);
+    EXPECT_TRUE(restartMessage().startsWith("Sie haben eine neue Datenbank gewählt !\r"));
+}
+
+// No new record beyond the number the editor's scroll bar reaches. (Numbering, saving, seeking
+// and deleting are checked with the editor windows, on the rows they leave in the table.)
+TEST_F(MasterDataFile, NoNewRecordBeyondTheScrollBarsRange) {
+    Database file(db);
+    RecordEditor projects(file, EditorConfig::projects());
+    dbtest::execSql(db, "INSERT INTO Projekte (ProNumber) VALUES (32767)");
+    EXPECT_FALSE(projects.newRecord().has_value());
+    EXPECT_EQ(dbtest::rowCount(db, "Projekte"), 1);
 }
