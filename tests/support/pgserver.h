@@ -5,9 +5,8 @@
 
 namespace kestro::test {
 
-// A real PostgreSQL 15 server on a free loopback port: a cluster of its own (initdb in a
-// temporary folder, UTF8, every login trusted but kPasswordRole). The server refuses to run as
-// root, so under root it runs as nobody (65534). Stopped and removed when the object dies.
+// A real PostgreSQL 15 server of its own on a free loopback port, every login trusted but
+// kPasswordRole; as nobody under root, which it refuses. Removed when the object dies.
 class PgServer {
 public:
     // The one login that must give a password (scram-sha-256); the tests make the role.
@@ -19,8 +18,7 @@ public:
     bool start(QString* error = nullptr);
     // Stops the server at once, as a crash or a pulled cable would, keeping the cluster.
     void stop();
-    // Makes a new, empty database; its address postgresql://kestro@127.0.0.1:<port>/<name>,
-    // empty when the server refused.
+    // A new, empty database's address postgresql://kestro@127.0.0.1:<port>/<name>, or empty.
     QString createDatabase(const QString& name);
     // The one server of this test program, started on first use; nullptr with the reason in
     // `error` when it cannot start (then the server tests fail, they are not skipped).
