@@ -40,8 +40,7 @@ bool PgServer::start(QString* error) {
     if (!dir_) {
         dir_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/kestro-pg-XXXXXX"_s);
         port_ = freeLoopbackPort();
-        // Every login is trusted but one, which must show its password (from the address or
-        // from ~/.pgpass), as on a company's server.
+        // One login must show its password (from the address or ~/.pgpass), as at a company.
         QFile hba(dir_->filePath(u"data/pg_hba.conf"_s));
         if (!dir_->isValid() ||
             (::geteuid() == 0 &&
@@ -88,9 +87,7 @@ QString PgServer::createDatabase(const QString& name) {
 
 PgServer* PgServer::shared(QString* error) {
     static PgServer server;
-    if (!server.start(error))
-        return nullptr;
-    return &server;
+    return server.start(error) ? &server : nullptr;
 }
 
 } // namespace kestro::test

@@ -2,15 +2,12 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <cstdio>
 
 namespace kestro::test {
 
-// Makes a shop's self-signed certificate for "druckerei.test" with openssl and writes it with
-// its key into one PEM at `pem`; answers the SHA-256 fingerprint as openssl names it
-// ("AB:CD:…"), empty (with the reason on stderr) when that failed.
+// Writes a shop's self-signed certificate for "druckerei.test" and its key into one PEM; answers
+// its SHA-256 fingerprint as openssl names it ("AB:CD:…"), empty (reason on stderr) on failure.
 inline QString makeSelfSignedCertificate(const QString& pem) {
     const QString key = pem + QStringLiteral(".key"), cert = pem + QStringLiteral(".crt");
     auto openssl = [](const QString& args, const QStringList& more) -> QByteArray {

@@ -8,12 +8,8 @@
 namespace kestro::test {
 
 EnvGuard::~EnvGuard() {
-    for (const auto& [name, value] : saved_) {
-        if (value)
-            qputenv(name.constData(), *value);
-        else
-            qunsetenv(name.constData());
-    }
+    for (const auto& [name, value] : saved_)
+        value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
 }
 
 const char* EnvGuard::remember(const char* name) {

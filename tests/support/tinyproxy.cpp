@@ -24,9 +24,9 @@ bool TinyProxy::start(const QString& folder, const QString& user, const QString&
                      .arg(user, password)
                      .toUtf8());
     config.close();
-    process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(u"tinyproxy"_s, {u"-d"_s, u"-c"_s, config.fileName()});
-    if (!process_.waitForStarted(5000))
+    process_.process().setProcessChannelMode(QProcess::MergedChannels);
+    process_.process().start(u"tinyproxy"_s, {u"-d"_s, u"-c"_s, config.fileName()});
+    if (!process_.process().waitForStarted(5000))
         return false;
     for (int attempt = 0; attempt < 100; ++attempt, QThread::msleep(50)) {
         QTcpSocket probe;
@@ -37,12 +37,6 @@ bool TinyProxy::start(const QString& folder, const QString& user, const QString&
         }
     }
     return false;
-}
-
-TinyProxy::~TinyProxy() {
-    process_.terminate();
-    if (!process_.waitForFinished(3000))
-        process_.kill();
 }
 
 } // namespace kestro::test

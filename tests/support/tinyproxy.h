@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QProcess>
+#include "support/peerprocess.h"
 
 namespace kestro::test {
 
@@ -11,14 +11,12 @@ int freeLoopbackPort();
 // only passes when the proxy got the right credentials.
 class TinyProxy {
 public:
-    ~TinyProxy();
-
     // Writes its configuration into `folder` and starts it; true once it listens.
     bool start(const QString& folder, const QString& user, const QString& password);
     int port() const { return port_; }
 
 private:
-    QProcess process_;
+    PeerProcess process_;
     int port_ = 0;
 };
 
