@@ -1,8 +1,7 @@
 #pragma once
 
-// The check both file lists (the main window's and the history's) must pass: the values
-// "schwarz/weiß" and "laminieren" are shown whole, the file name takes the spare width and
-// the header reaches the list's right edge.
+// Both file lists (main window, history) show "schwarz/weiß" and "laminieren" whole, give
+// the file name the spare width and reach the list's right edge.
 #include "client/compose/filelistmodel.h"
 
 #include <QHeaderView>

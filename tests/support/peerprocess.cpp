@@ -4,24 +4,16 @@
 
 namespace kestro::test {
 
-PeerProcess::~PeerProcess() {
-    stop();
-}
-
-QString fixturePath(const QString& name) {
-    return QStringLiteral(KESTRO_FIXTURES_DIR "/") + name;
-}
-
 bool PeerProcess::start(const QString& program, const QStringList& args, int timeoutMs) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start(program, args);
     if (!process_.waitForStarted(timeoutMs))
         return false;
-    QDeadlineTimer deadline(timeoutMs);
+    const QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (!process_.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            if (process_.state() != QProcess::Running)
-                return false;
+        if (!process_.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))) &&
+            process_.state() != QProcess::Running)
+            return false;
         seen_ += process_.readAll();
         for (const QByteArray& line : seen_.split('\n')) {
             if (line.startsWith("PORT ")) {
@@ -36,23 +28,22 @@ bool PeerProcess::start(const QString& program, const QStringList& args, int tim
 }
 
 bool PeerProcess::startFixture(const QString& script, const QStringList& args, int timeoutMs) {
-    return start(QStringLiteral("/usr/bin/python3"), QStringList{fixturePath(script)} + args,
-                 timeoutMs);
+    return start(QStringLiteral("/usr/bin/python3"),
+                 QStringList{QStringLiteral(KESTRO_FIXTURES_DIR "/") + script} + args, timeoutMs);
 }
 
 void PeerProcess::stop() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(3000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
-        }
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    process_.terminate();
+    if (!process_.waitForFinished(3000)) {
+        process_.kill();
+        process_.waitForFinished(3000);
     }
 }
 
 QString PeerProcess::output() const {
-    auto& self = const_cast<PeerProcess&>(*this);
-    self.seen_ += self.process_.readAll();
+    seen_ += process_.readAll();
     return QString::fromUtf8(seen_);
 }
 

@@ -5,143 +5,89 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace kestro::test {
-namespace {
 
-const QString kBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
-constexpr uid_t kNobody = 65534;
-
-} // namespace
-
-PgServer::~PgServer() {
-    if (running_)
-        run({kBin + QStringLiteral("pg_ctl"), QStringLiteral("-D"),
-             dir_->filePath(QStringLiteral("data")), QStringLiteral("-m"),
-             QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")},
-            nullptr);
-}
-
-bool PgServer::run(const QStringList& command, QString* error) const {
-    QStringList args = command;
-    QString program = args.takeFirst();
-    if (::geteuid() == 0) {
-        args = QStringList{QStringLiteral("--reuid=%1").arg(kNobody),
-                           QStringLiteral("--regid=%1").arg(kNobody),
-                           QStringLiteral("--clear-groups"), program} +
-               args;
-        program = QStringLiteral("/usr/bin/setpriv");
-    }
+bool PgServer::run(const QString& program, const QStringList& args, QString* error) const {
     QProcess p;
     p.setWorkingDirectory(dir_->path());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), dir_->path());
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(u"HOME"_s, dir_->path());
+    env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
+    const QString binary = u"/usr/lib/postgresql/15/bin/"_s + program;
+    if (::geteuid() == 0)
+        p.start(u"/usr/bin/setpriv"_s,
+                QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, binary} +
+                    args);
+    else
+        p.start(binary, args);
     const bool ok =
         p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (!ok && error)
-        *error = command.join(QLatin1Char(' ')) + QStringLiteral(": ") +
-                 QString::fromLocal8Bit(p.readAll());
+        *error =
+            program + u" "_s + args.join(u" "_s) + u": "_s + QString::fromLocal8Bit(p.readAll());
     return ok;
 }
 
 bool PgServer::start(QString* error) {
     if (running_)
         return true;
-    if (!made_) {
-        dir_ =
-            std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/kestro-pg-XXXXXX"));
-        if (!dir_->isValid())
-            return false;
-        if (::geteuid() == 0 &&
-            ::chown(QFile::encodeName(dir_->path()).constData(), kNobody, kNobody) != 0)
-            return false;
+    if (!dir_) {
+        dir_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/kestro-pg-XXXXXX"_s);
         port_ = freeLoopbackPort();
-        if (!run({kBin + QStringLiteral("initdb"), QStringLiteral("-D"),
-                  dir_->filePath(QStringLiteral("data")), QStringLiteral("-U"),
-                  QStringLiteral("kestro"), QStringLiteral("-A"), QStringLiteral("trust"),
-                  QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--locale=C.UTF-8"),
-                  QStringLiteral("--no-sync")},
-                 error))
+        // One login must show its password (from the address or ~/.pgpass), as at a company.
+        QFile hba(dir_->filePath(u"data/pg_hba.conf"_s));
+        if (!dir_->isValid() ||
+            (::geteuid() == 0 &&
+             ::chown(QFile::encodeName(dir_->path()).constData(), 65534, 65534) != 0) ||
+            !run(u"initdb"_s,
+                 {u"-D"_s, dir_->filePath(u"data"_s), u"-U"_s, u"kestro"_s, u"-A"_s, u"trust"_s,
+                  u"-E"_s, u"UTF8"_s, u"--locale=C.UTF-8"_s, u"--no-sync"_s},
+                 error) ||
+            !hba.open(QIODevice::ReadWrite)) {
+            dir_.reset();
             return false;
-        // Every login is trusted but one: kPasswordRole must show its password, from the
-        // address or from ~/.pgpass, as on a company's server.
-        QFile hba(dir_->filePath(QStringLiteral("data/pg_hba.conf")));
-        if (!hba.open(QIODevice::ReadWrite))
-            return false;
+        }
         const QByteArray rules = hba.readAll();
         hba.seek(0);
         hba.write("host all " + QByteArray(kPasswordRole) + " 127.0.0.1/32 scram-sha-256\n" +
                   rules);
-        hba.close();
-        made_ = true;
     }
-    const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 "
-                                           "-c max_connections=60")
-                                .arg(port_)
-                                .arg(dir_->path());
-    running_ = run({kBin + QStringLiteral("pg_ctl"), QStringLiteral("-D"),
-                    dir_->filePath(QStringLiteral("data")), QStringLiteral("-l"),
-                    dir_->filePath(QStringLiteral("server.log")), QStringLiteral("-o"), options,
-                    QStringLiteral("-w"), QStringLiteral("start")},
-                   error);
+    running_ =
+        run(u"pg_ctl"_s,
+            {u"-D"_s, dir_->filePath(u"data"_s), u"-l"_s, dir_->filePath(u"server.log"_s), u"-o"_s,
+             u"-p %1 -k %2 -c listen_addresses=127.0.0.1 -c max_connections=60"_s.arg(port_).arg(
+                 dir_->path()),
+             u"-w"_s, u"start"_s},
+            error);
     return running_;
 }
 
 void PgServer::stop() {
-    if (!running_)
-        return;
-    run({kBin + QStringLiteral("pg_ctl"), QStringLiteral("-D"),
-         dir_->filePath(QStringLiteral("data")), QStringLiteral("-m"), QStringLiteral("immediate"),
-         QStringLiteral("-w"), QStringLiteral("stop")},
-        nullptr);
+    if (running_)
+        run(u"pg_ctl"_s,
+            {u"-D"_s, dir_->filePath(u"data"_s), u"-m"_s, u"immediate"_s, u"-w"_s, u"stop"_s});
     running_ = false;
 }
 
-QString PgServer::address(const QString& databaseName) const {
-    return QStringLiteral("postgresql://kestro@127.0.0.1:%1/%2").arg(port_).arg(databaseName);
-}
-
 QString PgServer::createDatabase(const QString& name) {
-    const QString connection = QStringLiteral("kestro.test.pgadmin");
-    bool made = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-        db.setHostName(QStringLiteral("127.0.0.1"));
-        db.setPort(port_);
-        db.setUserName(QStringLiteral("kestro"));
-        db.setDatabaseName(QStringLiteral("postgres"));
-        if (db.open()) {
-            QSqlQuery q(db);
-            made = q.exec(QStringLiteral("CREATE DATABASE \"%1\"").arg(name));
-            if (!made)
-                qWarning("CREATE DATABASE %s: %s", qPrintable(name),
-                         qPrintable(q.lastError().text()));
-        } else {
-            qWarning("server not reachable: %s", qPrintable(db.lastError().text()));
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(connection);
-    return made ? address(name) : QString();
+    QString why;
+    if (run(u"createdb"_s,
+            {u"-h"_s, u"127.0.0.1"_s, u"-p"_s, QString::number(port_), u"-U"_s, u"kestro"_s, name},
+            &why))
+        return u"postgresql://kestro@127.0.0.1:%1/%2"_s.arg(port_).arg(name);
+    qWarning("%s", qPrintable(why));
+    return {};
 }
 
 PgServer* PgServer::shared(QString* error) {
     static PgServer server;
-    static QString why;
-    if (!server.isRunning() && !server.start(&why)) {
-        if (error)
-            *error = why;
-        return nullptr;
-    }
-    return &server;
+    return server.start(error) ? &server : nullptr;
 }
 
 } // namespace kestro::test

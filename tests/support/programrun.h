@@ -1,21 +1,18 @@
 #pragma once
 
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
 
 namespace kestro::test {
 
-// What a program run as a script run leaves: its exit code (-1 when it crashed or did not
-// end in time) and its output. Standard input is empty, as under cron.
+// What a script run leaves: the exit code (-1: crashed or not ended in time) and the output.
 struct ProcessRun {
     int exitCode = -1;
     QString out;
     QString err;
 };
 
-// Runs a program to its end, with `extra` added to this process's environment.
+// Runs a program to its end with `extra` added to this process's environment and, as under
+// cron, an empty standard input.
 inline ProcessRun runProgram(const QString& program, const QStringList& args,
                              const QProcessEnvironment& extra = {}, int timeoutMs = 180000) {
     QProcess p;

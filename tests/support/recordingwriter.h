@@ -6,8 +6,7 @@
 
 namespace kestro::test {
 
-// Keeps every setting written, in order, as "name=value": what Vellmon would be asked to
-// store.
+// Keeps every setting written, in order, as "name=value": what Vellmon would be asked to store.
 class RecordingWriter : public SettingWriter {
 public:
     void writeSetting(const QString& name, const QString& value) override {

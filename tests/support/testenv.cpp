@@ -8,32 +8,15 @@
 namespace kestro::test {
 
 EnvGuard::~EnvGuard() {
-    for (const auto& [name, value] : saved_) {
-        if (value)
-            qputenv(name.constData(), *value);
-        else
-            qunsetenv(name.constData());
-    }
+    for (const auto& [name, value] : saved_)
+        value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
 }
 
-void EnvGuard::remember(const char* name) {
-    const QByteArray key(name);
-    if (saved_.count(key))
-        return;
-    if (qEnvironmentVariableIsSet(name))
-        saved_[key] = qgetenv(name);
-    else
-        saved_[key] = std::nullopt;
-}
-
-void EnvGuard::set(const char* name, const QString& value) {
-    remember(name);
-    qputenv(name, value.toUtf8());
-}
-
-void EnvGuard::unset(const char* name) {
-    remember(name);
-    qunsetenv(name);
+const char* EnvGuard::remember(const char* name) {
+    if (!saved_.count(name))
+        saved_[name] =
+            qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    return name;
 }
 
 TestMachine::TestMachine() {
@@ -45,10 +28,6 @@ TestMachine::TestMachine() {
     env_.set("VARNHOLT_REGISTRY", registryFolder());
     env_.set("VELLMON_RUNTIME_DIR", runtimeFolder());
     env_.set("KESTRO_CONFIG", configFile());
-}
-
-QString TestMachine::clientDataFolder() const {
-    return appData() + QStringLiteral("/Varnholt/KestroFTP-Client");
 }
 
 QString TestMachine::writeFile(const QString& relative, const QByteArray& bytes) const {
@@ -63,9 +42,7 @@ QString TestMachine::writeFile(const QString& relative, const QByteArray& bytes)
 
 QByteArray readFile(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace kestro::test

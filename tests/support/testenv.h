@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QTemporaryDir>
 #include <map>
 #include <optional>
@@ -15,12 +13,12 @@ public:
     ~EnvGuard();
     EnvGuard(const EnvGuard&) = delete;
     EnvGuard& operator=(const EnvGuard&) = delete;
-    void set(const char* name, const QString& value);
-    void unset(const char* name);
+    void set(const char* name, const QString& value) { qputenv(remember(name), value.toUtf8()); }
+    void unset(const char* name) { qunsetenv(remember(name)); }
 
 private:
     std::map<QByteArray, std::optional<QByteArray>> saved_;
-    void remember(const char* name);
+    const char* remember(const char* name);
 };
 
 // A private machine for one test: its own APPDATA, LOCALAPPDATA, SystemDrive, registry
@@ -36,9 +34,11 @@ public:
     QString registryFolder() const { return path(QStringLiteral("registry")); }
     QString runtimeFolder() const { return path(QStringLiteral("run")); }
     QString configFile() const { return path(QStringLiteral("kestro.conf")); }
-    QString clientDataFolder() const;
+    QString clientDataFolder() const {
+        return appData() + QStringLiteral("/Varnholt/KestroFTP-Client");
+    }
     EnvGuard& env() { return env_; }
-    // Writes text (UTF-8) to a file below the root, creating folders.
+    // Writes the bytes to a file below the root, creating folders; answers its full path.
     QString writeFile(const QString& relative, const QByteArray& bytes) const;
 
 private:

@@ -1,13 +1,11 @@
 #pragma once
 
 #include <QDir>
-#include <QString>
 #include <QWidget>
 
 namespace kestro::test {
 
-// Saves a picture of the window into $KESTRO_SCREENSHOTS (when set), so the windows can
-// be looked at as a user sees them.
+// Saves a picture of the window into $KESTRO_SCREENSHOTS (when set), as a user sees it.
 inline void saveScreenshot(QWidget* window, const QString& name) {
     const QString folder = qEnvironmentVariable("KESTRO_SCREENSHOTS");
     if (folder.isEmpty())
