@@ -134,9 +134,8 @@ public:
                             {QStringLiteral("--present"), title, unloadedMarker});
     }
 
-    // A folder that it and every folder above it belong to root (or to the user running
-    // the tests) and nobody else may change: where an installed client lives (see
-    // installedClientsBase).
+    // A folder only root (or the user running the tests) may change, as an installed
+    // client's is.
     QString trustedFolder() {
         if (!trusted_) {
             trusted_ = std::make_unique<QTemporaryDir>(installedClientsBase() +
@@ -146,8 +145,8 @@ public:
         return trusted_->path();
     }
 
-    // The hostile local user "nobody": may enter the machine's folders and the pipe's,
-    // and owns a home folder of its own below the machine.
+    // The hostile local user "nobody": may enter the machine's folders and owns a home
+    // folder below them.
     static bool canPlayNobody() { return ::geteuid() == 0; }
     static constexpr uid_t kNobody = 65534;
     QString nobodyHome() {
@@ -186,7 +185,6 @@ public:
         return runAs(builtProgram(QStringLiteral("tests/service/pipe_send")), args, uid);
     }
     QByteArray sendAsNobody(const QString& message) { return sendAs({message}); }
-
     // Waits until `condition` holds, reading Vellmon's log (its standard error) meanwhile
     // as the journal would.
     bool readingLogUntil(const std::function<bool()>& condition, int ms = 5000) {
