@@ -21,6 +21,11 @@ using namespace kestro;
 using namespace Qt::StringLiterals;
 using kestro::test::TestMachine;
 
+// Failures show texts as texts.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 const QString kClientKey = u"Software\\Varnholt\\KestroFTP\\Client"_s;
@@ -158,6 +163,8 @@ TEST(RegistryStore, KeepsEveryValueThroughRivalsAFullStoreAndDamage) {
     const auto damagedCopies = [&] {
         return QDir(m.registryFolder()).entryList({u"*.damaged-*"_s}).size();
     };
+    std::optional<testing::ScopedTrace> part; // names the part a failure is in
+    part.emplace(__FILE__, __LINE__, "names without case, any text");
     EXPECT_FALSE(read(u"Software\\X"_s, u"A"_s));
     const QString odd = u"Ä \"quoted\" \\ | \t\r\n😀 end  "_s;
     ASSERT_TRUE(write(kClientKey, u"Databank"_s, odd));
@@ -170,7 +177,8 @@ TEST(RegistryStore, KeepsEveryValueThroughRivalsAFullStoreAndDamage) {
     EXPECT_EQ(json.count("Varnholt"), 1) << "the key is kept as first written, once";
     EXPECT_FALSE(write(u"K"_s, u"V"_s, QString(QChar(0))));
 
-    // Two processes and a thread write 40 values each into one key at the same time.
+    part.emplace(__FILE__, __LINE__,
+                 "two processes and a thread write 40 values each into one key at once");
     const auto writer = [&](const QString& prefix) {
         RegistryStore own(m.registryFolder());
         for (int i = 0; i < 40; ++i)
@@ -192,7 +200,7 @@ TEST(RegistryStore, KeepsEveryValueThroughRivalsAFullStoreAndDamage) {
             EXPECT_EQ(read(u"Software\\K"_s, prefix + QString::number(i), Hive::ClassesRoot),
                       QString::number(i));
 
-    // Filled to just below its limit with values of another key.
+    part.emplace(__FILE__, __LINE__, "filled to just below its limit with values of another key");
     const QString chunk(6 * 1024 * 1024, u'x');
     int written = 0;
     while (write(u"Software\\Fill"_s, u"V%1"_s.arg(written), chunk))
@@ -204,6 +212,7 @@ TEST(RegistryStore, KeepsEveryValueThroughRivalsAFullStoreAndDamage) {
     EXPECT_EQ(read(kClientKey, u"Databank"_s), u"/srv/neu.mdb"_s);
     EXPECT_EQ(damagedCopies(), 0);
 
+    part.emplace(__FILE__, __LINE__, "damaged files; only the newest three copies kept");
     for (const QByteArray& junk :
          {QByteArray(""), QByteArray("{\"Software\": "), QByteArray("[1,2]")}) {
         m.writeFile(u"registry/HKEY_LOCAL_MACHINE.json"_s, junk);

@@ -1,6 +1,5 @@
-// Vellmon as a running service, reached the way the client reaches it and the way the
-// hostile local user "nobody" would (through setpriv), with a script and a web server of its
-// own; each attack shows that nothing happened and that Vellmon logged its refusal.
+// Vellmon as a running service, called as the client calls it and as the hostile local user
+// "nobody" would (setpriv): each attack shows that nothing happened and what Vellmon logged.
 #include "client/startup/pipeupdater.h"
 #include "piperpc/clientpresencefiles.h"
 #include "piperpc/mailslot.h"
@@ -250,8 +249,7 @@ TEST_F(VellmonChannel, HostileCallersLeaveItAnsweringBoundedAndStoppable) {
     EXPECT_EQ(callVellmon(u"klong|"_s), u"True"_s);
 
     if (canPlayNobody()) {
-        // Two connections of nobody's that call every 800 ms for six seconds hold no slot
-        // for good.
+        // Two connections of nobody's calling every 800 ms for 6 s hold no slot for good.
         QProcess holders[2];
         for (QProcess& holder : holders) {
             startAs(holder, builtProgram(u"tests/service/pipe_send"_s),
@@ -316,8 +314,7 @@ protected:
             GTEST_SKIP() << "needs root to play the local user nobody";
         home = nobodyHome();
         ASSERT_FALSE(home.isEmpty());
-        // Whatever program runs marks where it ran and as whom: the maker's installer
-        // as well as the one on the attacker's server.
+        // Whatever program runs, the maker's installer or the attacker's, marks as whom.
         const QByteArray mark = "#!/bin/sh\nid -u > " + machine.path(u"owned"_s).toUtf8() + "\n";
         machine.writeFile(u"www/files/Update.exe"_s, mark);
         machine.writeFile(u"evil/evil.sh"_s, mark);
@@ -367,10 +364,8 @@ const Attack kAttacks[] = {
     // Another program registers like a client: its window would be closed, the "installer" run.
     {"ForeignProduct", "printf '9.9.9\\nEVIL' > Texteditor-update.txt", "Texteditor", false,
      "1.0.0", "product not named", 500},
-    // Any folder only root may change once passed, a system folder holding no client included
-    // (/etc/logrotate.d, "/"), and the claimed version was believed: any local user could make
-    // root drop the maker's files into system folders, close another user's client and run
-    // the installer as root as often as it liked.
+    // Any root-only folder once passed (/etc/logrotate.d, "/") and the claimed version was
+    // believed: root dropped the maker's files there and ran the installer at will.
     {"FolderWithoutAClient", "", "KestroFTP-Client", true, "0.0.0", "update request refused",
      8000}};
 
@@ -418,12 +413,9 @@ TEST_P(HostileUpdateRequest, RunsNothingChangesNothingAndClosesNoClient) {
 INSTANTIATE_TEST_SUITE_P(, HostileUpdateRequest, ::testing::ValuesIn(kAttacks),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The clients folder in the memory-backed /run. All users once shared one folder with
-// entries named by pid only: one who took the names of the next few thousand pids kept any
-// other user's client from registering, so Vellmon could never ask it to close and an
-// installer replaced it while it ran. And nobody cannot fill it for good: the tidy-up at
-// start keeps every user's folder small and removes what is not a user's folder, a tree of
-// any depth included (it once gave up below 16 levels, so a deeper tree stayed).
+// The clients folder in /run: taken pid names once kept a colleague's client from registering
+// (so an installer replaced it running), and the tidy-up at start once left trees deeper than
+// 16 levels; each user's folder stays small and nothing else stays.
 TEST_F(HostileUser, ClientsFolderCannotBeSquattedOrFilled) {
     EXPECT_TRUE(sendAs({u"klong|"_s}, 1000).startsWith("RESULT 0 True")) << "a colleague calls";
     vellmon.stop(); // its tidy-up every few seconds only narrows the window
@@ -455,9 +447,8 @@ for folder in (sys.argv[1] + '/1000', sys.argv[1]):
     const QString ownEntry = presence::entryFile(pid_t(colleague.process().processId()));
     EXPECT_EQ(QFileInfo(ownEntry).ownerId(), 1000u);
 
-    // In its own folder thirty processes of its own with an entry each, entries for
-    // processes that are not its own, a large file; beside the users' folders a file, a
-    // folder, a folder named for another user and a tree 100 folders deep.
+    // In its own folder 30 entries of its own, foreign entries, a large file; beside the
+    // users' folders a file, a folder, one named for another user, a tree 100 deep.
     const QString pids = home + u"/pids"_s;
     shellAsNobody(
         u"cd %1 && head -c 1000000 /dev/zero > fill.dat; mkdir sub; "
