@@ -5,7 +5,6 @@
 #include "support/testenv.h"
 
 #include <QFile>
-#include <QSignalSpy>
 #include <QTest>
 #include <functional>
 #include <future>
@@ -138,7 +137,6 @@ TEST(PipeRpcStates, MisuseWhileListeningOrOpenAndNobodyServing) {
          {[&] { server.openPipe(); }, 5, u"Pipe can only be opened while State = pstFree"_s},
          {[&] { unnamed.pipeCall("x", response); }, 5,
           u"PipeName is required (cannot be empty) to make calls while State = pstFree"_s}});
-    EXPECT_EQ(PipeRpc::kErrInvalidWhileConnected, -2147186172);
     EXPECT_TRUE(QFile::exists(local::pipeSocketPath(u"StatePipe"_s)));
     server.closePipe();
     EXPECT_EQ(server.state(), PipeRpc::pstFree);
@@ -285,25 +283,21 @@ TEST_F(PipeRpcServed, MisbehavingClientsNeverMakeItUnreachable) {
         ::close(fd);
 }
 
-TEST(PipeRpcInProcess, ClosePipeDisconnectsEveryClient) {
-    TestMachine machine;
-    PipeRpc server;
-    server.setPipeName(u"inproc"_s);
+// Closing the server's pipe disconnects every client, each with that reason.
+TEST_F(PipeRpcServed, ClosePipeDisconnectsEveryClient) {
+    RecordingServer server(u"inproc"_s);
     server.setMaxClients(255);
-    QSignalSpy connected(&server, &PipeRpc::connected);
-    QSignalSpy disconnected(&server, &PipeRpc::disconnected);
     server.listen();
     PipeRpc clients[3];
-    for (PipeRpc& c : clients) {
-        ASSERT_EQ(client(c, u"inproc"_s).openPipe(), 0u);
-        // The server takes each waiting client before the next one can queue.
-        ASSERT_TRUE(connected.wait(2000));
+    for (int i = 0; i < 3; ++i) { // each taken before the next one can queue
+        ASSERT_EQ(client(clients[i], u"inproc"_s).openPipe(), 0u);
+        ASSERT_TRUE(server.waitForLine(u"CONNECTED %1"_s.arg(i)));
     }
     EXPECT_EQ(server.slotCount(), 4); // three clients and the waiting instance
     server.closePipe();
-    ASSERT_EQ(disconnected.count(), 3);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(disconnected.at(i), (QVariantList{i, int(PipeRpc::pdrClosePipe), 0u}));
+    EXPECT_EQ(
+        server.events.filter(u"DISCONNECTED"_s),
+        (QStringList{u"DISCONNECTED 0 3 0"_s, u"DISCONNECTED 1 3 0"_s, u"DISCONNECTED 2 3 0"_s}));
     EXPECT_EQ(server.slotCount(), 1);
     QByteArray response(10, 0);
     EXPECT_NE(clients[0].pipeCall("x", response), 0u);
