@@ -101,7 +101,7 @@ struct Write {
 TEST_F(VellmonChannel, SettingsReachTheStoreOnlyWhereAllowed) {
     const QString longValue(service::RegistryWriter::kMaxValueLength + 1, u'x');
     const QString fake = u"kestro.vellmon: shutdown armed: 1 ms"_s;
-    const auto w = [](const QString& name, const QString& value, const QString& key) {
+    const auto keySchreiben = [](const QString& name, const QString& value, const QString& key) {
         return u"KeySchreiben|%1|%2|%3"_s.arg(name, value, key);
     };
     const Write writes[] = {
@@ -109,26 +109,27 @@ TEST_F(VellmonChannel, SettingsReachTheStoreOnlyWhereAllowed) {
          u"/srv/kestro/jobs.db"_s},
         {By::Client, keySchreibenMessage(u"ProxyP"_s, u"|pa||ss|"_s), u"|pa||ss|"_s},
         {By::Client, keySchreibenMessage(u"Username"_s, u"Müller ☺"_s), u"Müller ?"_s},
-        {By::Pipe, w(u"Wert"_s, u"a|b"_s, kExtra + u"\\Tief"_s), u"a|b"_s},
-        {By::Wide, w(u"PopServer"_s, u"ja"_s, kClientKey), u"ja"_s},
-        {By::Pipe, w(u"W0"_s, u"v0."_s, u"SOFTWARE\\varnholt\\EXTRA"_s), u"v0."_s},
-        {By::Pipe, w(u"W1"_s, u"v1."_s, kExtra + u"\\Sub"_s), u"v1."_s},
+        {By::Pipe, keySchreiben(u"Wert"_s, u"a|b"_s, kExtra + u"\\Tief"_s), u"a|b"_s},
+        {By::Wide, keySchreiben(u"PopServer"_s, u"ja"_s, kClientKey), u"ja"_s},
+        {By::Pipe, keySchreiben(u"W0"_s, u"v0."_s, u"SOFTWARE\\varnholt\\EXTRA"_s), u"v0."_s},
+        {By::Pipe, keySchreiben(u"W1"_s, u"v1."_s, kExtra + u"\\Sub"_s), u"v1."_s},
         {By::Pipe, u"KeySchreibenClasses|W2|v2.|.kjob"_s, u"v2."_s},
-        {By::Pipe, w(u"W3"_s, u"v3."_s, kExtra + u"X"_s), {}},
-        {By::Pipe, w(u"W4"_s, u"v4."_s, u"Software\\Varnholt"_s), {}},
-        {By::Pipe, w(u"W5"_s, u"v5."_s, kExtra + u"\\"_s), {}},
-        {By::Pipe, w(u"W6"_s, u"v6."_s, kExtra + u"\\..\\X"_s), {}},
-        {By::Pipe, w(u"W7"_s, u"v7."_s, kClientKey + u"\\..\\..\\Other"_s), {}},
-        {By::Pipe, w(u"W8"_s, u"v8."_s, u"Software\\Microsoft\\Windows\\Run"_s), {}},
-        {By::Pipe, w(u"W9"_s, u"v9."_s, kClientKey), {}}, // "W9" is no setting of the client
+        {By::Pipe, keySchreiben(u"W3"_s, u"v3."_s, kExtra + u"X"_s), {}},
+        {By::Pipe, keySchreiben(u"W4"_s, u"v4."_s, u"Software\\Varnholt"_s), {}},
+        {By::Pipe, keySchreiben(u"W5"_s, u"v5."_s, kExtra + u"\\"_s), {}},
+        {By::Pipe, keySchreiben(u"W6"_s, u"v6."_s, kExtra + u"\\..\\X"_s), {}},
+        {By::Pipe, keySchreiben(u"W7"_s, u"v7."_s, kClientKey + u"\\..\\..\\Other"_s), {}},
+        {By::Pipe, keySchreiben(u"W8"_s, u"v8."_s, u"Software\\Microsoft\\Windows\\Run"_s), {}},
+        // "W9" is no setting of the client.
+        {By::Pipe, keySchreiben(u"W9"_s, u"v9."_s, kClientKey), {}},
         {By::Pipe, u"KeySchreibenClasses|W10|v10.|exefile\\shell\\open\\command"_s, {}},
-        {By::Mailslot, w(u"SMTPServer"_s, u"über"_s, kClientKey), u"über"_s},
-        {By::Nobody, w(u"Fuellsel1"_s, longValue, kClientKey), {}},
-        {By::Nobody, w(u"PW"_s, longValue, kClientKey), {}},
-        {By::Nobody, w(u"Databank"_s, u"wiped"_s, kClientKey + u"\\Neu"_s), {}},
-        {By::Nobody, w(u"Fuellsel2"_s, u"Polster"_s, kClientKey), {}},
-        {By::Nobody, w(u"X\n"_s + fake, u"gefaelscht"_s, u"Software\\Evil"_s), {}},
-        {By::NobodysMailslot, w(u"PW"_s, u"fremd1"_s, kClientKey), {}}};
+        {By::Mailslot, keySchreiben(u"SMTPServer"_s, u"über"_s, kClientKey), u"über"_s},
+        {By::Nobody, keySchreiben(u"Fuellsel1"_s, longValue, kClientKey), {}},
+        {By::Nobody, keySchreiben(u"PW"_s, longValue, kClientKey), {}},
+        {By::Nobody, keySchreiben(u"Databank"_s, u"wiped"_s, kClientKey + u"\\Neu"_s), {}},
+        {By::Nobody, keySchreiben(u"Fuellsel2"_s, u"Polster"_s, kClientKey), {}},
+        {By::Nobody, keySchreiben(u"X\n"_s + fake, u"gefaelscht"_s, u"Software\\Evil"_s), {}},
+        {By::NobodysMailslot, keySchreiben(u"PW"_s, u"fremd1"_s, kClientKey), {}}};
     const auto skipped = [](const Write& row) { return row.by >= By::Nobody && !canPlayNobody(); };
     startup::PipeUpdater updater;
     for (const Write& row : writes) {
@@ -150,7 +151,7 @@ TEST_F(VellmonChannel, SettingsReachTheStoreOnlyWhereAllowed) {
             EXPECT_EQ(sendAs({u"--mailslot"_s, row.message}).trimmed(), QByteArray("RESULT 1"));
     }
     // Written in order: once the owner's last write is in, every row has been carried out.
-    EXPECT_TRUE(mailSlotSend(w(u"Last"_s, u"1"_s, kExtra), kMailslot));
+    EXPECT_TRUE(mailSlotSend(keySchreiben(u"Last"_s, u"1"_s, kExtra), kMailslot));
     ASSERT_TRUE(settles(u"Last"_s, u"1"_s, kExtra));
     const QByteArray stored = readFile(machine.registryFolder() + u"/HKEY_LOCAL_MACHINE.json"_s) +
                               readFile(machine.registryFolder() + u"/HKEY_CLASSES_ROOT.json"_s);
