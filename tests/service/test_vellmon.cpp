@@ -150,6 +150,9 @@ TEST_F(VellmonChannel, SettingsReachTheStoreOnlyWhereAllowed) {
         else
             EXPECT_EQ(sendAs({u"--mailslot"_s, row.message}).trimmed(), QByteArray("RESULT 1"));
     }
+    EXPECT_FALSE(mailSlotSend(QString(401, u'x'), kMailslot)) << "too long for the mailslot";
+    EXPECT_FALSE(mailSlotSend(u"klong|"_s, u"//./mailslot/Nobody"_s)) << "nobody reads that slot";
+    EXPECT_FALSE(mailSlotSend(QString(), kMailslot)) << "an empty message";
     // Written in order: once the owner's last write is in, every row has been carried out.
     EXPECT_TRUE(mailSlotSend(keySchreiben(u"Last"_s, u"1"_s, kExtra), kMailslot));
     ASSERT_TRUE(settles(u"Last"_s, u"1"_s, kExtra));
