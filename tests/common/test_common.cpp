@@ -112,8 +112,6 @@ TEST(ConfigFiles, ProfileSemanticsDamagedFilesAndDeployOverrides) {
 // How a message splits into command and three fields. A setting's value may hold '|':
 // there the key path is what follows the last one.
 TEST(ServiceMessage, BuildAndSplit) {
-    EXPECT_EQ(keySchreibenMessage(u"Databank"_s, u"/srv/j.mdb"_s),
-              u"KeySchreiben|Databank|/srv/j.mdb|"_s + kClientKey);
     const auto fields = [](const ServiceMessage& m) {
         return QStringList{m.command, m.field1, m.field2, m.field3};
     };
