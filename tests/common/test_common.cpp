@@ -10,7 +10,6 @@
 #include "support/testenv.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -22,32 +21,43 @@ using namespace kestro;
 using namespace Qt::StringLiterals;
 using kestro::test::TestMachine;
 
+// Failures show texts as texts.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
-TEST(Ansi, GermanTextAndUnmappableCharacters) {
-    EXPECT_EQ(toAnsi(u"Straße Köln €"_s), QByteArray("Stra\xDF"
-                                                     "e K\xF6ln \x80"));
-    // Polish, Czech and an emoji (a surrogate pair) each become a single '?'.
-    EXPECT_EQ(toAnsi(u"Łódź Říčany 😀!"_s), QByteArray("?\xF3"
-                                                      "d? ?\xED?any ?!"));
-    EXPECT_EQ(fromAnsi(QByteArray("Stra\xDF"
-                                  "e \x80\x9F")),
-              u"Straße €Ÿ"_s);
+const QString kClientKey = u"Software\\Varnholt\\KestroFTP\\Client"_s;
+
+// Windows-1252 text (octal escapes: ß ö € Ÿ); what it cannot hold becomes one '?' each.
+TEST(TextAndFormats, AnsiGermanFormatsAndFileExists) {
+    EXPECT_EQ(toAnsi(u"Straße Köln €"_s), QByteArray("Stra\337e K\366ln \200"));
+    EXPECT_EQ(toAnsi(u"Łódź Říčany 😀!"_s), QByteArray("?\363d? ?\355?any ?!"));
+    EXPECT_EQ(fromAnsi(QByteArray("Stra\337e \200\237")), u"Straße €Ÿ"_s);
     QByteArray all;
     for (int b = 0; b < 256; ++b)
         all.append(char(b));
     EXPECT_EQ(fromAnsi(all).size(), 256);
     EXPECT_TRUE(isValidUtf8("K\xC3\xB6ln"));
     EXPECT_FALSE(isValidUtf8("K\xF6ln"));
-}
 
-TEST(FileExists, ComparesNameWithoutCaseAndOnlyPlainFiles) {
-    TestMachine m;
+    EXPECT_EQ(de::shortDate(QDate(2026, 12, 6)), u"06.12.2026"_s);
+    EXPECT_EQ(de::twoDigitYearDate(QDate(2026, 12, 6)), u"06.12.26"_s);
+    EXPECT_EQ(de::longTime(QTime(14, 5, 9)), u"14:05:09"_s);
+    EXPECT_EQ(de::compactTime(QTime(9, 5, 0)), u"090500"_s);
+    EXPECT_EQ(de::number(1234.5, 2), u"1.234,50"_s);
+    EXPECT_EQ(de::number(1.5, 2), u"1,50"_s);
+    EXPECT_EQ(de::number(1.5625, 0), u"2"_s);
+    EXPECT_EQ(de::number(2.5, 0), u"3"_s);
+    EXPECT_EQ(de::number(1234567.0, 0, false), u"1234567"_s);
+    TestMachine m; // only a plain file counts, its name compared without case
     m.writeFile(u"d/Version.txt"_s, "x");
-    for (const QString& name : {u"d/Version.txt"_s, u"d/VERSION.TXT"_s})
-        EXPECT_TRUE(fileExists(m.path(name))) << name.toStdString();
-    for (const QString& name : {u"d/Version.tx"_s, u"d"_s, u"nowhere/Version.txt"_s})
-        EXPECT_FALSE(fileExists(m.path(name))) << name.toStdString();
+    for (const auto& [name, exists] :
+         {std::pair(u"d/Version.txt"_s, true), std::pair(u"d/VERSION.TXT"_s, true),
+          std::pair(u"d/Version.tx"_s, false), std::pair(u"d"_s, false),
+          std::pair(u"nowhere/Version.txt"_s, false)})
+        EXPECT_EQ(fileExists(m.path(name)), exists) << name.toStdString();
     EXPECT_FALSE(fileExists(QString()));
 }
 
@@ -68,19 +78,8 @@ TEST(Paths, EnvironmentFirstThenXdgAndHome) {
     EXPECT_EQ(paths::join(u"/a"_s, u"f"_s), u"/a/f"_s);
 }
 
-TEST(GermanFormat, DatesTimesAndNumbers) {
-    EXPECT_EQ(de::shortDate(QDate(2026, 12, 6)), u"06.12.2026"_s);
-    EXPECT_EQ(de::twoDigitYearDate(QDate(2026, 12, 6)), u"06.12.26"_s);
-    EXPECT_EQ(de::longTime(QTime(14, 5, 9)), u"14:05:09"_s);
-    EXPECT_EQ(de::compactTime(QTime(9, 5, 0)), u"090500"_s);
-    EXPECT_EQ(de::number(1234.5, 2), u"1.234,50"_s);
-    EXPECT_EQ(de::number(1.5, 2), u"1,50"_s);
-    EXPECT_EQ(de::number(1.5625, 0), u"2"_s);
-    EXPECT_EQ(de::number(2.5, 0), u"3"_s);
-    EXPECT_EQ(de::number(1234567.0, 0, false), u"1234567"_s);
-}
-
-TEST(IniFile, ProfileSemanticsAndDamagedFiles) {
+// Profile files as the shop writes them, and the deployment file with trailing comments.
+TEST(ConfigFiles, ProfileSemanticsDamagedFilesAndDeployOverrides) {
     const IniFile ini = IniFile::parse(
         "; comment\r\n[ColorMenue]\r\nColor1 = farbig \r\nCOLOR1=second\r\nColor2=\"s/w\"\r\n"
         "[ftp]\r\nUser=kunde;1\r\nPW=" +
@@ -91,22 +90,15 @@ TEST(IniFile, ProfileSemanticsAndDamagedFiles) {
     EXPECT_EQ(profileValue(ini, u"FTP"_s, u"PW"_s).size(), 131);
     EXPECT_EQ(ini.value(u"FTP"_s, u"Mail"_s), QString());
     EXPECT_EQ(ini.value(u"Nope"_s, u"User"_s), QString());
-    // ANSI and UTF-8 files give the same text.
-    for (const QByteArray& text : {QByteArray("[A]\nk=Gr\xFC"
-                                              "n"),
-                                   QByteArray("[A]\nk=Gr\xC3\xBCn")})
-        EXPECT_EQ(IniFile::parse(text).value(u"a"_s, u"k"_s), u"Grün"_s);
-    // Missing, a folder, binary or empty: read as empty.
-    TestMachine m;
+    for (const QByteArray& text : {QByteArray("[A]\nk=Gr\374n"), QByteArray("[A]\nk=Gr\303\274n")})
+        EXPECT_EQ(IniFile::parse(text).value(u"a"_s, u"k"_s), u"Grün"_s) << "ANSI and UTF-8";
+    TestMachine m; // missing, a folder, binary or empty: read as empty
     QDir().mkpath(m.path(u"folder.ini"_s));
     for (const QString& file :
          {m.path(u"missing.ini"_s), m.path(u"folder.ini"_s),
           m.writeFile(u"bin.ini"_s, QByteArray("[A]\0k=v", 7)), m.writeFile(u"empty.ini"_s, "")})
         EXPECT_TRUE(IniFile::load(file).isEmpty()) << file.toStdString();
-}
 
-TEST(DeployConfig, OverridesWithTrailingCommentsAndDefaultsForTheRest) {
-    TestMachine m;
     m.writeFile(u"kestro.conf"_s,
                 "[Maker]\nWebServer=http://127.0.0.1:8080/   ; base\nFtpHost=127.0.0.1:2121\n"
                 "[Service]\nRegistryWriteAllow=Software\\A; Software\\B\n");
@@ -120,19 +112,12 @@ TEST(DeployConfig, OverridesWithTrailingCommentsAndDefaultsForTheRest) {
 // How a message splits into command and three fields. A setting's value may hold '|':
 // there the key path is what follows the last one.
 TEST(ServiceMessage, BuildAndSplit) {
-    EXPECT_EQ(keySchreibenMessage(u"Databank"_s, u"/srv/j.mdb"_s),
-              u"KeySchreiben|Databank|/srv/j.mdb|Software\\Varnholt\\KestroFTP\\Client"_s);
     const auto fields = [](const ServiceMessage& m) {
         return QStringList{m.command, m.field1, m.field2, m.field3};
     };
-    const std::pair<QString, QStringList> plain[] = {
-        {u"KeySchreiben|N|T|Soft|ware"_s, {u"KeySchreiben"_s, u"N"_s, u"T"_s, u"Soft|ware"_s}},
-        {u"klong"_s, {{}, {}, {}, u"klong"_s}},
-        {u"klong|"_s, {u"klong"_s, {}, {}, {}}},
-        {u"ShowForm|True"_s, {u"ShowForm"_s, {}, {}, u"True"_s}},
-        {u"ShowForm|True||"_s, {u"ShowForm"_s, u"True"_s, {}, {}}}};
-    for (const auto& [text, expected] : plain)
-        EXPECT_EQ(fields(splitServiceMessage(text)), expected) << text.toStdString();
+    // How "klong", "ShowForm|True" and the like split, the dispatcher's table decides.
+    EXPECT_EQ(fields(splitServiceMessage(u"KeySchreiben|N|T|Soft|ware"_s)),
+              (QStringList{u"KeySchreiben"_s, u"N"_s, u"T"_s, u"Soft|ware"_s}));
     const std::pair<QString, QStringList> settings[] = {
         {keySchreibenMessage(u"ProxyP"_s, u"|pa|ss|"_s),
          {u"KeySchreiben"_s, u"ProxyP"_s, u"|pa|ss|"_s, kSettingsKeyPath}},
@@ -140,100 +125,57 @@ TEST(ServiceMessage, BuildAndSplit) {
     for (const auto& [text, expected] : settings)
         EXPECT_EQ(fields(splitSettingMessage(text)), expected) << text.toStdString();
     EXPECT_EQ(splitSettingMessage(u"KeySchreiben|N|T"_s).field3, u"T"_s);
-
-    const QString text = u"Grüße|€"_s;
-    EXPECT_EQ(toUtf16Le(text).size(), text.size() * 2);
-    EXPECT_EQ(fromUtf16Le(toUtf16Le(text)), text);
+    EXPECT_EQ(fromUtf16Le(toUtf16Le(u"Grüße|€"_s)), u"Grüße|€"_s);
     EXPECT_EQ(toUtf16Le(u"True"_s), QByteArray("T\0r\0u\0e\0", 8));
     EXPECT_EQ(fromUtf16Le(QByteArray("A\0B", 3)), u"A"_s);
 }
 
 // Text from a message cannot begin a line of the log, nor flood it, nor reverse its
-// direction to disguise a name.
+// direction to disguise a name ("Update-gpj.exe" showing as "Update-exe.jpg").
 TEST(Logging, ControlCharactersCannotStartALine) {
     EXPECT_EQ(logSafe(QString(kLogSafeLength + 88, u'a')),
               QString(kLogSafeLength, u'a') + u"... (88 more)"_s);
     EXPECT_EQ(logSafe(u"a\nb\r\tc\x1b[31m\u2028d\\e ü"_s), u"a\\nb\\r\\tc\\x1b[31m\\u2028d\\e ü"_s);
-    // A name that reads "Update-gpj.exe" shows as "Update-exe.jpg".
     EXPECT_EQ(logSafe(u"Update-\u202egpj.exe \u2066x\u2069 \u202a\u2029"_s),
               u"Update-\\u202egpj.exe \\u2066x\\u2069 \\u202a\\u2029"_s);
 }
 
-const QString kClientKey = u"Software\\Varnholt\\KestroFTP\\Client"_s;
-
-class Store : public ::testing::Test {
-protected:
-    std::optional<QString> read(const QString& key, const QString& name,
-                                Hive hive = Hive::LocalMachine) {
-        return reg.read(hive, key, name);
-    }
-    bool write(const QString& key, const QString& name, const QString& value) {
-        return reg.write(Hive::LocalMachine, key, name, value);
-    }
-    void damage() { m.writeFile(u"registry/HKEY_LOCAL_MACHINE.json"_s, "{ damaged"); }
-    qsizetype damagedCopies() const {
-        return QDir(m.registryFolder()).entryList({u"*.damaged-*"_s}).size();
-    }
+// The machine-wide settings store: names without case and any text; three writers at once
+// lose nothing; a full store refuses the write and keeps its values; damaged files read as
+// empty and only the newest three damaged copies are kept.
+TEST(RegistryStore, KeepsEveryValueThroughRivalsAFullStoreAndDamage) {
     TestMachine m;
-    RegistryStore reg{m.registryFolder()};
-};
-
-TEST_F(Store, KeysAndNamesIgnoreCaseAndTextRoundTrips) {
+    RegistryStore reg(m.registryFolder());
+    const auto read = [&](const QString& key, const QString& name, Hive hive = Hive::LocalMachine) {
+        return reg.read(hive, key, name);
+    };
+    const auto write = [&](const QString& key, const QString& name, const QString& value,
+                           Hive hive = Hive::LocalMachine) {
+        return reg.write(hive, key, name, value);
+    };
+    const auto damagedCopies = [&] {
+        return QDir(m.registryFolder()).entryList({u"*.damaged-*"_s}).size();
+    };
+    std::optional<testing::ScopedTrace> part; // names the part a failure is in
+    part.emplace(__FILE__, __LINE__, "names without case, any text");
     EXPECT_FALSE(read(u"Software\\X"_s, u"A"_s));
     const QString odd = u"Ä \"quoted\" \\ | \t\r\n😀 end  "_s;
     ASSERT_TRUE(write(kClientKey, u"Databank"_s, odd));
     EXPECT_EQ(read(u"software\\varnholt\\kestroftp\\client"_s, u"DATABANK"_s), odd);
-    ASSERT_TRUE(write(u"SOFTWARE\\Varnholt\\KestroFTP\\Client"_s, u"databank"_s, u"new"_s));
-    EXPECT_EQ(read(kClientKey, u"Databank"_s), u"new"_s);
+    ASSERT_TRUE(
+        write(u"SOFTWARE\\Varnholt\\KestroFTP\\Client"_s, u"databank"_s, u"/srv/jobs.mdb"_s));
     EXPECT_FALSE(read(kClientKey, u"Databank"_s, Hive::ClassesRoot));
-    // The key is kept as first written, once.
     const QByteArray json = test::readFile(reg.hiveFile(Hive::LocalMachine));
     EXPECT_TRUE(json.contains("Software\\\\Varnholt\\\\KestroFTP\\\\Client"));
-    EXPECT_EQ(json.count("Varnholt"), 1);
+    EXPECT_EQ(json.count("Varnholt"), 1) << "the key is kept as first written, once";
     EXPECT_FALSE(write(u"K"_s, u"V"_s, QString(QChar(0))));
-}
 
-TEST_F(Store, DamagedFilesReadAsEmptyAndOnlyTheNewestThreeAreKept) {
-    for (const QByteArray& junk :
-         {QByteArray(""), QByteArray("{\"Software\": "), QByteArray("[1,2]")}) {
-        m.writeFile(u"registry/HKEY_LOCAL_MACHINE.json"_s, junk);
-        EXPECT_FALSE(read(u"Software"_s, u"A"_s)) << junk.constData();
-    }
-    ASSERT_TRUE(write(u"Software"_s, u"A"_s, u"1"_s));
-    EXPECT_EQ(read(u"Software"_s, u"A"_s), u"1"_s);
-    EXPECT_EQ(damagedCopies(), 1);
-    for (int i = 0; i < 6; ++i) {
-        damage();
-        ASSERT_TRUE(write(u"Software"_s, u"A"_s, QString::number(i)));
-        QThread::msleep(2); // the copies are told apart by the time in their names
-    }
-    EXPECT_EQ(damagedCopies(), 3);
-    // A folder where the hive file should be reads as empty and cannot be written.
-    QDir().mkpath(m.registryFolder() + u"/HKEY_CLASSES_ROOT.json"_s);
-    EXPECT_FALSE(read(u"K"_s, u"V"_s, Hive::ClassesRoot));
-}
-
-TEST_F(Store, AWritePastTheLimitIsRefusedAndTheStoreKept) {
-    ASSERT_TRUE(write(kClientKey, u"Databank"_s, u"/srv/jobs.mdb"_s));
-    // Fill the store to just below its limit with values of another key.
-    const QString chunk(6 * 1024 * 1024, u'x');
-    int written = 0;
-    while (write(u"Software\\Fill"_s, u"V%1"_s.arg(written), chunk))
-        ASSERT_LT(++written, 20);
-    EXPECT_EQ(written, 10);
-    EXPECT_LE(QFileInfo(reg.hiveFile(Hive::LocalMachine)).size(), RegistryStore::kMaxHiveBytes);
-    EXPECT_EQ(read(kClientKey, u"Databank"_s), u"/srv/jobs.mdb"_s);
-    EXPECT_TRUE(write(kClientKey, u"Databank"_s, u"/srv/neu.mdb"_s));
-    EXPECT_EQ(read(kClientKey, u"Databank"_s), u"/srv/neu.mdb"_s);
-    EXPECT_EQ(damagedCopies(), 0);
-}
-
-TEST_F(Store, ConcurrentWritersFromSeveralProcessesLoseNothing) {
-    // Two processes and a thread write 40 values each into the same key at the same time.
-    auto writer = [&](const QString& prefix) {
+    part.emplace(__FILE__, __LINE__,
+                 "two processes and a thread write 40 values each into one key at once");
+    const auto writer = [&](const QString& prefix) {
         RegistryStore own(m.registryFolder());
         for (int i = 0; i < 40; ++i)
-            own.write(Hive::LocalMachine, u"Software\\K"_s, prefix + QString::number(i),
+            own.write(Hive::ClassesRoot, u"Software\\K"_s, prefix + QString::number(i),
                       QString::number(i));
     };
     const pid_t child = fork();
@@ -248,7 +190,40 @@ TEST_F(Store, ConcurrentWritersFromSeveralProcessesLoseNothing) {
     waitpid(child, &status, 0);
     for (const QString& prefix : {u"child"_s, u"thread"_s, u"parent"_s})
         for (int i = 0; i < 40; ++i)
-            EXPECT_EQ(read(u"Software\\K"_s, prefix + QString::number(i)), QString::number(i));
+            EXPECT_EQ(read(u"Software\\K"_s, prefix + QString::number(i), Hive::ClassesRoot),
+                      QString::number(i));
+
+    part.emplace(__FILE__, __LINE__, "filled to just below its limit with values of another key");
+    const QString chunk(6 * 1024 * 1024, u'x');
+    int written = 0;
+    while (write(u"Software\\Fill"_s, u"V%1"_s.arg(written), chunk))
+        ASSERT_LT(++written, 20);
+    EXPECT_EQ(written, 10);
+    EXPECT_LE(QFileInfo(reg.hiveFile(Hive::LocalMachine)).size(), RegistryStore::kMaxHiveBytes);
+    EXPECT_EQ(read(kClientKey, u"Databank"_s), u"/srv/jobs.mdb"_s);
+    EXPECT_TRUE(write(kClientKey, u"Databank"_s, u"/srv/neu.mdb"_s));
+    EXPECT_EQ(read(kClientKey, u"Databank"_s), u"/srv/neu.mdb"_s);
+    EXPECT_EQ(damagedCopies(), 0);
+
+    part.emplace(__FILE__, __LINE__, "damaged files; only the newest three copies kept");
+    for (const QByteArray& junk :
+         {QByteArray(""), QByteArray("{\"Software\": "), QByteArray("[1,2]")}) {
+        m.writeFile(u"registry/HKEY_LOCAL_MACHINE.json"_s, junk);
+        EXPECT_FALSE(read(kClientKey, u"Databank"_s)) << junk.constData();
+    }
+    ASSERT_TRUE(write(u"Software"_s, u"A"_s, u"1"_s));
+    EXPECT_EQ(read(u"Software"_s, u"A"_s), u"1"_s);
+    EXPECT_EQ(damagedCopies(), 1);
+    for (int i = 0; i < 6; ++i) {
+        m.writeFile(u"registry/HKEY_LOCAL_MACHINE.json"_s, "{ damaged");
+        ASSERT_TRUE(write(u"Software"_s, u"A"_s, QString::number(i)));
+        QThread::msleep(2); // the copies are told apart by the time in their names
+    }
+    EXPECT_EQ(damagedCopies(), 3);
+    // A folder where the hive file should be reads as empty.
+    QDir(m.registryFolder()).removeRecursively();
+    QDir().mkpath(m.registryFolder() + u"/HKEY_CLASSES_ROOT.json"_s);
+    EXPECT_FALSE(read(u"Software\\K"_s, u"child0"_s, Hive::ClassesRoot));
 }
 
 } // namespace

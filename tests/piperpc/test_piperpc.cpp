@@ -1,12 +1,13 @@
+// The pipe RPC as server and client. The server runs in this thread and serves while each
+// client call that waits for it runs on a thread of its own.
 #include "common/servicemessage.h"
 #include "piperpc/piperpc.h"
-#include "support/peerprocess.h"
 #include "support/testenv.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QSignalSpy>
+#include <QTest>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -14,7 +15,6 @@
 
 using namespace kestro;
 using namespace Qt::StringLiterals;
-using kestro::test::PeerProcess;
 using kestro::test::TestMachine;
 
 namespace {
@@ -40,29 +40,37 @@ void expectRefused(const std::vector<Refusal>& refusals) {
     }
 }
 
-// A pipe server in its own process (pipeserver_peer) that prints every event as a line.
-class PipeServerPeer {
+// Runs `call` on a thread of its own while this thread's server serves; its result.
+template <typename Call> auto serving(Call call) {
+    auto result = std::async(std::launch::async, call);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        20000));
+    return result.get();
+}
+
+// A pipe server that notes every event as a line and answers each call with `reply` (a null
+// reply: the request itself).
+class RecordingServer : public PipeRpc {
 public:
-    bool start(const QStringList& args) {
-        return peer.start(
-            qEnvironmentVariable("KESTRO_BINARY_DIR") + u"/tests/piperpc/pipeserver_peer"_s, args);
+    explicit RecordingServer(const QString& name) {
+        setPipeName(name);
+        connect(this, &PipeRpc::connected,
+                [this](qint32 pipe) { events << u"CONNECTED %1"_s.arg(pipe); });
+        connect(this, &PipeRpc::disconnected, [this](qint32 pipe, qint32 reason, quint32 error) {
+            events << u"DISCONNECTED %1 %2 %3"_s.arg(pipe).arg(reason).arg(error);
+        });
+        connect(this, &PipeRpc::called,
+                [this](qint32 pipe, const QByteArray& request, QByteArray* response) {
+                    events << u"CALLED %1 %2"_s.arg(pipe).arg(QString::fromLatin1(request.toHex()));
+                    *response = reply.isNull() ? request : reply;
+                });
     }
-    // Waits until the server printed `line` (a whole line) `times` times; true if it did.
     bool waitForLine(const QString& line, int times = 1) {
-        QDeadlineTimer deadline(5000);
-        while (events().count(line) < times) {
-            if (deadline.hasExpired())
-                return false;
-            peer.process().waitForReadyRead(50);
-        }
-        return true;
+        return QTest::qWaitFor([&] { return events.count(line) >= times; }, 5000);
     }
-    QStringList events() {
-        QStringList out = peer.output().split(u'\n', Qt::SkipEmptyParts);
-        out.removeAll(u"READY"_s);
-        return out;
-    }
-    PeerProcess peer;
+    QStringList events;
+    QByteArray reply = toUtf16Le(u"True"_s);
 };
 
 QString hex(const QString& text) {
@@ -75,10 +83,12 @@ PipeRpc& client(PipeRpc& rpc, const QString& name = u"testpipe"_s, qint32 timeou
     return rpc;
 }
 
-TEST(PipeRpcProperties, RulesKeepTheOldValue) {
+// Values against the rules are refused and the old value kept; the property bag stores
+// what it is given, rules or not.
+TEST(PipeRpcProperties, RulesKeepTheOldValueTheBagStoresWithoutRules) {
     PipeRpc rpc;
     EXPECT_LE(rpc.computerName().size(), 31);
-
+    EXPECT_TRUE(rpc.writeProperties().isEmpty());
     rpc.setMaxClients(7);
     rpc.setPipeName(u"good"_s);
     const QString clients = u"MaxClients must be from 1 to 255 (unlimited)"_s;
@@ -92,21 +102,14 @@ TEST(PipeRpcProperties, RulesKeepTheOldValue) {
                    {[&] { rpc.setPipeName(u"a"_s + QChar(0)); }, 5, name}});
     EXPECT_EQ(std::tuple(rpc.maxClients(), rpc.maxRequest(), rpc.maxResponse(), rpc.pipeName()),
               std::tuple(7, 1024, 1024, u"good"_s));
+    rpc.setMultiPoll(true);
+    QVariantMap bag = rpc.writeProperties();
+    EXPECT_EQ(bag.value(u"MaxClients"_s).toInt(), 7);
+    EXPECT_EQ(bag.value(u"PipeName"_s).toString(), u"good"_s);
+    EXPECT_FALSE(bag.contains(u"MaxRequest"_s));
     rpc.setMaxClients(255);
     rpc.setMaxRequest(65536);
     EXPECT_EQ(std::tuple(rpc.maxClients(), rpc.maxRequest()), std::tuple(255, 65536));
-}
-
-TEST(PipeRpcProperties, PropertyBagStoresWithoutRules) {
-    PipeRpc rpc;
-    EXPECT_TRUE(rpc.writeProperties().isEmpty());
-    rpc.setMaxClients(2);
-    rpc.setPipeName(u"Vellmon"_s);
-    rpc.setMultiPoll(true);
-    QVariantMap bag = rpc.writeProperties();
-    EXPECT_EQ(bag.value(u"MaxClients"_s).toInt(), 2);
-    EXPECT_EQ(bag.value(u"PipeName"_s).toString(), u"Vellmon"_s);
-    EXPECT_FALSE(bag.contains(u"MaxRequest"_s));
     PipeRpc other;
     bag.insert(u"MaxClients"_s, 0); // against the rule, taken over anyway
     other.readProperties(bag);
@@ -134,7 +137,6 @@ TEST(PipeRpcStates, MisuseWhileListeningOrOpenAndNobodyServing) {
          {[&] { server.openPipe(); }, 5, u"Pipe can only be opened while State = pstFree"_s},
          {[&] { unnamed.pipeCall("x", response); }, 5,
           u"PipeName is required (cannot be empty) to make calls while State = pstFree"_s}});
-    EXPECT_EQ(PipeRpc::kErrInvalidWhileConnected, -2147186172);
     EXPECT_TRUE(QFile::exists(local::pipeSocketPath(u"StatePipe"_s)));
     server.closePipe();
     EXPECT_EQ(server.state(), PipeRpc::pstFree);
@@ -151,86 +153,85 @@ TEST(PipeRpcStates, MisuseWhileListeningOrOpenAndNobodyServing) {
     EXPECT_EQ(rpc.pipeCall("abcd", response), 53u);
 }
 
-class PipeRpcWithServer : public ::testing::Test {
+class PipeRpcServed : public ::testing::Test {
 protected:
     TestMachine machine;
-    PipeServerPeer server;
 };
 
-// One call's events, then a client that connects and never sends.
-TEST_F(PipeRpcWithServer, SingleCallEventsAndShrinkingResponseThenASilentClient) {
-    ASSERT_TRUE(server.start({u"--name"_s, u"Vellmon"_s}));
-    PipeRpc rpc, silent;
+// One server: one call's events (its name taken without case), an empty reply, a client
+// that connects and never sends, then an open pipe for many calls and a response buffer
+// too short for the answer.
+TEST_F(PipeRpcServed, CallsAndAnOpenPipeLeaveTheirEvents) {
+    RecordingServer server(u"Vellmon"_s);
+    server.listen();
+    PipeRpc rpc, silent, open;
     QByteArray response(200, 'x');
-    ASSERT_EQ(client(rpc, u"VELLMON"_s).pipeCall(toUtf16Le(u"klong|"_s), response), 0u);
+    ASSERT_EQ(serving([&] {
+                  return client(rpc, u"VELLMON"_s).pipeCall(toUtf16Le(u"klong|"_s), response);
+              }),
+              0u);
     EXPECT_EQ(response, toUtf16Le(u"True"_s));
     EXPECT_EQ(rpc.state(), PipeRpc::pstFree);
-    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s));
-    ASSERT_EQ(client(silent, u"Vellmon"_s).openPipe(), 0u);
-    ASSERT_TRUE(server.waitForLine(u"CONNECTED 0"_s, 2));
-    silent.closePipe();
+    server.reply = QByteArray("");
+    ASSERT_EQ(serving([&] { return rpc.pipeCall("abc", response); }), 0u);
+    EXPECT_TRUE(response.isEmpty());
     ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s, 2));
-    EXPECT_EQ(server.events(), (QStringList{u"CONNECTED 0"_s, u"CALLED 0 "_s + hex(u"klong|"_s),
-                                            u"DISCONNECTED 0 2 109"_s, u"CONNECTED 0"_s,
-                                            u"DISCONNECTED 0 2 109"_s}));
-}
-
-TEST_F(PipeRpcWithServer, OpenPipeKeepsOneConnectionForManyCalls) {
-    ASSERT_TRUE(server.start({u"--reply"_s, u"echo"_s}));
-    PipeRpc rpc;
-    ASSERT_EQ(client(rpc).openPipe(), 0u);
-    EXPECT_EQ(rpc.state(), PipeRpc::pstOpen);
+    ASSERT_EQ(serving([&] { return client(silent, u"Vellmon"_s).openPipe(); }), 0u);
+    ASSERT_TRUE(server.waitForLine(u"CONNECTED 0"_s, 3));
+    silent.closePipe();
+    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s, 3));
+    server.reply = QByteArray();
+    ASSERT_EQ(serving([&] { return client(open, u"Vellmon"_s).openPipe(); }), 0u);
+    EXPECT_EQ(open.state(), PipeRpc::pstOpen);
     for (const QByteArray& request : {QByteArray("one"), QByteArray("second call")}) {
-        QByteArray response(64, 0);
-        ASSERT_EQ(rpc.pipeCall(request, response), 0u);
-        EXPECT_EQ(response, request);
+        QByteArray echoed(64, 0);
+        ASSERT_EQ(serving([&] { return open.pipeCall(request, echoed); }), 0u);
+        EXPECT_EQ(echoed, request);
     }
     QByteArray small(4, 0);
-    EXPECT_EQ(rpc.pipeCall("longer than four", small), 234u);
+    EXPECT_EQ(serving([&] { return open.pipeCall("longer than four", small); }), 234u);
     EXPECT_EQ(small, QByteArray("long"));
-    rpc.closePipe();
-    EXPECT_EQ(rpc.state(), PipeRpc::pstFree);
-    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s));
-    EXPECT_EQ(server.events().count(u"CONNECTED 0"_s), 1);
-    EXPECT_EQ(server.events().filter(u"CALLED 0"_s).size(), 3);
+    open.closePipe();
+    EXPECT_EQ(open.state(), PipeRpc::pstFree);
+    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s, 4));
+    const QString connected = u"CONNECTED 0"_s, gone = u"DISCONNECTED 0 2 109"_s;
+    EXPECT_EQ(server.events,
+              (QStringList{connected, u"CALLED 0 "_s + hex(u"klong|"_s), gone, connected,
+                           u"CALLED 0 616263"_s, gone, connected, gone, connected,
+                           u"CALLED 0 6f6e65"_s, u"CALLED 0 7365636f6e642063616c6c"_s,
+                           u"CALLED 0 6c6f6e676572207468616e20666f7572"_s, gone}));
 }
 
-TEST_F(PipeRpcWithServer, EmptyReplyGivesAnEmptyResponse) {
-    ASSERT_TRUE(server.start({u"--reply"_s, u"empty"_s}));
-    PipeRpc rpc;
-    QByteArray response(200, 'x');
-    EXPECT_EQ(client(rpc).pipeCall("abc", response), 0u);
-    EXPECT_TRUE(response.isEmpty());
-}
-
-TEST_F(PipeRpcWithServer, SlotLimitWithTwoClients) {
-    ASSERT_TRUE(server.start({u"--max-clients"_s, u"2"_s}));
+// Two slots: a third client waits in vain until one is free; a request too long closes
+// only the connection that sent it.
+TEST_F(PipeRpcServed, SlotLimitAndARequestTooLong) {
+    RecordingServer server(u"testpipe"_s);
+    server.setMaxClients(2);
+    server.setMaxRequest(16);
+    server.listen();
     PipeRpc first, second, third;
-    ASSERT_EQ(client(first).openPipe(), 0u);
-    ASSERT_EQ(client(second).openPipe(), 0u);
+    ASSERT_EQ(serving([&] { return client(first).openPipe(); }), 0u);
+    ASSERT_EQ(serving([&] { return client(second).openPipe(); }), 0u);
     ASSERT_TRUE(server.waitForLine(u"CONNECTED 1"_s));
-    EXPECT_EQ(client(third, u"testpipe"_s, 300).openPipe(), 121u);
+    EXPECT_EQ(serving([&] { return client(third, u"testpipe"_s, 300).openPipe(); }), 121u);
     first.closePipe();
     ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 2 109"_s));
-    EXPECT_EQ(third.openPipe(), 0u);
+    EXPECT_EQ(serving([&] { return third.openPipe(); }), 0u);
     QByteArray response(200, 0);
-    EXPECT_EQ(third.pipeCall("hi", response), 0u);
+    EXPECT_EQ(serving([&] { return third.pipeCall("hi", response); }), 0u);
     ASSERT_TRUE(server.waitForLine(u"CALLED 0 6869"_s));
-}
-
-TEST_F(PipeRpcWithServer, RequestTooLongClosesOnlyThatClient) {
-    ASSERT_TRUE(server.start({u"--max-request"_s, u"16"_s}));
+    second.closePipe();
+    third.closePipe();
+    ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 1 2 109"_s));
+    const qsizetype calls = server.events.filter(u"CALLED"_s).size();
     PipeRpc rpc;
-    QByteArray response(200, 0);
-    EXPECT_NE(client(rpc).pipeCall(QByteArray(40, 'a'), response), 0u);
+    EXPECT_NE(serving([&] { return client(rpc).pipeCall(QByteArray(40, 'a'), response); }), 0u);
     ASSERT_TRUE(server.waitForLine(u"DISCONNECTED 0 4 234"_s));
-    EXPECT_TRUE(server.events().filter(u"CALLED"_s).isEmpty());
+    EXPECT_EQ(server.events.filter(u"CALLED"_s).size(), calls);
     response.resize(200);
-    EXPECT_EQ(rpc.pipeCall(QByteArray(16, 'b'), response), 0u);
+    EXPECT_EQ(serving([&] { return rpc.pipeCall(QByteArray(16, 'b'), response); }), 0u);
 }
 
-// Raw sockets that misbehave: they connect and vanish, send nothing, send zero bytes,
-// send and leave before the answer. None of it may stop the server from answering.
 int rawConnect(const QString& path) {
     sockaddr_un addr{};
     socklen_t length = 0;
@@ -243,53 +244,60 @@ int rawConnect(const QString& path) {
     return fd;
 }
 
-TEST_F(PipeRpcWithServer, MisbehavingClientsNeverMakeItUnreachable) {
-    ASSERT_TRUE(server.start({u"--max-clients"_s, u"2"_s, u"--idle"_s, u"300"_s}));
+// Raw sockets connect and vanish, send nothing, send zero bytes, send and leave before the
+// answer; two that never speak hold both slots until they idle out: the server still answers.
+TEST_F(PipeRpcServed, MisbehavingClientsNeverMakeItUnreachable) {
+    RecordingServer server(u"testpipe"_s);
+    server.setMaxClients(2);
+    server.setIdleTimeout(300);
+    server.listen();
     const QString path = local::pipeSocketPath(u"testpipe"_s);
-    for (int i = 0; i < 20; ++i) {
-        const int fd = rawConnect(path);
-        ASSERT_GE(fd, 0);
-        if (i % 3 == 0)
-            ::send(fd, "half a call", 11, MSG_NOSIGNAL);
-        if (i % 3 == 1)
-            ::send(fd, "", 0, MSG_NOSIGNAL);
-        ::close(fd);
-    }
-    // Two clients that connect and never speak hold both slots until they idle out.
-    const int idle[] = {rawConnect(path), rawConnect(path)};
+    const auto misbehave = [&] { // the server accepts them meanwhile
+        for (int i = 0; i < 20; ++i) {
+            const int fd = rawConnect(path);
+            if (fd < 0)
+                return std::pair(-1, -1);
+            if (i % 3 == 0)
+                ::send(fd, "half a call", 11, MSG_NOSIGNAL);
+            if (i % 3 == 1)
+                ::send(fd, "", 0, MSG_NOSIGNAL);
+            ::close(fd);
+        }
+        return std::pair(rawConnect(path), rawConnect(path));
+    };
+    const auto [idle0, idle1] = serving(misbehave);
+    const int idle[] = {idle0, idle1};
     ASSERT_GE(std::min(idle[0], idle[1]), 0);
     PipeRpc rpc;
     QByteArray response(200, 0);
     const QString text = u"still there?"_s;
-    EXPECT_EQ(client(rpc, u"testpipe"_s, 3000).pipeCall(toUtf16Le(text), response), 0u);
+    EXPECT_EQ(serving([&] {
+                  return client(rpc, u"testpipe"_s, 3000).pipeCall(toUtf16Le(text), response);
+              }),
+              0u);
     EXPECT_EQ(response, toUtf16Le(u"True"_s));
     EXPECT_TRUE(server.waitForLine(u"CALLED 0 "_s + hex(text)) ||
                 server.waitForLine(u"CALLED 1 "_s + hex(text)));
-    EXPECT_FALSE(server.events().filter(u" 8 0"_s).isEmpty());
+    EXPECT_FALSE(server.events.filter(u" 8 0"_s).isEmpty()) << "idled out";
     for (int fd : idle)
         ::close(fd);
-    EXPECT_EQ(server.peer.process().state(), QProcess::Running);
 }
 
-TEST(PipeRpcInProcess, ClosePipeDisconnectsEveryClient) {
-    TestMachine machine;
-    PipeRpc server;
-    server.setPipeName(u"inproc"_s);
+// Closing the server's pipe disconnects every client, each with that reason.
+TEST_F(PipeRpcServed, ClosePipeDisconnectsEveryClient) {
+    RecordingServer server(u"inproc"_s);
     server.setMaxClients(255);
-    QSignalSpy connected(&server, &PipeRpc::connected);
-    QSignalSpy disconnected(&server, &PipeRpc::disconnected);
     server.listen();
     PipeRpc clients[3];
-    for (PipeRpc& c : clients) {
-        ASSERT_EQ(client(c, u"inproc"_s).openPipe(), 0u);
-        // The server takes each waiting client before the next one can queue.
-        ASSERT_TRUE(connected.wait(2000));
+    for (int i = 0; i < 3; ++i) { // each taken before the next one can queue
+        ASSERT_EQ(client(clients[i], u"inproc"_s).openPipe(), 0u);
+        ASSERT_TRUE(server.waitForLine(u"CONNECTED %1"_s.arg(i)));
     }
     EXPECT_EQ(server.slotCount(), 4); // three clients and the waiting instance
     server.closePipe();
-    ASSERT_EQ(disconnected.count(), 3);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(disconnected.at(i), (QVariantList{i, int(PipeRpc::pdrClosePipe), 0u}));
+    EXPECT_EQ(
+        server.events.filter(u"DISCONNECTED"_s),
+        (QStringList{u"DISCONNECTED 0 3 0"_s, u"DISCONNECTED 1 3 0"_s, u"DISCONNECTED 2 3 0"_s}));
     EXPECT_EQ(server.slotCount(), 1);
     QByteArray response(10, 0);
     EXPECT_NE(clients[0].pipeCall("x", response), 0u);

@@ -61,27 +61,50 @@ protected:
         }};
 };
 
+// How a message is split decides what happens: a beep, the window, a shutdown armed from a
+// trusted sender only, an update request naming a plain product and a real folder.
 TEST_F(Dispatcher, FieldSplitDecidesWhatHappens) {
+    qRegisterMetaType<UpdateRequest>();
     QSignalSpy beeps(&dispatcher, &CommandDispatcher::beepRequested);
     QSignalSpy shows(&dispatcher, &CommandDispatcher::showFormRequested);
+    QSignalSpy armed(&dispatcher, &CommandDispatcher::shutdownArmed);
+    QSignalSpy updates(&dispatcher, &CommandDispatcher::updateRequested);
     QSignalSpy received(&dispatcher, &CommandDispatcher::received);
-    // The message, and the beeps and window requests counted after it.
-    const std::tuple<QString, int, int> steps[] = {{u"klong"_s, 0, 0},
-                                                   {u"klong|"_s, 1, 0},
-                                                   {u"ShowForm|True"_s, 1, 0},
-                                                   {u"ShowForm|True||"_s, 1, 1},
-                                                   {u"ShowForm|0||"_s, 1, 2},
-                                                   {u"ShowForm|vielleicht||"_s, 1, 2},
-                                                   {u"keyschreiben|A|B|"_s + kClientKey, 1, 2}};
-    for (const auto& [message, beepCount, showCount] : steps) {
-        dispatcher.dispatch({message, true});
-        EXPECT_EQ(beeps.count(), beepCount) << message.toStdString();
-        EXPECT_EQ(shows.count(), showCount) << message.toStdString();
+    const QString folder = machine.appData();
+    // The message, whether its sender is trusted, and the beeps, window requests, shutdowns
+    // and update requests counted after it.
+    const std::tuple<QString, bool, int, int, int, int> steps[] = {
+        {u"klong"_s, true, 0, 0, 0, 0},
+        {u"klong|"_s, true, 1, 0, 0, 0},
+        {u"ShowForm|True"_s, true, 1, 0, 0, 0},
+        {u"ShowForm|True||"_s, true, 1, 1, 0, 0},
+        {u"ShowForm|0||"_s, true, 1, 2, 0, 0},
+        {u"ShowForm|vielleicht||"_s, true, 1, 2, 0, 0},
+        {u"keyschreiben|A|B|"_s + kClientKey, true, 1, 2, 0, 0},
+        {u"ShutDown|  1500.6 ms||"_s, true, 1, 2, 1, 0},
+        {u"ShutDown|65536||"_s, true, 1, 2, 1, 0}, // the timer refuses it
+        {u"ShutDown|-5||"_s, true, 1, 2, 1, 0},
+        {u"ShutDown|bald||"_s, true, 1, 2, 2, 0},
+        {u"ShutDown|100||"_s, false, 1, 2, 2, 0},
+        {u"searchingUpdate|../../etc/x|%1|1.0.41"_s.arg(folder), true, 1, 2, 2, 0},
+        {u"searchingUpdate|KestroFTP-Client|relative/dir|1.0.41"_s, true, 1, 2, 2, 0},
+        {u"searchingUpdate|KestroFTP-Client|/no/such/folder|1.0.41"_s, true, 1, 2, 2, 0},
+        {u"searchingUpdate|KestroFTP-Client|%1|1.0.41"_s.arg(folder), true, 1, 2, 2, 1}};
+    for (const auto& [message, trusted, beepCount, showCount, armedCount, updateCount] : steps) {
+        dispatcher.dispatch({message, trusted});
+        EXPECT_EQ(std::tuple(beeps.count(), shows.count(), armed.count(), updates.count()),
+                  std::tuple(beepCount, showCount, armedCount, updateCount))
+            << message.toStdString();
     }
     EXPECT_TRUE(shows.at(0).at(0).toBool());
     EXPECT_FALSE(shows.at(1).at(0).toBool());
     EXPECT_FALSE(stored(u"A"_s));
-    EXPECT_EQ(received.count(), 7);
+    EXPECT_EQ(received.count(), int(std::size(steps)));
+    EXPECT_EQ(armed.at(0).at(0).toInt(), 1501);
+    EXPECT_EQ(armed.at(1).at(0).toInt(), 0);
+    const auto request = updates.at(0).at(0).value<UpdateRequest>();
+    EXPECT_EQ(request.clientFolder, folder);
+    EXPECT_EQ(request.currentVersion, u"1.0.41"_s);
 }
 
 // Random messages of every shape: the parser keeps every character, and the dispatcher
@@ -116,40 +139,6 @@ TEST_F(Dispatcher, FuzzedMessages) {
     for (const QString& name : root.value(root.keys().value(0)).toObject().keys())
         EXPECT_TRUE(defaults.settingNames.contains(name, Qt::CaseInsensitive))
             << name.toStdString();
-}
-
-TEST_F(Dispatcher, ShutdownDelays) {
-    QSignalSpy armed(&dispatcher, &CommandDispatcher::shutdownArmed);
-    dispatcher.dispatch({u"ShutDown|  1500.6 ms||"_s, true});
-    dispatcher.dispatch({u"ShutDown|65536||"_s, true}); // the timer refuses it
-    dispatcher.dispatch({u"ShutDown|-5||"_s, true});
-    dispatcher.dispatch({u"ShutDown|bald||"_s, true});
-    dispatcher.dispatch({u"ShutDown|100||"_s, false}); // untrusted sender
-    ASSERT_EQ(armed.count(), 2);
-    EXPECT_EQ(armed.at(0).at(0).toInt(), 1501);
-    EXPECT_EQ(armed.at(1).at(0).toInt(), 0);
-}
-
-TEST_F(Dispatcher, UpdateRequestsMustNameAPlainProductAndARealFolder) {
-    qRegisterMetaType<UpdateRequest>();
-    QSignalSpy updates(&dispatcher, &CommandDispatcher::updateRequested);
-    const QString folder = machine.appData();
-    for (const QString& refused :
-         {u"../../etc/x|%1"_s.arg(folder), u"KestroFTP-Client|relative/dir"_s,
-          u"KestroFTP-Client|/no/such/folder"_s})
-        dispatcher.dispatch({u"searchingUpdate|%1|1.0.41"_s.arg(refused), true});
-    EXPECT_EQ(updates.count(), 0);
-    dispatcher.dispatch({u"searchingUpdate|KestroFTP-Client|%1|1.0.41"_s.arg(folder), true});
-    ASSERT_EQ(updates.count(), 1);
-    const auto request = updates.at(0).at(0).value<UpdateRequest>();
-    EXPECT_EQ(request.clientFolder, folder);
-    EXPECT_EQ(request.currentVersion, u"1.0.41"_s);
-}
-
-// The allow list's rules are tried through the running service (test_vellmon); an empty
-// list allows nothing.
-TEST(RegistryAllowList, EmptyListAllowsNothing) {
-    EXPECT_FALSE(RegistryWriter::isAllowed(u"anything"_s, {}));
 }
 
 TEST(ErrorLogLines, NumberedAndPaddedToAHundred) {
@@ -200,6 +189,7 @@ TEST(RegistryWrites, LaterWritesWinAndAllArrive) {
         queue.waitForDone();
     }
     EXPECT_EQ(store.read(Hive::LocalMachine, key, u"Same"_s), u"199"_s);
+    EXPECT_FALSE(RegistryWriter::isAllowed(u"anything"_s, {})) << "an empty allow list";
     for (int v = 0; v < 7; ++v) // the last i below 200 with i % 7 == v
         EXPECT_EQ(store.read(Hive::LocalMachine, key, u"V%1"_s.arg(v)),
                   QString::number(199 - (199 - v) % 7));

@@ -1,5 +1,9 @@
+// Client updates: Vellmon fetches the maker's installer and starts it in the client's
+// folder; the client checks for a newer version itself, with the download beneath both.
 #include "client/startup/pipeupdater.h"
 #include "client/startup/updatecheck.h"
+#include "common/httpdownload.h"
+#include "support/programrun.h"
 #include "support/tinyproxy.h"
 #include "vellmonharness.h"
 
@@ -49,9 +53,6 @@ protected:
     void publish(const QByteArray& content) {
         machine.writeFile(u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s, content);
     }
-    void publishInstaller(const char* name) {
-        publish("2.0.0\n" + base().toUtf8() + "/files/" + name);
-    }
     bool requestUpdate(const QString& version = u"1.0.41"_s) {
         startup::PipeUpdater updater;
         ScriptedPrompter prompter;
@@ -60,7 +61,6 @@ protected:
     }
     QString localCopy() const { return clientFolder + u"/KestroFTP-Client-update.txt"_s; }
     QString inClientFolder(const QString& name) const { return clientFolder + u'/' + name; }
-
     // The worker's client window; "unloaded" appears when it was asked to close.
     bool startWorkersClient(PeerProcess& client) {
         return startClient(client, u"KestroFTP-Client - Auftrag 17"_s, unloaded());
@@ -90,10 +90,9 @@ protected:
     }
     // Asks as the installed client does, with the folder it runs from.
     QByteArray ask() {
-        QProcess client;
-        client.start(program, {u"searchingUpdate|KestroFTP-Client|%1|1.0.41"_s.arg(clientFolder)});
-        client.waitForFinished(10000);
-        return client.readAllStandardOutput();
+        return runProgram(program,
+                          {u"searchingUpdate|KestroFTP-Client|%1|1.0.41"_s.arg(clientFolder)})
+            .out.toUtf8();
     }
     QString program;
 };
@@ -106,7 +105,6 @@ TEST_F(UpdateInstallation, NewerVersionClosesTheClientAndStartsTheInstaller) {
     ASSERT_TRUE(startClient(other, u"Texteditor"_s, otherUnloaded));
     const QByteArray hint = (clientFolder + u"\r\n"_s).toUtf8();
     ASSERT_TRUE(requestUpdate());
-    // The installer copies the hint file, so it ran after the hint was written.
     ASSERT_TRUE(
         eventually([&] { return readFile(inClientFolder(u"installer-ran"_s)) == hint; }, 15000));
     EXPECT_EQ(readFile(unloaded()), QByteArray("unloaded\n"));
@@ -151,10 +149,8 @@ TEST_P(EndedSearches, InstallNothing) {
     const EndedSearch& row = GetParam();
     if (*row.published)
         publish(QByteArray(row.published).replace("BASE", base().toUtf8()));
-    QFile copy(localCopy());
-    if (*row.localCopy) {
+    if (QFile copy(localCopy()); *row.localCopy) {
         ASSERT_TRUE(copy.open(QIODevice::WriteOnly) && copy.write(row.localCopy) > 0);
-        copy.close();
     }
     PeerProcess client;
     ASSERT_TRUE(startWorkersClient(client));
@@ -208,17 +204,18 @@ TEST_F(PackagedClient, IsLeftToThePackageManagerAndTheWorkerToldSo) {
     expectStillOpen(client);
 }
 
+// One search of one user at a time, however often it asks; asked again right after the
+// installer ran, no second installer starts and no client is closed (it once started again
+// and again for one folder).
 TEST_F(InstalledClient, GetsItsUpdateOnceAndNoRepeatClosesItAgain) {
     publish("1.0.42\n" + base().toUtf8() + "/files/Lagging.exe");
     const QString installer = inClientFolder(u"Update.exe"_s);
     const QString ran = inClientFolder(u"installer-ran"_s);
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(ask().startsWith("RESULT 0 True"));
-    // One search of one user at a time, however often it asks.
     EXPECT_TRUE(vellmonLogged(u"has a search waiting already"_s));
     ASSERT_TRUE(eventually([&] { return QFile::exists(ran); }, 15000))
         << vellmon.output().toStdString();
-    // Asked again right after, no second installer starts and no client is closed.
     QFile::remove(installer);
     QFile::remove(ran);
     PeerProcess client;
@@ -239,20 +236,15 @@ protected:
     void SetUp() override {
         const QString tool =
             qEnvironmentVariable("KESTRO_SOURCE_DIR") + u"/scripts/sign-installer"_s;
-        QProcess keygen;
-        keygen.start(tool, {u"keygen"_s, machine.path(u"keys"_s)});
-        ASSERT_TRUE(keygen.waitForFinished(10000));
-        config = keygen.readAllStandardOutput();
+        config = runProgram(tool, {u"keygen"_s, machine.path(u"keys"_s)}).out.toUtf8();
         ASSERT_TRUE(config.startsWith("[Update]\nPublicKey=")) << config.toStdString();
-        const QByteArray evil = "#!/bin/sh\ntouch evil-ran\n";
-        for (const char* name : {"Update.exe", "Other.exe"}) {
-            QProcess sign;
-            sign.start(tool, {u"sign"_s, machine.path(u"keys/update-key.pem"_s),
-                              machine.writeFile(u"www/files/"_s + name, kInstaller)});
-            ASSERT_TRUE(sign.waitForFinished(10000) && sign.exitCode() == 0);
-        }
+        for (const char* name : {"Update.exe", "Other.exe"})
+            ASSERT_EQ(runProgram(tool, {u"sign"_s, machine.path(u"keys/update-key.pem"_s),
+                                        machine.writeFile(u"www/files/"_s + name, kInstaller)})
+                          .exitCode,
+                      0);
         for (const char* name : {"Swapped.exe", "Damaged.exe", "Bare.exe"})
-            machine.writeFile(u"www/files/"_s + name, evil);
+            machine.writeFile(u"www/files/"_s + name, "#!/bin/sh\ntouch evil-ran\n");
         QFile::copy(machine.path(u"www/files/Other.exe.sig"_s),
                     machine.path(u"www/files/Swapped.exe.sig"_s));
         machine.writeFile(u"www/files/Damaged.exe.sig"_s, QByteArray(64, 'x'));
@@ -264,39 +256,50 @@ TEST_F(SignedUpdate, OnlyAnInstallerWithItsOwnValidSignatureStarts) {
     PeerProcess client;
     ASSERT_TRUE(startWorkersClient(client));
     int refusals = 0;
-    for (const char* installer : {"Swapped.exe", "Damaged.exe", "Bare.exe"}) {
-        publishInstaller(installer);
+    for (const char* installer : {"Swapped.exe", "Damaged.exe", "Bare.exe", "Update.exe"}) {
+        SCOPED_TRACE(installer);
+        publish("2.0.0\n" + base().toUtf8() + "/files/" + installer);
         ASSERT_TRUE(requestUpdate());
+        if (installer == std::string_view("Update.exe"))
+            break;
         ASSERT_TRUE(vellmonLogged(u"installer refused"_s, ++refusals));
         QThread::msleep(300);
         for (const QString& name : {u"installer-ran"_s, u"evil-ran"_s, u"Update.exe"_s})
-            EXPECT_FALSE(QFile::exists(inClientFolder(name)))
-                << installer << " " << name.toStdString();
+            EXPECT_FALSE(QFile::exists(inClientFolder(name))) << name.toStdString();
         EXPECT_EQ(client.process().state(), QProcess::Running);
     }
-    publishInstaller("Update.exe");
-    ASSERT_TRUE(requestUpdate());
     EXPECT_TRUE(
         eventually([&] { return QFile::exists(inClientFolder(u"installer-ran"_s)); }, 15000));
 }
 
-// The client's own check: downloads without blocking, offers only newer versions.
-class ClientUpdateCheck : public ::testing::Test {
+// The maker's web server as the client reaches it: a version file, a file it cuts short and
+// one it fails with 500; every request logged.
+class ClientDownload : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(web.startFixture(u"httpserver.py"_s, {u"--root"_s, machine.path(u"www"_s)}));
+        machine.writeFile(u"www/files/version.txt"_s, "1.0.42\r\nhttp://x/Update\n");
+        machine.writeFile(u"www/files/big.bin"_s, QByteArray(100000, 'b'));
+        ASSERT_TRUE(web.startFixture(u"httpserver.py"_s,
+                                     {u"--root"_s, machine.path(u"www"_s), u"--status"_s,
+                                      u"/files/gone.txt=500"_s, u"--truncate"_s,
+                                      u"/files/big.bin"_s, u"--log"_s, requests()}));
     }
-    startup::UpdateCheck::Config config(int port) const {
-        return {u"http://127.0.0.1:%1"_s.arg(port),
+    QString url(const QString& file) const {
+        return u"http://127.0.0.1:%1/files/%2"_s.arg(web.port()).arg(file);
+    }
+    QString requests() const { return machine.path(u"requests.log"_s); }
+    startup::UpdateCheck::Config config() const {
+        return {u"http://127.0.0.1:%1"_s.arg(web.port()),
                 machine.clientDataFolder(),
                 u"KestroFTP-Client"_s,
                 {1, 0, 41}};
     }
-    // Whether an update was offered for `published` (empty: no version file at all).
+    // Whether the client's own check offered an update for `published` (empty: no version
+    // file at all); the local copy is what the server offered.
     bool offered(const QByteArray& published) {
         if (!published.isEmpty())
             machine.writeFile(u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s, published);
-        startup::UpdateCheck check(config(web.port()));
+        startup::UpdateCheck check(config());
         QSignalSpy offers(&check, &startup::UpdateCheck::updateOffered);
         QSignalSpy done(&check, &startup::UpdateCheck::finished);
         check.start();
@@ -310,31 +313,67 @@ protected:
     PeerProcess web;
 };
 
-TEST_F(ClientUpdateCheck, OffersOnlyNewerVersions) {
-    EXPECT_FALSE(offered({})); // no version file ends quietly
-    EXPECT_FALSE(offered("1.0.41\n"));
-    EXPECT_TRUE(offered("1.1.0\n"));
-    EXPECT_FALSE(offered("0.9.50\n"));
-    EXPECT_TRUE(offered("1.0.42\r\nNeu: schnellere Uebertragung\r\n"));
-    EXPECT_FALSE(offered(QByteArray(100000, '9') + "\n"));
-    EXPECT_FALSE(offered("abc\n"));
+// A download writes the whole answer or nothing: a failure keeps the older copy and leaves
+// no partial file; the size cap and a refused connection are failures too.
+TEST_F(ClientDownload, WritesTheWholeAnswerOrKeepsTheOlderCopy) {
+    const QString target = machine.path(u"v.txt"_s);
+    const DownloadResult r = downloadToFile(url(u"version.txt"_s), target);
+    EXPECT_EQ(std::pair(r.status, r.httpCode), std::pair(0, 200L)) << r.error.toStdString();
+    EXPECT_EQ(readFile(target), QByteArray("1.0.42\r\nhttp://x/Update\n"));
+    const QString kept = machine.writeFile(u"out/keep.txt"_s, "older copy");
+    const QString fresh = machine.path(u"out/fresh.bin"_s);
+    // The file asked for, the curl status and HTTP code expected (-1: any but 0).
+    const std::tuple<QString, int, long> failures[] = {
+        {u"none.txt"_s, 22, 404}, {u"gone.txt"_s, 22, 500}, {u"big.bin"_s, -1, -1}};
+    for (const auto& [file, status, httpCode] : failures)
+        for (const QString& into : {kept, fresh}) {
+            SCOPED_TRACE(file.toStdString() + " into " + into.toStdString());
+            const DownloadResult r = downloadToFile(url(file), into);
+            if (status < 0)
+                EXPECT_NE(r.status, 0);
+            else
+                EXPECT_EQ(std::pair(r.status, r.httpCode), std::pair(status, httpCode));
+        }
+    DownloadOptions small;
+    small.maxBytes = 10;
+    EXPECT_EQ(downloadToFile(url(u"version.txt"_s), fresh, small).status, 63);
+    EXPECT_EQ(readFile(kept), QByteArray("older copy"));
+    EXPECT_EQ(QDir(machine.path(u"out"_s)).entryList(QDir::Files), QStringList{u"keep.txt"_s});
+
+    AsyncDownload download; // reports on the thread that owns it
+    QSignalSpy finished(&download, &AsyncDownload::finished);
+    const QString async = machine.path(u"async.txt"_s);
+    ASSERT_TRUE(download.start(url(u"version.txt"_s), async));
+    EXPECT_FALSE(download.start(url(u"version.txt"_s), async)) << "one at a time";
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(finished.at(0).at(0).value<DownloadResult>().status, 0);
+    EXPECT_TRUE(readFile(async).startsWith("1.0.42"));
+
+    web.stop();
+    const DownloadResult refused = downloadToFile(url(u"version.txt"_s), target);
+    EXPECT_EQ(refused.status, 7);
+    EXPECT_FALSE(refused.error.isEmpty());
 }
 
-// Behind a mandatory proxy the version file comes through the proxy with its login, as
-// the catalogue does; a password with "@" and "/" still names the maker's host.
-TEST_F(ClientUpdateCheck, GoesThroughTheProxyWithItsLogin) {
+// The version rules themselves are VersionRules' (test_commandchannel); here what the check adds.
+TEST_F(ClientDownload, UpdateCheckOffersOnlyNewerVersions) {
+    EXPECT_FALSE(offered({})); // no version file ends quietly
+    EXPECT_FALSE(offered("1.0.41\n"));
+    EXPECT_TRUE(offered("1.0.42\r\nNeu: schnellere Uebertragung\r\n"));
+    EXPECT_FALSE(offered(QByteArray(100000, '9') + "\n"));
+}
+
+// Behind a mandatory proxy the version file comes through the proxy with its login; the
+// proxy rules themselves (the login in the address, its encoding) are the catalogue's tests.
+TEST_F(ClientDownload, UpdateCheckGoesThroughTheProxyWithItsLogin) {
     machine.writeFile(u"www/AutoUpdate/Version/KestroFTP-Client.txt"_s, "1.0.42\n");
-    const QString log = machine.path(u"requests.log"_s);
-    PeerProcess logged;
-    ASSERT_TRUE(logged.startFixture(u"httpserver.py"_s,
-                                    {u"--root"_s, machine.path(u"www"_s), u"--log"_s, log}));
     test::TinyProxy proxy;
     ASSERT_TRUE(proxy.start(machine.root(), u"anna"_s, u"geheim1"_s))
         << "tinyproxy (Debian package tinyproxy-bin) is needed";
-    auto offered = [&](const QString& proxyHost, const QString& password) {
-        startup::UpdateCheck::Config c = config(logged.port());
+    auto offered = [&](const QString& password) {
+        startup::UpdateCheck::Config c = config();
         c.proxy.useProxy = true;
-        c.proxy.httpProxy = proxyHost;
+        c.proxy.httpProxy = u"127.0.0.1"_s;
         c.proxy.httpProxyPort = QString::number(proxy.port());
         c.proxy.user = u"anna"_s;
         c.proxy.password = password;
@@ -344,33 +383,27 @@ TEST_F(ClientUpdateCheck, GoesThroughTheProxyWithItsLogin) {
         EXPECT_TRUE(done.wait(20000));
         return !done.isEmpty() && done.at(0).at(0).toBool();
     };
-    EXPECT_FALSE(offered(u"127.0.0.1"_s, u"falsch"_s)) << "the proxy refuses a wrong login";
-    EXPECT_TRUE(readFile(log).isEmpty()) << "nothing went past the proxy";
-    EXPECT_TRUE(offered(u"127.0.0.1"_s, u"geheim1"_s));
-    EXPECT_TRUE(readFile(log).contains("GET /AutoUpdate/Version/KestroFTP-Client.txt"));
-    // Without a proxy host the login only goes into the address, encoded.
-    EXPECT_TRUE(offered(QString(), u"p@ss/w:rd"_s));
+    EXPECT_FALSE(offered(u"falsch"_s)) << "the proxy refuses a wrong login";
+    EXPECT_TRUE(readFile(requests()).isEmpty()) << "nothing went past the proxy";
+    EXPECT_TRUE(offered(u"geheim1"_s));
+    EXPECT_TRUE(readFile(requests()).contains("GET /AutoUpdate/Version/KestroFTP-Client.txt"));
 }
 
-TEST(ClientUpdateQuestion, AsksWithoutIconAndGivesTheAnswer) {
+// The question is asked without an icon; an update request no Vellmon takes is shown once.
+TEST(ClientUpdateDialogs, QuestionWithoutIconAndUndeliveredRequestShownOnce) {
     ScriptedPrompter prompter;
     prompter.answers = {true, false};
     EXPECT_TRUE(startup::confirmUpdate(prompter));
     EXPECT_FALSE(startup::confirmUpdate(prompter));
-    ASSERT_EQ(prompter.shown.size(), 2u);
-    EXPECT_EQ(prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::Question);
-    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::None);
-}
-
-TEST(ClientServiceMessages, UndeliveredUpdateRequestIsShownOnce) {
     TestMachine machine; // no Vellmon runs here
     startup::PipeUpdater updater;
-    ScriptedPrompter prompter;
     EXPECT_FALSE(startup::requestUpdate(updater, prompter, u"KestroFTP-Client"_s, u"/opt/kestro"_s,
                                         u"1.0.41"_s));
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].text, u"Es konnte nicht in den Mailslot geschrieben werden!"_s);
-    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::Critical);
+    ASSERT_EQ(prompter.shown.size(), 3u);
+    EXPECT_EQ(prompter.shown[0].kind, ScriptedPrompter::Shown::Kind::Question);
+    EXPECT_EQ(prompter.shown[0].icon, Prompter::Icon::None);
+    EXPECT_EQ(prompter.shown[2].text, u"Es konnte nicht in den Mailslot geschrieben werden!"_s);
+    EXPECT_EQ(prompter.shown[2].icon, Prompter::Icon::Critical);
 }
 
 } // namespace

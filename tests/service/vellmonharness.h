@@ -13,8 +13,14 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Failures show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kestro::test {
 
@@ -42,19 +48,7 @@ constexpr QFile::Permissions kOpenFolder = QFile::ReadOwner | QFile::WriteOwner 
                                            QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
                                            QFile::ExeOther;
 
-// Where the tests make the folders of "installed" clients: the build tree when nobody else
-// may change it, otherwise (a checkout below the world-writable /tmp) a folder of root's.
-inline QString installedClientsBase() {
-    const QString inBuild = builtProgram(QStringLiteral("tests/service"));
-    if (nobodyElseMayChange(inBuild))
-        return inBuild;
-    const QString base = QStringLiteral("/var/lib/kestro-tests");
-    QDir().mkpath(base);
-    QFile::setPermissions(base, kOpenFolder);
-    return base;
-}
-
-// Waits (polling) until `condition` holds; false when `ms` ran out.
+// Waits (polling, no events handled) until `condition` holds; false when `ms` ran out.
 inline bool eventually(const std::function<bool()>& condition, int ms = 5000) {
     QDeadlineTimer deadline(ms);
     while (!condition()) {
@@ -134,20 +128,24 @@ public:
                             {QStringLiteral("--present"), title, unloadedMarker});
     }
 
-    // A folder that it and every folder above it belong to root (or to the user running
-    // the tests) and nobody else may change: where an installed client lives (see
-    // installedClientsBase).
+    // A folder only root (or the user running the tests) may change, as an installed
+    // client's is: in the build tree when nobody else may change that, otherwise (a checkout
+    // below the world-writable /tmp) in a folder of root's.
     QString trustedFolder() {
         if (!trusted_) {
-            trusted_ = std::make_unique<QTemporaryDir>(installedClientsBase() +
-                                                       QStringLiteral("/installed-XXXXXX"));
+            QString base = builtProgram(QStringLiteral("tests/service"));
+            if (!nobodyElseMayChange(base)) {
+                base = QStringLiteral("/var/lib/kestro-tests");
+                QDir().mkpath(base);
+                QFile::setPermissions(base, kOpenFolder);
+            }
+            trusted_ = std::make_unique<QTemporaryDir>(base + QStringLiteral("/installed-XXXXXX"));
             QFile::setPermissions(trusted_->path(), kOpenFolder);
         }
         return trusted_->path();
     }
-
-    // The hostile local user "nobody": may enter the machine's folders and the pipe's,
-    // and owns a home folder of its own below the machine.
+    // The hostile local user "nobody": may enter the machine's folders and owns a home
+    // folder below them.
     static bool canPlayNobody() { return ::geteuid() == 0; }
     static constexpr uid_t kNobody = 65534;
     QString nobodyHome() {
@@ -186,7 +184,6 @@ public:
         return runAs(builtProgram(QStringLiteral("tests/service/pipe_send")), args, uid);
     }
     QByteArray sendAsNobody(const QString& message) { return sendAs({message}); }
-
     // Waits until `condition` holds, reading Vellmon's log (its standard error) meanwhile
     // as the journal would.
     bool readingLogUntil(const std::function<bool()>& condition, int ms = 5000) {
