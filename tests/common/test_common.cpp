@@ -8,6 +8,7 @@
 #include "common/registrystore.h"
 #include "common/servicemessage.h"
 #include "support/testenv.h"
+#include "support/textprint.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,11 +21,6 @@
 using namespace kestro;
 using namespace Qt::StringLiterals;
 using kestro::test::TestMachine;
-
-// Failures show texts as texts.
-void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "client/jobdb/database.h"
+#include "support/textprint.h"
 
 #include <QString>
 #include <QStringList>
@@ -8,11 +9,6 @@
 #include <gtest/gtest.h>
 #include <ostream>
 #include <string>
-
-// A failed comparison of texts or rows shows them as text.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace kestro::dbtest {
 

@@ -5,6 +5,7 @@
 #include "piperpc/piperpc.h"
 #include "support/peerprocess.h"
 #include "support/testenv.h"
+#include "support/textprint.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -16,11 +17,6 @@
 #include <ostream>
 #include <sys/stat.h>
 #include <unistd.h>
-
-// Failures show texts as texts.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace kestro::test {
 

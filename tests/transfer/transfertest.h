@@ -2,6 +2,8 @@
 
 // What the transfer tests share: certificates signed by a test authority, random bytes, short
 // retry pauses.
+#include "support/textprint.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -10,11 +12,6 @@
 #include <chrono>
 #include <ostream>
 #include <vector>
-
-// Failure messages show a QString as its text.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace kestro::test {
 
