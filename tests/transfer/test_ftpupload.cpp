@@ -212,6 +212,11 @@ TEST_F(FtpUploadTest, UploadsThatFailAreNeverDeliveredAndLeaveNothingBehind) {
          .partMayStay = true},
         // 226, but the server kept only the first bytes.
         {.name = "kuerzer", .size = 1024 * 1024, .errorText = terminated, .remoteSize = cutAfter},
+        // The same, and the DELE of the short part file goes unanswered: it goes over a new line.
+        {.name = "kurzdeleweg",
+         .size = 1024 * 1024,
+         .errorText = terminated,
+         .remoteSize = cutAfter},
         // The bytes arrived, the server names another size: nothing proves delivery.
         {.name = "luegner", .size = 1024 * 1024, .remoteSize = 1024 * 1024 + 1},
         // No SIZE: MLST names the truncated size, or only a listing does.
