@@ -450,11 +450,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_P(KestroSendMishap, TheDeliveredJobIsRecordedByTheNextSend) {
     const Mishap mishap = GetParam().mishap;
-    // The slow line (64 KiB/s) gives two seconds to take the database away before the record.
+    // The slow line (64 KiB/s) gives seconds to take the database away before the record. Its
+    // first 64 KiB pass unslowed, so a file of two such pieces could pass at full speed under
+    // load; a stalled server gets the longest upload, as stopping it takes the longest.
     ASSERT_NO_FATAL_FAILURE(startShop({"--ftp-user", "schnecke"}, GetParam().engine));
-    // A stalled server is stopped while the upload runs: eight seconds of it leave a loaded
-    // machine time to see the packing start.
-    const QString plan = randomFile("plan.pdf", (mishap == Mishap::Stalls ? 512 : 128) * 1024, 5);
+    const QString plan = randomFile("plan.pdf", (mishap == Mishap::Stalls ? 512 : 256) * 1024, 5);
     if (mishap == Mishap::RecordRefused)
         kestro::dbtest::execSql(ws.databasePath,
                                 "CREATE TRIGGER voll BEFORE INSERT ON JobDaten BEGIN "
@@ -484,6 +484,7 @@ TEST_P(KestroSendMishap, TheDeliveredJobIsRecordedByTheNextSend) {
         kestro::test::PgServer::shared()->stop();
     if (otherWorkstation) {
         QThread::msleep(500);
+        ASSERT_EQ(sending.state(), QProcess::Running) << "the send ended before it was killed";
         sending.kill();
     }
     const bool finished = sending.waitForFinished(120000);
